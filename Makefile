@@ -1,0 +1,43 @@
+# The project's commands. `make test` and `make run` work on a fresh machine:
+# both install what is missing first.
+PRESET := $(if $(CI),ci,dev)
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps test build bench fuzz run clean format
+
+all: build
+
+deps:
+	@bash deps/install
+
+build: deps
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	@set -e; for b in build/release/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2; done
+
+fuzz: deps
+	@if ! command -v clang++ >/dev/null 2>&1; then \
+	  echo "make fuzz: clang++ is not installed; fuzz targets are skipped"; exit 0; fi; \
+	set -e; cmake --preset fuzz; cmake --build --preset fuzz -j $(JOBS); \
+	for f in build/fuzz/fuzz/fuzz_*; do \
+	  [ -x "$$f" ] || continue; name=$$(basename $$f); \
+	  work=build/fuzz/corpus/$$name; mkdir -p $$work; \
+	  cp -n fuzz/corpus/$${name#fuzz_}/* $$work/ 2>/dev/null || true; \
+	  echo "== $$name"; $$f -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 $$work; done
+
+run:
+	@echo "make run: the player is not built yet; there is nothing to play." >&2; exit 1
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

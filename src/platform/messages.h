@@ -1,0 +1,61 @@
+#pragma once
+// Stand-in for hidden windows and posted messages: every thread has one
+// queue; a window handle names a window procedure that belongs to the thread
+// that allocated it, and messages posted to the handle from any thread are
+// dispatched on that thread by ProcessMessages or WaitMessage.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace zirk::platform {
+
+using HWND = uint64_t;  // 0 is no window; handles are never reused
+using WPARAM = uint64_t;
+using LPARAM = int64_t;
+using LRESULT = int64_t;
+
+struct Message {
+  HWND wnd = 0;
+  uint32_t msg = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+};
+
+using WindowProc = std::function<LRESULT(const Message&)>;
+
+// First private message number, as on Windows.
+constexpr uint32_t WM_USER = 0x0400;
+
+// A window owned by the calling thread. Its procedure runs only on that thread.
+HWND AllocateHWnd(WindowProc proc);
+// Destroys the window; messages still queued for it are dropped, never
+// dispatched. May be called from inside its own procedure.
+void DeallocateHWnd(HWND wnd);
+bool IsWindow(HWND wnd);
+
+// Queues a message for the window's thread; false when the window does not
+// exist. Safe from any thread.
+bool PostMessage(HWND wnd, uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0);
+// Calls the procedure directly when the window belongs to the calling thread;
+// for a window of another thread the message is posted and 0 returned.
+LRESULT SendMessage(HWND wnd, uint32_t msg, WPARAM wParam = 0, LPARAM lParam = 0);
+
+// One pass of the calling thread's message loop: dispatches the messages
+// queued before the call, in posting order; returns how many ran.
+int ProcessMessages();
+
+// Waits until a message is queued for the calling thread, a registered
+// descriptor is ready, or the deadline passes; true when something arrived.
+// Dispatches nothing.
+bool WaitMessage(std::chrono::milliseconds timeout);
+
+// Descriptor readiness joins the wait: while registered, the descriptor is
+// polled by the owning thread's WaitMessage, and the callback runs on that
+// thread with the poll(2) revents when it is ready. Re-registering replaces
+// the events and the callback; events 0 keeps the descriptor out of the poll.
+using FdCallback = std::function<void(int fd, short revents)>;
+void RegisterFd(int fd, short events, FdCallback callback);
+void UnregisterFd(int fd);
+
+}  // namespace zirk::platform

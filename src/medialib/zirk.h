@@ -182,26 +182,31 @@ ZIRK_API int32_t zirkOggStrGetLen(ZirkHandle decoder);
 
 /* Every entry the player calls, for resolving them by name:
  * ZIRK_ENTRIES(X) expands X(name) once per entry. */
-#define ZIRK_ITEM_ENTRIES_OF(X, family)                                                      \
-  X(zirk##family##Play)                                                                      \
-  X(zirk##family##Pause) X(zirk##family##IsPlaying) X(zirk##family##IsPaused)                \
-      X(zirk##family##IsEnd) X(zirk##family##GetLen) X(zirk##family##GetPosition)            \
-          X(zirk##family##SetPosition) X(zirk##family##GetVol) X(zirk##family##SetVol)       \
-              X(zirk##family##GetPan) X(zirk##family##SetPan) X(zirk##family##GetAutoRepeat) \
-                  X(zirk##family##SetAutoRepeat)
-#define ZIRK_ENTRIES(X)                                                                           \
-  X(zirkVersion)                                                                                  \
-  X(zirkInit) X(zirkFinal) X(zirkOggmanAdd) X(zirkOggmanDel) X(zirkOggmanRestore)                 \
-      X(zirkOggmanSetUseThread) X(zirkOggmanUpdate) X(zirkWmpmanAdd) X(zirkWmpmanDel)             \
-          X(zirkWmpmanRestore) X(zirkWmpmanProcessEvent) X(zirkVidmanAdd) X(zirkVidmanDel)        \
-              X(zirkVidmanProcessEvent) X(zirkVidmanSuspend) X(zirkVidmanResume)                  \
-                  ZIRK_ITEM_ENTRIES_OF(X, Ogg) ZIRK_ITEM_ENTRIES_OF(X, Wmp)                       \
-                      ZIRK_ITEM_ENTRIES_OF(X, Video) X(zirkVideoSetRect) X(zirkVideoGetVisible)   \
-                          X(zirkVideoSetVisible) X(zirkVideoGetSourceWidth)                       \
-                              X(zirkVideoGetSourceHeight) X(zirkVideoGetDC) X(zirkVideoNeedPaint) \
-                                  X(zirkOggStrmanAdd) X(zirkOggStrmanDel) X(zirkOggStrGetFormat)  \
-                                      X(zirkOggStrRead) X(zirkOggStrGetPos) X(zirkOggStrSetPos)   \
-                                          X(zirkOggStrGetSize) X(zirkOggStrGetLen)
+/* clang-format off */
+#define ZIRK_ITEM_ENTRIES_OF(X, family)                                          \
+  X(zirk##family##Play) X(zirk##family##Pause) X(zirk##family##IsPlaying)        \
+  X(zirk##family##IsPaused) X(zirk##family##IsEnd) X(zirk##family##GetLen)       \
+  X(zirk##family##GetPosition) X(zirk##family##SetPosition)                      \
+  X(zirk##family##GetVol) X(zirk##family##SetVol)                                \
+  X(zirk##family##GetPan) X(zirk##family##SetPan)                                \
+  X(zirk##family##GetAutoRepeat) X(zirk##family##SetAutoRepeat)
+#define ZIRK_ENTRIES(X)                                                           \
+  X(zirkVersion) X(zirkInit) X(zirkFinal)                                         \
+  X(zirkOggmanAdd) X(zirkOggmanDel) X(zirkOggmanRestore)                          \
+  X(zirkOggmanSetUseThread) X(zirkOggmanUpdate)                                   \
+  X(zirkWmpmanAdd) X(zirkWmpmanDel) X(zirkWmpmanRestore) X(zirkWmpmanProcessEvent) \
+  X(zirkVidmanAdd) X(zirkVidmanDel) X(zirkVidmanProcessEvent)                     \
+  X(zirkVidmanSuspend) X(zirkVidmanResume)                                        \
+  ZIRK_ITEM_ENTRIES_OF(X, Ogg)                                                    \
+  ZIRK_ITEM_ENTRIES_OF(X, Wmp)                                                    \
+  ZIRK_ITEM_ENTRIES_OF(X, Video)                                                  \
+  X(zirkVideoSetRect) X(zirkVideoGetVisible) X(zirkVideoSetVisible)               \
+  X(zirkVideoGetSourceWidth) X(zirkVideoGetSourceHeight)                          \
+  X(zirkVideoGetDC) X(zirkVideoNeedPaint)                                         \
+  X(zirkOggStrmanAdd) X(zirkOggStrmanDel) X(zirkOggStrGetFormat)                  \
+  X(zirkOggStrRead) X(zirkOggStrGetPos) X(zirkOggStrSetPos)                       \
+  X(zirkOggStrGetSize) X(zirkOggStrGetLen)
+/* clang-format on */
 #define ZIRK_ENTRY_COUNT 74
 
 #ifdef __cplusplus

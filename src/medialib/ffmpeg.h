@@ -1,0 +1,49 @@
+#pragma once
+// FFmpeg behind the library: demuxing from a ByteSource, and decoded audio
+// as a PcmSource (16-bit, the source's rate, at most two channels).
+
+#include <cstdint>
+#include <memory>
+
+#include "medialib/pcm.h"
+#include "medialib/stream.h"
+
+struct AVFormatContext;
+struct AVIOContext;
+
+namespace zirk::medialib {
+
+// An opened container read through a ByteSource.
+class FfmpegInput {
+ public:
+  static std::unique_ptr<FfmpegInput> Open(std::unique_ptr<ByteSource> bytes);
+  ~FfmpegInput();
+  FfmpegInput(const FfmpegInput&) = delete;
+  FfmpegInput& operator=(const FfmpegInput&) = delete;
+  AVFormatContext* Context() const { return format_; }
+  // Index of the best stream of the kind (AVMEDIA_TYPE_*), or -1.
+  int BestStream(int mediaType) const;
+
+ private:
+  FfmpegInput() = default;
+  std::unique_ptr<ByteSource> bytes_;
+  AVIOContext* io_ = nullptr;
+  AVFormatContext* format_ = nullptr;
+};
+
+class FfmpegAudioSource final : public PcmSource {
+ public:
+  // Null when the data holds no decodable audio stream.
+  static std::unique_ptr<FfmpegAudioSource> Open(std::unique_ptr<ByteSource> bytes);
+  ~FfmpegAudioSource() override;
+  int64_t ReadFrames(void* out, int64_t frames) override;
+  bool SeekFrame(int64_t frame) override;
+
+ private:
+  struct State;
+  explicit FfmpegAudioSource(std::unique_ptr<State> state);
+  bool DecodeMore();
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace zirk::medialib

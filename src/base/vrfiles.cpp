@@ -1,0 +1,231 @@
+#include "base/vrfiles.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "base/sjis.h"
+
+namespace zirk {
+
+namespace {
+
+TVrFileManager* gFileManager = nullptr;
+
+// A listing younger than this (against its folder's modification time) may
+// miss a change made in the same clock tick, so it is not trusted.
+constexpr int64_t kRacyWindowNs = 2'000'000'000;
+
+bool isDelimiter(char c) {
+  return c == '\\' || c == '/';
+}
+
+// Position of the last byte of `delims` that is a character of its own (not
+// the trail byte of a double-byte character), or npos.
+size_t lastDelimiter(const std::string& s, std::string_view delims) {
+  size_t found = std::string::npos;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (IsSjisLeadByte(static_cast<uint8_t>(s[i]))) {
+      ++i;
+    } else if (delims.find(s[i]) != std::string_view::npos) {
+      found = i;
+    }
+  }
+  return found;
+}
+
+// The folders and file of a game name, with "." dropped and ".." applied;
+// nothing for an absolute name, an empty one, a folder name (ending in a
+// delimiter) or one that climbs out.
+std::optional<std::vector<std::string>> splitGameName(const std::string& name) {
+  if (name.empty() || isDelimiter(name[0]) || (name.size() >= 2 && name[1] == ':'))
+    return std::nullopt;
+  if (name.find('\0') != std::string::npos || isDelimiter(name.back())) return std::nullopt;
+  std::vector<std::string> parts;
+  std::string current;
+  auto finish = [&]() -> bool {
+    if (current == "..") {
+      if (parts.empty()) return false;
+      parts.pop_back();
+    } else if (!current.empty() && current != ".") {
+      parts.push_back(current);
+    }
+    current.clear();
+    return true;
+  };
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (IsSjisLeadByte(static_cast<uint8_t>(c)) && i + 1 < name.size()) {
+      current += c;
+      current += name[++i];
+    } else if (isDelimiter(c)) {
+      if (!finish()) return std::nullopt;
+    } else {
+      current += c;
+    }
+  }
+  if (!finish() || parts.empty()) return std::nullopt;
+  return parts;
+}
+
+std::string withTrailingSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+int64_t nowNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+void TVrFileManager::SetBaseFolder(const std::string& hostFolder) {
+  std::lock_guard<std::mutex> guard(lock_);
+  baseFolder_ = withTrailingSlash(hostFolder);
+}
+
+void TVrFileManager::AddSearchFolder(const std::string& hostFolder) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!hostFolder.empty()) searchFolders_.push_back(withTrailingSlash(hostFolder));
+}
+
+std::string TVrFileManager::ExtractFolder(const std::string& name) {
+  size_t pos = lastDelimiter(name, "\\/:");
+  return pos == std::string::npos ? std::string() : name.substr(0, pos + 1);
+}
+
+bool TVrFileManager::FileExists(const std::string& name) {
+  return resolve(name).has_value();
+}
+
+std::string TVrFileManager::GetRealFileName(const std::string& name) {
+  return resolve(name).value_or(std::string());
+}
+
+std::unique_ptr<TRangeStream> TVrFileManager::OpenMediaStream(const std::string& name) {
+  std::optional<std::string> path = resolve(name);
+  if (!path) return nullptr;
+  return std::make_unique<TFileRangeStream>(*path, 0, 0);
+}
+
+void TVrFileManager::InvalidateCache() {
+  std::lock_guard<std::mutex> guard(lock_);
+  listings_.clear();
+}
+
+TVrFileManager* TVrFileManager::Global() {
+  return gFileManager;
+}
+void TVrFileManager::SetGlobal(TVrFileManager* manager) {
+  gFileManager = manager;
+}
+
+std::optional<std::string> TVrFileManager::resolve(const std::string& name) {
+  std::optional<std::vector<std::string>> parts = splitGameName(name);
+  if (!parts) return std::nullopt;
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<const std::string*> roots;
+  if (!baseFolder_.empty()) roots.push_back(&baseFolder_);
+  for (const std::string& folder : searchFolders_) roots.push_back(&folder);
+  for (const std::string* root : roots) {
+    std::string path = root->substr(0, root->size() - 1);  // without the trailing "/"
+    bool found = true;
+    for (const std::string& part : *parts) {
+      const Entry* entry = findEntry(path.empty() ? "/" : path, part);
+      if (!entry) {
+        found = false;
+        break;
+      }
+      path += '/';
+      path += entry->hostName;
+    }
+    if (found && isRegularFile(path)) return path;
+  }
+  return std::nullopt;
+}
+
+const TVrFileManager::Entry* TVrFileManager::findEntry(const std::string& hostDir,
+                                                       const std::string& component) {
+  struct stat st {};
+  if (::stat(hostDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    listings_.erase(hostDir);
+    return nullptr;
+  }
+  int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+  auto it = listings_.find(hostDir);
+  bool fresh = it != listings_.end() && it->second.mtimeNs == mtime &&
+               it->second.device == st.st_dev && it->second.inode == st.st_ino &&
+               it->second.listedAtNs - mtime >= kRacyWindowNs;
+  if (!fresh) {
+    Listing listing;
+    listing.mtimeNs = mtime;
+    listing.device = st.st_dev;
+    listing.inode = st.st_ino;
+    listing.listedAtNs = nowNs();
+    ++scans_;
+    if (DIR* dir = ::opendir(hostDir.c_str())) {
+      while (dirent* ent = ::readdir(dir)) {
+        std::string host = ent->d_name;
+        if (host == "." || host == "..") continue;
+        std::string game;
+        if (!Utf8ToSjis(host, game)) game = host;
+        listing.byKey[SjisFoldCase(game)].push_back({game, host});
+      }
+      ::closedir(dir);
+    }
+    // Folding may join several host names; keep a fixed order among them.
+    for (auto& [key, entries] : listing.byKey)
+      std::sort(entries.begin(), entries.end(),
+                [](const Entry& a, const Entry& b) { return a.hostName < b.hostName; });
+    it = listings_.insert_or_assign(hostDir, std::move(listing)).first;
+  }
+  auto hit = it->second.byKey.find(SjisFoldCase(component));
+  if (hit == it->second.byKey.end()) return nullptr;
+  for (const Entry& entry : hit->second)
+    if (entry.gameName == component) return &entry;
+  return &hit->second.front();
+}
+
+void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name) {
+  std::string path = files.GetRealFileName(name);
+  if (path.empty()) throw EVrFileError(name + ":ファイルがありません");
+  if (TKwMemoryStream* mem = target.AsMemoryStream()) {
+    mem->LoadFromFile(path);
+  } else {
+    TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
+    target.CopyFrom(file, 0);
+  }
+  target.SetPosition(0);
+}
+
+void LoadFileToStream(TKwStream& target, const std::string& name) {
+  TVrFileManager* files = TVrFileManager::Global();
+  if (!files) throw EVrFileError(name + ":ファイルがありません");
+  LoadFileToStream(*files, target, name);
+}
+
+std::string ResolveDotDotPath(const std::string& name, const std::string& baseFolder) {
+  if (name.size() < 2 || isDelimiter(name[0]) || name[1] == ':') return name;
+  std::string base = baseFolder;
+  if (!base.empty() && lastDelimiter(base, "\\/") != base.size() - 1) base += '\\';
+  std::string rest = name;
+  while (rest.size() >= 3 && rest[0] == '.' && rest[1] == '.' && isDelimiter(rest[2])) {
+    std::string folder = base.substr(0, base.empty() ? 0 : base.size() - 1);
+    if (folder.empty() || (folder.size() == 2 && folder[1] == ':')) break;  // nothing to take off
+    size_t pos = lastDelimiter(folder, "\\/");
+    base = pos == std::string::npos ? std::string() : folder.substr(0, pos + 1);
+    rest.erase(0, 3);
+  }
+  return base + rest;
+}
+
+}  // namespace zirk

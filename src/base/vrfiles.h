@@ -1,0 +1,111 @@
+#pragma once
+// The virtual file system: serves every game file by name. Game names are
+// Shift-JIS, use "\" (or "/") between folders and compare case-insensitively;
+// they are looked up in the base folder and then in the search folders, in
+// the order mounted. Only host folders are mounted: no archive format is
+// read, so a game must be unpacked into a folder.
+//
+// Directory listings are cached, so a lookup costs one stat per folder on
+// the way instead of a scan; a listing is read again when its folder's
+// modification time changes, and while that time is too recent to be
+// trusted (a change in the same clock tick would not show).
+//
+// Host names are matched in their game form: a UTF-8 host name is compared
+// as its Shift-JIS counterpart, any other as its raw bytes. A game name can
+// never reach outside the mounted folder: absolute names and a "..\" that
+// climbs above the folder are not found.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/exceptions.h"
+#include "base/rangestreams.h"
+#include "base/streams.h"
+
+namespace zirk {
+
+// A game file that is in none of the mounted folders. The message is
+// "<name>:ファイルがありません".
+class EVrFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class TVrFileManager {
+ public:
+  TVrFileManager() = default;
+  explicit TVrFileManager(const std::string& baseFolder) { SetBaseFolder(baseFolder); }
+  TVrFileManager(const TVrFileManager&) = delete;
+  TVrFileManager& operator=(const TVrFileManager&) = delete;
+
+  // Host folders; stored with a trailing "/".
+  void SetBaseFolder(const std::string& hostFolder);
+  void AddSearchFolder(const std::string& hostFolder);
+  const std::string& BaseFolder() const { return baseFolder_; }
+  const std::vector<std::string>& SearchFolders() const { return searchFolders_; }
+
+  // The folder part of a name: everything up to and including its last
+  // "\", "/" or ":" (empty when it has none).
+  static std::string ExtractFolder(const std::string& name);
+
+  // True when the name is a file in the base folder or a search folder.
+  bool FileExists(const std::string& name);
+  // The host path of the named file, or an empty string when it is missing.
+  std::string GetRealFileName(const std::string& name);
+  // A stream over the whole named file, or nullptr when it is missing. The
+  // caller owns the stream.
+  std::unique_ptr<TRangeStream> OpenMediaStream(const std::string& name);
+
+  // Forgets every cached listing (after the game's files were changed by
+  // means the modification times may not show).
+  void InvalidateCache();
+  // How many folder listings were read; the cache's own diagnostics.
+  int64_t ScanCount() const { return scans_; }
+
+  // The program-wide instance, installed and owned by start-up code
+  // (nullptr when none).
+  static TVrFileManager* Global();
+  static void SetGlobal(TVrFileManager* manager);
+
+ private:
+  struct Entry {
+    std::string gameName;  // the host name in its game form
+    std::string hostName;
+  };
+  struct Listing {
+    int64_t mtimeNs = 0;
+    uint64_t device = 0, inode = 0;
+    int64_t listedAtNs = 0;
+    std::unordered_map<std::string, std::vector<Entry>> byKey;  // folded game name
+  };
+
+  std::optional<std::string> resolve(const std::string& name);
+  const Entry* findEntry(const std::string& hostDir, const std::string& component);
+
+  std::string baseFolder_;
+  std::vector<std::string> searchFolders_;
+  std::mutex lock_;
+  std::unordered_map<std::string, Listing> listings_;  // by host folder path
+  int64_t scans_ = 0;
+};
+
+// Reads the whole named file into the stream (a memory stream's content is
+// replaced) and sets the stream's position to 0. A missing file raises
+// EVrFileError "<name>:ファイルがありません".
+void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name);
+// The same through the program-wide instance.
+void LoadFileToStream(TKwStream& target, const std::string& name);
+
+// A picture name of a definition file made relative to the file's folder: a
+// name of 2 or more characters that neither begins with "\" nor has ":" as
+// its second character becomes base + name, each leading "..\" first taking
+// one folder off the base (while the base has one). Other names, a
+// 1-character name included, come back unchanged.
+std::string ResolveDotDotPath(const std::string& name, const std::string& baseFolder);
+
+}  // namespace zirk

@@ -1,0 +1,190 @@
+#include "base/vrfiles.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/testdata.h"
+
+namespace zirk {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets a folder's modification time an hour back, so its listing is old
+// enough to be trusted by the cache.
+void ageFolder(const fs::path& dir) {
+  timespec times[2];
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 3600;
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.c_str(), times, 0), 0);
+}
+
+class VrFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(base() / "Data" / "BG");
+    fs::create_directories(search() / "sub");
+    test::writeFile(base() / "Data" / "BG" / "Room.PNG", "room");
+    test::writeFile(base() / "both.txt", "from base");
+    test::writeFile(base() / "\xE6\x97\xA5\xE6\x9C\xAC.txt", "nihon");  // UTF-8 host name
+    test::writeFile(base() / "\xE8\xA1\xA8.txt", "hyou");  // its Shift-JIS form ends in 0x5C
+    test::writeFile(base() / "\x83\x41.raw", "raw sjis");  // a host name in raw Shift-JIS
+    test::writeFile(search() / "both.txt", "from search");
+    test::writeFile(search() / "sub" / "Extra.ogg", "extra");
+    files_.SetBaseFolder(base().string());
+    files_.AddSearchFolder(search().string());
+  }
+  fs::path base() const { return dir_ / "game"; }
+  fs::path search() const { return dir_ / "disc"; }
+  std::string read(const std::string& name) {
+    TKwMemoryStream s;
+    LoadFileToStream(files_, s, name);
+    return std::string(s.Bytes().begin(), s.Bytes().end());
+  }
+
+  test::TempDir dir_;
+  TVrFileManager files_;
+};
+
+TEST_F(VrFiles, GameNamesMapOntoHostFiles) {
+  const std::pair<const char*, const char*> found[] = {
+      {"data\\bg\\room.png", "room"},
+      {"DATA/BG/ROOM.PNG", "room"},
+      {"Data\\\\BG\\.\\Room.png", "room"},
+      {"data\\none\\..\\bg\\room.png", "room"},
+      {"both.txt", "from base"},          // the base folder comes first
+      {"SUB\\extra.OGG", "extra"},        // then the search folders
+      {"\x93\xFA\x96\x7B.TXT", "nihon"},  // Shift-JIS name of a UTF-8 host file
+      {"\x95\x5C.txt", "hyou"},           // 0x5C as a trail byte is no delimiter
+      {"\x83\x41.RAW", "raw sjis"},
+  };
+  for (const auto& [name, content] : found) {
+    EXPECT_TRUE(files_.FileExists(name)) << name;
+    EXPECT_EQ(read(name), content) << name;
+  }
+  EXPECT_EQ(files_.GetRealFileName("data\\bg\\room.png"),
+            (base() / "Data" / "BG" / "Room.PNG").string());
+}
+
+TEST_F(VrFiles, NamesOutsideTheMountedFoldersAreNotFound) {
+  test::writeFile(dir_ / "secret.txt", "outside");
+  const char* missing[] = {
+      "",
+      "data\\bg",              // a folder is no file
+      "data\\bg\\room.png\\",  // nor is a trailing delimiter a name
+      "..\\secret.txt",        // climbs out of the base folder
+      "data\\..\\..\\secret.txt",
+      "\\secret.txt",  // absolute names
+      "c:\\secret.txt",
+      "\x83\x61.raw",  // trail bytes do not fold
+      "nothing.dor",
+  };
+  for (const char* name : missing) {
+    EXPECT_FALSE(files_.FileExists(name)) << name;
+    EXPECT_EQ(files_.GetRealFileName(name), "") << name;
+    EXPECT_EQ(files_.OpenMediaStream(name), nullptr) << name;
+  }
+}
+
+TEST_F(VrFiles, MissingFileMessage) {
+  try {
+    read("bg\\nofile.dor");
+    FAIL() << "no exception";
+  } catch (const EVrFileError& e) {
+    EXPECT_STREQ(e.what(), "bg\\nofile.dor:ファイルがありません");
+  }
+  TVrFileManager::SetGlobal(nullptr);
+  TKwMemoryStream s;
+  EXPECT_THROW(LoadFileToStream(s, "both.txt"), EVrFileError);
+}
+
+TEST_F(VrFiles, LoadReplacesContentAndRewinds) {
+  TKwMemoryStream s(std::vector<uint8_t>(100, 'x'));
+  s.SetPosition(50);
+  TVrFileManager::SetGlobal(&files_);
+  LoadFileToStream(s, "BOTH.TXT");
+  TVrFileManager::SetGlobal(nullptr);
+  EXPECT_EQ(s.Size(), 9);
+  EXPECT_EQ(s.Position(), 0);
+  EXPECT_EQ(ReadStreamU32(s), 0x6D6F7266u);  // "from"
+
+  std::unique_ptr<TRangeStream> media = files_.OpenMediaStream("sub\\extra.ogg");
+  ASSERT_NE(media, nullptr);
+  EXPECT_EQ(media->Size(), 5);
+}
+
+TEST_F(VrFiles, ListingsAreCachedUntilTheFolderChanges) {
+  ageFolder(base());
+  ageFolder(base() / "Data");
+  ageFolder(base() / "Data" / "BG");
+  ageFolder(search());
+  ASSERT_TRUE(files_.FileExists("data\\bg\\room.png"));
+  EXPECT_FALSE(files_.FileExists("data\\bg\\new.png"));  // also lists the search folder
+  int64_t scans = files_.ScanCount();
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(files_.FileExists("DATA\\BG\\ROOM.PNG"));
+    ASSERT_FALSE(files_.FileExists("data\\bg\\new.png"));
+  }
+  EXPECT_EQ(files_.ScanCount(), scans);
+
+  // A new file changes the folder's time; the next lookup sees it.
+  test::writeFile(base() / "Data" / "BG" / "New.png", "new");
+  EXPECT_TRUE(files_.FileExists("data\\bg\\new.png"));
+  fs::remove(base() / "Data" / "BG" / "New.png");
+  EXPECT_FALSE(files_.FileExists("data\\bg\\new.png"));
+
+  // A change the times cannot show is forgotten on request.
+  ageFolder(base() / "Data" / "BG");
+  EXPECT_TRUE(files_.FileExists("data\\bg\\room.png"));
+  fs::rename(base() / "Data" / "BG" / "Room.PNG", base() / "Data" / "BG" / "Hall.PNG");
+  ageFolder(base() / "Data" / "BG");
+  files_.InvalidateCache();
+  EXPECT_TRUE(files_.FileExists("data\\bg\\hall.png"));
+  EXPECT_FALSE(files_.FileExists("data\\bg\\room.png"));
+}
+
+TEST(VrFileNames, ExtractFolder) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"menu\\title.zpm", "menu\\"},
+      {"a/b/c.png", "a/b/"},
+      {"c:x.png", "c:"},
+      {"plain.png", ""},
+      {"", ""},
+      {"\x95\x5C.png", ""},
+      {"\x95\x5C\\x.png", "\x95\x5C\\"},
+  };
+  for (const auto& [name, folder] : cases) EXPECT_EQ(TVrFileManager::ExtractFolder(name), folder);
+}
+
+TEST(VrFileNames, ResolveDotDotPath) {
+  struct Case {
+    const char* name;
+    const char* base;
+    const char* expect;
+  };
+  const Case cases[] = {
+      {"..\\..\\a.dor", "c:\\x\\y\\z\\", "c:\\x\\a.dor"},
+      {"pic.png", "menu\\", "menu\\pic.png"},
+      {"..\\pic.png", "menu\\", "pic.png"},
+      {"..\\..\\pic.png", "menu\\", "..\\pic.png"},  // nothing left to take off
+      {"..\\pic.png", "c:\\", "c:\\..\\pic.png"},
+      {"sub\\..\\p.png", "menu\\", "menu\\sub\\..\\p.png"},  // only leading ones
+      {"..\\p.png", "\x95\x5C\\menu\\", "\x95\x5C\\p.png"},
+      {"..\\p.png", "a\\\x95\x5C\\", "a\\p.png"},
+      {"p.png", "menu", "menu\\p.png"},
+      {"a", "menu\\", "a"},  // a 1-character name stays as it is
+      {"", "menu\\", ""},
+      {"\\abs\\p.png", "menu\\", "\\abs\\p.png"},
+      {"d:\\p.png", "menu\\", "d:\\p.png"},
+      {"pic.png", "", "pic.png"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ResolveDotDotPath(c.name, c.base), c.expect) << c.name << " in " << c.base;
+}
+
+}  // namespace
+}  // namespace zirk

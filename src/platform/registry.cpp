@@ -179,6 +179,12 @@ std::optional<RegistryValue> readValue(std::string_view text) {
   return RegistryValue(value);
 }
 
+// Key paths are written raw between brackets, one per line; a line break
+// inside one would turn the rest of it into lines of their own.
+bool writableKey(std::string_view key) {
+  return !normaliseKey(key).empty() && key.find_first_of("\r\n") == std::string_view::npos;
+}
+
 std::optional<int32_t> parseDecimal(std::string_view text) {
   int32_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -407,7 +413,7 @@ std::optional<int32_t> RegReadInteger(std::string_view key, std::string_view nam
 }
 
 bool RegWriteString(std::string_view key, std::string_view name, std::string_view value) {
-  if (normaliseKey(key).empty()) return false;
+  if (!writableKey(key)) return false;
   return changeFile([&](RegistryFile& file) {
     file.set(key, name, std::string(value));
     return true;
@@ -415,7 +421,7 @@ bool RegWriteString(std::string_view key, std::string_view name, std::string_vie
 }
 
 bool RegWriteInteger(std::string_view key, std::string_view name, int32_t value) {
-  if (normaliseKey(key).empty()) return false;
+  if (!writableKey(key)) return false;
   return changeFile([&](RegistryFile& file) {
     file.set(key, name, static_cast<uint32_t>(value));
     return true;

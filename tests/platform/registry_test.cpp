@@ -147,7 +147,11 @@ TEST_F(Registry, DeletingValuesAndKeys) {
   EXPECT_EQ(RegReadString("Software\\Game\\Sub", "c"), std::nullopt);
   EXPECT_EQ(RegReadString("Software\\GameTwo", "d"), "4");  // a sibling, not below
   EXPECT_FALSE(RegDeleteKey(""));
-  EXPECT_FALSE(RegWriteString("\\", "x", "y"));  // no key to hold it
+  // No key to hold it, or one that would break the file's lines.
+  for (const char* key : {"", "\\", "\\\\", "Software\nInjected", "Software\r"})
+    EXPECT_FALSE(RegWriteString(key, "x", "y")) << key;
+  EXPECT_FALSE(RegWriteInteger("Soft\nware", "x", 1));
+  EXPECT_FALSE(std::filesystem::exists(file()) && text().find("Injected") != std::string::npos);
 }
 
 TEST_F(Registry, IniStyleAccessBelowAKey) {

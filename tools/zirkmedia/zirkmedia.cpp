@@ -1,0 +1,172 @@
+// zirkmedia: the media library from the command line, loaded and bound the
+// way the player does it.
+//   zirkmedia decode FILE OUT.raw   PCM of an Ogg or WAVE file; prints "RATE CHANNELS BITS"
+//   zirkmedia info FILE             length in milliseconds
+// Exit 0 on success, 1 on failure (message on stderr), 2 on wrong usage.
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "base/exceptions.h"
+#include "base/streams.h"
+#include "media/zirkdll.h"
+#include "platform/dynlib.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct Failure {
+  std::string message;
+};
+
+std::string lowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+// Binds the library and runs zirkInit with the player's callbacks; the sound
+// slot stays empty, so any playing would go to the library's silent output.
+class Library {
+ public:
+  Library() {
+    const auto status = zirk::LoadMediaDll(zirk::platform::programFolder());
+    if (status != zirk::TMediaDllStatus::mdsOk) throw Failure{zirk::MediaDllMessage(status)};
+    if (!zirk::zirkInit(&window_, &panel_, nullptr, &sharedDirectSound_, zirk::DllStreamGetSize,
+                        zirk::DllStreamRead, zirk::DllStreamGetPosition, zirk::DllStreamSeek,
+                        zirk::SaveFpuControlWord, zirk::RestoreFpuControlWord, 0)) {
+      zirk::FinalDll();
+      throw Failure{"the media library did not start"};
+    }
+  }
+  ~Library() {
+    zirk::zirkFinal();
+    zirk::FinalDll();
+  }
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+ private:
+  uintptr_t window_ = 0;
+  uintptr_t panel_ = 0;
+  void* sharedDirectSound_ = nullptr;
+};
+
+std::unique_ptr<zirk::TKwFileStream> openInput(const std::string& path) {
+  try {
+    return std::make_unique<zirk::TKwFileStream>(path, zirk::TKwFileStream::Mode::OpenRead);
+  } catch (const zirk::Exception& e) {
+    throw Failure{e.what()};
+  }
+}
+
+int decode(const std::string& input, const std::string& output) {
+  auto stream = openInput(input);
+  Library library;
+  const ZirkBool isOgg = lowerExtension(input) == ".ogg" ? -1 : 0;
+  const ZirkHandle decoder = zirk::zirkOggStrmanAdd(stream.get(), isOgg);
+  if (decoder == 0) throw Failure{input + ": cannot be decoded"};
+  struct Release {
+    ZirkHandle h;
+    ~Release() { zirk::zirkOggStrmanDel(h); }
+  } release{decoder};
+
+  ZirkPcmFormat format{};
+  if (!zirk::zirkOggStrGetFormat(decoder, &format)) throw Failure{input + ": no PCM format"};
+  std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  if (!out) throw Failure{output + ": cannot be created"};
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    const int32_t n =
+        zirk::zirkOggStrRead(decoder, buffer.data(), static_cast<int32_t>(buffer.size()));
+    if (n <= 0) break;
+    out.write(buffer.data(), std::min<int32_t>(n, static_cast<int32_t>(buffer.size())));
+  }
+  out.close();
+  if (!out) throw Failure{output + ": write failed"};
+  std::cout << format.samplesPerSec << ' ' << format.channels << ' ' << format.bitsPerSample
+            << '\n';
+  return kExitOk;
+}
+
+// The item kind the player would make for the file.
+enum class ItemKind { Ogg, Wmp, Video };
+
+ItemKind kindOf(const std::string& path) {
+  const std::string ext = lowerExtension(path);
+  if (ext == ".ogg" || ext == ".wav") return ItemKind::Ogg;
+  if (ext == ".wma" || ext == ".mp3") return ItemKind::Wmp;
+  return ItemKind::Video;
+}
+
+int info(const std::string& input) {
+  auto stream = openInput(input);
+  Library library;
+  int32_t length = 0;
+  switch (kindOf(input)) {
+    case ItemKind::Ogg: {
+      const ZirkBool isOgg = lowerExtension(input) == ".ogg" ? -1 : 0;
+      const ZirkHandle h = zirk::zirkOggmanAdd(stream.get(), isOgg);
+      if (h == 0) throw Failure{input + ": not a playable sound"};
+      length = zirk::zirkOggGetLen(h);
+      zirk::zirkOggmanDel(h);
+      break;
+    }
+    case ItemKind::Wmp: {
+      zirk::TKwMemoryStream memory;
+      try {
+        memory.LoadFromStream(*stream);
+      } catch (const zirk::Exception& e) {
+        throw Failure{e.what()};
+      }
+      if (memory.Size() > INT32_MAX) throw Failure{input + ": too large"};
+      const ZirkHandle h =
+          zirk::zirkWmpmanAdd(memory.Memory(), static_cast<int32_t>(memory.Size()));
+      if (h == 0) throw Failure{input + ": not a playable sound"};
+      length = zirk::zirkWmpGetLen(h);
+      zirk::zirkWmpmanDel(h);
+      break;
+    }
+    case ItemKind::Video: {
+      const ZirkHandle h = zirk::zirkVidmanAdd(input.c_str(), stream.get(), -1);
+      if (h == 0) throw Failure{input + ": not a playable movie"};
+      length = zirk::zirkVideoGetLen(h);
+      zirk::zirkVidmanDel(h);
+      break;
+    }
+  }
+  std::cout << length << '\n';
+  return kExitOk;
+}
+
+int usage() {
+  std::cerr << "usage: zirkmedia decode FILE OUT.raw\n"
+               "       zirkmedia info FILE\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 3 && args[0] == "decode") return decode(args[1], args[2]);
+    if (args.size() == 2 && args[0] == "info") return info(args[1]);
+    return usage();
+  } catch (const Failure& f) {
+    std::cerr << "zirkmedia: " << f.message << '\n';
+  } catch (const std::exception& e) {
+    std::cerr << "zirkmedia: " << e.what() << '\n';
+  }
+  return kExitFailure;
+}

@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct ToolRun {
   int exitCode = -1;
   std::string out;
   std::string err;
@@ -27,10 +27,10 @@ std::string slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-Run run(const fs::path& exe, const std::string& args, const zirk::test::TempDir& temp) {
+ToolRun run(const fs::path& exe, const std::string& args, const zirk::test::TempDir& temp) {
   const fs::path errFile = temp / "stderr.txt";
   const std::string command = "'" + exe.string() + "' " + args + " 2>'" + errFile.string() + "'";
-  Run result;
+  ToolRun result;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[256];
@@ -63,7 +63,7 @@ TEST(ZirkMedia, WrongUsageExitsWithTwo) {
   for (const char* args :
        {"", "decode", "decode a.ogg", "info", "info a b", "play a.ogg", "decode a b c"}) {
     SCOPED_TRACE(args);
-    const Run r = run(kExe, args, temp);
+    const ToolRun r = run(kExe, args, temp);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("usage"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
@@ -92,14 +92,16 @@ TEST(ZirkMedia, DecodeWritesPcmAndPrintsItsFormat) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     const fs::path out = temp / "out.raw";
-    const Run r = run(kExe,
-                      "decode " + quoted(zirk::test::dataPath(std::string("audio/") + c.file)) +
-                          " " + quoted(out),
-                      temp);
+    const ToolRun r = run(kExe,
+                          "decode " + quoted(zirk::test::dataPath(std::string("audio/") + c.file)) +
+                              " " + quoted(out),
+                          temp);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, c.format);
     EXPECT_EQ(fs::file_size(out), c.bytes);
-    if (c.md5 != nullptr) EXPECT_EQ(md5Of(out), c.md5);
+    if (c.md5 != nullptr) {
+      EXPECT_EQ(md5Of(out), c.md5);
+    }
   }
   // A WAVE file in the table comes out as its data chunk, byte for byte.
   const auto wav = zirk::test::readFile(zirk::test::dataPath("audio/pcm8-mono-22050.wav"));
@@ -129,7 +131,7 @@ TEST(ZirkMedia, InfoPrintsTheLengthOfTheMatchingItem) {
   zirk::test::TempDir temp;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const Run r =
+    const ToolRun r =
         run(kExe, "info " + quoted(zirk::test::dataPath(std::string("audio/") + c.file)), temp);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NEAR(std::atoi(r.out.c_str()), c.ms, c.tolerance) << r.out;
@@ -155,7 +157,7 @@ TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
-    const Run r = run(kExe, c.args, temp);
+    const ToolRun r = run(kExe, c.args, temp);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());
@@ -167,7 +169,7 @@ TEST(ZirkMedia, WithoutTheLibraryBesideItFailsWithThePlayersMessage) {
   const fs::path lonely = temp / "zirkmedia";
   fs::copy_file(kExe, lonely);
   fs::permissions(lonely, fs::perms::owner_exec, fs::perm_options::add);
-  const Run r =
+  const ToolRun r =
       run(lonely, "info " + quoted(zirk::test::dataPath("audio/vorbis-stereo-44100.ogg")), temp);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("libzirk.so\nファイルがありません"), std::string::npos) << r.err;

@@ -1,0 +1,547 @@
+#include "surfaces/dibx.h"
+
+#include <algorithm>
+#include <cstring>
+#include <typeinfo>
+
+#include "surfaces/pixelmath.h"
+#include "surfaces/screenman.h"
+
+namespace zirk {
+
+namespace {
+
+TBlitDesc directDesc(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect, bool flipH,
+                     bool flipV) {
+  TBlitDesc d;
+  d.Shape = TBlitShape::Direct;
+  d.Source = src.Pixels();
+  d.SourceRect = srcRect;
+  d.Dest = Rect(x, y, x, y);
+  d.FlipH = flipH;
+  d.FlipV = flipV;
+  return d;
+}
+
+TBlitDesc stretchDesc(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect, bool flipH,
+                      bool flipV) {
+  TBlitDesc d = directDesc(0, 0, src, srcRect, flipH, flipV);
+  d.Shape = TBlitShape::Stretch;
+  d.Dest = dest;
+  return d;
+}
+
+// Pattern with its top-left corner at (originX, originY), one copy per
+// source rectangle, zoomed.
+TBlitDesc tileDesc(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect, int32_t originX,
+                   int32_t originY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV) {
+  TBlitDesc d = directDesc(0, 0, src, srcRect, flipH, flipV);
+  d.Shape = TBlitShape::Tile;
+  d.Dest = dest;
+  d.OriginX = originX;
+  d.OriginY = originY;
+  d.ZoomX = zoomX;
+  d.ZoomY = zoomY;
+  d.StepX = srcRect.Width();
+  d.StepY = srcRect.Height();
+  return d;
+}
+
+void useKey(TBlitDesc& d, const TCustomDIBX& src, bool on) {
+  d.Key = on ? src.ColorKey() : -1;
+}
+void useMask(TBlitDesc& d, const TCustomDIBX& mask) {
+  d.Mask = mask.Pixels();
+}
+
+// Opacity 0..255: 255 copies, 0 draws nothing.
+bool setOpacity(TBlitDesc& d, int32_t opacity) {
+  if (opacity <= 0) return false;
+  if (opacity >= 255) {
+    // A mask still weighs every pixel, so a masked copy is a full-opacity blend.
+    d.Op = d.Mask.empty() ? TBlitOp::Copy : TBlitOp::Blend;
+    d.Level = 255;
+  } else {
+    d.Op = TBlitOp::Blend;
+    d.Level = opacity;
+  }
+  return true;
+}
+
+void setLevel(TBlitDesc& d, int32_t level) {
+  d.Op = TBlitOp::Add;
+  d.Level = std::clamp(level, 0, 255);
+}
+
+// The image objects' alpha: below 255 blended, 255 opaque, above additive.
+bool setImageAlpha(TBlitDesc& d, int32_t alpha) {
+  if (alpha <= 255) return setOpacity(d, alpha);
+  setLevel(d, alpha - 256);
+  return true;
+}
+
+}  // namespace
+
+// ---- Pixel access ------------------------------------------------------
+
+uint8_t* TCustomDIBX::Lock(int32_t x, int32_t y) {
+  const platform::PixelBuffer b = Pixels();
+  if (b.empty() || x < 0 || y < 0 || x >= b.width || y >= b.height) return nullptr;
+  return b.row(y) + int64_t(x) * (b.bitCount == 15 ? 2 : b.bitCount / 8);
+}
+
+platform::HDC TCustomDIBX::GetDC() {
+  const platform::PixelBuffer b = Pixels();
+  if (dc_) {
+    dc_->Retarget(b);
+  } else {
+    dc_ = std::make_unique<platform::DeviceContext>(b);
+  }
+  return dc_.get();
+}
+
+uint32_t TCustomDIBX::GetPixel(int32_t x, int32_t y) const {
+  const platform::PixelBuffer b = Pixels();
+  if (b.empty() || x < 0 || y < 0 || x >= b.width || y >= b.height) return 0;
+  return platform::ReadPixelValue(b, x, y);
+}
+
+void TCustomDIBX::SetPixel(int32_t x, int32_t y, uint32_t value) {
+  const platform::PixelBuffer b = Pixels();
+  if (b.empty() || x < 0 || y < 0 || x >= b.width || y >= b.height) return;
+  platform::WritePixelValue(b, x, y, value);
+}
+
+int32_t TCustomDIBX::ColorToPixel(int32_t color) const {
+  if (color < 0) return -1;
+  const platform::PixelBuffer b = Pixels();
+  if (b.empty()) {
+    // No pixels to ask: the display layout.
+    return int32_t((ColorR(uint32_t(color)) << 16) | (ColorG(uint32_t(color)) << 8) |
+                   ColorB(uint32_t(color)));
+  }
+  return int32_t(platform::ColorToPixelValue(b, uint32_t(color)));
+}
+
+void TCustomDIBX::CopyFrom(const TCustomDIBX& source) {
+  const platform::PixelBuffer s = source.Pixels(), d = Pixels();
+  if (typeid(*this) == typeid(source) && !s.empty() && !d.empty() && s.width == d.width &&
+      s.height == d.height && s.pitch == d.pitch && s.bitCount == d.bitCount) {
+    const size_t rowBytes = size_t(std::abs(s.pitch));
+    for (int32_t y = 0; y < s.height; ++y) std::memcpy(d.row(y), s.row(y), rowBytes);
+    return;
+  }
+  TBlitDesc desc = directDesc(0, 0, source, source.GetBoundsRect(), false, false);
+  desc.Op = TBlitOp::Copy;
+  ExecuteClipped(desc, GetBoundsRect());
+}
+
+void TCustomDIBX::SetClipRect(const TRect& r) {
+  TRect c;
+  IntersectRect(c, r, GetBoundsRect());
+  clip_ = c;
+}
+
+bool TCustomDIBX::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
+  TRect c;
+  if (!IntersectRect(c, clip, clip_)) return false;
+  return RunBlit(Pixels(), c, desc);
+}
+
+// ---- One-to-one draws --------------------------------------------------
+
+bool TCustomDIBX::Draw(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                       bool flipH, bool flipV, bool key) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  useKey(d, src, key);
+  return Execute(d);
+}
+
+bool TCustomDIBX::DrawMasked(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                             bool flipH, bool flipV, const TCustomDIBX& mask) {
+  return DrawAlphaMasked(x, y, src, srcRect, flipH, flipV, mask, 255);
+}
+
+bool TCustomDIBX::DrawAlpha(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                            bool flipH, bool flipV, bool key, int32_t opacity) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  useKey(d, src, key);
+  return setOpacity(d, opacity) && Execute(d);
+}
+
+bool TCustomDIBX::DrawAlphaMasked(int32_t x, int32_t y, const TCustomDIBX& src,
+                                  const TRect& srcRect, bool flipH, bool flipV,
+                                  const TCustomDIBX& mask, int32_t opacity) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  useMask(d, mask);
+  return setOpacity(d, opacity) && Execute(d);
+}
+
+bool TCustomDIBX::DrawAdd(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                          bool flipH, bool flipV, bool key, int32_t level) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  useKey(d, src, key);
+  setLevel(d, level);
+  return Execute(d);
+}
+
+bool TCustomDIBX::DrawAddMasked(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                                bool flipH, bool flipV, const TCustomDIBX& mask, int32_t level) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  useMask(d, mask);
+  setLevel(d, level);
+  return Execute(d);
+}
+
+bool TCustomDIBX::DrawAddTable(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                               bool flipH, bool flipV, const uint32_t* table, int32_t opacity,
+                               int32_t /*mode*/) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  d.Op = TBlitOp::AddTable;
+  d.Table = table;
+  d.Key = src.ColorKey();
+  d.Level = std::clamp(opacity, 0, 255);
+  return Execute(d);
+}
+
+bool TCustomDIBX::StretchDrawAddTable(const TRect& dest, const TCustomDIBX& src,
+                                      const TRect& srcRect, bool flipH, bool flipV,
+                                      const uint32_t* table, int32_t opacity, int32_t /*mode*/) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  d.Op = TBlitOp::AddTable;
+  d.Table = table;
+  d.Key = src.ColorKey();
+  d.Level = std::clamp(opacity, 0, 255);
+  return Execute(d);
+}
+
+// ---- Rotation ------------------------------------------------------------
+
+bool TCustomDIBX::DrawRotateZoom(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                                 int32_t anchorX, int32_t anchorY, int32_t zoomX, int32_t zoomY,
+                                 int32_t angle, bool flipH, bool flipV, bool key, int32_t alpha) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  d.Shape = TBlitShape::RotateZoom;
+  d.AnchorX = anchorX, d.AnchorY = anchorY, d.ZoomX = zoomX, d.ZoomY = zoomY, d.Angle = angle;
+  useKey(d, src, key);
+  return setImageAlpha(d, alpha) && Execute(d);
+}
+
+bool TCustomDIBX::DrawRotateZoomAlpha(int32_t x, int32_t y, const TCustomDIBX& src,
+                                      const TRect& srcRect, int32_t anchorX, int32_t anchorY,
+                                      int32_t zoomX, int32_t zoomY, int32_t angle, bool flipH,
+                                      bool flipV, const TCustomDIBX& mask, int32_t alpha) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  d.Shape = TBlitShape::RotateZoom;
+  d.AnchorX = anchorX, d.AnchorY = anchorY, d.ZoomX = zoomX, d.ZoomY = zoomY, d.Angle = angle;
+  useMask(d, mask);
+  return setImageAlpha(d, alpha) && Execute(d);
+}
+
+// ---- Stretch -------------------------------------------------------------
+
+bool TCustomDIBX::StretchDraw(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                              bool flipH, bool flipV, bool key, int32_t opacity) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useKey(d, src, key);
+  return setOpacity(d, opacity) && Execute(d);
+}
+
+bool TCustomDIBX::StretchDrawMasked(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                    bool flipH, bool flipV, const TCustomDIBX& mask,
+                                    int32_t opacity) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useMask(d, mask);
+  return setOpacity(d, opacity) && Execute(d);
+}
+
+bool TCustomDIBX::StretchDrawAlpha(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                   bool flipH, bool flipV, bool key, int32_t level) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useKey(d, src, key);
+  setLevel(d, level);
+  return Execute(d);
+}
+
+bool TCustomDIBX::StretchDrawAddMasked(const TRect& dest, const TCustomDIBX& src,
+                                       const TRect& srcRect, bool flipH, bool flipV,
+                                       const TCustomDIBX& mask, int32_t level) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useMask(d, mask);
+  setLevel(d, level);
+  return Execute(d);
+}
+
+// ---- Tiles ---------------------------------------------------------------
+
+bool TCustomDIBX::TileDraw(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                           int32_t offsetX, int32_t offsetY, bool flipH, bool flipV, bool key) {
+  return TileDrawAlpha(dest, src, srcRect, offsetX, offsetY, flipH, flipV, key, 255);
+}
+
+bool TCustomDIBX::TileDrawAlpha(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                int32_t offsetX, int32_t offsetY, bool flipH, bool flipV, bool key,
+                                int32_t opacity) {
+  TBlitDesc d =
+      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  useKey(d, src, key);
+  return setOpacity(d, opacity) && Execute(d);
+}
+
+bool TCustomDIBX::TileDrawAdd(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                              int32_t offsetX, int32_t offsetY, bool flipH, bool flipV, bool key,
+                              int32_t level) {
+  TBlitDesc d =
+      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  useKey(d, src, key);
+  setLevel(d, level);
+  return Execute(d);
+}
+
+bool TCustomDIBX::TileDrawMasked(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                 int32_t offsetX, int32_t offsetY, bool flipH, bool flipV,
+                                 const TCustomDIBX& mask) {
+  return TileDrawAlphaMasked(dest, src, srcRect, offsetX, offsetY, flipH, flipV, mask, 255);
+}
+
+bool TCustomDIBX::TileDrawAlphaMasked(const TRect& dest, const TCustomDIBX& src,
+                                      const TRect& srcRect, int32_t offsetX, int32_t offsetY,
+                                      bool flipH, bool flipV, const TCustomDIBX& mask,
+                                      int32_t opacity) {
+  TBlitDesc d =
+      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  useMask(d, mask);
+  return setOpacity(d, opacity) && Execute(d);
+}
+
+bool TCustomDIBX::TileDrawAddMasked(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                    int32_t offsetX, int32_t offsetY, bool flipH, bool flipV,
+                                    const TCustomDIBX& mask, int32_t level) {
+  TBlitDesc d =
+      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  useMask(d, mask);
+  setLevel(d, level);
+  return Execute(d);
+}
+
+namespace {
+
+// Copies of a zoomed picture spaced step source pixels apart may overlap,
+// so they are drawn one by one, row by row, later copies on top. Each copy
+// is a stretch of the source rectangle onto its zoomed place; a mirrored
+// tiling mirrors the places inside the area and flips each copy.
+template <class DrawOne>
+bool drawSpacedCopies(const TRect& area, const TRect& srcRect, int32_t stepX, int32_t stepY,
+                      int32_t zoomX, int32_t zoomY, bool flipH, bool flipV, int32_t scrollX,
+                      int32_t scrollY, DrawOne drawOne) {
+  if (area.IsEmpty() || srcRect.IsEmpty() || zoomX <= 0 || zoomY <= 0) return false;
+  const int64_t w = srcRect.Width(), h = srcRect.Height();
+  const int64_t sx = std::max<int64_t>(stepX, 1), sy = std::max<int64_t>(stepY, 1);
+  // Copy k spans [origin + floor(k*step*zoom/256), origin + floor((k*step + size)*zoom/256)).
+  auto edge = [](int64_t origin, int64_t src, int64_t zoom) {
+    return origin + pixelmath::FloorDiv(src * zoom, 256);
+  };
+  const int64_t ox = int64_t(area.Left) - scrollX, oy = int64_t(area.Top) - scrollY;
+  auto firstCopy = [&](int64_t origin, int64_t start, int64_t step, int64_t size, int64_t zoom) {
+    // The first k whose copy ends after start.
+    int64_t k =
+        pixelmath::FloorDiv((start - origin) * 256, step * zoom) - (size + step - 1) / step - 1;
+    while (edge(origin, k * step + size, zoom) <= start) ++k;
+    return k;
+  };
+  bool drawn = false;
+  const int64_t kyStart = firstCopy(oy, area.Top, sy, h, zoomY);
+  const int64_t kxStart = firstCopy(ox, area.Left, sx, w, zoomX);
+  int64_t guard = 0;
+  for (int64_t ky = kyStart;; ++ky) {
+    const int64_t top = edge(oy, ky * sy, zoomY);
+    if (top >= area.Bottom) break;
+    const int64_t bottom = edge(oy, ky * sy + h, zoomY);
+    for (int64_t kx = kxStart;; ++kx) {
+      const int64_t left = edge(ox, kx * sx, zoomX);
+      if (left >= area.Right) break;
+      const int64_t right = edge(ox, kx * sx + w, zoomX);
+      if (right <= left || bottom <= top) continue;
+      TRect place{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+      if (flipH)
+        place = {area.Left + area.Right - place.Right, place.Top,
+                 area.Left + area.Right - place.Left, place.Bottom};
+      if (flipV)
+        place = {place.Left, area.Top + area.Bottom - place.Bottom, place.Right,
+                 area.Top + area.Bottom - place.Top};
+      drawn = drawOne(place) || drawn;
+      // A one-pixel picture at a tiny zoom could ask for millions of copies;
+      // no screen needs more than this many.
+      if (++guard > (int64_t(1) << 22)) return drawn;
+    }
+  }
+  return drawn;
+}
+
+}  // namespace
+
+bool TCustomDIBX::TileDrawOffset(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                 int32_t stepX, int32_t stepY, int32_t zoomX, int32_t zoomY,
+                                 bool flipH, bool flipV, bool key, int32_t alpha, int32_t scrollX,
+                                 int32_t scrollY) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useKey(d, src, key);
+  if (!setImageAlpha(d, alpha)) return false;
+  TRect c;
+  if (!IntersectRect(c, clip_, dest)) return false;
+  return drawSpacedCopies(dest, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX, scrollY,
+                          [&](const TRect& place) {
+                            d.Dest = place;
+                            return ExecuteClipped(d, c);
+                          });
+}
+
+bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src,
+                                       const TRect& srcRect, int32_t stepX, int32_t stepY,
+                                       int32_t zoomX, int32_t zoomY, bool flipH, bool flipV,
+                                       const TCustomDIBX& mask, int32_t alpha, int32_t scrollX,
+                                       int32_t scrollY) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useMask(d, mask);
+  if (!setImageAlpha(d, alpha)) return false;
+  TRect c;
+  if (!IntersectRect(c, clip_, dest)) return false;
+  return drawSpacedCopies(dest, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX, scrollY,
+                          [&](const TRect& place) {
+                            d.Dest = place;
+                            return ExecuteClipped(d, c);
+                          });
+}
+
+bool TCustomDIBX::TileDrawZoom(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                               int32_t zoomX, int32_t zoomY, bool flipH, bool flipV, bool key,
+                               int32_t alpha, int32_t scrollX, int32_t scrollY) {
+  TBlitDesc d = tileDesc(dest, src, srcRect, dest.Left - scrollX, dest.Top - scrollY, zoomX, zoomY,
+                         flipH, flipV);
+  useKey(d, src, key);
+  return setImageAlpha(d, alpha) && Execute(d);
+}
+
+bool TCustomDIBX::TileDrawZoomMasked(const TRect& dest, const TCustomDIBX& src,
+                                     const TRect& srcRect, int32_t zoomX, int32_t zoomY, bool flipH,
+                                     bool flipV, const TCustomDIBX& mask, int32_t alpha,
+                                     int32_t scrollX, int32_t scrollY) {
+  TBlitDesc d = tileDesc(dest, src, srcRect, dest.Left - scrollX, dest.Top - scrollY, zoomX, zoomY,
+                         flipH, flipV);
+  useMask(d, mask);
+  return setImageAlpha(d, alpha) && Execute(d);
+}
+
+bool TCustomDIBX::TileDrawFast(const TRect& dest, const TCustomDIBX& src, bool flipH, bool flipV,
+                               int32_t scrollX, int32_t scrollY) {
+  TBlitDesc d = tileDesc(dest, src, src.GetBoundsRect(), dest.Left - scrollX, dest.Top - scrollY,
+                         256, 256, flipH, flipV);
+  d.Op = TBlitOp::Copy;
+  return Execute(d);
+}
+
+// ---- Fills ---------------------------------------------------------------
+
+namespace {
+TBlitDesc fillDesc(const TRect& r, uint32_t pixel, TBlitOp op) {
+  TBlitDesc d;
+  d.Shape = TBlitShape::Fill;
+  d.Op = op;
+  d.Dest = r;
+  d.Value = pixel;
+  return d;
+}
+}  // namespace
+
+bool TCustomDIBX::FillRect(const TRect& r, uint32_t pixel) {
+  return Execute(fillDesc(r, pixel, TBlitOp::Copy));
+}
+bool TCustomDIBX::FillRectAdd(const TRect& r, uint32_t pixel) {
+  return Execute(fillDesc(r, pixel, TBlitOp::FillAdd));
+}
+bool TCustomDIBX::FillRectSub(const TRect& r, uint32_t pixel) {
+  return Execute(fillDesc(r, pixel, TBlitOp::FillSub));
+}
+bool TCustomDIBX::FillRectAlpha(const TRect& r, uint32_t pixel, int32_t alpha) {
+  TBlitDesc d = fillDesc(r, pixel, TBlitOp::Blend);
+  if (alpha <= 0) return false;
+  if (alpha >= 255) d.Op = TBlitOp::Copy;
+  d.Level = std::min(alpha, 255);
+  return Execute(d);
+}
+
+template <class Fill>
+bool TCustomDIBX::frame(const TRect& r, int32_t thickness, Fill fill) {
+  if (r.IsEmpty() || thickness <= 0) return false;
+  const int32_t t = thickness;
+  const int32_t topEnd = int32_t(std::min<int64_t>(int64_t(r.Top) + t, r.Bottom));
+  const int32_t bottomStart = int32_t(std::max<int64_t>(int64_t(r.Bottom) - t, topEnd));
+  const int32_t leftEnd = int32_t(std::min<int64_t>(int64_t(r.Left) + t, r.Right));
+  const int32_t rightStart = int32_t(std::max<int64_t>(int64_t(r.Right) - t, leftEnd));
+  bool any = fill(Rect(r.Left, r.Top, r.Right, topEnd));
+  any = fill(Rect(r.Left, bottomStart, r.Right, r.Bottom)) || any;
+  any = fill(Rect(r.Left, topEnd, leftEnd, bottomStart)) || any;
+  any = fill(Rect(rightStart, topEnd, r.Right, bottomStart)) || any;
+  return any;
+}
+
+bool TCustomDIBX::FrameRect(const TRect& r, int32_t thickness, uint32_t pixel) {
+  return frame(r, thickness, [&](const TRect& bar) { return FillRect(bar, pixel); });
+}
+bool TCustomDIBX::FrameRectAlpha(const TRect& r, int32_t thickness, uint32_t pixel, int32_t alpha) {
+  return frame(r, thickness, [&](const TRect& bar) { return FillRectAlpha(bar, pixel, alpha); });
+}
+bool TCustomDIBX::FrameRectAdd(const TRect& r, int32_t thickness, uint32_t pixel) {
+  return frame(r, thickness, [&](const TRect& bar) { return FillRectAdd(bar, pixel); });
+}
+
+// ---- TDIBX -----------------------------------------------------------------
+
+TDIBX::TDIBX() : TDIBX(1, 1, ScreenSurfaceDepth()) {}
+
+TDIBX::TDIBX(int32_t width, int32_t height, int32_t bitCount) {
+  SetSize(width, height, bitCount);
+}
+
+void TDIBX::SetSize(int32_t width, int32_t height, int32_t bitCount) {
+  if (bitCount <= 8) {
+    // Mask and heat surfaces: index = level.
+    for (int i = 0; i < 256; ++i) {
+      dib_.ColorTable()[size_t(i)] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    }
+  }
+  dib_.SetSize(std::max(width, 0), std::max(height, 0), bitCount);
+  if (bitCount <= 8) dib_.UpdatePalette();
+  ResetClipRect();
+}
+
+platform::PixelBuffer TDIBX::Pixels() const {
+  platform::PixelBuffer b;
+  if (dib_.GetEmpty()) return b;
+  b.bits = const_cast<uint8_t*>(dib_.GetBitsReadOnly());
+  b.pitch = dib_.RowStep();
+  b.width = dib_.Width();
+  b.height = dib_.Height();
+  b.bitCount = SurfaceBitCount(dib_);
+  if (b.bitCount <= 8) {
+    for (size_t i = 0; i < 256; ++i) palette_[i] = QuadToColor(dib_.ColorTable()[i]);
+    // QuadToColor gives 0x00BBGGRR; the device contexts read 0x00RRGGBB.
+    for (uint32_t& e : palette_) e = (e & 0x00FF00u) | ((e & 0xFF) << 16) | ((e >> 16) & 0xFF);
+    b.palette = palette_.data();
+    b.paletteSize = dib_.ColorTableSize();
+  }
+  return b;
+}
+
+int32_t TDIBX::ColorToPixel(int32_t color) const {
+  if (color < 0) return -1;
+  return int32_t(SurfaceColorToPixel(dib_, ColorR(uint32_t(color)), ColorG(uint32_t(color)),
+                                     ColorB(uint32_t(color))));
+}
+
+std::unique_ptr<TCustomDIBX> MakeDisplayDIBX() {
+  if (!ScreenUsesMemorySurfaces()) return std::make_unique<TDxDIBX>();
+  return std::make_unique<TDIBX>();
+}
+
+}  // namespace zirk

@@ -1,3 +1,9 @@
+// Other threads only add messages to a queue or drop a dead window's, so a
+// queue's lock covers just the message list; window procedures always run without any lock held,
+// because they post, send, create and destroy windows themselves. Windows are
+// shared by the handle table and whoever is dispatching to them, which lets a
+// window go away (by its own procedure, another thread, or its thread's exit)
+// while its procedure is still on the stack.
 #include "platform/messages.h"
 
 #include <poll.h>

@@ -47,13 +47,15 @@ int ProcessMessages();
 
 // Waits until a message is queued for the calling thread, a registered
 // descriptor is ready, or the deadline passes; true when something arrived.
-// Dispatches nothing.
+// Dispatches nothing. A negative timeout waits without a deadline.
 bool WaitMessage(std::chrono::milliseconds timeout);
 
 // Descriptor readiness joins the wait: while registered, the descriptor is
 // polled by the owning thread's WaitMessage, and the callback runs on that
 // thread with the poll(2) revents when it is ready. Re-registering replaces
 // the events and the callback; events 0 keeps the descriptor out of the poll.
+// A descriptor closed while registered is reported once (POLLNVAL) and then
+// forgotten, so it cannot keep every later wait busy.
 using FdCallback = std::function<void(int fd, short revents)>;
 void RegisterFd(int fd, short events, FdCallback callback);
 void UnregisterFd(int fd);

@@ -177,7 +177,9 @@ const TVrFileManager::Entry* TVrFileManager::findEntry(const std::string& hostDi
         std::string host = ent->d_name;
         if (host == "." || host == "..") continue;
         std::string game;
-        if (!Utf8ToSjis(host, game)) game = host;
+        bool ascii = std::all_of(host.begin(), host.end(),
+                                 [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+        if (ascii || !Utf8ToSjis(host, game)) game = host;
         listing.byKey[SjisFoldCase(game)].push_back({game, host});
       }
       ::closedir(dir);

@@ -107,15 +107,5 @@ TEST(Lists, ObjListOwnsItsItems) {
   EXPECT_EQ(live, 0);
 }
 
-TEST(Lists, ArrayStringKeepsOrder) {
-  TArrayString args;
-  EXPECT_EQ(args.Add("name"), 0);
-  EXPECT_EQ(args.Add("3"), 1);
-  EXPECT_EQ(args.Count(), 2);
-  EXPECT_EQ(args[1], "3");
-  EXPECT_EQ(args[2], "");
-  EXPECT_EQ(args, (TArrayString{"name", "3"}));
-}
-
 }  // namespace
 }  // namespace zirk

@@ -105,10 +105,12 @@ struct FfmpegAudioSource::State {
   std::unique_ptr<SwrContext, SwrDeleter> swr;
   std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
   std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
-  std::vector<int16_t> pending;  // converted frames not yet handed out
-  size_t pendingRead = 0;        // samples of `pending` already handed out
-  int64_t nextFrame = 0;         // source frame of the next sample handed out
-  int64_t skipUntil = 0;         // decoded frames before this are dropped (seeking)
+  std::vector<int16_t> pending;      // converted frames not yet handed out
+  size_t pendingRead = 0;            // samples of `pending` already handed out
+  int64_t nextFrame = 0;             // source frame of the next sample handed out
+  int64_t skipUntil = 0;             // decoded frames before this are dropped (seeking)
+  int64_t basePts = AV_NOPTS_VALUE;  // container time of the first sample, in samples
+  bool resync = false;               // the next frame's place comes from its time
   bool draining = false;
   bool finished = false;
 };
@@ -154,6 +156,8 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
   auto source = std::unique_ptr<FfmpegAudioSource>(new FfmpegAudioSource(std::move(state)));
   source->format_ = {rate, std::min(channels, 2), 16};
   source->frames_ = frames;
+  const AVSampleFormat packed = av_get_packed_sample_fmt(c->sample_fmt);
+  source->native_ = channels <= 2 && (packed == AV_SAMPLE_FMT_U8 || packed == AV_SAMPLE_FMT_S16);
   return source;
 }
 
@@ -169,12 +173,18 @@ bool FfmpegAudioSource::DecodeMore() {
     int r = avcodec_receive_frame(c, s.frame.get());
     if (r == 0) {
       AVFrame* f = s.frame.get();
+      // Decoding on from a known place counts samples; container times are
+      // only used to find where a seek landed (ASF stamps packets in whole
+      // milliseconds and after a pre-roll, so they are neither exact nor 0-based).
       int64_t first =
           s.nextFrame + static_cast<int64_t>(s.pending.size() - s.pendingRead) / channels;
-      if (f->best_effort_timestamp != AV_NOPTS_VALUE) {
-        int64_t ts = f->best_effort_timestamp;
-        if (st->start_time != AV_NOPTS_VALUE) ts -= st->start_time;
-        first = av_rescale_q(ts, st->time_base, AVRational{1, format_.rate});
+      int64_t stamp = AV_NOPTS_VALUE;
+      if (f->best_effort_timestamp != AV_NOPTS_VALUE)
+        stamp = av_rescale_q(f->best_effort_timestamp, st->time_base, AVRational{1, format_.rate});
+      if (s.basePts == AV_NOPTS_VALUE && !s.resync) s.basePts = stamp;
+      if (s.resync) {
+        if (stamp != AV_NOPTS_VALUE && s.basePts != AV_NOPTS_VALUE) first = stamp - s.basePts;
+        s.resync = false;
       }
       const int count = f->nb_samples;
       std::vector<int16_t> out(static_cast<size_t>(count) * channels);
@@ -228,7 +238,7 @@ bool FfmpegAudioSource::DecodeMore() {
 int64_t FfmpegAudioSource::ReadFrames(void* out, int64_t frames) {
   State& s = *state_;
   const int channels = format_.channels;
-  auto* dst = static_cast<int16_t*>(out);
+  auto* dst = static_cast<uint8_t*>(out);
   int64_t done = 0;
   while (done < frames) {
     size_t available = (s.pending.size() - s.pendingRead) / static_cast<size_t>(channels);
@@ -239,7 +249,7 @@ int64_t FfmpegAudioSource::ReadFrames(void* out, int64_t frames) {
     const int64_t limit = frames_ - s.nextFrame;
     if (limit <= 0) break;
     const int64_t n = std::min({frames - done, static_cast<int64_t>(available), limit});
-    std::memcpy(dst + done * channels, s.pending.data() + s.pendingRead,
+    std::memcpy(dst + done * channels * 2, s.pending.data() + s.pendingRead,
                 static_cast<size_t>(n * channels) * sizeof(int16_t));
     s.pendingRead += static_cast<size_t>(n * channels);
     s.nextFrame += n;
@@ -251,17 +261,24 @@ int64_t FfmpegAudioSource::ReadFrames(void* out, int64_t frames) {
 bool FfmpegAudioSource::SeekFrame(int64_t frame) {
   State& s = *state_;
   frame = std::clamp<int64_t>(frame, 0, frames_);
-  AVStream* st = s.input->Context()->streams[s.stream];
-  int64_t ts = av_rescale_q(frame, AVRational{1, format_.rate}, st->time_base);
-  if (st->start_time != AV_NOPTS_VALUE) ts += st->start_time;
-  if (av_seek_frame(s.input->Context(), s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
-      av_seek_frame(s.input->Context(), -1, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
-    return false;
+  AVFormatContext* fc = s.input->Context();
+  AVStream* st = fc->streams[s.stream];
+  // A rewind goes to the first byte, so that it never depends on times.
+  const bool toStart = frame == 0 || s.basePts == AV_NOPTS_VALUE;
+  if (toStart) {
+    if (avformat_seek_file(fc, s.stream, INT64_MIN, INT64_MIN, INT64_MIN, 0) < 0 &&
+        av_seek_frame(fc, -1, 0, AVSEEK_FLAG_BYTE) < 0)
+      return false;
+  } else {
+    const int64_t ts = av_rescale_q(frame + s.basePts, AVRational{1, format_.rate}, st->time_base);
+    if (av_seek_frame(fc, s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  }
   avcodec_flush_buffers(s.codec.get());
   s.pending.clear();
   s.pendingRead = 0;
-  s.nextFrame = frame;
+  s.nextFrame = toStart ? 0 : frame;
   s.skipUntil = frame;
+  s.resync = !toStart;
   s.draining = false;
   s.finished = false;
   return true;

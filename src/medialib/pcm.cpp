@@ -62,7 +62,8 @@ bool RateConverter::Fill(int64_t needed) {
 }
 
 int64_t RateConverter::ReadFrames(void* out, int64_t frames) {
-  auto* dst = static_cast<int16_t*>(out);
+  // The caller's buffer may sit at any byte: samples are stored bytewise.
+  auto* dst = static_cast<uint8_t*>(out);
   const int64_t rate = source_->Format().rate;
   const int channels = format_.channels;
   const int64_t last = source_->Frames() - 1;
@@ -81,7 +82,9 @@ int64_t RateConverter::ReadFrames(void* out, int64_t frames) {
         a += static_cast<int>(((b - a) * frac + (b >= a ? kOutputRate / 2 : -kOutputRate / 2)) /
                               kOutputRate);
       }
-      *dst++ = static_cast<int16_t>(a);
+      const int16_t v = static_cast<int16_t>(a);
+      std::memcpy(dst, &v, sizeof v);
+      dst += sizeof v;
     }
     ++position_;
     ++done;
@@ -107,7 +110,7 @@ std::unique_ptr<PcmSource> ToOutputRate(std::unique_ptr<PcmSource> source) {
 
 PcmDecoder::PcmDecoder(std::unique_ptr<PcmSource> source) {
   lengthMs_ = FramesToMs(source->Frames(), source->Format().rate);
-  if (IsMixerFormat(source->Format()))
+  if (source->Native() && IsMixerFormat(source->Format()))
     source_ = std::move(source);
   else
     source_ = std::make_unique<RateConverter>(std::move(source));

@@ -27,6 +27,9 @@ class PcmSource {
   const PcmFormat& Format() const { return format_; }
   // Total frames; reads end there.
   int64_t Frames() const { return frames_; }
+  // True when the data itself are 8/16-bit PCM with at most two channels,
+  // as opposed to decoded from another depth, float or more channels.
+  bool Native() const { return native_; }
   // Reads up to `frames` whole frames; 0 at the end or on a damaged stream.
   virtual int64_t ReadFrames(void* out, int64_t frames) = 0;
   virtual bool SeekFrame(int64_t frame) = 0;
@@ -34,6 +37,7 @@ class PcmSource {
  protected:
   PcmFormat format_;
   int64_t frames_ = 0;
+  bool native_ = true;
 };
 
 // The frame count after conversion from `rate` to 44100 Hz.

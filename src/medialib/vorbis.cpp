@@ -46,7 +46,7 @@ long TellProc(void* user) {
 }
 
 // Channels beyond two fold into left (even) and right (odd) by averaging.
-void DownMix(const int16_t* in, int channels, int64_t frames, int16_t* out) {
+void DownMix(const int16_t* in, int channels, int64_t frames, uint8_t* out) {
   for (int64_t f = 0; f < frames; ++f) {
     int sum[2] = {0, 0};
     int count[2] = {0, 0};
@@ -54,8 +54,9 @@ void DownMix(const int16_t* in, int channels, int64_t frames, int16_t* out) {
       sum[c & 1] += in[f * channels + c];
       ++count[c & 1];
     }
-    out[f * 2] = static_cast<int16_t>(sum[0] / count[0]);
-    out[f * 2 + 1] = static_cast<int16_t>(sum[1] / count[1]);
+    const int16_t pair[2] = {static_cast<int16_t>(sum[0] / count[0]),
+                             static_cast<int16_t>(sum[1] / count[1])};
+    std::memcpy(out + f * 4, pair, sizeof pair);  // the caller's buffer may be unaligned
   }
 }
 
@@ -78,6 +79,9 @@ std::unique_ptr<VorbisSource> VorbisSource::Open(std::unique_ptr<ByteSource> byt
   auto source = std::unique_ptr<VorbisSource>(new VorbisSource(std::move(state)));
   source->format_ = {static_cast<int>(info->rate), std::min(info->channels, 2), 16};
   source->frames_ = total;
+  source->native_ = info->channels <= 2;
+  // After opening a chained file vorbisfile may stand in a later link.
+  if (ov_streams(&source->state_->file) > 1 && !source->SeekFrame(0)) return nullptr;
   return source;
 }
 
@@ -88,12 +92,13 @@ int64_t VorbisSource::ReadFrames(void* out, int64_t frames) {
   State& s = *state_;
   frames = std::min(frames, frames_ - s.position);
   const int channels = s.sourceChannels;
-  const int outChannels = format_.channels;
-  auto* dst = static_cast<int16_t*>(out);
+  auto* dst = static_cast<uint8_t*>(out);
+  const int outAlign = format_.BlockAlign();
   int64_t done = 0;
+  bool retried = false;
   while (done < frames) {
     const int64_t want = std::min<int64_t>(frames - done, 4096);
-    char* target = reinterpret_cast<char*>(dst + done * outChannels);
+    char* target = reinterpret_cast<char*>(dst + done * outAlign);
     if (channels > 2) {
       s.mix.resize(static_cast<size_t>(want * channels));
       target = reinterpret_cast<char*>(s.mix.data());
@@ -101,13 +106,20 @@ int64_t VorbisSource::ReadFrames(void* out, int64_t frames) {
     int link = 0;
     long got = ov_read(&s.file, target, static_cast<int>(want * channels * 2), 0, 2, 1, &link);
     if (got == OV_HOLE) continue;  // a gap in the data: vorbisfile skips it on the next call
+    if (got == 0 && !retried && s.position + done < frames_) {
+      // At the border of two chained links vorbisfile may report the end of
+      // the whole stream; seeking to where we are goes on with the next link.
+      retried = true;
+      if (ov_pcm_seek(&s.file, s.position + done) == 0) continue;
+    }
     if (got <= 0) break;
+    retried = false;
     vorbis_info* info = ov_info(&s.file, link);
     // A chained stream whose later link changes the layout cannot continue
     // in one format.
     if (!info || info->channels != channels) break;
     const int64_t n = got / (channels * 2);
-    if (channels > 2) DownMix(s.mix.data(), channels, n, dst + done * outChannels);
+    if (channels > 2) DownMix(s.mix.data(), channels, n, dst + done * outAlign);
     done += n;
   }
   s.position += done;

@@ -1,0 +1,172 @@
+// Windows Media sound and movies through FFmpeg, and the exports of the
+// built shared library.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "media_support.h"
+#include "medialib/video.h"
+#include "platform/audio.h"
+
+namespace zirk::test {
+namespace {
+
+using platform::AudioBackend;
+using platform::AudioDevice;
+using platform::AudioOutput;
+
+constexpr const char* kMovie = "testsrc-64x48-10fps.wmv";
+constexpr const char* kFirstFrameMd5 = "fa09cc4686e9497a1902e7912566043c";
+
+TEST(WindowsMedia, LengthAndSoundOfAWmaFile) {
+  AudioDevice device;
+  device.Open(AudioBackend::Manual);
+  void* slot = static_cast<AudioOutput*>(&device);
+  LibrarySession session(&slot, false);
+  Bytes wma = LoadAudio("tone-1500ms.wma");
+  const ZirkHandle h = zirkWmpmanAdd(wma.data(), static_cast<int32_t>(wma.size()));
+  ASSERT_NE(h, 0u);
+  // The library keeps its own copy.
+  std::fill(wma.begin(), wma.end(), 0);
+  EXPECT_NEAR(zirkWmpGetLen(h), 1500, 50);
+  zirkWmpPlay(h);
+  // The library's thread decodes Windows Media; pull in real-time-ish steps.
+  std::vector<int16_t> block(1024 * 2);
+  size_t heard = 0;
+  int crossings = 0;
+  int16_t last = 0;
+  const auto start = std::chrono::steady_clock::now();
+  while (!zirkWmpIsEnd(h) && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    device.Render(block.data(), 1024);
+    for (size_t i = 0; i < 1024; ++i) {
+      if (block[i * 2] != 0) ++heard;
+      if ((last < 0) != (block[i * 2] < 0)) ++crossings;
+      last = block[i * 2];
+    }
+  }
+  EXPECT_TRUE(zirkWmpIsEnd(h));
+  // FFmpeg's own decode of the file holds 32768 samples at 22050 Hz (1486 ms).
+  EXPECT_NEAR(static_cast<double>(heard) / 44.1, 1486, 10);
+  EXPECT_NEAR(crossings, 1325, 10);
+  zirkWmpmanDel(h);
+  EXPECT_EQ(zirkWmpmanAdd(wma.data(), static_cast<int32_t>(wma.size())), 0u);  // now zeros
+}
+
+TEST(Movie, DecoderDeliversEveryPicture) {
+  auto bytes = std::make_shared<const Bytes>(LoadAudio(kMovie));
+  auto decoder = medialib::VideoDecoder::Open(std::make_unique<medialib::MemorySource>(bytes));
+  ASSERT_TRUE(decoder);
+  EXPECT_EQ(decoder->Width(), 64);
+  EXPECT_EQ(decoder->Height(), 48);
+  EXPECT_NEAR(decoder->DurationMs(), 1000, 60);
+  medialib::VideoFrame frame;
+  std::vector<int64_t> times;
+  std::string first;
+  while (decoder->Next(frame)) {
+    if (times.empty()) first = Md5(frame.pixels);
+    times.push_back(frame.ptsMs);
+  }
+  ASSERT_EQ(times.size(), 10u);
+  EXPECT_EQ(first, kFirstFrameMd5);
+  for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(times[i], 100 * static_cast<int64_t>(i), 2);
+  // Seeking into the middle delivers the picture at or after the time asked.
+  ASSERT_TRUE(decoder->Seek(450));
+  ASSERT_TRUE(decoder->Next(frame));
+  EXPECT_NEAR(frame.ptsMs, 500, 2);
+}
+
+TEST(Movie, ItemShowsItsPicturesAndEnds) {
+  LibrarySession session(nullptr, true);
+  MemStream stream{LoadAudio(kMovie)};
+  const ZirkHandle h = zirkVidmanAdd("movie.wmv", &stream, -1);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(zirkVideoGetSourceWidth(h), 64);
+  EXPECT_EQ(zirkVideoGetSourceHeight(h), 48);
+  EXPECT_NEAR(zirkVideoGetLen(h), 1000, 60);
+  // The first picture is there before Play.
+  EXPECT_TRUE(zirkVideoNeedPaint(h));
+  const ZirkVideoFrame* frame = zirkVideoGetDC(h);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->width, 64);
+  EXPECT_EQ(frame->height, 48);
+  EXPECT_EQ(frame->pitch, 256);
+  EXPECT_EQ(frame->format, ZIRK_FRAME_BGRA32);
+  EXPECT_EQ(Md5(frame->pixels, 64 * 48 * 4), kFirstFrameMd5);
+  EXPECT_FALSE(zirkVideoNeedPaint(h));
+
+  ZirkRect source{0, 0, 64, 48}, dest{10, 10, 74, 58};
+  zirkVideoSetRect(h, &source, &dest);
+  zirkVideoSetVisible(h, -1);
+  EXPECT_TRUE(zirkVideoGetVisible(h));
+
+  zirkVideoPlay(h);
+  std::set<std::string> seen{kFirstFrameMd5};
+  const auto start = std::chrono::steady_clock::now();
+  while (!zirkVideoIsEnd(h) && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+    if (zirkVideoNeedPaint(h)) seen.insert(Md5(zirkVideoGetDC(h)->pixels, 64 * 48 * 4));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(zirkVideoIsEnd(h));
+  EXPECT_FALSE(zirkVideoIsPlaying(h));
+  EXPECT_GE(seen.size(), 8u);  // a slow machine may skip a picture or two
+  zirkVidmanDel(h);
+}
+
+TEST(Movie, SuspendPausesAndResumeContinues) {
+  LibrarySession session(nullptr, true);
+  MemStream stream{LoadAudio(kMovie)};
+  const ZirkHandle h = zirkVidmanAdd("movie.wmv", &stream, -1);
+  ASSERT_NE(h, 0u);
+  zirkVideoPlay(h);
+  zirkVidmanSuspend();
+  EXPECT_TRUE(zirkVideoIsPaused(h));
+  const int32_t at = zirkVideoGetPosition(h);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(zirkVideoGetPosition(h), at);
+  zirkVidmanResume();
+  EXPECT_TRUE(zirkVideoIsPlaying(h));
+  zirkVidmanDel(h);
+  // Deleting while suspended is fine too.
+  const ZirkHandle g = zirkVidmanAdd("movie.wmv", &stream, -1);
+  zirkVideoPlay(g);
+  zirkVidmanSuspend();
+  zirkVidmanDel(g);
+  zirkVidmanResume();
+}
+
+TEST(Movie, DamagedMoviesMakeNoItem) {
+  LibrarySession session;
+  Bytes movie = LoadAudio(kMovie);
+  for (size_t keep : {size_t{0}, size_t{16}, size_t{400}}) {
+    MemStream stream{Bytes(movie.begin(), movie.begin() + static_cast<long>(keep))};
+    EXPECT_EQ(zirkVidmanAdd("x.wmv", &stream, -1), 0u) << keep;
+  }
+  MemStream sound{LoadAudio("pcm16-mono-22050.wav")};
+  EXPECT_EQ(zirkVidmanAdd("x.wav", &sound, -1), 0u);  // no picture
+}
+
+TEST(SharedLibrary, ExportsEveryEntryByName) {
+  void* lib = dlopen(ZIRK_LIBRARY_FILE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  int found = 0;
+#define ZIRK_COUNT_ENTRY(name)                    \
+  EXPECT_NE(dlsym(lib, #name), nullptr) << #name; \
+  ++found;
+  ZIRK_ENTRIES(ZIRK_COUNT_ENTRY)
+#undef ZIRK_COUNT_ENTRY
+  EXPECT_EQ(found, ZIRK_ENTRY_COUNT);
+  auto version = reinterpret_cast<int32_t (*)()>(dlsym(lib, "zirkVersion"));
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(version(), 108);
+  // Nothing of the inside leaks out.
+  EXPECT_EQ(dlsym(lib, "_ZN4zirk8medialib9LevelGainEi"), nullptr);
+  dlclose(lib);
+}
+
+}  // namespace
+}  // namespace zirk::test

@@ -1,0 +1,117 @@
+// Decoding a 60 s Ogg file to 16-bit PCM: through the media library's PCM
+// decoder (stream callbacks, lock and all) and through bare libvorbisfile
+// over the same bytes in memory.
+
+#include <benchmark/benchmark.h>
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "base/streams.h"
+#include "media/zirkdll.h"
+
+namespace {
+
+const std::vector<uint8_t>& oggBytes() {
+  static const std::vector<uint8_t> bytes = [] {
+    zirk::TKwMemoryStream stream;
+    stream.LoadFromFile(BENCH_OGG);
+    return stream.Bytes();
+  }();
+  return bytes;
+}
+
+bool bindLibrary() {
+  static const bool bound = [] {
+    if (zirk::LoadMediaDll(ZIRK_MEDIALIB_DIR) != zirk::TMediaDllStatus::mdsOk) return false;
+    static uintptr_t window = 0, panel = 0;
+    static void* sharedDirectSound = nullptr;
+    return zirk::zirkInit(&window, &panel, nullptr, &sharedDirectSound, zirk::DllStreamGetSize,
+                          zirk::DllStreamRead, zirk::DllStreamGetPosition, zirk::DllStreamSeek,
+                          zirk::SaveFpuControlWord, zirk::RestoreFpuControlWord, 0) != 0;
+  }();
+  return bound;
+}
+
+void Decode60s_zirk(benchmark::State& state) {
+  if (!bindLibrary()) {
+    state.SkipWithError("libzirk.so could not be bound");
+    return;
+  }
+  std::vector<char> buffer(64 * 1024);
+  int64_t total = 0;
+  for (auto _ : state) {
+    zirk::TKwMemoryStream stream;
+    stream.Assign(oggBytes());
+    const ZirkHandle decoder = zirk::zirkOggStrmanAdd(&stream, -1);
+    int32_t n;
+    while ((n = zirk::zirkOggStrRead(decoder, buffer.data(), static_cast<int32_t>(buffer.size()))) >
+           0) {
+      total += n;
+    }
+    zirk::zirkOggStrmanDel(decoder);
+  }
+  state.SetBytesProcessed(total);
+  state.counters["pcm_bytes"] =
+      static_cast<double>(total / std::max<int64_t>(state.iterations(), 1));
+}
+BENCHMARK(Decode60s_zirk)->Name("Decode60s/zirk")->Unit(benchmark::kMillisecond);
+
+struct MemoryReader {
+  const std::vector<uint8_t>* bytes;
+  size_t pos = 0;
+};
+
+size_t readMemory(void* out, size_t size, size_t count, void* source) {
+  auto* r = static_cast<MemoryReader*>(source);
+  const size_t want = size * count;
+  const size_t n = std::min(want, r->bytes->size() - r->pos);
+  std::memcpy(out, r->bytes->data() + r->pos, n);
+  r->pos += n;
+  return size != 0 ? n / size : 0;
+}
+
+int seekMemory(void* source, ogg_int64_t offset, int whence) {
+  auto* r = static_cast<MemoryReader*>(source);
+  const int64_t base = whence == SEEK_SET   ? 0
+                       : whence == SEEK_CUR ? static_cast<int64_t>(r->pos)
+                                            : static_cast<int64_t>(r->bytes->size());
+  const int64_t target = base + offset;
+  if (target < 0 || target > static_cast<int64_t>(r->bytes->size())) return -1;
+  r->pos = static_cast<size_t>(target);
+  return 0;
+}
+
+long tellMemory(void* source) {
+  return static_cast<long>(static_cast<MemoryReader*>(source)->pos);
+}
+
+void Decode60s_vorbisfile(benchmark::State& state) {
+  std::vector<char> buffer(64 * 1024);
+  int64_t total = 0;
+  for (auto _ : state) {
+    MemoryReader reader{&oggBytes()};
+    OggVorbis_File file;
+    const ov_callbacks callbacks{readMemory, seekMemory, nullptr, tellMemory};
+    if (ov_open_callbacks(&reader, &file, nullptr, 0, callbacks) != 0) {
+      state.SkipWithError("not an Ogg Vorbis file");
+      return;
+    }
+    int section = 0;
+    long n;
+    while ((n = ov_read(&file, buffer.data(), static_cast<int>(buffer.size()), 0, 2, 1, &section)) >
+           0) {
+      total += n;
+    }
+    ov_clear(&file);
+  }
+  state.SetBytesProcessed(total);
+  state.counters["pcm_bytes"] =
+      static_cast<double>(total / std::max<int64_t>(state.iterations(), 1));
+}
+BENCHMARK(Decode60s_vorbisfile)->Name("Decode60s/vorbisfile")->Unit(benchmark::kMillisecond);
+
+}  // namespace

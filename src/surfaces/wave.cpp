@@ -1,0 +1,51 @@
+#include "surfaces/wave.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace zirk {
+
+TDIBXWave::TDIBXWave() {
+  // Until the owner sets a clip, only the target's own clip limits drawing.
+  constexpr int32_t lo = std::numeric_limits<int32_t>::min() / 2;
+  constexpr int32_t hi = std::numeric_limits<int32_t>::max() / 2;
+  clip_ = Rect(lo, lo, hi, hi);
+}
+
+void TDIBXWave::SetSize(int32_t width, int32_t height, int32_t /*bitCount*/) {
+  width_ = std::max(width, 0);
+  height_ = std::max(height, 0);
+  Offsets.assign(size_t(height_), 0);
+}
+
+int32_t TDIBXWave::ColorToPixel(int32_t color) const {
+  return Target ? Target->ColorToPixel(color) : TCustomDIBX::ColorToPixel(color);
+}
+
+int32_t TDIBXWave::OffsetAt(int32_t targetY) const {
+  const int64_t i = int64_t(targetY) - TopOrigin;
+  if (i < 0 || i >= int64_t(Offsets.size())) return 0;
+  return Offsets[size_t(i)];
+}
+
+bool TDIBXWave::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
+  if (Target == nullptr || Target == this) return false;
+  TRect c, rows;
+  if (!IntersectRect(c, clip, clip_)) return false;
+  // Only the lines the operation covers before shifting: a shift moves
+  // pixels sideways, never to another line.
+  if (!IntersectRect(rows, c, Rect(c.Left, desc.Bounds().Top, c.Right, desc.Bounds().Bottom)))
+    return false;
+  bool drawn = false;
+  TBlitDesc line = desc;
+  int32_t applied = 0;
+  for (int32_t y = rows.Top; y < rows.Bottom; ++y) {
+    const int32_t shift = OffsetAt(y);
+    line.Translate(shift - applied, 0);
+    applied = shift;
+    drawn = Target->ExecuteClipped(line, Rect(c.Left, y, c.Right, y + 1)) || drawn;
+  }
+  return drawn;
+}
+
+}  // namespace zirk

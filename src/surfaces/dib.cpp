@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "surfaces/pixelmath.h"
+
 namespace zirk {
 
 namespace {
@@ -327,7 +329,10 @@ uint32_t TDIB::ColorToPixel(uint32_t color) const {
 
 bool TDIB::SameLayout(const TDIB& other) const {
   if (bitCount_ != other.bitCount_) return false;
-  if (bitCount_ <= 8) return colorTable_ == other.colorTable_;
+  if (bitCount_ <= 8) {
+    return std::equal(colorTable_.begin(), colorTable_.begin() + ColorTableSize(),
+                      other.colorTable_.begin());
+  }
   return format_ == other.format_;
 }
 
@@ -530,8 +535,11 @@ void TDIB::readBitmap(TKwStream& stream, bool withFileHeader) {
   const int w = static_cast<int>(width);
   const int rows = static_cast<int>(height);
   const int fileRowBytes = static_cast<int>((int64_t{w} * bitCount + 31) / 32 * 4);
-  std::vector<uint8_t> data(static_cast<size_t>(fileRowBytes) * rows);
-  readExact(data.data(), static_cast<int64_t>(data.size()));
+  const int64_t dataBytes = int64_t{fileRowBytes} * rows;
+  // Checked before allocating, so a header alone cannot claim memory.
+  if (dataBytes > streamSize - stream.Position()) invalidBitmap("pixel data cut short");
+  std::vector<uint8_t> data(static_cast<size_t>(dataBytes));
+  readExact(data.data(), dataBytes);
   auto fileRow = [&](int y) {
     int r = topDown ? y : rows - 1 - y;
     return data.data() + static_cast<size_t>(r) * fileRowBytes;
@@ -672,25 +680,25 @@ bool TDIB::AssignTo(TGraphic& dest) const {
   return false;
 }
 
-void TDIB::Draw(TDIB& canvas, int left, int top, int right, int bottom) {
-  if (GetEmpty() || right <= left || bottom <= top) return;
-  const int64_t dw = int64_t{right} - left, dh = int64_t{bottom} - top;
-  const int x0 = std::max(left, 0), x1 = std::min(right, canvas.Width());
-  const int y0 = std::max(top, 0), y1 = std::min(bottom, canvas.Height());
+void TDIB::Draw(TDIB& canvas, const TRect& rect) {
+  if (GetEmpty() || rect.IsEmpty()) return;
+  const int64_t dw = int64_t{rect.Right} - rect.Left, dh = int64_t{rect.Bottom} - rect.Top;
+  const int x0 = std::max(rect.Left, 0), x1 = std::min(rect.Right, canvas.Width());
+  const int y0 = std::max(rect.Top, 0), y1 = std::min(rect.Bottom, canvas.Height());
   if (x0 >= x1 || y0 >= y1) return;
   const bool same = SameLayout(canvas) && dw == width_ && dh == height_ && bitCount_ >= 8;
   std::unordered_map<uint32_t, uint32_t> cache;
   for (int y = y0; y < y1; ++y) {
-    int sy = static_cast<int>((y - int64_t{top}) * height_ / dh);
+    int sy = pixelmath::NearestSample(y - int64_t{rect.Top}, dh, height_);
     if (same) {
       int bpp = bitCount_ / 8;
       std::memcpy(canvas.ScanLine(y) + static_cast<size_t>(x0) * bpp,
-                  ScanLine(sy) + static_cast<size_t>(x0 - left) * bpp,
+                  ScanLine(sy) + static_cast<size_t>(x0 - rect.Left) * bpp,
                   static_cast<size_t>(x1 - x0) * bpp);
       continue;
     }
     for (int x = x0; x < x1; ++x) {
-      int sx = static_cast<int>((x - int64_t{left}) * width_ / dw);
+      int sx = pixelmath::NearestSample(x - int64_t{rect.Left}, dw, width_);
       uint32_t raw = GetRawPixel(sx, sy);
       auto it = cache.find(raw);
       if (it == cache.end()) {

@@ -149,7 +149,7 @@ class TDIB : public TGraphic {
   void Assign(const TGraphic& source) override;
   bool AssignTo(TGraphic& dest) const override;
   // Nearest-pixel stretch into the canvas rectangle, colours converted.
-  void Draw(TDIB& canvas, int left, int top, int right, int bottom) override;
+  void Draw(TDIB& canvas, const TRect& rect) override;
 
   void SaveToClipboardFormat(TClipboard& clipboard) override;
   void LoadFromClipboardFormat(const TClipboard& clipboard, uint32_t format) override;

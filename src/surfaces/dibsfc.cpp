@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "surfaces/pixelmath.h"
+
 namespace zirk {
 
 namespace {
@@ -182,6 +184,204 @@ void SurfaceAssignTo(const TDIBSurface& surface, TGraphic& picture) {
   TDIB bitmap;
   bitmap.Assign(static_cast<const TDIB&>(surface));
   picture.Assign(bitmap);
+}
+
+}  // namespace zirk
+
+namespace zirk {
+
+namespace {
+
+// Source rectangle clipped to the source, and the placement at (x, y)
+// clipped to the destination; false when nothing is left.
+struct BlitArea {
+  int sx = 0, sy = 0, dx = 0, dy = 0, w = 0, h = 0;
+};
+
+bool clipBlit(const TDIB& dest, int x, int y, const TDIB& source, const TRect& sourceRect,
+              BlitArea& area) {
+  TRect src;
+  if (!IntersectRect(src, sourceRect, SurfaceBoundsRect(source))) return false;
+  int64_t dx = int64_t{x} + (src.Left - sourceRect.Left);
+  int64_t dy = int64_t{y} + (src.Top - sourceRect.Top);
+  int64_t w = src.Right - src.Left, h = src.Bottom - src.Top;
+  int64_t sx = src.Left, sy = src.Top;
+  if (dx < 0) {
+    sx -= dx;
+    w += dx;
+    dx = 0;
+  }
+  if (dy < 0) {
+    sy -= dy;
+    h += dy;
+    dy = 0;
+  }
+  w = std::min<int64_t>(w, dest.Width() - dx);
+  h = std::min<int64_t>(h, dest.Height() - dy);
+  if (w <= 0 || h <= 0) return false;
+  area = {static_cast<int>(sx), static_cast<int>(sy), static_cast<int>(dx),
+          static_cast<int>(dy), static_cast<int>(w),  static_cast<int>(h)};
+  return true;
+}
+
+uint32_t blendColors(uint32_t s, uint32_t d, uint32_t a) {
+  return RGBColor(static_cast<int>(pixelmath::BlendChannel(ColorR(s), ColorR(d), a)),
+                  static_cast<int>(pixelmath::BlendChannel(ColorG(s), ColorG(d), a)),
+                  static_cast<int>(pixelmath::BlendChannel(ColorB(s), ColorB(d), a)));
+}
+
+// The one loop behind the blend and alpha draws: opacityAt gives the
+// opacity of each source pixel (0 skips it).
+template <class OpacityAt>
+void blendArea(TDIB& dest, const TDIB& source, const BlitArea& area, OpacityAt opacityAt) {
+  const bool sameLayout = dest.SameLayout(source);
+  const bool direct32 = sameLayout && dest.BitCount() == 32;
+  for (int row = 0; row < area.h; ++row) {
+    const int sy = area.sy + row, dy = area.dy + row;
+    if (direct32) {
+      const uint8_t* srow = source.ScanLine(sy) + static_cast<size_t>(area.sx) * 4;
+      uint8_t* drow = dest.ScanLine(dy) + static_cast<size_t>(area.dx) * 4;
+      for (int i = 0; i < area.w; ++i) {
+        uint32_t a = opacityAt(area.sx + i, sy);
+        if (a == 0) continue;
+        uint32_t s, d;
+        std::memcpy(&s, srow + 4 * i, 4);
+        std::memcpy(&d, drow + 4 * i, 4);
+        uint32_t out = a >= 255 ? s : pixelmath::Blend32(s & 0xFFFFFF, d & 0xFFFFFF, a);
+        std::memcpy(drow + 4 * i, &out, 4);
+      }
+      continue;
+    }
+    for (int i = 0; i < area.w; ++i) {
+      const int sx = area.sx + i, dx = area.dx + i;
+      uint32_t a = opacityAt(sx, sy);
+      if (a == 0) continue;
+      uint32_t sraw = source.GetRawPixel(sx, sy);
+      if (a >= 255 && sameLayout) {
+        dest.SetRawPixel(dx, dy, sraw);
+        continue;
+      }
+      uint32_t s = source.PixelToColor(sraw);
+      uint32_t out = a >= 255 ? s : blendColors(s, dest.PixelToColor(dest.GetRawPixel(dx, dy)), a);
+      dest.SetRawPixel(dx, dy, dest.ColorToPixel(out));
+    }
+  }
+}
+
+}  // namespace
+
+TRect SurfaceBoundsRect(const TDIB& surface) {
+  return Rect(0, 0, surface.Width(), surface.Height());
+}
+
+void SurfaceFillRect(TDIB& surface, const TRect& rect, uint32_t pixel) {
+  TRect r;
+  if (!IntersectRect(r, rect, SurfaceBoundsRect(surface))) return;
+  for (int y = r.Top; y < r.Bottom; ++y) {
+    if (surface.BitCount() == 8) {
+      std::memset(surface.ScanLine(y) + r.Left, static_cast<uint8_t>(pixel), r.Right - r.Left);
+      continue;
+    }
+    for (int x = r.Left; x < r.Right; ++x) surface.SetRawPixel(x, y, pixel);
+  }
+}
+
+void SurfaceCrop(TDIBSurface& surface, const TRect& rect) {
+  TRect r;
+  IntersectRect(r, rect, SurfaceBoundsRect(surface));
+  TDIBSurface cropped;
+  cropped.ColorTable() = surface.ColorTable();
+  cropped.SetSize(r.Right - r.Left, r.Bottom - r.Top, SurfaceBitCount(surface));
+  SurfaceDrawWhole(cropped, -r.Left, -r.Top, surface);
+  if (const TDIBSurface* alpha = surface.AlphaPlane()) {
+    auto plane = std::make_unique<TDIBSurface>();
+    plane->ColorTable() = alpha->ColorTable();
+    plane->SetSize(cropped.Width(), cropped.Height(), SurfaceBitCount(*alpha));
+    SurfaceDrawWhole(*plane, -r.Left, -r.Top, *alpha);
+    cropped.SetAlphaPlane(std::move(plane));
+  }
+  surface.Assign(cropped);
+}
+
+TRect SurfaceTrim(TDIBSurface& surface, uint32_t pixel) {
+  const int w = surface.Width(), h = surface.Height();
+  int left = w, right = -1, top = h, bottom = -1;
+  for (int y = 0; y < h; ++y) {
+    int first = -1, last = -1;
+    for (int x = 0; x < w; ++x) {
+      if (surface.GetRawPixel(x, y) != pixel) {
+        if (first < 0) first = x;
+        last = x;
+      }
+    }
+    if (first < 0) continue;
+    left = std::min(left, first);
+    right = std::max(right, last);
+    top = std::min(top, y);
+    bottom = y;
+  }
+  TRect result = right < 0 ? Rect(0, 0, 1, 1) : Rect(left, top, right + 1, bottom + 1);
+  if (!(result == SurfaceBoundsRect(surface))) SurfaceCrop(surface, result);
+  return result;
+}
+
+void SurfaceBlendDraw(TDIB& dest, int x, int y, const TDIB& source, const TRect& sourceRect,
+                      int64_t transparent, int opacity) {
+  if (opacity <= 0) return;
+  BlitArea area;
+  if (!clipBlit(dest, x, y, source, sourceRect, area)) return;
+  const uint32_t a = static_cast<uint32_t>(std::min(opacity, 255));
+  if (transparent < 0) {
+    blendArea(dest, source, area, [a](int, int) { return a; });
+    return;
+  }
+  const uint32_t key = static_cast<uint32_t>(transparent);
+  blendArea(dest, source, area,
+            [&](int sx, int sy) { return source.GetRawPixel(sx, sy) == key ? 0u : a; });
+}
+
+void SurfaceAlphaDraw(TDIB& dest, int x, int y, const TDIBSurface& source, const TRect& sourceRect,
+                      int level) {
+  if (level <= 0) return;
+  BlitArea area;
+  if (!clipBlit(dest, x, y, source, sourceRect, area)) return;
+  const uint32_t l = static_cast<uint32_t>(std::min(level, 255));
+  const TDIBSurface* alpha = source.AlphaPlane();
+  if (!alpha || alpha->Width() != source.Width() || alpha->Height() != source.Height()) {
+    blendArea(dest, source, area, [l](int, int) { return l; });
+    return;
+  }
+  blendArea(dest, source, area,
+            [&](int sx, int sy) { return pixelmath::MaskedOpacity(alpha->ScanLine(sy)[sx], l); });
+}
+
+platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>& palette) {
+  platform::PixelBuffer buffer;
+  if (dib.GetEmpty()) return buffer;
+  buffer.bits = const_cast<uint8_t*>(dib.GetBitsReadOnly());
+  buffer.pitch = dib.RowStep();
+  buffer.width = dib.Width();
+  buffer.height = dib.Height();
+  buffer.bitCount = SurfaceBitCount(dib);
+  if (dib.BitCount() <= 8) {
+    for (int i = 0; i < dib.ColorTableSize(); ++i) {
+      const TRGBQuad& q = dib.ColorTable()[i];
+      palette[i] = (uint32_t{q.rgbRed} << 16) | (uint32_t{q.rgbGreen} << 8) | q.rgbBlue;
+    }
+    buffer.palette = palette.data();
+    buffer.paletteSize = dib.ColorTableSize();
+  }
+  return buffer;
+}
+
+void SurfaceDrawToDC(const TDIB& surface, platform::HDC dc, const TRect& destRect,
+                     const TRect& sourceRect) {
+  std::array<uint32_t, 256> palette{};
+  platform::PixelBuffer buffer = DIBPixelBuffer(surface, palette);
+  if (buffer.empty() || !dc) return;
+  platform::StretchDIBits(dc, destRect.Left, destRect.Top, destRect.Width(), destRect.Height(),
+                          sourceRect.Left, sourceRect.Top, sourceRect.Width(), sourceRect.Height(),
+                          buffer, platform::SRCCOPY);
 }
 
 }  // namespace zirk

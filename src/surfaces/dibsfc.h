@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "base/geometry.h"
+#include "platform/gdi.h"
 #include "surfaces/dib.h"
 
 namespace zirk {
@@ -62,5 +64,35 @@ void SurfaceDrawWhole(TDIB& dest, int x, int y, const TDIB& source);
 // Gives the surface's pixels to another picture class through a temporary
 // bitmap.
 void SurfaceAssignTo(const TDIBSurface& surface, TGraphic& picture);
+
+// Rect(0, 0, Width, Height).
+TRect SurfaceBoundsRect(const TDIB& surface);
+// Fills the rectangle, clipped to the surface, with a raw pixel value.
+void SurfaceFillRect(TDIB& surface, const TRect& rect, uint32_t pixel);
+// Keeps only the rectangle (clipped to the surface), alpha plane included.
+void SurfaceCrop(TDIBSurface& surface, const TRect& rect);
+// The bounding rectangle of the pixels that differ from the raw value, or
+// (0, 0, 1, 1) when none does; unless that is the whole surface, the surface
+// is cropped to it.
+TRect SurfaceTrim(TDIBSurface& surface, uint32_t pixel);
+// Draws the source rectangle at (x, y) with opacity 0..255, skipping source
+// pixels whose raw value equals transparent (-1: none). Opacity 255 or more
+// is a plain copy that still skips transparent pixels; 0 or less draws
+// nothing. Channels blend as out = round((s * a + d * (255 - a)) / 255).
+void SurfaceBlendDraw(TDIB& dest, int x, int y, const TDIB& source, const TRect& sourceRect,
+                      int64_t transparent, int opacity);
+// Draws the source rectangle at (x, y) through the source's alpha plane: each
+// pixel blends with opacity round(alpha * level / 255). A source without an
+// alpha plane counts as opaque.
+void SurfaceAlphaDraw(TDIB& dest, int x, int y, const TDIBSurface& source, const TRect& sourceRect,
+                      int level);
+
+// A view of the bitmap's rows for the device-context stand-ins; palette
+// receives the colour table as 0x00RRGGBB entries and must outlive the view.
+platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>& palette);
+// StretchDIBits of the source rectangle into the destination rectangle of
+// the device context, SRCCOPY.
+void SurfaceDrawToDC(const TDIB& surface, platform::HDC dc, const TRect& destRect,
+                     const TRect& sourceRect);
 
 }  // namespace zirk

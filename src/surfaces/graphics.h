@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "base/geometry.h"
 #include "base/streams.h"
 
 namespace zirk {
@@ -87,9 +88,9 @@ class TGraphic {
   // otherwise. Every picture can at least give its pixels to a bitmap.
   virtual bool AssignTo(TGraphic& dest) const;
 
-  // Draws the picture stretched into the rectangle [left, right) x
-  // [top, bottom) of the canvas bitmap, clipped to the bitmap.
-  virtual void Draw(TDIB& canvas, int left, int top, int right, int bottom) = 0;
+  // Draws the picture stretched into the rectangle of the canvas bitmap,
+  // clipped to the bitmap.
+  virtual void Draw(TDIB& canvas, const TRect& rect) = 0;
 
   // The clipboard formats this class puts and takes. The base puts nothing
   // and raises EInvalidGraphic on a load.

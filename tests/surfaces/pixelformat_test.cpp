@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/exceptions.h"
+#include "platform/gdi.h"
+
 namespace zirk {
 namespace {
 
@@ -36,6 +39,13 @@ TEST(PixelFormat, EveryPackedValueSurvivesExpansionAndPacking) {
   EXPECT_EQ(PackDIBPixel(kPixelFormat565, 255, 255, 255), 0xFFFFu);
   EXPECT_EQ(PackDIBPixel(kPixelFormat555, 255, 0, 0), 0x7C00u);
   EXPECT_EQ(LayoutPixelToColor(kPixelFormat888, 0x123456), RGBColor(0x12, 0x34, 0x56));
+}
+
+// The device-context stand-ins widen channels on their own (they sit below
+// this layer); both must widen exactly alike.
+TEST(PixelFormat, DeviceContextsWidenChannelsAlike) {
+  for (uint32_t v = 0; v < 32; ++v) ASSERT_EQ(Expand5To8(v), platform::Expand5(v)) << v;
+  for (uint32_t v = 0; v < 64; ++v) ASSERT_EQ(Expand6To8(v), platform::Expand6(v)) << v;
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ int64_t TKwStream::Size() {
   return size;
 }
 
-void TKwStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+void TKwStream::SetSize(int64_t) {
+  throw EStreamError("Stream size cannot be changed");
+}
 
 void TKwStream::ReadBuffer(void* buffer, int64_t count) {
   if (count <= 0) return;
@@ -257,16 +259,26 @@ void writeLE(TKwStream& stream, T v) {
 
 }  // namespace
 
-uint16_t ReadStreamU16(TKwStream& stream) { return readLE<uint16_t>(stream); }
-uint32_t ReadStreamU32(TKwStream& stream) { return readLE<uint32_t>(stream); }
-void WriteStreamU16(TKwStream& stream, uint16_t value) { writeLE(stream, value); }
-void WriteStreamU32(TKwStream& stream, uint32_t value) { writeLE(stream, value); }
+uint16_t ReadStreamU16(TKwStream& stream) {
+  return readLE<uint16_t>(stream);
+}
+uint32_t ReadStreamU32(TKwStream& stream) {
+  return readLE<uint32_t>(stream);
+}
+void WriteStreamU16(TKwStream& stream, uint16_t value) {
+  writeLE(stream, value);
+}
+void WriteStreamU32(TKwStream& stream, uint32_t value) {
+  writeLE(stream, value);
+}
 
 void WriteStreamInt(TKwStream& stream, int32_t value) {
   writeLE(stream, static_cast<uint32_t>(value));
 }
 
-int32_t ReadStreamInt(TKwStream& stream) { return static_cast<int32_t>(readLE<uint32_t>(stream)); }
+int32_t ReadStreamInt(TKwStream& stream) {
+  return static_cast<int32_t>(readLE<uint32_t>(stream));
+}
 
 void WriteStreamString(TKwStream& stream, const std::string& value) {
   if (value.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EWriteError();
@@ -283,7 +295,11 @@ std::string ReadStreamString(TKwStream& stream) {
   return s;
 }
 
-void StreamWriteStr(TKwStream& stream, const std::string& value) { WriteStreamString(stream, value); }
-std::string StreamReadStr(TKwStream& stream) { return ReadStreamString(stream); }
+void StreamWriteStr(TKwStream& stream, const std::string& value) {
+  WriteStreamString(stream, value);
+}
+std::string StreamReadStr(TKwStream& stream) {
+  return ReadStreamString(stream);
+}
 
 }  // namespace zirk

@@ -1,0 +1,35 @@
+#include "scene/builtins.h"
+
+#include "scene/runtime.h"
+#include "script/imagecache.h"
+#include "script/sysvars.h"
+
+namespace zirk {
+
+namespace {
+TZirkObject* findObject(const std::string& name) {
+  TZirkBaseList* scene = ScreenList();
+  return scene ? scene->FindComponentByName(name) : nullptr;
+}
+}  // namespace
+
+bool GetRowChecked(const std::string& objectName, int32_t row) {
+  TZirkObject* object = findObject(objectName);
+  return object && object->GetRowChecked(row);
+}
+
+void SetRowChecked(const std::string& objectName, int32_t row, bool checked) {
+  if (TZirkObject* object = findObject(objectName)) object->SetRowChecked(row, checked);
+}
+
+void SetImageCacheMode(bool dither) {
+  SystemVariables().CGDither = dither;
+  if (TImageCacheServices* cache = ImageCache()) cache->SetCGDither(dither);
+  if (TZirkBaseList* scene = ScreenList()) scene->RedrawAll();
+}
+
+void PurgeWrittenImage(const std::string& fileName) {
+  if (TImageCacheServices* cache = ImageCache()) cache->Purge(fileName);
+}
+
+}  // namespace zirk

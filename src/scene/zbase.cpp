@@ -1,0 +1,105 @@
+#include "scene/zbase.h"
+
+#include "scene/zscene.h"
+#include "surfaces/dibx.h"
+#include "surfaces/screenman.h"
+
+namespace zirk {
+
+namespace {
+// Past this many separate rectangles one covering rectangle paints faster.
+constexpr size_t kMaxDirtyRects = 32;
+
+bool inside(const TRect& inner, const TRect& outer) {
+  return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
+         inner.Bottom <= outer.Bottom;
+}
+}  // namespace
+
+TZirkBase::TZirkBase(TZirkBaseList& scene, int32_t index) : TZirkControl(scene), index_(index) {
+  back_ = std::make_unique<TDIBX>(scene.Width(), scene.Height(), ScreenSurfaceDepth());
+  StoreSize(scene.Width(), scene.Height());
+}
+
+TZirkBase::~TZirkBase() = default;
+
+void TZirkBase::Resize(int32_t width, int32_t height) {
+  StoreSize(width, height);
+  if (back_) {
+    back_->SetSize(width, height, ScreenSurfaceDepth());
+    back_->ResetClipRect();
+  }
+  dirty_.clear();
+  Invalidate();
+}
+
+bool TZirkBase::GetContainerClip(TRect& r) {
+  return IntersectRect(r, r, GetScreenRect());
+}
+
+void TZirkBase::InvalidateRect(const TRect& rect) {
+  TRect r;
+  if (!IntersectRect(r, rect, GetScreenRect())) return;
+  for (const TRect& d : dirty_) {
+    if (inside(r, d)) return;
+  }
+  std::erase_if(dirty_, [&](const TRect& d) { return inside(d, r); });
+  dirty_.push_back(r);
+  if (dirty_.size() > kMaxDirtyRects) {
+    TRect all = dirty_.front();
+    for (const TRect& d : dirty_) all = UnionRect(all, d);
+    dirty_.assign(1, all);
+  }
+}
+
+std::vector<TRect> TZirkBase::PaintDirty() {
+  std::vector<TRect> painted;
+  painted.swap(dirty_);
+  if (!back_ || back_->IsEmpty()) return painted;
+  TRect saved = back_->GetClipRect();
+  uint32_t fill = Color() < 0 ? 0 : static_cast<uint32_t>(back_->ColorToPixel(Color()));
+  for (const TRect& r : painted) {
+    back_->SetClipRect(r);
+    back_->FillRect(r, fill);
+    TZirkControl::Draw();
+  }
+  back_->SetClipRect(saved);
+  // Objects drawing must not queue more dirt; any that did belongs to the
+  // next paint.
+  return painted;
+}
+
+TZirkObject* TZirkBase::HitTest(TPoint point, TMouseMask mask) {
+  if (!GetScreenRect().Contains(point)) return nullptr;
+  for (int32_t i = GetChildCount() - 1; i >= 0; --i) {
+    if (TZirkObject* hit = GetChild(i)->HitTest(point, mask)) return hit;
+  }
+  return nullptr;
+}
+
+void TZirkBase::CaptureMouse(TZirkObject* control, bool leftButton) {
+  captured_ = control;
+  captureLeft_ = leftButton;
+  if (leftButton) LeftClickPending = false;
+}
+
+void TZirkBase::ReleaseCapture() {
+  captured_ = nullptr;
+  captureLeft_ = false;
+}
+
+void TZirkBase::ForgetObject(const TZirkObject* object) {
+  if (captured_ == object) ReleaseCapture();
+  if (hovered_ == object) hovered_ = nullptr;
+}
+
+void TZirkBase::releaseSurface() {
+  if (back_) back_->ReleaseSurface();
+}
+
+void TZirkBase::restoreSurface() {
+  if (back_) back_->ToMemoryImage();
+  Invalidate();
+}
+
+}  // namespace zirk

@@ -1,0 +1,134 @@
+#pragma once
+// The visual scene object: position and size, anchor offset, clip
+// rectangle, colour, visibility, mouse transparency, key handling, scroll
+// of its children, the motion that can drive it, and its inherited mouse
+// and key events. Widgets, pictures and effects derive from it.
+
+#include <array>
+#include <memory>
+
+#include "scene/motion.h"
+#include "scene/zobject.h"
+
+namespace zirk {
+
+class TZirkControl : public TZirkObject {
+ public:
+  explicit TZirkControl(TZirkBaseList& scene);
+  ~TZirkControl() override;
+
+  void GetProp(int id, TCustomParam& value) override;
+  void SetProp(int id, const TCustomParam& value) override;
+
+  // --- fields (read directly by subclasses; written through the setters) --
+  int32_t Left() const { return left_; }
+  int32_t Top() const { return top_; }
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  int32_t OffsetX() const { return offsetX_; }
+  int32_t OffsetY() const { return offsetY_; }
+  int32_t PlusX() const { return plusX_; }
+  int32_t PlusY() const { return plusY_; }
+  int32_t ScrollX() const { return scrollX_; }
+  int32_t ScrollY() const { return scrollY_; }
+  int32_t Color() const { return color_; }
+  int32_t IgnoreMouse() const { return ignoreMouse_; }
+  bool HandleKey() const { return handleKey_; }
+  bool PosZoomed() const { return posZoomed_; }
+  int32_t MotionX() const { return motionX_; }
+  int32_t MotionY() const { return motionY_; }
+  // The clip rectangle in the coordinates of PR_LEFT / PR_TOP; empty = none.
+  TRect ClipRect() const;
+  // The clip rectangle on the screen, or an empty one when none is set.
+  TRect ScreenClipRect();
+
+  // Width and height stored without redraw (subclasses sizing themselves).
+  void StoreSize(int32_t width, int32_t height) {
+    width_ = width;
+    height_ = height;
+  }
+
+  // Position and size at once: invalidate, store, invalidate; nothing when
+  // unchanged.
+  void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height);
+  // The motion offset: on a change invalidate, store, invalidate.
+  void SetMotionX(int32_t x);
+  void SetMotionY(int32_t y);
+
+  // --- drawing position ---------------------------------------------------
+  bool GetVisible() override { return visible_; }
+  // The position a running motion gives the control (its motion offset).
+  TPoint GetMotionPosition() const { return {motionX_, motionY_}; }
+  // The screen point a rotated picture turns around.
+  TPoint GetRotationCentre();
+  int32_t GetDrawLeft() override;
+  int32_t GetDrawTop() override;
+  TRect GetScreenRect() override;
+  TRect OwnScreenClip() override { return ScreenClipRect(); }
+  // Invalidates the control and every descendant (before and after a move).
+  void InvalidateTree();
+  bool GetContainerClip(TRect& r) override;
+  void Invalidate() override;
+  // Children, in order, each through its own clip.
+  void Draw() override;
+  // Deepest visible control under the point whose mouse transparency is in
+  // the mask; children are tried from the top (last) down.
+  TZirkObject* HitTest(TPoint point, TMouseMask mask) override;
+  // The zoom that scales PR_LEFT / PR_TOP when PR_POSZOOMED is on.
+  virtual int32_t PositionZoomX() { return 256; }
+  virtual int32_t PositionZoomY() { return 256; }
+
+  // --- motion -------------------------------------------------------------
+  TZirkMotionBase* GetMotion() override { return motion_.get(); }
+  // Starts a motion file on the control through the installed factory.
+  void StartMotion(const std::string& fileName);
+  void FreeMotion();
+  // Steps the motion; queues PR_ONPLAYEND at its end and asks to be scrapped
+  // then when PR_AUTOSCRAP reads true.
+  bool Tick() override;
+  void RestoreSurfaces() override;
+
+  // --- input --------------------------------------------------------------
+  int32_t GetHoverCursor() override { return cursor_; }
+  void KeyRepeat() override;
+
+  // --- button groups ------------------------------------------------------
+  // Keeps one selected button per group index among the parent's children.
+  void UpdateButtonGroup();
+  // Hands allow-all-up to every button of the group.
+  void SetGroupAllowAllUp(bool allowAllUp);
+  virtual void SetDown(bool) {}
+  virtual void SetAllowAllUp(bool) {}
+
+  // Geometry, labels and children follow the base record.
+  void SaveToStream(TKwStream& stream) override;
+  void LoadFromStream(TKwStream& stream, int32_t version) override;
+
+ protected:
+  // Position before the parent's offset: PR_LEFT/PR_TOP (zoomed when asked)
+  // or the motion position.
+  TPoint ownPosition();
+  // The parent's origin for PR_LEFT / PR_TOP: its draw position less its scroll.
+  TPoint parentOrigin();
+  // Invalidate, store, invalidate (the control and its descendants).
+  void moveField(int32_t& field, int32_t value);
+
+ private:
+  int32_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  int32_t offsetX_ = 0, offsetY_ = 0, plusX_ = 0, plusY_ = 0;
+  int32_t scrollX_ = 0, scrollY_ = 0;
+  int32_t motionX_ = 0, motionY_ = 0;
+  int32_t clipLeft_ = 0, clipTop_ = 0, clipWidth_ = 0, clipHeight_ = 0;
+  int32_t color_ = -1;
+  int32_t ignoreMouse_ = IM_NONE;
+  int32_t cursor_ = 0;
+  bool visible_ = true;
+  bool handleKey_ = false;
+  bool aniPaused_ = false;
+  bool posZoomed_ = false;
+  // Script labels of the inherited events.
+  std::array<std::string, 6> labels_;
+  std::unique_ptr<TZirkMotionBase> motion_;
+};
+
+}  // namespace zirk

@@ -1,0 +1,268 @@
+#include "scene/zobject.h"
+
+#include <atomic>
+
+#include "base/vocab.h"
+#include "scene/zbase.h"
+#include "scene/zscene.h"
+#include "surfaces/dibx.h"
+
+namespace zirk {
+
+namespace {
+std::atomic<uint64_t> gSerial{0};
+}
+
+TZirkObject::TZirkObject(TZirkBaseList& scene) : scene_(&scene), serial_(++gSerial) {
+  order_ = scene.nextOrder();
+}
+
+TZirkObject::~TZirkObject() {
+  // Children normally went first (the scene frees trees bottom-up); this
+  // covers objects freed outside the scene's care.
+  while (!children_.empty()) {
+    std::unique_ptr<TZirkObject> child = std::move(children_.back());
+    children_.pop_back();
+    child->parent_ = nullptr;
+    child.reset();
+  }
+  scene_->objectDestroyed(this);
+}
+
+// --- properties -------------------------------------------------------------
+
+void TZirkObject::GetProp(int id, TCustomParam& value) {
+  switch (id) {
+    case PR_NAME:
+      value.SetString(name_);
+      return;
+    case PR_PARENT:
+      value.SetString(parent_ ? parent_->GetName() : std::string());
+      return;
+    case PR_PRIORITY:
+      value.SetInteger(priority_);
+      return;
+    case PR_COMPOTYPE:
+      value.SetInteger(GetKind());
+      return;
+    default:
+      value.Clear();
+  }
+}
+
+void TZirkObject::SetProp(int id, const TCustomParam& value) {
+  switch (id) {
+    case PR_NAME:
+      SetName(value.AsString());
+      return;
+    case PR_PARENT: {
+      TZirkObject* parent = scene_->FindComponentByName(value.AsString());
+      if (parent) SetParent(parent);
+      return;
+    }
+    case PR_PRIORITY:
+      if (value.AsInteger() != priority_) SetPriority(value.AsInteger());
+      return;
+    default:
+      return;
+  }
+}
+
+int32_t TZirkObject::GetPropInt(int id) {
+  TParamInteger p;
+  GetProp(id, p);
+  return p.AsInteger();
+}
+std::string TZirkObject::GetPropStr(int id) {
+  TParamString p;
+  GetProp(id, p);
+  return p.AsString();
+}
+long double TZirkObject::GetPropFloat(int id) {
+  TParamFloat p;
+  GetProp(id, p);
+  return p.AsFloat();
+}
+void TZirkObject::SetPropInt(int id, int32_t value) {
+  SetProp(id, TParamInteger(value));
+}
+void TZirkObject::SetPropStr(int id, const std::string& value) {
+  SetProp(id, TParamString(value));
+}
+void TZirkObject::SetPropFloat(int id, long double value) {
+  SetProp(id, TParamFloat(value));
+}
+
+// --- naming and tree ----------------------------------------------------------
+
+void TZirkObject::SetName(const std::string& name) {
+  if (name == name_) return;
+  if (scrapped_) return;  // a scrapped object keeps no name
+  scene_->registerName(this, name);
+}
+
+bool TZirkObject::SetParent(TZirkObject* parent) {
+  if (!parent_) return false;  // a screen, or an object already taken out
+  if (!parent) parent = scene_->ActiveBase();
+  if (parent == parent_) return true;
+  if (parent == this || IsAncestorOf(parent) || &parent->Scene() != scene_ || scrapped_ ||
+      parent->IsScrapped()) {
+    return false;
+  }
+  bool wasInCabinet = InCabinet();
+  Invalidate();
+  scene_->reparent(this, parent);
+  parent->SortChildren();
+  Invalidate();
+  bool nowInCabinet = InCabinet();
+  if (!wasInCabinet && nowInCabinet) CabinetPause();
+  if (wasInCabinet && !nowInCabinet) CabinetResume();
+  return true;
+}
+
+TZirkObject* TZirkObject::GetChild(int32_t index) const {
+  return index >= 0 && index < GetChildCount() ? children_[static_cast<size_t>(index)].get()
+                                               : nullptr;
+}
+
+int32_t TZirkObject::IndexOfChild(const TZirkObject* child) const {
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (children_[i].get() == child) return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+bool TZirkObject::IsAncestorOf(const TZirkObject* other) const {
+  for (const TZirkObject* p = other ? other->parent_ : nullptr; p; p = p->parent_) {
+    if (p == this) return true;
+  }
+  return false;
+}
+
+void TZirkObject::SortChildren() {
+  std::stable_sort(children_.begin(), children_.end(), [](const auto& a, const auto& b) {
+    if (a->priority_ != b->priority_) return a->priority_ < b->priority_;
+    return a->order_ < b->order_;
+  });
+}
+
+void TZirkObject::SetPriority(int32_t priority) {
+  priority_ = priority;
+  order_ = scene_->nextOrder();
+  if (parent_) parent_->SortChildren();
+  Invalidate();
+}
+
+void TZirkObject::SetOrder(int32_t order) {
+  if (order == order_) return;
+  order_ = order;
+  if (parent_) parent_->SortChildren();
+  Invalidate();
+}
+
+TZirkBase* TZirkObject::GetScreen() {
+  return parent_ ? parent_->GetScreen() : nullptr;
+}
+
+TCustomDIBX* TZirkObject::GetDrawSurface() {
+  TZirkBase* screen = GetScreen();
+  return screen ? screen->GetDrawSurface() : nullptr;
+}
+
+void TZirkObject::Scrap() {
+  if (scrapped_) return;
+  scene_->scrap(this);
+}
+
+bool TZirkObject::InCabinet() const {
+  for (const TZirkObject* p = parent_; p; p = p->parent_) {
+    if (p->GetKind() == LT_CABINET) return true;
+  }
+  return false;
+}
+
+void TZirkObject::ReleaseSurfaces() {}
+void TZirkObject::RestoreSurfaces() {}
+
+bool TZirkObject::IsShown() {
+  for (TZirkObject* o = this; o; o = o->parent_) {
+    if (!o->GetVisible()) return false;
+  }
+  return true;
+}
+
+bool TZirkObject::GetContainerClip(TRect& r) {
+  return parent_ ? parent_->GetContainerClip(r) : !r.IsEmpty();
+}
+
+void TZirkObject::Paint() {
+  if (!GetVisible() || scrapped_) return;
+  TCustomDIBX* target = GetDrawSurface();
+  if (!target) return;
+  TRect saved = target->GetClipRect();
+  TRect own = OwnScreenClip();
+  if (own.IsEmpty()) {
+    Draw();
+    return;
+  }
+  TRect clip;
+  if (!IntersectRect(clip, saved, own)) return;
+  target->SetClipRect(clip);
+  Draw();
+  target->SetClipRect(saved);
+}
+
+// --- input --------------------------------------------------------------------
+
+void TZirkObject::LButtonDown(int32_t x, int32_t y) {
+  QueueEvent(PR_ONLBTNDOWN, {std::to_string(x - GetDrawLeft()), std::to_string(y - GetDrawTop())});
+}
+
+void TZirkObject::LButtonUp(int32_t x, int32_t y) {
+  QueueEvent(PR_ONLBTNUP, {std::to_string(x - GetDrawLeft()), std::to_string(y - GetDrawTop())});
+}
+
+void TZirkObject::RButtonDown(int32_t, int32_t) {}
+
+void TZirkObject::MouseMove(int32_t x, int32_t y) {
+  QueueEventOnce(PR_ONMOUSEMOVE,
+                 {std::to_string(x - GetDrawLeft()), std::to_string(y - GetDrawTop())});
+}
+
+void TZirkObject::MouseOut() {
+  QueueEvent(PR_ONMOUSEOUT);
+}
+
+void TZirkObject::KeyRepeat() {}
+
+void TZirkObject::QueueEvent(int32_t propId, const TArrayString& args) {
+  std::string label = GetPropStr(propId);
+  if (!label.empty()) scene_->Events().PostEvent(this, label, args, propId);
+}
+
+void TZirkObject::QueueEventOnce(int32_t propId, const TArrayString& args) {
+  if (scene_->Events().FindEvent(this, propId) >= 0) return;
+  QueueEvent(propId, args);
+}
+
+// --- save record ------------------------------------------------------------------
+
+void TZirkObject::SaveToStream(TKwStream& stream) {
+  WriteStreamString(stream, name_);
+  WriteStreamInt(stream, priority_);
+  WriteStreamInt(stream, order_);
+  WriteStreamInt(stream, tag_);
+}
+
+void TZirkObject::LoadFromStream(TKwStream& stream, int32_t version) {
+  std::string name = ReadStreamString(stream);
+  int32_t priority = ReadStreamInt(stream);
+  int32_t order = version >= 104 ? ReadStreamInt(stream) : order_;
+  if (version >= 120) tag_ = ReadStreamInt(stream);
+  if (!name.empty()) SetName(name);
+  priority_ = priority;
+  order_ = order;
+  if (parent_) parent_->SortChildren();
+}
+
+}  // namespace zirk

@@ -1,0 +1,235 @@
+#pragma once
+// The scene: two screens and every object on them, the name registry, the
+// event queue, key tables, focus, the per-frame tick and painting, and the
+// screen flip with a transition. The program has one global scene and a
+// cinema makes private ones, so several instances live side by side.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <unordered_map>
+#include <vector>
+
+#include "scene/events.h"
+#include "scene/zbase.h"
+
+namespace zirk {
+
+class TCustomWipe;
+class TSceneTransition;
+
+// The menus a right click nobody took may close (add unique, remove).
+class TZirkList {
+ public:
+  void Add(TZirkObject* object);
+  void Remove(const TZirkObject* object);
+  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+  TZirkObject* Items(int32_t index) const { return items_.at(static_cast<size_t>(index)); }
+
+ private:
+  std::vector<TZirkObject*> items_;
+};
+
+enum class TMouseButton { Left, Right, Middle };
+
+class TZirkBaseList : public TPropObject {
+ public:
+  static constexpr int32_t kDefaultWidth = 640;
+  static constexpr int32_t kDefaultHeight = 480;
+  // Typed constants of the key repeat.
+  static constexpr uint32_t KeyRepeatDelay = 300;
+  static constexpr uint32_t KeyRepeatInterval = 50;
+
+  TZirkBaseList(int32_t width = kDefaultWidth, int32_t height = kDefaultHeight);
+  ~TZirkBaseList() override;
+  TZirkBaseList(const TZirkBaseList&) = delete;
+  TZirkBaseList& operator=(const TZirkBaseList&) = delete;
+
+  // --- objects ------------------------------------------------------------
+  // Constructs an object of class T on the scene under parent (nullptr: the
+  // active screen) and registers it under name, or "object" + counter when
+  // the name is empty.
+  template <typename T, typename... Args>
+  T* Create(TZirkObject* parent, const std::string& name, Args&&... args) {
+    static_assert(std::is_base_of_v<TZirkObject, T>);
+    auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
+    T* raw = object.get();
+    adopt(std::move(object), parent, name);
+    return raw;
+  }
+  // Creates an object by LT_ kind through the kind factory; nullptr for a
+  // kind nobody registered.
+  TZirkObject* CreateKind(int32_t kind, TZirkObject* parent, const std::string& name);
+  // Takes over an object built elsewhere (the kind factory, loaders).
+  TZirkObject* Adopt(std::unique_ptr<TZirkObject> object, TZirkObject* parent,
+                     const std::string& name);
+
+  TZirkObject* FindComponentByName(const std::string& name) const;
+  // The first prefix + n ("%s%d", n from 0) no object of the scene uses.
+  std::string MakeUniqueName(const std::string& prefix) const;
+  // Whether the object is alive in this scene (not freed, not scrapped).
+  bool Contains(const TZirkObject* object) const;
+  TZirkObject* FindBySerial(uint64_t serial) const;
+  // Every live object in creation order (the tick order); screens excluded.
+  const std::vector<TZirkObject*>& Objects() const { return objects_; }
+  int32_t ObjectCount() const { return static_cast<int32_t>(objects_.size()); }
+  // Objects scrapped and not yet freed.
+  int32_t DeletedCount() const { return static_cast<int32_t>(deleted_.size()); }
+  // Frees every object (screens stay).
+  void ClearObjects();
+
+  // --- screens --------------------------------------------------------------
+  TZirkBase* GetBase(int32_t index) const;
+  int32_t ActiveIndex = 0;
+  TZirkBase* ActiveBase() const { return GetBase(ActiveIndex); }
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  int32_t Color() const { return color_; }
+  // PR_WIDTH, PR_HEIGHT and PR_COLOR of the scene: a film's owner learns
+  // the picture's size and colour through these setters.
+  void GetProp(int id, TCustomParam& value) override;
+  void SetProp(int id, const TCustomParam& value) override;
+  void SetWidth(int32_t width);
+  void SetHeight(int32_t height);
+  void SetColor(int32_t color);
+  int32_t DisplayScale = 100;
+  // Set by a flip; the player presents the whole picture after one.
+  bool FlipFlag = false;
+
+  // --- time: inputs the main loop (or a test) sets ---------------------------
+  uint32_t SceneClock = 0;      // ms
+  uint32_t FrameInterval = 16;  // nominal ms per tick
+
+  // --- events ---------------------------------------------------------------
+  TTimerList& Events() { return events_; }
+
+  // --- ticking --------------------------------------------------------------
+  // Ticks every object that is not paused and not in a cabinet; an object
+  // whose Tick returns true is freed at once; scrapped objects are freed
+  // afterwards, before painting.
+  void TickObjects();
+  // The index of the object being ticked; a ticking object may move it.
+  int32_t TickIndex = 0;
+  void FreeDeleted();
+
+  // --- painting -----------------------------------------------------------
+  using Presenter = std::function<void(TCustomDIBX& picture, const std::vector<TRect>& changed)>;
+  void SetPresenter(Presenter presenter) { presenter_ = std::move(presenter); }
+  // Paints the dirty rectangles of both screens and presents the active
+  // screen's changes (or, during a transition, its whole blended picture).
+  void Paint();
+  // The picture shown: the active back surface, or the transition's blend.
+  TCustomDIBX* PresentedSurface();
+  // Marks both screens wholly dirty.
+  void RedrawAll();
+
+  // --- screen flip ------------------------------------------------------------
+  // Makes screen `index` active and, for a WP_ id other than 0, starts a
+  // transition from the old picture over `length` film ticks, started at
+  // `elapsed` ticks. Called again with the same screen and transition it
+  // only moves the transition's time (films call it every tick).
+  TCustomWipe* FlipScreensWithWipe(int32_t index, int32_t wipeId, uint8_t flag, bool restart,
+                                   int32_t elapsed, int32_t length);
+  TCustomWipe* CurrentWipe() const;
+  bool WipeRunning() const { return transition_ != nullptr; }
+
+  // --- surfaces around a display-mode change -----------------------------
+  void ReleaseSurfaces();
+  void RestoreSurfaces();
+  // The sound switch: calls the installed media hook on a change.
+  void SetMediaEnabled(bool enabled);
+  bool MediaEnabled() const { return mediaEnabled_; }
+
+  // --- keys and focus ---------------------------------------------------------
+  bool KeyPressed(int32_t vk) const { return inRange(vk) && keyPressed_[vk]; }
+  bool KeyRepeated(int32_t vk) const { return inRange(vk) && keyRepeated_[vk]; }
+  bool KeyDown(int32_t vk) const { return inRange(vk) && keyState_[vk]; }
+  TZirkObject* Focused() const { return focused_; }
+  void SetFocus(TZirkObject* object);
+  // The next input step focuses the first focusable control.
+  void SetFocusPending();
+  bool FocusPending() const { return focusPending_; }
+  TZirkList& Menus() { return menus_; }
+
+  // --- input as the main window feeds it ------------------------------------
+  void InputMouseMove(int32_t x, int32_t y);
+  void InputMouseDown(TMouseButton button, int32_t x, int32_t y);
+  void InputMouseUp(TMouseButton button, int32_t x, int32_t y);
+  void InputWheel(int32_t delta) { wheel_ += delta; }
+  int32_t WheelDelta() const { return wheelThisTick_; }
+  void InputKeyDown(int32_t vk);
+  void InputKeyUp(int32_t vk);
+  // The per-tick input step: key tables, focus, and the mouse step of the
+  // active screen (moves, presses, releases, capture ticks, right-click walk).
+  void InputStep();
+
+  // --- save record ---------------------------------------------------------
+  // Both screens' objects (names starting with chr(1) are left out).
+  void SaveToStream(TKwStream& stream);
+  void LoadFromStream(TKwStream& stream, int32_t version);
+
+  // --- used by TZirkObject ---------------------------------------------------
+  void registerName(TZirkObject* object, const std::string& name);
+  void unregisterName(TZirkObject* object);
+  void scrap(TZirkObject* object);
+  void reparent(TZirkObject* object, TZirkObject* parent);
+  int32_t nextOrder() { return ++orderCounter_; }
+  void objectDestroyed(TZirkObject* object);
+
+ private:
+  static bool inRange(int32_t vk) { return vk >= 0 && vk < 256; }
+  static std::string nameKey(const std::string& name);
+  void adopt(std::unique_ptr<TZirkObject> object, TZirkObject* parent, const std::string& name);
+  void addToTickList(TZirkObject* object);
+  void removeFromTickList(TZirkObject* object);
+  void destroyTree(std::unique_ptr<TZirkObject> object);
+  std::unique_ptr<TZirkObject> detach(TZirkObject* object);
+  void focusFirstFocusable();
+  bool focusable(TZirkObject* object);
+  void mouseStep(TZirkBase& screen);
+  // Moves a running transition by one frame unless a flip set its time in
+  // this tick, and renders it.
+  void advanceWipe();
+  void renderWipe();
+
+  int32_t width_, height_;
+  int32_t color_ = 0;
+  std::array<std::unique_ptr<TZirkBase>, 2> bases_;
+  std::unordered_map<std::string, TZirkObject*> names_;
+  std::vector<TZirkObject*> objects_;
+  std::vector<std::unique_ptr<TZirkObject>> deleted_;
+  TTimerList events_;
+  TZirkList menus_;
+  int32_t orderCounter_ = 0;
+
+  TZirkObject* focused_ = nullptr;
+  bool focusPending_ = false;
+  std::array<bool, 256> keyState_{};
+  std::array<bool, 256> keyPrev_{};
+  std::array<bool, 256> keyPressed_{};
+  std::array<bool, 256> keyRepeated_{};
+  std::array<uint32_t, 256> keyNextRepeat_{};
+  // Presses seen since the last input step, so a tap inside one tick counts.
+  std::array<bool, 256> keyTapped_{};
+
+  // Mouse input waiting for the next input step.
+  TPoint mouse_{-1, -1};
+  bool mouseMoved_ = false;
+  bool leftDown_ = false, leftUp_ = false, rightDown_ = false;
+  TPoint leftDownAt_, leftUpAt_, rightDownAt_;
+  int32_t wheel_ = 0, wheelThisTick_ = 0;
+
+  Presenter presenter_;
+  bool mediaEnabled_ = true;
+
+  std::unique_ptr<TSceneTransition> transition_;
+  bool destroying_ = false;
+};
+
+// The hook through which the sound switch reaches the media managers.
+void SetMediaEnabledHook(std::function<void(bool)> hook);
+
+}  // namespace zirk

@@ -1,0 +1,372 @@
+// Naming, the object tree, scrapping and the tick loop, properties, and
+// the save record of the scene model.
+
+#include <gtest/gtest.h>
+
+#include "scene/cabinet.h"
+#include "scene/scene_fixture.h"
+#include "script/props.h"
+#include "script/saveversion.h"
+
+namespace zirk::test {
+namespace {
+
+using ObjectsTest = SceneTest;
+
+TEST_F(ObjectsTest, NamesAreRegisteredUniqueAndCaseInsensitive) {
+  EXPECT_EQ(scene.FindComponentByName("base0"), scene.GetBase(0));
+  TestBox* a = scene.Create<TestBox>(nullptr, "");
+  TestBox* b = scene.Create<TestBox>(nullptr, "");
+  EXPECT_EQ(a->GetName(), "object0");
+  EXPECT_EQ(b->GetName(), "object1");
+  EXPECT_EQ(scene.MakeUniqueName("object"), "object2");
+  EXPECT_EQ(scene.MakeUniqueName("\x01host\x01"),
+            "\x01host\x01"
+            "0");
+
+  a->SetName("Title");
+  EXPECT_EQ(scene.FindComponentByName("TITLE"), a);
+  EXPECT_EQ(scene.FindComponentByName("object0"), nullptr);
+  EXPECT_EQ(scene.MakeUniqueName("object"), "object0");  // the freed number is reused
+  // A Shift-JIS trail byte in the ASCII range is not case-folded.
+  TestBox* k = scene.Create<TestBox>(nullptr, "\x83\x41");  // "ア"
+  EXPECT_EQ(scene.FindComponentByName("\x83\x61"), nullptr);
+  EXPECT_EQ(scene.FindComponentByName("\x83\x41"), k);
+
+  EXPECT_THROW(b->SetName("title"), EZirkObjectError);
+  EXPECT_EQ(b->GetName(), "object1");
+  EXPECT_EQ(scene.FindComponentByName("title"), a);
+  EXPECT_THROW(scene.Create<TestBox>(nullptr, "Title"), EZirkObjectError);
+  EXPECT_EQ(scene.ObjectCount(), 3);
+
+  // Through the property dispatcher.
+  SetObjectProp(*b, PR_NAME, TParamString("menu"));
+  TParamString name;
+  GetObjectProp(name, *b, PR_NAME);
+  EXPECT_EQ(name.AsString(), "menu");
+}
+
+TEST_F(ObjectsTest, ScrapLeavesTickDrawAndHitTestAtOnceAndFreesAtTheTickEnd) {
+  TestBox* box = addBox(scene, nullptr, 10, 10, 20, 20, 0x0000FF, "victim");
+  TestBox* child = addBox(scene, box, 0, 0, 5, 5, 0x00FF00, "child");
+  scene.Events().PostEvent(box, "*label", PR_ONLBTNDOWN);
+  frame();
+  ASSERT_EQ(box->ticks, 1);
+  EXPECT_EQ(scene.GetBase(0)->HitTest({15, 15}, kAllMouseMask), box);
+
+  box->Scrap();
+  EXPECT_TRUE(box->IsScrapped());
+  EXPECT_EQ(box->GetName(), "");
+  EXPECT_EQ(scene.FindComponentByName("victim"), nullptr);
+  EXPECT_EQ(scene.FindComponentByName("child"), nullptr);
+  EXPECT_EQ(scene.GetBase(0)->HitTest({15, 15}, kAllMouseMask), nullptr);
+  EXPECT_FALSE(scene.Contains(box));
+  EXPECT_FALSE(scene.Contains(child));
+  EXPECT_EQ(scene.DeletedCount(), 1);
+  EXPECT_EQ(scene.Events().FindEvent(box, PR_ONLBTNDOWN), 0);  // kept until freed
+
+  scene.TickObjects();
+  EXPECT_EQ(scene.DeletedCount(), 0);
+  EXPECT_EQ(scene.Events().Count(), 0) << "the freed object's event is dropped";
+  scene.Paint();
+  EXPECT_EQ(pixel(15, 15), 0u) << "the scrapped box is painted over";
+  EXPECT_EQ(scene.ObjectCount(), 0);
+}
+
+TEST_F(ObjectsTest, ObjectsRemovedDuringTheTickNeverLeaveTheLoopOnFreedMemory) {
+  // a scraps c (later) and returns true; b frees itself; d scraps a's sibling
+  // e that already ticked; f is paused. Each live object ticks exactly once.
+  TestBox* a = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* b = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* c = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* d = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* e = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* f = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* g = addBox(scene, nullptr, 0, 0, 1, 1);
+  f->paused = true;
+  std::vector<TestBox*> order;
+  for (TestBox* x : {a, b, c, d, e, f, g}) {
+    x->onTick = [&order](TestBox& self) {
+      order.push_back(&self);
+      return false;
+    };
+  }
+  a->onTick = [&](TestBox& self) {
+    order.push_back(&self);
+    c->Scrap();
+    return true;
+  };
+  b->onTick = [&](TestBox& self) {
+    order.push_back(&self);
+    return true;
+  };
+  e->onTick = [&](TestBox& self) {
+    order.push_back(&self);
+    d->Scrap();  // already ticked this frame
+    return false;
+  };
+  scene.TickObjects();
+  EXPECT_EQ(order, (std::vector<TestBox*>{a, b, d, e, g}));
+  EXPECT_EQ(scene.ObjectCount(), 3);  // e, f, g
+  EXPECT_EQ(scene.Objects()[0], e);
+  EXPECT_EQ(f->ticks, 0);
+}
+
+TEST_F(ObjectsTest, ATickingObjectMayRemoveHelpersAndResetTheTickIndex) {
+  // An emitter that replaces its helper objects every tick, as particles do.
+  TestBox* emitter = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* after = addBox(scene, nullptr, 0, 0, 1, 1);
+  std::vector<TestBox*> helpers;
+  emitter->onTick = [&](TestBox& self) {
+    for (TestBox* h : helpers) h->Scrap();
+    helpers.clear();
+    for (int i = 0; i < 3; ++i) {
+      helpers.push_back(scene.Create<TestBox>(&self, scene.MakeUniqueName("\x01p")));
+    }
+    scene.TickIndex = static_cast<int32_t>(
+        std::find(scene.Objects().begin(), scene.Objects().end(), &self) - scene.Objects().begin());
+    return false;
+  };
+  for (int t = 0; t < 4; ++t) scene.TickObjects();
+  EXPECT_EQ(emitter->ticks, 4);
+  EXPECT_EQ(after->ticks, 4);
+  EXPECT_EQ(scene.ObjectCount(), 5);
+  for (TestBox* h : helpers) EXPECT_EQ(h->ticks, 1) << "helpers made this tick ran once";
+}
+
+TEST_F(ObjectsTest, AnObjectCannotBecomeItsOwnAncestor) {
+  TestBox* a = addBox(scene, nullptr, 0, 0, 10, 10);
+  TestBox* b = addBox(scene, a, 0, 0, 10, 10);
+  TestBox* c = addBox(scene, b, 0, 0, 10, 10);
+  EXPECT_FALSE(a->SetParent(a));
+  EXPECT_FALSE(a->SetParent(c));
+  EXPECT_EQ(a->GetParent(), scene.GetBase(0));
+  EXPECT_EQ(c->GetParent(), b);
+  // By name, as a script would.
+  a->SetPropStr(PR_PARENT, c->GetName());
+  EXPECT_EQ(a->GetParent(), scene.GetBase(0));
+  EXPECT_TRUE(c->SetParent(scene.GetBase(1)));
+  EXPECT_EQ(c->GetScreen(), scene.GetBase(1));
+  EXPECT_EQ(a->GetPropStr(PR_PARENT), "BASE0");
+
+  TZirkBaseList other;
+  TestBox* stranger = other.Create<TestBox>(nullptr, "");
+  EXPECT_FALSE(a->SetParent(stranger));
+}
+
+TEST_F(ObjectsTest, ChildrenSortByPriorityThenOrder) {
+  TZirkBase* base = scene.GetBase(0);
+  TestBox* a = addBox(scene, nullptr, 0, 0, 1, 1, -1, "a");
+  TestBox* b = addBox(scene, nullptr, 0, 0, 1, 1, -1, "b");
+  TestBox* c = addBox(scene, nullptr, 0, 0, 1, 1, -1, "c");
+  auto names = [&] {
+    std::string s;
+    for (int32_t i = 0; i < base->GetChildCount(); ++i) s += base->GetChild(i)->GetName();
+    return s;
+  };
+  EXPECT_EQ(names(), "abc");
+  struct Step {
+    std::function<void()> act;
+    const char* expected;
+  };
+  const Step steps[] = {
+      {[&] { a->SetPropInt(PR_PRIORITY, 5); }, "bca"},
+      {[&] { b->SetPriority(5); }, "cab"},  // a fresh order puts b above a
+      {[&] { a->SetPriority(5); }, "cba"},
+      {[&] { c->SetPriority(-1); }, "cba"},
+      {[&] { a->SetOrder(-100); }, "cab"},
+      {[&] { c->SetPriority(9); }, "abc"},
+  };
+  for (const Step& s : steps) {
+    s.act();
+    EXPECT_EQ(names(), s.expected);
+  }
+  EXPECT_EQ(c->GetPropInt(PR_PRIORITY), 9);
+}
+
+TEST_F(ObjectsTest, PropertyDefaultsAndControlFields) {
+  TestBox* box = addBox(scene, nullptr, 3, 4, 50, 60, 0x123456);
+  struct Case {
+    int id;
+    int32_t expected;
+  };
+  const Case ints[] = {
+      {PR_LEFT, 3},         {PR_TOP, 4},     {PR_WIDTH, 50},      {PR_HEIGHT, 60},
+      {PR_COLOR, 0x123456}, {PR_VISIBLE, 1}, {PR_IGNOREMOUSE, 0}, {PR_COMPOTYPE, LT_BOX},
+      {PR_AMP, 0},          {PR_PARAM1, 0}};
+  for (const Case& c : ints) {
+    TParamInteger v(-99);
+    GetObjectProp(v, *box, c.id);
+    EXPECT_EQ(v.AsInteger(), c.expected) << PropertyName(c.id);
+  }
+  TParamString s("junk");
+  GetObjectProp(s, *box, PR_FONTNAME);
+  EXPECT_EQ(s.AsString(), "") << "an id without a slot reads empty";
+  SetObjectProp(*box, PR_FONTNAME, TParamString("MS Gothic"));  // ignored, no fault
+
+  // Setters take any holder type.
+  SetObjectProp(*box, PR_LEFT, TParamString("17"));
+  SetObjectProp(*box, PR_TOP, TParamFloat(20.5L));
+  EXPECT_EQ(box->Left(), 17);
+  EXPECT_EQ(box->Top(), 20);
+  SetObjectProp(*box, PR_ONLBTNDOWN, TParamString("*down"));
+  EXPECT_EQ(box->GetPropStr(PR_ONLBTNDOWN), "*down");
+
+  // PR_ANIPAUSED reads the parent's flag too.
+  TestBox* child = addBox(scene, box, 0, 0, 1, 1);
+  box->SetPropInt(PR_ANIPAUSED, 1);
+  EXPECT_EQ(child->GetPropInt(PR_ANIPAUSED), 1);
+}
+
+TEST_F(ObjectsTest, DrawPositionFollowsParentScrollPlusMotionAndZoom) {
+  TestBox* parent = addBox(scene, nullptr, 100, 50, 200, 200);
+  TestBox* child = addBox(scene, parent, 10, 20, 5, 5);
+  parent->SetPropInt(PR_SCROLLX, 4);
+  child->SetPropInt(PR_OFFSETX, 2);
+  child->SetPropInt(PR_PLUSY, 7);
+  EXPECT_EQ(child->GetDrawLeft(), 100 - 4 + 10 - 2);
+  EXPECT_EQ(child->GetDrawTop(), 50 + 20 + 7);
+  EXPECT_EQ(child->GetRotationCentre(), (TPoint{106, 77}));
+  EXPECT_EQ(child->GetScreenRect(), Bounds(104, 77, 5, 5));
+  // The motion offset replaces PR_LEFT/PR_TOP only while a motion drives it.
+  child->SetMotionX(1);
+  EXPECT_EQ(child->GetDrawLeft(), 104);
+  // Clip rectangles are in the parent's frame and cut the screen rectangle.
+  child->SetPropInt(PR_CLIPLEFT, 12);
+  child->SetPropInt(PR_CLIPTOP, 0);
+  child->SetPropInt(PR_CLIPWIDTH, 100);
+  child->SetPropInt(PR_CLIPHEIGHT, 100);
+  EXPECT_EQ(child->ScreenClipRect(), Bounds(108, 50, 100, 100));
+  EXPECT_EQ(scene.GetBase(0)->HitTest({104, 78}, kAllMouseMask), parent)
+      << "the clipped-away part of the child is not hit";
+  EXPECT_EQ(scene.GetBase(0)->HitTest({108, 78}, kAllMouseMask), child);
+}
+
+TEST_F(ObjectsTest, SaveRecordsAtTheVersionGatesLeaveHelperObjectsOut) {
+  TestBox* a = addBox(scene, nullptr, 1, 2, 3, 4, 0x112233, "keep");
+  a->SetPriority(7);
+  a->SetOrder(42);
+  a->SetTag(99);
+  a->SetPropStr(PR_ONMOUSEOUT, "*out");
+  addBox(scene, a, 5, 6, 7, 8, -1, "kid");
+  addBox(scene, nullptr, 0, 0, 1, 1, -1, "\x01track0");
+  scene.Create<TestBox>(scene.GetBase(1), "second");
+  scene.ActiveIndex = 1;
+
+  TKwMemoryStream saved;
+  scene.SaveToStream(saved);
+
+  TZirkBaseList loaded;
+  saved.SetPosition(0);
+  loaded.LoadFromStream(saved, SaveVersion);
+  EXPECT_EQ(saved.Remaining(), 0);
+  EXPECT_EQ(loaded.ActiveIndex, 1);
+  EXPECT_EQ(loaded.ObjectCount(), 3) << "the chr(1) helper is not saved";
+  auto* keep = dynamic_cast<TestBox*>(loaded.FindComponentByName("keep"));
+  ASSERT_NE(keep, nullptr);
+  EXPECT_EQ(keep->GetPriority(), 7);
+  EXPECT_EQ(keep->GetOrder(), 42);
+  EXPECT_EQ(keep->GetTag(), 99);
+  EXPECT_EQ(keep->GetScreenRect(), Bounds(1, 2, 3, 4));
+  EXPECT_EQ(keep->Color(), 0x112233);
+  EXPECT_EQ(keep->GetPropStr(PR_ONMOUSEOUT), "*out");
+  ASSERT_EQ(keep->GetChildCount(), 1);
+  EXPECT_EQ(keep->GetChild(0)->GetName(), "kid");
+  EXPECT_EQ(loaded.FindComponentByName("second")->GetScreen(), loaded.GetBase(1));
+
+  // The base record alone, written as versions before 104 and 120 had it.
+  struct Gate {
+    int32_t version;
+    bool hasOrder, hasTag;
+  };
+  for (const Gate& g : {Gate{103, false, false}, Gate{104, true, false}, Gate{119, true, false},
+                        Gate{120, true, true}}) {
+    TKwMemoryStream rec;
+    WriteStreamString(rec, "old");
+    WriteStreamInt(rec, 3);
+    if (g.hasOrder) WriteStreamInt(rec, 500);
+    if (g.hasTag) WriteStreamInt(rec, 8);
+    rec.SetPosition(0);
+    TZirkBaseList s;
+    TZirkObject* o = s.Create<TZirkComponent>(nullptr, "");
+    int32_t order = o->GetOrder();
+    o->TZirkObject::LoadFromStream(rec, g.version);
+    EXPECT_EQ(rec.Remaining(), 0) << g.version;
+    EXPECT_EQ(o->GetName(), "old");
+    EXPECT_EQ(o->GetPriority(), 3);
+    EXPECT_EQ(o->GetOrder(), g.hasOrder ? 500 : order) << g.version;
+    EXPECT_EQ(o->GetTag(), g.hasTag ? 8 : 0) << g.version;
+  }
+}
+
+TEST_F(ObjectsTest, DamagedOrUnknownChildRecords) {
+  addBox(scene, nullptr, 0, 0, 1, 1, -1, "x");
+  TKwMemoryStream saved;
+  scene.SaveToStream(saved);
+  std::vector<uint8_t> bytes = saved.Bytes();
+
+  // An unregistered kind is skipped by its length.
+  RegisterKind(LT_BOX, {});
+  {
+    TKwMemoryStream in(bytes);
+    TZirkBaseList s;
+    s.LoadFromStream(in, SaveVersion);
+    EXPECT_EQ(s.ObjectCount(), 0);
+    EXPECT_EQ(in.Remaining(), 0);
+  }
+  RegisterKind(LT_BOX, [](TZirkBaseList& s) { return std::make_unique<TestBox>(s); });
+  // Every truncation fails cleanly; a huge count or length is refused.
+  for (size_t cut = 0; cut < bytes.size(); cut += 3) {
+    TKwMemoryStream in(std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
+    TZirkBaseList s;
+    EXPECT_ANY_THROW(s.LoadFromStream(in, SaveVersion)) << cut;
+  }
+  std::vector<uint8_t> huge = bytes;
+  huge[8] = 0xFF;  // child count of BASE0
+  huge[11] = 0x7F;
+  TKwMemoryStream in(huge);
+  TZirkBaseList s;
+  EXPECT_THROW(s.LoadFromStream(in, SaveVersion), EZirkObjectError);
+}
+
+TEST_F(ObjectsTest, CabinetHoldsObjectsOffStage) {
+  struct Watched : TestBox {
+    using TestBox::TestBox;
+    void CabinetPause() override { ++pauses; }
+    void CabinetResume() override { ++resumes; }
+    int pauses = 0, resumes = 0;
+  };
+  TZirkCabinet* cabinet = scene.Create<TZirkCabinet>(nullptr, "cab");
+  auto* w = scene.Create<Watched>(nullptr, "w");
+  w->SetBounds(0, 0, 10, 10);
+  w->SetParent(cabinet);
+  EXPECT_EQ(w->pauses, 1);
+  scene.TickObjects();
+  EXPECT_EQ(w->ticks, 0);
+  EXPECT_EQ(scene.GetBase(0)->HitTest({5, 5}, kAllMouseMask), nullptr);
+  w->SetParent(nullptr);
+  EXPECT_EQ(w->resumes, 1);
+  scene.TickObjects();
+  EXPECT_EQ(w->ticks, 1);
+}
+
+TEST_F(ObjectsTest, TwoScenesSideBySide) {
+  TZirkBaseList cinema(320, 240);
+  TestBox* mine = addBox(scene, nullptr, 0, 0, 10, 10, 0x0000FF, "same");
+  TestBox* theirs = addBox(cinema, nullptr, 0, 0, 10, 10, 0x00FF00, "same");
+  EXPECT_EQ(scene.FindComponentByName("same"), mine);
+  EXPECT_EQ(cinema.FindComponentByName("same"), theirs);
+  EXPECT_EQ(cinema.GetBase(0)->BackSurface()->Width(), 320);
+  cinema.SetProp(PR_WIDTH, TParamInteger(400));
+  EXPECT_EQ(cinema.GetBase(1)->BackSurface()->Width(), 400);
+  EXPECT_EQ(scene.Width(), 640);
+  theirs->Scrap();
+  scene.TickObjects();
+  EXPECT_EQ(cinema.DeletedCount(), 1) << "each scene frees its own";
+  cinema.TickObjects();
+  EXPECT_EQ(cinema.ObjectCount(), 0);
+  EXPECT_EQ(scene.ObjectCount(), 1);
+}
+
+}  // namespace
+}  // namespace zirk::test

@@ -1,0 +1,205 @@
+// Painting dirty rectangles, presenting them, the screen flip with a
+// transition, surface release, and the program-wide runtime.
+
+#include <gtest/gtest.h>
+
+#include "scene/builtins.h"
+#include "scene/runtime.h"
+#include "scene/scene_fixture.h"
+#include "script/imagecache.h"
+#include "script/sysvars.h"
+
+namespace zirk::test {
+namespace {
+
+class PaintTest : public SceneTest {
+ protected:
+  void SetUp() override {
+    SceneTest::SetUp();
+    scene.SetPresenter([this](TCustomDIBX& picture, const std::vector<TRect>& changed) {
+      presentedTo = &picture;
+      lastChanged = changed;
+      ++presents;
+    });
+  }
+  uint32_t px(int32_t color) {
+    return static_cast<uint32_t>(scene.GetBase(0)->BackSurface()->ColorToPixel(color)) & 0xFFFFFF;
+  }
+  static bool covers(const std::vector<TRect>& rects, const TRect& r) {
+    for (const TRect& c : rects) {
+      if (c.Left <= r.Left && c.Top <= r.Top && c.Right >= r.Right && c.Bottom >= r.Bottom) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  TCustomDIBX* presentedTo = nullptr;
+  std::vector<TRect> lastChanged;
+  int presents = 0;
+};
+
+TEST_F(PaintTest, SolidControlsPaintAndAMoveLeavesNoTrail) {
+  const int32_t red = 0x0000FF, blue = 0xFF0000, grey = 0x808080;
+  scene.SetColor(grey);
+  TestBox* a = addBox(scene, nullptr, 10, 10, 40, 30, red, "a");
+  TestBox* b = addBox(scene, nullptr, 30, 20, 40, 30, blue, "b");  // on top of a
+  frame();
+  EXPECT_EQ(presents, 1);
+  EXPECT_EQ(presentedTo, scene.GetBase(0)->BackSurface());
+  struct Probe {
+    int32_t x, y;
+    int32_t color;
+  };
+  for (const Probe& p :
+       {Probe{5, 5, grey}, Probe{10, 10, red}, Probe{49, 19, red}, Probe{30, 20, blue},
+        Probe{69, 49, blue}, Probe{70, 50, grey}, Probe{639, 479, grey}}) {
+    EXPECT_EQ(pixel(p.x, p.y), px(p.color)) << p.x << "," << p.y;
+  }
+
+  // Nothing changed: nothing painted or presented.
+  frame();
+  EXPECT_EQ(presents, 1);
+
+  a->SetPropInt(PR_LEFT, 200);
+  const auto& dirty = scene.GetBase(0)->DirtyRects();
+  EXPECT_TRUE(covers(dirty, Bounds(10, 10, 40, 30))) << "old place";
+  EXPECT_TRUE(covers(dirty, Bounds(200, 10, 40, 30))) << "new place";
+  frame();
+  EXPECT_EQ(presents, 2);
+  EXPECT_TRUE(covers(lastChanged, Bounds(10, 10, 40, 30)));
+  EXPECT_EQ(pixel(15, 15), px(grey)) << "no trail where a was";
+  EXPECT_EQ(pixel(35, 25), px(blue)) << "b is repainted where a left it";
+  EXPECT_EQ(pixel(200, 10), px(red));
+  EXPECT_EQ(pixel(239, 39), px(red));
+
+  // A hidden control disappears; a clip rectangle cuts what is drawn.
+  b->SetPropInt(PR_VISIBLE, 0);
+  a->SetPropInt(PR_CLIPLEFT, 220);
+  a->SetPropInt(PR_CLIPTOP, 0);
+  a->SetPropInt(PR_CLIPWIDTH, 100);
+  a->SetPropInt(PR_CLIPHEIGHT, 100);
+  frame();
+  EXPECT_EQ(pixel(35, 25), px(grey));
+  EXPECT_EQ(pixel(210, 20), px(grey)) << "clipped away";
+  EXPECT_EQ(pixel(225, 20), px(red));
+}
+
+TEST_F(PaintTest, ChildrenMoveWithTheirParentWithoutTrails) {
+  TestBox* parent = addBox(scene, nullptr, 0, 0, 10, 10, 0x00FF00, "p");
+  addBox(scene, parent, 100, 100, 10, 10, 0x0000FF, "c");  // outside the parent
+  frame();
+  EXPECT_EQ(pixel(105, 105), px(0x0000FF));
+  parent->SetBounds(50, 0, 10, 10);
+  frame();
+  EXPECT_EQ(pixel(105, 105), 0u);
+  EXPECT_EQ(pixel(155, 105), px(0x0000FF));
+  parent->Scrap();
+  frame();
+  EXPECT_EQ(pixel(155, 105), 0u);
+}
+
+TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {
+  const int32_t red = 0x0000FF, green = 0x00FF00;
+  scene.GetBase(0)->SetPropInt(PR_COLOR, red);
+  scene.GetBase(1)->SetPropInt(PR_COLOR, green);
+  frame();
+  EXPECT_EQ(presented(320, 240), px(red));
+
+  const int32_t lengthTicks = 6;  // 100 ms
+  TCustomWipe* wipe = scene.FlipScreensWithWipe(1, 1, 0, false, 0, lengthTicks);
+  EXPECT_NE(wipe, nullptr);
+  EXPECT_TRUE(scene.FlipFlag);
+  EXPECT_EQ(scene.ActiveIndex, 1);
+  // Called again unchanged (as films do each tick) it keeps the same one.
+  EXPECT_EQ(scene.FlipScreensWithWipe(1, 1, 0, false, 0, lengthTicks), wipe);
+  int frames = 0;
+  while (scene.WipeRunning() && frames < 100) {
+    frame(10);
+    ++frames;
+  }
+  EXPECT_GE(frames, 10);
+  EXPECT_LE(frames, 11);
+  EXPECT_EQ(presented(320, 240), px(green));
+  EXPECT_EQ(presentedTo, scene.GetBase(1)->BackSurface());
+  // A flip without a transition switches at once and returns none.
+  EXPECT_EQ(scene.FlipScreensWithWipe(0, 0, 0, false, 0, 0), nullptr);
+  frame();
+  EXPECT_EQ(presented(320, 240), px(red));
+}
+
+class FakeCache : public TImageCacheServices {
+ public:
+  explicit FakeCache(std::vector<std::string>& log) : log_(log) {}
+  ~FakeCache() override { log_.push_back("cache freed"); }
+  void ReleaseSurfaces() override { log_.push_back("release"); }
+  void RebuildSurfaces(bool recreate) override { log_.push_back(recreate ? "rebuild" : "reload"); }
+  void SaveState(TKwStream&) override {}
+  void LoadState(TKwStream&, int) override {}
+  void SetCGDither(bool flag) override { log_.push_back(flag ? "dither on" : "dither off"); }
+  void Purge(const std::string& name) override { log_.push_back("purge " + name); }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+// An object that hands a picture back to the cache when it is freed.
+class CacheUser : public TestBox {
+ public:
+  CacheUser(TZirkBaseList& scene, std::vector<std::string>& log) : TestBox(scene), log_(log) {}
+  ~CacheUser() override { log_.push_back(ImageCache() ? "released to cache" : "cache gone"); }
+  void ReleaseSurfaces() override { log_.push_back("object release"); }
+  void RestoreSurfaces() override { log_.push_back("object restore"); }
+  bool GetRowChecked(int32_t row) override { return row == 2; }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+TEST(Runtime, InitialisesAndFreesTheProgramWideObjectsInASoundOrder) {
+  std::vector<std::string> log;
+  SetImageCacheFactory([&] { return std::make_unique<FakeCache>(log); });
+  ZirkInitialize();
+  ASSERT_NE(ScreenList(), nullptr);
+  ASSERT_NE(ImageCache(), nullptr);
+  ASSERT_NE(ClipManager(), nullptr);
+  EXPECT_THROW(ZirkInitialize(), EZirkObjectError);
+  EXPECT_EQ(ScreenList()->Width(), 640);
+  ScreenList()->Create<CacheUser>(nullptr, "list", log);
+
+  ScreenList()->ReleaseSurfaces();
+  ScreenList()->RestoreSurfaces();
+  SetImageCacheMode(true);
+  EXPECT_TRUE(SystemVariables().CGDither);
+  PurgeWrittenImage("shot.dor");
+  EXPECT_TRUE(GetRowChecked("list", 2));
+  EXPECT_FALSE(GetRowChecked("list", 1));
+  EXPECT_FALSE(GetRowChecked("nobody", 2));
+  SetRowChecked("nobody", 1, true);  // no fault
+
+  ZirkFinalize();
+  EXPECT_EQ(ScreenList(), nullptr);
+  EXPECT_EQ(ImageCache(), nullptr);
+  const std::vector<std::string> expected = {"object release",    "release",    "rebuild",
+                                             "object restore",    "dither on",  "purge shot.dor",
+                                             "released to cache", "cache freed"};
+  EXPECT_EQ(log, expected);
+  ZirkFinalize();  // twice is harmless
+  SetImageCacheFactory({});
+  SystemVariables().CGDither = false;
+}
+
+TEST(Runtime, MediaSwitchCallsTheHookOnChangesOnly) {
+  std::vector<bool> calls;
+  SetMediaEnabledHook([&](bool on) { calls.push_back(on); });
+  TZirkBaseList scene;
+  scene.SetMediaEnabled(true);
+  scene.SetMediaEnabled(false);
+  scene.SetMediaEnabled(false);
+  scene.SetMediaEnabled(true);
+  SetMediaEnabledHook({});
+  EXPECT_EQ(calls, (std::vector<bool>{false, true}));
+}
+
+}  // namespace
+}  // namespace zirk::test

@@ -1,0 +1,96 @@
+#pragma once
+// A headless scene of two 640x480 screens and a solid-colour control that
+// records what the scene does to it.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/vocab.h"
+#include "scene/factory.h"
+#include "scene/zscene.h"
+#include "surfaces/dibx.h"
+
+namespace zirk::test {
+
+// Fills its bounds with PR_COLOR; PR_PAUSED is its own; a tick hook lets a
+// test act from inside the scene's tick loop.
+class TestBox : public TZirkControl {
+ public:
+  explicit TestBox(TZirkBaseList& scene) : TZirkControl(scene) {}
+  int32_t GetKind() const override { return LT_BOX; }
+
+  void Draw() override {
+    TCustomDIBX* s = GetDrawSurface();
+    if (s && Color() >= 0)
+      s->FillRect(GetBoundsRect(), static_cast<uint32_t>(s->ColorToPixel(Color())));
+    TZirkControl::Draw();
+  }
+  bool Tick() override {
+    ++ticks;
+    if (onTick) return onTick(*this);
+    return TZirkControl::Tick();
+  }
+  void GetProp(int id, TCustomParam& v) override {
+    if (id == PR_PAUSED) {
+      v.SetBoolean(paused);
+      return;
+    }
+    TZirkControl::GetProp(id, v);
+  }
+  void SetProp(int id, const TCustomParam& v) override {
+    if (id == PR_PAUSED) {
+      paused = v.AsBoolean();
+      return;
+    }
+    TZirkControl::SetProp(id, v);
+  }
+  void KeyRepeat() override {
+    ++keyRepeats;
+    TZirkControl::KeyRepeat();
+  }
+
+  int ticks = 0;
+  int keyRepeats = 0;
+  bool paused = false;
+  std::function<bool(TestBox&)> onTick;
+};
+
+inline TestBox* addBox(TZirkBaseList& scene, TZirkObject* parent, int32_t left, int32_t top,
+                       int32_t width, int32_t height, int32_t color = -1,
+                       const std::string& name = {}) {
+  TestBox* box = scene.Create<TestBox>(parent, name);
+  box->SetBounds(left, top, width, height);
+  box->SetPropInt(PR_COLOR, color);
+  return box;
+}
+
+class SceneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterKind(LT_BOX, [](TZirkBaseList& s) { return std::make_unique<TestBox>(s); });
+  }
+  void TearDown() override { RegisterKind(LT_BOX, {}); }
+
+  // One frame as the main loop runs it: input, events, objects, paint.
+  void frame(uint32_t ms = 16) {
+    scene.SceneClock += ms;
+    scene.FrameInterval = ms;
+    scene.InputStep();
+    scene.TickObjects();
+    scene.Paint();
+  }
+  uint32_t pixel(int32_t x, int32_t y, int32_t screen = 0) {
+    return scene.GetBase(screen)->BackSurface()->GetPixel(x, y) & 0xFFFFFF;
+  }
+  uint32_t presented(int32_t x, int32_t y) {
+    return scene.PresentedSurface()->GetPixel(x, y) & 0xFFFFFF;
+  }
+
+  TZirkBaseList scene;
+};
+
+}  // namespace zirk::test

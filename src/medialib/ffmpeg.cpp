@@ -151,7 +151,7 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
     frames = av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
   else if (state->input->Context()->duration > 0)
     frames = av_rescale(state->input->Context()->duration, rate, AV_TIME_BASE);
-  if (frames <= 0) return nullptr;
+  if (frames <= 0 || frames > kMaxFrames) return nullptr;
 
   auto source = std::unique_ptr<FfmpegAudioSource>(new FfmpegAudioSource(std::move(state)));
   source->format_ = {rate, std::min(channels, 2), 16};

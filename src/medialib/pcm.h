@@ -12,6 +12,9 @@
 namespace zirk::medialib {
 
 constexpr int kOutputRate = 44100;
+// Longer sounds (over a year at 44100 Hz) are refused: a damaged header must
+// not make the frame arithmetic overflow.
+constexpr int64_t kMaxFrames = int64_t{1} << 40;
 
 // 8-bit samples are unsigned (silence 128), 16-bit signed little-endian.
 struct PcmFormat {

@@ -205,7 +205,7 @@ void Voice::Service() {
       const int16_t right = scratch_[static_cast<size_t>(i * channels + channels - 1)];
       ring_[slot * 2] = left;
       ring_[slot * 2 + 1] = right;
-      ringPos_[slot] = static_cast<int32_t>(sourcePosition_ + i);
+      ringPos_[slot] = sourcePosition_ + i;
       ++ringCount_;
     }
     sourcePosition_ += n;
@@ -222,7 +222,7 @@ size_t Voice::Fill(int16_t* out, size_t frames) {
     out[i * 2 + 1] = Scale(ring_[slot * 2 + 1], gainRight_);
   }
   if (n > 0) {
-    position_ = ringPos_[(ringHead_ + n - 1) % kRingFrames] + int64_t{1};
+    position_ = ringPos_[(ringHead_ + n - 1) % kRingFrames] + 1;
     ringHead_ = (ringHead_ + n) % kRingFrames;
     ringCount_ -= n;
     heard_ += static_cast<int64_t>(n);

@@ -73,7 +73,7 @@ class Voice final : public platform::AudioSource {
 
   mutable std::mutex mutex_;
   std::vector<int16_t> ring_;     // stereo frames
-  std::vector<int32_t> ringPos_;  // source frame of each ring frame
+  std::vector<int64_t> ringPos_;  // source frame of each ring frame
   size_t ringHead_ = 0;           // first frame to hand out
   size_t ringCount_ = 0;
   bool playing_ = false;

@@ -73,7 +73,8 @@ std::unique_ptr<VorbisSource> VorbisSource::Open(std::unique_ptr<ByteSource> byt
   state->open = true;
   vorbis_info* info = ov_info(&state->file, -1);
   const ogg_int64_t total = ov_pcm_total(&state->file, -1);
-  if (!info || info->channels < 1 || info->rate < 1 || info->rate > 768000 || total < 0)
+  if (!info || info->channels < 1 || info->rate < 1 || info->rate > 768000 || total < 0 ||
+      total > kMaxFrames)
     return nullptr;
   state->sourceChannels = info->channels;
   auto source = std::unique_ptr<VorbisSource>(new VorbisSource(std::move(state)));

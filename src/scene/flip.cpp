@@ -57,42 +57,54 @@ TCustomWipe* TZirkBaseList::CurrentWipe() const {
 TCustomWipe* TZirkBaseList::FlipScreensWithWipe(int32_t index, int32_t wipeId, uint8_t flag,
                                                 bool restart, int32_t elapsed, int32_t length) {
   index = index == 1 ? 1 : 0;
+  FlipFlag = flag;
   bool sameScreen = index == ActiveIndex;
   bool sameWipe = wipeId == 0 ? !transition_ : (transition_ && transition_->WipeId() == wipeId);
   if (sameScreen && sameWipe && !restart) {
-    // Films call this every tick: only the transition's clock moves.
+    // Films call this every tick: only the transition's clock moves, and
+    // nothing new is handed back to be prepared again.
     if (transition_) {
       transition_->SetTicks(elapsed, length);
       transition_->TimeGiven = true;
+      transition_->Driven = true;
     }
-    return CurrentWipe();
+    return nullptr;
   }
   ActiveIndex = index;
-  FlipFlag = true;
   RedrawAll();
   transition_.reset();
+  TCustomWipe* created = nullptr;
   if (wipeId != 0) {
     std::unique_ptr<TCustomWipe> wipe = CreateWipe(wipeId, length, elapsed, wipeFactory());
     if (wipe) {
       wipe->SetFlag(flag);
       transition_ = std::make_unique<TSceneTransition>(std::move(wipe), wipeId, width_, height_);
       transition_->TimeGiven = true;
+      created = transition_->Wipe();
     }
   }
   // The focus stays only on a control of the screen now shown.
   if (focused_ && focused_->GetScreen() != ActiveBase()) SetFocusPending();
-  return CurrentWipe();
+  return created;
 }
 
 void TZirkBaseList::advanceWipe() {
   if (!transition_) return;
-  if (!transition_->TimeGiven) transition_->AdvanceMs(FrameInterval);
+  bool given = transition_->TimeGiven;
   transition_->TimeGiven = false;
+  if (transition_->Driven || given) return;
+  transition_->AdvanceMs(FrameInterval);
+  if (!transition_->Done()) return;
+  // The transition has shown all of the other screen: that one is now active.
+  transition_.reset();
+  ActiveIndex = 1 - ActiveIndex;
+  presentAll_ = true;
+  if (focused_ && focused_->GetScreen() != ActiveBase()) SetFocusPending();
 }
 
 void TZirkBaseList::renderWipe() {
   if (!transition_) return;
-  transition_->Render(*GetBase(1 - ActiveIndex)->BackSurface(), *ActiveBase()->BackSurface());
+  transition_->Render(*ActiveBase()->BackSurface(), *GetBase(1 - ActiveIndex)->BackSurface());
 }
 
 }  // namespace zirk

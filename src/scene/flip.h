@@ -1,7 +1,8 @@
 #pragma once
 // A running screen transition: the effect object and the picture it blends
-// from the screen being left to the screen flipped to. Its clock is kept in
-// ms so frames of any interval move it; the effect sees whole film ticks.
+// from the active screen to the other one, which becomes active when the
+// transition ends. Its clock is kept in ms so frames of any interval move
+// it; the effect sees whole film ticks.
 
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,9 @@ class TSceneTransition {
   bool Done() const;
   // Set when a flip gave the time in this tick, so the frame step skips it.
   bool TimeGiven = false;
+  // Set once a caller keeps giving the time (a film): the transition then
+  // never moves or ends by itself.
+  bool Driven = false;
 
   // Blends `from` into `to` at the current time into Picture().
   void Render(const TCustomDIBX& from, const TCustomDIBX& to);

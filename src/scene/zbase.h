@@ -32,6 +32,7 @@ class TZirkBase : public TZirkControl {
   // screen; a rectangle inside one already listed is dropped.
   void InvalidateRect(const TRect& r) override;
   const std::vector<TRect>& DirtyRects() const { return dirty_; }
+  void ClearDirtyRects() { dirty_.clear(); }
   // Fills each dirty rectangle with the screen colour (black when none) and
   // draws the objects into it; returns the painted rectangles and empties
   // the list.

@@ -289,11 +289,11 @@ void TZirkBaseList::Paint() {
   if (transition_) {
     renderWipe();
     if (presenter_) presenter_(transition_->Picture(), {Rect(0, 0, width_, height_)});
-    if (transition_->Done()) {
-      transition_.reset();
-      // The new screen from its own surface, once, now the blend is over.
-      if (presenter_) presenter_(*ActiveBase()->BackSurface(), {Rect(0, 0, width_, height_)});
-    }
+    return;
+  }
+  if (presentAll_) {
+    presentAll_ = false;
+    if (presenter_) presenter_(*ActiveBase()->BackSurface(), {Rect(0, 0, width_, height_)});
     return;
   }
   const auto& changed = painted[static_cast<size_t>(std::clamp(ActiveIndex, 0, 1))];

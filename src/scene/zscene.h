@@ -96,8 +96,9 @@ class TZirkBaseList : public TPropObject {
   void SetHeight(int32_t height);
   void SetColor(int32_t color);
   int32_t DisplayScale = 100;
-  // Set by a flip; the player presents the whole picture after one.
-  bool FlipFlag = false;
+  // The flag byte of the most recent screen flip (a cinema redraws all of
+  // itself while it is set).
+  uint8_t FlipFlag = 0;
 
   // --- time: inputs the main loop (or a test) sets ---------------------------
   uint32_t SceneClock = 0;      // ms
@@ -127,10 +128,13 @@ class TZirkBaseList : public TPropObject {
   void RedrawAll();
 
   // --- screen flip ------------------------------------------------------------
-  // Makes screen `index` active and, for a WP_ id other than 0, starts a
-  // transition from the old picture over `length` film ticks, started at
-  // `elapsed` ticks. Called again with the same screen and transition it
-  // only moves the transition's time (films call it every tick).
+  // Makes screen `index` active and redraws both screens; for a WP_ id
+  // other than 0 it also starts a transition from that screen to the other
+  // one over `length` film ticks, begun `elapsed` ticks ago, and returns it
+  // for its parameters. When the transition ends by itself the other
+  // screen becomes active. Called again with the same screen and transition
+  // (films do so every tick) it only sets the transition's time, which
+  // from then on moves only by such calls, and returns nullptr.
   TCustomWipe* FlipScreensWithWipe(int32_t index, int32_t wipeId, uint8_t flag, bool restart,
                                    int32_t elapsed, int32_t length);
   TCustomWipe* CurrentWipe() const;
@@ -226,6 +230,7 @@ class TZirkBaseList : public TPropObject {
   bool mediaEnabled_ = true;
 
   std::unique_ptr<TSceneTransition> transition_;
+  bool presentAll_ = false;
   bool destroying_ = false;
 };
 

@@ -8,6 +8,7 @@
 #include "scene/scene_fixture.h"
 #include "script/imagecache.h"
 #include "script/sysvars.h"
+#include "surfaces/wipes.h"
 
 namespace zirk::test {
 namespace {
@@ -106,24 +107,38 @@ TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {
   frame();
   EXPECT_EQ(presented(320, 240), px(red));
 
-  const int32_t lengthTicks = 6;  // 100 ms
-  TCustomWipe* wipe = scene.FlipScreensWithWipe(1, 1, 0, false, 0, lengthTicks);
-  EXPECT_NE(wipe, nullptr);
-  EXPECT_TRUE(scene.FlipFlag);
-  EXPECT_EQ(scene.ActiveIndex, 1);
-  // Called again unchanged (as films do each tick) it keeps the same one.
-  EXPECT_EQ(scene.FlipScreensWithWipe(1, 1, 0, false, 0, lengthTicks), wipe);
+  // A transition from the active screen to the other one, 6 ticks = 100 ms.
+  TCustomWipe* wipe = scene.FlipScreensWithWipe(0, 1, 1, false, 0, 6);
+  ASSERT_NE(wipe, nullptr);
+  EXPECT_EQ(scene.FlipFlag, 1);
+  EXPECT_EQ(scene.ActiveIndex, 0);
   int frames = 0;
+  bool blended = false;
   while (scene.WipeRunning() && frames < 100) {
     frame(10);
     ++frames;
+    uint32_t p = presented(320, 240);
+    blended = blended || (p != px(red) && p != px(green));
   }
-  EXPECT_GE(frames, 10);
-  EXPECT_LE(frames, 11);
+  EXPECT_EQ(frames, 11) << "time 0 is shown first, then 10 frames of 10 ms";
+  EXPECT_TRUE(blended) << "the picture passes through a blend";
+  EXPECT_EQ(scene.ActiveIndex, 1);
   EXPECT_EQ(presented(320, 240), px(green));
   EXPECT_EQ(presentedTo, scene.GetBase(1)->BackSurface());
-  // A flip without a transition switches at once and returns none.
-  EXPECT_EQ(scene.FlipScreensWithWipe(0, 0, 0, false, 0, 0), nullptr);
+  EXPECT_EQ(lastChanged, (std::vector<TRect>{Rect(0, 0, 640, 480)}));
+
+  // A film drives the time itself: repeated calls return nothing new, the
+  // transition waits for the film, and the film's next flip ends it.
+  ASSERT_NE(scene.FlipScreensWithWipe(1, 5, 0, true, 0, 4), nullptr);
+  for (int32_t t = 1; t < 4; ++t) {
+    EXPECT_EQ(scene.FlipScreensWithWipe(1, 5, 0, false, t, 4), nullptr);
+    frame();
+  }
+  for (int i = 0; i < 5; ++i) frame();
+  EXPECT_TRUE(scene.WipeRunning()) << "a film-driven transition does not end by itself";
+  EXPECT_EQ(scene.CurrentWipe()->Elapsed(), 3);
+  EXPECT_EQ(scene.FlipScreensWithWipe(0, 0, 0, true, 0, 0), nullptr);
+  EXPECT_FALSE(scene.WipeRunning());
   frame();
   EXPECT_EQ(presented(320, 240), px(red));
 }

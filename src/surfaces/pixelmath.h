@@ -64,18 +64,19 @@ constexpr uint32_t SatAddLanes(uint32_t x, uint32_t y) {
   return sum & 0x00FF00FFu;
 }
 
-// Red, green and blue added with saturation; the top byte becomes 0.
+// The packed forms below treat all four bytes alike, as Blend32 does; the
+// top byte of display pixels is 0 and stays 0.
 constexpr uint32_t SatAdd32(uint32_t d, uint32_t s) {
   const uint32_t rb = SatAddLanes(d & 0x00FF00FFu, s & 0x00FF00FFu);
-  const uint32_t g = SatAddLanes((d >> 8) & 0xFFu, (s >> 8) & 0xFFu);
-  return rb | (g << 8);
+  const uint32_t ag = SatAddLanes((d >> 8) & 0x00FF00FFu, (s >> 8) & 0x00FF00FFu);
+  return rb | (ag << 8);
 }
 
-// floor(channel * level / 256) on red, green and blue.
+// floor(channel * level / 256) on every byte.
 constexpr uint32_t Scale32(uint32_t s, uint32_t level) {
   const uint32_t rb = (((s & 0x00FF00FFu) * level) >> 8) & 0x00FF00FFu;
-  const uint32_t g = (((s & 0x0000FF00u) * level) >> 8) & 0x0000FF00u;
-  return rb | g;
+  const uint32_t ag = (((s >> 8) & 0x00FF00FFu) * level) & 0xFF00FF00u;
+  return rb | ag;
 }
 
 constexpr uint32_t Add32(uint32_t d, uint32_t s, uint32_t level) {
@@ -83,8 +84,11 @@ constexpr uint32_t Add32(uint32_t d, uint32_t s, uint32_t level) {
 }
 
 constexpr uint32_t Sub32(uint32_t d, uint32_t s) {
-  return (SubChannel((d >> 16) & 0xFF, (s >> 16) & 0xFF) << 16) |
-         (SubChannel((d >> 8) & 0xFF, (s >> 8) & 0xFF) << 8) | SubChannel(d & 0xFF, s & 0xFF);
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    out |= SubChannel((d >> shift) & 0xFF, (s >> shift) & 0xFF) << shift;
+  }
+  return out;
 }
 
 // Source index for destination index i of n showing m source pixels.

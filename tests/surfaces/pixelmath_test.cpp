@@ -42,19 +42,19 @@ TEST(PixelMath, ChannelGoldenValues) {
 }
 
 TEST(PixelMath, PackedOperationsAgreeWithTheChannelRules) {
-  const uint32_t values[] = {0x000000, 0xFFFFFF, 0x123456, 0xFF8000, 0x00FF7F, 0x80FF01, 0x7F7F7F};
+  const uint32_t values[] = {0x000000, 0xFFFFFF,    0x123456,   0xFF8000,   0x00FF7F,   0x80FF01,
+                             0x7F7F7F, 0xFF000000u, 0x80123456, 0x01FFFFFF, 0xFFFFFFFFu};
   const uint32_t levels[] = {0, 1, 64, 127, 128, 200, 254, 255};
   auto ch = [](uint32_t v, int shift) { return (v >> shift) & 0xFF; };
   for (uint32_t s : values) {
     for (uint32_t d : values) {
       for (uint32_t a : levels) {
-        for (int shift : {0, 8, 16}) {
+        for (int shift : {0, 8, 16, 24}) {
           ASSERT_EQ(ch(Blend32(s, d, a), shift), BlendChannel(ch(s, shift), ch(d, shift), a));
           ASSERT_EQ(ch(Add32(d, s, a), shift), AddChannel(ch(d, shift), ch(s, shift), a));
         }
-        ASSERT_EQ(Add32(d, s, a) >> 24, 0u);
       }
-      for (int shift : {0, 8, 16}) {
+      for (int shift : {0, 8, 16, 24}) {
         ASSERT_EQ(ch(SatAdd32(d, s), shift), SatAddChannel(ch(d, shift), ch(s, shift)));
         ASSERT_EQ(ch(Sub32(d, s), shift), SubChannel(ch(d, shift), ch(s, shift)));
       }

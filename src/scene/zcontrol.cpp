@@ -179,45 +179,6 @@ void TZirkControl::KeyRepeat() {
   QueueEvent(PR_ONKEYREPEAT);
 }
 
-// --- button groups ------------------------------------------------------------------
-
-void TZirkControl::UpdateButtonGroup() {
-  TZirkObject* parent = GetParent();
-  int32_t group = GetPropInt(PR_GROUPINDEX);
-  if (!parent || group == 0) return;
-  if (GetPropInt(PR_SELECTED) != 0) {
-    for (int32_t i = 0; i < parent->GetChildCount(); ++i) {
-      auto* sibling = dynamic_cast<TZirkControl*>(parent->GetChild(i));
-      if (sibling && sibling != this && sibling->GetPropInt(PR_GROUPINDEX) == group &&
-          sibling->GetPropInt(PR_SELECTED) != 0) {
-        sibling->SetDown(false);
-      }
-    }
-    return;
-  }
-  if (GetPropInt(PR_ALLOWALLUP) != 0) return;
-  for (int32_t i = 0; i < parent->GetChildCount(); ++i) {
-    TZirkObject* sibling = parent->GetChild(i);
-    if (sibling->GetPropInt(PR_GROUPINDEX) == group && sibling->GetPropInt(PR_SELECTED) != 0) {
-      return;
-    }
-  }
-  SetDown(true);  // a group that may not be all up keeps this one down
-}
-
-void TZirkControl::SetGroupAllowAllUp(bool allowAllUp) {
-  TZirkObject* parent = GetParent();
-  int32_t group = GetPropInt(PR_GROUPINDEX);
-  if (!parent || group == 0) {
-    SetAllowAllUp(allowAllUp);
-    return;
-  }
-  for (int32_t i = 0; i < parent->GetChildCount(); ++i) {
-    auto* sibling = dynamic_cast<TZirkControl*>(parent->GetChild(i));
-    if (sibling && sibling->GetPropInt(PR_GROUPINDEX) == group) sibling->SetAllowAllUp(allowAllUp);
-  }
-}
-
 // --- properties --------------------------------------------------------------------
 
 void TZirkControl::GetProp(int id, TCustomParam& value) {

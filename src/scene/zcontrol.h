@@ -92,14 +92,6 @@ class TZirkControl : public TZirkObject {
   int32_t GetHoverCursor() override { return cursor_; }
   void KeyRepeat() override;
 
-  // --- button groups ------------------------------------------------------
-  // Keeps one selected button per group index among the parent's children.
-  void UpdateButtonGroup();
-  // Hands allow-all-up to every button of the group.
-  void SetGroupAllowAllUp(bool allowAllUp);
-  virtual void SetDown(bool) {}
-  virtual void SetAllowAllUp(bool) {}
-
   // Geometry, labels and children follow the base record.
   void SaveToStream(TKwStream& stream) override;
   void LoadFromStream(TKwStream& stream, int32_t version) override;

@@ -245,6 +245,30 @@ void TZirkObject::QueueEventOnce(int32_t propId, const TArrayString& args) {
   QueueEvent(propId, args);
 }
 
+// --- button groups ---------------------------------------------------------------
+
+void TZirkObject::UpdateButtonGroup(TZirkObject* button) {
+  if (!button || button->parent_ != this) return;
+  int32_t group = button->GetPropInt(PR_GROUPINDEX);
+  if (group == 0 || button->GetPropInt(PR_SELECTED) == 0) return;
+  // SetDown may change the tree only through lazy scraps, so indices hold.
+  for (int32_t i = 0; i < GetChildCount(); ++i) {
+    TZirkObject* other = GetChild(i);
+    if (other != button && other->GetPropInt(PR_GROUPINDEX) == group &&
+        other->GetPropInt(PR_SELECTED) != 0) {
+      other->SetDown(false);
+    }
+  }
+}
+
+void TZirkObject::SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp) {
+  if (groupIndex == 0) return;
+  for (int32_t i = 0; i < GetChildCount(); ++i) {
+    TZirkObject* child = GetChild(i);
+    if (child->GetPropInt(PR_GROUPINDEX) == groupIndex) child->SetAllowAllUp(allowAllUp);
+  }
+}
+
 // --- save record ------------------------------------------------------------------
 
 void TZirkObject::SaveToStream(TKwStream& stream) {

@@ -160,6 +160,16 @@ class TZirkObject : public TPropObject {
   virtual bool GetRowChecked(int32_t) { return false; }
   virtual void SetRowChecked(int32_t, bool) {}
 
+  // --- button groups (called on the buttons' parent) ------------------------
+  // Keeps one selected button per group index among the children: when
+  // `button` is selected, the other selected children of its group are set
+  // up through SetDown(false).
+  void UpdateButtonGroup(TZirkObject* button);
+  // Hands allow-all-up to every child of the group through SetAllowAllUp.
+  void SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp);
+  virtual void SetDown(bool) {}
+  virtual void SetAllowAllUp(bool) {}
+
   // --- events -----------------------------------------------------------
   // Queues the event when the object's label for it is not empty.
   void QueueEvent(int32_t propId, const TArrayString& args = {});

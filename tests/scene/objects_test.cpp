@@ -350,6 +350,62 @@ TEST_F(ObjectsTest, CabinetHoldsObjectsOffStage) {
   EXPECT_EQ(w->ticks, 1);
 }
 
+// A radio button as the image button keeps its group through its parent.
+class GroupButton : public TestBox {
+ public:
+  using TestBox::TestBox;
+  void GetProp(int id, TCustomParam& v) override {
+    if (id == PR_GROUPINDEX) return v.SetInteger(group);
+    if (id == PR_SELECTED) return v.SetBoolean(selected);
+    if (id == PR_ALLOWALLUP) return v.SetBoolean(allowAllUp);
+    TestBox::GetProp(id, v);
+  }
+  void SetProp(int id, const TCustomParam& v) override {
+    if (id == PR_SELECTED && v.AsBoolean() != selected && group != 0) {
+      selected = v.AsBoolean();
+      GetParent()->UpdateButtonGroup(this);
+      return;
+    }
+    if (id == PR_ALLOWALLUP) {
+      GetParent()->SetGroupAllowAllUp(group, v.AsBoolean());
+      return;
+    }
+    TestBox::SetProp(id, v);
+  }
+  void SetDown(bool down) override { selected = down; }
+  void SetAllowAllUp(bool flag) override { allowAllUp = flag; }
+  int32_t group = 1;
+  bool selected = false;
+  bool allowAllUp = false;
+};
+
+TEST_F(ObjectsTest, ButtonGroupsKeepOneSelectedPerGroup) {
+  std::vector<GroupButton*> b;
+  for (int32_t group : {1, 1, 1, 2, 0}) {
+    b.push_back(scene.Create<GroupButton>(nullptr, ""));
+    b.back()->group = group;
+  }
+  auto states = [&] {
+    std::string s;
+    for (GroupButton* x : b) s += x->selected ? '1' : '0';
+    return s;
+  };
+  b[3]->SetPropInt(PR_SELECTED, 1);
+  b[0]->SetPropInt(PR_SELECTED, 1);
+  EXPECT_EQ(states(), "10010");
+  b[2]->SetPropInt(PR_SELECTED, 1);
+  EXPECT_EQ(states(), "00110") << "group 2 is left alone";
+  b[4]->SetPropInt(PR_SELECTED, 1);
+  EXPECT_EQ(states(), "00110") << "no group, no selection";
+  b[1]->SetPropInt(PR_ALLOWALLUP, 1);
+  EXPECT_TRUE(b[0]->allowAllUp && b[1]->allowAllUp && b[2]->allowAllUp);
+  EXPECT_FALSE(b[3]->allowAllUp);
+  // Not a child of this parent: nothing happens.
+  TestBox* other = addBox(scene, nullptr, 0, 0, 1, 1);
+  other->UpdateButtonGroup(b[0]);
+  EXPECT_EQ(states(), "00110");
+}
+
 TEST_F(ObjectsTest, TwoScenesSideBySide) {
   TZirkBaseList cinema(320, 240);
   TestBox* mine = addBox(scene, nullptr, 0, 0, 10, 10, 0x0000FF, "same");

@@ -111,7 +111,7 @@ ZIRK_API void zirkOggmanSetUseThread(ZirkBool useThread) {
 }
 
 ZIRK_API void zirkOggmanUpdate(void) {
-  if (Library* lib = TheLibrary()) lib->UpdateOgg();
+  if (Library* lib = TheLibrary()) lib->Update();
 }
 
 ZIRK_API ZirkHandle zirkWmpmanAdd(const void* memory, int32_t size) {

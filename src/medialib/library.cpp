@@ -40,8 +40,10 @@ platform::AudioOutput* Library::Output() {
   return device ? static_cast<platform::AudioOutput*>(device) : &null_;
 }
 
-void Library::UpdateOgg() {
+void Library::Update() {
   for (auto& voice : oggItems.All()) voice->Service();
+  for (auto& voice : wmpItems.All()) voice->Service();
+  for (auto& video : videos.All()) video->Service();
 }
 
 void Library::Suspend() {
@@ -66,9 +68,7 @@ void Library::Run(std::stop_token stop) {
     wake_.wait_for(lock, stop, kServicePeriod, [] { return false; });
     if (stop.stop_requested()) break;
     lock.unlock();
-    if (useThread_) UpdateOgg();
-    for (auto& voice : wmpItems.All()) voice->Service();
-    for (auto& video : videos.All()) video->Service();
+    if (useThread_) Update();
     lock.lock();
   }
 }

@@ -79,8 +79,10 @@ class Library {
   // The device in the player's slot, else the silent real-time output.
   platform::AudioOutput* Output();
   void SetUseThread(bool useThread) { useThread_ = useThread; }
-  // One decoding step of the Ogg items (when the library runs no thread for them).
-  void UpdateOgg();
+  // One decoding step of every item. Without the thread (zirkOggmanSetUseThread
+  // with 0) nothing else decodes ahead, which makes the library deterministic
+  // for tests as well.
+  void Update();
   void Suspend();
   void Resume();
 

@@ -74,10 +74,13 @@ int64_t RateConverter::ReadFrames(void* out, int64_t frames) {
     const int64_t i = num / kOutputRate;
     const int64_t frac = num % kOutputRate;
     const int64_t next = std::max(i, std::min(i + 1, last));
-    if (!Fill(frac ? next : i)) break;
+    // A source that ends before the length it claimed still gives its last
+    // frame, uninterpolated.
+    const bool interpolate = frac && Fill(next);
+    if (!interpolate && !Fill(i)) break;
     for (int c = 0; c < channels; ++c) {
       int a = Sample(i, c);
-      if (frac) {
+      if (interpolate) {
         int b = Sample(next, c);
         a += static_cast<int>(((b - a) * frac + (b >= a ? kOutputRate / 2 : -kOutputRate / 2)) /
                               kOutputRate);

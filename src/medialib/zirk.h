@@ -111,8 +111,8 @@ ZIRK_API ZirkHandle zirkOggmanAdd(void* stream, ZirkBool isOgg);
  * its stream any more. */
 ZIRK_API void zirkOggmanDel(ZirkHandle handle);
 ZIRK_API void zirkOggmanRestore(void);
-/* With 0 the library runs no decoding thread; the player then calls
- * zirkOggmanUpdate regularly. Call right after zirkInit. */
+/* With 0 the library runs no decoding thread for any kind of item; the
+ * player then calls zirkOggmanUpdate regularly. Call right after zirkInit. */
 ZIRK_API void zirkOggmanSetUseThread(ZirkBool useThread);
 ZIRK_API void zirkOggmanUpdate(void);
 

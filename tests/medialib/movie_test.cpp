@@ -22,11 +22,34 @@ using platform::AudioOutput;
 constexpr const char* kMovie = "testsrc-64x48-10fps.wmv";
 constexpr const char* kFirstFrameMd5 = "fa09cc4686e9497a1902e7912566043c";
 
-TEST(WindowsMedia, LengthAndSoundOfAWmaFile) {
-  AudioDevice device;
-  device.Open(AudioBackend::Manual);
-  void* slot = static_cast<AudioOutput*>(&device);
-  LibrarySession session(&slot, false);
+class WindowsMediaTest : public ::testing::Test {
+ protected:
+  WindowsMediaTest() {
+    device_.Open(AudioBackend::Manual);
+    slot_ = static_cast<AudioOutput*>(&device_);
+    session_ = std::make_unique<LibrarySession>(&slot_, false);
+  }
+  ~WindowsMediaTest() override { session_.reset(); }
+
+  std::vector<int16_t> Render(size_t frames) {
+    std::vector<int16_t> out(frames * 2);
+    for (size_t done = 0; done < frames; done += 1024) {
+      zirkOggmanUpdate();
+      device_.Render(out.data() + done * 2, std::min<size_t>(1024, frames - done));
+    }
+    return out;
+  }
+
+  AudioDevice device_;
+  void* slot_ = nullptr;
+  std::unique_ptr<LibrarySession> session_;
+};
+
+// FFmpeg's own decode of the file holds 32768 samples at 22050 Hz: 65536
+// frames at 44100 Hz (1486 ms); the container claims 1532 ms.
+constexpr size_t kWmaFrames = 65536;
+
+TEST_F(WindowsMediaTest, LengthAndSoundOfAWmaFile) {
   Bytes wma = LoadAudio("tone-1500ms.wma");
   const ZirkHandle h = zirkWmpmanAdd(wma.data(), static_cast<int32_t>(wma.size()));
   ASSERT_NE(h, 0u);
@@ -34,27 +57,42 @@ TEST(WindowsMedia, LengthAndSoundOfAWmaFile) {
   std::fill(wma.begin(), wma.end(), 0);
   EXPECT_NEAR(zirkWmpGetLen(h), 1500, 50);
   zirkWmpPlay(h);
-  // The library's thread decodes Windows Media; pull in real-time-ish steps.
-  std::vector<int16_t> block(1024 * 2);
-  size_t heard = 0;
-  int crossings = 0;
-  int16_t last = 0;
-  const auto start = std::chrono::steady_clock::now();
-  while (!zirkWmpIsEnd(h) && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    device.Render(block.data(), 1024);
-    for (size_t i = 0; i < 1024; ++i) {
-      if (block[i * 2] != 0) ++heard;
-      if ((last < 0) != (block[i * 2] < 0)) ++crossings;
-      last = block[i * 2];
-    }
-  }
+  auto heard = Render(kWmaFrames - 10);
+  EXPECT_FALSE(zirkWmpIsEnd(h));
+  auto rest = Render(4000);
   EXPECT_TRUE(zirkWmpIsEnd(h));
-  // FFmpeg's own decode of the file holds 32768 samples at 22050 Hz (1486 ms).
-  EXPECT_NEAR(static_cast<double>(heard) / 44.1, 1486, 10);
-  EXPECT_NEAR(crossings, 1325, 10);
+  heard.insert(heard.end(), rest.begin(), rest.end());
+  int crossings = 0;
+  size_t lastSound = 0;
+  for (size_t i = 1; i < heard.size() / 2; ++i) {
+    if ((heard[(i - 1) * 2] < 0) != (heard[i * 2] < 0)) ++crossings;
+    if (heard[i * 2] != 0) lastSound = i;
+  }
+  EXPECT_NEAR(crossings, 1325, 10);  // 440 Hz
+  EXPECT_NEAR(static_cast<double>(lastSound), kWmaFrames, 50);
   zirkWmpmanDel(h);
   EXPECT_EQ(zirkWmpmanAdd(wma.data(), static_cast<int32_t>(wma.size())), 0u);  // now zeros
+}
+
+TEST_F(WindowsMediaTest, LoopingStartsEachRoundWithTheSameSamples) {
+  const Bytes wma = LoadAudio("tone-1500ms.wma");
+  const ZirkHandle h = zirkWmpmanAdd(wma.data(), static_cast<int32_t>(wma.size()));
+  ASSERT_NE(h, 0u);
+  zirkWmpSetAutoRepeat(h, -1);
+  zirkWmpPlay(h);
+  auto heard = Render(kWmaFrames * 5 / 2);
+  EXPECT_FALSE(zirkWmpIsEnd(h));
+  EXPECT_TRUE(zirkWmpIsPlaying(h));
+  for (size_t i = 0; i < kWmaFrames * 3; ++i) ASSERT_EQ(heard[i], heard[i + kWmaFrames * 2]) << i;
+  // Pause and Play continue where the sound was.
+  zirkWmpPause(h);
+  const int32_t at = zirkWmpGetPosition(h);
+  Render(2000);
+  EXPECT_EQ(zirkWmpGetPosition(h), at);
+  zirkWmpPlay(h);
+  auto next = Render(1000);
+  EXPECT_TRUE(std::equal(next.begin(), next.end(), heard.begin() + (kWmaFrames / 2) * 2));
+  zirkWmpmanDel(h);
 }
 
 TEST(Movie, DecoderDeliversEveryPicture) {

@@ -213,12 +213,9 @@ void TDIB::Clear() {
 }
 
 void TDIB::SetPixelFormat(const TDIBPixelFormat& format) {
-  if (bitCount_ == 16) {
-    if (!(format == kPixelFormat555) && !(format == kPixelFormat565)) {
-      throw EInvalidGraphicOperation("Unsupported 16-bit pixel layout");
-    }
-  } else if (!(format == kPixelFormat888)) {
-    throw EInvalidGraphicOperation("Pixel layout does not match the bit count");
+  if (bitCount_ != 16) return;
+  if (!(format == kPixelFormat555) && !(format == kPixelFormat565)) {
+    throw EInvalidGraphicOperation("Unsupported 16-bit pixel layout");
   }
   format_ = format;
 }
@@ -248,6 +245,16 @@ int TDIB::ColorTableSize() const {
 }
 
 void TDIB::UpdatePalette() {
+  Changed();
+}
+
+std::vector<TRGBQuad> TDIB::GetPalette() const {
+  return {colorTable_.begin(), colorTable_.begin() + ColorTableSize()};
+}
+
+void TDIB::SetPalette(const std::vector<TRGBQuad>& entries) {
+  std::copy_n(entries.begin(), std::min<size_t>(entries.size(), colorTable_.size()),
+              colorTable_.begin());
   Changed();
 }
 

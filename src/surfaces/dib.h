@@ -18,10 +18,6 @@
 
 namespace zirk {
 
-struct TRGBQuad {
-  uint8_t rgbBlue = 0, rgbGreen = 0, rgbRed = 0, rgbReserved = 0;
-  bool operator==(const TRGBQuad&) const = default;
-};
 using TDIBColorTable = std::array<TRGBQuad, 256>;
 
 inline uint32_t QuadToColor(const TRGBQuad& q) {
@@ -87,8 +83,9 @@ class TDIB : public TGraphic {
   int64_t SizeImage() const { return static_cast<int64_t>(rowBytes_) * height_; }
 
   // Layout of 16-, 24- and 32-bit pixels. SetSize and SetBitCount choose
-  // it from the bit count; SetPixelFormat may change it afterwards (at 16
-  // bits only 5-5-5 and 5-6-5 are stored).
+  // it from the bit count. SetPixelFormat switches a 16-bit picture between
+  // 5-5-5 and 5-6-5 (other layouts raise EInvalidGraphicOperation) and is
+  // ignored at other bit counts, whose layout is fixed.
   const TDIBPixelFormat& PixelFormat() const { return format_; }
   void SetPixelFormat(const TDIBPixelFormat& format);
   bool Is555() const { return bitCount_ == 16 && format_ == kPixelFormat555; }
@@ -110,6 +107,9 @@ class TDIB : public TGraphic {
   void UpdatePalette();
   // Memory-only already; kept so that callers can say when they are done.
   void ToMemoryImage() {}
+  // The used part of the colour table; setting writes up to 256 entries.
+  std::vector<TRGBQuad> GetPalette() const override;
+  void SetPalette(const std::vector<TRGBQuad>& entries) override;
 
   TDIBCanvas GetCanvas() const { return TDIBCanvas(*this); }
 

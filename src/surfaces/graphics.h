@@ -22,6 +22,12 @@ namespace zirk {
 class TDIB;
 class TClipboard;
 
+// One colour table entry, in the order bitmaps store it.
+struct TRGBQuad {
+  uint8_t rgbBlue = 0, rgbGreen = 0, rgbRed = 0, rgbReserved = 0;
+  bool operator==(const TRGBQuad&) const = default;
+};
+
 // Raised by picture readers for data they cannot use; the format readers'
 // own exception classes derive from it.
 class EInvalidGraphic : public Exception {
@@ -74,6 +80,10 @@ class TGraphic {
   virtual void SetHeight(int value) = 0;
   virtual bool GetTransparent() const { return transparent_; }
   virtual void SetTransparent(bool value);
+
+  // The colour table of palette pictures; empty for the others.
+  virtual std::vector<TRGBQuad> GetPalette() const { return {}; }
+  virtual void SetPalette(const std::vector<TRGBQuad>&) {}
 
   virtual void LoadFromStream(TKwStream& stream) = 0;
   virtual void SaveToStream(TKwStream& stream) = 0;

@@ -124,6 +124,15 @@ TEST(Bmp, ReadsHandBuiltFilesOfEveryKind) {
   load(dib, buildBmp(packed));
   EXPECT_EQ(dib.GetCanvas().GetPixel(0, 0), RGBColor(0x13, 0x12, 0x11));
 
+  // The old core header: 16-bit sizes and 3-byte table entries.
+  Bytes core;
+  core.raw({'B', 'M'}).u32(0).u32(0).u32(14 + 12 + 6);
+  core.u32(12).u16(1).u16(1).u16(1).u16(1);
+  core.raw({0, 0, 0, 0x30, 0x20, 0x10}).raw({0x80, 0, 0, 0});
+  load(dib, core.v);
+  ASSERT_EQ(dib.BitCount(), 1);
+  EXPECT_EQ(dib.GetCanvas().GetPixel(0, 0), RGBColor(0x10, 0x20, 0x30));
+
   // A gap between the table and the pixels is honoured through bfOffBits.
   BmpSpec gap = rgb;
   gap.offBitsDelta = 4;

@@ -67,6 +67,21 @@ TEST(DIB, SizeRowsAndLayouts) {
     EXPECT_EQ(dib.GetBits(), dib.ScanLine(0));
     EXPECT_EQ(DIBScanLine(dib, 2) - DIBScanLine(dib, 1), dib.RowStep());
   }
+  TDIB sixteen(1, 1, 16);
+  sixteen.SetPixelFormat(MakeDIBPixelFormat(5, 5, 5));
+  EXPECT_TRUE(sixteen.Is555());
+  EXPECT_THROW(sixteen.SetPixelFormat(kPixelFormat888), EInvalidGraphicOperation);
+  TDIB plane(1, 1, 32);
+  plane.SetPixelFormat(MakeDIBPixelFormat(8, 8, 8));  // fixed at 32 bits: nothing changes
+  plane.SetSize(2, 2, 8);
+  EXPECT_EQ(plane.BitCount(), 8);
+
+  TDIB pal(1, 1, 4);
+  pal.SetPalette({ColorToQuad(RGBColor(1, 2, 3)), ColorToQuad(RGBColor(4, 5, 6))});
+  ASSERT_EQ(pal.GetPalette().size(), 16u);
+  EXPECT_EQ(QuadToColor(pal.GetPalette()[1]), RGBColor(4, 5, 6));
+  EXPECT_TRUE(TDIB(1, 1, 24).GetPalette().empty());
+
   TDIB dib(4, 0, 8);
   EXPECT_TRUE(dib.GetEmpty());
   EXPECT_EQ(dib.GetBits(), nullptr);

@@ -78,6 +78,10 @@ class TZirkObject : public TPropObject {
   bool IsAncestorOf(const TZirkObject* other) const;
   // Children in drawing order: by priority, then order.
   void SortChildren();
+  // Told, while this object is whole, that a child is leaving it (moved,
+  // scrapped or about to be freed), so pointers to it can be dropped.
+  // Children are always freed before their parent.
+  virtual void ChildRemoved(TZirkObject*) {}
 
   int32_t GetPriority() const { return priority_; }
   int32_t GetOrder() const { return order_; }

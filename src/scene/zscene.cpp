@@ -175,6 +175,7 @@ std::unique_ptr<TZirkObject> TZirkBaseList::detach(TZirkObject* object) {
   std::unique_ptr<TZirkObject> owned = std::move(*it);
   siblings.erase(it);
   object->parent_ = nullptr;
+  parent->ChildRemoved(object);
   return owned;
 }
 
@@ -206,6 +207,7 @@ void TZirkBaseList::destroyTree(std::unique_ptr<TZirkObject> object) {
   while (!object->children_.empty()) {
     std::unique_ptr<TZirkObject> child = std::move(object->children_.back());
     object->children_.pop_back();
+    object->ChildRemoved(child.get());
     destroyTree(std::move(child));
   }
   object.reset();
@@ -437,6 +439,12 @@ void TZirkBaseList::InputKeyDown(int32_t vk) {
 
 void TZirkBaseList::InputKeyUp(int32_t vk) {
   if (inRange(vk)) keyState_[static_cast<size_t>(vk)] = false;
+}
+
+int32_t TZirkBaseList::HoverCursor() {
+  TZirkBase* screen = ActiveBase();
+  TZirkObject* object = screen->captured_ ? screen->captured_ : screen->hovered_;
+  return object ? object->GetHoverCursor() : 0;
 }
 
 void TZirkBaseList::InputStep() {

@@ -166,6 +166,8 @@ class TZirkBaseList : public TPropObject {
   int32_t WheelDelta() const { return wheelThisTick_; }
   void InputKeyDown(int32_t vk);
   void InputKeyUp(int32_t vk);
+  // The cursor the window shows: the captured or hovered control's, else 0.
+  int32_t HoverCursor();
   // The per-tick input step: key tables, focus, and the mouse step of the
   // active screen (moves, presses, releases, capture ticks, right-click walk).
   void InputStep();

@@ -108,9 +108,11 @@ TEST_F(InputTest, MouseEventsReachObjectsWithLocalCoordinates) {
     scene.Events().Clear();
     return s;
   };
+  box->SetPropInt(PR_CURSOR, 5);
   scene.InputMouseMove(110, 120);
   frame();
   EXPECT_EQ(labels(), "*move,10,20;");
+  EXPECT_EQ(scene.HoverCursor(), 5);
   scene.InputMouseMove(111, 120);
   scene.InputMouseMove(112, 121);  // moves within one tick: one event
   frame();
@@ -131,6 +133,7 @@ TEST_F(InputTest, MouseEventsReachObjectsWithLocalCoordinates) {
   frame();
   EXPECT_EQ(labels(), "*out;");
   EXPECT_EQ(scene.GetBase(0)->Hovered(), nullptr);
+  EXPECT_EQ(scene.HoverCursor(), 0);
 }
 
 // Takes the press, then follows the mouse wherever it goes until release.

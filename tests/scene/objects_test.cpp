@@ -134,6 +134,38 @@ TEST_F(ObjectsTest, ATickingObjectMayRemoveHelpersAndResetTheTickIndex) {
   for (TestBox* h : helpers) EXPECT_EQ(h->ticks, 1) << "helpers made this tick ran once";
 }
 
+// Keeps raw pointers to its helper children, as a particle emitter does.
+class Emitter : public TestBox {
+ public:
+  Emitter(TZirkBaseList& scene, int* leftAtDestruction)
+      : TestBox(scene), left_(leftAtDestruction) {}
+  ~Emitter() override {
+    for (TZirkObject* h : helpers) h->GetName();  // must all be alive
+    *left_ = static_cast<int>(helpers.size());
+  }
+  void ChildRemoved(TZirkObject* child) override { std::erase(helpers, child); }
+  std::vector<TZirkObject*> helpers;
+
+ private:
+  int* left_;
+};
+
+TEST_F(ObjectsTest, AParentHearsOfEveryChildLeavingBeforeItIsFreed) {
+  int left = -1;
+  auto* e = scene.Create<Emitter>(nullptr, "emitter", &left);
+  for (int i = 0; i < 4; ++i) e->helpers.push_back(scene.Create<TestBox>(e, ""));
+  e->helpers[0]->Scrap();
+  EXPECT_EQ(e->helpers.size(), 3u);
+  e->helpers[0]->SetParent(nullptr);
+  EXPECT_EQ(e->helpers.size(), 2u);
+  static_cast<TestBox*>(e->helpers[0])->onTick = [](TestBox&) { return true; };
+  scene.TickObjects();
+  EXPECT_EQ(e->helpers.size(), 1u);
+  e->Scrap();
+  scene.FreeDeleted();
+  EXPECT_EQ(left, 0) << "children go first and the parent hears of each";
+}
+
 TEST_F(ObjectsTest, AnObjectCannotBecomeItsOwnAncestor) {
   TestBox* a = addBox(scene, nullptr, 0, 0, 10, 10);
   TestBox* b = addBox(scene, a, 0, 0, 10, 10);

@@ -544,6 +544,29 @@ TRect directArea(const TBlitDesc& d) {
           sat(d.Dest.Top + yr.hi)};
 }
 
+// The first byte and the byte count of a buffer's rows, whichever way
+// its rows run.
+std::pair<const uint8_t*, size_t> rowSpan(const PixelBuffer& b) {
+  const uint8_t* first = b.row(0);
+  const uint8_t* last = b.row(b.height - 1);
+  const size_t rowBytes = size_t(std::abs(b.pitch));
+  return {std::min(first, last), size_t(std::abs(last - first)) + rowBytes};
+}
+
+bool sameMemory(const PixelBuffer& a, const PixelBuffer& b) {
+  const auto [pa, na] = rowSpan(a);
+  const auto [pb, nb] = rowSpan(b);
+  return pa < pb + nb && pb < pa + na;
+}
+
+PixelBuffer snapshotOf(const PixelBuffer& b, std::vector<uint8_t>& storage) {
+  const auto [p, n] = rowSpan(b);
+  storage.assign(p, p + n);
+  PixelBuffer copy = b;
+  copy.bits = storage.data() + (b.bits - p);
+  return copy;
+}
+
 }  // namespace
 
 TRect TBlitDesc::Bounds() const {
@@ -581,6 +604,15 @@ bool RunBlit(const PixelBuffer& dst, const TRect& clip, const TBlitDesc& desc) {
       runFill(job, FormatAny{dst.bitCount});
     }
     return true;
+  }
+  // A surface drawn onto itself would read pixels it has already written
+  // (and the row copies must not overlap): draw from a snapshot instead.
+  TBlitDesc snapshotDesc;
+  std::vector<uint8_t> snapshot;
+  if (sameMemory(dst, desc.Source)) {
+    snapshotDesc = desc;
+    snapshotDesc.Source = snapshotOf(desc.Source, snapshot);
+    job.d = &snapshotDesc;
   }
   if (dst.bitCount == 32 && desc.Source.bitCount == 32) {
     runOp(job, Format32(), Format32());

@@ -533,5 +533,16 @@ TEST(DIBXSurface, MasksAndLowDepthSurfacesDrawThroughTheSameKernels) {
   EXPECT_EQ(s24.GetPixel(1, 0), pat(1, 0));
 }
 
+TEST(DIBXDraw, DrawingASurfaceOntoItselfReadsTheOriginalPixels) {
+  // Scrolling a picture inside itself, forwards and mirrored.
+  auto s = pattern(5, 1);
+  s->Draw(1, 0, *s, Rect(0, 0, 4, 1), false, false, false);
+  EXPECT_EQ(row(*s, 0),
+            (std::vector<uint32_t>{pat(0, 0), pat(0, 0), pat(1, 0), pat(2, 0), pat(3, 0)}));
+  auto m = pattern(4, 1);
+  m->Draw(0, 0, *m, m->GetBoundsRect(), true, false, false);
+  EXPECT_EQ(row(*m, 0), (std::vector<uint32_t>{pat(3, 0), pat(2, 0), pat(1, 0), pat(0, 0)}));
+}
+
 }  // namespace
 }  // namespace zirk

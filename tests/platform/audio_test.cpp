@@ -207,6 +207,7 @@ TEST(AudioDevice, LostRestoresOnceAndNeverNests) {
 class SdlDummy : public ::testing::Test {
  protected:
   void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+  void TearDown() override { unsetenv("SDL_AUDIODRIVER"); }
 };
 
 TEST_F(SdlDummy, OpensPullsAndReopensWhenTheDeviceIsRemoved) {

@@ -417,20 +417,67 @@ void TDIB::SetBitCount(int bitCount) {
     }
   }
 
-  std::unordered_map<uint32_t, uint32_t> cache;
-  for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) {
-      uint32_t raw = GetRawPixel(x, y);
-      auto it = cache.find(raw);
-      if (it == cache.end()) {
-        if (cache.size() >= 65536) cache.clear();
-        it = cache.emplace(raw, target.ColorToPixel(PixelToColor(raw))).first;
-      }
-      target.SetRawPixel(x, y, it->second);
-    }
-  }
+  TDIBPixelConverter convert(*this, target);
+  for (int y = 0; y < height_; ++y) convert.Span(0, y, 0, y, width_);
   copyPixelsFrom(target);
   Changed();
+}
+
+// --- conversion between layouts ---
+
+TDIBPixelConverter::TDIBPixelConverter(const TDIB& source, TDIB& target)
+    : source_(source), target_(target), identity_(target.SameLayout(source)) {
+  if (!identity_ && source.BitCount() <= 8) {
+    table_.resize(static_cast<size_t>(source.ColorTableSize()));
+    for (size_t i = 0; i < table_.size(); ++i) {
+      table_[i] = target.ColorToPixel(source.PixelToColor(static_cast<uint32_t>(i)));
+    }
+  }
+}
+
+uint32_t TDIBPixelConverter::operator()(uint32_t raw) {
+  if (identity_) return raw;
+  if (!table_.empty()) return table_[raw & (table_.size() - 1)];
+  if (target_.BitCount() > 8) return target_.ColorToPixel(source_.PixelToColor(raw));
+  auto it = searched_.find(raw);
+  if (it == searched_.end()) {
+    if (searched_.size() >= 65536) searched_.clear();
+    it = searched_.emplace(raw, target_.ColorToPixel(source_.PixelToColor(raw))).first;
+  }
+  return it->second;
+}
+
+void TDIBPixelConverter::Span(int sx, int sy, int dx, int dy, int count) {
+  if (count <= 0) return;
+  const int sbits = source_.BitCount(), dbits = target_.BitCount();
+  const uint8_t* s = source_.ScanLine(sy);
+  uint8_t* d = target_.ScanLine(dy);
+  if (identity_ && sbits >= 8) {
+    const int bpp = sbits / 8;
+    std::memmove(d + static_cast<size_t>(dx) * bpp, s + static_cast<size_t>(sx) * bpp,
+                 static_cast<size_t>(count) * bpp);
+    return;
+  }
+  if (sbits == 24 && dbits == 32) {
+    s += static_cast<size_t>(sx) * 3;
+    d += static_cast<size_t>(dx) * 4;
+    for (int i = 0; i < count; ++i, s += 3, d += 4) {
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+      d[3] = 0;
+    }
+    return;
+  }
+  if (sbits == 32 && dbits == 24) {
+    s += static_cast<size_t>(sx) * 4;
+    d += static_cast<size_t>(dx) * 3;
+    for (int i = 0; i < count; ++i, s += 4, d += 3) std::memcpy(d, s, 3);
+    return;
+  }
+  for (int i = 0; i < count; ++i) {
+    target_.SetRawPixel(dx + i, dy, (*this)(source_.GetRawPixel(sx + i, sy)));
+  }
 }
 
 // --- BMP input and output ---
@@ -693,26 +740,17 @@ void TDIB::Draw(TDIB& canvas, const TRect& rect) {
   const int x0 = std::max(rect.Left, 0), x1 = std::min(rect.Right, canvas.Width());
   const int y0 = std::max(rect.Top, 0), y1 = std::min(rect.Bottom, canvas.Height());
   if (x0 >= x1 || y0 >= y1) return;
-  const bool same = SameLayout(canvas) && dw == width_ && dh == height_ && bitCount_ >= 8;
-  std::unordered_map<uint32_t, uint32_t> cache;
+  const bool unstretched = dw == width_ && dh == height_;
+  TDIBPixelConverter convert(*this, canvas);
   for (int y = y0; y < y1; ++y) {
     int sy = pixelmath::NearestSample(y - int64_t{rect.Top}, dh, height_);
-    if (same) {
-      int bpp = bitCount_ / 8;
-      std::memcpy(canvas.ScanLine(y) + static_cast<size_t>(x0) * bpp,
-                  ScanLine(sy) + static_cast<size_t>(x0 - rect.Left) * bpp,
-                  static_cast<size_t>(x1 - x0) * bpp);
+    if (unstretched) {
+      convert.Span(x0 - rect.Left, sy, x0, y, x1 - x0);
       continue;
     }
     for (int x = x0; x < x1; ++x) {
       int sx = pixelmath::NearestSample(x - int64_t{rect.Left}, dw, width_);
-      uint32_t raw = GetRawPixel(sx, sy);
-      auto it = cache.find(raw);
-      if (it == cache.end()) {
-        if (cache.size() >= 65536) cache.clear();
-        it = cache.emplace(raw, canvas.ColorToPixel(PixelToColor(raw))).first;
-      }
-      canvas.SetRawPixel(x, y, it->second);
+      canvas.SetRawPixel(x, y, convert(GetRawPixel(sx, sy)));
     }
   }
   canvas.Changed();

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "surfaces/graphics.h"
@@ -175,6 +176,25 @@ class TDIB : public TGraphic {
   std::vector<uint8_t> pixels_;
   TDIBColorTable colorTable_{};
   int32_t transparentColor_ = -1;
+};
+
+// Turns raw pixels of one bitmap into raw pixels of another through their
+// colours: a table for palette sources, remembered nearest-entry searches
+// for palette targets, plain arithmetic between the other layouts.
+class TDIBPixelConverter {
+ public:
+  TDIBPixelConverter(const TDIB& source, TDIB& target);
+  uint32_t operator()(uint32_t raw);
+  // Converts count pixels from (sx, sy) of the source to (dx, dy) of the
+  // target; the caller has clipped both.
+  void Span(int sx, int sy, int dx, int dy, int count);
+
+ private:
+  const TDIB& source_;
+  TDIB& target_;
+  bool identity_;
+  std::vector<uint32_t> table_;  // by source index, for palette sources
+  std::unordered_map<uint32_t, uint32_t> searched_;
 };
 
 inline uint8_t* DIBScanLine(TDIB& dib, int y) {

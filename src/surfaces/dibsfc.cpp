@@ -153,31 +153,8 @@ void SurfaceDrawWhole(TDIB& dest, int x, int y, const TDIB& source) {
   int sx1 = std::min(source.Width(), dest.Width() - x);
   int sy1 = std::min(source.Height(), dest.Height() - y);
   if (sx0 >= sx1 || sy0 >= sy1) return;
-  if (dest.SameLayout(source) && dest.BitCount() >= 8) {
-    int bpp = dest.BitCount() / 8;
-    for (int sy = sy0; sy < sy1; ++sy) {
-      std::memcpy(dest.ScanLine(sy + y) + static_cast<size_t>(sx0 + x) * bpp,
-                  source.ScanLine(sy) + static_cast<size_t>(sx0) * bpp,
-                  static_cast<size_t>(sx1 - sx0) * bpp);
-    }
-    return;
-  }
-  const bool raw = dest.SameLayout(source);
-  std::unordered_map<uint32_t, uint32_t> cache;
-  for (int sy = sy0; sy < sy1; ++sy) {
-    for (int sx = sx0; sx < sx1; ++sx) {
-      uint32_t p = source.GetRawPixel(sx, sy);
-      if (!raw) {
-        auto it = cache.find(p);
-        if (it == cache.end()) {
-          if (cache.size() >= 65536) cache.clear();
-          it = cache.emplace(p, dest.ColorToPixel(source.PixelToColor(p))).first;
-        }
-        p = it->second;
-      }
-      dest.SetRawPixel(sx + x, sy + y, p);
-    }
-  }
+  TDIBPixelConverter convert(source, dest);
+  for (int sy = sy0; sy < sy1; ++sy) convert.Span(sx0, sy, sx0 + x, sy + y, sx1 - sx0);
 }
 
 void SurfaceAssignTo(const TDIBSurface& surface, TGraphic& picture) {

@@ -62,9 +62,12 @@ struct AudioDevice::Impl {
   bool restoring = false;
 
   // SDL backend.
-  SDL_AudioDeviceID sdlDevice = 0;
+  // Read by the event watch on whichever thread pushes SDL events.
+  std::atomic<SDL_AudioDeviceID> sdlDevice{0};
   bool sdlInit = false;
-  HWND lostWindow = 0;
+  std::atomic<HWND> lostWindow{0};
+  // One removal can be reported more than once; one reopen answers them all.
+  std::atomic<bool> lostPending{false};
   bool eventWatch = false;
 
   // Null backend.
@@ -89,8 +92,9 @@ struct AudioDevice::Impl {
   static int SDLCALL sdlEventWatch(void* user, SDL_Event* event) {
     auto* self = static_cast<Impl*>(user);
     if (event->type == SDL_AUDIODEVICEREMOVED && !event->adevice.iscapture &&
-        event->adevice.which == self->sdlDevice && self->lostWindow != 0) {
-      PostMessage(self->lostWindow, kMsgAudioLost);
+        event->adevice.which == self->sdlDevice.load()) {
+      const HWND window = self->lostWindow.load();
+      if (window != 0 && !self->lostPending.exchange(true)) PostMessage(window, kMsgAudioLost);
     }
     return 1;
   }
@@ -113,29 +117,29 @@ struct AudioDevice::Impl {
     SDL_AudioSpec have{};
     // No format changes allowed: SDL converts, so the sources always see the
     // one format the device promises.
-    sdlDevice = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (sdlDevice == 0) {
+    const SDL_AudioDeviceID opened = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (opened == 0) {
       setError(SDL_GetError());
       return false;
     }
+    sdlDevice.store(opened);
     if (!eventWatch) {
       SDL_AddEventWatch(&Impl::sdlEventWatch, this);
       eventWatch = true;
     }
-    if (lostWindow == 0) {
+    if (lostWindow.load() == 0) {
       lostWindow = AllocateHWnd([this](const Message& m) -> LRESULT {
         if (m.msg == kMsgAudioLost) device.Lost();
         return 0;
       });
     }
-    SDL_PauseAudioDevice(sdlDevice, 0);
+    SDL_PauseAudioDevice(opened, 0);
     return true;
   }
 
   void closeSdlDevice() {
-    if (sdlDevice != 0) {
-      SDL_CloseAudioDevice(sdlDevice);  // waits for a running callback
-      sdlDevice = 0;
+    if (const SDL_AudioDeviceID open = sdlDevice.exchange(0); open != 0) {
+      SDL_CloseAudioDevice(open);  // waits for a running callback
     }
   }
 
@@ -145,9 +149,8 @@ struct AudioDevice::Impl {
       SDL_DelEventWatch(&Impl::sdlEventWatch, this);
       eventWatch = false;
     }
-    if (lostWindow != 0) {
-      DeallocateHWnd(lostWindow);
-      lostWindow = 0;
+    if (const HWND window = lostWindow.exchange(0); window != 0) {
+      DeallocateHWnd(window);
     }
     if (sdlInit) {
       SDL_QuitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS);
@@ -252,6 +255,7 @@ void AudioDevice::Lost() {
     ~Clear() { flag = false; }
   } clear{impl_->restoring};
 
+  impl_->lostPending.store(false);
   if (Backend() == AudioBackend::Sdl) {
     impl_->closeSdlDevice();
     if (!impl_->openSdl()) {

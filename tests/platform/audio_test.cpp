@@ -230,11 +230,12 @@ TEST_F(SdlDummy, OpensPullsAndReopensWhenTheDeviceIsRemoved) {
   SDL_PushEvent(&event);
   ProcessMessages();
   EXPECT_EQ(restores, 0);
-  for (uint32_t id = 1; id < 16; ++id) {  // ours is one of the first ids
+  // Ours is one of the first ids; a removal reported twice reopens once.
+  for (uint32_t id = 1; id < 16 && restores == 0; ++id) {
     event.adevice.which = id;
     SDL_PushEvent(&event);
+    SDL_PushEvent(&event);
     ProcessMessages();
-    if (restores > 0) break;
   }
   EXPECT_EQ(restores, 1);
   EXPECT_EQ(device.Backend(), AudioBackend::Sdl);

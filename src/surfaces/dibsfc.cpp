@@ -213,6 +213,7 @@ template <class OpacityAt>
 void blendArea(TDIB& dest, const TDIB& source, const BlitArea& area, OpacityAt opacityAt) {
   const bool sameLayout = dest.SameLayout(source);
   const bool direct32 = sameLayout && dest.BitCount() == 32;
+  const bool direct24 = sameLayout && dest.BitCount() == 24;
   for (int row = 0; row < area.h; ++row) {
     const int sy = area.sy + row, dy = area.dy + row;
     if (direct32) {
@@ -226,6 +227,20 @@ void blendArea(TDIB& dest, const TDIB& source, const BlitArea& area, OpacityAt o
         std::memcpy(&d, drow + 4 * i, 4);
         uint32_t out = a >= 255 ? s : pixelmath::Blend32(s & 0xFFFFFF, d & 0xFFFFFF, a);
         std::memcpy(drow + 4 * i, &out, 4);
+      }
+      continue;
+    }
+    if (direct24) {
+      const uint8_t* srow = source.ScanLine(sy) + static_cast<size_t>(area.sx) * 3;
+      uint8_t* drow = dest.ScanLine(dy) + static_cast<size_t>(area.dx) * 3;
+      for (int i = 0; i < area.w; ++i) {
+        uint32_t a = opacityAt(area.sx + i, sy);
+        if (a == 0) continue;
+        for (int c = 0; c < 3; ++c) {
+          drow[3 * i + c] = static_cast<uint8_t>(
+              a >= 255 ? srow[3 * i + c]
+                       : pixelmath::BlendChannel(srow[3 * i + c], drow[3 * i + c], a));
+        }
       }
       continue;
     }

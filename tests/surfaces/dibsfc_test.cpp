@@ -167,16 +167,21 @@ TEST(DIBSurface, BlendDrawWithOpacityAndTransparentValue) {
       {128, -1, 0x90A0B0, 0x1020B0}, {254, -1, 0xFEFEFE, 0x0000FE},  {255, -1, 0xFFFFFF, key},
       {300, -1, 0xFFFFFF, key},      {128, key, 0x90A0B0, 0x204060}, {255, key, 0xFFFFFF, 0x204060},
   };
-  for (const Case& c : cases) {
-    TDIBSurface src;
-    src.SetSize(2, 1, 32);
-    src.SetRawPixel(0, 0, 0xFFFFFF);
-    src.SetRawPixel(1, 0, key);
-    TDIBSurface dst;
-    fill32(dst, 2, 1, 0x204060);
-    SurfaceBlendDraw(dst, 0, 0, src, SurfaceBoundsRect(src), c.transparent, c.opacity);
-    EXPECT_EQ(dst.GetRawPixel(0, 0), c.white) << c.opacity << " " << c.transparent;
-    EXPECT_EQ(dst.GetRawPixel(1, 0), c.keyed) << c.opacity << " " << c.transparent;
+  for (int bits : {24, 32}) {
+    for (const Case& c : cases) {
+      TDIBSurface src;
+      src.SetSize(2, 1, bits);
+      src.SetRawPixel(0, 0, 0xFFFFFF);
+      src.SetRawPixel(1, 0, key);
+      TDIBSurface dst;
+      dst.SetSize(2, 1, bits);
+      SurfaceFillRect(dst, SurfaceBoundsRect(dst), 0x204060);
+      SurfaceBlendDraw(dst, 0, 0, src, SurfaceBoundsRect(src), c.transparent, c.opacity);
+      EXPECT_EQ(dst.GetRawPixel(0, 0), c.white)
+          << bits << ": " << c.opacity << " " << c.transparent;
+      EXPECT_EQ(dst.GetRawPixel(1, 0), c.keyed)
+          << bits << ": " << c.opacity << " " << c.transparent;
+    }
   }
 
   // 16-bit pictures blend through their colours; the source rectangle and

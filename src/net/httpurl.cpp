@@ -181,7 +181,9 @@ std::string RelocateTarget(THttpTarget& t, const std::string& location, bool pro
       t.requestPath = UrlDirectory(t.requestPath) + location;
     }
   }
-  if (t.requestPath.find("://") != std::string::npos) return t.requestPath;
+  if (!t.requestPath.empty() && t.requestPath[0] != '/' &&
+      t.requestPath.find("://") != std::string::npos)
+    return t.requestPath;
   std::string port = (proxyMode || t.connectPort.empty() || t.connectPort == "80")
                          ? std::string()
                          : ":" + t.connectPort;

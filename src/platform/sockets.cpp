@@ -704,7 +704,7 @@ void armReadAfterRecv(SOCKET s) {
 }
 
 template <typename Call>
-int sendCommon(SOCKET s, Call call) {
+int sendCommon(SOCKET s, int len, Call call) {
   ssize_t n;
   do {
     n = call();
@@ -714,6 +714,9 @@ int sendCommon(SOCKET s, Call call) {
     if (err == EAGAIN || err == EWOULDBLOCK) armWriteAfterBlock(s);
     return fail(WinsockErrorFromErrno(err));
   }
+  // A short write means the buffer is full just as a refused one does; the
+  // caller waits for FD_WRITE either way.
+  if (n < len) armWriteAfterBlock(s);
   return static_cast<int>(n);
 }
 
@@ -732,13 +735,14 @@ int recvCommon(SOCKET s, Call call) {
 
 int Send(SOCKET s, const void* data, int len, int flags) {
   if (len < 0) return fail(WSAEINVAL);
-  return sendCommon(s, [&] { return ::send(s, data, static_cast<size_t>(len), sendFlags(flags)); });
+  return sendCommon(s, len,
+                    [&] { return ::send(s, data, static_cast<size_t>(len), sendFlags(flags)); });
 }
 
 int SendTo(SOCKET s, const void* data, int len, int flags, const SockAddrIn& to) {
   if (len < 0) return fail(WSAEINVAL);
   sockaddr_in sa = toSockaddr(to);
-  return sendCommon(s, [&] {
+  return sendCommon(s, len, [&] {
     return ::sendto(s, data, static_cast<size_t>(len), sendFlags(flags),
                     reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   });

@@ -173,10 +173,21 @@ VideoItem::~VideoItem() {
   Detach();
 }
 
-int64_t VideoItem::ClockMs() const {
+int64_t VideoItem::ClockMs() {
   if (!running_) return clockBaseMs_;
-  auto elapsed = std::chrono::steady_clock::now() - startedAt_;
-  return clockBaseMs_ + std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  const auto now = std::chrono::steady_clock::now();
+  // With sound the pictures follow what the device has played, so they keep
+  // pace with the speakers and wait when the sound waits.
+  if (voice_ && !audioDone_) {
+    const int64_t heardMs = (voice_->PositionFrames() - heardAtStart_) * 1000 / kOutputRate;
+    if (!voice_->IsEnd()) return clockBaseMs_ + heardMs;
+    // The sound is over (it may be shorter than the pictures): real time on.
+    clockBaseMs_ += heardMs;
+    startedAt_ = now;
+    audioDone_ = true;
+  }
+  return clockBaseMs_ +
+         std::chrono::duration_cast<std::chrono::milliseconds>(now - startedAt_).count();
 }
 
 void VideoItem::Advance() {
@@ -202,17 +213,23 @@ void VideoItem::Play(platform::AudioOutput* output) {
     rewind = ended_;
   }
   if (rewind) Seek(0);
+  bool sound;
+  {
+    std::lock_guard lock(mutex_);
+    sound = voice_ && !audioDone_;
+  }
+  if (sound) voice_->Play(output);
   {
     std::lock_guard lock(mutex_);
     if (!running_) {
       startedAt_ = std::chrono::steady_clock::now();
+      heardAtStart_ = voice_ ? voice_->PositionFrames() : 0;
       running_ = true;
     }
     playing_ = true;
     paused_ = false;
     ended_ = false;
   }
-  if (voice_) voice_->Play(output);
   Service();
 }
 
@@ -259,6 +276,8 @@ void VideoItem::Seek(int64_t ms) {
     loopOffsetMs_ = 0;
     clockBaseMs_ = ms;
     startedAt_ = std::chrono::steady_clock::now();
+    heardAtStart_ = 0;  // the sound's count starts again with its own seek below
+    audioDone_ = false;
     ended_ = false;
   }
   if (voice_) voice_->SetPositionMs(static_cast<int32_t>(ms));
@@ -354,6 +373,7 @@ void VideoItem::Detach() {
 }
 
 void VideoItem::Service() {
+  if (voice_) voice_->Service();
   std::lock_guard decodeLock(decodeMutex_);
   if (detached_ || !decoder_) return;
   bool wrapped = false;

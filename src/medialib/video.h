@@ -78,8 +78,8 @@ class VideoItem {
 
  private:
   VideoItem() = default;
-  int64_t ClockMs() const;  // under mutex_
-  void Advance();           // makes the due frame current; under mutex_
+  int64_t ClockMs();  // under mutex_
+  void Advance();     // makes the due frame current; under mutex_
   void Seek(int64_t ms);
 
   static constexpr size_t kQueueFrames = 3;
@@ -110,6 +110,8 @@ class VideoItem {
   int64_t clockBaseMs_ = 0;
   bool running_ = false;
   std::chrono::steady_clock::time_point startedAt_;
+  int64_t heardAtStart_ = 0;  // the sound's frames heard when the clock last started
+  bool audioDone_ = false;    // the sound ended; the clock runs on real time
   int width_ = 0;
   int height_ = 0;
   int32_t durationMs_ = 0;

@@ -155,6 +155,61 @@ TEST(Movie, ItemShowsItsPicturesAndEnds) {
   zirkVidmanDel(h);
 }
 
+TEST(Movie, PicturesFollowTheSoundThatWasPlayed) {
+  auto bytes = std::make_shared<const Bytes>(LoadAudio(kMovie));
+  auto decoder = medialib::VideoDecoder::Open(std::make_unique<medialib::MemorySource>(bytes));
+  ASSERT_TRUE(decoder);
+  std::vector<std::string> pictures;
+  for (medialib::VideoFrame f; decoder->Next(f);) pictures.push_back(Md5(f.pixels));
+  ASSERT_EQ(pictures.size(), 10u);
+
+  AudioDevice device;
+  device.Open(AudioBackend::Manual);
+  void* slot = static_cast<AudioOutput*>(&device);
+  LibrarySession session(&slot, false);
+  MemStream stream{*bytes};
+  const ZirkHandle h = zirkVidmanAdd("movie.wmv", &stream, -1);
+  ASSERT_NE(h, 0u);
+  zirkVideoPlay(h);
+  std::vector<int16_t> block(441 * 2);
+  auto playMs = [&](int ms) {
+    for (int i = 0; i < ms / 10; ++i) {
+      zirkOggmanUpdate();
+      device.Render(block.data(), 441);
+    }
+    zirkOggmanUpdate();
+  };
+  struct Step {
+    int playMs;
+    size_t picture;
+  } steps[] = {{0, 0}, {150, 1}, {100, 2}, {300, 5}, {240, 7}};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.picture);
+    playMs(step.playMs);
+    const ZirkVideoFrame* frame = zirkVideoGetDC(h);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(Md5(frame->pixels, 64 * 48 * 4), pictures[step.picture]);
+  }
+  // No sound played, no time passed for the movie.
+  const int32_t at = zirkVideoGetPosition(h);
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  EXPECT_FALSE(zirkVideoNeedPaint(h));
+  EXPECT_EQ(zirkVideoGetPosition(h), at);
+  // A position set while playing moves pictures and sound together.
+  zirkVideoSetPosition(h, 300);
+  zirkOggmanUpdate();
+  EXPECT_EQ(Md5(zirkVideoGetDC(h)->pixels, 64 * 48 * 4), pictures[3]);
+  // The sound ends first; the last moments of the pictures run on real time.
+  playMs(1200);
+  for (int i = 0; i < 100 && !zirkVideoIsEnd(h); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    zirkOggmanUpdate();
+  }
+  EXPECT_TRUE(zirkVideoIsEnd(h));
+  EXPECT_EQ(Md5(zirkVideoGetDC(h)->pixels, 64 * 48 * 4), pictures[9]);
+  zirkVidmanDel(h);
+}
+
 TEST(Movie, SuspendPausesAndResumeContinues) {
   LibrarySession session(nullptr, true);
   MemStream stream{LoadAudio(kMovie)};

@@ -69,7 +69,8 @@ bool MediaDllLoaded();
 bool LogDllLoaded();
 
 // The four stream callbacks. `stream` is the zirk::TKwStream* the player
-// handed to an "Add" entry; each answers 0 for a null stream, runs entirely
+// handed to an "Add" entry (converted to void* from TKwStream*, never from a
+// pointer to a derived class); each answers 0 for a null stream, runs entirely
 // inside the one stream lock, and never lets an exception reach the library.
 int64_t DllStreamGetSize(void* stream);
 int32_t DllStreamRead(void* stream, void* buffer, int32_t count);

@@ -13,6 +13,8 @@
 
 #include "base/exceptions.h"
 #include "base/streams.h"
+#include "base/vrfiles.h"
+#include "support/testdata.h"
 
 namespace zirk {
 namespace {
@@ -108,17 +110,6 @@ TEST_F(MediaDllBinding, LogLibraryGetsItsPathLinesAndFinal) {
   ZirkLogWrite("after the end");  // unbound: nothing happens
 }
 
-// Seeks stop at the end, like a byte range of an archive.
-class RangeStream : public TKwMemoryStream {
- public:
-  int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    int64_t target = offset;
-    if (origin == SeekOrigin::Current) target += TKwMemoryStream::Seek(0, SeekOrigin::Current);
-    if (origin == SeekOrigin::End) target += Size();
-    return TKwMemoryStream::Seek(std::clamp<int64_t>(target, 0, Size()), SeekOrigin::Begin);
-  }
-};
-
 class FailingStream : public TKwStream {
  public:
   int64_t Read(void*, int64_t) override { throw EReadError(); }
@@ -128,10 +119,15 @@ class FailingStream : public TKwStream {
 };
 
 TEST(DllStreamCallbacks, AnswersForNullGoodAndFailingStreams) {
-  RangeStream range;
+  // A media file as the player opens it: through the virtual file system.
+  test::TempDir dir;
   std::vector<uint8_t> bytes(100);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
-  range.Assign(bytes);
+  test::writeFile(dir / "se.wav", bytes.data(), bytes.size());
+  TVrFileManager files(dir.path().string());
+  std::unique_ptr<TRangeStream> stream = files.OpenMediaStream("SE.WAV");
+  ASSERT_TRUE(stream);
+  TKwStream* range = stream.get();
   FailingStream failing;
   uint8_t buf[16] = {};
 
@@ -141,17 +137,17 @@ TEST(DllStreamCallbacks, AnswersForNullGoodAndFailingStreams) {
   EXPECT_EQ(DllStreamGetPosition(nullptr), 0);
   EXPECT_EQ(DllStreamSeek(nullptr, 10), 0);
 
-  EXPECT_EQ(DllStreamGetSize(&range), 100);
-  EXPECT_EQ(DllStreamSeek(&range, 90), 90);
-  EXPECT_EQ(DllStreamRead(&range, buf, 16), 10);
+  EXPECT_EQ(DllStreamGetSize(range), 100);
+  EXPECT_EQ(DllStreamSeek(range, 90), 90);
+  EXPECT_EQ(DllStreamRead(range, buf, 16), 10);
   EXPECT_EQ(buf[0], 90);
   EXPECT_EQ(buf[9], 99);
-  EXPECT_EQ(DllStreamGetPosition(&range), 100);
-  EXPECT_EQ(DllStreamSeek(&range, 5000), 100) << "the position the stream actually took";
-  EXPECT_EQ(DllStreamSeek(&range, -5), 0);
-  EXPECT_EQ(DllStreamRead(&range, buf, 0), 0);
-  EXPECT_EQ(DllStreamRead(&range, buf, -4), 0);
-  EXPECT_EQ(DllStreamGetPosition(&range), 0);
+  EXPECT_EQ(DllStreamGetPosition(range), 100);
+  EXPECT_EQ(DllStreamSeek(range, 5000), 100) << "the position the stream actually took";
+  EXPECT_EQ(DllStreamSeek(range, -5), 0);
+  EXPECT_EQ(DllStreamRead(range, buf, 0), 0);
+  EXPECT_EQ(DllStreamRead(range, buf, -4), 0);
+  EXPECT_EQ(DllStreamGetPosition(range), 0);
 
   // A stream that raises must not unwind into the library.
   EXPECT_EQ(DllStreamGetSize(&failing), 0);

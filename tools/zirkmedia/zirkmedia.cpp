@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/exceptions.h"
+#include "base/rangestreams.h"
 #include "base/streams.h"
 #include "media/zirkdll.h"
 #include "platform/dynlib.h"
@@ -62,9 +63,11 @@ class Library {
   void* sharedDirectSound_ = nullptr;
 };
 
-std::unique_ptr<zirk::TKwFileStream> openInput(const std::string& path) {
+// A file named by its host path is read as the player reads a media file
+// given with an absolute name: a range stream over the whole file.
+std::unique_ptr<zirk::TKwStream> openInput(const std::string& path) {
   try {
-    return std::make_unique<zirk::TKwFileStream>(path, zirk::TKwFileStream::Mode::OpenRead);
+    return std::make_unique<zirk::TFileRangeStream>(path, 0, 0);
   } catch (const zirk::Exception& e) {
     throw Failure{e.what()};
   }

@@ -151,7 +151,7 @@ TEST(Movie, ItemShowsItsPicturesAndEnds) {
   }
   EXPECT_TRUE(zirkVideoIsEnd(h));
   EXPECT_FALSE(zirkVideoIsPlaying(h));
-  EXPECT_GE(seen.size(), 8u);  // a slow machine may skip a picture or two
+  EXPECT_GE(seen.size(), 5u);  // a busy machine may skip some pictures
   zirkVidmanDel(h);
 }
 
@@ -207,6 +207,32 @@ TEST(Movie, PicturesFollowTheSoundThatWasPlayed) {
   }
   EXPECT_TRUE(zirkVideoIsEnd(h));
   EXPECT_EQ(Md5(zirkVideoGetDC(h)->pixels, 64 * 48 * 4), pictures[9]);
+  zirkVidmanDel(h);
+}
+
+TEST(Movie, LoopingMovieStartsOver) {
+  AudioDevice device;
+  device.Open(AudioBackend::Manual);
+  void* slot = static_cast<AudioOutput*>(&device);
+  LibrarySession session(&slot, false);
+  MemStream stream{LoadAudio(kMovie)};
+  const ZirkHandle h = zirkVidmanAdd("movie.wmv", &stream, -1);
+  ASSERT_NE(h, 0u);
+  zirkVideoSetAutoRepeat(h, -1);
+  zirkVideoPlay(h);
+  const std::string first = Md5(zirkVideoGetDC(h)->pixels, 64 * 48 * 4);
+  std::vector<int16_t> block(441 * 2);
+  bool sawFirstAgain = false;
+  for (int i = 0; i < 300; ++i) {  // 3 s
+    zirkOggmanUpdate();
+    device.Render(block.data(), 441);
+    if (i > 120 && zirkVideoNeedPaint(h))
+      sawFirstAgain |= Md5(zirkVideoGetDC(h)->pixels, 64 * 48 * 4) == first;
+  }
+  EXPECT_TRUE(sawFirstAgain);
+  EXPECT_FALSE(zirkVideoIsEnd(h));
+  EXPECT_TRUE(zirkVideoIsPlaying(h));
+  EXPECT_LT(zirkVideoGetPosition(h), zirkVideoGetLen(h));
   zirkVidmanDel(h);
 }
 

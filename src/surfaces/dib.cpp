@@ -200,7 +200,6 @@ void TDIB::reallocate(int width, int height, int storageBits, const TDIBPixelFor
 
 void TDIB::SetSize(int width, int height, int bitCount) {
   int bits = DIBStorageBitCount(bitCount);
-  if (width == 0 || height == 0) width = height = 0;
   reallocate(width, height, bits, layoutForBitCount(bitCount));
   Changed();
 }
@@ -224,8 +223,7 @@ void TDIB::SetWidth(int value) {
   if (value == width_) return;
   TDIB old;
   old.copyPixelsFrom(*this);
-  int h = value == 0 ? 0 : height_;
-  reallocate(value == 0 || h == 0 ? 0 : value, h, bitCount_, format_);
+  reallocate(value, height_, bitCount_, format_);
   copyOverlapFrom(old);
   Changed();
 }
@@ -234,8 +232,7 @@ void TDIB::SetHeight(int value) {
   if (value == height_) return;
   TDIB old;
   old.copyPixelsFrom(*this);
-  int w = value == 0 ? 0 : width_;
-  reallocate(w, w == 0 ? 0 : value, bitCount_, format_);
+  reallocate(width_, value, bitCount_, format_);
   copyOverlapFrom(old);
   Changed();
 }
@@ -558,7 +555,6 @@ void TDIB::readBitmap(TKwStream& stream, bool withFileHeader) {
     checkDimensions(static_cast<int>(std::min<int64_t>(width, INT32_MAX)),
                     static_cast<int>(std::min<int64_t>(height, INT32_MAX)), bitCount);
   }
-  if (width == 0 || height == 0) width = height = 0;
   checkDimensions(static_cast<int>(width), static_cast<int>(height), bitCount);
 
   // The colour table (palette pictures) or an optional table to skip.

@@ -92,7 +92,7 @@ class TDIB : public TGraphic {
   bool Is555() const { return bitCount_ == 16 && format_ == kPixelFormat555; }
 
   // New picture of zeroed pixels; the colour table is kept. A size of 0 in
-  // either direction gives an empty picture.
+  // either direction gives an empty picture that keeps the other size.
   void SetSize(int width, int height, int bitCount);
   // Converts the pixels. Going to 8 bits or less keeps the colour table when
   // it holds every colour used, else takes the used colours when they fit,

@@ -104,16 +104,8 @@ void EnsureAlphaPlane(TDIBSurface& surface) {
     surface.SetAlphaPlane(std::move(created));
     return;
   }
-  if (plane->BitCount() != 8) {
+  if (plane->BitCount() != 8 || plane->GetEmpty()) {
     greyTable(*plane);
-    plane->SetSize(surface.Width(), surface.Height(), 8);
-    return;
-  }
-  if (surface.Width() == 0 || surface.Height() == 0) {
-    plane->SetSize(0, 0, 8);
-    return;
-  }
-  if (plane->GetEmpty()) {
     plane->SetSize(surface.Width(), surface.Height(), 8);
     return;
   }

@@ -221,6 +221,14 @@ TEST(DIB, NearestPaletteIndexTakesFirstSmallestDistance) {
 }
 
 TEST(DIB, SetWidthAndHeightKeepThePixelsThatRemain) {
+  TDIB grown;
+  grown.SetWidth(5);  // still empty, but the width is kept for the height to come
+  EXPECT_TRUE(grown.GetEmpty());
+  grown.SetHeight(3);
+  EXPECT_EQ(grown.Width(), 5);
+  EXPECT_EQ(grown.Height(), 3);
+  EXPECT_FALSE(grown.GetEmpty());
+
   for (int bits : {1, 4, 8, 24}) {
     TDIB dib(5, 4, bits);
     dib.ColorTable()[1] = ColorToQuad(0xFFFFFF);

@@ -51,10 +51,11 @@ void TDXForm::RemoveSubclass(int id) {
 void TDXForm::Dispatch(const platform::Message& message) {
   // A subclass may remove itself or others while it runs.
   auto copy = subclasses_;
-  for (auto& [id, proc] : copy) {
+  for (auto& entry : copy) {
+    const int id = entry.first;
     const bool stillThere = std::any_of(subclasses_.begin(), subclasses_.end(),
                                         [id](const auto& e) { return e.first == id; });
-    if (stillThere && proc) proc(message);
+    if (stillThere && entry.second) entry.second(message);
   }
 }
 

@@ -34,6 +34,12 @@ void greyTable(TDIB& plane) {
 void RegisterSurfaceLoader(const std::string& signature, TSurfaceStreamLoader loader) {
   SurfaceLoaders& l = surfaceLoaders();
   std::lock_guard guard(l.lock);
+  for (auto& entry : l.entries) {
+    if (entry.first == signature) {
+      entry.second = std::move(loader);
+      return;
+    }
+  }
   l.entries.emplace_back(signature, std::move(loader));
 }
 

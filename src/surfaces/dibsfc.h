@@ -41,7 +41,8 @@ class TDIBSurface : public TDIB {
 };
 
 // A loader for stream data beginning with a given signature. It reads from
-// the stream's position into the surface and raises on failure.
+// the stream's position into the surface and raises on failure. Registering
+// a signature again replaces its loader.
 using TSurfaceStreamLoader = std::function<void(TDIBSurface& surface, TKwStream& stream)>;
 void RegisterSurfaceLoader(const std::string& signature, TSurfaceStreamLoader loader);
 

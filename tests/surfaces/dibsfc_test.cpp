@@ -291,6 +291,11 @@ TEST(DIBSurface, StreamLoadPicksTheLoaderBySignature) {
   EXPECT_EQ(s.GetRawPixel(0, 0), 0xABCDEFu);
   EXPECT_TRUE(s.HasAlphaPlane());
 
+  RegisterSurfaceLoader("Zsig", [](TDIBSurface& s, TKwStream&) { s.SetSize(3, 1, 8); });
+  tagged.SetPosition(0);
+  s.LoadFromStream(tagged);
+  EXPECT_EQ(s.Width(), 3);  // the later registration of a signature wins
+
   TKwMemoryStream bmp;
   TDIB(2, 2, 8).SaveToStream(bmp);
   bmp.SetPosition(0);

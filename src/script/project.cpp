@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/vrfiles.h"
 #include "script/imagecache.h"
 #include "script/saveversion.h"
 
@@ -19,7 +20,10 @@ void SetCurrentProject(TProject* project) {
 }
 
 bool TProject::FileAvailable(const std::string& name) const {
-  return !name.empty() && lookup_ && lookup_(name);
+  if (name.empty()) return false;
+  if (lookup_) return lookup_(name);
+  TVrFileManager* files = TVrFileManager::Global();
+  return files && files->FileExists(name);
 }
 
 void WriteVersionTag(TKwStream& stream, const std::string& magic, int version) {

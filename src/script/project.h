@@ -18,7 +18,8 @@ class EProjectError : public Exception {
 
 class TProject {
  public:
-  // Answers whether a game file can be read (virtual file system, data disc).
+  // Answers whether a game file can be read; without one the program's
+  // virtual file system is asked.
   using FileLookup = std::function<bool(const std::string& name)>;
 
   TProject() = default;

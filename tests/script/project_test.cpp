@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vrfiles.h"
 #include "script/imagecache.h"
 #include "script/saveversion.h"
 #include "script/sysvars.h"
+#include "support/testdata.h"
 
 namespace zirk {
 namespace {
@@ -43,6 +45,16 @@ TEST(Project, IdentityAndFileLookup) {
   EXPECT_TRUE(p.FileAvailable("bg.dor"));
   EXPECT_FALSE(p.FileAvailable("missing.ogg"));
   EXPECT_FALSE(p.FileAvailable(""));
+
+  // Without a lookup of its own the project asks the virtual file system.
+  test::TempDir dir;
+  test::writeFile(dir / "se.ogg", "x");
+  TVrFileManager files(dir.path().string());
+  TVrFileManager::SetGlobal(&files);
+  EXPECT_TRUE(none.FileAvailable("SE.OGG"));
+  EXPECT_FALSE(none.FileAvailable("bgm.ogg"));
+  TVrFileManager::SetGlobal(nullptr);
+  EXPECT_FALSE(none.FileAvailable("se.ogg"));
 }
 
 TEST(Project, StatusRecordCarriesTheCacheByteAndItsVersion) {

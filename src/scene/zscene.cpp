@@ -188,8 +188,7 @@ void TZirkBaseList::reparent(TZirkObject* object, TZirkObject* parent) {
 
 void TZirkBaseList::scrap(TZirkObject* object) {
   if (object->scrapped_ || !object->parent_) return;
-  object->Invalidate();
-  if (auto* control = dynamic_cast<TZirkControl*>(object)) control->InvalidateTree();
+  forSubtree(object, [](TZirkObject* o) { o->Invalidate(); });
   forSubtree(object, [&](TZirkObject* o) {
     o->scrapped_ = true;
     removeFromTickList(o);
@@ -260,12 +259,13 @@ void TZirkBaseList::TickObjects() {
     // The object may have scrapped itself (then it waits on the deleted
     // list); only a live object is taken out here.
     if (done && !object->IsScrapped() && object->parent_) {
+      // Its picture goes while it can still say where it is.
+      forSubtree(object, [](TZirkObject* o) { o->Invalidate(); });
       forSubtree(object, [&](TZirkObject* o) {
         o->scrapped_ = true;
         removeFromTickList(o);
         unregisterName(o);
       });
-      object->Invalidate();
       destroyTree(detach(object));
     }
   }

@@ -98,6 +98,17 @@ TEST_F(PaintTest, ChildrenMoveWithTheirParentWithoutTrails) {
   parent->Scrap();
   frame();
   EXPECT_EQ(pixel(155, 105), 0u);
+
+  // An object whose tick asks to go leaves no picture behind either.
+  TestBox* once = addBox(scene, nullptr, 300, 300, 10, 10, 0x0000FF, "once");
+  TestBox* kid = addBox(scene, once, 50, 0, 10, 10, 0x0000FF, "kid");
+  frame();
+  EXPECT_EQ(pixel(355, 305), px(0x0000FF));
+  kid->onTick = [](TestBox&) { return false; };
+  once->onTick = [](TestBox&) { return true; };
+  frame();
+  EXPECT_EQ(pixel(305, 305), 0u);
+  EXPECT_EQ(pixel(355, 305), 0u);
 }
 
 TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {

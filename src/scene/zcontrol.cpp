@@ -95,17 +95,6 @@ void TZirkControl::Invalidate() {
   screen->InvalidateRect(r);
 }
 
-void TZirkControl::InvalidateTree() {
-  Invalidate();
-  for (int32_t i = 0; i < GetChildCount(); ++i) {
-    if (auto* c = dynamic_cast<TZirkControl*>(GetChild(i))) {
-      c->InvalidateTree();
-    } else {
-      GetChild(i)->Invalidate();
-    }
-  }
-}
-
 void TZirkControl::moveField(int32_t& field, int32_t value) {
   if (field == value) return;
   InvalidateTree();

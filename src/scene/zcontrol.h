@@ -65,8 +65,6 @@ class TZirkControl : public TZirkObject {
   int32_t GetDrawTop() override;
   TRect GetScreenRect() override;
   TRect OwnScreenClip() override { return ScreenClipRect(); }
-  // Invalidates the control and every descendant (before and after a move).
-  void InvalidateTree();
   bool GetContainerClip(TRect& r) override;
   void Invalidate() override;
   // Children, in order, each through its own clip.

@@ -110,10 +110,10 @@ bool TZirkObject::SetParent(TZirkObject* parent) {
     return false;
   }
   bool wasInCabinet = InCabinet();
-  Invalidate();
+  InvalidateTree();
   scene_->reparent(this, parent);
   parent->SortChildren();
-  Invalidate();
+  InvalidateTree();
   bool nowInCabinet = InCabinet();
   if (!wasInCabinet && nowInCabinet) CabinetPause();
   if (wasInCabinet && !nowInCabinet) CabinetResume();
@@ -150,14 +150,14 @@ void TZirkObject::SetPriority(int32_t priority) {
   priority_ = priority;
   order_ = scene_->nextOrder();
   if (parent_) parent_->SortChildren();
-  Invalidate();
+  InvalidateTree();
 }
 
 void TZirkObject::SetOrder(int32_t order) {
   if (order == order_) return;
   order_ = order;
   if (parent_) parent_->SortChildren();
-  Invalidate();
+  InvalidateTree();
 }
 
 TZirkBase* TZirkObject::GetScreen() {
@@ -193,6 +193,11 @@ bool TZirkObject::IsShown() {
 
 bool TZirkObject::GetContainerClip(TRect& r) {
   return parent_ ? parent_->GetContainerClip(r) : !r.IsEmpty();
+}
+
+void TZirkObject::InvalidateTree() {
+  Invalidate();
+  for (const auto& child : children_) child->InvalidateTree();
 }
 
 void TZirkObject::Paint() {

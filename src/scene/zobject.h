@@ -124,6 +124,8 @@ class TZirkObject : public TPropObject {
   // is left.
   virtual bool GetContainerClip(TRect& r);
   virtual void Invalidate() {}
+  // The object and every descendant (children may lie outside the parent).
+  void InvalidateTree();
   // Hears of changes inside the object (a host of private screens).
   virtual void InvalidateRect(const TRect&) {}
   // Draws into the clip the caller set on the draw surface.

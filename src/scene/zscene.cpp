@@ -188,7 +188,7 @@ void TZirkBaseList::reparent(TZirkObject* object, TZirkObject* parent) {
 
 void TZirkBaseList::scrap(TZirkObject* object) {
   if (object->scrapped_ || !object->parent_) return;
-  forSubtree(object, [](TZirkObject* o) { o->Invalidate(); });
+  object->InvalidateTree();
   forSubtree(object, [&](TZirkObject* o) {
     o->scrapped_ = true;
     removeFromTickList(o);
@@ -260,7 +260,7 @@ void TZirkBaseList::TickObjects() {
     // list); only a live object is taken out here.
     if (done && !object->IsScrapped() && object->parent_) {
       // Its picture goes while it can still say where it is.
-      forSubtree(object, [](TZirkObject* o) { o->Invalidate(); });
+      object->InvalidateTree();
       forSubtree(object, [&](TZirkObject* o) {
         o->scrapped_ = true;
         removeFromTickList(o);

@@ -17,7 +17,13 @@ struct TRuntime {
 };
 TRuntime gRuntime;
 bool gInitialized = false;
+std::function<void()> gCreateText, gFreeText;
 }  // namespace
+
+void SetTextRuntimeHooks(std::function<void()> create, std::function<void()> free) {
+  gCreateText = std::move(create);
+  gFreeText = std::move(free);
+}
 
 void ZirkInitialize(int32_t width, int32_t height) {
   if (gInitialized) throw EZirkObjectError("the scene runtime is already initialised");
@@ -25,6 +31,7 @@ void ZirkInitialize(int32_t width, int32_t height) {
                [](TZirkBaseList& scene) { return std::make_unique<TZirkCabinet>(scene); });
   TraceHook("TZirkBaseList.Create", true);
   gRuntime.screenList = std::make_unique<TZirkBaseList>(width, height);
+  if (gCreateText) gCreateText();
   TraceHook("TDorvCollection.Create", true);
   if (const TImageCacheFactory& factory = ImageCacheFactory()) {
     gRuntime.imageCache = factory();
@@ -40,6 +47,7 @@ void ZirkFinalize() {
   if (!gInitialized) return;
   TraceHook("TZirkBaseList.Free", true);
   gRuntime.screenList.reset();
+  if (gFreeText) gFreeText();
   TraceHook("TDorvCollection.Free", true);
   SetImageCache(nullptr);
   gRuntime.imageCache.reset();

@@ -5,6 +5,7 @@
 // plus the times the main loop sets every tick.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "scene/clipmgr.h"
@@ -12,12 +13,18 @@
 
 namespace zirk {
 
-// Creates the program-wide objects in order: the screen list, the image
-// cache, the clip manager. Fails when they already exist.
+// The text layer's program-wide objects (text history, already-read list)
+// are made and freed through these hooks, at their place in the order.
+void SetTextRuntimeHooks(std::function<void()> create, std::function<void()> free);
+
+// Creates the program-wide objects in order: the screen list, the text
+// layer's objects, the image cache, the clip manager. Fails when they
+// already exist.
 void ZirkInitialize(int32_t width = TZirkBaseList::kDefaultWidth,
                     int32_t height = TZirkBaseList::kDefaultHeight);
 // Frees them: the screen list first, so its objects hand their pictures back
-// to a cache that still exists, then the image cache and the clip manager.
+// to a cache that still exists, then the text layer's objects, the image
+// cache and the clip manager.
 void ZirkFinalize();
 bool ZirkInitialized();
 

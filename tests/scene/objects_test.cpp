@@ -274,6 +274,79 @@ TEST_F(ObjectsTest, DrawPositionFollowsParentScrollPlusMotionAndZoom) {
   EXPECT_EQ(scene.GetBase(0)->HitTest({108, 78}, kAllMouseMask), child);
 }
 
+// A motion of a fixed number of steps that moves its target one pixel a step.
+class StepMotion : public TZirkMotionBase {
+ public:
+  StepMotion(TZirkControl& target, int32_t length) : target_(target), length_(length) {}
+  bool Step() override {
+    if (frame_ >= length_) return false;
+    ++frame_;
+    target_.SetMotionX(frame_);
+    return frame_ == length_;
+  }
+  void Rewind() override { frame_ = 0; }
+  int32_t GetLength() override { return length_; }
+  uint8_t GetState() override { return frame_ < length_ ? 0 : 1; }
+  int32_t GetFrameCounter() override { return frame_; }
+  int32_t GetTime() override { return frame_ * 16; }
+  void SetTime(int32_t ms) override { frame_ = ms / 16; }
+  bool Finished() override { return frame_ >= length_; }
+  void Reapply() override { ++reapplied; }
+  int reapplied = 0;
+
+ private:
+  TZirkControl& target_;
+  int32_t length_;
+  int32_t frame_ = 0;
+};
+
+// PR_AUTOSCRAP as the box serves it.
+class AutoBox : public TestBox {
+ public:
+  using TestBox::TestBox;
+  void GetProp(int id, TCustomParam& v) override {
+    if (id == PR_AUTOSCRAP) return v.SetBoolean(autoScrap);
+    TestBox::GetProp(id, v);
+  }
+  bool autoScrap = false;
+};
+
+TEST_F(ObjectsTest, AControlsMotionStepsMovesItAndReportsItsEnd) {
+  std::vector<std::string> files;
+  SetMotionFactory([&](TZirkControl& target, const std::string& file) {
+    files.push_back(file);
+    return file == "missing.zmt" ? nullptr : std::make_unique<StepMotion>(target, 3);
+  });
+  auto* box = scene.Create<AutoBox>(nullptr, "mover");
+  box->SetBounds(100, 50, 10, 10);
+  box->SetPropStr(PR_ONPLAYEND, "*end");
+  box->StartMotion("walk.zmt");
+  ASSERT_NE(box->GetMotion(), nullptr);
+  EXPECT_EQ(box->GetDrawLeft(), 0) << "a running motion places the control";
+  for (int i = 0; i < 5; ++i) scene.TickObjects();
+  EXPECT_EQ(box->GetDrawLeft(), 3);
+  EXPECT_EQ(box->GetDrawTop(), 0);
+  ASSERT_EQ(scene.Events().Count(), 1) << "the end is reported once";
+  EXPECT_EQ(scene.Events().Items(0).PropId, PR_ONPLAYEND);
+
+  auto* motion = static_cast<StepMotion*>(box->GetMotion());
+  scene.ReleaseSurfaces();
+  scene.RestoreSurfaces();
+  EXPECT_EQ(motion->reapplied, 1);
+
+  box->autoScrap = true;
+  box->GetMotion()->Rewind();
+  for (int i = 0; i < 3; ++i) scene.TickObjects();
+  EXPECT_EQ(scene.FindComponentByName("mover"), nullptr) << "auto scrap at the end";
+
+  auto* still = addBox(scene, nullptr, 7, 8, 1, 1);
+  still->StartMotion("missing.zmt");
+  EXPECT_EQ(still->GetMotion(), nullptr);
+  EXPECT_EQ(still->GetDrawLeft(), 7);
+  EXPECT_EQ(files, (std::vector<std::string>{"walk.zmt", "missing.zmt"}));
+  SetMotionFactory({});
+}
+
 TEST_F(ObjectsTest, SaveRecordsAtTheVersionGatesLeaveHelperObjectsOut) {
   TestBox* a = addBox(scene, nullptr, 1, 2, 3, 4, 0x112233, "keep");
   a->SetPriority(7);

@@ -184,7 +184,11 @@ class CacheUser : public TestBox {
 
 TEST(Runtime, InitialisesAndFreesTheProgramWideObjectsInASoundOrder) {
   std::vector<std::string> log;
-  SetImageCacheFactory([&] { return std::make_unique<FakeCache>(log); });
+  SetImageCacheFactory([&] {
+    log.push_back("cache made");
+    return std::make_unique<FakeCache>(log);
+  });
+  SetTextRuntimeHooks([&] { log.push_back("text made"); }, [&] { log.push_back("text freed"); });
   ZirkInitialize();
   ASSERT_NE(ScreenList(), nullptr);
   ASSERT_NE(ImageCache(), nullptr);
@@ -206,12 +210,14 @@ TEST(Runtime, InitialisesAndFreesTheProgramWideObjectsInASoundOrder) {
   ZirkFinalize();
   EXPECT_EQ(ScreenList(), nullptr);
   EXPECT_EQ(ImageCache(), nullptr);
-  const std::vector<std::string> expected = {"object release",    "release",    "rebuild",
-                                             "object restore",    "dither on",  "purge shot.dor",
-                                             "released to cache", "cache freed"};
+  const std::vector<std::string> expected = {"text made",  "cache made",     "object release",
+                                             "release",    "rebuild",        "object restore",
+                                             "dither on",  "purge shot.dor", "released to cache",
+                                             "text freed", "cache freed"};
   EXPECT_EQ(log, expected);
   ZirkFinalize();  // twice is harmless
   SetImageCacheFactory({});
+  SetTextRuntimeHooks({}, {});
   SystemVariables().CGDither = false;
 }
 

@@ -177,7 +177,7 @@ void TCustomAsyncSocket::AssignDefaultValue() {
   protoResolved_ = false;
   proto_ = IPPROTO_TCP_WS;
   sockType_ = SOCK_STREAM_WS;
-  localPortStr_ = "0";
+  localPortStr_.assign(1, '0');  // a one-character literal trips GCC 12's -Wrestrict
   localPortNum_ = 0;
   localAddr_ = "0.0.0.0";
   lingerOnOff_ = wsLingerOn;
@@ -646,7 +646,9 @@ int TCustomAsyncSocket::DoRecv(void* buffer, int len, int flags) {
     WSASetLastError(WSAENOTSOCK);
     return SOCKET_ERROR;
   }
-  return platform::Recv(hSocket_, buffer, len, flags);
+  int n = platform::Recv(hSocket_, buffer, len, flags);
+  lastRecvDrained_ = n >= 0 && n < len;
+  return n;
 }
 
 int TCustomAsyncSocket::DoRecvFrom(void* buffer, int len, int flags, SockAddrIn& from) {
@@ -700,6 +702,10 @@ void TCustomAsyncSocket::ReceiveLoop(uint16_t error, bool honourNoReceiveLoop) {
     // A pass that consumed nothing would leave the bytes waiting for ever
     // and turn this loop into a spin.
     if (rawRecvCalls_ == before) break;
+    // A read that got less than it asked for emptied the socket; bytes that
+    // arrive later bring their own notification, so the count query is
+    // spared.
+    if (lastRecvDrained_ && !HasBufferedData()) break;
     if (GetRcvdCount() <= 0) break;
   }
 }

@@ -166,6 +166,8 @@ class TCustomAsyncSocket {
   virtual void AssignDefaultValue();
   virtual void InternalClose(bool shut, int error);
   virtual int GetRcvdCount();
+  // Bytes a layer above the socket holds for the application.
+  virtual bool HasBufferedData() const { return false; }
   virtual void BindSocket();
   virtual int RealSend(const void* data, int len);
   virtual void RaiseException(const std::string& msg);
@@ -233,6 +235,7 @@ class TCustomAsyncSocket {
   bool destroying_ = false;
   platform::SOCKET lastAccepted_ = platform::INVALID_SOCKET;
   uint64_t rawRecvCalls_ = 0;
+  bool lastRecvDrained_ = false;  // the last socket read returned less than asked
 };
 
 }  // namespace zirk

@@ -314,6 +314,10 @@ void THttpClient::SocketDataAvailable(uint16_t error) {
   int n = socket_->Receive(rcvBuf_.data() + rcvCnt_, room);
   if (requestType_ == rqNone || n <= 0) return;
   lastProgressMs_ = NowMs();
+  ConsumeReceived(n, error);
+}
+
+void THttpClient::ConsumeReceived(int n, uint16_t error) {
   rcvCnt_ += n;
   rcvBuf_[static_cast<size_t>(rcvCnt_)] = 0;
 
@@ -464,6 +468,31 @@ void THttpClient::BodyData(std::string_view data) {
   receivedCount_ += static_cast<int64_t>(data.size());
   if (ReceiveStream) ReceiveStream->WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
   if (OnDocData) OnDocData(this, data.data(), static_cast<int>(data.size()));
+}
+
+void THttpClient::ParseReplyBytes(const void* data, size_t len) {
+  if (State() == hsReady) {
+    ++serial_;
+    ResetResponse();
+    requestType_ = rqGet;
+    nextLine_ = &THttpClient::HeaderLine;
+    SetState(hsWaitingHeader);
+  }
+  auto p = static_cast<const char*>(data);
+  while (len > 0 && State() != hsReady) {
+    const int room = kLineBufferSize - rcvCnt_;
+    if (room <= 0) {
+      pendingError_ = std::make_unique<EHttpException>("HTTP line too long", 4);
+      failed_ = true;
+      SetReady();
+      return;
+    }
+    const int n = static_cast<int>(std::min<size_t>(len, static_cast<size_t>(room)));
+    std::memcpy(rcvBuf_.data() + rcvCnt_, p, static_cast<size_t>(n));
+    p += n;
+    len -= static_cast<size_t>(n);
+    ConsumeReceived(n, 0);
+  }
 }
 
 // --- closing ----------------------------------------------------------------

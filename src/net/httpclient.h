@@ -128,6 +128,9 @@ class THttpClient {
   void HttpGetSync() { DoRequestSync(rqGet); }
   // Ends a running request at once (from the owning thread).
   void Abort();
+  // Runs the reply parser over bytes as if a GET's connection had delivered
+  // them, without any connection; this is how the parser is fuzzed.
+  void ParseReplyBytes(const void* data, size_t len);
 
  protected:
   virtual void SendCommand(const std::string& cmd);
@@ -153,6 +156,7 @@ class THttpClient {
   void SocketDnsLookupDone(uint16_t error);
   void SocketSessionConnected(uint16_t error);
   void SocketDataAvailable(uint16_t error);
+  void ConsumeReceived(int n, uint16_t error);
   void SocketDataSent(uint16_t error);
   void SocketSessionClosed(uint16_t error);
   void NormalClosed(uint16_t error);

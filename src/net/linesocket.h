@@ -35,6 +35,9 @@ class TCustomLineSocket : public TCustomSocksSocket {
  protected:
   platform::LRESULT WndProc(const platform::Message& msg) override;
   int GetRcvdCount() override;
+  bool HasBufferedData() const override {
+    return (lineMode_ ? lineLength_ > 0 : rcvdCnt_ > 0) || TCustomSocksSocket::HasBufferedData();
+  }
   int DoRecv(void* buffer, int len, int flags) override;
   bool TriggerDataAvailable(uint16_t error) override;
   void TriggerSessionClosed(uint16_t error) override;

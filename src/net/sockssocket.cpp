@@ -30,7 +30,7 @@ void TCustomSocksSocket::AssignDefaultValue() {
   socksState_ = 0;
   socksServer_.clear();
   socksPort_.clear();
-  socksLevel_ = "5";
+  socksLevel_.assign(1, '5');  // as above: GCC 12 -Wrestrict
   leftoverCnt_ = leftoverPos_ = 0;
   rcvCnt_ = 0;
   socksServerAssigned_ = socksPortAssigned_ = false;
@@ -174,7 +174,7 @@ bool TCustomSocksSocket::TriggerDataAvailable(uint16_t error) {
     SocksError(socksProtocolError, "too much data availaible");
     return true;
   }
-  int n = TCustomAsyncSocket::DoRecv(rcvBuf_ + rcvCnt_, room, 0);
+  int n = SocksRecv(rcvBuf_ + rcvCnt_, room);
   if (n < 0) return true;
   // No bytes means the server closed; the close path reports it. Testing the
   // buffer now would read a byte of an earlier reply.

@@ -69,6 +69,7 @@ class TCustomSocksSocket : public TCustomAsyncSocket {
  protected:
   void AssignDefaultValue() override;
   int GetRcvdCount() override;
+  bool HasBufferedData() const override { return leftoverCnt_ > 0; }
   bool TriggerDataAvailable(uint16_t error) override;
   void TriggerSessionConnected(uint16_t error) override;
   void TriggerSessionClosed(uint16_t error) override;
@@ -77,6 +78,11 @@ class TCustomSocksSocket : public TCustomAsyncSocket {
   virtual void TriggerSocksError(int error, const std::string& msg);
   void TriggerSocksAuthState(uint8_t authState);
 
+  // Reads negotiation bytes from the connection itself, never from the
+  // bytes left over after a reply.
+  virtual int SocksRecv(void* buffer, int len) {
+    return TCustomAsyncSocket::DoRecv(buffer, len, 0);
+  }
   void SocksDoConnect();
   void SocksDoAuthenticate();
   void SocksError(int error, const std::string& msg);

@@ -177,8 +177,13 @@ void onReady(int fd, short revents) {
       }
       break;
     case Phase::Connected: {
-      int waiting = 0;
-      if (ioctl(fd, FIONREAD, &waiting) < 0) waiting = 0;
+      // Plain POLLIN means bytes are waiting; only an end of stream alongside
+      // needs the count to tell the two apart.
+      int waiting = 1;
+      if (!(revents & POLLIN) || (revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+        waiting = 0;
+        if (ioctl(fd, FIONREAD, &waiting) < 0) waiting = 0;
+      }
       if ((revents & POLLIN) && st.readArmed) {
         if (waiting > 0) {
           st.readArmed = false;

@@ -18,8 +18,8 @@ TClipData& TClipManager::NewClipData() {
   return *items_.back();
 }
 
-bool TClipManager::CoveredAfter(int32_t first, const TRect& r) const {
-  for (size_t i = first < 0 ? 0 : static_cast<size_t>(first) + 1; i < items_.size(); ++i) {
+bool TClipManager::CoveredFrom(int32_t first, const TRect& r) const {
+  for (size_t i = first < 0 ? 0 : static_cast<size_t>(first); i < items_.size(); ++i) {
     for (const TRect& o : items_[i]->OpaqueRects()) {
       if (r.Left >= o.Left && r.Top >= o.Top && r.Right <= o.Right && r.Bottom <= o.Bottom) {
         return true;

@@ -28,9 +28,9 @@ class TClipManager {
   int32_t Count() const { return static_cast<int32_t>(items_.size()); }
   TClipData& Items(int32_t index) { return *items_.at(static_cast<size_t>(index)); }
   void Clear() { items_.clear(); }
-  // True when r lies wholly inside one opaque rectangle of a record after
-  // `first` (drawn later, so on top).
-  bool CoveredAfter(int32_t first, const TRect& r) const;
+  // True when r lies wholly inside one opaque rectangle of a record from
+  // index `first` on.
+  bool CoveredFrom(int32_t first, const TRect& r) const;
 
  private:
   std::vector<std::unique_ptr<TClipData>> items_;

@@ -59,14 +59,38 @@ std::vector<TRect> TZirkBase::PaintDirty() {
   TRect saved = back_->GetClipRect();
   uint32_t fill = Color() < 0 ? 0 : static_cast<uint32_t>(back_->ColorToPixel(Color()));
   for (const TRect& r : painted) {
+    clips_.Clear();
+    covers_.clear();
+    for (int32_t i = 0; i < GetChildCount(); ++i) collectCovers(GetChild(i));
     back_->SetClipRect(r);
     back_->FillRect(r, fill);
     TZirkControl::Draw();
   }
+  clips_.Clear();
+  covers_.clear();
   back_->SetClipRect(saved);
   // Objects drawing must not queue more dirt; any that did belongs to the
   // next paint.
   return painted;
+}
+
+TRect TZirkBase::collectCovers(TZirkObject* object) {
+  if (!object->GetVisible() || object->IsScrapped()) return {};
+  object->CollectClipRects(clips_);
+  TRect bounds = object->GetScreenRect();
+  for (int32_t i = 0; i < object->GetChildCount(); ++i) {
+    bounds = UnionRect(bounds, collectCovers(object->GetChild(i)));
+  }
+  covers_[object] = {clips_.Count(), bounds};
+  return bounds;
+}
+
+bool TZirkBase::SkipsPaint(const TZirkObject* object, const TRect& clip) const {
+  auto it = covers_.find(object);
+  if (it == covers_.end()) return false;
+  TRect visible;
+  if (!IntersectRect(visible, it->second.bounds, clip)) return false;
+  return clips_.CoveredFrom(it->second.laterRecords, visible);
 }
 
 TZirkObject* TZirkBase::HitTest(TPoint point, TMouseMask mask) {

@@ -5,7 +5,10 @@
 // the widgets on it (position, pending clicks, the captured control).
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
+
+#include "scene/clipmgr.h"
 
 #include "scene/zcontrol.h"
 
@@ -35,8 +38,12 @@ class TZirkBase : public TZirkControl {
   void ClearDirtyRects() { dirty_.clear(); }
   // Fills each dirty rectangle with the screen colour (black when none) and
   // draws the objects into it; returns the painted rectangles and empties
-  // the list.
+  // the list. Before each rectangle the shown objects report what they
+  // cover opaquely (CollectClipRects); an object whose whole picture, with
+  // its children, lies under an opaque rectangle drawn after it is skipped.
   std::vector<TRect> PaintDirty();
+  // Whether the paint in progress may skip the object inside clip.
+  bool SkipsPaint(const TZirkObject* object, const TRect& clip) const;
   // Hit test of the objects on the screen (the screen itself is never hit).
   TZirkObject* HitTest(TPoint point, TMouseMask mask) override;
 
@@ -59,6 +66,14 @@ class TZirkBase : public TZirkControl {
 
   void releaseSurface();
   void restoreSurface();
+  // Collects the opaque rectangles of the object's shown subtree; returns
+  // the subtree's screen bounds.
+  TRect collectCovers(TZirkObject* object);
+
+  struct TCover {
+    int32_t laterRecords;  // first record made after the object's subtree
+    TRect bounds;          // screen bounds of the shown subtree
+  };
 
   int32_t index_;
   std::unique_ptr<TCustomDIBX> back_;
@@ -67,6 +82,8 @@ class TZirkBase : public TZirkControl {
   TZirkObject* captured_ = nullptr;
   bool captureLeft_ = false;
   TZirkObject* hovered_ = nullptr;
+  TClipManager clips_;
+  std::unordered_map<const TZirkObject*, TCover> covers_;
 };
 
 }  // namespace zirk

@@ -205,6 +205,8 @@ void TZirkObject::Paint() {
   TCustomDIBX* target = GetDrawSurface();
   if (!target) return;
   TRect saved = target->GetClipRect();
+  TZirkBase* screen = GetScreen();
+  if (screen && screen->SkipsPaint(this, saved)) return;
   TRect own = OwnScreenClip();
   if (own.IsEmpty()) {
     Draw();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "scene/builtins.h"
+#include "scene/clipmgr.h"
 #include "scene/runtime.h"
 #include "scene/scene_fixture.h"
 #include "script/imagecache.h"
@@ -109,6 +110,63 @@ TEST_F(PaintTest, ChildrenMoveWithTheirParentWithoutTrails) {
   frame();
   EXPECT_EQ(pixel(305, 305), 0u);
   EXPECT_EQ(pixel(355, 305), 0u);
+}
+
+// Reports its bounds as covered opaquely, as the box does at full opacity,
+// and counts how often it is drawn.
+class OpaqueBox : public TestBox {
+ public:
+  using TestBox::TestBox;
+  void CollectClipRects(TClipManager& clips) override {
+    if (!opaque || Color() < 0) return;
+    TClipData& data = clips.NewClipData();
+    data.AddOpaqueRect(GetBoundsRect());
+    data.AddDrawRect(GetBoundsRect());
+  }
+  void Draw() override {
+    ++draws;
+    TestBox::Draw();
+  }
+  bool opaque = true;
+  int draws = 0;
+};
+
+TEST_F(PaintTest, WhatLiesWhollyUnderALaterOpaqueControlIsNotDrawn) {
+  auto box = [&](TZirkObject* parent, int32_t l, int32_t t, int32_t w, int32_t h, int32_t c) {
+    auto* b = scene.Create<OpaqueBox>(parent, "");
+    b->SetBounds(l, t, w, h);
+    b->SetPropInt(PR_COLOR, c);
+    return b;
+  };
+  OpaqueBox* under = box(nullptr, 10, 10, 20, 20, 0x0000FF);
+  OpaqueBox* partly = box(nullptr, 90, 10, 20, 20, 0x0000FF);
+  OpaqueBox* withKid = box(nullptr, 10, 10, 20, 20, 0x0000FF);
+  OpaqueBox* kid = box(withKid, 200, 0, 5, 5, 0x00FF00);  // outside the cover
+  OpaqueBox* self = box(nullptr, 300, 10, 20, 20, 0x0000FF);
+  OpaqueBox* selfKid = box(self, 0, 0, 40, 40, 0xFF0000);  // its own child covers it
+  OpaqueBox* cover = box(nullptr, 0, 0, 100, 100, 0x808080);
+  frame();
+  EXPECT_EQ(under->draws, 0);
+  EXPECT_EQ(partly->draws, 1);
+  EXPECT_EQ(withKid->draws, 1) << "a child outside the cover keeps its parent drawn";
+  EXPECT_EQ(kid->draws, 1);
+  EXPECT_EQ(self->draws, 1);
+  EXPECT_EQ(selfKid->draws, 1);
+  EXPECT_EQ(cover->draws, 1);
+  EXPECT_EQ(pixel(15, 15), px(0x808080));
+  EXPECT_EQ(pixel(105, 15), px(0x0000FF));
+  EXPECT_EQ(pixel(305, 15), px(0xFF0000));
+  // A cover that stops being opaque lets the picture under it through.
+  cover->opaque = false;
+  cover->SetPropInt(PR_COLOR, -1);
+  frame();
+  EXPECT_EQ(under->draws, 0) << "withKid, drawn later on the same place, covers it";
+  EXPECT_EQ(withKid->draws, 2);
+  EXPECT_EQ(pixel(15, 15), px(0x0000FF));
+  withKid->opaque = false;
+  withKid->Invalidate();
+  frame();
+  EXPECT_EQ(under->draws, 1);
 }
 
 TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {

@@ -1,0 +1,441 @@
+// The layered image reader. Every count, size and index in a file is
+// checked against what the stream still holds and against the list's
+// allocation bound before anything is allocated: pictures arrive from game
+// archives and from anywhere a user points the tools.
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "base/compress.h"
+#include "imaging/dorvs.h"
+#include "imaging/jpeg.h"
+
+namespace zirk {
+
+namespace {
+
+// Smallest frame record: empty name, transparent, delay, 5 skipped bytes,
+// layer count, width, height, bit count.
+constexpr int64_t kMinFrameRecord = 4 + 4 + 4 + 5 + 4 + 4 + 4 + 4;
+// Smallest layer record: 8 skipped bytes, visible, transparent, opacity,
+// empty name, pixel size.
+constexpr int64_t kMinLayerRecord = 8 + 1 + 4 + 4 + 4 + 4;
+
+[[noreturn]] void fail(const std::string& why) {
+  throw EDorvError(why);
+}
+
+bool validBitCount(int32_t bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 15 || bits == 16 || bits == 24 ||
+         bits == 32;
+}
+
+int storageBits(int32_t bits) {
+  return bits == 15 ? 16 : bits;
+}
+
+int32_t readInt32(const uint8_t* b) {
+  return static_cast<int32_t>(uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) |
+                              (uint32_t{b[3]} << 24));
+}
+
+// Plane data as the decoders see it: in place inside a memory stream, or
+// in the work stream.
+struct PlaneData {
+  const uint8_t* Bytes = nullptr;
+  int64_t Size = 0;
+};
+
+enum class PlaneKind { Pixels, Alpha };
+
+class DorvReader {
+ public:
+  DorvReader(TDorvFrameList& list, TKwStream& stream) : list_(list), stream_(stream) {}
+
+  void Read(bool firstFrameOnly) {
+    readTagAndHeader();
+    int64_t count = header_.FrameCount;
+    if (count < 0) fail("Negative frame count in layered image");
+    if (count > stream_.Remaining() / kMinFrameRecord) {
+      fail("Frame count " + std::to_string(count) + " does not fit the layered image data");
+    }
+    if (firstFrameOnly && count >= 2) count = 1;
+    for (int32_t i = 0; i < count; ++i) {
+      TDorvFrame* frame = list_.AddFrame();
+      ReadDorvFrame(*frame, i);
+      frame->Image.ToMemoryImage();
+    }
+    // Layers were kept only for tile references; the composed frames stay.
+    for (const auto& frame : list_) frame->Clear();
+  }
+
+ private:
+  void need(int64_t bytes, const char* what) {
+    if (bytes < 0 || bytes > stream_.Remaining()) {
+      fail(std::string("Layered image data ends inside ") + what);
+    }
+  }
+  void skip(int64_t bytes, const char* what) {
+    need(bytes, what);
+    stream_.Seek(bytes, SeekOrigin::Current);
+  }
+  uint8_t readByte() {
+    uint8_t b = 0;
+    stream_.ReadBuffer(&b, 1);
+    return b;
+  }
+  void charge(int64_t bytes) {
+    used_ += bytes;
+    if (used_ > list_.MaxLoadBytes) fail("Layered image larger than allowed");
+  }
+  void sizeImage(TDIB& image, int32_t width, int32_t height, int32_t bitCount) {
+    if (width < 0 || height < 0) fail("Negative picture size in layered image");
+    charge(int64_t{DIBRowBytes(width, storageBits(bitCount))} * height);
+    image.SetSize(width, height, bitCount);
+  }
+
+  void readTagAndHeader() {
+    char tag[7] = {};
+    const int64_t got = stream_.Read(tag, sizeof tag);
+    int32_t version = 0;
+    if (got >= 4 && std::memcmp(tag, kDorvMagic, 4) == 0) {
+      const std::string digits(tag + 4, static_cast<size_t>(got - 4));
+      auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), version);
+      if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+        throw EConvertError("'" + digits + "' is not a valid integer value");
+      }
+    } else {
+      stream_.Seek(-got, SeekOrigin::Current);
+    }
+    list_.Version = version;
+    header_ = TDorvHeader{};
+    if (version < 103) {
+      header_.Version = version;
+      header_.FrameCount = ReadStreamInt(stream_);
+      skip(1, "the header");
+      if (version == 102) list_.Background = ReadStreamInt(stream_);
+    } else {
+      const int32_t length = ReadStreamInt(stream_);
+      if (length < 0) fail("Negative header length in layered image");
+      need(length, "the header");
+      uint8_t record[kDorvHeaderSize] = {};
+      const int kept = std::min(length, kDorvHeaderSize);
+      stream_.ReadBuffer(record, kept);
+      // Later writers may add fields; the record holds 40 bytes.
+      stream_.Seek(length - kept, SeekOrigin::Current);
+      header_ = DecodeDorvHeader(record, kept);
+      list_.Background = header_.Background;
+    }
+    list_.PlainFirstLayer = version >= 105 && header_.PlainFirstLayer != 0;
+    if (header_.Compression > dcNonreversible) {
+      fail("Unknown compression kind " + std::to_string(header_.Compression));
+    }
+  }
+
+  void readRects(std::vector<TRect>& rects) {
+    const int32_t n = ReadStreamInt(stream_);
+    if (n < 0) return;
+    need(int64_t{n} * 16, "a rectangle list");
+    rects.resize(static_cast<size_t>(n));
+    for (TRect& r : rects) {
+      r.Left = ReadStreamInt(stream_);
+      r.Top = ReadStreamInt(stream_);
+      r.Right = ReadStreamInt(stream_);
+      r.Bottom = ReadStreamInt(stream_);
+    }
+  }
+
+  void ReadDorvFrame(TDorvFrame& frame, int32_t frameIndex) {
+    frame.Name = ReadStreamString(stream_);
+    frame.TransparentValue = ReadStreamInt(stream_);
+    frame.Delay = ReadStreamInt(stream_);
+    skip(5, "a frame record");
+    const int32_t layerCount = ReadStreamInt(stream_);
+    const int32_t width = ReadStreamInt(stream_);
+    const int32_t height = ReadStreamInt(stream_);
+    const int32_t bitCount = ReadStreamInt(stream_);
+    if (!validBitCount(bitCount)) fail("Unsupported bit count " + std::to_string(bitCount));
+    if (layerCount < 0 || layerCount > stream_.Remaining() / kMinLayerRecord) {
+      fail("Layer count " + std::to_string(layerCount) + " does not fit the layered image data");
+    }
+    TDIBSurface& image = frame.Image;
+    if (bitCount <= 8) {
+      const int entries = 1 << bitCount;
+      need(int64_t{entries} * 4, "a colour table");
+      stream_.ReadBuffer(image.ColorTable().data(), int64_t{entries} * 4);
+    }
+    sizeImage(image, width, height, bitCount);
+    if (bitCount <= 8) image.UpdatePalette();
+    if (frame.TransparentValue >= 0) {
+      // The colour a pixel of that value shows, as the platform reads it
+      // back; values wider than the pixel keep only the bits it holds.
+      auto value = static_cast<uint32_t>(frame.TransparentValue);
+      if (image.BitCount() < 32) value &= (1u << image.BitCount()) - 1;
+      frame.TransparentColor = static_cast<int32_t>(image.PixelToColor(value));
+    } else {
+      frame.TransparentColor = -1;
+    }
+    frame.FillBackground();
+    bool firstVisible = true;
+    for (int32_t i = 0; i < layerCount; ++i) {
+      TDorvLayer* layer = frame.AddLayer();
+      ReadDorvLayer(frame, frameIndex, *layer, i);
+      frame.ComposeLayer(i, firstVisible);
+    }
+    if (header_.Version >= 104) {
+      readRects(frame.Rects1);
+      readRects(frame.Rects2);
+    }
+  }
+
+  void ReadDorvLayer(TDorvFrame& frame, int32_t frameIndex, TDorvLayer& layer, int32_t layerIndex) {
+    TDIBSurface& image = layer.Image;
+    image.ColorTable() = frame.Image.ColorTable();
+    sizeImage(image, frame.Image.Width(), frame.Image.Height(), SurfaceBitCount(frame.Image));
+    if (image.BitCount() <= 8) image.UpdatePalette();
+    skip(8, "a layer record");
+    layer.Visible = readByte() != 0;
+    layer.TransparentValue = ReadStreamInt(stream_);
+    layer.Opacity = ReadStreamInt(stream_);
+    if (header_.Version >= 101) layer.UseAlpha = readByte() != 0;
+    const int32_t nameLength = ReadStreamInt(stream_);
+    skip(nameLength, "a layer name");
+
+    const int kind = header_.Compression;
+    const int32_t pixelSize = ReadStreamInt(stream_);
+    need(pixelSize, "a pixel plane");
+    TKwMemoryStream* memory = stream_.AsMemoryStream();
+    if (memory && kind != dcDefault) {
+      const int64_t at = memory->Position();
+      decodePlane(image, {memory->Memory() + at, pixelSize}, PlaneKind::Pixels, frameIndex,
+                  layerIndex);
+      memory->SetPosition(at + pixelSize);
+    } else {
+      decodePlane(image, loadWork(pixelSize, kind == dcDefault, image), PlaneKind::Pixels,
+                  frameIndex, layerIndex);
+    }
+
+    if (header_.Version < 100) return;
+    const int32_t alphaSize = ReadStreamInt(stream_);
+    need(alphaSize, "an alpha plane");
+    if (alphaSize <= 0) return;
+    layer.TransparentValue = -1;
+    charge(int64_t{DIBRowBytes(image.Width(), 8)} * image.Height());
+    EnsureAlphaPlane(image);
+    TDIBSurface& alpha = *image.AlphaPlane();
+    const bool inflate = kind == dcDefault || kind == dcNonreversible;
+    decodePlane(alpha, loadWork(alphaSize, inflate, alpha), PlaneKind::Alpha, frameIndex,
+                layerIndex);
+  }
+
+  bool tiled() const {
+    return header_.Version >= 103 && header_.TileWidth > 0 && header_.TileHeight > 0 &&
+           header_.Compression != dcNonreversible;
+  }
+
+  // The most body a plane of this picture can need in the file's layout;
+  // inflating never produces more.
+  int64_t bodyLimit(const TDIB& plane) const {
+    if (!tiled()) return int64_t{plane.RowBytes()} * plane.Height();
+    const int64_t tw = header_.TileWidth, th = header_.TileHeight;
+    const int64_t across = (plane.Width() + tw - 1) / tw, down = (plane.Height() + th - 1) / th;
+    const int64_t lastWidth = plane.Width() - (across - 1) * tw;
+    const int64_t bits = plane.BitCount();
+    const int64_t rowSum =
+        across == 0 ? 0 : (across - 1) * ((tw * bits + 7) / 8) + (lastWidth * bits + 7) / 8;
+    return across * down * 8 + rowSum * plane.Height();
+  }
+
+  PlaneData loadWork(int32_t size, bool inflate, const TDIB& plane) {
+    work_.SetSize(size);
+    work_.SetPosition(0);
+    stream_.ReadBuffer(work_.Memory(), size);
+    if (inflate) DecompressToStream(work_, bodyLimit(plane));
+    return {work_.Memory(), work_.Size()};
+  }
+
+  void decodePlane(TDIB& plane, PlaneData data, PlaneKind kind, int32_t frameIndex,
+                   int32_t layerIndex) {
+    if (header_.Version < 103) {
+      ReadLegacyLayerPixels(plane, data);
+    } else {
+      ReadLayerPixels(plane, data, kind, frameIndex, layerIndex);
+    }
+  }
+
+  void ReadLegacyLayerPixels(TDIB& plane, PlaneData data) { readRows(plane, data, 0); }
+
+  void ReadLayerPixels(TDIB& plane, PlaneData data, PlaneKind kind, int32_t frameIndex,
+                       int32_t layerIndex) {
+    if (kind == PlaneKind::Pixels && header_.Compression == dcNonreversible) {
+      readJpeg(plane, data);
+    } else if (tiled()) {
+      readTiles(plane, data, kind, frameIndex, layerIndex);
+    } else {
+      const bool scrambled = header_.Scramble != 0 && header_.Compression != dcNonreversible;
+      readRows(plane, data, scrambled ? static_cast<uint32_t>(list_.IdentCode) : 0);
+    }
+  }
+
+  void readRows(TDIB& plane, PlaneData data, uint32_t increment) {
+    const int64_t rowBytes = plane.RowBytes();
+    const int32_t height = plane.Height();
+    if (rowBytes * height > data.Size) fail("Layer data shorter than its picture");
+    if (increment == 0) {
+      for (int32_t i = 0; i < height; ++i) {
+        std::memcpy(plane.ScanLine(i), data.Bytes + i * rowBytes, size_t(rowBytes));
+      }
+      return;
+    }
+    const std::vector<int32_t> order = DorvPermutation(height, increment);
+    for (int32_t i = 0; i < height; ++i) {
+      std::memcpy(plane.ScanLine(order[size_t(i)]), data.Bytes + i * rowBytes, size_t(rowBytes));
+    }
+  }
+
+  void readJpeg(TDIB& plane, PlaneData data) {
+    const TJpegInfo info = JpegReadInfo(data.Bytes, size_t(data.Size));
+    if (info.Width != plane.Width() || info.Height != plane.Height()) {
+      fail("JPEG plane of " + std::to_string(info.Width) + " x " + std::to_string(info.Height) +
+           " in a layer of " + std::to_string(plane.Width()) + " x " +
+           std::to_string(plane.Height()));
+    }
+    if (plane.BitCount() == 24) {
+      JpegDecodeInto(data.Bytes, size_t(data.Size), plane);
+      return;
+    }
+    charge(int64_t{DIBRowBytes(info.Width, 24)} * info.Height);
+    TDIB decoded(info.Width, info.Height, 24);
+    JpegDecodeInto(data.Bytes, size_t(data.Size), decoded);
+    SurfaceDrawWhole(plane, 0, 0, decoded);
+  }
+
+  // The plane a tile reference of a file points at: that layer's pixels or
+  // its alpha plane, of the same size and bit count as the plane being read.
+  const TDIB& referencedPlane(const TDIB& plane, PlaneKind kind, DorvTileRef ref,
+                              int32_t frameIndex, int32_t layerIndex) const {
+    const TDorvFrame* frame = list_.GetFrame(ref.Kind);
+    if (!frame) fail("Tile reference to frame " + std::to_string(ref.Kind) + ", not yet read");
+    // The layer being read is in its frame already but not complete.
+    const int32_t readLayers = ref.Kind == frameIndex ? layerIndex : frame->Count();
+    const TDorvLayer* layer =
+        ref.Value >= 0 && ref.Value < readLayers ? frame->GetLayer(ref.Value) : nullptr;
+    if (!layer) {
+      fail("Tile reference to layer " + std::to_string(ref.Value) + " of frame " +
+           std::to_string(ref.Kind) + ", which does not exist");
+    }
+    const TDIB* source = &layer->Image;
+    if (kind == PlaneKind::Alpha) {
+      source = layer->Image.AlphaPlane();
+      if (!source) fail("Tile reference to a layer without alpha plane");
+    }
+    if (source->Width() != plane.Width() || source->Height() != plane.Height() ||
+        SurfaceBitCount(*source) != SurfaceBitCount(plane)) {
+      fail("Tile reference to a layer of another size or bit count");
+    }
+    return *source;
+  }
+
+  // Copies a rectangle of bytes between two planes of one row length,
+  // clipped to the rows and picture of both.
+  static void CopyDorvTileRect(TDIB& dest, int64_t destX, int32_t destY, const TDIB& source,
+                               int64_t sourceX, int32_t sourceY, int64_t bytes, int32_t rows) {
+    const int64_t rowBytes = dest.RowBytes();
+    bytes = std::min({bytes, rowBytes - destX, rowBytes - sourceX});
+    rows = std::min({rows, dest.Height() - destY, source.Height() - sourceY});
+    if (bytes <= 0 || rows <= 0) return;
+    for (int32_t r = 0; r < rows; ++r) {
+      std::memmove(dest.ScanLine(destY + r) + destX, source.ScanLine(sourceY + r) + sourceX,
+                   size_t(bytes));
+    }
+  }
+
+  void readTiles(TDIB& plane, PlaneData data, PlaneKind kind, int32_t frameIndex,
+                 int32_t layerIndex) {
+    const int64_t tileWidth = header_.TileWidth, tileHeight = header_.TileHeight;
+    const int64_t bits = plane.BitCount();
+    const int64_t across = (plane.Width() + tileWidth - 1) / tileWidth;
+    const int64_t down = (plane.Height() + tileHeight - 1) / tileHeight;
+    const int64_t tiles = across * down;
+    if (tiles * 8 > data.Size) fail("Tile table beyond the layer data");
+    std::vector<DorvTileRef> table(static_cast<size_t>(tiles));
+    const std::vector<int32_t> order =
+        header_.Scramble ? DorvPermutation(int32_t(tiles), static_cast<uint32_t>(list_.IdentCode))
+                         : std::vector<int32_t>();
+    for (int64_t i = 0; i < tiles; ++i) {
+      const DorvTileRef ref{readInt32(data.Bytes + i * 8), readInt32(data.Bytes + i * 8 + 4)};
+      table[order.empty() ? size_t(i) : size_t(order[size_t(i)])] = ref;
+    }
+    int64_t at = tiles * 8;
+    const int64_t columnBytes = (tileWidth * bits + 7) / 8;
+    const int64_t rowBytes = plane.RowBytes();
+    for (int64_t t = 0; t < tiles; ++t) {
+      const int64_t column = t % across, row = t / across;
+      const int32_t y = int32_t(row * tileHeight);
+      const int32_t height = int32_t(std::min<int64_t>(tileHeight, plane.Height() - y));
+      const int64_t width = std::min<int64_t>(tileWidth, plane.Width() - column * tileWidth);
+      const int64_t bytes = (width * bits + 7) / 8;
+      const int64_t x = column * columnBytes;
+      const DorvTileRef ref = table[size_t(t)];
+      if (ref.Kind == kTileStored) {
+        if (bytes * height > data.Size - at) fail("Tile data beyond the layer data");
+        const int64_t fits = std::clamp<int64_t>(rowBytes - x, 0, bytes);
+        for (int32_t r = 0; r < height; ++r) {
+          if (fits > 0) std::memcpy(plane.ScanLine(y + r) + x, data.Bytes + at, size_t(fits));
+          at += bytes;
+        }
+      } else if (ref.Kind == kTileRepeat) {
+        if (ref.Value < 0 || ref.Value >= t) {
+          fail("Tile " + std::to_string(t) + " repeats tile " + std::to_string(ref.Value) +
+               ", which is not before it");
+        }
+        const int64_t sourceX = (ref.Value % across) * columnBytes;
+        const int32_t sourceY = int32_t((ref.Value / across) * tileHeight);
+        CopyDorvTileRect(plane, x, y, plane, sourceX, sourceY, bytes, height);
+      } else if (ref.Kind >= 0) {
+        const TDIB& source = referencedPlane(plane, kind, ref, frameIndex, layerIndex);
+        CopyDorvTileRect(plane, x, y, source, x, y, bytes, height);
+      } else {
+        fail("Unknown tile kind " + std::to_string(ref.Kind));
+      }
+    }
+  }
+
+  TDorvFrameList& list_;
+  TKwStream& stream_;
+  TDorvHeader header_;
+  TKwMemoryStream work_;
+  int64_t used_ = 0;
+};
+
+}  // namespace
+
+void LoadDorvStream(TDorvFrameList& list, TKwStream& stream, bool firstFrameOnly) {
+  list.Clear();
+  try {
+    DorvReader(list, stream).Read(firstFrameOnly);
+  } catch (...) {
+    list.Clear();
+    throw;
+  }
+}
+
+bool IsDorvStream(TKwStream& stream) {
+  char tag[7] = {};
+  if (stream.Read(tag, sizeof tag) != sizeof tag || std::memcmp(tag, kDorvMagic, 4) != 0) {
+    return false;
+  }
+  int32_t version = 0;
+  auto [end, ec] = std::from_chars(tag + 4, tag + 7, version);
+  if (ec != std::errc() || end != tag + 7 || version < 103) return false;
+  uint8_t lengthBytes[4] = {};
+  if (stream.Read(lengthBytes, 4) != 4) return false;
+  const int32_t length = readInt32(lengthBytes);
+  if (length <= 0) return false;
+  uint8_t record[kDorvHeaderSize] = {};
+  const int64_t got = stream.Read(record, std::min(length, kDorvHeaderSize));
+  return DecodeDorvHeader(record, int(got)).Compression == dcNone;
+}
+
+}  // namespace zirk

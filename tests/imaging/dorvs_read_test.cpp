@@ -1,0 +1,483 @@
+// Reading layered images built byte by byte: version gates, scrambled rows,
+// tiled planes with references, JPEG planes, and damaged input.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "base/kwrandom.h"
+#include "imaging/dorvs.h"
+#include "imaging/jpeg.h"
+#include "imaging_support.h"
+
+namespace zirk {
+namespace {
+
+using test::Bytes;
+using test::Deflate;
+using test::DorvFile;
+using test::DorvFrameRecord;
+using test::DorvLayerRecord;
+using test::PlainRowsBody;
+
+// One 24-bit row from 0xRRGGBB pixel values.
+Bytes row24(std::initializer_list<uint32_t> pixels) {
+  Bytes row;
+  for (uint32_t p : pixels) {
+    row.push_back(uint8_t(p));
+    row.push_back(uint8_t(p >> 8));
+    row.push_back(uint8_t(p >> 16));
+  }
+  return row;
+}
+
+void expectPixels(const TDIB& image, const TDIB& expected) {
+  ASSERT_EQ(image.Width(), expected.Width());
+  ASSERT_EQ(image.Height(), expected.Height());
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      ASSERT_EQ(image.GetRawPixel(x, y), expected.GetRawPixel(x, y)) << "at " << x << "," << y;
+    }
+  }
+}
+
+TEST(DorvRead, VersionGates) {
+  constexpr uint32_t kKey = 0xFF0000, kC1 = 0x00FF00, kC2 = 0x0000FF;
+  constexpr int32_t kBackground = 0x563412;  // pixel 0x123456
+  struct Gate {
+    int32_t version;
+    uint32_t x0, x1;
+    int32_t background;
+    bool rects;
+  };
+  // Layer 0 keys out its first pixel; layer 1 (from version 100) carries an
+  // alpha plane that hides its first pixel.
+  const Gate gates[] = {
+      {0, 0, kC1, 0, false},                     // untagged: no background, no alpha
+      {100, kC2, kC2, 0, false},                 // alpha read, no use-alpha: copied whole
+      {101, 0, kC2, 0, false},                   // drawn through its alpha plane
+      {102, 0x123456, kC2, kBackground, false},  // background from the header
+      {103, 0x123456, kC2, kBackground, false},  // plain-first-layer ignored
+      {104, 0x123456, kC2, kBackground, true},   // rectangle lists
+      {105, kKey, kC2, kBackground, true},       // plain-first-layer honoured
+      {106, kKey, kC2, kBackground, true},
+  };
+  for (const Gate& g : gates) {
+    SCOPED_TRACE(g.version);
+    DorvFile file;
+    file.TagVersion = g.version;
+    file.LegacyBackground = kBackground;
+    file.Header.Version = g.version;
+    file.Header.Background = kBackground;
+    file.Header.PlainFirstLayer = 1;
+    DorvFrameRecord frame;
+    frame.Width = 2;
+    frame.Height = 1;
+    frame.Delay = 40;
+    frame.Rects1 = {{0, 0, 1, 1}};
+    DorvLayerRecord first;
+    first.Transparent = int32_t(kKey);
+    first.Pixels = Deflate(PlainRowsBody({row24({kKey, kC1})}, 2, 24));
+    frame.Layers.push_back(first);
+    if (g.version >= 100) {
+      DorvLayerRecord second;
+      second.UseAlpha = 1;
+      second.Pixels = Deflate(PlainRowsBody({row24({kC2, kC2})}, 2, 24));
+      second.Alpha = Deflate(PlainRowsBody({{0, 255}}, 2, 8));
+      frame.Layers.push_back(second);
+    }
+    file.Frames = {frame, frame};
+
+    TDorvFrameList list;
+    test::LoadBytes(list, test::BuildDorv(file));
+    EXPECT_EQ(list.Version, g.version);
+    EXPECT_EQ(list.Background, g.background);
+    ASSERT_EQ(list.Count(), 2);
+    const TDorvFrame& f = *list.GetFrame(1);
+    EXPECT_EQ(f.Delay, 40);
+    EXPECT_EQ(f.Count(), 0) << "layers are dropped after the load";
+    EXPECT_FALSE(f.HasAlpha());
+    EXPECT_EQ(f.Image.GetRawPixel(0, 0), g.x0);
+    EXPECT_EQ(f.Image.GetRawPixel(1, 0), g.x1);
+    EXPECT_EQ(f.Rects1.size(), g.rects ? 1u : 0u);
+  }
+}
+
+TEST(DorvRead, FirstLayerAlphaBecomesTheFramesAndTransparentColour) {
+  DorvFile file;
+  DorvFrameRecord frame;
+  frame.Width = 3;
+  frame.Height = 1;
+  frame.BitCount = 8;
+  frame.Transparent = 2;
+  frame.Palette = {0x000000, 0x102030, 0xAABBCC};
+  DorvLayerRecord layer;
+  layer.UseAlpha = 1;
+  layer.Pixels = Deflate(PlainRowsBody({{0, 1, 2}}, 3, 8));
+  layer.Alpha = Deflate(PlainRowsBody({{9, 8, 7}}, 3, 8));
+  frame.Layers = {layer};
+  file.Frames = {frame};
+  TDorvFrameList list;
+  test::LoadBytes(list, test::BuildDorv(file));
+  const TDorvFrame& f = *list.GetFrame(0);
+  EXPECT_EQ(f.TransparentValue, 2);
+  EXPECT_EQ(f.TransparentColor, 0xCCBBAA);
+  ASSERT_TRUE(f.HasAlpha());
+  EXPECT_EQ(f.Image.AlphaPlane()->GetRawPixel(0, 0), 9u);
+  EXPECT_EQ(f.Image.AlphaPlane()->GetRawPixel(2, 0), 7u);
+  EXPECT_EQ(f.Image.GetRawPixel(1, 0), 1u);
+}
+
+TEST(DorvRead, PermutationMatchesTheDeckGenerator) {
+  EXPECT_EQ(DorvPermutation(4, 1), (std::vector<int32_t>{1, 0, 3, 2}));
+  EXPECT_TRUE(DorvPermutation(0, 5).empty());
+  for (auto [n, c] : {std::pair{1, 7u}, {13, 1u}, {600, 0xDEADBEEFu}, {257, 0u}, {1000, 3u}}) {
+    std::vector<int32_t> expected = test::DealOrder(n, c);
+    EXPECT_EQ(DorvPermutation(n, c), expected) << n << " " << c;
+    TKwRandom deck(c);
+    deck.KwRandomDeal(n);
+    for (int32_t i = 0; i < n; ++i) ASSERT_EQ(deck.KwRandomDraw(), expected[size_t(i)]);
+  }
+}
+
+TEST(DorvRead, ScrambledRowsNeedTheIdentificationCode) {
+  const int32_t w = 5, h = 7, code = 1234;
+  const auto rows = test::RandomRows(w, h, 8, 1);
+  for (uint8_t kind : {uint8_t(0), uint8_t(1)}) {
+    DorvFile file;
+    file.Header.Scramble = 1;
+    file.Header.Compression = kind;
+    DorvFrameRecord frame;
+    frame.Width = w;
+    frame.Height = h;
+    frame.BitCount = 8;
+    DorvLayerRecord layer;
+    layer.Pixels = PlainRowsBody(rows, w, 8, code);
+    if (kind == 0) layer.Pixels = Deflate(layer.Pixels);
+    frame.Layers = {layer};
+    file.Frames = {frame};
+    const Bytes bytes = test::BuildDorv(file);
+    TDorvFrameList keyed(code), plain(0);
+    test::LoadBytes(keyed, bytes);
+    test::LoadBytes(plain, bytes);
+    EXPECT_EQ(test::RowsOf(keyed.GetFrame(0)->Image), rows) << int(kind);
+    EXPECT_NE(test::RowsOf(plain.GetFrame(0)->Image), rows) << int(kind);
+  }
+}
+
+// Tiled planes of every bit count with narrow last columns and rows, a
+// repeated tile, a scrambled table, and a second frame whose tiles refer to
+// the first frame's layer (pixels and alpha plane).
+TEST(DorvRead, TiledPlanes) {
+  struct Case {
+    int32_t bits, width, height, tileWidth, tileHeight;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {1, 45, 10, 16, 4, 0}, {4, 11, 9, 4, 4, 77}, {8, 10, 7, 3, 3, 0}, {15, 7, 5, 3, 2, 5},
+      {16, 8, 5, 3, 2, 0},   {24, 13, 6, 5, 4, 9}, {32, 9, 9, 2, 4, 0}, {24, 4, 4, 8, 8, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bits);
+    const int32_t across = (c.width + c.tileWidth - 1) / c.tileWidth;
+    const int32_t down = (c.height + c.tileHeight - 1) / c.tileHeight;
+    const int32_t tiles = across * down;
+    const int32_t columnBytes = (c.tileWidth * (c.bits == 15 ? 16 : c.bits) + 7) / 8;
+
+    // Frame 0: every tile stored except tile 1, a repeat of tile 0.
+    auto rows0 = test::RandomRows(c.width, c.height, c.bits, 10 + c.bits);
+    std::vector<test::TileEntry> table0(static_cast<size_t>(tiles));
+    if (across >= 3) {
+      table0[1] = {-2, 0};
+      for (int32_t r = 0; r < c.tileHeight; ++r) {
+        std::memcpy(rows0[size_t(r)].data() + columnBytes, rows0[size_t(r)].data(),
+                    size_t(columnBytes));
+      }
+    }
+    auto alpha0 = test::RandomRows(c.width, c.height, 8, 20 + c.bits);
+    std::vector<test::TileEntry> alphaTable(static_cast<size_t>(tiles));
+
+    // Frame 1: tile 0 of both planes comes from frame 0, layer 0.
+    auto rows1 = test::RandomRows(c.width, c.height, c.bits, 30 + c.bits);
+    std::vector<test::TileEntry> table1(static_cast<size_t>(tiles));
+    table1[0] = {0, 0};
+    const int32_t firstBytes =
+        (std::min(c.tileWidth, c.width) * (c.bits == 15 ? 16 : c.bits) + 7) / 8;
+    for (int32_t r = 0; r < std::min(c.tileHeight, c.height); ++r) {
+      std::memcpy(rows1[size_t(r)].data(), rows0[size_t(r)].data(), size_t(firstBytes));
+    }
+    std::vector<test::TileEntry> alphaTable1(static_cast<size_t>(tiles));
+    for (auto& e : alphaTable1) e = {0, 0};
+
+    DorvFile file;
+    file.Header.Compression = 1;
+    file.Header.Scramble = c.code != 0;
+    file.Header.TileWidth = c.tileWidth;
+    file.Header.TileHeight = c.tileHeight;
+    DorvFrameRecord frame;
+    frame.Width = c.width;
+    frame.Height = c.height;
+    frame.BitCount = c.bits;
+    for (int i = 0; i < 256; ++i) frame.Palette.push_back(uint32_t(i) * 0x010101);
+    DorvLayerRecord layer;
+    layer.UseAlpha = 1;
+    layer.Pixels = test::TiledBody(rows0, c.width, c.height, c.bits, c.tileWidth, c.tileHeight,
+                                   table0, c.code);
+    layer.Alpha = test::TiledBody(alpha0, c.width, c.height, 8, c.tileWidth, c.tileHeight,
+                                  alphaTable, c.code);
+    frame.Layers = {layer};
+    DorvFrameRecord second = frame;
+    second.Layers[0].Pixels = test::TiledBody(rows1, c.width, c.height, c.bits, c.tileWidth,
+                                              c.tileHeight, table1, c.code);
+    second.Layers[0].Alpha = test::TiledBody(alpha0, c.width, c.height, 8, c.tileWidth,
+                                             c.tileHeight, alphaTable1, c.code);
+    file.Frames = {frame, second};
+
+    TDorvFrameList list(int32_t(c.code));
+    test::LoadBytes(list, test::BuildDorv(file));
+    ASSERT_EQ(list.Count(), 2);
+    for (int f = 0; f < 2; ++f) {
+      const TDorvFrame& got = *list.GetFrame(f);
+      TDIB expected;
+      expected.ColorTable() = got.Image.ColorTable();
+      expected.SetSize(c.width, c.height, c.bits);
+      test::SetRows(expected, f == 0 ? rows0 : rows1);
+      expectPixels(got.Image, expected);
+      TDIB expectedAlpha(c.width, c.height, 8);
+      test::SetRows(expectedAlpha, alpha0);
+      ASSERT_TRUE(got.HasAlpha());
+      expectPixels(*got.Image.AlphaPlane(), expectedAlpha);
+    }
+  }
+}
+
+Bytes smoothPicture24(int w, int h, TDIB& image) {
+  image.SetSize(w, h, 24);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) image.SetRawPixel(x, y, RGBColor(x * 6, y * 9, (x + y) * 3));
+  }
+  return JpegEncode(image, 80);
+}
+
+TEST(DorvRead, JpegPlanesEqualLibjpegsOwnDecode) {
+  TDIB source;
+  const Bytes jpeg = smoothPicture24(37, 21, source);
+  int w = 0, h = 0;
+  const std::vector<Bytes> reference = test::ReferenceJpegDecode(jpeg, w, h);
+  ASSERT_EQ(w, 37);
+  const auto alphaRows = test::RandomRows(37, 21, 8, 3);
+  for (int bits : {24, 32, 16}) {
+    DorvFile file;
+    file.Header.Compression = 2;
+    file.Header.Scramble = 1;  // never applies to kind 2
+    DorvFrameRecord frame;
+    frame.Width = 37;
+    frame.Height = 21;
+    frame.BitCount = bits;
+    DorvLayerRecord layer;
+    layer.UseAlpha = 1;
+    layer.Pixels = jpeg;
+    layer.Alpha = Deflate(PlainRowsBody(alphaRows, 37, 8));
+    frame.Layers = {layer};
+    file.Frames = {frame};
+    const Bytes bytes = test::BuildDorv(file);
+    TDorvFrameList inPlace(99), copied(99);
+    test::LoadBytes(inPlace, bytes);
+    test::PlainStream plain(bytes);
+    LoadDorvStream(copied, plain, false);
+    for (const TDorvFrameList* list : {&inPlace, &copied}) {
+      const TDIBSurface& image = list->GetFrame(0)->Image;
+      ASSERT_EQ(image.BitCount(), bits);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          const uint8_t* p = &reference[size_t(y)][size_t(x) * 3];
+          ASSERT_EQ(image.GetRawPixel(x, y), image.ColorToPixel(RGBColor(p[2], p[1], p[0])))
+              << bits << " bits at " << x << "," << y;
+        }
+      }
+      EXPECT_EQ(test::RowsOf(*image.AlphaPlane()), alphaRows);
+    }
+  }
+}
+
+TEST(DorvRead, FirstFrameOnlyStopsAfterTheFirstRecord) {
+  DorvFile file;
+  DorvFrameRecord frame;
+  frame.Width = frame.Height = 2;
+  DorvLayerRecord layer;
+  layer.Pixels = Deflate(PlainRowsBody(test::RandomRows(2, 2, 24, 4), 2, 24));
+  frame.Layers = {layer};
+  file.Frames = {frame};
+  file.Header.FrameCount = 3;
+  const size_t oneFrame = test::BuildDorv(file).size();
+  file.Frames = {frame, frame, frame};
+  TKwMemoryStream stream(test::BuildDorv(file));
+  TDorvFrameList list;
+  LoadDorvStream(list, stream, true);
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_EQ(stream.Position(), int64_t(oneFrame));
+}
+
+// A valid two-frame file with everything a reader must walk through.
+Bytes richFile(uint8_t kind) {
+  DorvFile file;
+  file.Header.Compression = kind;
+  DorvFrameRecord frame;
+  frame.Width = 6;
+  frame.Height = 3;
+  frame.Rects1 = {{0, 0, 2, 2}};
+  DorvLayerRecord layer;
+  layer.Pixels = PlainRowsBody(test::RandomRows(6, 3, 24, 5), 6, 24);
+  layer.Alpha = PlainRowsBody(test::RandomRows(6, 3, 8, 6), 6, 8);
+  if (kind == 0) {
+    layer.Pixels = Deflate(layer.Pixels);
+    layer.Alpha = Deflate(*layer.Alpha);
+  }
+  layer.UseAlpha = 1;
+  frame.Layers = {layer, layer};
+  file.Frames = {frame, frame};
+  return test::BuildDorv(file);
+}
+
+TEST(DorvRead, DamagedFilesFailCleanly) {
+  auto simple = [](auto edit) {
+    DorvFile file;
+    file.Header.Compression = 1;
+    DorvFrameRecord frame;
+    frame.Width = 4;
+    frame.Height = 4;
+    frame.BitCount = 8;
+    DorvLayerRecord layer;
+    layer.Pixels = PlainRowsBody(test::RandomRows(4, 4, 8, 7), 4, 8);
+    frame.Layers = {layer};
+    file.Frames = {frame, frame};
+    edit(file);
+    return test::BuildDorv(file);
+  };
+  auto tiled = [&](std::vector<test::TileEntry> second, bool alphaInFirst = true) {
+    return simple([&](DorvFile& f) {
+      f.Header.TileWidth = f.Header.TileHeight = 2;
+      const auto rows = test::RandomRows(4, 4, 8, 8);
+      for (auto& fr : f.Frames) {
+        fr.Layers[0].Pixels = test::TiledBody(rows, 4, 4, 8, 2, 2, std::vector<test::TileEntry>(4));
+      }
+      if (alphaInFirst) {
+        f.Frames[0].Layers[0].Alpha =
+            test::TiledBody(rows, 4, 4, 8, 2, 2, std::vector<test::TileEntry>(4));
+      }
+      f.Frames[1].Layers[0].Pixels = test::TiledBody(rows, 4, 4, 8, 2, 2, second);
+      if (!alphaInFirst) f.Frames[1].Layers[0].Alpha = test::TiledBody(rows, 4, 4, 8, 2, 2, second);
+    });
+  };
+  const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I', 'H', 'D',
+                     'R',  0,   0,   0,   1,    0,    0,    0,    1, 8, 2, 0,    0,   0};
+  struct Case {
+    const char* what;
+    Bytes bytes;
+  };
+  const Case cases[] = {
+      {"a PNG read as an untagged file", png},
+      {"version digits that are no number", Bytes{'D', 'o', 'r', 'v', '1', 'x', '3'}},
+      {"negative header length", simple([](DorvFile& f) { f.HeaderLength = -1; })},
+      {"header length beyond the data",
+       [&] {
+         Bytes b = simple([](DorvFile&) {});
+         b[10] = 0x40;  // the length field after the tag: 0x40000028
+         return b;
+       }()},
+      {"unknown compression kind", simple([](DorvFile& f) { f.Header.Compression = 3; })},
+      {"frame count beyond the data", simple([](DorvFile& f) { f.Header.FrameCount = 1 << 28; })},
+      {"negative frame count", simple([](DorvFile& f) { f.Header.FrameCount = -1; })},
+      {"layer count beyond the data",
+       simple([](DorvFile& f) { f.Frames[0].LayerCountField = 1 << 28; })},
+      {"bit count 7", simple([](DorvFile& f) { f.Frames[0].BitCount = 7; })},
+      {"negative width", simple([](DorvFile& f) { f.Frames[0].Width = -4; })},
+      {"huge picture", simple([](DorvFile& f) { f.Frames[0].Width = f.Frames[0].Height = 30000; })},
+      {"pixel size beyond the data",
+       simple([](DorvFile& f) { f.Frames[1].Layers[0].PixelSizeField = 1 << 20; })},
+      {"negative pixel size",
+       simple([](DorvFile& f) { f.Frames[1].Layers[0].PixelSizeField = -5; })},
+      {"plane shorter than its picture",
+       simple([](DorvFile& f) { f.Frames[0].Layers[0].Pixels.resize(10); })},
+      {"damaged zlib data", simple([](DorvFile& f) {
+         f.Header.Compression = 0;
+         for (auto& fr : f.Frames) fr.Layers[0].Pixels = Bytes(20, 0x55);
+       })},
+      {"zlib plane larger than its picture", simple([](DorvFile& f) {
+         f.Header.Compression = 0;
+         for (auto& fr : f.Frames) fr.Layers[0].Pixels = Deflate(Bytes(100000, 1));
+       })},
+      {"rectangle count beyond the data",
+       simple([](DorvFile& f) { f.Frames[0].Rects2CountField = 1 << 26; })},
+      {"JPEG plane of another size", simple([](DorvFile& f) {
+         TDIB small;
+         f.Header.Compression = 2;
+         for (auto& fr : f.Frames) fr.Layers[0].Pixels = smoothPicture24(3, 4, small);
+       })},
+      {"JPEG plane that is no JPEG", simple([](DorvFile& f) { f.Header.Compression = 2; })},
+      {"tile repeating a later tile", tiled({{-1, 0}, {-2, 3}, {-1, 0}, {-1, 0}})},
+      {"tile repeating itself", tiled({{-1, 0}, {-2, 1}, {-1, 0}, {-1, 0}})},
+      {"tile of a frame not yet read", tiled({{-1, 0}, {5, 0}, {-1, 0}, {-1, 0}})},
+      {"tile of a layer that does not exist", tiled({{-1, 0}, {0, 3}, {-1, 0}, {-1, 0}})},
+      {"tile of the layer being read", tiled({{-1, 0}, {1, 0}, {-1, 0}, {-1, 0}})},
+      {"alpha tile of a layer without alpha plane", tiled({{0, 0}, {0, 0}, {0, 0}, {0, 0}}, false)},
+      {"unknown tile kind", tiled({{-1, 0}, {-7, 0}, {-1, 0}, {-1, 0}})},
+      {"tile table beyond the plane",
+       simple([](DorvFile& f) { f.Header.TileWidth = f.Header.TileHeight = 1; })},
+      {"tile of a frame of another size",
+       [&] {
+         Bytes b = simple([](DorvFile& f) {
+           f.Header.TileWidth = f.Header.TileHeight = 2;
+           f.Frames[0].Width = 2;
+           f.Frames[0].Layers[0].Pixels = PlainRowsBody(test::RandomRows(2, 4, 8, 1), 2, 8);
+           f.Frames[0].Layers[0].Pixels = test::TiledBody(test::RandomRows(2, 4, 8, 1), 2, 4, 8, 2,
+                                                          2, std::vector<test::TileEntry>(2));
+           f.Frames[1].Layers[0].Pixels = test::TiledBody(test::RandomRows(4, 4, 8, 1), 4, 4, 8, 2,
+                                                          2, {{0, 0}, {-1, 0}, {-1, 0}, {-1, 0}});
+         });
+         return b;
+       }()},
+  };
+  for (const Case& c : cases) {
+    TDorvFrameList list;
+    list.AddFrame();
+    EXPECT_THROW(test::LoadBytes(list, c.bytes), Exception) << c.what;
+    EXPECT_EQ(list.Count(), 0) << c.what;
+  }
+  // A longer header is read up to its 40 bytes and the rest skipped.
+  TDorvFrameList list;
+  test::LoadBytes(list, simple([](DorvFile& f) { f.HeaderLength = 52; }));
+  EXPECT_EQ(list.Count(), 2);
+}
+
+TEST(DorvRead, TruncatedAndCorruptedFilesNeverCrash) {
+  for (uint8_t kind : {uint8_t(0), uint8_t(1)}) {
+    const Bytes full = richFile(kind);
+    {
+      TDorvFrameList list;
+      test::LoadBytes(list, full);
+      ASSERT_EQ(list.Count(), 2);
+    }
+    for (size_t n = 0; n < full.size(); ++n) {
+      TDorvFrameList list;
+      const Bytes prefix(full.begin(), full.begin() + std::ptrdiff_t(n));
+      EXPECT_THROW(test::LoadBytes(list, prefix), Exception) << "prefix " << n;
+    }
+    std::mt19937 rng(kind);
+    for (int round = 0; round < 500; ++round) {
+      Bytes damaged = full;
+      for (int i = 0; i < 1 + round % 4; ++i) damaged[rng() % damaged.size()] = uint8_t(rng());
+      TDorvFrameList list;
+      list.MaxLoadBytes = 16 << 20;
+      try {
+        test::LoadBytes(list, damaged);
+      } catch (const Exception&) {
+        EXPECT_EQ(list.Count(), 0);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zirk

@@ -1,0 +1,152 @@
+// zirkimg run as a user runs it: info, convert and dump, with its exit codes.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "imaging/dorvs.h"
+#include "imaging_support.h"
+#include "support/testdata.h"
+
+namespace zirk {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+ToolRun run(const std::string& args, const test::TempDir& temp) {
+  const fs::path errFile = temp / "stderr.txt";
+  const std::string command =
+      std::string("'") + ZIRKIMG_EXE + "' " + args + " 2>'" + errFile.string() + "'";
+  ToolRun result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[256];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(errFile, std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(in), {});
+  return result;
+}
+
+std::string q(const fs::path& p) {
+  return "'" + p.string() + "'";
+}
+
+// Two frames: a keyed 8-bit one and a 24-bit one with an alpha plane.
+void writeSample(const fs::path& path, int32_t code) {
+  TDorvFrameList list(code);
+  TDorvFrame* a = list.AddFrame();
+  a->Image.SetSize(4, 6, 8);
+  test::FillRandom(a->Image, 1);
+  a->Image.ColorTable()[a->Image.GetRawPixel(1, 1)] = {0x30, 0x20, 0x10, 0};
+  a->TransparentValue = int32_t(a->Image.GetRawPixel(1, 1));
+  a->TransparentColor = int32_t(a->Image.PixelToColor(uint32_t(a->TransparentValue)));
+  a->Delay = 70;
+  TDorvFrame* b = list.AddFrame();
+  b->Image.SetSize(5, 2, 24);
+  test::FillRandom(b->Image, 2);
+  EnsureAlphaPlane(b->Image);
+  test::FillRandom(*b->Image.AlphaPlane(), 3);
+  list.SaveToFile(path.string());
+}
+
+TEST(Zirkimg, Usage) {
+  test::TempDir temp;
+  for (const char* args : {"", "frobnicate x", "info", "info a b", "convert a", "info a --frame 1",
+                           "--ident-code x info a", "dump a b --frame -1", "info a --bogus"}) {
+    ToolRun r = run(args, temp);
+    EXPECT_EQ(r.exitCode, 2) << args;
+    EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
+  }
+}
+
+TEST(Zirkimg, InfoConvertAndDump) {
+  test::TempDir temp;
+  const fs::path dor = temp / "sample.dor";
+  writeSample(dor, 0);
+
+  ToolRun info = run("info " + q(dor), temp);
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_EQ(info.out,
+            "format: dor, version 106\nframes: 2\n"
+            "frame 0: 4x6, 8 bits, delay 70 ms, transparent 0x302010, alpha no\n"
+            "frame 1: 5x2, 24 bits, delay 100 ms, transparent none, alpha yes\n");
+
+  // .dor -> .bmp -> .dor keeps the first frame's pixels.
+  const fs::path bmp = temp / "sample.bmp", back = temp / "back.dor";
+  ASSERT_EQ(run("convert " + q(dor) + " " + q(bmp), temp).exitCode, 0);
+  ASSERT_EQ(run("convert " + q(bmp) + " " + q(back), temp).exitCode, 0);
+  TDorvFrameList original, converted;
+  TKwMemoryStream s1, s2;
+  s1.LoadFromFile(dor.string());
+  s2.LoadFromFile(back.string());
+  LoadDorvStream(original, s1, false);
+  LoadDorvStream(converted, s2, false);
+  ASSERT_EQ(converted.Count(), 1);
+  EXPECT_EQ(test::RowsOf(converted.GetFrame(0)->Image), test::RowsOf(original.GetFrame(0)->Image));
+
+  // Frame 0: alpha from the transparent colour; frame 1: from its plane.
+  for (int frame : {0, 1}) {
+    const fs::path pam = temp / ("f" + std::to_string(frame) + ".pam");
+    ToolRun dump = run("dump " + q(dor) + " " + q(pam) + (frame ? " --frame 1" : ""), temp);
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    const auto bytes = test::readFile(pam);
+    const TDorvFrame& f = *original.GetFrame(frame);
+    const std::string header = "P7\nWIDTH " + std::to_string(f.Image.Width()) + "\nHEIGHT " +
+                               std::to_string(f.Image.Height()) +
+                               "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+    ASSERT_EQ(bytes.size(), header.size() + size_t(f.Image.Width() * f.Image.Height() * 4));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + std::ptrdiff_t(header.size())), header);
+    for (int y = 0; y < f.Image.Height(); ++y) {
+      for (int x = 0; x < f.Image.Width(); ++x) {
+        const uint8_t* p = &bytes[header.size() + size_t((y * f.Image.Width() + x) * 4)];
+        const uint32_t raw = f.Image.GetRawPixel(x, y);
+        const uint32_t color = f.Image.PixelToColor(raw);
+        EXPECT_EQ(p[0], ColorR(color));
+        EXPECT_EQ(p[2], ColorB(color));
+        const uint8_t alpha = frame ? uint8_t(f.Image.AlphaPlane()->GetRawPixel(x, y))
+                                    : (raw == uint32_t(f.TransparentValue) ? 0 : 255);
+        EXPECT_EQ(p[3], alpha) << frame << " " << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(Zirkimg, FailuresAndIdentificationCode) {
+  test::TempDir temp;
+  const fs::path dor = temp / "keyed.dor";
+  writeSample(dor, 9);
+  const fs::path a = temp / "a.bmp", b = temp / "b.bmp";
+  ASSERT_EQ(run("--ident-code 9 convert " + q(dor) + " " + q(a), temp).exitCode, 0);
+  ASSERT_EQ(run("convert " + q(dor) + " " + q(b) + " --ident-code 9", temp).exitCode, 0);
+  EXPECT_EQ(test::readFile(a), test::readFile(b));
+  ASSERT_EQ(run("convert " + q(dor) + " " + q(b), temp).exitCode, 0);
+  EXPECT_NE(test::readFile(a), test::readFile(b)) << "rows stay scrambled without the code";
+
+  const fs::path junk = temp / "junk.dor";
+  test::writeFile(junk, std::string("\x89PNG\r\n\x1a\n0000000000000"));
+  for (const std::string& args :
+       {"info " + q(temp / "missing.dor"), "info " + q(junk), "info " + q(temp / "x.xyz"),
+        "dump " + q(dor) + " " + q(temp / "o.pam") + " --frame 2",
+        "convert " + q(dor) + " " + q(temp / "no" / "such" / "folder.dor")}) {
+    ToolRun r = run(args, temp);
+    EXPECT_EQ(r.exitCode, 1) << args;
+    EXPECT_FALSE(r.err.empty()) << args;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace zirk

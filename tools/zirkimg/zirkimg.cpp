@@ -1,0 +1,208 @@
+// zirkimg: inspects and converts pictures with the player's own readers and
+// writers. Layered images (".dor") go through the layered-image reader and
+// writer; every other extension through the picture-format registry.
+// Exit status: 0 on success, 1 when reading or writing fails (the error
+// message on stderr, one line), 2 on wrong usage.
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/streams.h"
+#include "imaging/dorvs.h"
+#include "surfaces/graphics.h"
+
+namespace {
+
+using namespace zirk;
+
+const char kUsage[] =
+    "usage: zirkimg [--ident-code N] info FILE\n"
+    "       zirkimg [--ident-code N] convert IN OUT\n"
+    "       zirkimg [--ident-code N] dump IN OUT.pam [--frame N]\n";
+
+int usage(const std::string& why) {
+  if (!why.empty()) std::cerr << "zirkimg: " << why << "\n";
+  std::cerr << kUsage;
+  return 2;
+}
+
+// Formats the tool reads and writes besides layered images.
+void registerFormats(int32_t identCode) {
+  RegisterDorvFormats(identCode);
+}
+
+std::string extensionOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+bool parseInt(const std::string& text, int32_t& value) {
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+std::unique_ptr<TGraphic> graphicFor(const std::string& ext) {
+  std::optional<TFileFormat> format = TPictureFormats::Instance().FindExtension(ext);
+  if (!format) throw EInvalidGraphic("Unknown picture file extension \"." + ext + "\"");
+  return format->Create();
+}
+
+// Reads any supported picture into a frame list; returns the format name.
+std::string loadPicture(const std::string& path, TDorvFrameList& list) {
+  const std::string ext = extensionOf(path);
+  if (ext == "dor") {
+    TKwMemoryStream data;
+    data.LoadFromFile(path);
+    LoadDorvStream(list, data, false);
+    return "dor";
+  }
+  std::unique_ptr<TGraphic> graphic = graphicFor(ext);
+  graphic->LoadFromFile(path);
+  list.Clear();
+  TDorvFrame* frame = list.AddFrame();
+  frame->Image.Assign(*graphic);
+  return ext;
+}
+
+void savePicture(const std::string& path, const TDorvFrameList& list) {
+  const std::string ext = extensionOf(path);
+  if (ext == "dor") {
+    list.SaveToFile(path);
+    return;
+  }
+  const TDorvFrame* frame = list.GetFrame(0);
+  if (!frame) throw EInvalidGraphic("The picture has no frames");
+  std::unique_ptr<TGraphic> graphic = graphicFor(ext);
+  graphic->Assign(frame->Image);
+  graphic->SaveToFile(path);
+}
+
+std::string colorText(int32_t color) {
+  if (color < 0) return "none";
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(color));
+  return text;
+}
+
+int info(const std::string& path, int32_t identCode) {
+  TDorvFrameList list(identCode);
+  const std::string format = loadPicture(path, list);
+  std::cout << "format: " << format;
+  if (format == "dor") std::cout << ", version " << list.Version;
+  std::cout << "\nframes: " << list.Count() << "\n";
+  for (int32_t i = 0; i < list.Count(); ++i) {
+    const TDorvFrame& f = *list.GetFrame(i);
+    std::cout << "frame " << i << ": " << f.Image.Width() << "x" << f.Image.Height() << ", "
+              << SurfaceBitCount(f.Image) << " bits, delay " << f.Delay << " ms, transparent "
+              << colorText(f.TransparentColor) << ", alpha " << (f.HasAlpha() ? "yes" : "no")
+              << "\n";
+  }
+  return 0;
+}
+
+// PAM (P7, RGB_ALPHA, 8 bits): alpha from the alpha plane, else 0 where the
+// pixel is the transparent colour and 255 elsewhere.
+void writePam(const std::string& path, const TDorvFrame& frame) {
+  const TDIBSurface& image = frame.Image;
+  const TDIBSurface* alpha = image.AlphaPlane();
+  const bool keyed = frame.TransparentColor >= 0 && frame.TransparentValue >= 0;
+  const auto key = static_cast<uint32_t>(frame.TransparentValue);
+  std::string header = "P7\nWIDTH " + std::to_string(image.Width()) + "\nHEIGHT " +
+                       std::to_string(image.Height()) +
+                       "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+  std::vector<uint8_t> row(static_cast<size_t>(image.Width()) * 4);
+  TKwFileStream out(path, TKwFileStream::Mode::Create);
+  out.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      const uint32_t raw = image.GetRawPixel(x, y);
+      const uint32_t color = image.PixelToColor(raw);
+      uint8_t* p = &row[static_cast<size_t>(x) * 4];
+      p[0] = static_cast<uint8_t>(color);
+      p[1] = static_cast<uint8_t>(color >> 8);
+      p[2] = static_cast<uint8_t>(color >> 16);
+      if (alpha && alpha->Width() == image.Width() && alpha->Height() == image.Height()) {
+        p[3] = alpha->ScanLine(y)[x];
+      } else {
+        p[3] = keyed && raw == key ? 0 : 255;
+      }
+    }
+    out.WriteBuffer(row.data(), static_cast<int64_t>(row.size()));
+  }
+}
+
+int dump(const std::string& in, const std::string& out, int32_t frameIndex, int32_t identCode) {
+  TDorvFrameList list(identCode);
+  loadPicture(in, list);
+  const TDorvFrame* frame = list.GetFrame(frameIndex);
+  if (!frame) {
+    throw EInvalidGraphic("Frame " + std::to_string(frameIndex) +
+                          " does not exist; the picture has " + std::to_string(list.Count()));
+  }
+  writePam(out, *frame);
+  return 0;
+}
+
+int convert(const std::string& in, const std::string& out, int32_t identCode) {
+  TDorvFrameList list(identCode);
+  loadPicture(in, list);
+  savePicture(out, list);
+  return 0;
+}
+
+std::string oneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> words;
+  int32_t identCode = 0;
+  int32_t frameIndex = 0;
+  bool frameGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--ident-code" || arg == "--frame") {
+      if (i + 1 >= argc) return usage(arg + " needs a number");
+      int32_t& target = arg == "--frame" ? frameIndex : identCode;
+      if (!parseInt(argv[++i], target)) return usage(arg + " needs a number");
+      if (arg == "--frame") frameGiven = true;
+    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+      return usage("unknown option " + arg);
+    } else {
+      words.push_back(arg);
+    }
+  }
+  if (words.empty()) return usage("");
+  const std::string& command = words[0];
+  const size_t expected = command == "info"                             ? 2
+                          : (command == "convert" || command == "dump") ? 3
+                                                                        : 0;
+  if (expected == 0) return usage("unknown command " + command);
+  if (words.size() != expected) return usage("wrong number of arguments for " + command);
+  if (frameGiven && command != "dump") return usage("--frame belongs to dump");
+  if (frameIndex < 0) return usage("--frame needs a number of 0 or more");
+
+  registerFormats(identCode);
+  try {
+    if (command == "info") return info(words[1], identCode);
+    if (command == "convert") return convert(words[1], words[2], identCode);
+    return dump(words[1], words[2], frameIndex, identCode);
+  } catch (const std::exception& e) {
+    std::cerr << oneLine(e.what()) << "\n";
+    return 1;
+  }
+}

@@ -224,6 +224,23 @@ void TZirkBaseList::objectDestroyed(TZirkObject* object) {
   }
 }
 
+void TZirkBaseList::FreeObject(TZirkObject* object) {
+  if (!object || object->IsScrapped() || !object->parent_ || &object->Scene() != this) return;
+  // Its picture goes while it can still say where it is.
+  object->InvalidateTree();
+  forSubtree(object, [&](TZirkObject* o) {
+    o->scrapped_ = true;
+    removeFromTickList(o);
+    unregisterName(o);
+  });
+  destroyTree(detach(object));
+}
+
+int32_t TZirkBaseList::IndexOfObject(const TZirkObject* object) const {
+  auto it = std::find(objects_.begin(), objects_.end(), object);
+  return it == objects_.end() ? -1 : static_cast<int32_t>(it - objects_.begin());
+}
+
 void TZirkBaseList::FreeDeleted() {
   // A destructor may scrap further objects; those are freed in this pass too.
   while (!deleted_.empty()) {
@@ -258,16 +275,7 @@ void TZirkBaseList::TickObjects() {
     bool done = object->Tick();
     // The object may have scrapped itself (then it waits on the deleted
     // list); only a live object is taken out here.
-    if (done && !object->IsScrapped() && object->parent_) {
-      // Its picture goes while it can still say where it is.
-      object->InvalidateTree();
-      forSubtree(object, [&](TZirkObject* o) {
-        o->scrapped_ = true;
-        removeFromTickList(o);
-        unregisterName(o);
-      });
-      destroyTree(detach(object));
-    }
+    if (done && !object->IsScrapped() && object->parent_) FreeObject(object);
   }
   TickIndex = 0;
   FreeDeleted();

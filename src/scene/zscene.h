@@ -78,6 +78,12 @@ class TZirkBaseList : public TPropObject {
   int32_t ObjectCount() const { return static_cast<int32_t>(objects_.size()); }
   // Objects scrapped and not yet freed.
   int32_t DeletedCount() const { return static_cast<int32_t>(deleted_.size()); }
+  // Takes the object (with its children) out and frees it now; the tick
+  // loop stays on the object that follows. Never for an object whose own
+  // code is running, nor one of its ancestors: use Scrap there.
+  void FreeObject(TZirkObject* object);
+  // The object's index in the tick order, -1 when it is not there.
+  int32_t IndexOfObject(const TZirkObject* object) const;
   // Frees every object (screens stay).
   void ClearObjects();
 

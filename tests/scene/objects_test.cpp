@@ -112,26 +112,37 @@ TEST_F(ObjectsTest, ObjectsRemovedDuringTheTickNeverLeaveTheLoopOnFreedMemory) {
   EXPECT_EQ(f->ticks, 0);
 }
 
-TEST_F(ObjectsTest, ATickingObjectMayRemoveHelpersAndResetTheTickIndex) {
-  // An emitter that replaces its helper objects every tick, as particles do.
+TEST_F(ObjectsTest, ATickingObjectMayFreeHelpersAtOnceAndResetTheTickIndex) {
+  // An emitter that frees its helpers at once and makes new ones every
+  // tick, as particles do; the helpers sit after it in the tick order.
+  TestBox* before = addBox(scene, nullptr, 0, 0, 1, 1);
   TestBox* emitter = addBox(scene, nullptr, 0, 0, 1, 1);
   TestBox* after = addBox(scene, nullptr, 0, 0, 1, 1);
   std::vector<TestBox*> helpers;
   emitter->onTick = [&](TestBox& self) {
-    for (TestBox* h : helpers) h->Scrap();
+    for (TestBox* h : helpers) scene.FreeObject(h);
     helpers.clear();
+    scene.TickIndex = scene.IndexOfObject(&self);
     for (int i = 0; i < 3; ++i) {
       helpers.push_back(scene.Create<TestBox>(&self, scene.MakeUniqueName("\x01p")));
     }
-    scene.TickIndex = static_cast<int32_t>(
-        std::find(scene.Objects().begin(), scene.Objects().end(), &self) - scene.Objects().begin());
     return false;
   };
   for (int t = 0; t < 4; ++t) scene.TickObjects();
+  EXPECT_EQ(before->ticks, 4);
   EXPECT_EQ(emitter->ticks, 4);
   EXPECT_EQ(after->ticks, 4);
-  EXPECT_EQ(scene.ObjectCount(), 5);
+  EXPECT_EQ(scene.ObjectCount(), 6);
+  EXPECT_EQ(scene.DeletedCount(), 0);
   for (TestBox* h : helpers) EXPECT_EQ(h->ticks, 1) << "helpers made this tick ran once";
+  EXPECT_EQ(helpers[0]->GetName(), "\x01p0") << "freed names are free again";
+
+  // Freeing is refused for screens and objects of another scene.
+  TZirkBaseList other;
+  other.FreeObject(emitter);
+  scene.FreeObject(scene.GetBase(0));
+  EXPECT_TRUE(scene.Contains(emitter));
+  EXPECT_EQ(scene.IndexOfObject(scene.GetBase(0)), -1);
 }
 
 // Keeps raw pointers to its helper children, as a particle emitter does.

@@ -98,6 +98,9 @@ class TZirkObject : public TPropObject {
   virtual TCustomDIBX* GetDrawSurface();
 
   // --- life cycle -------------------------------------------------------
+  // Runs once the object is attached, named and ticking: the place for set-up
+  // that needs the derived class whole (a constructor cannot dispatch to it).
+  virtual void AfterCreate() {}
   // Lazy delete: the object leaves ticking, drawing, hit tests and the name
   // registry now and is freed at the scene's fixed point of the tick.
   void Scrap();

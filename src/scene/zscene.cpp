@@ -51,7 +51,6 @@ TZirkBaseList::TZirkBaseList(int32_t width, int32_t height) : width_(width), hei
 }
 
 TZirkBaseList::~TZirkBaseList() {
-  destroying_ = true;
   transition_.reset();
   ClearObjects();
   for (auto& base : bases_) base.reset();
@@ -133,6 +132,7 @@ void TZirkBaseList::adopt(std::unique_ptr<TZirkObject> object, TZirkObject* pare
   forSubtree(raw, [&](TZirkObject* o) { addToTickList(o); });
   registerName(raw, finalName);
   raw->Invalidate();
+  raw->AfterCreate();
 }
 
 TZirkObject* TZirkBaseList::Adopt(std::unique_ptr<TZirkObject> object, TZirkObject* parent,

@@ -239,7 +239,6 @@ class TZirkBaseList : public TPropObject {
 
   std::unique_ptr<TSceneTransition> transition_;
   bool presentAll_ = false;
-  bool destroying_ = false;
 };
 
 // The hook through which the sound switch reaches the media managers.

@@ -13,6 +13,33 @@ namespace {
 
 using ObjectsTest = SceneTest;
 
+// Sizes itself from a virtual operation, which only the step after the
+// constructor can reach.
+class SelfSizing : public TestBox {
+ public:
+  using TestBox::TestBox;
+  virtual int32_t Cells() { return 2; }
+  void AfterCreate() override {
+    named = GetName();
+    StoreSize(Cells() * 10, 10);
+  }
+  std::string named;
+};
+class WiderSizing : public SelfSizing {
+ public:
+  using SelfSizing::SelfSizing;
+  int32_t Cells() override { return 4; }
+};
+
+TEST_F(ObjectsTest, CreationEndsWithTheDerivedSetUpStep) {
+  auto* w = scene.Create<WiderSizing>(nullptr, "wide");
+  EXPECT_EQ(w->Width(), 40);
+  EXPECT_EQ(w->named, "wide");
+  RegisterKind(LT_BOX, [](TZirkBaseList& s) { return std::make_unique<WiderSizing>(s); });
+  EXPECT_EQ(static_cast<WiderSizing*>(scene.CreateKind(LT_BOX, nullptr, ""))->Width(), 40);
+  EXPECT_EQ(scene.CreateKind(LT_TIMER, nullptr, ""), nullptr) << "nobody registered timers";
+}
+
 TEST_F(ObjectsTest, NamesAreRegisteredUniqueAndCaseInsensitive) {
   EXPECT_EQ(scene.FindComponentByName("base0"), scene.GetBase(0));
   TestBox* a = scene.Create<TestBox>(nullptr, "");

@@ -1,7 +1,9 @@
 #include "platform/gdi.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace zirk::platform {
 
@@ -99,6 +101,15 @@ bool rasterize(RasterJob job) {
   const uint32_t vmask = valueMask(dst.bitCount);
   const uint32_t pattern = ColorToPixelValue(dst, job.brush);
   const bool raw = needSrc && job.src->bitCount == dst.bitCount && samePalette(*job.src, dst);
+  // Palette sources convert through a table made once per call (a nearest
+  // palette search per pixel would be slow for paletted destinations).
+  std::vector<uint32_t> lut;
+  if (needSrc && !raw && job.src->bitCount <= 8) {
+    lut.resize(size_t(valueMask(job.src->bitCount)) + 1);
+    for (size_t v = 0; v < lut.size(); ++v) {
+      lut[v] = ColorToPixelValue(dst, PixelValueToColor(*job.src, uint32_t(v)));
+    }
+  }
   const int32_t x0 = std::max(job.x, 0), x1 = std::min<int64_t>(int64_t(job.x) + job.w, dst.width);
   const int32_t y0 = std::max(job.y, 0), y1 = std::min<int64_t>(int64_t(job.y) + job.h, dst.height);
   for (int32_t dy = y0; dy < y1; ++dy) {
@@ -124,7 +135,11 @@ bool rasterize(RasterJob job) {
         const int32_t sx = job.xs + sampleIndex(i, job.w, job.ws);
         if (sx < 0 || sx >= job.src->width) continue;
         s = ReadPixelValue(*job.src, sx, sy);
-        if (!raw) s = ColorToPixelValue(dst, PixelValueToColor(*job.src, s));
+        if (!lut.empty()) {
+          s = lut[s];
+        } else if (!raw) {
+          s = ColorToPixelValue(dst, PixelValueToColor(*job.src, s));
+        }
       }
       const uint32_t d = ReadPixelValue(dst, dx, dy);
       WritePixelValue(dst, dx, dy, applyRop3(code, pattern, s, d) & vmask);

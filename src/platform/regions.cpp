@@ -122,24 +122,37 @@ HRGN CreatePolygonRgn(const POINT* points, int32_t count, int32_t fillMode) {
     minY = std::min(minY, p.y);
     maxY = std::max(maxY, p.y);
   }
+  // An edge covers the rows whose centre line y + 0.5 lies in [top, bottom).
+  struct Edge {
+    POINT a, b;
+    int32_t top, bottom;
+    int dir;
+  };
+  std::vector<std::vector<Edge>> starting(size_t(maxY - minY) + 1);
+  for (int32_t i = 0; i < count; ++i) {
+    const POINT& a = pts[size_t(i)];
+    const POINT& b = pts[size_t((i + 1) % count)];
+    if (a.y == b.y) continue;
+    const bool down = b.y > a.y;
+    const int32_t top = down ? a.y : b.y, bottom = down ? b.y : a.y;
+    starting[size_t(top - minY)].push_back({a, b, top, bottom, down ? 1 : -1});
+  }
   struct Crossing {
     double x;
     int dir;
   };
   std::vector<std::vector<Region::Span>> rows(size_t(maxY - minY));
+  std::vector<Edge> active;
   std::vector<Crossing> xs;
   for (int32_t y = minY; y < maxY; ++y) {
+    std::erase_if(active, [y](const Edge& e) { return e.bottom <= y; });
+    const auto& fresh = starting[size_t(y - minY)];
+    active.insert(active.end(), fresh.begin(), fresh.end());
     const double yc = y + 0.5;
     xs.clear();
-    for (int32_t i = 0; i < count; ++i) {
-      const POINT& a = pts[size_t(i)];
-      const POINT& b = pts[size_t((i + 1) % count)];
-      if (a.y == b.y) continue;
-      const bool down = b.y > a.y;
-      const double lo = down ? a.y : b.y, hi = down ? b.y : a.y;
-      if (yc < lo || yc >= hi) continue;
-      const double x = a.x + (yc - a.y) * double(b.x - a.x) / double(b.y - a.y);
-      xs.push_back({x, down ? 1 : -1});
+    for (const Edge& e : active) {
+      const double x = e.a.x + (yc - e.a.y) * double(e.b.x - e.a.x) / double(e.b.y - e.a.y);
+      xs.push_back({x, e.dir});
     }
     std::sort(xs.begin(), xs.end(), [](const Crossing& p, const Crossing& q) { return p.x < q.x; });
     int winding = 0;

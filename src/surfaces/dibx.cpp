@@ -33,8 +33,8 @@ TBlitDesc stretchDesc(const TRect& dest, const TCustomDIBX& src, const TRect& sr
 
 // Pattern with its top-left corner at (originX, originY), one copy per
 // source rectangle, zoomed.
-TBlitDesc tileDesc(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect, int32_t originX,
-                   int32_t originY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV) {
+TBlitDesc tileDesc(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect, int64_t originX,
+                   int64_t originY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV) {
   TBlitDesc d = directDesc(0, 0, src, srcRect, flipH, flipV);
   d.Shape = TBlitShape::Tile;
   d.Dest = dest;
@@ -282,8 +282,8 @@ bool TCustomDIBX::TileDraw(const TRect& dest, const TCustomDIBX& src, const TRec
 bool TCustomDIBX::TileDrawAlpha(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
                                 int32_t offsetX, int32_t offsetY, bool flipH, bool flipV, bool key,
                                 int32_t opacity) {
-  TBlitDesc d =
-      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) + offsetX,
+                         int64_t(dest.Top) + offsetY, 256, 256, flipH, flipV);
   useKey(d, src, key);
   return setOpacity(d, opacity) && Execute(d);
 }
@@ -291,8 +291,8 @@ bool TCustomDIBX::TileDrawAlpha(const TRect& dest, const TCustomDIBX& src, const
 bool TCustomDIBX::TileDrawAdd(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
                               int32_t offsetX, int32_t offsetY, bool flipH, bool flipV, bool key,
                               int32_t level) {
-  TBlitDesc d =
-      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) + offsetX,
+                         int64_t(dest.Top) + offsetY, 256, 256, flipH, flipV);
   useKey(d, src, key);
   setLevel(d, level);
   return Execute(d);
@@ -308,8 +308,8 @@ bool TCustomDIBX::TileDrawAlphaMasked(const TRect& dest, const TCustomDIBX& src,
                                       const TRect& srcRect, int32_t offsetX, int32_t offsetY,
                                       bool flipH, bool flipV, const TCustomDIBX& mask,
                                       int32_t opacity) {
-  TBlitDesc d =
-      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) + offsetX,
+                         int64_t(dest.Top) + offsetY, 256, 256, flipH, flipV);
   useMask(d, mask);
   return setOpacity(d, opacity) && Execute(d);
 }
@@ -317,8 +317,8 @@ bool TCustomDIBX::TileDrawAlphaMasked(const TRect& dest, const TCustomDIBX& src,
 bool TCustomDIBX::TileDrawAddMasked(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
                                     int32_t offsetX, int32_t offsetY, bool flipH, bool flipV,
                                     const TCustomDIBX& mask, int32_t level) {
-  TBlitDesc d =
-      tileDesc(dest, src, srcRect, dest.Left + offsetX, dest.Top + offsetY, 256, 256, flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) + offsetX,
+                         int64_t(dest.Top) + offsetY, 256, 256, flipH, flipV);
   useMask(d, mask);
   setLevel(d, level);
   return Execute(d);
@@ -362,13 +362,13 @@ bool drawSpacedCopies(const TRect& area, const TRect& srcRect, int32_t stepX, in
       if (left >= area.Right) break;
       const int64_t right = edge(ox, kx * sx + w, zoomX);
       if (right <= left || bottom <= top) continue;
-      TRect place{int32_t(left), int32_t(top), int32_t(right), int32_t(bottom)};
+      using pixelmath::Saturate32;
+      int64_t l = left, r = right, t = top, b = bottom;
       if (flipH)
-        place = {area.Left + area.Right - place.Right, place.Top,
-                 area.Left + area.Right - place.Left, place.Bottom};
+        l = int64_t(area.Left) + area.Right - right, r = int64_t(area.Left) + area.Right - left;
       if (flipV)
-        place = {place.Left, area.Top + area.Bottom - place.Bottom, place.Right,
-                 area.Top + area.Bottom - place.Top};
+        t = int64_t(area.Top) + area.Bottom - bottom, b = int64_t(area.Top) + area.Bottom - top;
+      const TRect place{Saturate32(l), Saturate32(t), Saturate32(r), Saturate32(b)};
       drawn = drawOne(place) || drawn;
       // A one-pixel picture at a tiny zoom could ask for millions of copies;
       // no screen needs more than this many.
@@ -416,8 +416,8 @@ bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src
 bool TCustomDIBX::TileDrawZoom(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
                                int32_t zoomX, int32_t zoomY, bool flipH, bool flipV, bool key,
                                int32_t alpha, int32_t scrollX, int32_t scrollY) {
-  TBlitDesc d = tileDesc(dest, src, srcRect, dest.Left - scrollX, dest.Top - scrollY, zoomX, zoomY,
-                         flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) - scrollX,
+                         int64_t(dest.Top) - scrollY, zoomX, zoomY, flipH, flipV);
   useKey(d, src, key);
   return setImageAlpha(d, alpha) && Execute(d);
 }
@@ -426,16 +426,16 @@ bool TCustomDIBX::TileDrawZoomMasked(const TRect& dest, const TCustomDIBX& src,
                                      const TRect& srcRect, int32_t zoomX, int32_t zoomY, bool flipH,
                                      bool flipV, const TCustomDIBX& mask, int32_t alpha,
                                      int32_t scrollX, int32_t scrollY) {
-  TBlitDesc d = tileDesc(dest, src, srcRect, dest.Left - scrollX, dest.Top - scrollY, zoomX, zoomY,
-                         flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) - scrollX,
+                         int64_t(dest.Top) - scrollY, zoomX, zoomY, flipH, flipV);
   useMask(d, mask);
   return setImageAlpha(d, alpha) && Execute(d);
 }
 
 bool TCustomDIBX::TileDrawFast(const TRect& dest, const TCustomDIBX& src, bool flipH, bool flipV,
                                int32_t scrollX, int32_t scrollY) {
-  TBlitDesc d = tileDesc(dest, src, src.GetBoundsRect(), dest.Left - scrollX, dest.Top - scrollY,
-                         256, 256, flipH, flipV);
+  TBlitDesc d = tileDesc(dest, src, src.GetBoundsRect(), int64_t(dest.Left) - scrollX,
+                         int64_t(dest.Top) - scrollY, 256, 256, flipH, flipV);
   d.Op = TBlitOp::Copy;
   return Execute(d);
 }

@@ -398,7 +398,7 @@ void stretchTable(std::vector<int32_t>& out, int32_t from, int32_t to, int32_t d
 }
 
 void tileTable(std::vector<int32_t>& out, int32_t from, int32_t to, int32_t areaStart,
-               int32_t areaEnd, int32_t origin, int32_t zoom, int32_t step, int32_t srcStart,
+               int32_t areaEnd, int64_t origin, int32_t zoom, int32_t step, int32_t srcStart,
                int32_t srcLen, int32_t srcSize, bool mirror) {
   out.resize(size_t(to - from));
   for (int32_t p = from; p < to; ++p) {

@@ -40,7 +40,7 @@ struct TBlitDesc {
   TRect Dest;
   // Tile: where the pattern starts (destination coordinates) and the
   // spacing of the copies in source pixels (at least the source size).
-  int32_t OriginX = 0, OriginY = 0;
+  int64_t OriginX = 0, OriginY = 0;
   int32_t StepX = 0, StepY = 0;
   int32_t ZoomX = 256, ZoomY = 256;  // Tile and RotateZoom
   // RotateZoom: anchor pixel inside the source rectangle as drawn (after

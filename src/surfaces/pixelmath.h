@@ -93,7 +93,13 @@ constexpr uint32_t Sub32(uint32_t d, uint32_t s) {
 
 // Source index for destination index i of n showing m source pixels.
 constexpr int32_t NearestSample(int64_t i, int64_t n, int64_t m) {
-  return int32_t(((2 * i + 1) * m) / (2 * n));
+  // 128-bit: a destination far outside the surface times a long source
+  // does not fit 64 bits.
+  return int32_t((__int128(2 * i + 1) * m) / (2 * __int128(n)));
+}
+
+constexpr int32_t Saturate32(int64_t v) {
+  return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
 // Floor division and a remainder that is never negative (divisor > 0).

@@ -515,23 +515,7 @@ void TDIBX::SetSize(int32_t width, int32_t height, int32_t bitCount) {
   ResetClipRect();
 }
 
-platform::PixelBuffer TDIBX::Pixels() const {
-  platform::PixelBuffer b;
-  if (dib_.GetEmpty()) return b;
-  b.bits = const_cast<uint8_t*>(dib_.GetBitsReadOnly());
-  b.pitch = dib_.RowStep();
-  b.width = dib_.Width();
-  b.height = dib_.Height();
-  b.bitCount = SurfaceBitCount(dib_);
-  if (b.bitCount <= 8) {
-    for (size_t i = 0; i < 256; ++i) palette_[i] = QuadToColor(dib_.ColorTable()[i]);
-    // QuadToColor gives 0x00BBGGRR; the device contexts read 0x00RRGGBB.
-    for (uint32_t& e : palette_) e = (e & 0x00FF00u) | ((e & 0xFF) << 16) | ((e >> 16) & 0xFF);
-    b.palette = palette_.data();
-    b.paletteSize = dib_.ColorTableSize();
-  }
-  return b;
-}
+platform::PixelBuffer TDIBX::Pixels() const { return DIBPixelBuffer(dib_, palette_); }
 
 int32_t TDIBX::ColorToPixel(int32_t color) const {
   if (color < 0) return -1;

@@ -571,7 +571,7 @@ void TCustomAsyncSocket::TryToSend() {
     const uint8_t* p = bufList_.front()->Peek(len);
     if (len <= 0) {
       if (bufList_.size() > 1) {
-        bufList_.erase(bufList_.begin());
+        bufList_.pop_front();
         continue;
       }
       allSent_ = true;

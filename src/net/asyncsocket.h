@@ -5,6 +5,7 @@
 // queued in blocks and written as the network accepts it.
 
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -209,7 +210,7 @@ class TCustomAsyncSocket {
   bool portAssigned_ = false, portResolved_ = false;
   bool protoAssigned_ = false, protoResolved_ = false;
   bool localPortResolved_ = false;
-  std::vector<std::unique_ptr<TBuffer>> bufList_;
+  std::deque<std::unique_ptr<TBuffer>> bufList_;  // the send queue
   int bufSize_ = 1460;
   long selectEvent_ = 0;
   platform::LookupHandle dnsLookupHandle_ = 0;

@@ -187,6 +187,11 @@ TEST_F(ScriptedHttpTest, FailuresRaiseWithTheirCodes) {
   EXPECT_EQ(r.code, 404);
   EXPECT_EQ(r.what, "can't resolve hostname to IP address");
 
+  r = fetch(client_, "http:///nohost");
+  EXPECT_TRUE(r.raised);
+  EXPECT_EQ(r.code, 404);
+  EXPECT_EQ(r.what, "DNS lookup: invalid host name.");
+
   r = fetch(client_, "http://127.0.0.1:" + std::to_string(test::freeLoopbackPort()) + "/");
   EXPECT_EQ(r.what, "Connection refused (Error #10061)");
   EXPECT_EQ(client_.RequestDoneError(), 10061);

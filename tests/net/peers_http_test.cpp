@@ -64,7 +64,7 @@ TEST(PeersHttpTest, NginxFilesStatusesRedirectsAndHead) {
                                         "    location = /loop { return 302 /loop; }\n"));
   THttpClient c;
   c.Timeout = 20;
-  auto r = fetch(c, base(nginx) + "/");
+  auto r = fetch(c, base(nginx));  // no path: "/" is fetched
   EXPECT_FALSE(r.raised) << r.what;
   EXPECT_EQ(r.body, "<p>home</p>");
   EXPECT_EQ(c.ContentType(), "text/html");

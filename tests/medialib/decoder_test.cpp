@@ -217,6 +217,17 @@ TEST_F(DecoderTest, NullStreamAndUnknownHandlesAnswerZero) {
   }
 }
 
+TEST(DecoderWithoutLibrary, MissingCallbacksReadNothing) {
+  zirkInit(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+           0);
+  MemStream stream{LoadAudio("pcm16-mono-22050.wav")};
+  EXPECT_EQ(zirkOggStrmanAdd(&stream, 0), 0u);
+  EXPECT_EQ(zirkOggmanAdd(&stream, 0), 0u);
+  EXPECT_EQ(zirkVidmanAdd("x", &stream, 0), 0u);
+  EXPECT_EQ(stream.reads, 0);
+  zirkFinal();
+}
+
 TEST(DecoderWithoutLibrary, EntriesBeforeInitAnswerZero) {
   MemStream stream{LoadAudio("pcm16-mono-22050.wav")};
   EXPECT_EQ(zirkOggStrmanAdd(&stream, 0), 0u);

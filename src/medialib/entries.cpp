@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "medialib/library.h"
 #include "medialib/zirk.h"
 
@@ -78,6 +82,8 @@ ZIRK_API ZirkBool zirkInit(const void*, const void*, void*, void* const* sharedD
   // The decoders change no floating-point state the player relies on, so the
   // two guards are never needed.
   SetStreamCallbacks({getSize, read, getPosition, seek});
+  // A damaged movie is the player's business to report, not FFmpeg's on stderr.
+  av_log_set_level(AV_LOG_QUIET);
   CreateLibrary(sharedDirectSound);
   return Bool(true);
 }

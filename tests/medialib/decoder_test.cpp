@@ -118,6 +118,25 @@ TEST_F(DecoderTest, OddWaveFilesAndConversionLengths) {
   }
 }
 
+TEST_F(DecoderTest, ManyChannelsAreMixedDownToStereo) {
+  // Six channels at 22050 Hz, 16-bit: a constant level on every channel.
+  Bytes samples;
+  for (int f = 0; f < 2205; ++f)
+    for (int c = 0; c < 6; ++c) samples.insert(samples.end(), {0x00, 0x10});  // 4096
+  MemStream stream{MakeWave(22050, 6, 16, samples)};
+  Decoded d;
+  ASSERT_TRUE(DecodeAll(stream, false, d));
+  EXPECT_EQ(d.format.channels, 2);
+  EXPECT_EQ(d.format.samplesPerSec, 44100u);
+  EXPECT_EQ(d.format.bitsPerSample, 16);
+  EXPECT_EQ(d.size, 4410 * 4);
+  EXPECT_EQ(d.pcm.size(), 4410u * 4);
+  EXPECT_EQ(d.lengthMs, 100);
+  const auto* s = reinterpret_cast<const int16_t*>(d.pcm.data());
+  EXPECT_GT(s[2000], 1000);  // sound on both sides, not silence
+  EXPECT_GT(s[2001], 1000);
+}
+
 TEST_F(DecoderTest, ConvertedSoundKeepsItsTone) {
   // 440 Hz at any rate crosses zero 880 times a second after conversion.
   for (const char* name :

@@ -225,10 +225,7 @@ void TKwCustomWriteStream::WriteLong(uint32_t value) {
 }
 
 void TKwCustomWriteStream::Flush() {
-  if (stopped_) {
-    buffered_ = 0;
-    return;
-  }
+  // What was buffered before a stop was accepted and is still written.
   if (buffered_ > 0) dest_->WriteBuffer(buffer_.get(), buffered_);
   total_ += buffered_;
   buffered_ = 0;

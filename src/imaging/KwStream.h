@@ -118,7 +118,7 @@ class TKwCustomWriteStream {
 
  protected:
   void BeginDest(TKwStream& dest);
-  // Nothing is written once Stopped is set; 0 bytes write nothing.
+  // Nothing is accepted once Stopped is set; 0 bytes write nothing.
   void WriteBlock(const void* data, int64_t count);
   void WriteLong(uint32_t value);
   void Flush();

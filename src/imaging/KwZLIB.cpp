@@ -190,7 +190,8 @@ void filterFixed(int type, const uint8_t* row, const uint8_t* prev, size_t n, ui
       for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - prev[i]);
       break;
     case 3:
-      for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - ((left(i) + prev[i]) >> 1));
+      for (size_t i = 0; i < n; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - ((left(i) + prev[i]) >> 1));
       break;
     case 4:
       for (size_t i = 0; i < n; ++i)
@@ -205,12 +206,24 @@ void filterFixed(int type, const uint8_t* row, const uint8_t* prev, size_t n, ui
 template <template <int> class Op, class... Args>
 void dispatchBytesPerPixel(int bpp, Args&&... args) {
   switch (bpp) {
-    case 1: Op<1>::run(args...); break;
-    case 2: Op<2>::run(args...); break;
-    case 3: Op<3>::run(args...); break;
-    case 4: Op<4>::run(args...); break;
-    case 6: Op<6>::run(args...); break;
-    default: Op<8>::run(args...); break;
+    case 1:
+      Op<1>::run(args...);
+      break;
+    case 2:
+      Op<2>::run(args...);
+      break;
+    case 3:
+      Op<3>::run(args...);
+      break;
+    case 4:
+      Op<4>::run(args...);
+      break;
+    case 6:
+      Op<6>::run(args...);
+      break;
+    default:
+      Op<8>::run(args...);
+      break;
   }
 }
 

@@ -9,10 +9,17 @@ int64_t DIBRowStride(int64_t width, int bits) {
 int MakeGreyPalette(int bitDepth, TRGBQuad* entries) {
   int count = 256, step = 1;
   switch (bitDepth) {
-    case 1: count = 2, step = 255; break;
-    case 2: count = 4, step = 85; break;
-    case 4: count = 16, step = 17; break;
-    default: break;
+    case 1:
+      count = 2, step = 255;
+      break;
+    case 2:
+      count = 4, step = 85;
+      break;
+    case 4:
+      count = 16, step = 17;
+      break;
+    default:
+      break;
   }
   for (int i = 0; i < count; ++i) {
     const auto v = static_cast<uint8_t>(i * step);

@@ -15,8 +15,6 @@ constexpr long kDupEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;         
 constexpr size_t kMaxHostLen = 256;
 constexpr size_t kMaxPortLen = 31;
 
-int componentCount = 0;  // kept as the product counts; nothing is loaded on Linux
-
 std::string trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return std::string();
@@ -149,7 +147,6 @@ TCustomAsyncSocket::TCustomAsyncSocket() {
   hWnd_ = AllocateHWnd([this](const Message& m) { return WndProc(m); });
   multiCastIpTTL_ = 1;
   AssignDefaultValue();
-  ++componentCount;
 }
 
 TCustomAsyncSocket::~TCustomAsyncSocket() {
@@ -161,7 +158,6 @@ TCustomAsyncSocket::~TCustomAsyncSocket() {
     // A destructor reports nothing; the descriptor is closed below anyway.
   }
   if (IsOpen()) CloseSocket(hSocket_);
-  --componentCount;
   DeallocateHWnd(hWnd_);
 }
 

@@ -56,6 +56,21 @@ THttpClient::THttpClient()
 }
 
 THttpClient::~THttpClient() {
+  {
+    // A waiter on another thread must not wait for a client that is gone,
+    // nor touch it after waking: it is released with an error, and the
+    // destructor goes on only when it has left.
+    std::unique_lock lock(syncMutex_);
+    for (auto* call : {&queuedSync_, &activeSync_}) {
+      if (*call && !(*call)->done) {
+        (*call)->error = std::make_exception_ptr(EHttpException("HTTP component destroyed", 404));
+        (*call)->done = true;
+      }
+      call->reset();
+    }
+    syncCv_.notify_all();
+    syncCv_.wait(lock, [this] { return waiters_ == 0; });
+  }
   if (State() != hsReady) {
     try {
       Abort();
@@ -63,17 +78,6 @@ THttpClient::~THttpClient() {
       // The socket is destroyed below in any case.
     }
   }
-  {
-    // A waiter on another thread must not wait for a client that is gone.
-    std::lock_guard lock(syncMutex_);
-    for (auto* call : {&queuedSync_, &activeSync_}) {
-      if (*call && !(*call)->done) {
-        (*call)->error = std::make_exception_ptr(EHttpException("HTTP component destroyed", 404));
-        (*call)->done = true;
-      }
-    }
-  }
-  syncCv_.notify_all();
   if (timerFd_ >= 0) {
     UnregisterFd(timerFd_);
     close(timerFd_);
@@ -428,6 +432,7 @@ void THttpClient::EndOfHeader() {
     if (OnHeaderEnd) OnHeaderEnd(this);
     // The product left the connection open here, so the next request on
     // this client found its socket still in use.
+    rcvCnt_ = 0;
     CloseConnection();
     PostReady();
     return;
@@ -590,6 +595,7 @@ void THttpClient::SetReady() {
 
 void THttpClient::Abort() {
   if (State() == hsReady) return;
+  if (!failed_) Fail(WSAECONNABORTED, errorReason(WSAECONNABORTED));
   aborting_ = true;
   closedByUs_ = true;
   socket_->Abort();
@@ -698,19 +704,25 @@ void THttpClient::DoRequestSync(THttpRequest rq) {
   }
   auto call = std::make_shared<SyncCall>();
   call->rq = rq;
-  {
-    std::lock_guard lock(syncMutex_);
-    if (queuedSync_ || activeSync_) throw EHttpException("HTTP component is busy", 1);
-    queuedSync_ = call;
-  }
-  if (!PostMessage(hWnd_, WM_HTTP_START_SYNC)) {
-    std::lock_guard lock(syncMutex_);
-    queuedSync_.reset();
-    throw EHttpException("HTTP component is busy", 1);
-  }
   std::unique_lock lock(syncMutex_);
+  if (queuedSync_ || activeSync_) throw EHttpException("HTTP component is busy", 1);
+  queuedSync_ = call;
+  // Counted from here: the destructor waits until this thread has left.
+  ++waiters_;
+  lock.unlock();
+  const bool posted = PostMessage(hWnd_, WM_HTTP_START_SYNC);
+  lock.lock();
+  if (!posted && !call->done) {
+    queuedSync_.reset();
+    call->error = std::make_exception_ptr(EHttpException("HTTP component is busy", 1));
+    call->done = true;
+  }
   syncCv_.wait(lock, [&] { return call->done; });
-  if (call->error) std::rethrow_exception(call->error);
+  --waiters_;
+  const std::exception_ptr error = call->error;
+  syncCv_.notify_all();
+  lock.unlock();
+  if (error) std::rethrow_exception(error);
   RaiseResult();
 }
 

@@ -126,7 +126,8 @@ class THttpClient {
   // not fit (4) and a request that failed after its status line.
   void DoRequestSync(THttpRequest rq);
   void HttpGetSync() { DoRequestSync(rqGet); }
-  // Ends a running request at once (from the owning thread).
+  // Ends a running request at once as a failure (from the owning thread);
+  // a synchronous caller then raises.
   void Abort();
   // Runs the reply parser over bytes as if a GET's connection had delivered
   // them, without any connection; this is how the parser is fuzzed.
@@ -209,6 +210,7 @@ class THttpClient {
   std::mutex syncMutex_;
   std::condition_variable syncCv_;
   std::shared_ptr<SyncCall> queuedSync_, activeSync_;
+  int waiters_ = 0;  // threads inside DoRequestSync's wait
 };
 
 }  // namespace zirk

@@ -316,5 +316,31 @@ TEST_F(ScriptedHttpTest, WorkerThreadWaitsWhileTheOwnerPumps) {
   EXPECT_EQ(failed.code, 404);
 }
 
+TEST_F(ScriptedHttpTest, AbortAndDestructionReleaseAWaitingWorker) {
+  for (bool destroy : {false, true}) {
+    auto client = std::make_unique<THttpClient>();
+    client->Timeout = 0;  // no deadline: only the owner can end it
+    client->URL = url("/silent");
+    std::atomic<bool> finished{false};
+    std::string what;
+    std::thread worker([&, c = client.get()] {
+      try {
+        c->HttpGetSync();
+      } catch (const EHttpException& e) {
+        what = e.what();
+      }
+      finished = true;
+    });
+    ASSERT_TRUE(pumpUntil([&] { return client->State() == hsWaitingHeader; }));
+    if (destroy)
+      client.reset();
+    else
+      client->Abort();
+    ASSERT_TRUE(pumpUntil([&] { return finished.load(); }));
+    worker.join();
+    EXPECT_EQ(what, destroy ? "HTTP component destroyed" : "Connection aborted (Error #10053)");
+  }
+}
+
 }  // namespace
 }  // namespace zirk

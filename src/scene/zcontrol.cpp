@@ -1,5 +1,8 @@
 #include "scene/zcontrol.h"
 
+#include <algorithm>
+#include <climits>
+
 #include "base/vocab.h"
 #include "scene/factory.h"
 #include "scene/zbase.h"
@@ -20,8 +23,14 @@ int labelSlot(int id) {
   return -1;
 }
 
+// Script values are arbitrary: positions are summed in 64 bits and
+// saturated to the int32 range.
+int32_t clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
 int32_t scaled(int32_t v, int32_t zoom) {
-  return static_cast<int32_t>(static_cast<int64_t>(v) * zoom / 256);
+  return clamp32(static_cast<int64_t>(v) * zoom / 256);
 }
 
 }  // namespace
@@ -38,8 +47,8 @@ TRect TZirkControl::ClipRect() const {
 TPoint TZirkControl::parentOrigin() {
   TZirkObject* parent = GetParent();
   if (!parent) return {0, 0};
-  return {parent->GetDrawLeft() - parent->GetPropInt(PR_SCROLLX),
-          parent->GetDrawTop() - parent->GetPropInt(PR_SCROLLY)};
+  return {clamp32(int64_t{parent->GetDrawLeft()} - parent->GetPropInt(PR_SCROLLX)),
+          clamp32(int64_t{parent->GetDrawTop()} - parent->GetPropInt(PR_SCROLLY))};
 }
 
 TRect TZirkControl::ScreenClipRect() {
@@ -61,19 +70,18 @@ TPoint TZirkControl::ownPosition() {
 TPoint TZirkControl::GetRotationCentre() {
   TPoint p = ownPosition();
   TPoint o = parentOrigin();
-  return {p.X + o.X + plusX_, p.Y + o.Y + plusY_};
+  return {clamp32(int64_t{p.X} + o.X + plusX_), clamp32(int64_t{p.Y} + o.Y + plusY_)};
 }
 
 int32_t TZirkControl::GetDrawLeft() {
-  return GetRotationCentre().X - offsetX_;
+  return clamp32(int64_t{GetRotationCentre().X} - offsetX_);
 }
 int32_t TZirkControl::GetDrawTop() {
-  return GetRotationCentre().Y - offsetY_;
+  return clamp32(int64_t{GetRotationCentre().Y} - offsetY_);
 }
 
 TRect TZirkControl::GetScreenRect() {
-  TPoint c = GetRotationCentre();
-  return Bounds(c.X - offsetX_, c.Y - offsetY_, width_, height_);
+  return Bounds(GetDrawLeft(), GetDrawTop(), width_, height_);
 }
 
 bool TZirkControl::GetContainerClip(TRect& r) {
@@ -120,7 +128,6 @@ void TZirkControl::SetMotionY(int32_t y) {
 }
 
 void TZirkControl::Draw() {
-  // Drawing never changes the tree, but a child list copy keeps it honest.
   for (int32_t i = 0; i < GetChildCount(); ++i) GetChild(i)->Paint();
 }
 

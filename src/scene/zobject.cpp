@@ -221,19 +221,22 @@ void TZirkObject::Paint() {
 
 // --- input --------------------------------------------------------------------
 
+TArrayString TZirkObject::localPoint(int32_t x, int32_t y) {
+  return {std::to_string(int64_t{x} - GetDrawLeft()), std::to_string(int64_t{y} - GetDrawTop())};
+}
+
 void TZirkObject::LButtonDown(int32_t x, int32_t y) {
-  QueueEvent(PR_ONLBTNDOWN, {std::to_string(x - GetDrawLeft()), std::to_string(y - GetDrawTop())});
+  QueueEvent(PR_ONLBTNDOWN, localPoint(x, y));
 }
 
 void TZirkObject::LButtonUp(int32_t x, int32_t y) {
-  QueueEvent(PR_ONLBTNUP, {std::to_string(x - GetDrawLeft()), std::to_string(y - GetDrawTop())});
+  QueueEvent(PR_ONLBTNUP, localPoint(x, y));
 }
 
 void TZirkObject::RButtonDown(int32_t, int32_t) {}
 
 void TZirkObject::MouseMove(int32_t x, int32_t y) {
-  QueueEventOnce(PR_ONMOUSEMOVE,
-                 {std::to_string(x - GetDrawLeft()), std::to_string(y - GetDrawTop())});
+  QueueEventOnce(PR_ONMOUSEMOVE, localPoint(x, y));
 }
 
 void TZirkObject::MouseOut() {

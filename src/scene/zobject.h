@@ -191,6 +191,8 @@ class TZirkObject : public TPropObject {
   virtual void LoadFromStream(TKwStream& stream, int32_t version);
 
  protected:
+  // A screen point as event arguments relative to the draw position.
+  TArrayString localPoint(int32_t x, int32_t y);
   // Children are owned here; the scene moves them between parents.
   std::vector<std::unique_ptr<TZirkObject>> children_;
 

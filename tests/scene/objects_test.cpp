@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "scene/cabinet.h"
 #include "scene/scene_fixture.h"
 #include "script/props.h"
@@ -383,6 +385,26 @@ TEST_F(ObjectsTest, AControlsMotionStepsMovesItAndReportsItsEnd) {
   EXPECT_EQ(still->GetDrawLeft(), 7);
   EXPECT_EQ(files, (std::vector<std::string>{"walk.zmt", "missing.zmt"}));
   SetMotionFactory({});
+}
+
+TEST_F(ObjectsTest, ExtremeScriptValuesSaturateInsteadOfOverflowing) {
+  TestBox* parent = addBox(scene, nullptr, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MAX, 0xFF);
+  TestBox* child = addBox(scene, parent, INT32_MAX, INT32_MIN, 10, 10, 0xFF);
+  child->SetPropInt(PR_PLUSX, INT32_MAX);
+  child->SetPropInt(PR_OFFSETY, INT32_MAX);
+  parent->SetPropInt(PR_SCROLLX, INT32_MIN);
+  child->SetPropInt(PR_POSZOOMED, 1);
+  child->SetPropInt(PR_CLIPWIDTH, INT32_MAX);
+  child->SetPropInt(PR_CLIPHEIGHT, INT32_MAX);
+  child->SetPropInt(PR_CLIPLEFT, INT32_MIN);
+  EXPECT_EQ(child->GetDrawLeft(), INT32_MAX);
+  EXPECT_EQ(child->GetDrawTop(), INT32_MIN);
+  child->SetPropStr(PR_ONLBTNDOWN, "*d");
+  child->LButtonDown(INT32_MIN, INT32_MAX);
+  frame();
+  EXPECT_EQ(scene.GetBase(0)->HitTest({0, 0}, kAllMouseMask), nullptr);
+  ASSERT_EQ(scene.Events().Count(), 1);
+  EXPECT_EQ(scene.Events().Items(0).Args[0], "-4294967295");
 }
 
 TEST_F(ObjectsTest, SaveRecordsAtTheVersionGatesLeaveHelperObjectsOut) {

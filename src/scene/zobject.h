@@ -51,6 +51,9 @@ class TZirkObject : public TPropObject {
   uint64_t Serial() const { return serial_; }
 
   // --- properties -------------------------------------------------------
+  // A class serves its own ids here and hands every other id to its base;
+  // setters compare with the stored value first. The typed helpers below go
+  // through the same slots (so a subclass's override is always reached).
   void GetProp(int id, TCustomParam& value) override;
   void SetProp(int id, const TCustomParam& value) override;
   int32_t GetPropInt(int id);

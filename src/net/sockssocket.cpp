@@ -106,6 +106,12 @@ void TCustomSocksSocket::TriggerSessionConnected(uint16_t error) {
 
 void TCustomSocksSocket::TriggerSessionClosed(uint16_t error) {
   if (socksState_ == 2) TriggerSocksAuthState(socksAuthFailure);
+  if (socksState_ != 0) {
+    // The server hung up during the negotiation: the attempt still gets its
+    // one connected event, with the error, before the closed event.
+    socksState_ = 0;
+    TCustomAsyncSocket::TriggerSessionConnected(error ? error : uint16_t{WSAECONNABORTED});
+  }
   TCustomAsyncSocket::TriggerSessionClosed(error);
 }
 

@@ -281,6 +281,33 @@ TEST(AsyncSocketTest, BackgroundExceptionAbortsUnlessTheHandlerSaysNo) {
   }
 }
 
+TEST(AsyncSocketTest, DatagramsBetweenAListenerAndAConnectedSocket) {
+  TAsyncSocket server, client;
+  std::vector<int> connected;
+  std::string got;
+  server.OnSessionConnected = [&](TCustomAsyncSocket*, uint16_t e) { connected.push_back(e); };
+  server.OnDataAvailable = [&](TCustomAsyncSocket* s, uint16_t) {
+    char buf[256];
+    platform::SockAddrIn from;
+    int n = s->ReceiveFrom(buf, sizeof buf, from);
+    if (n > 0) got.assign(buf, static_cast<size_t>(n));
+  };
+  server.SetProto("udp");
+  server.SetAddr("127.0.0.1");
+  server.SetPort("0");
+  server.Listen();
+  EXPECT_EQ(server.State(), wsConnected);  // a datagram listener is at once "connected"
+  EXPECT_EQ(connected, std::vector<int>{0});
+
+  client.SetProto("udp");
+  client.SetAddr("127.0.0.1");
+  client.SetPort(server.GetBoundPort());
+  client.Connect();
+  EXPECT_EQ(client.State(), wsConnected);
+  EXPECT_EQ(client.SendStr("datagram"), 8);
+  ASSERT_TRUE(pumpUntil([&] { return got == "datagram"; }));
+}
+
 TEST(SyncSocketTest, WaitUntilReadyEndsOnFlagOrTimeout) {
   TAsyncSocket s;
   bool done = false;

@@ -170,6 +170,8 @@ def socks_session(conn):
         conn.sendall(hello)
     elif host == "trailing":
         conn.sendall(ok + hello + b"MORE\r\n")
+    elif host == "hangup":
+        return
     elif host == "badver":
         conn.sendall(b"\x04\x00\x00\x01" + b"\0" * 6)
     else:

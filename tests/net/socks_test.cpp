@@ -145,6 +145,15 @@ TEST_F(ScriptedSocksTest, Level5Authentication) {
   EXPECT_EQ(bad.authStates, (std::vector<int>{0, 2}));
 }
 
+TEST_F(ScriptedSocksTest, ServerHangingUpEndsTheAttemptOnce) {
+  SocksClient c(port(), "5", "hangup");
+  c.run();
+  // A plain close is reported as such, not as a version error from a stale byte.
+  EXPECT_EQ(c.connected, std::vector<int>{10053});
+  EXPECT_TRUE(c.closed);
+  EXPECT_TRUE(c.errors.empty());
+}
+
 TEST_F(ScriptedSocksTest, FieldsLongerThanALengthByteAreRefusedBeforeSending) {
   SocksClient c(port(), "5", std::string(256, 'h'));
   c.run();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -542,6 +543,86 @@ TEST(DIBXDraw, DrawingASurfaceOntoItselfReadsTheOriginalPixels) {
   auto m = pattern(4, 1);
   m->Draw(0, 0, *m, m->GetBoundsRect(), true, false, false);
   EXPECT_EQ(row(*m, 0), (std::vector<uint32_t>{pat(3, 0), pat(2, 0), pat(1, 0), pat(0, 0)}));
+}
+
+TEST(DIBXTile, EveryTileFrontEndAppliesItsOperation) {
+  // A 1x1 grey picture tiled over 0x202020 with a half mask.
+  auto src = solid(1, 1, 0x808080);
+  auto m = mask8({{128}});
+  const TRect area = Rect(0, 0, 3, 2), b = src->GetBoundsRect();
+  struct Case {
+    const char* what;
+    std::function<bool(TCustomDIBX&)> draw;
+    uint32_t want;
+  } cases[] = {
+      {"TileDraw",
+       [&](TCustomDIBX& d) { return d.TileDraw(area, *src, b, 0, 0, false, false, false); },
+       0x808080},
+      {"TileDrawAlpha 128",
+       [&](TCustomDIBX& d) {
+         return d.TileDrawAlpha(area, *src, b, 0, 0, false, false, false, 128);
+       },
+       0x505050},
+      {"TileDrawAdd 128",
+       [&](TCustomDIBX& d) { return d.TileDrawAdd(area, *src, b, 0, 0, false, false, false, 128); },
+       0x606060},
+      {"TileDrawMasked",
+       [&](TCustomDIBX& d) { return d.TileDrawMasked(area, *src, b, 0, 0, false, false, *m); },
+       0x505050},
+      {"TileDrawAlphaMasked 128",
+       [&](TCustomDIBX& d) {
+         return d.TileDrawAlphaMasked(area, *src, b, 0, 0, false, false, *m, 128);
+       },
+       0x383838},
+      {"TileDrawAddMasked 255",
+       [&](TCustomDIBX& d) {
+         return d.TileDrawAddMasked(area, *src, b, 0, 0, false, false, *m, 255);
+       },
+       0x606060},
+      {"TileDrawZoom alpha 384",
+       [&](TCustomDIBX& d) {
+         return d.TileDrawZoom(area, *src, b, 256, 256, false, false, false, 384, 0, 0);
+       },
+       0x606060},
+      {"TileDrawZoomMasked alpha 255",
+       [&](TCustomDIBX& d) {
+         return d.TileDrawZoomMasked(area, *src, b, 256, 256, false, false, *m, 255, 0, 0);
+       },
+       0x505050},
+      {"TileDrawOffset alpha 128",
+       [&](TCustomDIBX& d) {
+         return d.TileDrawOffset(area, *src, b, 1, 1, 256, 256, false, false, false, 128, 0, 0);
+       },
+       0x505050},
+      {"TileDrawFast",
+       [&](TCustomDIBX& d) { return d.TileDrawFast(area, *src, false, false, 5, 5); }, 0x808080},
+      {"FrameRect", [&](TCustomDIBX& d) { return d.FrameRect(area, 1, 0x808080); }, 0x808080},
+      {"FrameRectAdd", [&](TCustomDIBX& d) { return d.FrameRectAdd(area, 1, 0x101010); }, 0x303030},
+  };
+  for (const Case& c : cases) {
+    auto dst = solid(3, 2, 0x202020);
+    EXPECT_TRUE(c.draw(*dst)) << c.what;
+    for (int y = 0; y < 2; ++y) EXPECT_EQ(row(*dst, y), std::vector<uint32_t>(3, c.want)) << c.what;
+  }
+  // Opacity 0 and a zero zoom draw nothing.
+  auto dst = solid(3, 2, 0x202020);
+  EXPECT_FALSE(dst->TileDrawAlpha(area, *src, b, 0, 0, false, false, false, 0));
+  EXPECT_FALSE(dst->TileDrawZoom(area, *src, b, 0, 256, false, false, false, 255, 0, 0));
+  EXPECT_EQ(row(*dst, 0), std::vector<uint32_t>(3, 0x202020));
+}
+
+TEST(DIBXSurface, DeviceContextWritesIntoTheSurface) {
+  TDIBX a(4, 2, 32), b(4, 2, 32);
+  a.FillRect(a.GetBoundsRect(), 0x00F0F0F0);
+  b.FillRect(b.GetBoundsRect(), 0x000F0FFF);
+  ASSERT_TRUE(platform::BitBlt(b.GetDC(), 1, 0, 2, 2, a.GetDC(), 0, 0, platform::SRCAND));
+  a.ReleaseDC();
+  b.ReleaseDC();
+  EXPECT_EQ(row(b, 1), (std::vector<uint32_t>{0x0F0FFF, 0x0000F0, 0x0000F0, 0x0F0FFF}));
+  // After a resize the next GetDC sees the new rows.
+  b.SetSize(8, 1, 32);
+  ASSERT_TRUE(platform::PatBlt(b.GetDC(), 0, 0, 8, 1, platform::WHITENESS));
+  EXPECT_EQ(b.GetPixel(7, 0), 0xFFFFFFu);
 }
 
 }  // namespace

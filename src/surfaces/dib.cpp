@@ -212,11 +212,9 @@ void TDIB::Clear() {
 }
 
 void TDIB::SetPixelFormat(const TDIBPixelFormat& format) {
-  if (bitCount_ != 16) return;
-  if (!(format == kPixelFormat555) && !(format == kPixelFormat565)) {
-    throw EInvalidGraphicOperation("Unsupported 16-bit pixel layout");
+  if (bitCount_ == 16 && (format == kPixelFormat555 || format == kPixelFormat565)) {
+    format_ = format;
   }
-  format_ = format;
 }
 
 void TDIB::SetWidth(int value) {

@@ -85,8 +85,9 @@ class TDIB : public TGraphic {
 
   // Layout of 16-, 24- and 32-bit pixels. SetSize and SetBitCount choose
   // it from the bit count. SetPixelFormat switches a 16-bit picture between
-  // 5-5-5 and 5-6-5 (other layouts raise EInvalidGraphicOperation) and is
-  // ignored at other bit counts, whose layout is fixed.
+  // 5-5-5 and 5-6-5; any other layout, or any layout at another bit count,
+  // is ignored, because callers set 8-8-8 ahead of sizing a picture to 8
+  // bits and a picture's storage cannot take a layout it has no bits for.
   const TDIBPixelFormat& PixelFormat() const { return format_; }
   void SetPixelFormat(const TDIBPixelFormat& format);
   bool Is555() const { return bitCount_ == 16 && format_ == kPixelFormat555; }

@@ -554,11 +554,17 @@ void TZirkBaseList::SaveToStream(TKwStream& stream) {
 void TZirkBaseList::LoadFromStream(TKwStream& stream, int32_t version) {
   ClearObjects();
   transition_.reset();
-  int32_t active = ReadStreamInt(stream);
-  ActiveIndex = std::clamp(active, 0, 1);
-  for (auto& base : bases_) {
-    base->SetPropInt(PR_COLOR, ReadStreamInt(stream));
-    LoadChildren(*base, stream, version);
+  try {
+    int32_t active = ReadStreamInt(stream);
+    ActiveIndex = std::clamp(active, 0, 1);
+    for (auto& base : bases_) {
+      base->SetPropInt(PR_COLOR, ReadStreamInt(stream));
+      LoadChildren(*base, stream, version);
+    }
+  } catch (...) {
+    // No half-loaded scene is left behind.
+    ClearObjects();
+    throw;
   }
   RedrawAll();
 }

@@ -180,6 +180,8 @@ class TZirkBaseList : public TPropObject {
 
   // --- save record ---------------------------------------------------------
   // Both screens' objects (names starting with chr(1) are left out).
+  // Loading replaces every object; a damaged record raises and leaves the
+  // scene empty.
   void SaveToStream(TKwStream& stream);
   void LoadFromStream(TKwStream& stream, int32_t version);
 

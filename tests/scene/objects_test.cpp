@@ -485,6 +485,7 @@ TEST_F(ObjectsTest, DamagedOrUnknownChildRecords) {
     TKwMemoryStream in(std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
     TZirkBaseList s;
     EXPECT_ANY_THROW(s.LoadFromStream(in, SaveVersion)) << cut;
+    EXPECT_EQ(s.ObjectCount(), 0) << "nothing half-loaded stays";
   }
   std::vector<uint8_t> huge = bytes;
   huge[8] = 0xFF;  // child count of BASE0

@@ -304,14 +304,20 @@ TEST(DIBSurface, StreamLoadPicksTheLoaderBySignature) {
   EXPECT_FALSE(s.HasAlphaPlane());
 }
 
-// A 15- or 16-bit picture drawn into a 32-bit context keeps every key pixel
-// equal to the key that the colour read back at the key pixel gives.
+// A picture of any bit count drawn into a 32-bit context keeps every key
+// pixel equal to the key that the colour read back at the key pixel gives.
 TEST(DIBSurface, DrawToDCKeepsKeyPixelsEqualToTheKey) {
-  for (int bits : {15, 16}) {
+  for (int bits : {1, 4, 8, 15, 16, 24}) {
     TDIBSurface src;
+    for (int i = 0; i < 256; ++i)
+      src.ColorTable()[i] = TRGBQuad{static_cast<uint8_t>(i), static_cast<uint8_t>(i * 5),
+                                     static_cast<uint8_t>(255 - i), 0};
     src.SetSize(256, 256, bits);
     for (int y = 0; y < 256; ++y)
-      for (int x = 0; x < 256; ++x) src.SetRawPixel(x, y, static_cast<uint32_t>(y * 256 + x));
+      for (int x = 0; x < 256; ++x) {
+        uint32_t v = static_cast<uint32_t>(y * 256 + x);
+        src.SetRawPixel(x, y, bits == 24 ? v * 0x9E3779B1u >> 8 : v);
+      }
     TDIBSurface display;
     display.SetSize(256, 256, 32);
     std::array<uint32_t, 256> palette{};

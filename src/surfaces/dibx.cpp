@@ -140,11 +140,12 @@ void TCustomDIBX::SetClipRect(const TRect& r) {
   TRect c;
   IntersectRect(c, r, GetBoundsRect());
   clip_ = c;
+  clipSet_ = true;
 }
 
 bool TCustomDIBX::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
   TRect c;
-  if (!IntersectRect(c, clip, clip_)) return false;
+  if (!IntersectRect(c, clip, GetClipRect())) return false;
   return RunBlit(Pixels(), c, desc);
 }
 
@@ -388,7 +389,7 @@ bool TCustomDIBX::TileDrawOffset(const TRect& dest, const TCustomDIBX& src, cons
   useKey(d, src, key);
   if (!setImageAlpha(d, alpha)) return false;
   TRect c;
-  if (!IntersectRect(c, clip_, dest)) return false;
+  if (!IntersectRect(c, GetClipRect(), dest)) return false;
   return drawSpacedCopies(dest, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX, scrollY,
                           [&](const TRect& place) {
                             d.Dest = place;
@@ -405,7 +406,7 @@ bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src
   useMask(d, mask);
   if (!setImageAlpha(d, alpha)) return false;
   TRect c;
-  if (!IntersectRect(c, clip_, dest)) return false;
+  if (!IntersectRect(c, GetClipRect(), dest)) return false;
   return drawSpacedCopies(dest, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX, scrollY,
                           [&](const TRect& place) {
                             d.Dest = place;
@@ -515,7 +516,9 @@ void TDIBX::SetSize(int32_t width, int32_t height, int32_t bitCount) {
   ResetClipRect();
 }
 
-platform::PixelBuffer TDIBX::Pixels() const { return DIBPixelBuffer(dib_, palette_); }
+platform::PixelBuffer TDIBX::Pixels() const {
+  return DIBPixelBuffer(dib_, palette_);
+}
 
 int32_t TDIBX::ColorToPixel(int32_t color) const {
   if (color < 0) return -1;

@@ -76,10 +76,11 @@ class TCustomDIBX {
   void CopyFrom(const TCustomDIBX& source);
 
   // ---- Clip rectangle: every drawing operation stays inside it ----
-  TRect GetClipRect() const { return clip_; }
+  // The whole surface until a clip is set, following later size changes.
+  TRect GetClipRect() const { return clipSet_ ? clip_ : GetBoundsRect(); }
   // Clamped to the bounds.
   virtual void SetClipRect(const TRect& r);
-  void ResetClipRect() { clip_ = GetBoundsRect(); }
+  void ResetClipRect() { clipSet_ = false; }
 
   // The layered frame's two rectangle lists; the first is the
   // draw-rectangle list (when not empty an image is drawn only inside it).
@@ -177,12 +178,13 @@ class TCustomDIBX {
   bool FrameRectAdd(const TRect& r, int32_t thickness, uint32_t pixel);
 
   // ---- The single entry of every operation above ----
-  bool Execute(const TBlitDesc& desc) { return ExecuteClipped(desc, clip_); }
+  bool Execute(const TBlitDesc& desc) { return ExecuteClipped(desc, GetClipRect()); }
   // Runs the description inside clip (and this surface's own clip).
   virtual bool ExecuteClipped(const TBlitDesc& desc, const TRect& clip);
 
  protected:
   TRect clip_;
+  bool clipSet_ = false;
 
  private:
   template <class Fill>
@@ -206,7 +208,7 @@ class TDIBX : public TCustomDIBX {
   platform::PixelBuffer Pixels() const override;
   int32_t ColorToPixel(int32_t color) const override;
 
-  // The pixels; writers that change the size call ResetClipRect afterwards.
+  // The pixels, for the writers of layered frames.
   TDIBSurface& DIB() { return dib_; }
   const TDIBSurface& DIB() const { return dib_; }
 

@@ -10,6 +10,7 @@ TDIBXWave::TDIBXWave() {
   constexpr int32_t lo = std::numeric_limits<int32_t>::min() / 2;
   constexpr int32_t hi = std::numeric_limits<int32_t>::max() / 2;
   clip_ = Rect(lo, lo, hi, hi);
+  clipSet_ = true;
 }
 
 void TDIBXWave::SetSize(int32_t width, int32_t height, int32_t /*bitCount*/) {

@@ -32,7 +32,10 @@ class TDIBXWave : public TCustomDIBX {
   int32_t ColorToPixel(int32_t color) const override;
   // The clip is in the target's coordinates and is not clamped to this
   // surface's size (the wave object sets it to the screen's bounds).
-  void SetClipRect(const TRect& r) override { clip_ = r; }
+  void SetClipRect(const TRect& r) override {
+    clip_ = r;
+    clipSet_ = true;
+  }
 
   int32_t OffsetAt(int32_t targetY) const;
   bool ExecuteClipped(const TBlitDesc& desc, const TRect& clip) override;

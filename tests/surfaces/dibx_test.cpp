@@ -443,6 +443,10 @@ TEST(DIBXFill, FillsAndFramesStayInsideAndNeverBlendTwice) {
   EXPECT_EQ(row(*c, 0), (std::vector<uint32_t>{0x123456, 0x123456, 0, 0}));
   c->ResetClipRect();
   EXPECT_EQ(c->GetClipRect(), c->GetBoundsRect());
+  // Without a clip of its own a surface resized by a frame writer draws everywhere.
+  c->DIB().SetSize(8, 1, 32);
+  c->FillRect(c->GetBoundsRect(), 0x654321);
+  EXPECT_EQ(c->GetPixel(7, 0), 0x654321u);
 }
 
 TEST(DIBXSurface, SizeKeyPixelsLockAndCopy) {

@@ -6,7 +6,6 @@
 
 #include "base/streams.h"
 #include "platform/gdi.h"
-#include "surfaces/screenman.h"
 
 namespace zirk {
 namespace {
@@ -329,18 +328,6 @@ TEST(DIBSurface, DrawToDCKeepsKeyPixelsEqualToTheKey) {
         ASSERT_EQ(display.GetRawPixel(x, y) & 0xFFFFFF, key) << bits << " at " << x << "," << y;
       }
   }
-}
-
-TEST(ScreenManager, DefaultsWithAndWithoutAManager) {
-  ASSERT_EQ(ScreenMan, nullptr);
-  EXPECT_EQ(ScreenSurfaceDepth(), 32);
-  EXPECT_TRUE(ScreenUsesMemorySurfaces());
-  TScreenManager manager;
-  manager.SurfaceBitDepth = 16;
-  ScreenMan = &manager;
-  EXPECT_EQ(ScreenSurfaceDepth(), 16);
-  EXPECT_TRUE(ScreenUsesMemorySurfaces());
-  ScreenMan = nullptr;
 }
 
 }  // namespace

@@ -138,18 +138,6 @@ TEST(Graphic, AssignBetweenClassesThatDoNotKnowEachOther) {
   EXPECT_EQ(surface.Width(), 1);
 }
 
-TEST(Graphic, TransparentFlagSignalsChanges) {
-  TDIB dib;
-  int changes = 0;
-  dib.OnChange = [&](TGraphic&) { ++changes; };
-  dib.SetTransparent(false);
-  EXPECT_EQ(changes, 0);
-  dib.SetTransparent(true);
-  EXPECT_TRUE(dib.GetTransparent());
-  EXPECT_EQ(changes, 1);
-  EXPECT_TRUE(dib.Modified());
-}
-
 TEST(Bitmap, DrawStretchesByNearestPixel) {
   TDIB src(2, 2, 8);
   src.ColorTable()[1] = ColorToQuad(RGBColor(255, 0, 0));

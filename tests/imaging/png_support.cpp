@@ -75,6 +75,40 @@ Bytes SimplePng(int width, const std::vector<Bytes>& rows, int depth, int colorT
   return b.bytes();
 }
 
+std::vector<PngChunk> ChunksOf(const Bytes& file) {
+  std::vector<PngChunk> chunks;
+  for (size_t pos = 8; pos + 12 <= file.size();) {
+    const uint32_t length = getBE32(&file[pos]);
+    if (length > file.size() - pos - 12) break;
+    chunks.push_back({std::string(file.begin() + long(pos) + 4, file.begin() + long(pos) + 8),
+                      Bytes(file.begin() + long(pos) + 8, file.begin() + long(pos) + 8 + length)});
+    pos += 12 + length;
+  }
+  return chunks;
+}
+
+Bytes ImageDataOf(const Bytes& file) {
+  Bytes z;
+  for (const PngChunk& c : ChunksOf(file)) {
+    if (c.type == "IDAT") z.insert(z.end(), c.data.begin(), c.data.end());
+  }
+  Bytes out;
+  z_stream zs{};
+  inflateInit(&zs);
+  zs.next_in = z.data();
+  zs.avail_in = static_cast<uInt>(z.size());
+  uint8_t buffer[65536];
+  int ret = Z_OK;
+  while (ret == Z_OK) {
+    zs.next_out = buffer;
+    zs.avail_out = sizeof buffer;
+    ret = inflate(&zs, Z_NO_FLUSH);
+    out.insert(out.end(), buffer, buffer + (sizeof buffer - zs.avail_out));
+  }
+  inflateEnd(&zs);
+  return out;
+}
+
 Rgba RgbaOfBitmap(const TDIB& image, const TDIB* mask) {
   Rgba out;
   out.width = image.Width();

@@ -34,6 +34,15 @@ Bytes Unfiltered(const std::vector<Bytes>& rows);
 Bytes SimplePng(int width, const std::vector<Bytes>& rows, int depth, int colorType,
                 const std::vector<std::pair<std::string, Bytes>>& extra = {});
 
+struct PngChunk {
+  std::string type;
+  Bytes data;
+};
+// The chunks after the signature, in file order.
+std::vector<PngChunk> ChunksOf(const Bytes& file);
+// The inflated content of all IDAT chunks.
+Bytes ImageDataOf(const Bytes& file);
+
 struct Rgba {
   int width = 0;
   int height = 0;

@@ -218,6 +218,10 @@ std::string Base64Encode(const std::string& data) {
 std::string HttpDateText(double dateTime) {
   static const char kDays[] = "MonTueWedThuFriSatSun";
   static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  // Dates outside 0001-01-01 .. 9999-12-31 (or not numbers) are clamped;
+  // converting them to a day count would overflow.
+  if (!(dateTime >= -693593.0)) dateTime = -693593.0;
+  if (dateTime > 2958465.99999) dateTime = 2958465.99999;
   const double whole = std::trunc(dateTime);
   const int64_t days = static_cast<int64_t>(whole);
   // A truncating modulo gave a negative index for the first two days.

@@ -110,6 +110,12 @@ TEST_F(ScriptedHttpTest, PostAndHead) {
   EXPECT_EQ(client_.SentCount(), 3);
   EXPECT_EQ(sendEnds, 1);
 
+  // A relocated POST goes on as a GET.
+  post.SetPosition(0);
+  r = fetch(client_, url("/rel"), rqPost);
+  ASSERT_FALSE(r.raised) << r.what;
+  EXPECT_EQ(r.body.rfind("GET /echo?from=rel HTTP/1.0\r\n", 0), 0u);
+
   r = fetch(client_, url("/echo"), rqHead);
   EXPECT_FALSE(r.raised) << r.what;
   EXPECT_EQ(client_.StatusCode(), 200);

@@ -113,6 +113,8 @@ TEST(HttpUrlTest, Base64AndDates) {
       {-1.0, "Fri, 29 Dec 1899 00:00:00"},
   };
   for (const auto& [value, text] : dates) EXPECT_EQ(HttpDateText(value), text) << value;
+  EXPECT_EQ(HttpDateText(1e300), "Fri, 31 Dec 9999 23:59:59");
+  EXPECT_EQ(HttpDateText(-1e300), "Mon, 01 Jan 0001 00:00:00");
 }
 
 TEST(HttpUrlTest, StatusAndFieldValues) {

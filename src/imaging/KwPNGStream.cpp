@@ -59,11 +59,13 @@ void rgbToBGR(const uint8_t* src, uint8_t* dest, uint8_t* mask, int count) {
   }
 }
 
-template <int S, bool Alpha>
-void rgbTo565(const uint8_t* src, uint8_t* dest, uint8_t* mask, int count) {
+// Bits is 15 (5-5-5) or 16 (5-6-5).
+template <int Bits, int S, bool Alpha>
+void rgbToWord(const uint8_t* src, uint8_t* dest, uint8_t* mask, int count) {
   constexpr int step = (Alpha ? 4 : 3) * S;
+  const TDIBPixelFormat& format = Bits == 15 ? kPixelFormat555 : kPixelFormat565;
   for (int k = 0; k < count; ++k, src += step, dest += 2) {
-    const uint32_t v = PackDIBPixel(kPixelFormat565, src[0], src[S], src[2 * S]);
+    const uint32_t v = PackDIBPixel(format, src[0], src[S], src[2 * S]);
     dest[0] = static_cast<uint8_t>(v);
     dest[1] = static_cast<uint8_t>(v >> 8);
     if constexpr (Alpha) mask[k] = static_cast<uint8_t>(255 - src[3 * S]);
@@ -89,7 +91,7 @@ void placePixels(int bits, const uint8_t* src, uint8_t* row, int startX, int ste
       }
       break;
     default: {
-      const int bytes = bits / 8;
+      const int bytes = (bits + 7) / 8;
       for (int k = 0, x = startX; k < count; ++k, x += step) {
         std::memcpy(row + static_cast<size_t>(x) * bytes, src + static_cast<size_t>(k) * bytes,
                     static_cast<size_t>(bytes));
@@ -458,8 +460,10 @@ void TKwPNGReadStream::startImage() {
       if (!oneOf(depth_, {8, 16})) throw EKwPNG("Read Header(PNG): Error BitDepth");
       const int32_t rgbBits = sBit_ & 0xFFFFFF;
       if (Allow16BitTarget && (rgbBits == 0x050505 || rgbBits == 0x050605)) {
-        bitmapBits_ = 16;
-        bitDepth_ = rgbBits == 0x050505 ? 15 : 16;
+        // 5,5,5 takes the 5-5-5 layout: widened 5-bit green would not
+        // survive a 6-bit field.
+        bitmapBits_ = rgbBits == 0x050505 ? 15 : 16;
+        bitDepth_ = bitmapBits_;
       } else {
         bitmapBits_ = 24;
         bitDepth_ = 3 * depth_;
@@ -517,9 +521,12 @@ void TKwPNGReadStream::chooseConverter() {
   const bool alpha = hasAlphaChannel_;
   if (colorType_ == 2) {
     const bool wide = depth_ == 16;
-    if (bitmapBits_ == 16) {
-      convert_ = wide ? (alpha ? rgbTo565<2, true> : rgbTo565<2, false>)
-                      : (alpha ? rgbTo565<1, true> : rgbTo565<1, false>);
+    if (bitmapBits_ == 15) {
+      convert_ = wide ? (alpha ? rgbToWord<15, 2, true> : rgbToWord<15, 2, false>)
+                      : (alpha ? rgbToWord<15, 1, true> : rgbToWord<15, 1, false>);
+    } else if (bitmapBits_ == 16) {
+      convert_ = wide ? (alpha ? rgbToWord<16, 2, true> : rgbToWord<16, 2, false>)
+                      : (alpha ? rgbToWord<16, 1, true> : rgbToWord<16, 1, false>);
     } else {
       convert_ = wide ? (alpha ? rgbToBGR<2, true> : rgbToBGR<2, false>)
                       : (alpha ? rgbToBGR<1, true> : rgbToBGR<1, false>);
@@ -567,7 +574,8 @@ size_t TKwPNGReadStream::refill(uint8_t* dest, size_t max) {
 
 void TKwPNGReadStream::readImage() {
   const size_t maxRowBytes = (static_cast<size_t>(width_) * pngBitsPerPixel_ + 7) / 8;
-  const size_t bitmapRowBytes = static_cast<size_t>(DIBRowStride(width_, bitmapBits_));
+  const int storageBits = bitmapBits_ == 15 ? 16 : bitmapBits_;
+  const size_t bitmapRowBytes = static_cast<size_t>(DIBRowStride(width_, storageBits));
   rowStorage_.assign(2 * (maxRowBytes + 1) + bitmapRowBytes + static_cast<size_t>(width_), 0);
   uint8_t* current = rowStorage_.data();
   uint8_t* previous = current + maxRowBytes + 1;
@@ -610,10 +618,10 @@ void TKwPNGReadStream::readImage() {
       const int y = p.Y0 + r * p.DY;
       if (p.DX == 1) {
         std::memcpy(target_->ScanLine(y), converted,
-                    (static_cast<size_t>(width_) * bitmapBits_ + 7) / 8);
+                    (static_cast<size_t>(width_) * storageBits + 7) / 8);
         if (mask) std::memcpy(mask->ScanLine(y), maskRow, static_cast<size_t>(width_));
       } else {
-        placePixels(bitmapBits_, converted, target_->ScanLine(y), p.X0, p.DX, passWidth);
+        placePixels(storageBits, converted, target_->ScanLine(y), p.X0, p.DX, passWidth);
         if (mask) placePixels(8, maskRow, mask->ScanLine(y), p.X0, p.DX, passWidth);
       }
       if (!hook) std::swap(current, previous);

@@ -86,7 +86,7 @@ class TKwPNGReadStream : public TKwCustomGraphicReadStream {
   // Honour the private chunk's "palette stored as grey + alpha" flag.
   bool PaletteAlphaFlagHonoured = false;
   // RGB with sBIT 5,5,5 or 5,6,5 (8- or 16-bit samples; an alpha byte
-  // does not count) becomes a 5-6-5 bitmap.
+  // does not count) becomes a 16-bit bitmap of the 5-5-5 or 5-6-5 layout.
   bool Allow16BitTarget = false;
   // Receives 255 - alpha when the file has alpha.
   TDIB* MaskTarget = nullptr;

@@ -34,6 +34,25 @@ void clipRects(std::vector<TRect>& rects, const TRect& r) {
   rects = std::move(kept);
 }
 
+// Fills every pixel with a raw value: one pixel is written, then doubled
+// along the first row, and the row copied down, since every frame of a
+// load starts this way.
+void fillPicture(TDIB& image, uint32_t pixel) {
+  if (image.GetEmpty()) return;
+  if (image.BitCount() < 8) {
+    SurfaceFillRect(image, SurfaceBoundsRect(image), pixel);
+    return;
+  }
+  const size_t bytes = size_t(image.BitCount() / 8);
+  const size_t rowLength = size_t(image.Width()) * bytes;
+  uint8_t* first = image.ScanLine(0);
+  image.SetRawPixel(0, 0, pixel);
+  for (size_t done = bytes; done < rowLength; done *= 2) {
+    std::memcpy(first + done, first, std::min(done, rowLength - done));
+  }
+  for (int y = 1; y < image.Height(); ++y) std::memcpy(image.ScanLine(y), first, rowLength);
+}
+
 void copyAlphaRows(const TDIBSurface& alpha, TDIB& target) {
   for (int y = 0; y < alpha.Height(); ++y) {
     std::memcpy(target.ScanLine(y), alpha.ScanLine(y), static_cast<size_t>(alpha.Width()));
@@ -142,7 +161,14 @@ void TDorvFrame::ComposeLayer(int32_t index, bool& firstVisible) {
   if (!layer || !layer->Visible) return;
   const TDIBSurface& src = layer->Image;
   const bool alphaDraw = src.HasAlphaPlane() && layer->UseAlpha;
-  if (alphaDraw && index == 0) SurfaceSetAlpha(Image, *src.AlphaPlane());
+  if (alphaDraw && index == 0) {
+    // An empty picture has no rows to copy; it only takes the (empty) plane.
+    if (Image.GetEmpty()) {
+      EnsureAlphaPlane(Image);
+    } else {
+      SurfaceSetAlpha(Image, *src.AlphaPlane());
+    }
+  }
   const bool plainFirst = firstVisible && Owner && Owner->PlainFirstLayer;
   if (alphaDraw && index >= 1) {
     SurfaceAlphaDraw(Image, 0, 0, src, SurfaceBoundsRect(src), 255);
@@ -157,8 +183,7 @@ void TDorvFrame::ComposeLayer(int32_t index, bool& firstVisible) {
 
 void TDorvFrame::FillBackground() {
   const uint32_t bg = static_cast<uint32_t>(Owner ? Owner->Background : 0);
-  SurfaceFillRect(Image, SurfaceBoundsRect(Image),
-                  SurfaceColorToPixel(Image, ColorR(bg), ColorG(bg), ColorB(bg)));
+  fillPicture(Image, SurfaceColorToPixel(Image, ColorR(bg), ColorG(bg), ColorB(bg)));
 }
 
 void TDorvFrame::ComposeLayers() {

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "base/compress.h"
 #include "imaging/dorvs.h"
 #include "imaging/jpeg.h"
@@ -205,16 +207,7 @@ class DorvReader {
     const int kind = header_.Compression;
     const int32_t pixelSize = ReadStreamInt(stream_);
     need(pixelSize, "a pixel plane");
-    TKwMemoryStream* memory = stream_.AsMemoryStream();
-    if (memory && kind != dcDefault) {
-      const int64_t at = memory->Position();
-      decodePlane(image, {memory->Memory() + at, pixelSize}, PlaneKind::Pixels, frameIndex,
-                  layerIndex);
-      memory->SetPosition(at + pixelSize);
-    } else {
-      decodePlane(image, loadWork(pixelSize, kind == dcDefault, image), PlaneKind::Pixels,
-                  frameIndex, layerIndex);
-    }
+    readPlane(image, pixelSize, kind == dcDefault, PlaneKind::Pixels, frameIndex, layerIndex);
 
     if (header_.Version < 100) return;
     const int32_t alphaSize = ReadStreamInt(stream_);
@@ -223,10 +216,78 @@ class DorvReader {
     layer.TransparentValue = -1;
     charge(int64_t{DIBRowBytes(image.Width(), 8)} * image.Height());
     EnsureAlphaPlane(image);
-    TDIBSurface& alpha = *image.AlphaPlane();
     const bool inflate = kind == dcDefault || kind == dcNonreversible;
-    decodePlane(alpha, loadWork(alphaSize, inflate, alpha), PlaneKind::Alpha, frameIndex,
-                layerIndex);
+    readPlane(*image.AlphaPlane(), alphaSize, inflate, PlaneKind::Alpha, frameIndex, layerIndex);
+  }
+
+  // Reads `size` bytes of plane data and decodes them. Data of a memory
+  // stream is used where it lies; zlib data of plain rows inflates straight
+  // into the picture, other layouts through the work buffer.
+  void readPlane(TDIB& plane, int32_t size, bool inflate, PlaneKind kind, int32_t frameIndex,
+                 int32_t layerIndex) {
+    const uint8_t* data = nullptr;
+    if (TKwMemoryStream* memory = stream_.AsMemoryStream()) {
+      data = memory->Memory() + memory->Position();
+      memory->Seek(size, SeekOrigin::Current);
+    } else {
+      input_.resize(size_t(size));
+      stream_.ReadBuffer(input_.data(), size);
+      data = input_.data();
+    }
+    if (!inflate) {
+      decodePlane(plane, {data, size}, kind, frameIndex, layerIndex);
+      return;
+    }
+    if (plainRows(kind) && !plane.GetEmpty()) {
+      const int64_t needed = int64_t{plane.RowBytes()} * plane.Height();
+      if (inflatePlane(data, size, plane.GetBits(), needed) != needed) {
+        fail("Layer data shorter than its picture");
+      }
+      return;
+    }
+    work_.resize(size_t(bodyLimit(plane)));
+    const int64_t produced = inflatePlane(data, size, work_.data(), int64_t(work_.size()));
+    decodePlane(plane, {work_.data(), produced}, kind, frameIndex, layerIndex);
+  }
+
+  // Inflates one zlib stream into a buffer of known size; a stream that
+  // would produce more is refused, so damaged data cannot claim memory.
+  static int64_t inflatePlane(const uint8_t* data, int64_t size, uint8_t* out, int64_t capacity) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) throw EZlibError("inflate: cannot start");
+    uint8_t spare = 0;
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = capacity > 0 ? out : &spare;
+    z.avail_out = static_cast<uInt>(capacity);
+    int rc = inflate(&z, Z_FINISH);
+    bool tooLarge = false;
+    if (rc != Z_STREAM_END && z.avail_out == 0) {
+      // The buffer is full: the stream must end here without more output.
+      z.next_out = &spare;
+      z.avail_out = 1;
+      rc = inflate(&z, Z_FINISH);
+      tooLarge = z.avail_out == 0;
+    }
+    const int64_t produced = static_cast<int64_t>(z.total_out);
+    std::string why;
+    if (tooLarge) {
+      why = "inflate: result larger than allowed";
+    } else if (rc == Z_BUF_ERROR) {
+      why = "inflate: data ends early";
+    } else if (rc != Z_STREAM_END) {
+      why = std::string("inflate: ") + (z.msg ? z.msg : "damaged data");
+    }
+    inflateEnd(&z);
+    if (!why.empty()) throw EZlibError(why);
+    return produced;
+  }
+
+  // Whether a plane is stored as plain rows in picture order.
+  bool plainRows(PlaneKind kind) const {
+    if (header_.Version < 103) return true;
+    if (kind == PlaneKind::Pixels && header_.Compression == dcNonreversible) return false;
+    return !tiled() && !(header_.Scramble != 0 && header_.Compression != dcNonreversible);
   }
 
   bool tiled() const {
@@ -245,14 +306,6 @@ class DorvReader {
     const int64_t rowSum =
         across == 0 ? 0 : (across - 1) * ((tw * bits + 7) / 8) + (lastWidth * bits + 7) / 8;
     return across * down * 8 + rowSum * plane.Height();
-  }
-
-  PlaneData loadWork(int32_t size, bool inflate, const TDIB& plane) {
-    work_.SetSize(size);
-    work_.SetPosition(0);
-    stream_.ReadBuffer(work_.Memory(), size);
-    if (inflate) DecompressToStream(work_, bodyLimit(plane));
-    return {work_.Memory(), work_.Size()};
   }
 
   void decodePlane(TDIB& plane, PlaneData data, PlaneKind kind, int32_t frameIndex,
@@ -282,6 +335,7 @@ class DorvReader {
     const int64_t rowBytes = plane.RowBytes();
     const int32_t height = plane.Height();
     if (rowBytes * height > data.Size) fail("Layer data shorter than its picture");
+    if (rowBytes == 0 || height == 0) return;
     if (increment == 0) {
       for (int32_t i = 0; i < height; ++i) {
         std::memcpy(plane.ScanLine(i), data.Bytes + i * rowBytes, size_t(rowBytes));
@@ -405,7 +459,8 @@ class DorvReader {
   TDorvFrameList& list_;
   TKwStream& stream_;
   TDorvHeader header_;
-  TKwMemoryStream work_;
+  std::vector<uint8_t> input_;  // plane data of streams that are not in memory
+  std::vector<uint8_t> work_;   // inflated plane data of tiled and scrambled layouts
   int64_t used_ = 0;
 };
 

@@ -74,7 +74,7 @@ void WriteDorvLayer(TKwStream& stream, const TDIB& plane, const TDorvHeader& hea
         header.Scramble && kind != dcNonreversible
             ? DorvPermutation(height, static_cast<uint32_t>(identCode))
             : std::vector<int32_t>();
-    for (int32_t i = 0; i < height; ++i) {
+    for (int32_t i = 0; rowBytes > 0 && i < height; ++i) {
       const int32_t row = order.empty() ? i : order[size_t(i)];
       std::memcpy(body.Memory() + i * rowBytes, plane.ScanLine(row), size_t(rowBytes));
     }

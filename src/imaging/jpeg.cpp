@@ -1,6 +1,7 @@
 #include "imaging/jpeg.h"
 
 // jpeglib.h needs size_t and FILE declared first.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -133,36 +134,55 @@ void JpegDecode(const uint8_t* data, size_t size, TDIB& target) {
   target.Assign(decoded);
 }
 
+namespace {
+
+// Everything the long jump can reach lives in the heap object, so no local
+// variable of the function that called setjmp changes after it.
+struct EncodeJob {
+  Encoder encoder;
+  const TDIB* source = nullptr;
+  int quality = 0;
+};
+
+void runEncoder(EncodeJob& job) {
+  jpeg_compress_struct& c = job.encoder.cinfo;
+  c.err = jpeg_std_error(&job.encoder.err.pub);
+  job.encoder.err.pub.error_exit = errorExit;
+  job.encoder.err.pub.output_message = quietMessage;
+  jpeg_create_compress(&c);
+  job.encoder.created = true;
+  jpeg_mem_dest(&c, &job.encoder.out, &job.encoder.outSize);
+  c.image_width = JDIMENSION(job.source->Width());
+  c.image_height = JDIMENSION(job.source->Height());
+  c.input_components = 3;
+  c.in_color_space = JCS_EXT_BGR;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, std::clamp(job.quality, 0, 100), TRUE);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    auto row = const_cast<JSAMPROW>(job.source->ScanLine(int(c.next_scanline)));
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+}
+
+std::vector<uint8_t> encode24(const TDIB& source, int quality) {
+  auto job = std::make_unique<EncodeJob>();
+  job->source = &source;
+  job->quality = quality;
+  if (setjmp(job->encoder.err.jump)) throw EJPEG(job->encoder.err.message);
+  runEncoder(*job);
+  return std::vector<uint8_t>(job->encoder.out, job->encoder.out + job->encoder.outSize);
+}
+
+}  // namespace
+
 std::vector<uint8_t> JpegEncode(const TDIB& image, int quality) {
   if (image.GetEmpty()) throw EJPEG("Cannot compress an empty picture");
-  TDIB converted;
-  const TDIB* source = &image;
-  if (image.BitCount() != 24) {
-    converted.SetSize(image.Width(), image.Height(), 24);
-    SurfaceDrawWhole(converted, 0, 0, image);
-    source = &converted;
-  }
-  auto e = std::make_unique<Encoder>();
-  if (setjmp(e->err.jump)) throw EJPEG(e->err.message);
-  e->cinfo.err = jpeg_std_error(&e->err.pub);
-  e->err.pub.error_exit = errorExit;
-  e->err.pub.output_message = quietMessage;
-  jpeg_create_compress(&e->cinfo);
-  e->created = true;
-  jpeg_mem_dest(&e->cinfo, &e->out, &e->outSize);
-  e->cinfo.image_width = JDIMENSION(source->Width());
-  e->cinfo.image_height = JDIMENSION(source->Height());
-  e->cinfo.input_components = 3;
-  e->cinfo.in_color_space = JCS_EXT_BGR;
-  jpeg_set_defaults(&e->cinfo);
-  jpeg_set_quality(&e->cinfo, std::clamp(quality, 0, 100), TRUE);
-  jpeg_start_compress(&e->cinfo, TRUE);
-  while (e->cinfo.next_scanline < e->cinfo.image_height) {
-    auto row = const_cast<JSAMPROW>(source->ScanLine(int(e->cinfo.next_scanline)));
-    jpeg_write_scanlines(&e->cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&e->cinfo);
-  return std::vector<uint8_t>(e->out, e->out + e->outSize);
+  if (image.BitCount() == 24) return encode24(image, quality);
+  TDIB converted(image.Width(), image.Height(), 24);
+  SurfaceDrawWhole(converted, 0, 0, image);
+  return encode24(converted, quality);
 }
 
 // --- TJPEGImage ---

@@ -236,6 +236,30 @@ TEST(Movie, LoopingMovieStartsOver) {
   zirkVidmanDel(h);
 }
 
+TEST(Movie, SilentMovieRunsOnRealTime) {
+  LibrarySession session(nullptr, true);
+  MemStream stream{LoadAudio("testsrc-32x32-silent.wmv")};
+  const ZirkHandle h = zirkVidmanAdd("silent.wmv", &stream, -1);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(zirkVideoGetSourceWidth(h), 32);
+  EXPECT_NEAR(zirkVideoGetLen(h), 500, 10);
+  zirkVideoSetVol(h, -600);  // no sound to set: kept and answered
+  EXPECT_EQ(zirkVideoGetVol(h), -600);
+  const auto start = std::chrono::steady_clock::now();
+  zirkVideoPlay(h);
+  while (!zirkVideoIsEnd(h) && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(zirkVideoIsEnd(h));
+  EXPECT_GE(took, std::chrono::milliseconds(480));
+  EXPECT_EQ(zirkVideoGetPosition(h), zirkVideoGetLen(h));
+  // Play after the end starts over.
+  zirkVideoPlay(h);
+  EXPECT_FALSE(zirkVideoIsEnd(h));
+  EXPECT_LT(zirkVideoGetPosition(h), 100);
+  zirkVidmanDel(h);
+}
+
 TEST(Movie, SuspendPausesAndResumeContinues) {
   LibrarySession session(nullptr, true);
   MemStream stream{LoadAudio(kMovie)};

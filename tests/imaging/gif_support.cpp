@@ -1,0 +1,264 @@
+#include "gif_support.h"
+
+#include <gif_lib.h>
+#include <png.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "imaging/GIFImageLZW.h"
+#include "support/testdata.h"
+
+namespace zirk::test {
+
+// --- builder ---
+
+void GifBuilder::colors(const std::vector<uint32_t>& table) {
+  size_t n = 2;
+  while (n < table.size()) n *= 2;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t c = i < table.size() ? table[i] : 0;
+    bytes_.push_back(uint8_t(c));
+    bytes_.push_back(uint8_t(c >> 8));
+    bytes_.push_back(uint8_t(c >> 16));
+  }
+}
+
+static int tableBits(size_t count) {
+  int bits = 1;
+  while ((size_t(1) << bits) < count) ++bits;
+  return bits;
+}
+
+GifBuilder& GifBuilder::Header(int width, int height, const std::vector<uint32_t>& globalColors,
+                               const std::string& signature, uint8_t background) {
+  bytes_.insert(bytes_.end(), signature.begin(), signature.end());
+  bytes_.push_back(uint8_t(width));
+  bytes_.push_back(uint8_t(width >> 8));
+  bytes_.push_back(uint8_t(height));
+  bytes_.push_back(uint8_t(height >> 8));
+  uint8_t packed = 0x70;
+  if (!globalColors.empty()) packed |= uint8_t(0x80 | (tableBits(globalColors.size()) - 1));
+  bytes_.push_back(packed);
+  bytes_.push_back(background);
+  bytes_.push_back(0);
+  if (!globalColors.empty()) colors(globalColors);
+  return *this;
+}
+
+GifBuilder& GifBuilder::Gce(int disposal, int delay, int transparentIndex) {
+  const uint8_t packed = uint8_t((disposal & 7) << 2 | (transparentIndex >= 0 ? 1 : 0));
+  const uint8_t block[] = {'!',
+                           0xF9,
+                           4,
+                           packed,
+                           uint8_t(delay),
+                           uint8_t(delay >> 8),
+                           uint8_t(transparentIndex >= 0 ? transparentIndex : 0),
+                           0};
+  bytes_.insert(bytes_.end(), block, block + sizeof block);
+  return *this;
+}
+
+GifBuilder& GifBuilder::Comment(const std::vector<std::string>& lines) {
+  bytes_.push_back('!');
+  bytes_.push_back(0xFE);
+  for (const std::string& line : lines) {
+    bytes_.push_back(uint8_t(line.size()));
+    bytes_.insert(bytes_.end(), line.begin(), line.end());
+  }
+  bytes_.push_back(0);
+  return *this;
+}
+
+GifBuilder& GifBuilder::AppExt(uint8_t blockSize, const std::string& ident,
+                               const std::vector<GifBytes>& blocks) {
+  bytes_.push_back('!');
+  bytes_.push_back(0xFF);
+  bytes_.push_back(blockSize);
+  bytes_.insert(bytes_.end(), ident.begin(), ident.end());
+  for (const GifBytes& block : blocks) {
+    bytes_.push_back(uint8_t(block.size()));
+    bytes_.insert(bytes_.end(), block.begin(), block.end());
+  }
+  bytes_.push_back(0);
+  return *this;
+}
+
+GifBuilder& GifBuilder::Loop(uint16_t count) {
+  return AppExt(11, "NETSCAPE2.0", {{1, uint8_t(count), uint8_t(count >> 8)}});
+}
+
+GifBuilder& GifBuilder::Image(int left, int top, int width, int height, uint8_t packed,
+                              const std::vector<uint32_t>& localColors, const GifBytes& imageData) {
+  const uint8_t desc[] = {',',
+                          uint8_t(left),
+                          uint8_t(left >> 8),
+                          uint8_t(top),
+                          uint8_t(top >> 8),
+                          uint8_t(width),
+                          uint8_t(width >> 8),
+                          uint8_t(height),
+                          uint8_t(height >> 8),
+                          packed};
+  bytes_.insert(bytes_.end(), desc, desc + sizeof desc);
+  if ((packed & 0x80) && !localColors.empty()) colors(localColors);
+  bytes_.insert(bytes_.end(), imageData.begin(), imageData.end());
+  return *this;
+}
+
+GifBuilder& GifBuilder::Pixels(int left, int top, int width, int height,
+                               const std::vector<uint8_t>& pixels, int bits, bool interlaced) {
+  TKwMemoryStream data;
+  EncodeGIFPixels(data, pixels.data(), width, height, interlaced, bits);
+  return Image(left, top, width, height, interlaced ? 0x40 : 0, {}, data.Bytes());
+}
+
+GifBuilder& GifBuilder::Byte(uint8_t b) {
+  bytes_.push_back(b);
+  return *this;
+}
+
+GifBytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codesAndWidths,
+                   bool terminator) {
+  GifBytes packed;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (auto [code, width] : codesAndWidths) {
+    acc |= uint32_t(code) << bits;
+    bits += width;
+    while (bits >= 8) {
+      packed.push_back(uint8_t(acc));
+      acc >>= 8;
+      bits -= 8;
+    }
+  }
+  if (bits > 0) packed.push_back(uint8_t(acc));
+  GifBytes out{uint8_t(minCodeSize)};
+  for (size_t at = 0; at < packed.size(); at += 255) {
+    const size_t n = std::min<size_t>(255, packed.size() - at);
+    out.push_back(uint8_t(n));
+    out.insert(out.end(), packed.begin() + long(at), packed.begin() + long(at + n));
+  }
+  if (terminator) out.push_back(0);
+  return out;
+}
+
+// --- giflib ---
+
+namespace {
+
+struct MemoryInput {
+  const GifBytes* bytes;
+  size_t pos = 0;
+};
+
+int readMemory(GifFileType* gif, GifByteType* buffer, int count) {
+  auto* in = static_cast<MemoryInput*>(gif->UserData);
+  const size_t n = std::min<size_t>(size_t(count), in->bytes->size() - in->pos);
+  std::memcpy(buffer, in->bytes->data() + in->pos, n);
+  in->pos += n;
+  return int(n);
+}
+
+std::vector<uint32_t> mapColors(const ColorMapObject* map) {
+  std::vector<uint32_t> colors;
+  if (!map) return colors;
+  for (int i = 0; i < map->ColorCount; ++i) {
+    const GifColorType& c = map->Colors[i];
+    colors.push_back(uint32_t(c.Red) | uint32_t(c.Green) << 8 | uint32_t(c.Blue) << 16);
+  }
+  return colors;
+}
+
+}  // namespace
+
+GiflibFile GiflibDecode(const GifBytes& file) {
+  GiflibFile result;
+  MemoryInput input{&file};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&input, readMemory, &error);
+  if (!gif) return result;
+  if (DGifSlurp(gif) == GIF_OK) {
+    result.Ok = true;
+    result.Width = gif->SWidth;
+    result.Height = gif->SHeight;
+    result.GlobalColors = mapColors(gif->SColorMap);
+    for (int i = 0; i < gif->ImageCount; ++i) {
+      const SavedImage& s = gif->SavedImages[i];
+      GiflibFrame f;
+      f.Left = s.ImageDesc.Left;
+      f.Top = s.ImageDesc.Top;
+      f.Width = s.ImageDesc.Width;
+      f.Height = s.ImageDesc.Height;
+      f.Interlaced = s.ImageDesc.Interlace;
+      f.Pixels.assign(s.RasterBits, s.RasterBits + size_t(f.Width) * size_t(f.Height));
+      f.LocalColors = mapColors(s.ImageDesc.ColorMap);
+      result.Frames.push_back(std::move(f));
+    }
+  }
+  DGifCloseFile(gif, &error);
+  return result;
+}
+
+// --- picture helpers ---
+
+void LoadGif(TGIFImage& image, const GifBytes& bytes, std::vector<std::string>* warnings) {
+  if (warnings) {
+    image.OnWarning = [warnings](TGIFImage&, int, const std::string& message) {
+      warnings->push_back(message);
+    };
+  }
+  TKwMemoryStream stream(bytes);
+  image.LoadFromStream(stream);
+}
+
+GifBytes SaveGif(TGIFImage& image) {
+  TKwMemoryStream stream;
+  image.SaveToStream(stream);
+  return stream.Bytes();
+}
+
+// --- reference files ---
+
+bool ReadPgm(const std::string& path, int& width, int& height, std::vector<uint8_t>& pixels) {
+  std::ifstream in(path, std::ios::binary);
+  std::string magic;
+  int maxval = 0;
+  if (!(in >> magic >> width >> height >> maxval) || magic != "P5") return false;
+  in.get();
+  pixels.resize(size_t(width) * size_t(height));
+  in.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size()));
+  return bool(in);
+}
+
+bool ReadPngRgba(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgba) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  rgba.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return false;
+  width = int(image.width);
+  height = int(image.height);
+  return true;
+}
+
+std::vector<std::vector<std::string>> GifIndex() {
+  std::ifstream in(dataPath("gif/index.tsv"));
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    std::string field;
+    while (std::getline(split, field, '\t')) fields.push_back(field);
+    rows.push_back(std::move(fields));
+  }
+  return rows;
+}
+
+}  // namespace zirk::test

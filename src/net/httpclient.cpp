@@ -138,7 +138,9 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
   startMs_ = lastProgressMs_ = NowMs();
   if (Timeout > 0) ArmTimer(int64_t{Timeout} * 1000);
 
-  THttpUrlParts url = ParseURL(URL);
+  // "./" and "../" forms are relative to the previous request path (to the
+  // root in proxy mode, where that path is a whole URL).
+  THttpUrlParts url = ParseURL(URL, Proxy.empty() ? target_.requestPath : std::string());
   if (!url.user.empty()) Username = url.user;
   if (!url.password.empty()) Password = url.password;
   if (!Proxy.empty()) {

@@ -375,7 +375,7 @@ void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
     return;
   }
   if (painter_ && direct && &painter_->Canvas() == &canvas && painter_->Rect() == rect &&
-      !painter_->Terminated()) {
+      !painter_->Terminated() && !painter_->Finished()) {
     return;
   }
   StopPainting();

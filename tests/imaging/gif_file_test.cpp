@@ -1,0 +1,313 @@
+// The GIF file model: header, colour tables, extensions and their
+// registries, the trailer, and what broken files do.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "gif_support.h"
+#include "imaging/GIFImageLZW.h"
+#include "support/testdata.h"
+
+namespace zirk::test {
+namespace {
+
+const std::vector<uint32_t> kFour = {0x000000, 0x0000FF, 0x00FF00, 0xFF0000};
+
+GifBytes smallFile(const std::string& signature = "GIF89a") {
+  return GifBuilder()
+      .Header(2, 2, kFour, signature)
+      .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
+      .Trailer()
+      .Bytes();
+}
+
+bool contains(const GifBytes& haystack, const GifBytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+         haystack.end();
+}
+
+TEST(GifFile, SignatureIsCheckedUpperCasedAndTheVersionNotAtAll) {
+  struct Case {
+    const char* signature;
+    bool loads;
+  } cases[] = {{"GIF89a", true}, {"GIF87a", true},  {"gif89a", true},
+               {"GiF12x", true}, {"GIX89a", false}, {"PNG89a", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signature);
+    TGIFImage image;
+    if (c.loads) {
+      LoadGif(image, smallFile(c.signature));
+      EXPECT_EQ(image.Count(), 1);
+      EXPECT_EQ(image.Images(0).Data(), (std::vector<uint8_t>{0, 1, 2, 3}));
+    } else {
+      try {
+        LoadGif(image, smallFile(c.signature));
+        ADD_FAILURE() << "loaded";
+      } catch (const GIFException& e) {
+        EXPECT_STREQ(e.what(), "Invalid GIF signature");
+      }
+    }
+  }
+}
+
+TEST(GifFile, BrokenFilesRaiseThePartsErrors) {
+  const GifBytes good = smallFile();
+  struct Case {
+    const char* name;
+    GifBytes bytes;
+    const char* error;
+  } cases[] = {
+      {"cut in the header", GifBytes(good.begin(), good.begin() + 9), "Premature end of data"},
+      {"cut in the colour table", GifBytes(good.begin(), good.begin() + 16),
+       "Premature end of data"},
+      {"no trailer", GifBytes(good.begin(), good.end() - 1), "Premature end of data"},
+      {"bad loop extension",
+       GifBuilder().Header(2, 2, kFour).AppExt(11, "NETSCAPE2.0", {{2, 0, 0}}).Trailer().Bytes(),
+       "Invalid GIF data"},
+      {"short application block",
+       GifBuilder().Header(2, 2, kFour).AppExt(5, "ABCDE", {}).Trailer().Bytes(),
+       "Unsupported Application Extension block size"},
+      {"unknown extension label",
+       GifBuilder().Header(2, 2, kFour).Byte('!').Byte(0x33).Byte(0).Trailer().Bytes(),
+       "Unknown extension type"},
+      {"unknown block type", GifBuilder().Header(2, 2, kFour).Byte(0x99).Trailer().Bytes(),
+       "Invalid Image trailer"},
+      {"cut in a comment", GifBuilder().Header(2, 2, kFour).Byte('!').Byte(0xFE).Byte(9).Bytes(),
+       "Premature end of data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TGIFImage image;
+    try {
+      LoadGif(image, c.bytes);
+      ADD_FAILURE() << "loaded";
+    } catch (const GIFException& e) {
+      EXPECT_STREQ(e.what(), c.error);
+    }
+  }
+}
+
+TEST(GifFile, WrongSeparatorAfterABadIntroducerEndsTheFrameList) {
+  const GifBytes bytes = GifBuilder()
+                             .Header(2, 2, kFour)
+                             .Gce(1, 5)
+                             .Byte(0x99)
+                             .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
+                             .Trailer()
+                             .Bytes();
+  TGIFImage image;
+  std::vector<std::string> warnings;
+  try {
+    LoadGif(image, bytes, &warnings);
+    ADD_FAILURE() << "loaded";
+  } catch (const GIFException& e) {
+    EXPECT_STREQ(e.what(), "Invalid Image trailer");
+  }
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{"Invalid extension introducer", "Unknown GIF block type"}));
+}
+
+TEST(GifFile, FrameOfZeroWidthTakesTheScreenSize) {
+  TKwMemoryStream data;
+  const std::vector<uint8_t> pixels(12, 1);
+  EncodeGIFPixels(data, pixels.data(), 4, 3, false, 2);
+  const GifBytes bytes =
+      GifBuilder().Header(4, 3, kFour).Image(0, 0, 0, 3, 0, {}, data.Bytes()).Trailer().Bytes();
+  TGIFImage image;
+  std::vector<std::string> warnings;
+  LoadGif(image, bytes, &warnings);
+  ASSERT_EQ(image.Count(), 1);
+  EXPECT_EQ(image.Images(0).Width, 4);
+  EXPECT_EQ(image.Images(0).Height, 3);
+  EXPECT_EQ(image.Images(0).Data(), pixels);
+  EXPECT_EQ(warnings, (std::vector<std::string>{sGIFImageExceedsScreen}));
+}
+
+TEST(GifFile, ExtensionsSurviveALoadSaveCycleByteForByte) {
+  const GifBytes bytes = GifBuilder()
+                             .Header(2, 2, kFour)
+                             .Loop(3)
+                             .Comment({"first line", std::string(255, 'x')})
+                             .AppExt(11, "ZIRKTEST1.0", {{1, 2, 3}, {4}, GifBytes(255, 7)})
+                             .Gce(2, 7, 3)
+                             .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
+                             .Comment({"after the last frame"})
+                             .Trailer()
+                             .Bytes();
+  TGIFImage image;
+  LoadGif(image, bytes);
+  ASSERT_EQ(image.Count(), 2);  // the trailing comment makes an empty frame
+  EXPECT_TRUE(image.Images(1).Empty());
+  const TGIFExtensionList& ext = image.Images(0).Extensions();
+  ASSERT_EQ(ext.Count(), 4);
+  EXPECT_NE(dynamic_cast<TGIFAppExtNSLoop*>(ext[0]), nullptr);
+  auto* comment = dynamic_cast<TGIFCommentExtension*>(ext[1]);
+  ASSERT_NE(comment, nullptr);
+  EXPECT_EQ(comment->Comment, (std::vector<std::string>{"first line", std::string(255, 'x')}));
+  auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(ext[2]);
+  ASSERT_NE(unknown, nullptr);
+  EXPECT_EQ(unknown->IdentText(), "ZIRKTEST1.0");
+  EXPECT_EQ(unknown->Blocks.size(), 3u);
+  EXPECT_EQ(image.Images(0).GraphicControlExtension(), ext[3]);
+  EXPECT_TRUE(image.Images(0).Transparent());
+  EXPECT_EQ(SaveGif(image), bytes);
+}
+
+TEST(GifFile, ApplicationBlockOfSizeTenIsWrittenBackAsEleven) {
+  const GifBytes bytes = GifBuilder()
+                             .Header(2, 2, kFour)
+                             .AppExt(10, "ABCDEFGHIJ", {{1, 2, 3}})
+                             .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
+                             .Trailer()
+                             .Bytes();
+  TGIFImage image;
+  LoadGif(image, bytes);
+  ASSERT_EQ(image.Images(0).Extensions().Count(), 1);
+  EXPECT_NE(dynamic_cast<TGIFUnknownAppExtension*>(image.Images(0).Extensions()[0]), nullptr);
+  const GifBytes saved = SaveGif(image);
+  const GifBytes expected = {'!', 0xFF, 11,  'A', 'B', 'C', 'D', 'E', 'F', 'G',
+                             'H', 'I',  'J', 3,   3,   1,   2,   3,   0};
+  EXPECT_TRUE(contains(saved, expected));
+  TGIFImage again;
+  LoadGif(again, saved);
+  EXPECT_EQ(again.Images(0).Data(), (std::vector<uint8_t>{0, 1, 2, 3}));
+}
+
+TEST(GifFile, ColourTablesArePaddedToAPowerOfTwoAndSizedByThemselves) {
+  TGIFImage image;
+  TDIB big(3, 1, 8);
+  for (int i = 0; i < 256; ++i) big.ColorTable()[size_t(i)] = {uint8_t(i), 0, 0, 0};
+  big.UpdatePalette();
+  big.SetRawPixel(2, 0, 200);
+  image.Add(big);
+  image.Header().ColorMap().ImportPalette({{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}});
+  const GifBytes saved = SaveGif(image);
+  // Global table of 3 entries: size field 1 (4 entries), the 4th zero,
+  // however big the local table is.
+  EXPECT_EQ(saved[10] & 0x87, 0x81);
+  EXPECT_EQ(GifBytes(saved.begin() + 13, saved.begin() + 25),
+            (GifBytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0}));
+  GiflibFile ref = GiflibDecode(saved);
+  ASSERT_TRUE(ref.Ok);
+  EXPECT_EQ(ref.GlobalColors.size(), 4u);
+  EXPECT_EQ(ref.Frames[0].LocalColors.size(), 256u);
+  EXPECT_EQ(ref.Frames[0].Pixels, (std::vector<uint8_t>{0, 0, 200}));
+}
+
+TEST(GifFile, InterlacedFrameWithALocalTableIsSavedInRowOrder) {
+  std::vector<uint8_t> pixels(5 * 9);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i % 4);
+  TKwMemoryStream data;
+  EncodeGIFPixels(data, pixels.data(), 5, 9, true, 2);
+  const GifBytes bytes =
+      GifBuilder().Header(5, 9, {}).Image(0, 0, 5, 9, 0xC1, kFour, data.Bytes()).Trailer().Bytes();
+  TGIFImage image;
+  LoadGif(image, bytes);
+  EXPECT_EQ(image.Images(0).Data(), pixels);
+  GiflibFile ref = GiflibDecode(SaveGif(image));
+  ASSERT_TRUE(ref.Ok);
+  EXPECT_FALSE(ref.Frames[0].Interlaced);
+  EXPECT_EQ(ref.Frames[0].Pixels, pixels);
+}
+
+TEST(GifFile, ColourMapLookupsWarnAndStayInsideTheTable) {
+  TGIFImage image;
+  std::vector<std::string> warnings;
+  image.OnWarning = [&](TGIFImage&, int severity, const std::string& m) {
+    EXPECT_EQ(severity, 1);
+    warnings.push_back(m);
+  };
+  TGIFColorMap& map = image.Header().ColorMap();
+  EXPECT_EQ(map.Add(0x112233), 0);
+  EXPECT_EQ(map.Add(0x445566), 1);
+  EXPECT_EQ(map.Add(0x112233), 0);
+  EXPECT_EQ(map.IndexOf(0x445566), 1);
+  EXPECT_EQ(map.IndexOf(0x999999), -1);
+  EXPECT_EQ(map.Colors(1), 0x445566u);
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_EQ(map.Colors(200), 0u);
+  EXPECT_EQ(map.Colors(-1), 0u);
+  EXPECT_EQ(warnings, (std::vector<std::string>{sGIFInvalidColorIndex, sGIFInvalidColorIndex}));
+  for (uint32_t c = 2; c < 256; ++c) map.Add(c);
+  EXPECT_EQ(map.Count(), 256);
+  EXPECT_EQ(map.BitsPerPixel(), 8);
+  EXPECT_THROW(map.Add(0xABCDEF), GIFException);
+}
+
+TEST(GifFile, TransparentIndexPastTheTableBecomesZero) {
+  TGIFImage image;
+  std::vector<std::string> warnings;
+  LoadGif(image, smallFile(), &warnings);
+  TGIFSubImage& frame = image.Images(0);
+  auto* gce = frame.Extensions().Add<TGIFGraphicControlExtension>();
+  gce->SetTransparentColorIndex(3);
+  EXPECT_EQ(gce->TransparentColorIndex(), 3);
+  gce->SetTransparentColorIndex(4);
+  EXPECT_EQ(gce->TransparentColorIndex(), 0);
+  EXPECT_EQ(warnings, (std::vector<std::string>{sGIFInvalidColorIndex}));
+  gce->SetTransparent(true);
+  EXPECT_TRUE(frame.Transparent());
+  frame.Extensions().Delete(0);
+  EXPECT_EQ(frame.GraphicControlExtension(), nullptr);
+  EXPECT_FALSE(frame.Transparent());
+}
+
+TEST(GifFile, OptimizeSortsByUseRemapsPixelsAndCutsUnusedLocalEntries) {
+  TDIB source(4, 2, 8);
+  for (int i = 0; i < 4; ++i) source.ColorTable()[size_t(i)] = {uint8_t(10 * i), 0, 0, 0};
+  source.UpdatePalette();
+  const uint8_t px[8] = {3, 3, 3, 1, 1, 3, 1, 0};
+  for (int i = 0; i < 8; ++i) source.SetRawPixel(i % 4, i / 4, px[i]);
+  TGIFImage image;
+  TGIFSubImage& frame = image.Add(source);
+  // Only the four colours of the source table; the rest of the 256 are cut.
+  frame.ColorMap().Optimize();
+  EXPECT_TRUE(frame.ColorMap().Optimized());
+  EXPECT_EQ(frame.ColorMap().Count(), 3);
+  EXPECT_EQ(frame.ColorMap().Colors(0), RGBColor(0, 0, 30));
+  EXPECT_EQ(frame.ColorMap().Colors(1), RGBColor(0, 0, 10));
+  EXPECT_EQ(frame.ColorMap().Colors(2), RGBColor(0, 0, 0));
+  EXPECT_EQ(frame.Data(), (std::vector<uint8_t>{0, 0, 0, 1, 1, 0, 1, 2}));
+  TGIFImage again;
+  LoadGif(again, SaveGif(image));
+  EXPECT_TRUE(again.Images(0).ColorMap().Optimized());
+  EXPECT_EQ(again.Images(0).Data(), frame.Data());
+}
+
+struct Marker : TGIFUnknownAppExtension {
+  static constexpr const char* kClassName = "Marker";
+  using TGIFUnknownAppExtension::TGIFUnknownAppExtension;
+};
+
+TEST(GifFile, LaterRegistrationsOverrideEarlierOnes) {
+  EXPECT_EQ(FindAppExtensionClass("NETSCAPE2.0"), &GIFExtensionClassOf<TGIFAppExtNSLoop>());
+  EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), nullptr);
+  RegisterAppExtensionClass("ZIRKMARK1.0", GIFExtensionClassOf<Marker>());
+  EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), &GIFExtensionClassOf<Marker>());
+  const GifBytes bytes = GifBuilder()
+                             .Header(2, 2, kFour)
+                             .AppExt(11, "ZIRKMARK1.0", {{9}})
+                             .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
+                             .Trailer()
+                             .Bytes();
+  TGIFImage image;
+  LoadGif(image, bytes);
+  EXPECT_NE(dynamic_cast<Marker*>(image.Images(0).Extensions()[0]), nullptr);
+  EXPECT_EQ(SaveGif(image), bytes);
+}
+
+TEST(GifFile, RequiredVersionFollowsTheFeaturesUsed) {
+  TGIFImage image;
+  LoadGif(image, smallFile("GIF89a"));
+  EXPECT_EQ(image.RequiredVersion(), gv87a);
+  const GifBytes plain = SaveGif(image);
+  EXPECT_EQ(std::string(plain.begin(), plain.begin() + 6), "GIF87a");
+  image.Images(0).Extensions().Add<TGIFCommentExtension>()->Comment = {"hi"};
+  EXPECT_EQ(image.RequiredVersion(), gv89a);
+  const GifBytes saved = SaveGif(image);
+  EXPECT_EQ(std::string(saved.begin(), saved.begin() + 6), "GIF89a");
+}
+
+}  // namespace
+}  // namespace zirk::test

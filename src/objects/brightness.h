@@ -24,8 +24,4 @@ namespace zirk {
 // adjusted source key (-1 when the source has none).
 void CopyWithBrightness(TCustomDIBX& target, const TCustomDIBX& source, int32_t offset);
 
-// Adjusts a surface in place, as CopyWithBrightness does with the surface
-// as its own source.
-void AdjustBrightness(TCustomDIBX& surface, int32_t offset);
-
 }  // namespace zirk

@@ -1,0 +1,364 @@
+#include "objects/dorvcache.h"
+
+#include <algorithm>
+
+#include "base/vrfiles.h"
+#include "imaging/KwPNG.h"
+#include "imaging/dorvs.h"
+#include "platform/wallpaper.h"
+#include "script/project.h"
+#include "surfaces/screenman.h"
+
+namespace zirk {
+
+// --- frames -----------------------------------------------------------------------
+
+TDorvItemFrame::TDorvItemFrame() : Surface(MakeDisplayDIBX()) {}
+
+void TDorvItemFrame::EnsureMaskSurface() {
+  if (!MaskSurface) MaskSurface = std::make_unique<TDIBX>(1, 1, 8);
+}
+
+void TDorvItemFrame::RecreateSurface() {
+  Surface = MakeDisplayDIBX();
+}
+
+int64_t DorvFrameMemorySize(const TDorvItemFrame& frame) {
+  int64_t size = 0;
+  for (const TCustomDIBX* s : {frame.Surface.get(), static_cast<TCustomDIBX*>(frame.MaskSurface.get())}) {
+    if (!s) continue;
+    size += int64_t{std::max(s->Width(), 0)} * std::max(s->Height(), 0) * ((s->BitCount() + 7) / 8);
+  }
+  return size;
+}
+
+// --- items ------------------------------------------------------------------------------
+
+namespace {
+
+bool fileAvailable(const std::string& name) {
+  if (const TProject* project = CurrentProject()) return project->FileAvailable(name);
+  TVrFileManager* files = TVrFileManager::Global();
+  return files && files->FileExists(name);
+}
+
+int32_t identCode() {
+  const TProject* project = CurrentProject();
+  return project ? project->IdentCode() : 0;
+}
+
+// Reads and parses the file; the list is left empty when it has no frames.
+void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
+  TKwMemoryStream stream;
+  LoadFileToStream(stream, fileName);
+  LoadDorvStream(list, stream, false);
+  if (mask) list.BuildAllAlpha();
+}
+
+// Copies a parsed frame into the item frame's surfaces.
+void copyFrame(TDorvFrame& source, TDorvItemFrame& target, bool mask) {
+  source.CopyToDIBX(*target.Surface);
+  target.Surface->SetColorKey(target.Surface->ColorToPixel(source.TransparentColor));
+  if (source.HasAlpha() || mask) {
+    target.EnsureMaskSurface();
+    source.CopyAlphaToDIBX(*target.MaskSurface);
+  }
+}
+
+}  // namespace
+
+TDorvItem::TKeyParts TDorvItem::splitKey(const std::string& key) {
+  TKeyParts parts{key, key.find("?m") != std::string::npos, key.find("?t") != std::string::npos};
+  // One suffix cut from the end per flag, whatever the order they came in.
+  for (bool flag : {parts.Mask, parts.Trim}) {
+    if (flag) parts.FileName.erase(parts.FileName.size() >= 2 ? parts.FileName.size() - 2 : 0);
+  }
+  return parts;
+}
+
+void TDorvItem::SetName(const std::string& name) {
+  THashCollectionItem::SetName(name);
+  load();
+}
+
+TDorvItemFrame* TDorvItem::Frame(int32_t index) const {
+  return index >= 0 && index < FrameCount() ? frames_[static_cast<size_t>(index)].get() : nullptr;
+}
+
+int64_t TDorvItem::MemorySize() const {
+  int64_t size = 0;
+  for (const auto& frame : frames_) size += DorvFrameMemorySize(*frame);
+  return size;
+}
+
+bool TDorvItem::HasOwner(const void* owner) const {
+  return std::find(owners_.begin(), owners_.end(), owner) != owners_.end();
+}
+
+void TDorvItem::load() {
+  frames_.clear();
+  const TKeyParts key = splitKey(Name());
+  const int32_t depth = ScreenSurfaceDepth();
+
+  if (!fileAvailable(key.FileName)) {
+    auto frame = std::make_unique<TDorvItemFrame>();
+    frame->Surface->SetSize(kDorvPlaceholderSize, kDorvPlaceholderSize, depth);
+    frame->Surface->FillRect(frame->Surface->GetBoundsRect(), 0);
+    frame->Surface->SetColorKey(0);
+    if (key.Mask) {
+      // A mask as large as the picture and all 0, so the placeholder stays
+      // transparent when drawn through it.
+      frame->EnsureMaskSurface();
+      frame->MaskSurface->SetSize(kDorvPlaceholderSize, kDorvPlaceholderSize, 8);
+    }
+    frames_.push_back(std::move(frame));
+    return;
+  }
+
+  TDorvFrameList list(identCode());
+  readFrames(list, key.FileName, key.Mask);
+  if (list.Count() == 0) return;
+  Width = list.GetFrame(0)->Image.Width();
+  Height = list.GetFrame(0)->Image.Height();
+  TotalDelay = 0;
+  for (int32_t i = 0; i < list.Count(); ++i) {
+    TDorvFrame& source = *list.GetFrame(i);
+    auto frame = std::make_unique<TDorvItemFrame>();
+    if (key.Trim) {
+      const TRect kept = source.Trim();
+      frame->OffsetX = kept.Left;
+      frame->OffsetY = kept.Top;
+    }
+    copyFrame(source, *frame, key.Mask);
+    frame->TransparentColor = source.TransparentColor;
+    frame->Delay = source.Delay != 0 ? source.Delay : 1;
+    TotalDelay += frame->Delay;
+    frames_.push_back(std::move(frame));
+  }
+}
+
+void TDorvItem::reload(bool recreate) {
+  const TKeyParts key = splitKey(Name());
+  TVrFileManager* files = TVrFileManager::Global();
+  if (!files || !files->FileExists(key.FileName)) return;
+  TDorvFrameList list(identCode());
+  readFrames(list, key.FileName, key.Mask);
+  const int32_t count = std::min(list.Count(), FrameCount());
+  for (int32_t i = 0; i < count; ++i) {
+    TDorvFrame& source = *list.GetFrame(i);
+    TDorvItemFrame& frame = *frames_[static_cast<size_t>(i)];
+    const bool keyed = source.TransparentColor >= 0;
+    if (keyed && !source.HasAlpha() && !recreate) continue;
+    frame.OffsetX = frame.OffsetY = 0;
+    if (key.Trim && (keyed || source.HasAlpha())) {
+      const TRect kept = source.Trim();
+      frame.OffsetX = kept.Left;
+      frame.OffsetY = kept.Top;
+    }
+    if (recreate) frame.RecreateSurface();
+    copyFrame(source, frame, key.Mask);
+  }
+}
+
+void TDorvItem::releaseSurfaces() {
+  for (const auto& frame : frames_) frame->Surface->ReleaseSurface();
+}
+
+// --- collection ---------------------------------------------------------------------------
+
+TDorvCollection::~TDorvCollection() {
+  idle_.clear();
+  Clear();
+}
+
+TDorvItem* TDorvCollection::Acquire(const void* owner, const std::string& fileName, bool mask,
+                                    bool trim) {
+  std::string key = fileName;
+  if (mask) key += "?m";
+  if (trim) key += "?t";
+  TDorvItem* item = Find(key);
+  if (!item) {
+    item = Add();
+    try {
+      item->SetName(key);
+    } catch (...) {
+      // Nothing half-loaded stays behind: the next acquire reads again.
+      Remove(item);
+      throw;
+    }
+  }
+  if (!item->HasOwner(owner)) item->owners_.push_back(owner);
+  std::erase(idle_, item);
+  return item;
+}
+
+void TDorvCollection::Release(TDorvItem* item, const void* owner) {
+  if (!item || item->Collection() != this) return;
+  auto it = std::find(item->owners_.begin(), item->owners_.end(), owner);
+  if (it == item->owners_.end()) return;
+  item->owners_.erase(it);
+  if (item->owners_.empty()) QueueIdle(item);
+}
+
+void TDorvCollection::QueueIdle(TDorvItem* item) {
+  idle_.push_back(item);
+  while (idle_.size() >= 2 && IdleMemory() > kIdleDorvBudget) {
+    TDorvItem* oldest = idle_.front();
+    idle_.erase(idle_.begin());
+    Remove(oldest);
+  }
+}
+
+int64_t TDorvCollection::IdleMemory() const {
+  int64_t size = 0;
+  for (const TDorvItem* item : idle_) size += item->MemorySize();
+  return size;
+}
+
+bool TDorvCollection::IsIdle(const TDorvItem* item) const {
+  return std::find(idle_.begin(), idle_.end(), item) != idle_.end();
+}
+
+void TDorvCollection::freeItem(TDorvItem* item) {
+  std::erase(idle_, item);
+  Remove(item);
+}
+
+void TDorvCollection::ReleaseSurfaces() {
+  for (int32_t i = 0; i < Count(); ++i) Items(i)->releaseSurfaces();
+}
+
+void TDorvCollection::RebuildSurfaces(bool recreate) {
+  for (int32_t i = 0; i < Count(); ++i) Items(i)->reload(recreate);
+}
+
+void TDorvCollection::SaveState(TKwStream& stream) {
+  stream.WriteBuffer(&cgDither_, 1);
+}
+
+void TDorvCollection::LoadState(TKwStream& stream, int version) {
+  if (version > 100) stream.ReadBuffer(&cgDither_, 1);
+}
+
+void TDorvCollection::SetCGDither(bool flag) {
+  if (CGDither() == flag) return;
+  cgDither_ = flag ? 1 : 0;
+  RebuildSurfaces(false);
+}
+
+void TDorvCollection::Purge(const std::string& fileName) {
+  for (const char* suffix : {"", "?m", "?t", "?m?t", "?t?m"}) {
+    TDorvItem* item = Find(fileName + suffix);
+    if (item && IsIdle(item)) freeItem(item);
+  }
+}
+
+// --- the program-wide cache ------------------------------------------------------------------
+
+void RegisterDorvCache() {
+  SetImageCacheFactory([] { return std::make_unique<TDorvCollection>(); });
+}
+
+TDorvCollection* DorvCache() {
+  return dynamic_cast<TDorvCollection*>(ImageCache());
+}
+
+TDorvItem* AcquireDorvItem(const void* owner, const std::string& fileName, bool mask, bool trim) {
+  TDorvCollection* cache = DorvCache();
+  if (!cache) throw EDorvCacheError("no image cache");
+  return cache->Acquire(owner, fileName, mask, trim);
+}
+
+void ReleaseDorvItem(TDorvItem* item, const void* owner) {
+  if (TDorvCollection* cache = DorvCache()) cache->Release(item, owner);
+}
+
+void PurgeDorvItem(const std::string& fileName) {
+  if (TDorvCollection* cache = DorvCache()) cache->Purge(fileName);
+}
+
+void SaveDorvCacheState(TKwStream& stream) {
+  if (TDorvCollection* cache = DorvCache()) cache->SaveState(stream);
+}
+
+void LoadDorvCacheState(TKwStream& stream, int version) {
+  if (TDorvCollection* cache = DorvCache()) cache->LoadState(stream, version);
+}
+
+void ReleaseDorvSurfaces() {
+  if (TDorvCollection* cache = DorvCache()) cache->ReleaseSurfaces();
+}
+
+void RebuildDorvSurfaces(bool recreate) {
+  if (TDorvCollection* cache = DorvCache()) cache->RebuildSurfaces(recreate);
+}
+
+// --- drawing ---------------------------------------------------------------------------------
+
+bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
+                   const TRect& source, bool flipH, bool flipV, int32_t alpha) {
+  const TCustomDIBX& s = *frame.Surface;
+  if (const TDIBX* mask = frame.MaskSurface.get()) {
+    if (alpha < 255) return target.DrawAlphaMasked(x, y, s, source, flipH, flipV, *mask, alpha);
+    if (alpha == 255) return target.DrawMasked(x, y, s, source, flipH, flipV, *mask);
+    return target.DrawAddMasked(x, y, s, source, flipH, flipV, *mask, alpha - 256);
+  }
+  const bool useKey = s.ColorKey() != -1;
+  if (alpha < 255) return target.DrawAlpha(x, y, s, source, flipH, flipV, useKey, alpha);
+  if (alpha == 255) return target.Draw(x, y, s, source, flipH, flipV, useKey);
+  return target.DrawAdd(x, y, s, source, flipH, flipV, useKey, alpha - 256);
+}
+
+void DrawDorvFrameTiled(const TDorvItemFrame& frame, TCustomDIBX& target, const TRect& dest,
+                        const TRect& source, int32_t offsetX, int32_t offsetY, bool flipH,
+                        bool flipV, int32_t alpha) {
+  const int32_t tileW = source.Width(), tileH = source.Height();
+  if (tileW <= 0 || tileH <= 0) return;
+  // Offsets into [0, tile): a negative scroll shifts the pattern the other way.
+  const int32_t startX = ((offsetX % tileW) + tileW) % tileW;
+  int32_t sy = ((offsetY % tileH) + tileH) % tileH;
+  for (int64_t row = dest.Top; row < dest.Bottom;) {
+    const auto h = static_cast<int32_t>(std::min<int64_t>(tileH - sy, dest.Bottom - row));
+    const auto drawY = static_cast<int32_t>(flipV ? dest.Bottom - (row - dest.Top) - h : row);
+    int32_t sx = startX;
+    for (int64_t col = dest.Left; col < dest.Right;) {
+      const auto w = static_cast<int32_t>(std::min<int64_t>(tileW - sx, dest.Right - col));
+      const auto drawX = static_cast<int32_t>(flipH ? dest.Right - (col - dest.Left) - w : col);
+      DrawDorvFrame(frame, target, drawX, drawY,
+                    Bounds(source.Left + sx, source.Top + sy, w, h), flipH, flipV, alpha);
+      col += w;
+      sx = 0;
+    }
+    row += h;
+    sy = 0;
+  }
+}
+
+// --- wallpaper ---------------------------------------------------------------------------------
+
+std::string SetWallPaper(const std::string& fileName) {
+  const char owner = 0;  // the built-in's token, listed only while it runs
+  TDorvItemLease item(&owner, fileName, false, false);
+  const TDorvItemFrame* frame = item->Frame(0);
+  if (!frame) return {};
+  TDIB picture;
+  picture.SetSize(frame->Surface->Width(), frame->Surface->Height(), 24);
+  if (picture.GetEmpty()) return {};
+  const platform::PixelBuffer pixels = frame->Surface->Pixels();
+  for (int32_t y = 0; y < picture.Height(); ++y) {
+    for (int32_t x = 0; x < picture.Width(); ++x) {
+      const uint32_t colour =
+          platform::PixelValueToColor(pixels, platform::ReadPixelValue(pixels, x, y));
+      picture.SetRawPixel(x, y, picture.ColorToPixel(colour));
+    }
+  }
+  TKwPNG png;
+  png.WriteCurrentTime = false;
+  png.SetExternalBitmap(&picture);
+  TKwMemoryStream data;
+  png.SaveToStream(data);
+  const auto* bytes = static_cast<const uint8_t*>(data.Memory());
+  return platform::SetDesktopWallpaper(std::vector<uint8_t>(bytes, bytes + data.Size())).string();
+}
+
+}  // namespace zirk

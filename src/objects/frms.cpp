@@ -1,0 +1,333 @@
+#include "objects/frms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "base/vrfiles.h"
+#include "objects/tracks.h"
+#include "scene/zbase.h"
+#include "scene/zscene.h"
+#include "surfaces/wipes.h"
+
+namespace zirk {
+
+int32_t MsToFilmTicks(double ms) {
+  double t = std::nearbyint(ms / kFilmTickMs);
+  if (std::isnan(t)) return 0;
+  if (t <= double(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  if (t >= double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(t);
+}
+
+// --- paths ---------------------------------------------------------------------
+
+namespace {
+
+bool isDelimiter(char c) {
+  return c == '\\';
+}
+
+bool isAbsolute(const std::string& name) {
+  return name.size() < 2 || name[0] == '\\' || name[1] == ':';
+}
+
+std::string folderOf(const std::string& name) {
+  size_t p = name.find_last_of("\\");
+  return p == std::string::npos ? std::string() : name.substr(0, p + 1);
+}
+
+}  // namespace
+
+void TPathParser::Split(const std::string& path) {
+  parts_.clear();
+  if (path.empty()) return;
+  std::string p = path;
+  if (!isDelimiter(p.back())) p += '\\';
+  size_t pos = 0;
+  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
+    // A server name stays one component with its leading "\\".
+    size_t d = p.find('\\', 2);
+    parts_.push_back(p.substr(0, d + 1));
+    pos = d + 1;
+  } else if (p.size() >= 3 && p[1] == ':') {
+    parts_.push_back(p.substr(0, 3));
+    pos = 3;
+  }
+  while (pos < p.size()) {
+    size_t d = p.find('\\', pos);
+    parts_.push_back(p.substr(pos, d - pos + 1));
+    pos = d + 1;
+  }
+}
+
+std::string TPathParser::Join() const {
+  std::string s;
+  for (const std::string& part : parts_) s += part;
+  return s;
+}
+
+std::string ResolveRelativePath(const std::string& name, const std::string& baseFolder) {
+  if (isAbsolute(name)) return name;
+  if (name.compare(0, 3, "..\\") != 0) return baseFolder + name;
+  TPathParser base;
+  base.Split(baseFolder);
+  std::string rest = name;
+  while (base.Count() > 0 && rest.compare(0, 3, "..\\") == 0) {
+    base.DeleteLast();
+    rest.erase(0, 3);
+  }
+  return base.Join() + rest;
+}
+
+std::string MakeRelativePath(const std::string& name, const std::string& baseFolder) {
+  std::string folder = folderOf(name);
+  std::string file = name.substr(folder.size());
+  TPathParser own, base;
+  own.Split(folder);
+  base.Split(baseFolder);
+  if (base.Count() == 0 || own.Count() == 0 || own.Part(0) != base.Part(0)) return name;
+  while (own.Count() > 0 && base.Count() > 0 && own.Part(0) == base.Part(0)) {
+    own.DeleteFirst();
+    base.DeleteFirst();
+  }
+  std::string result;
+  for (int32_t k = 0; k < base.Count(); ++k) result += "..\\";
+  return result + own.Join() + file;
+}
+
+// --- film ---------------------------------------------------------------------------
+
+std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type) {
+  switch (type & 0x7F) {
+    case ttWipe:
+      return std::make_unique<TWipeFrameList>(film);
+    default:
+      // Box, label, sound, particle and fire tracks come with their objects.
+      return nullptr;
+  }
+}
+
+TFilmManager::TFilmManager() {
+  SetTracksEnabled(true);
+}
+
+TFilmManager::~TFilmManager() {
+  Clear();
+}
+
+void TFilmManager::Clear() {
+  LastWipe = nullptr;
+  // Tracks look at their film while they go (chains, the last wipe).
+  while (!tracks_.empty()) tracks_.pop_back();
+  Relative = false;
+  Origin = {};
+  LoopStart = 0;
+  Length = 0;
+  Time = 0;
+}
+
+void TFilmManager::LoadFilm(const std::string& fileName) {
+  TKwMemoryStream stream;
+  LoadFileToStream(stream, fileName);
+  ReadFilm(stream, fileName);
+}
+
+void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
+  Clear();
+  std::string folder = folderOf(fileName);
+  constexpr int64_t kTagSize = 13;
+  std::string tag(kTagSize, '\0');
+  if (stream.Remaining() < kTagSize) {
+    Kind = 2;
+    return;
+  }
+  stream.ReadBuffer(tag.data(), kTagSize);
+  if (tag.compare(0, 10, "ZirkCinema") == 0) {
+    Kind = 0;
+  } else if (tag.compare(0, 10, "ZirkMotion") == 0) {
+    Kind = 1;
+  } else {
+    Kind = 2;
+    return;
+  }
+  int32_t version = 0;
+  for (size_t k = 10; k < 13; ++k) {
+    if (tag[k] < '0' || tag[k] > '9')
+      throw EFilmFormatError("'" + tag.substr(10) + "' is not a valid integer value");
+    version = version * 10 + (tag[k] - '0');
+  }
+  try {
+    TRecordReader in(stream, folder, version);
+    Width = in.Int();
+    Height = in.Int();
+    Color = in.Int();
+    if (version >= 102) Relative = in.Byte() != 0;
+    if (version >= 104) Origin = in.Point();
+    if (version >= 106) {
+      int64_t loop = in.Int();
+      if (version < 107) loop *= 2;
+      LoopStart = static_cast<int32_t>(std::clamp<int64_t>(loop, INT32_MIN, INT32_MAX));
+    }
+    readTracks(stream, folder, version);
+  } catch (...) {
+    Clear();
+    throw;
+  }
+}
+
+void TFilmManager::readTracks(TKwStream& stream, const std::string& folder, int32_t version) {
+  TRecordReader in(stream, folder, version);
+  // A track is at least its type byte and the 27 bytes of the common part.
+  int32_t count = in.Count(28);
+  std::vector<int32_t> parents;
+  parents.reserve(static_cast<size_t>(count));
+  for (int32_t k = 0; k < count; ++k) {
+    uint8_t type = in.Byte();
+    std::unique_ptr<TCustomFrameList> track = CreateTrack(*this, type);
+    if (!track)
+      throw EFilmFormatError("film track " + std::to_string(k) + " has the unknown kind " +
+                             std::to_string(type & 0x7F));
+    TCustomFrameList* t = AddTrack(std::move(track));
+    t->LoadFromStream(in);
+    parents.push_back(t->LoadedParentIndex());
+  }
+  resolveParents(parents);
+  if (!SkipAfterLoad)
+    for (auto& t : tracks_) t->Reload();
+  int64_t length = Length;
+  for (auto& t : tracks_) length = std::max<int64_t>(length, int64_t(t->TrackStart()) + t->Length);
+  Length = static_cast<int32_t>(std::min<int64_t>(length, INT32_MAX));
+}
+
+void TFilmManager::resolveParents(const std::vector<int32_t>& parentIndices) {
+  for (size_t k = 0; k < tracks_.size(); ++k) {
+    TCustomFrameList* track = tracks_[k].get();
+    TCustomFrameList* parent = TrackAt(parentIndices[k]);
+    // The links made so far hold no cycle; refuse the one that would close
+    // one, so walks up the parents always end.
+    for (TCustomFrameList* p = parent; p; p = p->Parent) {
+      if (p == track) {
+        parent = nullptr;
+        break;
+      }
+    }
+    track->Parent = parent;
+  }
+}
+
+TCustomFrameList* TFilmManager::TrackAt(int32_t index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return tracks_[static_cast<size_t>(index)].get();
+}
+
+int32_t TFilmManager::IndexOf(const TCustomFrameList* track) const {
+  for (size_t k = 0; k < tracks_.size(); ++k)
+    if (tracks_[k].get() == track) return static_cast<int32_t>(k);
+  return -1;
+}
+
+TCustomFrameList* TFilmManager::AddTrack(std::unique_ptr<TCustomFrameList> track) {
+  tracks_.push_back(std::move(track));
+  return tracks_.back().get();
+}
+
+TCustomFrameList* TFilmManager::ChainedTrack(const TCustomFrameList* track) const {
+  for (auto& t : tracks_)
+    if (t->Parent == track) return t.get();
+  return nullptr;
+}
+
+void TFilmManager::SetSize(TPoint size) {
+  Width = size.X;
+  Height = size.Y;
+  if (Owner) {
+    Owner->SetWidth(Width);
+    Owner->SetHeight(Height);
+  }
+}
+
+void TFilmManager::SetColor(int32_t color) {
+  Color = color;
+  if (Owner) Owner->SetColor(color);
+}
+
+void TFilmManager::RefreshOwner() {
+  if (MotionMode || Host) return;
+  SetSize({Width, Height});
+  SetColor(Color);
+}
+
+std::pair<TWipeFrameList*, int32_t> TFilmManager::ActiveWipe(int32_t time) const {
+  TWipeFrameList* active = nullptr;
+  int32_t parity = 0;
+  for (auto& t : tracks_) {
+    if (t->GetType() != ttWipe) continue;
+    int64_t s = t->TrackStart();
+    int64_t e = s + t->Length;
+    if (s <= time && time < e)
+      active = static_cast<TWipeFrameList*>(t.get());
+    else if (e - 1 <= time)
+      parity ^= 1;
+  }
+  return {active, parity};
+}
+
+int32_t TFilmManager::WipeParity(int32_t time) const {
+  int32_t parity = 0;
+  for (auto& t : tracks_)
+    if (t->GetType() == ttWipe && int64_t(t->TrackStart()) + t->Length - 1 <= time) parity ^= 1;
+  return parity;
+}
+
+void TFilmManager::SetFilmTime(int32_t time) {
+  for (size_t k = 0; k < tracks_.size(); ++k) tracks_[k]->Apply(time);
+  if (!MotionMode && !Host && Owner) {
+    auto [wipe, parity] = ActiveWipe(time);
+    if (wipe) {
+      int32_t start = wipe->TrackStart();
+      TCustomWipe* effect = Owner->FlipScreensWithWipe(
+          parity, wipe->GetWipeKind(), wipe->GetWipeFlag(), wipe != LastWipe,
+          static_cast<int32_t>(int64_t(time) - start), wipe->Length);
+      if (effect) {
+        effect->SetParam(0, wipe->GetWipeParam0());
+        effect->SetParam(1, wipe->GetWipeParam1());
+        effect->SetName(wipe->GetWipeMask());
+        effect->Prepare();
+      }
+    } else {
+      Owner->FlipScreensWithWipe(parity, 0, 0, LastWipe != nullptr, 0, 0);
+    }
+    if (TZirkBase* screen = Owner->GetBase(Owner->ActiveIndex)) screen->SortChildren();
+    LastWipe = wipe;
+  }
+  Time = time;
+}
+
+TCustomFrameList* TFilmManager::FirstStartTrack() const {
+  for (auto& t : tracks_)
+    if (t->TrackStart() == 0) return t.get();
+  return nullptr;
+}
+
+bool TFilmManager::HasWipeOrFlag() const {
+  return std::any_of(tracks_.begin(), tracks_.end(),
+                     [](auto& t) { return t->GetType() == ttWipe || t->OtherScreen; });
+}
+
+void TFilmManager::CollectFiles(std::vector<std::string>& files) const {
+  for (auto& t : tracks_) t->CollectFiles(files);
+}
+
+void TFilmManager::SetPaused(bool paused) {
+  if (Paused == paused) return;
+  Paused = paused;
+  for (auto& t : tracks_) t->SetPaused(paused);
+}
+
+void TFilmManager::SetTracksEnabled(bool enabled) {
+  Playing = enabled;
+  // Only sound tracks pause on this, and they come with the media objects.
+}
+
+}  // namespace zirk

@@ -1,0 +1,157 @@
+#pragma once
+// Films: key-framed timelines whose tracks create and drive scene objects.
+// A film comes from a film file ("ZirkCinema", played by a cinema) or a
+// motion file ("ZirkMotion", played on one control). Time is counted in
+// ticks of 1/60 s; at a given time every track applies itself and the
+// film's wipe tracks flip the owner scene's two screens with a transition.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/exceptions.h"
+#include "base/geometry.h"
+#include "base/streams.h"
+
+namespace zirk {
+
+class TCustomFrameList;
+class TWipeFrameList;
+class TZirkObject;
+class TZirkControl;
+class TZirkBaseList;
+
+// A film or motion file that cannot be read: truncated, a count or length
+// beyond its bytes, or a track kind this player does not know.
+class EFilmFormatError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Track kinds: the low seven bits of a track's type byte.
+enum TTrackType : uint8_t {
+  ttImage = 0,
+  ttLabel = 1,
+  ttBox = 2,
+  ttWipe = 3,
+  ttSound = 4,
+  ttTile = 5,
+  ttParticle = 6,
+  ttFire = 7,
+};
+
+// One film tick in ms, as the double the file times were made with.
+inline constexpr double kFilmTickMs = 1000.0 / 60.0;
+// Milliseconds to ticks, to nearest with ties to even; saturated to int32.
+int32_t MsToFilmTicks(double ms);
+
+// A path split into components, each ending with "\".
+class TPathParser {
+ public:
+  void Split(const std::string& path);
+  std::string Join() const;
+  int32_t Count() const { return static_cast<int32_t>(parts_.size()); }
+  const std::string& Part(int32_t index) const { return parts_.at(static_cast<size_t>(index)); }
+  void DeleteFirst() { parts_.erase(parts_.begin()); }
+  void DeleteLast() { parts_.pop_back(); }
+
+ private:
+  std::vector<std::string> parts_;
+};
+
+// A name stored in a film record made absolute against the film's folder.
+std::string ResolveRelativePath(const std::string& name, const std::string& baseFolder);
+// A name made relative to the film's folder for writing.
+std::string MakeRelativePath(const std::string& name, const std::string& baseFolder);
+
+class TFilmManager {
+ public:
+  TFilmManager();
+  ~TFilmManager();
+  TFilmManager(const TFilmManager&) = delete;
+  TFilmManager& operator=(const TFilmManager&) = delete;
+
+  // --- what the file gives ------------------------------------------------
+  int32_t Width = 0, Height = 0;
+  int32_t Color = -1;  // negative: none
+  bool Relative = false;
+  TPoint Origin;
+  int32_t LoopStart = 0;  // ticks
+  uint8_t Kind = 0;       // 0 film, 1 motion, 2 unrecognised
+  int32_t Length = 0;     // ticks: the largest track end
+
+  // --- play state ---------------------------------------------------------
+  int32_t Time = 0;
+  TWipeFrameList* LastWipe = nullptr;
+  bool Playing = true;
+  bool Paused = false;
+  int32_t VolumeScale = 1000;
+
+  // --- set by the film's user ---------------------------------------------
+  // A cinema playing the film straight into the global scene: no screen
+  // flips, no owner size or colour; object names carry the host's name.
+  TZirkObject* Host = nullptr;
+  // The scene that receives the tracks' objects, size, colour and flips.
+  TZirkBaseList* Owner = nullptr;
+  // A motion: tracks drive MotionTarget instead of objects of their own.
+  bool MotionMode = false;
+  TZirkControl* MotionTarget = nullptr;
+  TPoint BasePoint;
+  int32_t BasePriority = 0;
+  // Tests read records without loading the media they name.
+  bool SkipAfterLoad = false;
+
+  // Frees the tracks and forgets everything the last file gave, the play
+  // state included (a motion reloaded from a shorter file must not keep
+  // the old length, and the last wipe is gone with its track).
+  void Clear();
+  // Reads the named game file through the virtual file system.
+  void LoadFilm(const std::string& fileName);
+  // Reads a film from the stream's position; fileName gives the folder that
+  // relative names in the records are resolved against. A damaged file
+  // raises EFilmFormatError and leaves the film cleared.
+  void ReadFilm(TKwStream& stream, const std::string& fileName);
+
+  int32_t Count() const { return static_cast<int32_t>(tracks_.size()); }
+  TCustomFrameList* TrackAt(int32_t index) const;
+  int32_t IndexOf(const TCustomFrameList* track) const;
+  // Appends a track built in code (the reader uses the same path).
+  TCustomFrameList* AddTrack(std::unique_ptr<TCustomFrameList> track);
+  int32_t GetLength() const { return Length; }
+  // The first track whose parent is the given one, nullptr when none.
+  TCustomFrameList* ChainedTrack(const TCustomFrameList* track) const;
+
+  void SetSize(TPoint size);
+  void SetColor(int32_t color);
+  void SetOwnerObject(TZirkBaseList* owner) { Owner = owner; }
+  void RefreshOwner();
+
+  void SetFilmTime(int32_t time);
+  // The wipe track covering the time (the last one in list order) and the
+  // screen parity of the wipes before it.
+  std::pair<TWipeFrameList*, int32_t> ActiveWipe(int32_t time) const;
+  // The parity of the wipes finished at the time, where a wipe whose last
+  // tick is the time counts as finished.
+  int32_t WipeParity(int32_t time) const;
+
+  TCustomFrameList* FirstStartTrack() const;
+  bool HasWipeOrFlag() const;
+  // Adds the media files the tracks use, each name once.
+  void CollectFiles(std::vector<std::string>& files) const;
+  void SetPaused(bool paused);
+  void SetTracksEnabled(bool enabled);
+
+ private:
+  void readTracks(TKwStream& stream, const std::string& folder, int32_t version);
+  void resolveParents(const std::vector<int32_t>& parentIndices);
+
+  std::vector<std::unique_ptr<TCustomFrameList>> tracks_;
+};
+
+// A new track of the kind given by the low seven bits of a type byte;
+// nullptr for kinds this player does not build.
+std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type);
+
+}  // namespace zirk

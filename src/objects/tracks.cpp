@@ -1,0 +1,277 @@
+#include "objects/tracks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace zirk {
+
+namespace {
+
+int32_t saturate(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+int32_t roundToInt(double v) {
+  if (std::isnan(v)) return 0;
+  v = std::nearbyint(v);
+  if (v <= double(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  if (v >= double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(v);
+}
+
+constexpr double kQuarterTurn = std::numbers::pi / 2;
+
+}  // namespace
+
+// --- interpolation -----------------------------------------------------------
+
+int32_t InterpolateInt(uint8_t mode, int32_t from, int32_t count, int32_t i, int32_t to) {
+  if (i == 0) return from;
+  if (i == count - 1) return to;
+  if (count < 2) return i < 0 ? from : to;
+  int64_t span = int64_t(to) - from;
+  switch (mode) {
+    case MT_NORMAL:
+      return saturate(from + span * i / (count - 1));
+    case MT_INC:
+      return saturate(int64_t(to) -
+                      roundToInt(std::sin((count - i - 1) * kQuarterTurn / count) * double(span)));
+    default:
+      return saturate(from +
+                      int64_t(roundToInt(std::sin(i * kQuarterTurn / count) * double(span))));
+  }
+}
+
+double InterpolateFloat(uint8_t mode, int32_t i, double from, double to, int32_t count) {
+  if (i == 0) return from;
+  if (i == count - 1) return to;
+  if (count < 1) return to;
+  switch (mode) {
+    case MT_NORMAL:
+      return from + (to - from) * i / count;
+    case MT_INC:
+      return to - std::sin((count - i - 1) * kQuarterTurn / count) * (to - from);
+    default:
+      return from + std::sin(i * kQuarterTurn / count) * (to - from);
+  }
+}
+
+// --- record reader ---------------------------------------------------------------
+
+void TRecordReader::need(int64_t bytes) {
+  if (bytes < 0 || stream_.Remaining() < bytes) throw EFilmFormatError("film record is truncated");
+}
+
+uint8_t TRecordReader::Byte() {
+  need(1);
+  uint8_t v = 0;
+  stream_.ReadBuffer(&v, 1);
+  return v;
+}
+
+int32_t TRecordReader::Int() {
+  need(4);
+  return ReadStreamInt(stream_);
+}
+
+TPoint TRecordReader::Point() {
+  int32_t x = Int();
+  int32_t y = Int();
+  return {x, y};
+}
+
+double TRecordReader::Double(double fallback) {
+  need(8);
+  double v = 0;
+  stream_.ReadBuffer(&v, sizeof v);
+  if (std::isnan(v)) return fallback;
+  return std::clamp(v, -kDoubleLimit, kDoubleLimit);
+}
+
+std::string TRecordReader::Str() {
+  int32_t len = Int();
+  if (len < 0) throw EFilmFormatError("film record has a negative string length");
+  need(len);
+  std::string s(static_cast<size_t>(len), '\0');
+  if (len > 0) stream_.ReadBuffer(s.data(), len);
+  return s;
+}
+
+int32_t TRecordReader::Count(int32_t itemBytes) {
+  int32_t n = Int();
+  if (n < 0) throw EFilmFormatError("film has a negative count");
+  need(int64_t(n) * std::max(itemBytes, 1));
+  return n;
+}
+
+// --- key frames --------------------------------------------------------------------
+
+int32_t TBoxFrame::Width() const {
+  return Track().Film().Width;
+}
+int32_t TBoxFrame::Height() const {
+  return Track().Film().Height;
+}
+
+// --- track base ------------------------------------------------------------------------
+
+TCustomFrameList::~TCustomFrameList() = default;
+
+int32_t TCustomFrameList::TrackStart() const {
+  // Parent cycles are cut when a film resolves its parents; the walk is
+  // still bounded so a track wired by hand cannot recurse forever.
+  int64_t start = 0;
+  const TCustomFrameList* t = this;
+  for (int guard = 0; t->Parent && guard < 1 << 20; ++guard) {
+    t = t->Parent;
+    start += t->Length;
+  }
+  return saturate(start + t->Start);
+}
+
+int32_t TCustomFrameList::TrackEnd() const {
+  return saturate(int64_t(TrackStart()) + Length);
+}
+
+bool TCustomFrameList::Active(int32_t time) const {
+  int64_t s = TrackStart();
+  return time >= s && time < s + Length;
+}
+
+int32_t TCustomFrameList::InterpolationCount() const {
+  return ChainedTrack() ? saturate(int64_t(Length) + 1) : Length;
+}
+
+int32_t TCustomFrameList::InterpolateInt(uint8_t mode, int32_t from, int32_t i, int32_t to) const {
+  return zirk::InterpolateInt(mode, from, InterpolationCount(), i, to);
+}
+
+double TCustomFrameList::InterpolateFloat(uint8_t mode, int32_t i, double from, double to) const {
+  return zirk::InterpolateFloat(mode, i, from, to, InterpolationCount());
+}
+
+int32_t TCustomFrameList::GetContentWidth() const {
+  return Frames.empty() ? 0 : Frames.front()->Width();
+}
+int32_t TCustomFrameList::GetContentHeight() const {
+  return Frames.empty() ? 0 : Frames.front()->Height();
+}
+
+void TCustomFrameList::ClearFrames() {
+  Frames.clear();
+  Length = 0;
+}
+
+int32_t TCustomFrameList::FrameIndexAt(int32_t t) const {
+  t %= std::max<int32_t>(1, LoopLength);
+  int64_t left = t;
+  for (size_t k = 0; k < Frames.size(); ++k) {
+    left -= Frames[k]->Duration();
+    if (left < 0) return static_cast<int32_t>(k);
+  }
+  return static_cast<int32_t>(Frames.size()) - 1;
+}
+
+void TCustomFrameList::SaveToStream(TRecordWriter& out) {
+  out.Int(Film().IndexOf(Parent));
+  out.Int(Length);
+  out.Int(Reserved);
+  out.Int(Start);
+  out.Int(LoopLength);
+  out.Int(Priority);
+  out.Byte(FlipH);
+  out.Byte(FlipV);
+  out.Byte(OtherScreen);
+}
+
+void TCustomFrameList::LoadFromStream(TRecordReader& in) {
+  loadedParent_ = in.Int();
+  int64_t length = in.Int();
+  Reserved = in.Int();
+  int64_t start = in.Int();
+  int64_t loop = in.Int();
+  Priority = in.Int();
+  FlipH = in.Byte() != 0;
+  FlipV = in.Byte() != 0;
+  OtherScreen = in.Byte() != 0;
+  if (in.Version() < 107) {
+    // Older files counted in 1/30 s.
+    length *= 2;
+    start *= 2;
+    loop *= 2;
+  }
+  Length = saturate(length);
+  Start = saturate(start);
+  LoopLength = saturate(loop);
+}
+
+void TCustomFrameList::addUnique(std::vector<std::string>& files, const std::string& name) {
+  if (name.empty()) return;
+  if (std::find(files.begin(), files.end(), name) == files.end()) files.push_back(name);
+}
+
+// --- wipe track ------------------------------------------------------------------------
+
+TWipeFrameList::TWipeFrameList(TFilmManager& film) : TCustomFrameList(film) {
+  Length = 1;
+  Frames.push_back(std::make_unique<TBoxFrame>(*this));
+}
+
+TWipeFrameList::~TWipeFrameList() {
+  if (Film().LastWipe == this) Film().LastWipe = nullptr;
+}
+
+template <typename T>
+void TWipeFrameList::change(T& field, const T& value) {
+  if (field == value) return;
+  field = value;
+  Film().LastWipe = nullptr;
+}
+
+void TWipeFrameList::SetWipeKind(uint8_t kind) {
+  change(wipeKind_, kind);
+}
+void TWipeFrameList::SetWipeFlag(uint8_t flag) {
+  change(flag_, flag);
+}
+void TWipeFrameList::SetWipeParam0(int32_t value) {
+  change(p0_, value);
+}
+void TWipeFrameList::SetWipeParam1(int32_t value) {
+  change(p1_, value);
+}
+void TWipeFrameList::SetWipeMask(const std::string& name) {
+  change(mask_, name);
+}
+
+void TWipeFrameList::SaveToStream(TRecordWriter& out) {
+  TCustomFrameList::SaveToStream(out);
+  out.Byte(wipeKind_);
+  // The reader puts the film's folder back in front of a relative name.
+  const std::string& folder = out.Folder();
+  bool inFolder = !folder.empty() && mask_.size() > folder.size() &&
+                  mask_.compare(0, folder.size(), folder) == 0;
+  out.Str(inFolder ? mask_.substr(folder.size()) : mask_);
+  out.Int(p0_);
+  out.Int(p1_);
+  out.Byte(flag_);
+}
+
+void TWipeFrameList::LoadFromStream(TRecordReader& in) {
+  TCustomFrameList::LoadFromStream(in);
+  SetWipeKind(in.Byte());
+  if (in.Version() < 101) return;
+  std::string mask = in.Str();
+  // Only a plain concatenation: mask names never climb out with "..\".
+  bool absolute = !mask.empty() && (mask[0] == '\\' || (mask.size() > 1 && mask[1] == ':'));
+  if (!mask.empty() && !absolute) mask = in.Folder() + mask;
+  SetWipeMask(mask);
+  SetWipeParam0(in.Int());
+  SetWipeParam1(in.Int());
+  SetWipeFlag(in.Byte());
+}
+
+}  // namespace zirk

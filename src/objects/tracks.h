@@ -1,0 +1,216 @@
+#pragma once
+// The tracks of a film: a time span on the film's timeline, key frames, an
+// optional parent track that this one continues, and the values it moves
+// between a start and an end by one of three easings. This file holds the
+// common part of every track, the interpolation, the checked record reader
+// and the wipe track (which drives no object: the film reads it to flip the
+// screens).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/geometry.h"
+#include "base/streams.h"
+#include "base/vocab.h"
+#include "objects/frms.h"
+
+namespace zirk {
+
+class TZirkObject;
+class TCustomFrameList;
+
+// Easings are the MT_ values (TMotionType); every value above MT_DEC
+// decelerates too. From `from` at i = 0 to `to` at i = count - 1, where count is the track's
+// length (plus one when a chained track follows it). Computed in 64 bits
+// and saturated, so extreme values cannot wrap.
+int32_t InterpolateInt(uint8_t mode, int32_t from, int32_t count, int32_t i, int32_t to);
+double InterpolateFloat(uint8_t mode, int32_t i, double from, double to, int32_t count);
+
+// Reads record fields and refuses anything the remaining bytes cannot hold.
+class TRecordReader {
+ public:
+  TRecordReader(TKwStream& stream, const std::string& folder, int32_t version)
+      : stream_(stream), folder_(folder), version_(version) {}
+  int32_t Version() const { return version_; }
+  const std::string& Folder() const { return folder_; }
+  uint8_t Byte();
+  int32_t Int();
+  TPoint Point();
+  // NaN gives the fallback; other values are limited to +-kDoubleLimit.
+  double Double(double fallback);
+  std::string Str();
+  // A count of items of at least itemBytes each.
+  int32_t Count(int32_t itemBytes);
+  static constexpr double kDoubleLimit = 1.0e6;
+
+ private:
+  void need(int64_t bytes);
+  TKwStream& stream_;
+  std::string folder_;
+  int32_t version_;
+};
+
+// Record writer in the current layout.
+class TRecordWriter {
+ public:
+  TRecordWriter(TKwStream& stream, const std::string& folder) : stream_(stream), folder_(folder) {}
+  const std::string& Folder() const { return folder_; }
+  void Byte(uint8_t v) { stream_.WriteBuffer(&v, 1); }
+  void Int(int32_t v) { WriteStreamInt(stream_, v); }
+  void Point(TPoint p) {
+    Int(p.X);
+    Int(p.Y);
+  }
+  void Double(double v) { stream_.WriteBuffer(&v, sizeof v); }
+  void Str(const std::string& s) { WriteStreamString(stream_, s); }
+
+ private:
+  TKwStream& stream_;
+  std::string folder_;
+};
+
+// A key frame.
+class TCustomFrame {
+ public:
+  explicit TCustomFrame(TCustomFrameList& track) : track_(&track) {}
+  virtual ~TCustomFrame() = default;
+  TCustomFrameList& Track() const { return *track_; }
+  virtual int32_t Width() const { return 0; }
+  virtual int32_t Height() const { return 0; }
+  virtual TPoint Offset() const { return {}; }
+  // Ticks.
+  virtual int32_t Duration() const { return 1; }
+
+ private:
+  TCustomFrameList* track_;
+};
+
+// The single key frame of tracks that have no pictures (wipe tracks).
+class TBoxFrame : public TCustomFrame {
+ public:
+  using TCustomFrame::TCustomFrame;
+  int32_t Width() const override;
+  int32_t Height() const override;
+};
+
+class TCustomFrameList {
+ public:
+  explicit TCustomFrameList(TFilmManager& film) : film_(&film) {}
+  virtual ~TCustomFrameList();
+  TCustomFrameList(const TCustomFrameList&) = delete;
+  TCustomFrameList& operator=(const TCustomFrameList&) = delete;
+
+  TFilmManager& Film() const { return *film_; }
+
+  // --- common fields --------------------------------------------------------
+  int32_t Length = 0;  // ticks
+  int32_t Reserved = 0;
+  int32_t Start = 0;  // ignored while a parent is set
+  int32_t LoopLength = 0;
+  TCustomFrameList* Parent = nullptr;
+  int32_t Priority = 0;
+  bool FlipH = false, FlipV = false;
+  bool OtherScreen = false;
+  std::vector<std::unique_ptr<TCustomFrame>> Frames;
+
+  // Where the track starts: at its parent's end when it has one. Computed
+  // in 64 bits and saturated.
+  int32_t TrackStart() const;
+  int32_t TrackEnd() const;
+  bool Active(int32_t time) const;
+  TCustomFrameList* ChainedTrack() const { return film_->ChainedTrack(this); }
+  // Interpolation over this track's span at i ticks after its start.
+  int32_t InterpolateInt(uint8_t mode, int32_t from, int32_t i, int32_t to) const;
+  double InterpolateFloat(uint8_t mode, int32_t i, double from, double to) const;
+  int32_t InterpolationCount() const;
+
+  // --- values other tracks read ---------------------------------------------
+  // A chained track starts from its parent's end values, whatever kind the
+  // parent is; kinds override the ones they store.
+  virtual TTrackType GetType() const = 0;
+  virtual TZirkObject* GetTarget() const { return nullptr; }
+  virtual std::string GetSource() const { return {}; }
+  virtual void SetSource(const std::string&) {}
+  virtual bool GetPaused() const { return false; }
+  virtual void SetPaused(bool) {}
+  virtual int32_t GetContentWidth() const;
+  virtual int32_t GetContentHeight() const;
+  virtual TPoint GetPositionTo() const { return {}; }
+  virtual double GetScaleXTo() const { return 1.0; }
+  virtual double GetScaleYTo() const { return 1.0; }
+  virtual int32_t GetAlphaTo() const { return 0; }
+  virtual int32_t GetRotationTo() const { return 0; }
+  virtual TPoint GetClipPositionTo() const { return {}; }
+  virtual TPoint GetClipSizeTo() const { return {}; }
+  virtual int32_t GetWidthTo() const { return GetContentWidth(); }
+  virtual int32_t GetHeightTo() const { return GetContentHeight(); }
+  virtual int32_t GetScrollXTo() const { return 0; }
+  virtual int32_t GetScrollYTo() const { return 0; }
+
+  // --- operations -----------------------------------------------------------
+  // Frees the key frames; Length := 0.
+  virtual void ClearFrames();
+  // The key frame shown t ticks after the start; -1 without frames.
+  virtual int32_t FrameIndexAt(int32_t t) const;
+  virtual void ReleaseTarget() {}
+  // Brings the driven object to its state at the film time; true while the
+  // track is active.
+  virtual bool Apply(int32_t) { return false; }
+  void ReloadIfActive(int32_t time) {
+    if (Active(time)) Reload();
+  }
+  // The record after the type byte, in the current layout.
+  virtual void SaveToStream(TRecordWriter& out);
+  // Reads the record; the parent comes back as an index for the film to
+  // resolve.
+  virtual void LoadFromStream(TRecordReader& in);
+  int32_t LoadedParentIndex() const { return loadedParent_; }
+  // The film's after-load step: re-reads the track's media.
+  virtual void Reload() {}
+  virtual void CollectFiles(std::vector<std::string>&) const {}
+
+ protected:
+  static void addUnique(std::vector<std::string>& files, const std::string& name);
+
+ private:
+  TFilmManager* film_;
+  int32_t loadedParent_ = -1;
+};
+
+// A span in which the film's owner scene flips between its screens with a
+// transition.
+class TWipeFrameList : public TCustomFrameList {
+ public:
+  explicit TWipeFrameList(TFilmManager& film);
+  ~TWipeFrameList() override;
+  TTrackType GetType() const override { return ttWipe; }
+  int32_t FrameIndexAt(int32_t) const override { return 0; }
+
+  uint8_t GetWipeKind() const { return wipeKind_; }
+  uint8_t GetWipeFlag() const { return flag_; }
+  int32_t GetWipeParam0() const { return p0_; }
+  int32_t GetWipeParam1() const { return p1_; }
+  const std::string& GetWipeMask() const { return mask_; }
+  // A change makes the film restart the transition at its next time.
+  void SetWipeKind(uint8_t kind);
+  void SetWipeFlag(uint8_t flag);
+  void SetWipeParam0(int32_t value);
+  void SetWipeParam1(int32_t value);
+  void SetWipeMask(const std::string& name);
+
+  void SaveToStream(TRecordWriter& out) override;
+  void LoadFromStream(TRecordReader& in) override;
+
+ private:
+  template <typename T>
+  void change(T& field, const T& value);
+
+  uint8_t wipeKind_ = 1;
+  uint8_t flag_ = 0;
+  int32_t p0_ = 0, p1_ = 0;
+  std::string mask_;
+};
+
+}  // namespace zirk

@@ -1,0 +1,33 @@
+#pragma once
+// Films written by the test writer and read back into a film manager.
+
+#include <string>
+
+#include "base/streams.h"
+#include "objects/frms.h"
+#include "support/filmwriter.h"
+
+namespace zirk::test {
+
+inline void readFilmBytes(TFilmManager& film, const std::string& bytes,
+                          const std::string& name = "c:\\game\\film\\a.zcn") {
+  TKwMemoryStream stream;
+  stream.Assign(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  film.ReadFilm(stream, name);
+}
+
+inline void readFilm(TFilmManager& film, const FilmFile& file,
+                     const std::string& name = "c:\\game\\film\\a.zcn") {
+  readFilmBytes(film, WriteFilmFile(file), name);
+}
+
+inline FilmTrack wipeTrack(int32_t start, int32_t length, uint8_t kind = 1) {
+  FilmTrack t;
+  t.type = 3;
+  t.start = start;
+  t.length = length;
+  t.wipeKind = kind;
+  return t;
+}
+
+}  // namespace zirk::test

@@ -1,0 +1,68 @@
+#pragma once
+// Writes film and motion files byte by byte, in the layout of any version
+// from 100 to 108, for tests and for the demo builder. Times are given in
+// ticks and written in the unit of the chosen version (1/30 s before 107);
+// fields a version does not have are left out.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zirk::test {
+
+struct FilmPoint {
+  int32_t x = 0, y = 0;
+};
+
+struct FilmTrack {
+  uint8_t type = 0;  // 0 image, 3 wipe, 5 tile; other kinds take `raw`
+  int32_t parent = -1;
+  int32_t length = 0, reserved = 0, start = 0, loopLength = 0, priority = 0;
+  bool flipH = false, flipV = false, otherScreen = false;
+
+  // Image and tile tracks.
+  FilmPoint anchor, positionFrom, positionTo;
+  uint8_t positionXEasing = 0, positionYEasing = 0;
+  int32_t rotationFrom = 0, rotationTo = 0;
+  double scaleXFrom = 1.0, scaleXTo = 1.0, scaleYFrom = 1.0, scaleYTo = 1.0;
+  uint8_t scaleXEasing = 0, scaleYEasing = 0;
+  int32_t alphaFrom = 0, alphaTo = 0;
+  uint8_t rotationEasing = 0;
+  FilmPoint clipPositionFrom, clipSizeFrom, clipPositionTo, clipSizeTo;
+  uint8_t clipXEasing = 0, clipYEasing = 0;
+  std::string source;  // as stored: relative to the film's folder
+
+  // Tile tracks.
+  int32_t widthFrom = 0, heightFrom = 0, widthTo = 0, heightTo = 0;
+  int32_t scrollXFrom = 0, scrollYFrom = 0, scrollXTo = 0, scrollYTo = 0;
+  uint8_t scrollXEasing = 0, scrollYEasing = 0;
+  int32_t distanceX = 0, distanceY = 0;
+
+  // Wipe tracks.
+  uint8_t wipeKind = 1;
+  std::string mask;
+  int32_t param0 = 0, param1 = 0;
+  uint8_t wipeFlag = 0;
+
+  // The kind's own bytes after the common part, for kinds not listed above.
+  std::string raw;
+};
+
+struct FilmFile {
+  std::string kind = "ZirkCinema";  // or "ZirkMotion"
+  int32_t version = 108;
+  int32_t width = 640, height = 480, color = -1;
+  bool relative = false;
+  FilmPoint origin;
+  int32_t loopStart = 0;  // ticks
+  std::vector<FilmTrack> tracks;
+};
+
+// The file's bytes.
+std::string WriteFilmFile(const FilmFile& film);
+// The record of one track after its type byte.
+std::string WriteFilmTrack(const FilmTrack& track, int32_t version);
+// Writes the bytes to a host file; false when it cannot.
+bool SaveFilmFile(const FilmFile& film, const std::string& hostPath);
+
+}  // namespace zirk::test

@@ -240,34 +240,66 @@ class DorvReader {
     }
     if (plainRows(kind) && !plane.GetEmpty()) {
       const int64_t needed = int64_t{plane.RowBytes()} * plane.Height();
-      if (inflatePlane(data, size, plane.GetBits(), needed) != needed) {
+      if (inflatePlane(data, size, plane.GetBits(), needed, false) != needed) {
         fail("Layer data shorter than its picture");
       }
       return;
     }
-    work_.resize(size_t(bodyLimit(plane)));
-    const int64_t produced = inflatePlane(data, size, work_.data(), int64_t(work_.size()));
+    const int64_t produced = inflatePlane(data, size, nullptr, bodyLimit(plane), true);
     decodePlane(plane, {work_.data(), produced}, kind, frameIndex, layerIndex);
   }
 
-  // Inflates one zlib stream into a buffer of known size; a stream that
-  // would produce more is refused, so damaged data cannot claim memory.
-  static int64_t inflatePlane(const uint8_t* data, int64_t size, uint8_t* out, int64_t capacity) {
+  // Makes the work buffer hold at least `bytes`, charging what it grows by.
+  void growWork(int64_t bytes) {
+    if (bytes > workCharged_) {
+      charge(bytes - workCharged_);
+      workCharged_ = bytes;
+    }
+    work_.resize(size_t(bytes));
+  }
+
+  // Inflates one zlib stream into out[0, capacity), or with toWork into
+  // the work buffer, which grows with the output up to capacity (a tiled
+  // plane's bound can be far above what a small stream produces). A stream
+  // that would produce more is refused, so damaged data cannot claim memory.
+  int64_t inflatePlane(const uint8_t* data, int64_t size, uint8_t* out, int64_t capacity,
+                       bool toWork) {
+    int64_t room = capacity;
+    if (toWork) {
+      room = std::min(capacity, std::max<int64_t>(size * 4, 1 << 16));
+      growWork(room);
+      out = work_.data();
+    }
     z_stream z{};
     if (inflateInit(&z) != Z_OK) throw EZlibError("inflate: cannot start");
     uint8_t spare = 0;
     z.next_in = const_cast<Bytef*>(data);
     z.avail_in = static_cast<uInt>(size);
-    z.next_out = capacity > 0 ? out : &spare;
-    z.avail_out = static_cast<uInt>(capacity);
-    int rc = inflate(&z, Z_FINISH);
+    z.next_out = room > 0 ? out : &spare;
+    z.avail_out = static_cast<uInt>(room);
+    int rc = Z_OK;
     bool tooLarge = false;
-    if (rc != Z_STREAM_END && z.avail_out == 0) {
-      // The buffer is full: the stream must end here without more output.
+    for (;;) {
+      rc = inflate(&z, Z_FINISH);
+      if (rc != Z_BUF_ERROR || z.avail_out != 0) break;
+      // The output is full before the stream ended.
+      if (toWork && room < capacity) {
+        room = std::min(capacity, room * 2);
+        try {
+          growWork(room);
+        } catch (...) {
+          inflateEnd(&z);
+          throw;
+        }
+        z.next_out = work_.data() + z.total_out;
+        z.avail_out = static_cast<uInt>(room - static_cast<int64_t>(z.total_out));
+        continue;
+      }
       z.next_out = &spare;
       z.avail_out = 1;
       rc = inflate(&z, Z_FINISH);
       tooLarge = z.avail_out == 0;
+      break;
     }
     const int64_t produced = static_cast<int64_t>(z.total_out);
     std::string why;
@@ -461,6 +493,7 @@ class DorvReader {
   TDorvHeader header_;
   std::vector<uint8_t> input_;  // plane data of streams that are not in memory
   std::vector<uint8_t> work_;   // inflated plane data of tiled and scrambled layouts
+  int64_t workCharged_ = 0;
   int64_t used_ = 0;
 };
 

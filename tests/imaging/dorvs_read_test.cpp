@@ -451,6 +451,28 @@ TEST(DorvRead, DamagedFilesFailCleanly) {
   EXPECT_EQ(list.Count(), 2);
 }
 
+TEST(DorvRead, SmallStreamsCannotClaimTheTiledBound) {
+  // 1 x 1 tiles of a 4000 x 4000 picture could need 128 MB of tile table;
+  // a few bytes of zlib data must fail on what they hold, not on memory.
+  DorvFile file;
+  file.Header.TileWidth = file.Header.TileHeight = 1;
+  DorvFrameRecord frame;
+  frame.Width = frame.Height = 4000;
+  frame.BitCount = 8;
+  DorvLayerRecord layer;
+  layer.Pixels = Deflate(Bytes(8, 0xFF));
+  frame.Layers = {layer};
+  file.Frames = {frame};
+  TDorvFrameList list;
+  list.MaxLoadBytes = 40 << 20;
+  try {
+    test::LoadBytes(list, test::BuildDorv(file));
+    FAIL() << "loaded";
+  } catch (const EDorvError& e) {
+    EXPECT_STREQ(e.what(), "Tile table beyond the layer data");
+  }
+}
+
 TEST(DorvRead, TruncatedAndCorruptedFilesNeverCrash) {
   for (uint8_t kind : {uint8_t(0), uint8_t(1)}) {
     const Bytes full = richFile(kind);

@@ -14,7 +14,8 @@ namespace {
 
 // A 2-bit sample as its 8-bit grey (and 1/4-bit likewise).
 uint8_t scaleSample(uint32_t v, int depth) {
-  const uint32_t max = (1u << depth) - 1;
+  // The depth is not checked before the image starts.
+  const uint32_t max = (1u << std::clamp(depth, 1, 8)) - 1;
   return static_cast<uint8_t>((v & max) * 255 / max);
 }
 

@@ -172,10 +172,12 @@ PeerResult startTinyproxy(const std::filesystem::path& dir, const std::string& u
 PeerResult startDante(const std::filesystem::path& dir) {
   const int port = freeLoopbackPort();
   std::string conf = "logoutput: stderr\ninternal: 127.0.0.1 port = " + std::to_string(port) +
-                     "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
-                     "user.privileged: root\nuser.unprivileged: nobody\n"
-                     "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
-                     "socks pass {\n  from: 127.0.0.0/8 to: 127.0.0.0/8\n}\n";
+                     "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n";
+  // Switching users is only possible (and only needed) when running as root.
+  if (getuid() == 0) conf += "user.privileged: root\nuser.unprivileged: nobody\n";
+  conf +=
+      "client pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n}\n"
+      "socks pass {\n  from: 127.0.0.0/8 to: 127.0.0.0/8\n}\n";
   writeFile(dir / "danted.conf", conf);
   return launch({"danted", "-f", (dir / "danted.conf").string(), "-N", "1"}, port);
 }

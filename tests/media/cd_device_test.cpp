@@ -1,0 +1,227 @@
+// The MCI CD stand-in on generated CUE/BIN images: table of contents, digital
+// play through a manual sound device, notifications and the end of play.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cd_images.h"
+#include "platform/cdaudio.h"
+#include "support/testdata.h"
+
+namespace zirk {
+namespace {
+
+using namespace platform;
+using test::pullCd;
+using test::ToneTrack;
+
+// Track 2 is announced by a PREGAP line, track 3 has a stored pregap (INDEX
+// 00) that belongs to no track's sound, track 4 is data.
+std::vector<ToneTrack> standardDisc() {
+  return {{150, 1000}, {225, 2000, false, 0, 75}, {150, 3000, false, 75}, {75, 0, true}};
+}
+
+class CdDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CdBackendAvailable()) GTEST_SKIP() << "built without a CD backend";
+    cue_ = test::writeCdImage(dir_.path(), "disc", standardDisc());
+    audio_.Open(AudioBackend::Manual);
+    uint32_t error = 0;
+    cd_ = CdAudioDevice::Open(cue_.string(), {&audio_, &mixer_}, error);
+    ASSERT_TRUE(cd_) << "error " << error;
+    notifyWnd_ = AllocateHWnd([this](const Message& m) {
+      if (m.msg == MM_MCINOTIFY) notified_.push_back(m.wParam);
+      return LRESULT{0};
+    });
+  }
+  void TearDown() override {
+    cd_.reset();
+    if (notifyWnd_) DeallocateHWnd(notifyWnd_);
+    ProcessMessages();
+  }
+
+  // Plays what is left, then lets the device find the ring empty.
+  void drainEnd() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!(cd_->ReadDone() && cd_->Buffered() == 0) &&
+           std::chrono::steady_clock::now() < deadline)
+      pullCd(audio_, *cd_, kCdFramesPerSector);
+    pullCd(audio_, *cd_, kCdFramesPerSector);
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path cue_;
+  AudioDevice audio_;
+  MixerDevices mixer_{MixerDevices::Standard()};
+  std::unique_ptr<CdAudioDevice> cd_;
+  HWND notifyWnd_ = 0;
+  std::vector<WPARAM> notified_;
+};
+
+TEST_F(CdDeviceTest, TableOfContentsEndsEachTrackAtItsTrueLastSector) {
+  uint32_t count = 0;
+  EXPECT_EQ(cd_->TrackCount(count), 0u);
+  EXPECT_EQ(count, 4u);
+  struct Row {
+    uint32_t track;
+    uint32_t msf;
+    bool audio;
+  };
+  // Track 2 stops before track 3's INDEX 00, not before its INDEX 01.
+  const Row rows[] = {{1, MCI_MAKE_MSF(0, 2, 0), true},
+                      {2, MCI_MAKE_MSF(0, 3, 0), true},
+                      {3, MCI_MAKE_MSF(0, 2, 0), true},
+                      {4, MCI_MAKE_MSF(0, 1, 0), false}};
+  for (const Row& row : rows) {
+    uint32_t msf = 0;
+    bool audio = !row.audio;
+    EXPECT_EQ(cd_->TrackLength(row.track, msf), 0u) << row.track;
+    EXPECT_EQ(msf, row.msf) << row.track;
+    EXPECT_EQ(cd_->TrackIsAudio(row.track, audio), 0u);
+    EXPECT_EQ(audio, row.audio) << row.track;
+  }
+  uint32_t msf = 0;
+  EXPECT_EQ(cd_->TrackLength(5, msf), MCIERR_OUTOFRANGE);
+  EXPECT_TRUE(cd_->MediaPresent());
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+}
+
+TEST_F(CdDeviceTest, PlaysATrackToItsEndAndStaysPlayingUntilTheEndIsHandled) {
+  ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(2, 0, 0, 0), MCI_MAKE_TMSF(2, 0, 3, 0), notifyWnd_), 0u);
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_PLAY);
+  const auto heard = test::levels(pullCd(audio_, *cd_, 225 * kCdFramesPerSector));
+  ASSERT_EQ(heard.size(), 225u);
+  for (size_t i = 0; i < heard.size(); ++i) ASSERT_EQ(heard[i], 2000) << "sector " << i;
+
+  uint32_t position = 0;
+  cd_->Position(position);
+  EXPECT_EQ(position, MCI_MAKE_TMSF(2, 0, 2, 74));  // the last sector, never track 3
+
+  drainEnd();  // nothing more is played: track 3's pregap stays silent
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_PLAY);
+  EXPECT_TRUE(notified_.empty());
+  ProcessMessages();
+  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+}
+
+TEST_F(CdDeviceTest, PositionCountsTheFramesTheSoundDeviceConsumed) {
+  ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(1, 0, 1, 0), 0, 0), 0u);
+  uint32_t position = 0;
+  cd_->Position(position);
+  EXPECT_EQ(position, MCI_MAKE_TMSF(1, 0, 1, 0));
+  pullCd(audio_, *cd_, 75 * kCdFramesPerSector + 100);
+  cd_->Position(position);
+  EXPECT_EQ(position, MCI_MAKE_TMSF(2, 0, 0, 0));
+  pullCd(audio_, *cd_, 80 * kCdFramesPerSector);
+  cd_->Position(position);
+  EXPECT_EQ(position, MCI_MAKE_TMSF(2, 0, 1, 5));
+  EXPECT_EQ(cd_->Stop(), 0u);
+  cd_->Position(position);
+  EXPECT_EQ(position, MCI_MAKE_TMSF(2, 0, 1, 5));  // stopped where it was heard
+}
+
+TEST_F(CdDeviceTest, NotificationsOfPlaysCutShort) {
+  struct Row {
+    const char* name;
+    std::function<void(CdAudioDevice&, HWND)> cut;
+    WPARAM expected;
+  };
+  const Row rows[] = {
+      {"stop", [](CdAudioDevice& cd, HWND) { cd.Stop(); }, MCI_NOTIFY_ABORTED},
+      {"seek", [](CdAudioDevice& cd, HWND) { cd.Seek(MCI_MAKE_TMSF(3, 0, 0, 0)); },
+       MCI_NOTIFY_ABORTED},
+      {"new play", [](CdAudioDevice& cd, HWND) { cd.Play(MCI_MAKE_TMSF(3, 0, 0, 0), 0, 0); },
+       MCI_NOTIFY_SUPERSEDED},
+  };
+  for (const Row& row : rows) {
+    notified_.clear();
+    ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(1, 0, 0, 0), 0, notifyWnd_), 0u);
+    row.cut(*cd_, notifyWnd_);
+    ProcessMessages();
+    EXPECT_EQ(notified_, std::vector<WPARAM>{row.expected}) << row.name;
+    cd_->Stop();
+  }
+}
+
+TEST_F(CdDeviceTest, ADataTrackIsNeverPlayed) {
+  EXPECT_EQ(cd_->Play(MCI_MAKE_TMSF(4, 0, 0, 0), 0, notifyWnd_), MCIERR_HARDWARE);
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+  EXPECT_EQ(cd_->Buffered(), 0u);
+  ProcessMessages();
+  EXPECT_TRUE(notified_.empty());
+
+  // Playing to the end of the disc stops where the data begins.
+  ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(3, 0, 1, 0), 0, notifyWnd_), 0u);
+  const auto heard = test::levels(pullCd(audio_, *cd_, 76 * kCdFramesPerSector));
+  EXPECT_EQ(heard.front(), 3000);
+  EXPECT_EQ(heard.back(), 0);
+  drainEnd();
+  ProcessMessages();
+  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
+}
+
+TEST_F(CdDeviceTest, BadPositionsAreRefused) {
+  const uint32_t bad[] = {MCI_MAKE_TMSF(9, 0, 0, 0), MCI_MAKE_TMSF(1, 0, 2, 1),
+                          MCI_MAKE_TMSF(1, 0, 60, 0), MCI_MAKE_TMSF(1, 0, 0, 75)};
+  for (uint32_t position : bad) {
+    EXPECT_EQ(cd_->Play(position, 0, 0), MCIERR_OUTOFRANGE) << std::hex << position;
+    EXPECT_EQ(cd_->Seek(position), MCIERR_OUTOFRANGE) << std::hex << position;
+  }
+  // "to" before "from"
+  EXPECT_EQ(cd_->Play(MCI_MAKE_TMSF(2, 0, 0, 0), MCI_MAKE_TMSF(1, 0, 0, 0), 0), MCIERR_OUTOFRANGE);
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+}
+
+TEST_F(CdDeviceTest, AReadErrorEndsPlayAsItsEndWould) {
+  ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(1, 0, 0, 0), MCI_MAKE_TMSF(1, 0, 2, 0), notifyWnd_), 0u);
+  // Losing the image's data behind the reader's back: 100 sectors stay.
+  std::filesystem::resize_file(dir_ / "disc.bin", 100 * kCdSectorBytes);
+  drainEnd();
+  uint32_t position = 0;
+  cd_->Position(position);
+  EXPECT_LE(MCI_TMSF_SECOND(position) * 75 + MCI_TMSF_FRAME(position), 100u);
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_PLAY);
+  ProcessMessages();
+  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+}
+
+TEST_F(CdDeviceTest, RemovingTheImageStopsPlayAndPuttingItBackReadsItAgain) {
+  ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(1, 0, 0, 0), 0, notifyWnd_), 0u);
+  pullCd(audio_, *cd_, kCdFramesPerSector);
+  std::filesystem::rename(cue_, dir_ / "away.cue");
+  EXPECT_FALSE(cd_->MediaPresent());
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_NOT_READY);
+  uint32_t count = 9;
+  EXPECT_EQ(cd_->TrackCount(count), MCIERR_DEVICE_NOT_READY);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(cd_->Play(MCI_MAKE_TMSF(1, 0, 0, 0), 0, 0), MCIERR_DEVICE_NOT_READY);
+  ProcessMessages();
+  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_ABORTED});
+
+  // A different disc goes in.
+  test::writeCdImage(dir_.path(), "disc", {{75, 500}, {75, 600}});
+  EXPECT_TRUE(cd_->MediaPresent());
+  EXPECT_EQ(cd_->TrackCount(count), 0u);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+}
+
+TEST(CdDevice, UnknownElementsDoNotOpen) {
+  test::TempDir dir;
+  test::writeFile(dir / "broken.cue", "this is not a cue sheet\n");
+  for (const auto& element : {(dir / "missing.cue").string(), (dir / "broken.cue").string(),
+                              (dir / "no-such-drive").string()}) {
+    uint32_t error = 0;
+    EXPECT_FALSE(CdAudioDevice::Open(element, {}, error)) << element;
+    EXPECT_NE(error, 0u) << element;
+  }
+  if (!CdBackendAvailable()) {
+    EXPECT_TRUE(CdDriveList().empty());
+  }
+}
+
+}  // namespace
+}  // namespace zirk

@@ -32,7 +32,8 @@ void CopyWithBrightness(TCustomDIBX& target, const TCustomDIBX& source, int32_t 
   }
 
   const int32_t level = std::abs(offset);
-  const auto grey = static_cast<uint32_t>(target.ColorToPixel(level | (level << 8) | (level << 16)));
+  const auto grey =
+      static_cast<uint32_t>(target.ColorToPixel(level | (level << 8) | (level << 16)));
   int32_t key = -1;
   if (sourceKey != -1 && offset != 0) {
     target.SetPixel(0, 0, static_cast<uint32_t>(sourceKey));

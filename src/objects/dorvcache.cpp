@@ -25,7 +25,8 @@ void TDorvItemFrame::RecreateSurface() {
 
 int64_t DorvFrameMemorySize(const TDorvItemFrame& frame) {
   int64_t size = 0;
-  for (const TCustomDIBX* s : {frame.Surface.get(), static_cast<TCustomDIBX*>(frame.MaskSurface.get())}) {
+  for (const TCustomDIBX* s :
+       {frame.Surface.get(), static_cast<TCustomDIBX*>(frame.MaskSurface.get())}) {
     if (!s) continue;
     size += int64_t{std::max(s->Width(), 0)} * std::max(s->Height(), 0) * ((s->BitCount() + 7) / 8);
   }
@@ -295,18 +296,26 @@ void RebuildDorvSurfaces(bool recreate) {
 
 // --- drawing ---------------------------------------------------------------------------------
 
-bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
-                   const TRect& source, bool flipH, bool flipV, int32_t alpha) {
-  const TCustomDIBX& s = *frame.Surface;
-  if (const TDIBX* mask = frame.MaskSurface.get()) {
-    if (alpha < 255) return target.DrawAlphaMasked(x, y, s, source, flipH, flipV, *mask, alpha);
-    if (alpha == 255) return target.DrawMasked(x, y, s, source, flipH, flipV, *mask);
-    return target.DrawAddMasked(x, y, s, source, flipH, flipV, *mask, alpha - 256);
+bool DrawSurfaceAlpha(TCustomDIBX& target, int32_t x, int32_t y, const TCustomDIBX& source,
+                      const TRect& sourceRect, bool flipH, bool flipV, const TCustomDIBX* mask,
+                      int32_t alpha) {
+  const TCustomDIBX& s = source;
+  const TRect& r = sourceRect;
+  if (mask) {
+    if (alpha < 255) return target.DrawAlphaMasked(x, y, s, r, flipH, flipV, *mask, alpha);
+    if (alpha == 255) return target.DrawMasked(x, y, s, r, flipH, flipV, *mask);
+    return target.DrawAddMasked(x, y, s, r, flipH, flipV, *mask, alpha - 256);
   }
   const bool useKey = s.ColorKey() != -1;
-  if (alpha < 255) return target.DrawAlpha(x, y, s, source, flipH, flipV, useKey, alpha);
-  if (alpha == 255) return target.Draw(x, y, s, source, flipH, flipV, useKey);
-  return target.DrawAdd(x, y, s, source, flipH, flipV, useKey, alpha - 256);
+  if (alpha < 255) return target.DrawAlpha(x, y, s, r, flipH, flipV, useKey, alpha);
+  if (alpha == 255) return target.Draw(x, y, s, r, flipH, flipV, useKey);
+  return target.DrawAdd(x, y, s, r, flipH, flipV, useKey, alpha - 256);
+}
+
+bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
+                   const TRect& source, bool flipH, bool flipV, int32_t alpha) {
+  return DrawSurfaceAlpha(target, x, y, *frame.Surface, source, flipH, flipV,
+                          frame.MaskSurface.get(), alpha);
 }
 
 void DrawDorvFrameTiled(const TDorvItemFrame& frame, TCustomDIBX& target, const TRect& dest,
@@ -324,8 +333,8 @@ void DrawDorvFrameTiled(const TDorvItemFrame& frame, TCustomDIBX& target, const 
     for (int64_t col = dest.Left; col < dest.Right;) {
       const auto w = static_cast<int32_t>(std::min<int64_t>(tileW - sx, dest.Right - col));
       const auto drawX = static_cast<int32_t>(flipH ? dest.Right - (col - dest.Left) - w : col);
-      DrawDorvFrame(frame, target, drawX, drawY,
-                    Bounds(source.Left + sx, source.Top + sy, w, h), flipH, flipV, alpha);
+      DrawDorvFrame(frame, target, drawX, drawY, Bounds(source.Left + sx, source.Top + sy, w, h),
+                    flipH, flipV, alpha);
       col += w;
       sx = 0;
     }

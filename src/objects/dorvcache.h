@@ -48,8 +48,8 @@ class TDorvItemFrame {
   // 8-bit per-pixel opacity; nullptr when the frame has neither an alpha
   // plane nor a mask request.
   std::unique_ptr<TDIBX> MaskSurface;
-  int32_t TransparentColor = -1;  // 0x00BBGGRR, -1 none
-  int32_t Delay = 1;              // ms, at least 1
+  int32_t TransparentColor = -1;     // 0x00BBGGRR, -1 none
+  int32_t Delay = 1;                 // ms, at least 1
   int32_t OffsetX = 0, OffsetY = 0;  // where a trimmed frame lies in the image
 
   // An 8-bit mask of 1 x 1 when there is none.
@@ -168,9 +168,14 @@ class TDorvItemLease {
   TDorvItem* item_;
 };
 
-// One blit of a cached frame: alpha below 255 blends, 255 copies, above
-// 255 adds with level alpha - 256; through the frame's mask when it has one,
-// else through its colour key. Returns the blitter's result.
+// The image objects' alpha rule for one blit of a source rectangle at
+// (x, y): alpha below 255 blends, 255 copies, above 255 adds with level
+// alpha - 256; through the mask when one is given, else through the
+// source's colour key when it has one. Returns the blitter's result.
+bool DrawSurfaceAlpha(TCustomDIBX& target, int32_t x, int32_t y, const TCustomDIBX& source,
+                      const TRect& sourceRect, bool flipH, bool flipV, const TCustomDIBX* mask,
+                      int32_t alpha);
+// One blit of a cached frame by that rule, through the frame's mask.
 bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
                    const TRect& source, bool flipH, bool flipV, int32_t alpha);
 // Fills dest with copies of the source rectangle, the pattern shifted by

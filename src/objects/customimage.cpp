@@ -1,0 +1,428 @@
+#include "objects/customimage.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <numbers>
+
+#include "objects/dorvcache.h"
+#include "scene/zbase.h"
+#include "surfaces/rotatezoom.h"
+#include "surfaces/wave.h"
+
+namespace zirk {
+
+namespace {
+
+int32_t clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+TZirkCustomImage::TZirkCustomImage(TZirkBaseList& scene)
+    : TZirkControl(scene), own_(MakeDisplayDIBX()) {}
+
+TZirkCustomImage::~TZirkCustomImage() {
+  TZirkCustomImage::Invalidate();
+}
+
+// --- surfaces -------------------------------------------------------------------------
+
+TCustomDIBX* TZirkCustomImage::GetBackSurface() {
+  return external_ ? external_ : own_.get();
+}
+
+void TZirkCustomImage::SetBackSurface(TCustomDIBX* surface) {
+  if (surface == external_) return;
+  Invalidate();
+  external_ = surface;
+  Invalidate();
+}
+
+TCustomDIBX* TZirkCustomImage::GetMaskSurface() {
+  return externalMask_ ? externalMask_ : ownMask_.get();
+}
+
+void TZirkCustomImage::SetMaskSurface(TCustomDIBX* mask) {
+  externalMask_ = mask;
+}
+
+// --- properties --------------------------------------------------------------------------
+
+void TZirkCustomImage::GetProp(int id, TCustomParam& value) {
+  switch (id) {
+    case PR_ALPHA:
+      value.SetInteger(alpha_);
+      return;
+    case PR_ZOOMX:
+      value.SetInteger(zoomX_);
+      return;
+    case PR_ZOOMY:
+      value.SetInteger(zoomY_);
+      return;
+    case PR_ANGLE:
+      value.SetInteger(angle_);
+      return;
+    case PR_FLIPH:
+      value.SetBoolean(flipH_);
+      return;
+    case PR_FLIPV:
+      value.SetBoolean(flipV_);
+      return;
+    case PR_CAPTUREMASK:
+      value.SetBoolean(captureMask_);
+      return;
+    case PR_ORIGWIDTH: {
+      TCustomDIBX* s = GetBackSurface();
+      value.SetInteger(s ? s->Width() : 0);
+      return;
+    }
+    case PR_ORIGHEIGHT: {
+      TCustomDIBX* s = GetBackSurface();
+      value.SetInteger(s ? s->Height() : 0);
+      return;
+    }
+    default:
+      TZirkControl::GetProp(id, value);
+  }
+}
+
+void TZirkCustomImage::SetProp(int id, const TCustomParam& value) {
+  switch (id) {
+    case PR_ALPHA:
+      if (value.AsInteger() == alpha_) return;
+      alpha_ = value.AsInteger();
+      Invalidate();
+      return;
+    case PR_ZOOMX:
+      setZoom(zoomX_, value.AsInteger());
+      return;
+    case PR_ZOOMY:
+      setZoom(zoomY_, value.AsInteger());
+      return;
+    case PR_POSZOOMED:
+      if (value.AsBoolean() == PosZoomed()) return;
+      Invalidate();
+      TZirkControl::SetProp(id, value);
+      sizeDirty_ = true;
+      markChildrenSizeDirty();
+      return;
+    case PR_ANGLE:
+      if (value.AsInteger() == angle_) return;
+      Invalidate();
+      angle_ = value.AsInteger();
+      Invalidate();
+      return;
+    case PR_FLIPH:
+      if (value.AsBoolean() == flipH_) return;
+      Invalidate();
+      flipH_ = value.AsBoolean();
+      UpdateDisplayWidth();
+      Invalidate();
+      return;
+    case PR_FLIPV:
+      if (value.AsBoolean() == flipV_) return;
+      Invalidate();
+      flipV_ = value.AsBoolean();
+      UpdateDisplayHeight();
+      Invalidate();
+      return;
+    case PR_CAPTUREMASK:
+      captureMask_ = value.AsBoolean();
+      return;
+    case PR_WIDTH:
+      TZirkControl::SetProp(id, value);
+      if (CanAutoSize()) zoomX_ = 0;
+      return;
+    case PR_HEIGHT:
+      TZirkControl::SetProp(id, value);
+      if (CanAutoSize()) zoomY_ = 0;
+      return;
+    default:
+      TZirkControl::SetProp(id, value);
+  }
+}
+
+void TZirkCustomImage::setZoom(int32_t& field, int32_t value) {
+  if (value == field) return;
+  Invalidate();
+  field = std::max(value, 1);
+  sizeDirty_ = true;
+  markChildrenSizeDirty();
+}
+
+void TZirkCustomImage::markChildrenSizeDirty() {
+  for (int32_t i = 0; i < GetChildCount(); ++i) {
+    TZirkObject* child = GetChild(i);
+    if (child->GetPropInt(PR_POSZOOMED) != 0) child->SetSizeDirty(true);
+  }
+}
+
+bool TZirkCustomImage::CanAutoSize() {
+  return GetMotion() == nullptr;
+}
+
+// --- display size ------------------------------------------------------------------------
+
+int32_t TZirkCustomImage::effectiveZoomX() {
+  if (zoomX_ != 0) return zoomX_;
+  TCustomDIBX* s = GetBackSurface();
+  if (!s || s->Width() <= 0) return 256;
+  return std::max(1, clamp32(int64_t{Width()} * 256 / s->Width()));
+}
+
+int32_t TZirkCustomImage::effectiveZoomY() {
+  if (zoomY_ != 0) return zoomY_;
+  TCustomDIBX* s = GetBackSurface();
+  if (!s || s->Height() <= 0) return 256;
+  return std::max(1, clamp32(int64_t{Height()} * 256 / s->Height()));
+}
+
+int32_t TZirkCustomImage::displaySize(bool vertical) {
+  TCustomDIBX* s = GetBackSurface();
+  const int32_t zoom = vertical ? zoomY_ : zoomX_;
+  const int32_t own = s ? (vertical ? s->Height() : s->Width()) : 0;
+  TZirkObject* parent = GetParent();
+  TCustomDIBX* ps = parent ? parent->GetBackSurface() : nullptr;
+  // Edges on the same pixels as the parent's scaled picture. A parent shown
+  // at width 0 has no scale to follow.
+  if (PosZoomed() && parent && ps && !dynamic_cast<TZirkBase*>(parent) && s && !GetMotion() &&
+      parent->GetPropInt(vertical ? PR_ZOOMY : PR_ZOOMX) == zoom) {
+    const int64_t picture = vertical ? ps->Height() : ps->Width();
+    const int64_t shown = parent->GetPropInt(vertical ? PR_HEIGHT : PR_WIDTH);
+    if (shown > 0) {
+      const int64_t start = vertical ? int64_t{Top()} - OffsetY() : int64_t{Left()} - OffsetX();
+      const bool flip = vertical ? flipV_ : flipH_;
+      const auto scale = std::max<int64_t>(
+          1,
+          static_cast<int64_t>(static_cast<double>(picture) / static_cast<double>(shown) * 65536));
+      const int64_t a = (flip ? picture - start - own : start) * 65536;
+      const int64_t b = (flip ? picture - start : start + own) * 65536;
+      const int64_t first = a / scale + (a % scale > 32767 ? 1 : 0);
+      const int64_t last = b / scale + (b % scale > 0 ? 1 : 0);
+      return clamp32(last - first);
+    }
+  }
+  return clamp32(int64_t{own} * zoom / 256);
+}
+
+void TZirkCustomImage::UpdateDisplayWidth() {
+  if (!CanAutoSize()) return;
+  if (GetPropStr(PR_SOURCE).empty() && !external_) {
+    StoreSize(0, 0);
+    return;
+  }
+  // An explicit size stays until a zoom is set again.
+  if (zoomX_ == 0) return;
+  StoreSize(displaySize(false), Height());
+}
+
+void TZirkCustomImage::UpdateDisplayHeight() {
+  if (!CanAutoSize()) return;
+  if (GetPropStr(PR_SOURCE).empty() && !external_) {
+    StoreSize(0, 0);
+    return;
+  }
+  if (zoomY_ == 0) return;
+  StoreSize(Width(), displaySize(true));
+}
+
+// --- position, screen rectangle, invalidation ------------------------------------------
+
+void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
+  position = GetRotationCentre();
+  anchor = {OffsetX(), OffsetY()};
+  TCustomDIBX* s = GetBackSurface();
+  if (!s) return;
+  if (flipH_) anchor.X = clamp32(int64_t{s->Width()} - 1 - anchor.X);
+  if (flipV_) anchor.Y = clamp32(int64_t{s->Height()} - 1 - anchor.Y);
+}
+
+TRect TZirkCustomImage::GetScreenRect() {
+  const int32_t angle = angle_ & 255;
+  if (angle == 0) return TZirkControl::GetScreenRect();
+  TCustomDIBX* s = GetBackSurface();
+  return RotateZoomBounds(GetRotationCentre(), {OffsetX(), OffsetY()}, flipH_, flipV_,
+                          s ? s->Width() : 1, s ? s->Height() : 1, effectiveZoomX(),
+                          effectiveZoomY(), angle);
+}
+
+void TZirkCustomImage::Invalidate() {
+  TCustomDIBX* s = GetBackSurface();
+  if (!s || s->IsEmpty()) return;
+  TZirkControl::Invalidate();
+}
+
+// --- drawing --------------------------------------------------------------------------------
+
+void TZirkCustomImage::Draw() {
+  TCustomDIBX* s = GetBackSurface();
+  if (!s || Width() <= 0 || Height() <= 0) return;
+  if (!s->IsEmpty()) DrawImage();
+  TZirkControl::Draw();
+}
+
+void TZirkCustomImage::blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left,
+                            int32_t top) {
+  DrawSurfaceAlpha(target, left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
+}
+
+void TZirkCustomImage::DrawImage() {
+  TCustomDIBX* target = GetDrawSurface();
+  TCustomDIBX* s = GetBackSurface();
+  TCustomDIBX* m = GetMaskSurface();
+  if (!target || !s || alpha_ <= 0 || Width() <= 0 || Height() <= 0) return;
+  const bool useKey = s->ColorKey() != -1;
+  const TRect bounds = s->GetBoundsRect();
+
+  if (const int32_t angle = angle_ & 255; angle != 0) {
+    TPoint position, anchor;
+    GetDrawOrigin(position, anchor);
+    if (m) {
+      target->DrawRotateZoomAlpha(position.X, position.Y, *s, bounds, anchor.X, anchor.Y,
+                                  effectiveZoomX(), effectiveZoomY(), angle, flipH_, flipV_, *m,
+                                  alpha_);
+    } else {
+      target->DrawRotateZoom(position.X, position.Y, *s, bounds, anchor.X, anchor.Y,
+                             effectiveZoomX(), effectiveZoomY(), angle, flipH_, flipV_, useKey,
+                             alpha_);
+    }
+    return;
+  }
+
+  if (s->Width() == Width() && s->Height() == Height()) {
+    const int32_t left = GetDrawLeft(), top = GetDrawTop();
+    if (s->Rects1.empty() || dynamic_cast<TDIBXWave*>(target)) {
+      blit(*target, *s, m, left, top);
+      return;
+    }
+    // Draw rectangles are in the picture's coordinates: mirrored inside the
+    // picture under the flips, never around the object.
+    const TRect saved = target->GetClipRect();
+    for (const TRect& r : s->Rects1) {
+      const int32_t x = flipH_ ? s->Width() - r.Right : r.Left;
+      const int32_t y = flipV_ ? s->Height() - r.Bottom : r.Top;
+      const TRect dest =
+          Bounds(clamp32(int64_t{left} + x), clamp32(int64_t{top} + y), r.Width(), r.Height());
+      TRect clip;
+      if (!IntersectRect(clip, dest, saved)) continue;
+      target->SetClipRect(clip);
+      blit(*target, *s, m, left, top);
+    }
+    target->SetClipRect(saved);
+    return;
+  }
+
+  const TRect dest = GetScreenRect();
+  if (m) {
+    if (alpha_ <= 255) {
+      target->StretchDrawMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_);
+    } else {
+      target->StretchDrawAddMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_ - 256);
+    }
+  } else if (alpha_ <= 255) {
+    target->StretchDraw(dest, *s, bounds, flipH_, flipV_, useKey, alpha_);
+  } else {
+    target->StretchDrawAlpha(dest, *s, bounds, flipH_, flipV_, useKey, alpha_ - 256);
+  }
+}
+
+// --- hit test -------------------------------------------------------------------------------
+
+bool TZirkCustomImage::maskHit(int32_t x, int32_t y) {
+  TCustomDIBX* s = GetBackSurface();
+  TCustomDIBX* m = GetMaskSurface();
+  if (!s || !m) return true;
+  // An explicit size (zoom 0) maps by surface size over displayed size.
+  auto map = [](int32_t d, int32_t zoom, int32_t surface, int32_t shown) -> int64_t {
+    if (zoom > 0) return int64_t{d} * 256 / zoom;
+    if (zoom == 0 && shown > 0) return int64_t{d} * surface / shown;
+    return -1;
+  };
+  int64_t mx = map(x, zoomX_, s->Width(), Width());
+  int64_t my = map(y, zoomY_, s->Height(), Height());
+  if (flipH_) mx = int64_t{s->Width()} - 1 - mx;
+  if (flipV_) my = int64_t{s->Height()} - 1 - my;
+  if (mx < 0 || my < 0 || mx >= m->Width() || my >= m->Height()) return false;
+  return m->GetPixel(static_cast<int32_t>(mx), static_cast<int32_t>(my)) >= 128;
+}
+
+TZirkObject* TZirkCustomImage::HitTest(TPoint point, TMouseMask mask) {
+  if (!GetVisible() || IsScrapped()) return nullptr;
+  if (!GetScreenRect().Contains(point)) return nullptr;
+  const TRect clip = ScreenClipRect();
+  if (!clip.IsEmpty() && !clip.Contains(point)) return nullptr;
+  for (int32_t i = GetChildCount() - 1; i >= 0; --i) {
+    if (TZirkObject* hit = GetChild(i)->HitTest(point, mask)) return hit;
+  }
+  const int32_t ignore = IgnoreMouse();
+  if (ignore < 0 || ignore > 31 || !(mask & (1u << ignore))) return nullptr;
+
+  TPoint p = point;
+  if (const int32_t angle = angle_ & 255; angle != 0) {
+    const TPoint c = GetRotationCentre();
+    const double t = -angle * 2 * std::numbers::pi / 256;
+    const double dx = static_cast<double>(p.X) - c.X, dy = static_cast<double>(p.Y) - c.Y;
+    p.X = clamp32(static_cast<int64_t>(std::nearbyint(dx * std::cos(t) - dy * std::sin(t) + c.X)));
+    p.Y = clamp32(static_cast<int64_t>(std::nearbyint(dx * std::sin(t) + dy * std::cos(t) + c.Y)));
+  }
+  const TRect r = Bounds(GetDrawLeft(), GetDrawTop(), Width(), Height());
+  if (!r.Contains(p)) return nullptr;
+  if (captureMask_ && GetMaskSurface() && !maskHit(p.X - r.Left, p.Y - r.Top)) return nullptr;
+  return this;
+}
+
+// --- ticking and life cycle --------------------------------------------------------------
+
+bool TZirkCustomImage::Tick() {
+  const bool done = TZirkControl::Tick();
+  if (sizeDirty_) {
+    sizeDirty_ = false;
+    Invalidate();
+    UpdateDisplayWidth();
+    UpdateDisplayHeight();
+    Invalidate();
+  }
+  return done;
+}
+
+void TZirkCustomImage::ReleaseSurfaces() {
+  own_.reset();
+  // Lent surfaces are rebuilt by their owners; the lender lends them again.
+  external_ = nullptr;
+  externalMask_ = nullptr;
+  TZirkControl::ReleaseSurfaces();
+}
+
+void TZirkCustomImage::RestoreSurfaces() {
+  own_ = MakeDisplayDIBX();
+  TZirkControl::RestoreSurfaces();
+}
+
+void TZirkCustomImage::SaveToStream(TKwStream& stream) {
+  TZirkControl::SaveToStream(stream);
+  WriteStreamInt(stream, alpha_);
+  WriteStreamInt(stream, zoomX_);
+  WriteStreamInt(stream, angle_);
+  const uint8_t flags[3] = {flipH_, flipV_, captureMask_};
+  stream.WriteBuffer(flags, 3);
+  WriteStreamInt(stream, zoomY_);
+}
+
+void TZirkCustomImage::LoadFromStream(TKwStream& stream, int32_t version) {
+  TZirkControl::LoadFromStream(stream, version);
+  Invalidate();
+  alpha_ = ReadStreamInt(stream);
+  zoomX_ = ReadStreamInt(stream);
+  angle_ = ReadStreamInt(stream);
+  uint8_t flags[3];
+  stream.ReadBuffer(flags, 3);
+  flipH_ = flags[0] != 0;
+  flipV_ = flags[1] != 0;
+  captureMask_ = flags[2] != 0;
+  zoomY_ = version >= 104 ? ReadStreamInt(stream) : 256;
+  Invalidate();
+}
+
+}  // namespace zirk

@@ -1,0 +1,106 @@
+#pragma once
+// The base of every scene object that shows a picture: a control with a
+// picture surface (its own, or one a subclass lends it), opacity, zoom,
+// rotation, mirror flips and a hit test through the picture's mask. The
+// subclass decides which surface is shown; this class decides how it
+// reaches the screen, and draws it before the children.
+//
+// The displayed size (PR_WIDTH, PR_HEIGHT) follows the surface and the zoom
+// until a script sets it: the zoom then reads 0, meaning "explicit size",
+// and every later recomputation keeps the size. Only the low byte of the
+// angle counts for drawing, the screen rectangle and the hit test.
+
+#include <memory>
+
+#include "scene/zcontrol.h"
+#include "surfaces/dibx.h"
+
+namespace zirk {
+
+class TZirkCustomImage : public TZirkControl {
+ public:
+  explicit TZirkCustomImage(TZirkBaseList& scene);
+  ~TZirkCustomImage() override;
+
+  void GetProp(int id, TCustomParam& value) override;
+  void SetProp(int id, const TCustomParam& value) override;
+
+  // --- surfaces -------------------------------------------------------------
+  // The lent surface when set, else the own one.
+  TCustomDIBX* GetBackSurface() override;
+  void SetBackSurface(TCustomDIBX* surface) override;
+  TCustomDIBX* GetMaskSurface() override;
+  void SetMaskSurface(TCustomDIBX* mask) override;
+  bool GetSizeDirty() override { return sizeDirty_; }
+  void SetSizeDirty(bool dirty) override { sizeDirty_ = dirty; }
+  TCustomDIBX* OwnSurface() const { return own_.get(); }
+  int32_t TransparentColor() const { return transparentColor_; }
+
+  int32_t Alpha() const { return alpha_; }
+  int32_t ZoomX() const { return zoomX_; }
+  int32_t ZoomY() const { return zoomY_; }
+  int32_t Angle() const { return angle_; }
+  bool FlipH() const { return flipH_; }
+  bool FlipV() const { return flipV_; }
+  bool CaptureMask() const { return captureMask_; }
+
+  // --- geometry and drawing -----------------------------------------------------
+  // The rotated, zoomed picture's bounds when turned, else the control's.
+  TRect GetScreenRect() override;
+  int32_t PositionZoomX() override { return zoomX_; }
+  int32_t PositionZoomY() override { return zoomY_; }
+  // The screen point the picture's anchor lands on, and the anchor in the
+  // picture as drawn (mirrored under the flips).
+  void GetDrawOrigin(TPoint& position, TPoint& anchor);
+  void UpdateDisplayWidth();
+  void UpdateDisplayHeight();
+  void Invalidate() override;
+  void Draw() override;
+  TZirkObject* HitTest(TPoint point, TMouseMask mask) override;
+  bool Tick() override;
+
+  // Puts the shown surface on the drawing surface.
+  virtual void DrawImage();
+  // Whether the displayed size follows the picture (no motion drives it).
+  virtual bool CanAutoSize();
+
+  // --- life cycle -----------------------------------------------------------------
+  void ReleaseSurfaces() override;
+  void RestoreSurfaces() override;
+  void SaveToStream(TKwStream& stream) override;
+  void LoadFromStream(TKwStream& stream, int32_t version) override;
+
+ protected:
+  // The zoom the picture is drawn with: the stored one, or for an explicit
+  // size the ratio of the displayed size to the surface size.
+  int32_t effectiveZoomX();
+  int32_t effectiveZoomY();
+  void setTransparentColor(int32_t color) { transparentColor_ = color; }
+  // The own mask (a copy of the shown picture's), owned; nullptr when none.
+  void setOwnMask(std::unique_ptr<TDIBX> mask) { ownMask_ = std::move(mask); }
+
+ private:
+  // Step of the display size along one axis.
+  int32_t displaySize(bool vertical);
+  void setZoom(int32_t& field, int32_t value);
+  void markChildrenSizeDirty();
+  // The alpha rule of one plain blit of the whole surface.
+  void blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left, int32_t top);
+  // Whether the mask admits a hit at (x, y), a point inside the picture as
+  // displayed at (left, top).
+  bool maskHit(int32_t x, int32_t y);
+
+  int32_t transparentColor_ = -1;
+  std::unique_ptr<TCustomDIBX> own_;
+  TCustomDIBX* external_ = nullptr;
+  std::unique_ptr<TDIBX> ownMask_;
+  TCustomDIBX* externalMask_ = nullptr;
+  int32_t alpha_ = 255;
+  int32_t zoomX_ = 256, zoomY_ = 256;
+  int32_t angle_ = 0;
+  bool flipH_ = false, flipV_ = false;
+  bool captureMask_ = false;
+  bool sizeDirty_ = false;
+};
+
+}  // namespace zirk

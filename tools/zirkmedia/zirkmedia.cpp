@@ -2,6 +2,9 @@
 // way the player does it.
 //   zirkmedia decode FILE OUT.raw   PCM of an Ogg or WAVE file; prints "RATE CHANNELS BITS"
 //   zirkmedia info FILE             length in milliseconds
+//   zirkmedia midi-events FILE      one line per MIDI event: tick, ms, type, kind, bytes in hex
+//   zirkmedia midi-play FILE        plays a MIDI file on a recording port under a clock
+//                                   stepped by 10 ms; one line "MS HEXBYTES" per message
 // Exit 0 on success, 1 on failure (message on stderr), 2 on wrong usage.
 
 #include <algorithm>
@@ -16,8 +19,11 @@
 #include "base/exceptions.h"
 #include "base/rangestreams.h"
 #include "base/streams.h"
+#include "media/MidiPlayV.h"
 #include "media/zirkdll.h"
+#include "platform/clock.h"
 #include "platform/dynlib.h"
+#include "platform/midiout.h"
 
 namespace {
 
@@ -152,9 +158,78 @@ int info(const std::string& input) {
   return kExitOk;
 }
 
+std::string hexBytes(const std::vector<uint8_t>& bytes) {
+  static const char* kDigits = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 15];
+  }
+  return text;
+}
+
+void loadMidi(zirk::TMidiV& model, const std::string& input) {
+  auto stream = openInput(input);
+  zirk::TKwMemoryStream memory;
+  try {
+    memory.LoadFromStream(*stream);
+  } catch (const zirk::Exception& e) {
+    throw Failure{e.what()};
+  }
+  memory.SetPosition(0);
+  model.LoadFromStream(memory);
+}
+
+int midiEvents(const std::string& input) {
+  zirk::TMidiV model;
+  loadMidi(model, input);
+  for (const zirk::TMidiMsgEvent& e : model.Events()) {
+    std::cout << e.tick << ' ' << e.time << ' ' << e.type << ' ' << e.kind << ' '
+              << hexBytes(e.data) << '\n';
+  }
+  return kExitOk;
+}
+
+// Plays the whole sequence with the clock stepped by hand, so the output is
+// the same on every run.
+int midiPlay(const std::string& input) {
+  zirk::platform::ManualClock clock(0);
+  zirk::platform::SetClock(&clock);
+  struct RestoreClock {
+    ~RestoreClock() { zirk::platform::SetClock(nullptr); }
+  } restore;
+  auto log = std::make_shared<zirk::platform::MidiRecording>();
+  {
+    zirk::TMidiPlayV player(false);
+    player.SetPortOpener([log](std::unique_ptr<zirk::platform::MidiOutPort>& port, int32_t) {
+      port = std::make_unique<zirk::platform::RecordingMidiPort>(log);
+      return zirk::platform::MMSYSERR_NOERROR;
+    });
+    loadMidi(player, input);
+    player.OpenDevice(zirk::platform::MIDI_MAPPER);
+    player.Seek(0, 0, -1);
+    const auto count = static_cast<int32_t>(player.Events().size());
+    // A stalled clock never happens here, so the end comes within the
+    // sequence's length and a few steps.
+    const int64_t maxSteps = player.TotalLength() / 10 + 10;
+    for (int64_t step = 0; player.CurrentIndex() < count && step < maxSteps; ++step) {
+      clock.Advance(10);
+      player.Timer().Tick();
+    }
+    player.Stop();
+    for (const auto& record : log->Records()) {
+      if (record.kind == zirk::platform::MidiRecord::Kind::Reset) continue;
+      std::cout << record.time << ' ' << hexBytes(record.bytes) << '\n';
+    }
+  }
+  return kExitOk;
+}
+
 int usage() {
   std::cerr << "usage: zirkmedia decode FILE OUT.raw\n"
-               "       zirkmedia info FILE\n";
+               "       zirkmedia info FILE\n"
+               "       zirkmedia midi-events FILE\n"
+               "       zirkmedia midi-play FILE\n";
   return kExitUsage;
 }
 
@@ -165,6 +240,8 @@ int main(int argc, char** argv) {
   try {
     if (args.size() == 3 && args[0] == "decode") return decode(args[1], args[2]);
     if (args.size() == 2 && args[0] == "info") return info(args[1]);
+    if (args.size() == 2 && args[0] == "midi-events") return midiEvents(args[1]);
+    if (args.size() == 2 && args[0] == "midi-play") return midiPlay(args[1]);
     return usage();
   } catch (const Failure& f) {
     std::cerr << "zirkmedia: " << f.message << '\n';

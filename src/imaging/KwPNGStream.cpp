@@ -615,13 +615,12 @@ void TKwPNGReadStream::readImage() {
         std::memcpy(previous + 1, current + 1, rowBytes);
         OnDecodeRow(current + 1, static_cast<int>(rowBytes), r, key_);
       }
-      convert_(current + 1, converted, maskRow, passWidth);
       const int y = p.Y0 + r * p.DY;
       if (p.DX == 1) {
-        std::memcpy(target_->ScanLine(y), converted,
-                    (static_cast<size_t>(width_) * storageBits + 7) / 8);
-        if (mask) std::memcpy(mask->ScanLine(y), maskRow, static_cast<size_t>(width_));
+        // Whole rows go straight into the bitmap and the mask.
+        convert_(current + 1, target_->ScanLine(y), mask ? mask->ScanLine(y) : maskRow, passWidth);
       } else {
+        convert_(current + 1, converted, maskRow, passWidth);
         placePixels(storageBits, converted, target_->ScanLine(y), p.X0, p.DX, passWidth);
         if (mask) placePixels(8, maskRow, mask->ScanLine(y), p.X0, p.DX, passWidth);
       }

@@ -142,12 +142,15 @@ void TKwDeflater::Close() {
 
 namespace {
 
+// Ties go to the left neighbour, then to the one above; written without
+// branches because the choice is unpredictable on real pictures.
 inline uint8_t paeth(int a, int b, int c) {
   const int pa = std::abs(b - c);
   const int pb = std::abs(a - c);
   const int pc = std::abs(a + b - 2 * c);
-  if (pa <= pb && pa <= pc) return static_cast<uint8_t>(a);
-  return static_cast<uint8_t>(pb <= pc ? b : c);
+  const int nearer = pb < pa ? b : a;
+  const int nearest = std::min(pa, pb);
+  return static_cast<uint8_t>(pc < nearest ? c : nearer);
 }
 
 // A constant pixel size lets the compiler keep the left neighbours in

@@ -274,6 +274,15 @@ void ReleaseDorvItem(TDorvItem* item, const void* owner) {
   if (TDorvCollection* cache = DorvCache()) cache->Release(item, owner);
 }
 
+void QueueIdleDorvItem(TDorvItem* item) {
+  if (TDorvCollection* cache = DorvCache()) cache->QueueIdle(item);
+}
+
+int64_t IdleDorvMemory() {
+  TDorvCollection* cache = DorvCache();
+  return cache ? cache->IdleMemory() : 0;
+}
+
 void PurgeDorvItem(const std::string& fileName) {
   if (TDorvCollection* cache = DorvCache()) cache->Purge(fileName);
 }

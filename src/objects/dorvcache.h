@@ -146,6 +146,8 @@ TDorvCollection* DorvCache();
 // raises EDorvCacheError; the others do nothing then.
 TDorvItem* AcquireDorvItem(const void* owner, const std::string& fileName, bool mask, bool trim);
 void ReleaseDorvItem(TDorvItem* item, const void* owner);
+void QueueIdleDorvItem(TDorvItem* item);
+int64_t IdleDorvMemory();
 void PurgeDorvItem(const std::string& fileName);
 void SaveDorvCacheState(TKwStream& stream);
 void LoadDorvCacheState(TKwStream& stream, int version);

@@ -83,7 +83,7 @@ TEST_F(DorvCacheTest, IdleBudgetFreesTheOldestButNeverTheItemJustParked) {
   EXPECT_EQ(cache.Find("small.dor"), nullptr);
   EXPECT_EQ(cache.Find("big1.dor"), nullptr) << "8,000,000 bytes exceed the budget";
   EXPECT_EQ(cache.Find("big2.dor"), second);
-  EXPECT_EQ(cache.IdleMemory(), 4'000'000);
+  EXPECT_EQ(IdleDorvMemory(), 4'000'000);
 }
 
 TEST_F(DorvCacheTest, PurgeFreesOnlyParkedItemsOfEverySuffixOrder) {

@@ -107,6 +107,15 @@ TEST_F(ImageTest, SourcesWithoutAPictureShowNothing) {
   }
 }
 
+TEST_F(ImageTest, ADamagedSourceReachesTheCallerAndLeavesNothingHeld) {
+  writeFile(dir / "bad.dor", std::string("Dorv106 damaged"));
+  files.InvalidateCache();
+  TZirkImage* object = image("key.dor");
+  EXPECT_ANY_THROW(object->SetPropStr(PR_SOURCE, "bad.dor"));
+  EXPECT_EQ(cache.Find("bad.dor"), nullptr);
+  for (int32_t i = 0; i < cache.Count(); ++i) EXPECT_FALSE(cache.ItemAt(i)->InUse());
+}
+
 TEST_F(ImageTest, TrackFramesAreLentAndAStillFrameCostsNoRedraw) {
   auto* object = scene.Create<TZirkImage>(nullptr, "");
   auto lent = makeSurface(2, 2, {kRed, kGreen, kBlue, kWhite});

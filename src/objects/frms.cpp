@@ -6,6 +6,7 @@
 
 #include "base/vrfiles.h"
 #include "objects/tracks.h"
+#include "objects/tracksimage.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
 #include "surfaces/wipes.h"
@@ -100,8 +101,12 @@ std::string MakeRelativePath(const std::string& name, const std::string& baseFol
 
 std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type) {
   switch (type & 0x7F) {
+    case ttImage:
+      return std::make_unique<TImageFrameList>(film);
     case ttWipe:
       return std::make_unique<TWipeFrameList>(film);
+    case ttTile:
+      return std::make_unique<TTileFrameList>(film);
     default:
       // Box, label, sound, particle and fire tracks come with their objects.
       return nullptr;

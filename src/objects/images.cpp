@@ -1,0 +1,352 @@
+#include "objects/images.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+#include "objects/dorvcache.h"
+#include "objects/frms.h"
+#include "scene/factory.h"
+#include "scene/runtime.h"
+#include "scene/zscene.h"
+
+namespace zirk {
+
+bool HasExtension(const std::string& fileName, const char* extension) {
+  size_t n = std::strlen(extension);
+  if (fileName.size() < n) return false;
+  for (size_t k = 0; k < n; ++k) {
+    unsigned char a = static_cast<unsigned char>(fileName[fileName.size() - n + k]);
+    unsigned char b = static_cast<unsigned char>(extension[k]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
+}
+
+// --- TZirkCustomImages ----------------------------------------------------------------
+
+TZirkCustomImages::TZirkCustomImages(TZirkBaseList& scene) : TZirkCustomImage(scene) {}
+
+TZirkCustomImages::~TZirkCustomImages() = default;
+
+bool TZirkCustomImages::listIndexValid() {
+  TZirkImageList* list = GetImageList();
+  return list && index_ >= 0 && index_ < list->Count();
+}
+
+void TZirkCustomImages::lendCurrent() {
+  TZirkImageList* list = GetImageList();
+  TZirkImageData* e = list ? list->GetImageData(index_) : nullptr;
+  SetBackSurface(e ? e->GetSurface() : nullptr);
+  SetMaskSurface(e ? e->GetMaskSurface() : nullptr);
+}
+
+void TZirkCustomImages::SetIndex(int32_t index) {
+  if (index == index_) return;
+  if (TZirkMotionBase* motion = GetMotion()) {
+    motion->SetTime(static_cast<int32_t>(std::nearbyint(index * kFilmTickMs)));
+    return;
+  }
+  if (listIndexValid())
+    Invalidate();
+  else
+    delay_ = 0;
+  index_ = index;
+  TZirkImageList* list = GetImageList();
+  TZirkImageData* e = list ? list->GetImageData(index) : nullptr;
+  if (e) {
+    e->SetBrightness(brightness_);
+    SetBackSurface(e->GetSurface());
+    SetMaskSurface(e->GetMaskSurface());
+    setTransparentColor(e->GetTransparentColor());
+    int64_t delay = int64_t(delay_) + e->GetDelay();
+    if (index == list->Count() - 1 && list->Count() > 1)
+      if (std::optional<int32_t> extra = endDelay_.ExecuteExpression()) delay += *extra;
+    delay_ = static_cast<int32_t>(std::clamp<int64_t>(delay, INT32_MIN, INT32_MAX));
+  } else {
+    // Nothing selected shows nothing.
+    SetBackSurface(nullptr);
+    SetMaskSurface(nullptr);
+  }
+  if (CanAutoSize()) {
+    Invalidate();
+    UpdateDisplayWidth();
+    UpdateDisplayHeight();
+    Invalidate();
+  }
+}
+
+void TZirkCustomImages::setBrightness(int32_t brightness) {
+  if (brightness == brightness_) return;
+  brightness_ = brightness;
+  if (!listIndexValid()) return;
+  TZirkImageData* e = GetImageList()->GetImageData(index_);
+  e->SetBrightness(brightness_);
+  SetBackSurface(e->GetSurface());
+  Invalidate();
+}
+
+bool TZirkCustomImages::playing() {
+  bool paused = paused_ || GetPropInt(PR_ANIPAUSED) != 0;
+  if (TZirkMotionBase* motion = GetMotion()) return motion->GetState() == 0 && !paused;
+  TZirkImageList* list = GetImageList();
+  int32_t count = list ? list->Count() : 0;
+  if (!repeats() && index_ >= count - 1 && delay_ < 1) return false;
+  return !paused;
+}
+
+void TZirkCustomImages::GetProp(int id, TCustomParam& value) {
+  switch (id) {
+    case PR_INDEX:
+      value.SetInteger(GetMotion() ? GetMotion()->GetFrameCounter() : index_);
+      return;
+    case PR_COUNT: {
+      TZirkImageList* list = GetImageList();
+      value.SetInteger(GetMotion() ? GetMotion()->GetLength() : list ? list->Count() : 0);
+      return;
+    }
+    case PR_BRIGHTNESS:
+      value.SetInteger(brightness_);
+      return;
+    case PR_PAUSED:
+      value.SetBoolean(paused_);
+      return;
+    case PR_PLAYING:
+      value.SetBoolean(playing());
+      return;
+    default:
+      TZirkCustomImage::GetProp(id, value);
+  }
+}
+
+void TZirkCustomImages::SetProp(int id, const TCustomParam& value) {
+  switch (id) {
+    case PR_INDEX:
+      SetIndex(value.AsInteger());
+      return;
+    case PR_BRIGHTNESS:
+      setBrightness(value.AsInteger());
+      return;
+    case PR_PAUSED:
+      paused_ = value.AsBoolean();
+      return;
+    default:
+      TZirkCustomImage::SetProp(id, value);
+  }
+}
+
+bool TZirkCustomImages::Tick() {
+  bool done = TZirkCustomImage::Tick();
+  if (done || GetMotion() || !listIndexValid() || !GetVisible() || paused_ ||
+      GetPropInt(PR_ANIPAUSED) != 0)
+    return done;
+  if (delay_ > 0)
+    delay_ = static_cast<int32_t>(std::max<int64_t>(int64_t(delay_) - ElapsedTime(), INT32_MIN));
+  const int32_t count = GetImageList()->Count();
+  while (delay_ <= 0) {
+    if (index_ < count - 1) {
+      // Two frames never carry an overshoot: a long tick moves one frame.
+      if (count <= 2) delay_ = 0;
+      SetIndex(index_ + 1);
+      continue;
+    }
+    if (repeats()) {
+      delay_ = 0;
+      SetIndex(0);
+    } else if (playEnded()) {
+      return true;
+    }
+    break;
+  }
+  return false;
+}
+
+void TZirkCustomImages::ReleaseSurfaces() {
+  SetBackSurface(nullptr);
+  TZirkCustomImage::ReleaseSurfaces();
+}
+
+void TZirkCustomImages::RestoreSurfaces() {
+  lendCurrent();
+  TZirkCustomImage::RestoreSurfaces();
+}
+
+void TZirkCustomImages::SaveToStream(TKwStream& stream) {
+  TZirkCustomImage::SaveToStream(stream);
+  WriteStreamInt(stream, delay_);
+  WriteStreamInt(stream, GetPropInt(PR_INDEX));
+  WriteStreamInt(stream, brightness_);
+  uint8_t paused = paused_;
+  stream.WriteBuffer(&paused, 1);
+  endDelay_.SaveToStream(stream);
+}
+
+void TZirkCustomImages::LoadFromStream(TKwStream& stream, int32_t version) {
+  TZirkCustomImage::LoadFromStream(stream, version);
+  delay_ = ReadStreamInt(stream);
+  index_ = ReadStreamInt(stream);
+  brightness_ = ReadStreamInt(stream);
+  uint8_t paused = 0;
+  stream.ReadBuffer(&paused, 1);
+  paused_ = paused != 0;
+  endDelay_.LoadFromStream(stream);
+}
+
+// --- TZirkImages ----------------------------------------------------------------------------
+
+TZirkImages::TZirkImages(TZirkBaseList& scene) : TZirkCustomImages(scene) {}
+
+TZirkImages::~TZirkImages() {
+  // The lists hand their pictures back before the surfaces they lent go.
+  SetBackSurface(nullptr);
+  SetMaskSurface(nullptr);
+  lists_.clear();
+}
+
+void TZirkImages::ensureLists() {
+  if (!lists_.empty()) return;
+  int32_t count = std::max(1, GetImageListCount());
+  for (int32_t k = 0; k < count; ++k) lists_.push_back(std::make_unique<TZirkImageList>());
+}
+
+void TZirkImages::AfterCreate() {
+  ensureLists();
+}
+
+TZirkImageList* TZirkImages::ImageList(int32_t index) {
+  ensureLists();
+  if (index < 0 || index >= static_cast<int32_t>(lists_.size())) return nullptr;
+  return lists_[static_cast<size_t>(index)].get();
+}
+
+TZirkImageList* TZirkImages::GetImageList() {
+  return ImageList(GetImageListIndex());
+}
+
+void TZirkImages::SetSource(const std::string& source) {
+  if (source == source_) return;
+  source_ = source;
+  if (GetImageListIndex() == 0) {
+    SetIndex(-1);
+    SetBackSurface(nullptr);
+    SetMaskSurface(nullptr);
+  }
+  TZirkImageList* list = ImageList(0);
+  list->Clear();
+  FreeMotion();
+  if (HasExtension(source, ".dor")) {
+    list->LoadImageFrames(this, source, false);
+  } else if (HasExtension(source, ".zmt")) {
+    StartMotion(source);
+    if (TZirkMotionBase* motion = GetMotion()) {
+      motion->Step();
+      motion->Rewind();
+    }
+  } else {
+    SetPropInt(PR_WIDTH, 0);
+    SetPropInt(PR_HEIGHT, 0);
+  }
+  if (GetImageListIndex() == 0 && list->Count() > 0) SetIndex(0);
+}
+
+bool TZirkImages::playEnded() {
+  if (autoScrap_) return true;
+  // Posted again on every tick while the end lasts.
+  if (!onPlayEnd_.empty()) Scene().Events().PostEvent(this, onPlayEnd_, PR_ONPLAYEND);
+  return false;
+}
+
+void TZirkImages::GetProp(int id, TCustomParam& value) {
+  switch (id) {
+    case PR_SOURCE:
+      value.SetString(source_);
+      return;
+    case PR_REPEAT:
+      value.SetBoolean(repeat_);
+      return;
+    case PR_AUTOSCRAP:
+      value.SetBoolean(autoScrap_);
+      return;
+    case PR_ONPLAYEND:
+      value.SetString(onPlayEnd_);
+      return;
+    case PR_ONIDLE:
+      value.SetString(onIdle_);
+      return;
+    default:
+      TZirkCustomImages::GetProp(id, value);
+  }
+}
+
+void TZirkImages::SetProp(int id, const TCustomParam& value) {
+  switch (id) {
+    case PR_SOURCE:
+      SetSource(value.AsString());
+      return;
+    case PR_REPEAT: {
+      bool repeat = value.AsBoolean();
+      if (repeat == repeat_) return;
+      repeat_ = repeat;
+      if (!repeat) return;
+      TZirkMotionBase* motion = GetMotion();
+      if (!motion && !listIndexValid())
+        SetIndex(0);
+      else if (motion && motion->GetState() != 0)
+        motion->Rewind();
+      return;
+    }
+    case PR_AUTOSCRAP:
+      autoScrap_ = value.AsBoolean();
+      return;
+    case PR_ONPLAYEND:
+      onPlayEnd_ = value.AsString();
+      return;
+    case PR_ONIDLE:
+      onIdle_ = value.AsString();
+      return;
+    default:
+      TZirkCustomImages::SetProp(id, value);
+  }
+}
+
+void TZirkImages::ReleaseSurfaces() {
+  TZirkCustomImages::ReleaseSurfaces();
+  for (auto& list : lists_) list->ReleaseImageSurfaces();
+}
+
+void TZirkImages::RestoreSurfaces() {
+  for (auto& list : lists_) list->RebuildImageSurfaces();
+  TZirkCustomImages::RestoreSurfaces();
+}
+
+void TZirkImages::SaveToStream(TKwStream& stream) {
+  TZirkCustomImages::SaveToStream(stream);
+  const uint8_t flags[2] = {repeat_, autoScrap_};
+  stream.WriteBuffer(flags, 2);
+  WriteStreamString(stream, source_);
+  WriteStreamString(stream, onPlayEnd_);
+  WriteStreamString(stream, onIdle_);
+}
+
+void TZirkImages::LoadFromStream(TKwStream& stream, int32_t version) {
+  TZirkCustomImages::LoadFromStream(stream, version);
+  int32_t kept = Index();
+  uint8_t flags[2] = {0, 0};
+  stream.ReadBuffer(flags, 2);
+  repeat_ = flags[0] != 0;
+  autoScrap_ = flags[1] != 0;
+  // The index read above stands for a list that is not loaded yet.
+  setIndexField(-1);
+  SetSource(ReadStreamString(stream));
+  onPlayEnd_ = ReadStreamString(stream);
+  if (version >= 104) onIdle_ = ReadStreamString(stream);
+  SetIndex(kept);
+}
+
+void RegisterZirkImages() {
+  RegisterKind(LT_IMAGES,
+               [](TZirkBaseList& scene) { return std::make_unique<TZirkImages>(scene); });
+}
+
+}  // namespace zirk

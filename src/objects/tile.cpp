@@ -1,0 +1,236 @@
+#include "objects/tile.h"
+
+#include <algorithm>
+
+#include "objects/dorvcache.h"
+#include "scene/factory.h"
+#include "scene/zscene.h"
+
+namespace zirk {
+
+namespace {
+
+int32_t clampInt(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// The scroll as a phase inside one step: negative scrolls count back from
+// the step.
+int64_t phase(int32_t scroll, int32_t step) {
+  if (scroll >= 0) return scroll % step;
+  return step - (-int64_t(scroll)) % step;
+}
+
+// The first of the positions start, start + step, ... that can reach `from`
+// for a piece `extent` long.
+int64_t firstReaching(int64_t start, int64_t step, int64_t from, int64_t extent) {
+  if (start + extent > from) return start;
+  return start + (from - extent - start) / step * step;
+}
+
+}  // namespace
+
+TZirkTile::TZirkTile(TZirkBaseList& scene) : TZirkCustomImages(scene) {}
+
+TZirkTile::~TZirkTile() {
+  SetBackSurface(nullptr);
+  SetMaskSurface(nullptr);
+  list_.Clear();
+}
+
+void TZirkTile::SetSource(const std::string& source) {
+  if (source == source_) return;
+  Invalidate();
+  source_ = source;
+  SetIndex(-1);
+  SetBackSurface(nullptr);
+  if (TCustomDIBX* own = OwnSurface()) own->Clear();
+  SetMaskSurface(nullptr);
+  list_.Clear();
+  FreeMotion();
+  if (HasExtension(source, ".dor"))
+    list_.LoadImageFrames(this, source, false);
+  else if (HasExtension(source, ".zmt"))
+    StartMotion(source);
+  if (list_.Count() > 0) SetIndex(0);
+}
+
+int32_t TZirkTile::GetDrawLeft() {
+  TPoint origin = parentOrigin();
+  int32_t own = GetMotion() ? MotionX() : Left();
+  return GetParent() ? clampInt(int64_t(origin.X) + own) : own;
+}
+
+int32_t TZirkTile::GetDrawTop() {
+  TPoint origin = parentOrigin();
+  int32_t own = GetMotion() ? MotionY() : Top();
+  return GetParent() ? clampInt(int64_t(origin.Y) + own) : own;
+}
+
+void TZirkTile::ApplyTrackFrame(const TTileTrackFrame& f) {
+  SetPropInt(PR_WIDTH, f.Width);
+  SetPropInt(PR_HEIGHT, f.Height);
+  if (f.Parent && f.Parent != GetParent()) SetParent(f.Parent);
+  SetBackSurface(f.Surface);
+  SetMaskSurface(f.Mask);
+  setTransparentColor(f.TransparentColor);
+  if (f.Surface) f.Surface->SetColorKey(f.Surface->ColorToPixel(f.TransparentColor));
+  SetPropInt(PR_ZOOMX, f.ZoomX);
+  SetPropInt(PR_ZOOMY, f.ZoomY);
+  if (GetPriority() != f.Priority) SetPropInt(PR_PRIORITY, f.Priority);
+  SetPropInt(PR_DISTANCEX, f.DistanceX);
+  SetPropInt(PR_DISTANCEY, f.DistanceY);
+  SetPropInt(PR_FLIPH, f.FlipH);
+  SetPropInt(PR_FLIPV, f.FlipV);
+  SetPropInt(PR_OFFSETX, f.OffsetX);
+  SetPropInt(PR_OFFSETY, f.OffsetY);
+  SetPropInt(PR_LEFT, f.Left);
+  SetPropInt(PR_TOP, f.Top);
+  SetPropInt(PR_ALPHA, f.Alpha);
+  SetPropInt(PR_SCROLLX, f.ScrollX);
+  SetPropInt(PR_SCROLLY, f.ScrollY);
+  SetPropInt(PR_CLIPLEFT, f.Clip.Left);
+  SetPropInt(PR_CLIPTOP, f.Clip.Top);
+  SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
+  SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
+}
+
+void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, const TRect& r,
+                           int32_t stepX, int32_t stepY) {
+  const TRect saved = target.GetClipRect();
+  TRect clip;
+  if (!IntersectRect(clip, saved, r)) return;
+  target.SetClipRect(clip);
+  const int64_t sx = phase(ScrollX(), stepX);
+  const int64_t sy = phase(ScrollY(), stepY);
+  const int32_t w = s.Width(), h = s.Height();
+  for (const TRect& p : s.Rects1) {
+    int64_t y0 = int64_t(r.Top) + (FlipV() ? h - p.Bottom : p.Top) - sy;
+    int64_t x0 = int64_t(r.Left) + (FlipH() ? w - p.Right : p.Left) - sx;
+    y0 = firstReaching(y0, stepY, clip.Top, p.Height());
+    x0 = firstReaching(x0, stepX, clip.Left, p.Width());
+    for (int64_t y = y0; y < r.Bottom && y < clip.Bottom; y += stepY)
+      for (int64_t x = x0; x < r.Right && x < clip.Right; x += stepX)
+        DrawSurfaceAlpha(target, int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
+  }
+  target.SetClipRect(saved);
+}
+
+void TZirkTile::DrawImage() {
+  TCustomDIBX* target = GetDrawSurface();
+  TCustomDIBX* s = GetBackSurface();
+  TCustomDIBX* m = GetMaskSurface();
+  const int32_t a = Alpha(), zx = ZoomX(), zy = ZoomY();
+  if (!target || !s || s->IsEmpty() || a <= 0 || Width() <= 0 || Height() <= 0 || zx <= 0 ||
+      zy <= 0)
+    return;
+  const TRect r = GetScreenRect();
+  const int32_t w = s->Width(), h = s->Height();
+  // A distance below half the picture counts as none.
+  const bool spacedX = distanceX_ > 0 && distanceX_ >= w / 2;
+  const bool spacedY = distanceY_ > 0 && distanceY_ >= h / 2;
+  const int32_t stepX = spacedX ? distanceX_ : w;
+  const int32_t stepY = spacedY ? distanceY_ : h;
+  const bool useKey = s->ColorKey() != -1;
+  const TRect bounds = s->GetBoundsRect();
+  if (spacedX || spacedY) {
+    if (!s->Rects1.empty() && zx == 256 && zy == 256)
+      drawPieces(*target, *s, m, r, stepX, stepY);
+    else if (m)
+      target->TileDrawOffsetMasked(r, *s, bounds, stepX, stepY, zx, zy, FlipH(), FlipV(), *m, a,
+                                   ScrollX(), ScrollY());
+    else
+      target->TileDrawOffset(r, *s, bounds, stepX, stepY, zx, zy, FlipH(), FlipV(), useKey, a,
+                             ScrollX(), ScrollY());
+    return;
+  }
+  if (zx == 256 && zy == 256 && !useKey && !m && a == 255)
+    target->TileDrawFast(r, *s, FlipH(), FlipV(), ScrollX(), ScrollY());
+  else if (m)
+    target->TileDrawZoomMasked(r, *s, bounds, zx, zy, FlipH(), FlipV(), *m, a, ScrollX(),
+                               ScrollY());
+  else
+    target->TileDrawZoom(r, *s, bounds, zx, zy, FlipH(), FlipV(), useKey, a, ScrollX(), ScrollY());
+}
+
+void TZirkTile::GetProp(int id, TCustomParam& value) {
+  switch (id) {
+    case PR_SOURCE:
+      value.SetString(source_);
+      return;
+    case PR_REPEAT:
+      value.SetBoolean(true);
+      return;
+    case PR_ONIDLE:
+      value.SetString(onIdle_);
+      return;
+    case PR_DISTANCEX:
+      value.SetInteger(distanceX_);
+      return;
+    case PR_DISTANCEY:
+      value.SetInteger(distanceY_);
+      return;
+    default:
+      TZirkCustomImages::GetProp(id, value);
+  }
+}
+
+void TZirkTile::SetProp(int id, const TCustomParam& value) {
+  switch (id) {
+    case PR_SOURCE:
+      SetSource(value.AsString());
+      return;
+    case PR_ONIDLE:
+      onIdle_ = value.AsString();
+      return;
+    case PR_DISTANCEX:
+    case PR_DISTANCEY: {
+      int32_t& field = id == PR_DISTANCEX ? distanceX_ : distanceY_;
+      if (field == value.AsInteger()) return;
+      field = value.AsInteger();
+      Invalidate();
+      return;
+    }
+    default:
+      TZirkCustomImages::SetProp(id, value);
+  }
+}
+
+void TZirkTile::ReleaseSurfaces() {
+  list_.ReleaseImageSurfaces();
+  TZirkCustomImages::ReleaseSurfaces();
+}
+
+void TZirkTile::RestoreSurfaces() {
+  list_.RebuildImageSurfaces();
+  TZirkCustomImages::RestoreSurfaces();
+}
+
+void TZirkTile::SaveToStream(TKwStream& stream) {
+  TZirkCustomImages::SaveToStream(stream);
+  WriteStreamInt(stream, ScrollX());
+  WriteStreamInt(stream, ScrollY());
+  WriteStreamString(stream, source_);
+  WriteStreamString(stream, onIdle_);
+  WriteStreamInt(stream, distanceX_);
+  WriteStreamInt(stream, distanceY_);
+}
+
+void TZirkTile::LoadFromStream(TKwStream& stream, int32_t version) {
+  TZirkCustomImages::LoadFromStream(stream, version);
+  int32_t kept = Index();
+  setIndexField(-1);
+  SetPropInt(PR_SCROLLX, ReadStreamInt(stream));
+  SetPropInt(PR_SCROLLY, ReadStreamInt(stream));
+  SetSource(ReadStreamString(stream));
+  onIdle_ = ReadStreamString(stream);
+  distanceX_ = ReadStreamInt(stream);
+  distanceY_ = ReadStreamInt(stream);
+  SetIndex(kept);
+}
+
+void RegisterZirkTile() {
+  RegisterKind(LT_TILE, [](TZirkBaseList& scene) { return std::make_unique<TZirkTile>(scene); });
+}
+
+}  // namespace zirk

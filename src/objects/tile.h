@@ -1,0 +1,79 @@
+#pragma once
+// The tile (LT_TILE): fills its rectangle with copies of a picture that can
+// scroll, be zoomed, flipped, blended, animated and spaced apart. Film tile
+// tracks drive it; scripts create it by kind. It keeps the size it is
+// given and always loops its animation.
+
+#include <cstdint>
+#include <string>
+
+#include "objects/images.h"
+
+namespace zirk {
+
+// What a tile track hands over for one applied film frame.
+struct TTileTrackFrame {
+  int32_t Width = 0, Height = 0;
+  TZirkObject* Parent = nullptr;  // nullptr: keep the parent
+  TCustomDIBX* Surface = nullptr;
+  TCustomDIBX* Mask = nullptr;
+  int32_t TransparentColor = -1;
+  int32_t ZoomX = 256, ZoomY = 256;
+  int32_t Priority = 0;
+  int32_t DistanceX = 0, DistanceY = 0;
+  bool FlipH = false, FlipV = false;
+  int32_t OffsetX = 0, OffsetY = 0;
+  int32_t Left = 0, Top = 0;
+  int32_t Alpha = 255;
+  int32_t ScrollX = 0, ScrollY = 0;
+  TRect Clip;
+};
+
+class TZirkTile : public TZirkCustomImages {
+ public:
+  explicit TZirkTile(TZirkBaseList& scene);
+  ~TZirkTile() override;
+
+  int32_t GetKind() const override { return LT_TILE; }
+  void GetProp(int id, TCustomParam& value) override;
+  void SetProp(int id, const TCustomParam& value) override;
+
+  const std::string& Source() const { return source_; }
+  void SetSource(const std::string& source);
+  int32_t DistanceX() const { return distanceX_; }
+  int32_t DistanceY() const { return distanceY_; }
+
+  // Sets every value of one film frame; unchanged values cost no redraw.
+  void ApplyTrackFrame(const TTileTrackFrame& frame);
+
+  // The parent's origin less its scroll plus PR_LEFT / PR_TOP, unzoomed; a
+  // motion places the tile by its motion position.
+  int32_t GetDrawLeft() override;
+  int32_t GetDrawTop() override;
+  TZirkImageList* GetImageList() override { return &list_; }
+  bool CanAutoSize() override { return false; }
+  void DrawImage() override;
+
+  void ReleaseSurfaces() override;
+  void RestoreSurfaces() override;
+  void SaveToStream(TKwStream& stream) override;
+  void LoadFromStream(TKwStream& stream, int32_t version) override;
+
+ protected:
+  bool repeats() override { return true; }
+
+ private:
+  // Copies of the picture's draw rectangles, each blitted on its own.
+  void drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, const TRect& r,
+                  int32_t stepX, int32_t stepY);
+
+  TZirkImageList list_;
+  std::string source_;
+  std::string onIdle_;
+  int32_t distanceX_ = 0, distanceY_ = 0;
+};
+
+// Registers LT_TILE with the scene's kind factory.
+void RegisterZirkTile();
+
+}  // namespace zirk

@@ -1,0 +1,471 @@
+#include "objects/tracksimage.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "objects/dorvcache.h"
+#include "objects/image.h"
+#include "objects/tile.h"
+#include "scene/zcontrol.h"
+#include "scene/zscene.h"
+
+namespace zirk {
+
+namespace {
+
+int32_t clampInt(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+// Zoom in 1/256 from a scale factor, truncated toward zero.
+int32_t zoomOf(double scale) {
+  return clampInt(static_cast<int64_t>(std::trunc(scale * 256)));
+}
+
+TPoint relative(TPoint p, const TFilmManager& film) {
+  return {clampInt(int64_t(p.X) - film.Origin.X + film.BasePoint.X),
+          clampInt(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
+}
+
+}  // namespace
+
+// --- cells --------------------------------------------------------------------------
+
+int32_t TImageFrame::Width() const {
+  return cell_->Surface ? cell_->Surface->Width() : 0;
+}
+int32_t TImageFrame::Height() const {
+  return cell_->Surface ? cell_->Surface->Height() : 0;
+}
+TPoint TImageFrame::Offset() const {
+  return {cell_->OffsetX, cell_->OffsetY};
+}
+int32_t TImageFrame::Duration() const {
+  return std::max(1, MsToFilmTicks(cell_->Delay));
+}
+
+// --- image-based tracks ----------------------------------------------------------------
+
+TCustomImageFrameList::~TCustomImageFrameList() {
+  ReleaseTarget();
+}
+
+TZirkObject* TCustomImageFrameList::GetTarget() const {
+  if (Film().MotionMode) return Film().MotionTarget;
+  if (!target_ || !Film().Owner) return nullptr;
+  // The object may have been scrapped by a script; look it up again.
+  return Film().Owner->FindBySerial(targetSerial_);
+}
+
+TZirkObject* TCustomImageFrameList::getOrCreateTarget() {
+  if (TZirkObject* t = GetTarget()) return t;
+  target_ = nullptr;
+  TZirkBaseList* scene = Film().Owner;
+  if (!scene) return nullptr;
+  std::string prefix(1, kHiddenNameChar);
+  if (Film().Host) prefix += Film().Host->GetName() + kHiddenNameChar;
+  target_ = createTarget(*scene, scene->MakeUniqueName(prefix));
+  targetSerial_ = target_ ? target_->Serial() : 0;
+  return target_;
+}
+
+void TCustomImageFrameList::ReleaseTarget() {
+  if (!target_) return;
+  TZirkObject* t = Film().Owner ? Film().Owner->FindBySerial(targetSerial_) : nullptr;
+  target_ = nullptr;
+  if (!t) return;
+  t->Invalidate();
+  t->SetBackSurface(nullptr);
+  t->SetMaskSurface(nullptr);
+  t->Scrap();
+}
+
+int32_t TCustomImageFrameList::AngleFromDegrees(double degrees) {
+  double v = std::nearbyint(256 * degrees / 360);
+  int64_t n = std::isnan(v) ? 0 : static_cast<int64_t>(std::clamp(v, -1e15, 1e15));
+  // Negative steps map as the film format always has: -1 is 254, -256 is 255.
+  return n >= 0 ? static_cast<int32_t>(n % 256) : static_cast<int32_t>(255 - (-n) % 256);
+}
+
+TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const {
+  const TFilmManager& film = Film();
+  TAppliedFrame f;
+  f.Cell = cell;
+  TPoint offset = Frames[static_cast<size_t>(cell)]->Offset();
+  f.OffsetX = clampInt(int64_t(Anchor.X) - offset.X);
+  f.OffsetY = clampInt(int64_t(Anchor.Y) - offset.Y);
+
+  TPoint from = GetPositionFrom(), to = PositionTo;
+  if (film.MotionMode && film.Relative) {
+    from = relative(from, film);
+    to = relative(to, film);
+  }
+  f.X = InterpolateInt(PositionXEasing, from.X, i, to.X);
+  f.Y = InterpolateInt(PositionYEasing, from.Y, i, to.Y);
+  f.ZoomX = InterpolateInt(ScaleXEasing, zoomOf(GetScaleXFrom()), i, zoomOf(ScaleXTo));
+  f.ZoomY = InterpolateInt(ScaleYEasing, zoomOf(GetScaleYFrom()), i, zoomOf(ScaleYTo));
+
+  TPoint sizeFrom = GetClipSizeFrom(), posFrom = GetClipPositionFrom();
+  int32_t w = InterpolateInt(ClipXEasing, sizeFrom.X, i, ClipSizeTo.X);
+  int32_t h = InterpolateInt(ClipYEasing, sizeFrom.Y, i, ClipSizeTo.Y);
+  if (w >= 1 && h >= 1) {
+    int32_t left = InterpolateInt(ClipXEasing, posFrom.X, i, ClipPositionTo.X);
+    int32_t top = InterpolateInt(ClipYEasing, posFrom.Y, i, ClipPositionTo.Y);
+    f.Clip = Rect(left, top, clampInt(int64_t(left) + w), clampInt(int64_t(top) + h));
+  }
+
+  int32_t rotationFrom = GetRotationFrom();
+  if (rotationFrom != 0 || RotationTo != 0)
+    f.Angle = AngleFromDegrees(InterpolateFloat(RotationEasing, i, rotationFrom, RotationTo));
+
+  int32_t alphaFrom = GetAlphaFrom();
+  if (alphaFrom != 0 || AlphaTo != 0) {
+    int32_t a = InterpolateInt(MT_NORMAL, alphaFrom == 0 ? 255 : alphaFrom, i,
+                               AlphaTo == 0 ? 255 : AlphaTo);
+    f.Alpha = a < 0 ? clampInt(256 - int64_t(a)) : a;
+  }
+
+  if (!film.MotionMode) {
+    if (film.Host) {
+      f.Parent = film.Host;
+    } else if (film.Owner) {
+      int32_t p = film.WipeParity(TrackStart());
+      f.Parent = film.Owner->GetBase(OtherScreen ? p ^ 1 : p);
+    }
+  }
+  return f;
+}
+
+bool TCustomImageFrameList::Apply(int32_t time) {
+  const bool motion = Film().MotionMode;
+  if (!Active(time)) {
+    if (!motion) ReleaseTarget();
+    return false;
+  }
+  if (!motion && !getOrCreateTarget()) return false;
+  const int32_t i = static_cast<int32_t>(int64_t(time) - TrackStart());
+  const int32_t k = FrameIndexAt(i);
+  if (k < 0 || k >= static_cast<int32_t>(Frames.size())) return true;
+  updateTarget(ComputeFrame(i, k));
+  return true;
+}
+
+void TCustomImageFrameList::writeClip(TRecordWriter& out) const {
+  out.Point(GetClipPositionFrom());
+  out.Point(GetClipSizeFrom());
+  out.Point(ClipPositionTo);
+  out.Point(ClipSizeTo);
+  out.Byte(ClipXEasing);
+  out.Byte(ClipYEasing);
+}
+
+void TCustomImageFrameList::readClip(TRecordReader& in) {
+  ClipPositionFrom = in.Point();
+  ClipSizeFrom = in.Point();
+  ClipPositionTo = in.Point();
+  ClipSizeTo = in.Point();
+  ClipXEasing = in.Byte();
+  ClipYEasing = in.Byte();
+}
+
+void TCustomImageFrameList::SaveToStream(TRecordWriter& out) {
+  TCustomFrameList::SaveToStream(out);
+  out.Point(Anchor);
+  out.Point(GetPositionFrom());
+  out.Point(PositionTo);
+  out.Byte(PositionXEasing);
+  out.Byte(PositionYEasing);
+  out.Int(GetRotationFrom());
+  out.Int(RotationTo);
+  out.Double(GetScaleXFrom());
+  out.Double(ScaleXTo);
+  out.Byte(ScaleXEasing);
+  out.Int(GetAlphaFrom());
+  out.Int(AlphaTo);
+  out.Byte(RotationEasing);
+  writeClip(out);
+  out.Double(GetScaleYFrom());
+  out.Double(ScaleYTo);
+  out.Byte(ScaleYEasing);
+}
+
+void TCustomImageFrameList::LoadFromStream(TRecordReader& in) {
+  TCustomFrameList::LoadFromStream(in);
+  Anchor = in.Point();
+  PositionFrom = in.Point();
+  PositionTo = in.Point();
+  PositionXEasing = in.Byte();
+  PositionYEasing = in.Byte();
+  RotationFrom = in.Int();
+  RotationTo = in.Int();
+  ScaleXFrom = in.Double(1.0);
+  ScaleXTo = in.Double(1.0);
+  ScaleXEasing = in.Byte();
+  AlphaFrom = in.Int();
+  AlphaTo = in.Int();
+  RotationEasing = in.Byte();
+  if (in.Version() >= 101) readClip(in);
+  if (in.Version() >= 105) {
+    ScaleYFrom = in.Double(1.0);
+    ScaleYTo = in.Double(1.0);
+    ScaleYEasing = in.Byte();
+  } else {
+    ScaleYFrom = ScaleXFrom;
+    ScaleYTo = ScaleXTo;
+    ScaleYEasing = ScaleXEasing;
+  }
+}
+
+// --- image tracks ----------------------------------------------------------------------
+
+TImageFrameList::~TImageFrameList() {
+  ReleaseTarget();
+  releasePicture();
+}
+
+void TImageFrameList::releasePicture() {
+  if (!item_) return;
+  TDorvItem* item = item_;
+  item_ = nullptr;
+  ReleaseDorvItem(item, this);
+}
+
+void TImageFrameList::SetSource(const std::string& name) {
+  if (name == source_) return;
+  source_ = name;
+  ReleaseTarget();
+  const int32_t kept = Length;
+  ClearFrames();
+  releasePicture();
+  pictureWidth_ = pictureHeight_ = 0;
+  if (DorvCache() && !name.empty()) {
+    item_ = AcquireDorvItem(this, name, false, false);
+    if (TDorvItemFrame* first = item_->Frame(0); first && first->Surface) {
+      pictureWidth_ = first->Surface->Width();
+      pictureHeight_ = first->Surface->Height();
+    }
+    for (int32_t k = 0; k < item_->FrameCount(); ++k)
+      Frames.push_back(std::make_unique<TImageFrame>(*this, *item_->Frame(k)));
+  }
+  int64_t total = 0;
+  for (auto& f : Frames) total += f->Duration();
+  Length = kept >= 1 ? kept : clampInt(total);
+  LoopLength = clampInt(total);
+}
+
+void TImageFrameList::Reload() {
+  std::string name = source_;
+  SetSource({});
+  SetSource(name);
+}
+
+void TImageFrameList::CollectFiles(std::vector<std::string>& files) const {
+  addUnique(files, source_);
+}
+
+const TImageFrame* TImageFrameList::cellAt(int32_t index) const {
+  return static_cast<const TImageFrame*>(Frames[static_cast<size_t>(index)].get());
+}
+
+TZirkObject* TImageFrameList::createTarget(TZirkBaseList& scene, const std::string& name) {
+  return scene.Create<TZirkImage>(Film().Host, name);
+}
+
+void TImageFrameList::lendCell(TZirkObject& target, const TImageFrame& cell) {
+  target.SetBackSurface(cell.Cell().Surface.get());
+  target.SetMaskSurface(cell.Cell().MaskSurface.get());
+  if (TCustomDIBX* back = target.GetBackSurface())
+    back->SetColorKey(back->ColorToPixel(cell.Cell().TransparentColor));
+}
+
+void TImageFrameList::updateTarget(const TAppliedFrame& f) {
+  const TImageFrame& cell = *cellAt(f.Cell);
+  if (Film().MotionMode) {
+    TZirkControl* t = Film().MotionTarget;
+    if (!t) return;
+    lendCell(*t, cell);
+    t->SetPropInt(PR_WIDTH, clampInt(int64_t(cell.Width()) * f.ZoomX / 256));
+    t->SetPropInt(PR_HEIGHT, clampInt(int64_t(cell.Height()) * f.ZoomY / 256));
+    if (t->GetOrder() != Priority) t->SetOrder(Priority);
+    t->SetPropInt(PR_FLIPH, FlipH);
+    t->SetPropInt(PR_FLIPV, FlipV);
+    t->SetMotionX(f.X);
+    t->SetMotionY(f.Y);
+    t->SetPropInt(PR_OFFSETX, f.OffsetX);
+    t->SetPropInt(PR_OFFSETY, f.OffsetY);
+    t->SetPropInt(PR_ZOOMX, f.ZoomX);
+    t->SetPropInt(PR_ZOOMY, f.ZoomY);
+    t->SetPropInt(PR_ANGLE, f.Angle);
+    t->SetPropInt(PR_ALPHA, f.Alpha);
+    t->SetPropInt(PR_CLIPLEFT, f.Clip.Left);
+    t->SetPropInt(PR_CLIPTOP, f.Clip.Top);
+    t->SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
+    t->SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
+    t->SetPropInt(PR_CAPTUREMASK, 1);
+    return;
+  }
+  auto* image = dynamic_cast<TZirkImage*>(GetTarget());
+  if (!image) return;
+  TImageTrackFrame frame;
+  frame.Parent = f.Parent;
+  frame.Surface = cell.Cell().Surface.get();
+  frame.Mask = cell.Cell().MaskSurface.get();
+  frame.TransparentColor = cell.Cell().TransparentColor;
+  frame.Priority = Priority;
+  frame.FlipH = FlipH;
+  frame.FlipV = FlipV;
+  frame.ZoomX = f.ZoomX;
+  frame.ZoomY = f.ZoomY;
+  frame.OffsetX = f.OffsetX;
+  frame.OffsetY = f.OffsetY;
+  frame.Left = f.X;
+  frame.Top = f.Y;
+  frame.Angle = f.Angle;
+  frame.Alpha = f.Alpha;
+  frame.Clip = f.Clip;
+  image->ApplyTrackFrame(frame);
+  image->SetPropInt(PR_CAPTUREMASK, 1);
+}
+
+void TImageFrameList::SaveToStream(TRecordWriter& out) {
+  TCustomImageFrameList::SaveToStream(out);
+  out.Str(source_.empty() ? source_ : MakeRelativePath(source_, out.Folder()));
+}
+
+void TImageFrameList::LoadFromStream(TRecordReader& in) {
+  TCustomImageFrameList::LoadFromStream(in);
+  std::string name = in.Str();
+  // Loaded by the film's after-load step.
+  source_ = name.empty() ? name : ResolveRelativePath(name, in.Folder());
+}
+
+// --- tile tracks -----------------------------------------------------------------------
+
+void TTileFrameList::SetSource(const std::string& name) {
+  const bool first = GetSource().empty();
+  TImageFrameList::SetSource(name);
+  if (!first || Frames.empty()) return;
+  const int32_t w = Frames.front()->Width(), h = Frames.front()->Height();
+  if (GetWidthFrom() == 0) SetWidthFrom(w);
+  if (GetHeightFrom() == 0) SetHeightFrom(h);
+  if (WidthTo == 0) WidthTo = w;
+  if (HeightTo == 0) HeightTo = h;
+}
+
+TAppliedFrame TTileFrameList::ComputeFrame(int32_t i, int32_t cell) const {
+  TAppliedFrame f = TCustomImageFrameList::ComputeFrame(i, cell);
+  TPoint from = GetPositionFrom(), to = PositionTo;
+  if (Film().MotionMode && Film().Relative) {
+    from = relative(from, Film());
+    to = relative(to, Film());
+  }
+  f.X2 = InterpolateInt(PositionXEasing, clampInt(int64_t(GetWidthFrom()) + from.X - 1), i,
+                        clampInt(int64_t(WidthTo) + to.X - 1));
+  f.Y2 = InterpolateInt(PositionYEasing, clampInt(int64_t(GetHeightFrom()) + from.Y - 1), i,
+                        clampInt(int64_t(HeightTo) + to.Y - 1));
+  f.ScrollX = InterpolateInt(ScrollXEasing, GetScrollXFrom(), i, ScrollXTo);
+  f.ScrollY = InterpolateInt(ScrollYEasing, GetScrollYFrom(), i, ScrollYTo);
+  f.Angle = 0;
+  return f;
+}
+
+TZirkObject* TTileFrameList::createTarget(TZirkBaseList& scene, const std::string& name) {
+  return scene.Create<TZirkTile>(Film().Host, name);
+}
+
+void TTileFrameList::updateTarget(const TAppliedFrame& f) {
+  const TImageFrame& cell = *cellAt(f.Cell);
+  const int32_t width = clampInt(int64_t(f.X2) - f.X + 1);
+  const int32_t height = clampInt(int64_t(f.Y2) - f.Y + 1);
+  if (Film().MotionMode) {
+    TZirkControl* t = Film().MotionTarget;
+    if (!t) return;
+    lendCell(*t, cell);
+    const int32_t priority = clampInt(int64_t(Film().BasePriority) + Priority);
+    if (t->GetPriority() != priority) t->SetPriority(priority);
+    t->SetPropInt(PR_DISTANCEX, DistanceX);
+    t->SetPropInt(PR_DISTANCEY, DistanceY);
+    t->SetPropInt(PR_FLIPH, FlipH);
+    t->SetPropInt(PR_FLIPV, FlipV);
+    t->SetMotionX(f.X);
+    t->SetMotionY(f.Y);
+    t->SetPropInt(PR_WIDTH, width);
+    t->SetPropInt(PR_HEIGHT, height);
+    t->SetPropInt(PR_OFFSETX, f.OffsetX);
+    t->SetPropInt(PR_OFFSETY, f.OffsetY);
+    t->SetPropInt(PR_ZOOMX, f.ZoomX);
+    t->SetPropInt(PR_ZOOMY, f.ZoomY);
+    t->SetPropInt(PR_ALPHA, f.Alpha);
+    t->SetPropInt(PR_SCROLLX, f.ScrollX);
+    t->SetPropInt(PR_SCROLLY, f.ScrollY);
+    t->SetPropInt(PR_CLIPLEFT, f.Clip.Left);
+    t->SetPropInt(PR_CLIPTOP, f.Clip.Top);
+    t->SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
+    t->SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
+    t->SetPropInt(PR_CAPTUREMASK, 1);
+    return;
+  }
+  auto* tile = dynamic_cast<TZirkTile*>(GetTarget());
+  if (!tile) return;
+  TTileTrackFrame frame;
+  frame.Width = width;
+  frame.Height = height;
+  frame.Parent = f.Parent;
+  frame.Surface = cell.Cell().Surface.get();
+  frame.Mask = cell.Cell().MaskSurface.get();
+  frame.TransparentColor = cell.Cell().TransparentColor;
+  frame.ZoomX = f.ZoomX;
+  frame.ZoomY = f.ZoomY;
+  frame.Priority = Priority;
+  frame.DistanceX = DistanceX;
+  frame.DistanceY = DistanceY;
+  frame.FlipH = FlipH;
+  frame.FlipV = FlipV;
+  frame.OffsetX = f.OffsetX;
+  frame.OffsetY = f.OffsetY;
+  frame.Left = f.X;
+  frame.Top = f.Y;
+  frame.Alpha = f.Alpha;
+  frame.ScrollX = f.ScrollX;
+  frame.ScrollY = f.ScrollY;
+  frame.Clip = f.Clip;
+  tile->ApplyTrackFrame(frame);
+  tile->SetPropInt(PR_CAPTUREMASK, 1);
+}
+
+void TTileFrameList::SaveToStream(TRecordWriter& out) {
+  TImageFrameList::SaveToStream(out);
+  out.Int(GetWidthFrom());
+  out.Int(GetHeightFrom());
+  out.Int(WidthTo);
+  out.Int(HeightTo);
+  out.Int(GetScrollXFrom());
+  out.Int(GetScrollYFrom());
+  out.Int(ScrollXTo);
+  out.Int(ScrollYTo);
+  out.Byte(ScrollXEasing);
+  out.Byte(ScrollYEasing);
+  out.Int(DistanceX);
+  out.Int(DistanceY);
+  writeClip(out);
+}
+
+void TTileFrameList::LoadFromStream(TRecordReader& in) {
+  TImageFrameList::LoadFromStream(in);
+  widthFrom_ = in.Int();
+  heightFrom_ = in.Int();
+  WidthTo = in.Int();
+  HeightTo = in.Int();
+  scrollXFrom_ = in.Int();
+  scrollYFrom_ = in.Int();
+  ScrollXTo = in.Int();
+  ScrollYTo = in.Int();
+  ScrollXEasing = in.Byte();
+  ScrollYEasing = in.Byte();
+  DistanceX = in.Int();
+  DistanceY = in.Int();
+  // The second clip block is the one that counts.
+  if (in.Version() >= 101) readClip(in);
+}
+
+}  // namespace zirk

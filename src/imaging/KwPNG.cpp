@@ -251,27 +251,52 @@ void TKwPNG::LoadFromClipboardFormat(const TClipboard& clipboard, uint32_t forma
   synchronize();
 }
 
+// --- Surfaces ---
+
+namespace {
+
+// Mask and alpha plane hold complementary values.
+void invertInto(TDIB& target, const TDIB& source) {
+  target.Assign(source);
+  for (int y = 0; y < target.Height(); ++y) {
+    uint8_t* row = target.ScanLine(y);
+    for (int x = 0; x < target.Width(); ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
+  }
+}
+
+}  // namespace
+
+void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream) {
+  TKwPNG png;
+  png.Allow16BitTarget = true;
+  png.LoadFromStream(stream);
+  surface.Assign(png.Bitmap());
+  if (png.HasAlpha && !png.AlphaBitmap().GetEmpty()) {
+    TDIB alpha;
+    invertInto(alpha, png.AlphaBitmap());
+    SurfaceSetAlpha(surface, alpha);
+  }
+}
+
+void SavePNGSurface(const TDIBSurface& surface, TKwStream& stream, int32_t transparentColor) {
+  TKwPNG png;
+  png.Bitmap().Assign(static_cast<const TDIB&>(surface));
+  if (const TDIBSurface* alpha = surface.AlphaPlane()) {
+    invertInto(png.AlphaBitmap(), *alpha);
+    png.HasAlpha = true;
+  }
+  if (transparentColor == -1 && surface.GetTransparent())
+    transparentColor = surface.TransparentColor();
+  if (transparentColor != -1) png.SetTransparentColor(transparentColor);
+  png.SaveToStream(stream);
+}
+
 // --- Registration ---
 
 void RegisterKwPNG() {
   RegisterFileFormat<TKwPNG>("PNG", "PNG Format");
   const std::string signature(reinterpret_cast<const char*>(kPNGSignature), 8);
-  RegisterSurfaceLoader(signature, [](TDIBSurface& surface, TKwStream& stream) {
-    TKwPNG png;
-    // Drawing surfaces keep the writer's 15/16-bit pictures at 16 bits.
-    png.Allow16BitTarget = true;
-    png.LoadFromStream(stream);
-    surface.Assign(png.Bitmap());
-    if (png.HasAlpha && !png.AlphaBitmap().GetEmpty()) {
-      TDIB alpha;
-      alpha.Assign(png.AlphaBitmap());
-      for (int y = 0; y < alpha.Height(); ++y) {
-        uint8_t* row = alpha.ScanLine(y);
-        for (int x = 0; x < alpha.Width(); ++x) row[x] = static_cast<uint8_t>(255 - row[x]);
-      }
-      SurfaceSetAlpha(surface, alpha);
-    }
-  });
+  RegisterSurfaceLoader(signature, LoadPNGSurface);
 }
 
 void UnregisterKwPNG() {

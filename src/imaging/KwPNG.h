@@ -118,6 +118,16 @@ class TKwPNG : public TGraphic {
   bool synchronizing_ = false;
 };
 
+class TDIBSurface;
+
+// A PNG read into a drawing surface: the image, the mask as the alpha plane
+// (alpha = 255 - mask) and the transparent colour. Pictures the writer made
+// from 15- and 16-bit bitmaps come back at 16 bits.
+void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream);
+// A surface written as PNG: its alpha plane as alpha, and as the key the
+// given colour (0x00BBGGRR), or the surface's own when it is -1.
+void SavePNGSurface(const TDIBSurface& surface, TKwStream& stream, int32_t transparentColor = -1);
+
 // Registers "PNG" / "PNG Format" with the picture formats and PNG data with
 // the surfaces' load by signature; the unregistering removes the format.
 void RegisterKwPNG();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/streams.h"
+#include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
 #include "surfaces/graphics.h"
 
@@ -35,6 +36,7 @@ int usage(const std::string& why) {
 // Formats the tool reads and writes besides layered images.
 void registerFormats(int32_t identCode) {
   RegisterDorvFormats(identCode);
+  RegisterKwPNG();
 }
 
 std::string extensionOf(const std::string& path) {
@@ -66,6 +68,19 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list) {
     LoadDorvStream(list, data, false);
     return "dor";
   }
+  if (ext == "png") {
+    // Through a surface, so that alpha and the transparent colour come along.
+    TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
+    list.Clear();
+    TDorvFrame* frame = list.AddFrame();
+    LoadPNGSurface(frame->Image, file);
+    if (frame->Image.GetTransparent() && frame->Image.TransparentColor() >= 0) {
+      frame->TransparentColor = frame->Image.TransparentColor();
+      frame->TransparentValue =
+          static_cast<int32_t>(frame->Image.ColorToPixel(uint32_t(frame->TransparentColor)));
+    }
+    return ext;
+  }
   std::unique_ptr<TGraphic> graphic = graphicFor(ext);
   graphic->LoadFromFile(path);
   list.Clear();
@@ -82,6 +97,11 @@ void savePicture(const std::string& path, const TDorvFrameList& list) {
   }
   const TDorvFrame* frame = list.GetFrame(0);
   if (!frame) throw EInvalidGraphic("The picture has no frames");
+  if (ext == "png") {
+    TKwFileStream file(path, TKwFileStream::Mode::Create);
+    SavePNGSurface(frame->Image, file, frame->TransparentColor);
+    return;
+  }
   std::unique_ptr<TGraphic> graphic = graphicFor(ext);
   graphic->Assign(frame->Image);
   graphic->SaveToFile(path);

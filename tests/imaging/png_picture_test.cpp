@@ -115,6 +115,52 @@ TEST(PngPicture, PaletteOfALoadedFileHasItsOwnCount) {
   EXPECT_EQ(png.GetPalette().size(), 256u);
 }
 
+TEST(PngPicture, TransparentColourRoundTrips) {
+  const struct {
+    const char* name;
+    int bits;
+    bool grey;
+    int32_t color;
+    int32_t loaded;
+  } cases[] = {
+      {"24-bit", 24, false, int32_t(RGBColor(1, 2, 3)), int32_t(RGBColor(1, 2, 3))},
+      {"grey", 8, true, int32_t(RGBColor(64, 64, 64)), int32_t(RGBColor(64, 64, 64))},
+      {"palette entry", 8, false, 0x01000005, 0x01000005},
+      {"palette colour", 4, false, int32_t(RGBColor(50, 60, 70)), 0x01000003},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TKwPNG png;
+    png.Bitmap().SetSize(4, 2, c.bits);
+    for (int i = 0; i < 256; ++i) {
+      const auto v = static_cast<uint8_t>(i);
+      png.Bitmap().ColorTable()[i] = c.grey ? TRGBQuad{v, v, v, 0} : TRGBQuad{v, 0, v, 0};
+    }
+    png.Bitmap().ColorTable()[3] = {70, 60, 50, 0};
+    png.GrayScale = c.grey;
+    png.SetTransparentColor(c.color);
+    TKwPNG back;
+    loadInto(back, saved(png));
+    EXPECT_EQ(back.TransparentColor(), c.loaded);
+    EXPECT_TRUE(back.GetTransparent());
+  }
+}
+
+// Only the file's own palette entries count when a colour is matched, not
+// the zeros that fill the table up.
+TEST(PngPicture, NearestEntrySearchStaysInsideThePalette) {
+  TKwPNG png;
+  loadInto(png, SimplePng(4, {{0, 1, 2, 0}}, 8, 3, {{"PLTE", {9, 9, 9, 8, 8, 8, 7, 7, 7}}}));
+  png.SetTransparentColor(int32_t(RGBColor(0, 0, 0)));
+  const auto chunks = ChunksOf(saved(png));
+  const PngChunk* trns = nullptr;
+  for (const PngChunk& c : chunks) {
+    if (c.type == "tRNS") trns = &c;
+  }
+  ASSERT_NE(trns, nullptr);
+  EXPECT_EQ(trns->data, (Bytes{255, 255, 0}));
+}
+
 TEST(PngPicture, AssignCopiesPicturesAndSettings) {
   TKwPNG source;
   loadInto(source,

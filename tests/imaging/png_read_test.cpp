@@ -103,6 +103,13 @@ TEST(PngRead, HeaderAndImageFailuresRaiseTheirTexts) {
       {"image data before the header",
        PngBuilder().Idat(Unfiltered({row})).Ihdr(4, 1, 8, 0).End().bytes(),
        "Read Header(PNG): not found IHDR"},
+      {"header of the wrong length is passed over",
+       PngBuilder()
+           .Chunk("IHDR", cat({header(4, 1, 8, 0, 0, 0, 0), {0}}))
+           .Idat(Unfiltered({row}))
+           .End()
+           .bytes(),
+       "Read Header(PNG): not found IHDR"},
       {"filter type 5", PngBuilder().Ihdr(4, 1, 8, 0).Idat({5, 0, 0, 0, 0}).End().bytes(),
        "Read Image (PNG): Read Error"},
       {"damaged zlib data",

@@ -465,16 +465,29 @@ void THttpClient::BodyData(std::string_view data) {
   if (BodyCap > 0 && receivedCount_ + static_cast<int64_t>(data.size()) > BodyCap) {
     // A body without bound would exhaust memory; the request fails instead.
     Fail(WSAENOBUFS, errorReason(WSAENOBUFS));
-    aborting_ = true;
-    socket_->Abort();
-    aborting_ = false;
-    connected_ = false;
-    PostReady();
+    FailNow();
     return;
   }
   receivedCount_ += static_cast<int64_t>(data.size());
-  if (ReceiveStream) ReceiveStream->WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+  if (ReceiveStream) {
+    try {
+      ReceiveStream->WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    } catch (const std::exception& e) {
+      // A body that cannot be stored is a failed request, not a short success.
+      Fail(WSAECONNABORTED, e.what());
+      FailNow();
+      return;
+    }
+  }
   if (OnDocData) OnDocData(this, data.data(), static_cast<int>(data.size()));
+}
+
+void THttpClient::FailNow() {
+  aborting_ = true;
+  socket_->Abort();
+  aborting_ = false;
+  connected_ = false;
+  PostReady();
 }
 
 void THttpClient::ParseReplyBytes(const void* data, size_t len) {

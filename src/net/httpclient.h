@@ -148,6 +148,8 @@ class THttpClient {
   void SetReady();
   void PostReady();
   void Fail(uint16_t error, const std::string& reason);
+  // Drops the connection of a request already marked as failed.
+  void FailNow();
   void SendRequest(const std::string& method);
   void SendPostChunk();
   void HeaderLine(std::string_view line);

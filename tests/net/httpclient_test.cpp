@@ -251,6 +251,24 @@ TEST_F(ScriptedHttpTest, BodyCapEndsTheRequestAsFailure) {
   EXPECT_FALSE(r.raised) << r.what;
 }
 
+TEST_F(ScriptedHttpTest, AStreamThatCannotStoreTheBodyFailsTheRequest) {
+  struct FullStream : TKwStream {
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void*, int64_t) override { return 0; }
+    int64_t Seek(int64_t, SeekOrigin) override { return 0; }
+  } full;
+  client_.URL = url("/echo");
+  client_.ReceiveStream = &full;
+  try {
+    client_.HttpGetSync();
+    ADD_FAILURE() << "no exception";
+  } catch (const EHttpException& e) {
+    EXPECT_EQ(e.ErrorCode, 404);
+    EXPECT_STREQ(e.what(), "Stream write error");
+  }
+  client_.ReceiveStream = nullptr;
+}
+
 TEST_F(ScriptedHttpTest, Relocations) {
   int changes = 0;
   client_.OnLocationChange = [&](THttpClient*) { ++changes; };

@@ -177,6 +177,8 @@ void TKwPNGReadStream::reset() {
 
 void TKwPNGReadStream::Read(TDIB* target, TKwStream& source, int64_t length) {
   target_ = target;
+  // A mask that is the image itself would be written over by both.
+  maskTarget_ = MaskTarget != target ? MaskTarget : nullptr;
   reset();
   ReadScope scope(target, [this] {
     inflater_.Close();
@@ -199,7 +201,7 @@ void TKwPNGReadStream::Read(TDIB* target, TKwStream& source, int64_t length) {
   if (target_ && !seenIDAT_) {
     // Nothing of the old picture may pass for this file's.
     target_->Clear();
-    if (MaskTarget) MaskTarget->Clear();
+    if (maskTarget_) maskTarget_->Clear();
   }
   if (target_ && !truncated_ && !hasAlphaChannel_ && transparentColor_ != -1) {
     target_->SetTransparent(true);
@@ -208,7 +210,7 @@ void TKwPNGReadStream::Read(TDIB* target, TKwStream& source, int64_t length) {
       color = static_cast<int32_t>(QuadToColor(palette_[color & 0xFF]));
     target_->SetTransparentColor(color);
   }
-  if (paletteAlpha_ && MaskTarget && target_ && seenIDAT_) buildPaletteMask();
+  if (paletteAlpha_ && maskTarget_ && target_ && seenIDAT_) buildPaletteMask();
   CompleteProgress();
 }
 
@@ -510,11 +512,11 @@ void TKwPNGReadStream::SetupTarget() {
     }
   }
   TKwCustomGraphicReadStream::SetupTarget();
-  if ((hasAlphaChannel_ || paletteAlpha_) && MaskTarget) {
-    MaskTarget->Clear();
-    MakeGreyPalette(8, MaskTarget->ColorTable().data());
-    MaskTarget->SetSize(width_, height_, 8);
-    MaskTarget->UpdatePalette();
+  if ((hasAlphaChannel_ || paletteAlpha_) && maskTarget_) {
+    maskTarget_->Clear();
+    MakeGreyPalette(8, maskTarget_->ColorTable().data());
+    maskTarget_->SetSize(width_, height_, 8);
+    maskTarget_->UpdatePalette();
   }
 }
 
@@ -582,7 +584,7 @@ void TKwPNGReadStream::readImage() {
   uint8_t* previous = current + maxRowBytes + 1;
   uint8_t* converted = previous + maxRowBytes + 1;
   uint8_t* maskRow = converted + bitmapRowBytes;
-  TDIB* mask = hasAlphaChannel_ && MaskTarget ? MaskTarget : nullptr;
+  TDIB* mask = hasAlphaChannel_ && maskTarget_ ? maskTarget_ : nullptr;
   const int bytesPerPixel = (pngBitsPerPixel_ + 7) / 8;
   const bool hook = rowsEncoded_ && !key_.empty() && OnDecodeRow;
 
@@ -637,7 +639,7 @@ void TKwPNGReadStream::readImage() {
 
 void TKwPNGReadStream::buildPaletteMask() {
   for (int y = 0; y < height_ && y < target_->Height(); ++y) {
-    uint8_t* m = MaskTarget->ScanLine(y);
+    uint8_t* m = maskTarget_->ScanLine(y);
     for (int x = 0; x < width_; ++x) {
       m[x] = static_cast<uint8_t>(255 - alphaTable_[target_->GetRawPixel(x, y) & 0xFF]);
     }

@@ -164,6 +164,7 @@ class TKwPNGReadStream : public TKwCustomGraphicReadStream {
   std::string comment_;
   bool truncated_ = false;
   std::string key_;
+  TDIB* maskTarget_ = nullptr;
 
   TKwInflater inflater_;
   std::vector<uint8_t> rowStorage_;

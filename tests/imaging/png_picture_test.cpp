@@ -219,6 +219,12 @@ TEST(PngPicture, OutsideBitmapsStandInForTheOwnOnes) {
   EXPECT_TRUE(png.Bitmap().GetEmpty());
   png.SetExternalAlphaBitmap(&image);
   EXPECT_EQ(png.ExternalAlphaBitmap(), nullptr);
+  // The own bitmap as the outside mask of itself: the mask is left out.
+  TKwPNG same;
+  same.SetExternalAlphaBitmap(&same.Bitmap());
+  loadInto(same, SimplePng(2, {{1, 2, 3, 200, 4, 5, 6, 100}}, 8, 6));
+  EXPECT_EQ(same.Image().BitCount(), 24);
+  EXPECT_EQ(same.Image().GetCanvas().GetPixel(1, 0), RGBColor(4, 5, 6));
 
   // Form data uses the own bitmaps and leaves the outside ones.
   TKwMemoryStream formIn(SimplePng(3, {{7, 8, 9}}, 8, 0));

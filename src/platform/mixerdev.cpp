@@ -139,10 +139,15 @@ MMRESULT MixerDevices::Close(HMIXER mixer) {
   return kMixerNoError;
 }
 
-const MixerDevices::Device* MixerDevices::DeviceOf(HMIXER mixer) const {
+const MixerDevices::Opened* MixerDevices::FindOpen(HMIXER mixer) const {
   for (const auto& o : opened_)
-    if (o.handle == mixer) return &devices_[o.device];
+    if (o.handle == mixer) return &o;
   return nullptr;
+}
+
+const MixerDevices::Device* MixerDevices::DeviceOf(HMIXER mixer) const {
+  const Opened* open = FindOpen(mixer);
+  return open ? &devices_[open->device] : nullptr;
 }
 
 const MixerDevices::Line* MixerDevices::FindLine(const Device& device, uint32_t lineId) const {
@@ -154,17 +159,16 @@ const MixerDevices::Line* MixerDevices::FindLine(const Device& device, uint32_t 
   return nullptr;
 }
 
-MixerDevices::Control* MixerDevices::FindControl(uint32_t device, uint32_t controlId) {
-  Device& dev = devices_[device];
-  auto search = [controlId](std::vector<Line>& lines) -> Control* {
-    for (auto& line : lines)
+template <typename DeviceT>
+auto MixerDevices::FindControl(DeviceT& device, uint32_t controlId)
+    -> decltype(&device.destinations[0].controls[0]) {
+  for (auto& line : device.destinations)
+    for (auto& control : line.controls)
+      if (control.info.dwControlID == controlId) return &control;
+  for (auto& sources : device.sources)
+    for (auto& line : sources)
       for (auto& control : line.controls)
         if (control.info.dwControlID == controlId) return &control;
-    return nullptr;
-  };
-  if (Control* c = search(dev.destinations)) return c;
-  for (auto& sources : dev.sources)
-    if (Control* c = search(sources)) return c;
   return nullptr;
 }
 
@@ -203,12 +207,11 @@ MMRESULT MixerDevices::GetLineControls(HMIXER mixer, uint32_t lineId,
 
 MMRESULT MixerDevices::GetControlDetails(HMIXER mixer, uint32_t controlId, uint32_t channels,
                                          std::vector<uint32_t>& values) const {
-  std::unique_lock lock(mutex_);
-  auto it = std::find_if(opened_.begin(), opened_.end(),
-                         [mixer](const Opened& o) { return o.handle == mixer; });
-  if (it == opened_.end()) return kMixerInvalidHandle;
+  std::lock_guard lock(mutex_);
+  const Device* device = DeviceOf(mixer);
+  if (!device) return kMixerInvalidHandle;
   if (channels == 0) return kMixerInvalidParam;
-  const Control* control = const_cast<MixerDevices*>(this)->FindControl(it->device, controlId);
+  const Control* control = FindControl(*device, controlId);
   if (!control) return MIXERR_INVALCONTROL;
   if (channels > control->values.size() && control->values.size() != 1) return kMixerInvalidParam;
   values.resize(channels);
@@ -222,10 +225,10 @@ MMRESULT MixerDevices::SetControlDetails(HMIXER mixer, uint32_t controlId,
   std::vector<std::pair<HWND, HMIXER>> notify;
   {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(opened_.begin(), opened_.end(),
-                           [mixer](const Opened& o) { return o.handle == mixer; });
-    if (it == opened_.end()) return kMixerInvalidHandle;
-    Control* control = FindControl(it->device, controlId);
+    const Opened* open = FindOpen(mixer);
+    if (!open) return kMixerInvalidHandle;
+    const uint32_t device = open->device;
+    Control* control = FindControl(devices_[device], controlId);
     if (!control) return MIXERR_INVALCONTROL;
     if (values.empty() || (values.size() != 1 && values.size() != control->values.size()))
       return kMixerInvalidParam;
@@ -233,7 +236,7 @@ MMRESULT MixerDevices::SetControlDetails(HMIXER mixer, uint32_t controlId,
       control->values[c] =
           std::min(values[std::min(c, values.size() - 1)], control->info.dwMaximum);
     for (const auto& o : opened_)
-      if (o.device == it->device && o.callback != 0) notify.emplace_back(o.callback, o.handle);
+      if (o.device == device && o.callback != 0) notify.emplace_back(o.callback, o.handle);
   }
   for (const auto& [wnd, handle] : notify)
     PostMessage(wnd, MM_MIXM_CONTROL_CHANGE, handle, static_cast<LPARAM>(controlId));

@@ -163,9 +163,13 @@ class MixerDevices {
     HWND callback;
   };
 
+  const Opened* FindOpen(HMIXER mixer) const;
   const Device* DeviceOf(HMIXER mixer) const;
   const Line* FindLine(const Device& device, uint32_t lineId) const;
-  Control* FindControl(uint32_t device, uint32_t controlId);
+  // Const or not, as the device given.
+  template <typename DeviceT>
+  static auto FindControl(DeviceT& device, uint32_t controlId)
+      -> decltype(&device.destinations[0].controls[0]);
 
   mutable std::mutex mutex_;
   std::vector<Device> devices_;

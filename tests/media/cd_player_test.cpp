@@ -212,6 +212,32 @@ TEST_F(CdPlayerTest, ShuffleOffRefillsTheListWhenADiscIsIn) {
   EXPECT_EQ(cdp_->PlayList().size(), 4u);
 }
 
+TEST(CdPlayer, ItsOwnTickerPollsThroughTheMessageLoop) {
+  if (!CdBackendAvailable()) GTEST_SKIP() << "built without a CD backend";
+  test::TempDir dir;
+  const auto cue = test::writeCdImage(dir.path(), "disc", {{75, 1000}});
+  AudioDevice audio;
+  audio.Open(AudioBackend::Manual);
+  MixerDevices mixer(MixerDevices::Standard());
+  TCDP cdp({cue.string()}, {&audio, &mixer}, true);
+  int inserts = 0;
+  cdp.OnCDInsert = [&inserts](TCDP&) { ++inserts; };
+  for (int i = 0; i < 20; ++i) ProcessMessages();
+  cdp.OpenDrive(0);
+  EXPECT_TRUE(cdp.TimerEnabled());
+  // Six ticks of 200 ms find the disc; the bound only guards a stuck test.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!cdp.DiscPresent() && std::chrono::steady_clock::now() < deadline) {
+    WaitMessage(std::chrono::milliseconds(100));
+    ProcessMessages();
+  }
+  EXPECT_TRUE(cdp.DiscPresent());
+  EXPECT_EQ(inserts, 1);
+  cdp.Close();
+  EXPECT_FALSE(cdp.TimerEnabled());
+  EXPECT_EQ(cdp.DeviceId(), 0);
+}
+
 TEST(CdPlayer, WithoutADriveEveryOperationIsAQuietNo) {
   AudioDevice audio;
   audio.Open(AudioBackend::Manual);

@@ -23,9 +23,9 @@ int32_t clamp32(int64_t v) {
 TZirkCustomImage::TZirkCustomImage(TZirkBaseList& scene)
     : TZirkControl(scene), own_(MakeDisplayDIBX()) {}
 
-TZirkCustomImage::~TZirkCustomImage() {
-  TZirkCustomImage::Invalidate();
-}
+// The scene invalidates an object before it frees it; a lent surface may
+// already be gone by the time the destructor runs, so it is not touched here.
+TZirkCustomImage::~TZirkCustomImage() = default;
 
 // --- surfaces -------------------------------------------------------------------------
 
@@ -249,6 +249,7 @@ TRect TZirkCustomImage::GetScreenRect() {
 }
 
 void TZirkCustomImage::Invalidate() {
+  if (IsScrapped() || !IsShown() || !GetScreen()) return;
   TCustomDIBX* s = GetBackSurface();
   if (!s || s->IsEmpty()) return;
   TZirkControl::Invalidate();

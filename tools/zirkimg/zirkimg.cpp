@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "base/streams.h"
+#include "imaging/GIFImage.h"
+#include "imaging/GIFImagePainter.h"
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
 #include "surfaces/graphics.h"
@@ -37,6 +39,7 @@ int usage(const std::string& why) {
 void registerFormats(int32_t identCode) {
   RegisterDorvFormats(identCode);
   RegisterKwPNG();
+  RegisterGIFImage();
 }
 
 std::string extensionOf(const std::string& path) {
@@ -78,6 +81,22 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list) {
       frame->TransparentColor = frame->Image.TransparentColor();
       frame->TransparentValue =
           static_cast<int32_t>(frame->Image.ColorToPixel(uint32_t(frame->TransparentColor)));
+    }
+    return ext;
+  }
+  if (ext == "gif") {
+    // Frame N is the screen after frames 0..N as the painter shows them;
+    // pixels no frame has covered have alpha 0.
+    TGIFImage gif;
+    gif.LoadFromFile(path);
+    std::vector<std::unique_ptr<TDIBSurface>> shown = GIFComposeFrames(gif);
+    list.Clear();
+    size_t next = 0;
+    for (int i = 0; i < gif.Count() && next < shown.size(); ++i) {
+      if (gif.Images(i).Empty()) continue;
+      TDorvFrame* frame = list.AddFrame();
+      frame->Image.Assign(*shown[next++]);
+      frame->Delay = GIFFrameDelay(gif.Images(i), false) * kGIFDelayUnitMs;
     }
     return ext;
   }

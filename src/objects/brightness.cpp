@@ -52,10 +52,13 @@ void CopyWithBrightness(TCustomDIBX& target, const TCustomDIBX& source, int32_t 
   // transparent; the lowest bit of the lowest channel moves them off it.
   const auto newKey = static_cast<uint32_t>(key);
   const auto oldKey = static_cast<uint32_t>(sourceKey);
-  for (int32_t y = 0; y < target.Height(); ++y) {
-    for (int32_t x = 0; x < target.Width(); ++x) {
-      if (target.GetPixel(x, y) == newKey && source.GetPixel(x, y) != oldKey) {
-        target.SetPixel(x, y, newKey ^ 1u);
+  const platform::PixelBuffer from = source.Pixels(), to = target.Pixels();
+  if (from.empty() || to.empty()) return;
+  for (int32_t y = 0; y < to.height; ++y) {
+    for (int32_t x = 0; x < to.width; ++x) {
+      if (platform::ReadPixelValue(to, x, y) == newKey &&
+          platform::ReadPixelValue(from, x, y) != oldKey) {
+        platform::WritePixelValue(to, x, y, newKey ^ 1u);
       }
     }
   }

@@ -46,7 +46,7 @@ int GIFFrameDelay(const TGIFSubImage& frame, bool insideDraw) {
 // --- composer ---
 
 TGIFComposer::TGIFComposer(TGIFImage& image, const TDIBSurface& initial, TGIFPaintOptions options)
-    : image_(image), options_(options), shown_(&backup_) {
+    : options_(options), disposalColor_(image.DisposalColor()), shown_(&backup_) {
   makeLike(backup_, initial);
   makeLike(background_, initial);
 }
@@ -56,7 +56,7 @@ void TGIFComposer::restorePending() {
   if (options_ & poTransparent) {
     copyArea(backup_, background_, pending_);
   } else {
-    SurfaceFillRect(backup_, pending_, backup_.ColorToPixel(image_.DisposalColor()));
+    SurfaceFillRect(backup_, pending_, backup_.ColorToPixel(disposalColor_));
     if (TDIBSurface* alpha = backup_.AlphaPlane()) SurfaceFillRect(*alpha, pending_, 255);
   }
   pending_ = {};

@@ -45,8 +45,8 @@ class TGIFComposer {
  private:
   void restorePending();
 
-  TGIFImage& image_;
   TGIFPaintOptions options_;
+  uint32_t disposalColor_;  // read once, on the thread that owns the picture
   TDIBSurface backup_;
   TDIBSurface previous_;
   TDIBSurface background_;

@@ -125,20 +125,28 @@ TEST(GifFile, FrameOfZeroWidthTakesTheScreenSize) {
 }
 
 TEST(GifFile, ExtensionsSurviveALoadSaveCycleByteForByte) {
-  const GifBytes bytes = GifBuilder()
-                             .Header(2, 2, kFour)
-                             .Loop(3)
-                             .Comment({"first line", std::string(255, 'x')})
-                             .AppExt(11, "ZIRKTEST1.0", {{1, 2, 3}, {4}, GifBytes(255, 7)})
-                             .Gce(2, 7, 3)
-                             .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
-                             .Comment({"after the last frame"})
-                             .Trailer()
-                             .Bytes();
+  GifBytes bytes = (GifBuilder()
+                        .Header(2, 2, kFour)
+                        .Loop(3)
+                        .Comment({"first line", std::string(255, 'x')})
+                        .AppExt(11, "ZIRKTEST1.0", {{1, 2, 3}, {4}, GifBytes(255, 7)})
+                        .Gce(2, 7, 3)
+                        .Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2)
+                        .Comment({"after the last frame"})
+                        .Trailer()
+                        .Bytes());
+  // A plain text block: grid, cells, colours, then its lines.
+  bytes.insert(bytes.end() - 1, {'!', 0x01, 12, 1, 0, 2,   0,   30,  0,   40,  0,
+                                 6,   8,    1,  0, 5, 'h', 'e', 'l', 'l', 'o', 0});
   TGIFImage image;
   LoadGif(image, bytes);
-  ASSERT_EQ(image.Count(), 2);  // the trailing comment makes an empty frame
+  ASSERT_EQ(image.Count(), 2);  // the trailing blocks make an empty frame
   EXPECT_TRUE(image.Images(1).Empty());
+  auto* text = dynamic_cast<TGIFTextExtension*>(image.Images(1).Extensions()[1]);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->GridWidth, 30);
+  EXPECT_EQ(text->CellHeight, 8);
+  EXPECT_EQ(text->Text, (std::vector<std::string>{"hello"}));
   const TGIFExtensionList& ext = image.Images(0).Extensions();
   ASSERT_EQ(ext.Count(), 4);
   EXPECT_NE(dynamic_cast<TGIFAppExtNSLoop*>(ext[0]), nullptr);
@@ -172,6 +180,54 @@ TEST(GifFile, ApplicationBlockOfSizeTenIsWrittenBackAsEleven) {
   TGIFImage again;
   LoadGif(again, saved);
   EXPECT_EQ(again.Images(0).Data(), (std::vector<uint8_t>{0, 1, 2, 3}));
+}
+
+TEST(GifFile, ApplicationBlockLongerThanElevenKeepsItsData) {
+  GifBytes bytes = GifBuilder().Header(2, 2, kFour).Bytes();
+  const GifBytes ext = {'!', 0xFF, 12,  'L', 'O', 'N', 'G', 'I', 'D', 'E',
+                        'N', 'T',  '1', '0', 'X', 2,   8,   9,   0};
+  bytes.insert(bytes.end(), ext.begin(), ext.end());
+  const GifBytes rest = GifBuilder().Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2).Trailer().Bytes();
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  TGIFImage image;
+  LoadGif(image, bytes);
+  auto* app = dynamic_cast<TGIFApplicationExtension*>(image.Images(0).Extensions()[0]);
+  ASSERT_NE(app, nullptr);
+  EXPECT_EQ(app->IdentText(), "LONGIDENT10");
+  ASSERT_EQ(app->Blocks.size(), 1u);
+  EXPECT_EQ(app->Blocks[0].Data, (std::vector<uint8_t>{8, 9}));
+  const GifBytes saved = SaveGif(image);
+  EXPECT_TRUE(contains(
+      saved, {'!', 0xFF, 11, 'L', 'O', 'N', 'G', 'I', 'D', 'E', 'N', 'T', '1', '0', 2, 8, 9, 0}));
+}
+
+TEST(GifFile, ScanLinesAndProgressOfALoad) {
+  TGIFImage image;
+  std::vector<std::string> progress;
+  image.OnProgress = [&](TGraphic&, const TProgressInfo& info) {
+    if (info.Stage != TProgressStage::psRunning) {
+      progress.push_back(info.Msg + " " + std::to_string(info.PercentDone));
+    }
+    return false;
+  };
+  LoadGif(image, smallFile());
+  EXPECT_EQ(progress, (std::vector<std::string>{"Loading... 0", "Loading... 100"}));
+  EXPECT_EQ(image.Images(0).ScanLine(1)[1], 3);
+  EXPECT_THROW(image.Images(0).ScanLine(2), EInvalidGraphicOperation);
+  progress.clear();
+  const GifBytes whole = smallFile();
+  const GifBytes cut(whole.begin(), whole.end() - 1);
+  EXPECT_THROW(LoadGif(image, cut), GIFException);
+  EXPECT_EQ(progress, (std::vector<std::string>{"Loading... 0", "Loading... 0"}));
+  TGIFImage empty;
+  LoadGif(empty, GifBuilder().Header(2, 2, kFour).Comment({"x"}).Trailer().Bytes());
+  ASSERT_EQ(empty.Count(), 1);
+  try {
+    empty.Images(0).ScanLine(0);
+    ADD_FAILURE();
+  } catch (const GIFException& e) {
+    EXPECT_STREQ(e.what(), "Image has no DIB");
+  }
 }
 
 TEST(GifFile, ColourTablesArePaddedToAPowerOfTwoAndSizedByThemselves) {

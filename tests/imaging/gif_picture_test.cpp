@@ -133,6 +133,70 @@ TEST(GifPicture, DefaultOptionsDrawOnlyTheFirstFrame) {
   EXPECT_EQ(pixelColor(canvas, 5, 5), 0u);
 }
 
+TEST(GifPicture, SingleFrameNeverGetsAPainter) {
+  TGIFImage image;
+  LoadGif(image, animation(0, 1, 1));
+  image.PaintOptions = poAsync | poAnimate | poLoop;
+  EventLog log;
+  log.attach(image);
+  TDIB canvas(4, 4, 32);
+  image.Draw(canvas, Rect(0, 0, 4, 4));
+  EXPECT_EQ(image.Painter(), nullptr);
+  EXPECT_EQ(log.start, 0);
+  EXPECT_EQ(pixelColor(canvas, 3, 3), kColors[1]);
+}
+
+TEST(GifPicture, DisposalRestoresTheBackgroundOrThePreviousPicture) {
+  struct Case {
+    const char* name;
+    int disposal;
+    TGIFPaintOptions options;
+    uint32_t afterwards;  // at (0, 0) once the next, smaller frame is drawn
+  } cases[] = {
+      {"leave in place", 1, poTransparent, kColors[1]},
+      {"restore the background under the picture", 2, poTransparent, 0x00563412},
+      {"restore with the background colour", 2, 0, kColors[3]},
+      {"restore the previous picture", 3, poTransparent, 0x00563412},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TGIFImage image;
+    LoadGif(image, GifBuilder()
+                       .Header(4, 4, kColors, "GIF89a", 3)
+                       .Gce(c.disposal, 1)
+                       .Pixels(0, 0, 4, 4, std::vector<uint8_t>(16, 1), 2)
+                       .Gce(1, 1)
+                       .Pixels(2, 2, 2, 2, {2, 2, 2, 2}, 2)
+                       .Trailer()
+                       .Bytes());
+    TDIBSurface under;
+    under.SetSize(4, 4, 32);
+    SurfaceFillRect(under, SurfaceBoundsRect(under), 0x123456);
+    TGIFComposer composer(image, under, c.options);
+    composer.Draw(image.Images(0), c.disposal);
+    EXPECT_EQ(pixelColor(composer.Shown(), 0, 0), kColors[1]);
+    composer.Draw(image.Images(1), 1);
+    EXPECT_EQ(pixelColor(composer.Shown(), 0, 0), c.afterwards);
+    EXPECT_EQ(pixelColor(composer.Shown(), 3, 3), kColors[2]);
+  }
+}
+
+TEST(GifPicture, CheckedCanvasThatGoesAwayStopsThePainter) {
+  TGIFImage image;
+  LoadGif(image, animation(0, 1));
+  image.PaintOptions = poAnimate | poDirectPaint | poCheckCanvas;
+  EventLog log;
+  log.attach(image);
+  TDIB canvas(4, 4, 32);
+  image.OnFramePaint = [&](TGIFPainter&) {
+    ++log.frame;
+    canvas.SetSize(1, 1, 32);
+  };
+  image.Draw(canvas, Rect(0, 0, 4, 4));
+  EXPECT_EQ(log.frame, 1);
+  EXPECT_EQ(log.end, 0);
+}
+
 TEST(GifPicture, PainterInsideDrawPlaysTheLoopCountOnce) {
   struct Case {
     const char* name;

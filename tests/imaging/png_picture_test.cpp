@@ -243,15 +243,6 @@ TEST(PngPicture, OutsideBitmapsStandInForTheOwnOnes) {
   EXPECT_EQ(nothing.Size(), 0);
 }
 
-TEST(PngPicture, DrawStretchesTheImage) {
-  TKwPNG png;
-  loadInto(png, SimplePng(2, {{1, 2, 3, 4, 5, 6}}, 8, 2));
-  TDIB canvas(4, 2, 32);
-  png.Draw(canvas, TRect{0, 0, 4, 2});
-  EXPECT_EQ(canvas.GetCanvas().GetPixel(1, 1), RGBColor(1, 2, 3));
-  EXPECT_EQ(canvas.GetCanvas().GetPixel(3, 0), RGBColor(4, 5, 6));
-}
-
 TEST(PngPicture, EmptyPictureIsNotSaved) {
   TKwPNG png;
   TKwMemoryStream out;

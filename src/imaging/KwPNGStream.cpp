@@ -411,7 +411,7 @@ void TKwPNGReadStream::readSBIT(uint32_t length) {
   sBit_ = static_cast<int32_t>(b[0] | b[1] << 8 | b[2] << 16 | uint32_t{b[3]} << 24);
 }
 
-void TKwPNGReadStream::readTEXT(uint32_t length) {
+void TKwPNGReadStream::readTEXT(uint32_t) {
   // A keyword has at most 79 bytes; the scan never passes the chunk.
   std::string keyword;
   bool terminated = false;
@@ -423,7 +423,6 @@ void TKwPNGReadStream::readTEXT(uint32_t length) {
     }
     keyword.push_back(c);
   }
-  (void)length;
   if (!terminated || keyword != "Comment") return;
   if (chunkLeft_ > DataLeft()) return;  // cut short: the skip ends the read
   std::string text(static_cast<size_t>(chunkLeft_), '\0');

@@ -95,6 +95,34 @@ TEST(PngWrite, EveryModeReadsBackThroughLibpngAndTheReader) {
   EXPECT_EQ(files, 7 * 2 * 2 * 2 * 7);
 }
 
+// Palette with alpha: indices stored as grey + alpha, the palette beside
+// them and the private chunk saying so; only a reader that honours the flag
+// sees the palette.
+TEST(PngWrite, PaletteAlphaModeStoresIndicesAsGreyWithAlpha) {
+  TDIB source(7, 5, 8);
+  FillRandom(source, 41);
+  TDIB mask(7, 5, 8);
+  FillRandom(mask, 42);
+  TKwPNGWriteStream writer;
+  writer.PaletteAlphaMode = true;
+  writer.Mask = &mask;
+  const Bytes file = write(writer, source);
+  const auto chunks = ChunksOf(file);
+  EXPECT_EQ(chunks[0].data[9], 4);
+  EXPECT_EQ(findChunk(chunks, "kwNG")->data[5], 1);
+  ASSERT_NE(findChunk(chunks, "PLTE"), nullptr);
+  const Rgba viaLibpng = LibpngDecode(file);
+  EXPECT_EQ(viaLibpng.pixels[0], source.GetRawPixel(0, 0));
+
+  TKwPNGReadStream reader;
+  reader.PaletteAlphaFlagHonoured = true;
+  TDIB image, readMask;
+  reader.MaskTarget = &readMask;
+  TKwMemoryStream stream(file);
+  reader.Read(&image, stream, 0);
+  EXPECT_EQ(RgbaOfBitmap(image, &readMask), RgbaOfBitmap(source, &mask));
+}
+
 TEST(PngWrite, ColourTypeFollowsBitmapMaskAndGreyMode) {
   const struct {
     const char* name;

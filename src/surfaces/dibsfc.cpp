@@ -132,6 +132,8 @@ void SurfaceSetAlpha(TDIBSurface& surface, const TDIB& image8) {
   }
   EnsureAlphaPlane(surface);
   TDIBSurface& plane = *surface.AlphaPlane();
+  // An empty surface has an empty plane with no pixel memory at all.
+  if (plane.SizeImage() == 0) return;
   std::memset(plane.GetBits(), 0, static_cast<size_t>(plane.SizeImage()));
   int w = std::min(plane.Width(), image8.Width());
   int h = std::min(plane.Height(), image8.Height());

@@ -52,6 +52,11 @@ TEST(DIBSurface, AlphaPlaneHelpers) {
   EXPECT_EQ(DIBGetPixel(*s.AlphaPlane(), 4, 1), 99u);
   EXPECT_EQ(DIBGetPixel(*s.AlphaPlane(), 3, 1), 0u);
   EXPECT_THROW(SurfaceSetAlpha(s, TDIB(5, 2, 24)), EInvalidGraphicOperation);
+
+  TDIBSurface empty;  // an empty frame may still be given an alpha plane
+  SurfaceSetAlpha(empty, TDIB(0, 0, 8));
+  ASSERT_NE(empty.AlphaPlane(), nullptr);
+  EXPECT_TRUE(empty.AlphaPlane()->GetEmpty());
 }
 
 TEST(DIBSurface, BitCountsAndColourToPixel) {

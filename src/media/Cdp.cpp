@@ -171,6 +171,7 @@ void TCDP::PlayIndex(int32_t index) {
 void TCDP::PlayFrom(uint32_t position) {
   if (!device_) return;
   if (position == 0) position = Position();
+  if (position == 0) return;  // no disc to say where
   SetCurrentTrack(static_cast<int32_t>(MCI_TMSF_TRACK(position)));
 
   int32_t runLast = EntryTrack(index_);

@@ -41,7 +41,9 @@ bool namesAFile(std::string_view line) {
 
 // libcdio loses the BIN file's name on some sheets it refuses; that is its
 // leak, not the player's.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libcdio.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libcdio.so\n";
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk::platform;

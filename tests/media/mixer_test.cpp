@@ -171,6 +171,47 @@ TEST(AudioMixer, ControlChangesReachTheEvent) {
             (std::vector<uint32_t>{controls.Items(0).dwControlID, controls.Items(1).dwControlID}));
 }
 
+TEST(MixerDevices, RefusesWhatItDoesNotHave) {
+  MixerDevices devices(MixerDevices::Standard());
+  HMIXER mixer = 0;
+  ASSERT_EQ(devices.Open(mixer, 0, 0), kMixerNoError);
+  MIXERLINE line;
+  std::vector<MIXERCONTROL> controls;
+  std::vector<uint32_t> values;
+  ASSERT_EQ(devices.GetSourceLine(mixer, 0, 0, line), kMixerNoError);
+  ASSERT_EQ(devices.GetLineControls(mixer, line.dwLineID, controls), kMixerNoError);
+  const uint32_t volume = controls[0].dwControlID;
+  HMIXER other = 0;
+  struct Row {
+    const char* name;
+    MMRESULT got, want;
+  };
+  const Row rows[] = {
+      {"open of a missing device", devices.Open(other, 1, 0), kMixerBadDeviceId},
+      {"closed handle", devices.GetDestinationLine(mixer + 100, 0, line), kMixerInvalidHandle},
+      {"missing destination", devices.GetDestinationLine(mixer, 1, line), MIXERR_INVALLINE},
+      {"missing source", devices.GetSourceLine(mixer, 0, 1, line), MIXERR_INVALLINE},
+      {"missing line", devices.GetLineControls(mixer, 0x1234, controls), MIXERR_INVALLINE},
+      {"missing control", devices.GetControlDetails(mixer, 999, 2, values), MIXERR_INVALCONTROL},
+      {"no channels", devices.GetControlDetails(mixer, volume, 0, values), kMixerInvalidParam},
+      {"three channels of two", devices.GetControlDetails(mixer, volume, 3, values),
+       kMixerInvalidParam},
+      {"no values", devices.SetControlDetails(mixer, volume, {}), kMixerInvalidParam},
+      {"three values for two", devices.SetControlDetails(mixer, volume, {1, 2, 3}),
+       kMixerInvalidParam},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.got, row.want) << row.name;
+  EXPECT_EQ(devices.Gain(MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC).left, kMixerVolumeMax);
+  EXPECT_EQ(devices.SetControlDetails(mixer, volume, {100}), kMixerNoError);  // both channels
+  const StereoGain cd = devices.Gain(MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC);
+  EXPECT_EQ(cd.left, 100u);
+  EXPECT_EQ(cd.right, 100u);
+  // Sources of a kind the mixer has no line for play at full volume.
+  EXPECT_EQ(devices.Gain(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT).right, kMixerVolumeMax);
+  EXPECT_EQ(devices.Close(mixer), kMixerNoError);
+  EXPECT_EQ(devices.Close(mixer), kMixerInvalidHandle);
+}
+
 TEST(AudioMixer, TheCdLineScalesTheCdVoice) {
   if (!CdBackendAvailable()) GTEST_SKIP() << "built without a CD backend";
   test::TempDir dir;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 
 #include "media/MidiPlayV.h"
@@ -327,6 +328,24 @@ TEST(MidiPlayer, TheDeviceListStartsWithTheSynthesizer) {
   EXPECT_EQ(synth.DriverVersion.size(), 5u);
   EXPECT_EQ(synth.DriverVersion[2], '.');
   EXPECT_EQ(synth.ChannelMask, 0xFFFF);
+}
+
+TEST(MidiPlayer, WithoutASoundfontTheSynthesizerDoesNotOpen) {
+  const char* before = std::getenv("ZIRK_SOUNDFONT");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("ZIRK_SOUNDFONT", "/no/such/soundfont.sf2", 1);
+  platform::AudioDevice device;
+  device.Open(platform::AudioBackend::Manual);
+  TMidiPlayV player(false);
+  player.SetAudioOutput(&device);
+  EXPECT_FALSE(player.OpenDevice(platform::MIDI_MAPPER));
+  EXPECT_NE(player.LastError().find("soundfont"), std::string::npos);
+  EXPECT_EQ(device.SourceCount(), 0u);
+  if (before != nullptr) {
+    setenv("ZIRK_SOUNDFONT", saved.c_str(), 1);
+  } else {
+    unsetenv("ZIRK_SOUNDFONT");
+  }
 }
 
 TEST(MidiPlayer, FluidSynthRendersTheSequenceIntoTheSoundDevice) {

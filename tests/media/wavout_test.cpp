@@ -350,6 +350,43 @@ TEST_F(WavOutTest, BlocksQueueUpToTwoAndAreDoneWhenPlayed) {
   EXPECT_EQ(device_.SourceCount(), 0u);
 }
 
+TEST(WaveOutDevice, ABlockIsDoneWhenItsLastByteWasPulled) {
+  platform::AudioDevice device;
+  ASSERT_EQ(device.Open(platform::AudioBackend::Manual), platform::AudioBackend::Manual);
+  platform::WaveOutDevice out;
+  EXPECT_EQ(out.Open(&device, 22050, 2, 16), platform::WAVERR_BADFORMAT);
+  EXPECT_EQ(out.Open(&device, 44100, 2, 8), platform::WAVERR_BADFORMAT);
+  EXPECT_EQ(out.Open(nullptr, 44100, 2, 16), platform::MMSYSERR_INVALHANDLE);
+  ASSERT_EQ(out.Open(&device, 44100, 2, 16), platform::MMSYSERR_NOERROR);
+  std::vector<int16_t> a(200, 11), b(200, 22);
+  platform::WaveHdr first, second;
+  first.lpData = reinterpret_cast<uint8_t*>(a.data());
+  first.dwBufferLength = 400;
+  second.lpData = reinterpret_cast<uint8_t*>(b.data());
+  second.dwBufferLength = 400;
+  EXPECT_EQ(out.Write(first), platform::WAVERR_UNPREPARED);
+  out.PrepareHeader(first);
+  out.PrepareHeader(second);
+  ASSERT_EQ(out.Write(first), platform::MMSYSERR_NOERROR);
+  ASSERT_EQ(out.Write(second), platform::MMSYSERR_NOERROR);
+  std::vector<int16_t> heard(240);
+  device.Render(heard.data(), 60);  // 240 of the first block's 400 bytes
+  EXPECT_FALSE(first.dwFlags & platform::WHDR_DONE);
+  device.Render(heard.data(), 60);  // its last 160 bytes, then 80 of the second
+  EXPECT_TRUE(first.dwFlags & platform::WHDR_DONE);
+  EXPECT_FALSE(second.dwFlags & platform::WHDR_DONE);
+  EXPECT_EQ(heard[79], 11);
+  EXPECT_EQ(heard[80], 22);
+  // The rest is marked done at once by a reset, pulled or not.
+  out.Reset();
+  EXPECT_TRUE(second.dwFlags & platform::WHDR_DONE);
+  EXPECT_EQ(out.QueuedCount(), 0u);
+  device.Render(heard.data(), 60);
+  EXPECT_EQ(heard[0], 0);  // nothing queued: silence
+  out.Close();
+  EXPECT_EQ(device.SourceCount(), 0u);
+}
+
 TEST(WavOut, TheFeederThreadKeepsTwoBlocksQueued) {
   platform::AudioDevice device;
   ASSERT_EQ(device.Open(platform::AudioBackend::Manual), platform::AudioBackend::Manual);

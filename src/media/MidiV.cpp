@@ -107,16 +107,17 @@ class TMidiV::Reader {
     if (m_.division_ == 0) return;  // no tick has a length: nothing to play
     m_.division48_ = m_.division_ / kDisplayUnit;
     size_t pos = 14;
-    for (int32_t t = 0; t < m_.trackCount_ && pos < size; ++t) {
-      m_.tracks_.emplace_back();
-      if (size - pos < 8) break;
+    for (int32_t t = 0; t < m_.trackCount_ && size - pos >= 8;) {
       const uint32_t length = be32(pos + 4);
       const size_t body = pos + 8;
       const size_t end = body + std::min<size_t>(length, size - body);
-      // A chunk of another kind stands for an empty track and is skipped by
-      // its length.
-      if (std::memcmp(b_.data() + pos, "MTrk", 4) == 0) readTrack(t, body, end);
+      const bool isTrack = std::memcmp(b_.data() + pos, "MTrk", 4) == 0;
       pos = end;
+      // Files may hold chunks of other kinds; they are skipped by their
+      // length and take no track's place, or the last track would be lost.
+      if (!isTrack) continue;
+      m_.tracks_.emplace_back();
+      readTrack(t++, body, end);
     }
   }
 

@@ -227,8 +227,8 @@ TEST(MidiFile, MalformedFilesLoadToTheirOutcome) {
       {"jazz-soft/test-empty-file", 0, 0},
       {"jazz-soft/test-not-a-midi-file", 0, 0},
       {"midifile/MIDIBadHeaderChunk", 0, 0},
-      // "mTrk": the one track is an empty track.
-      {"midifile/MIDIBadTrackHdr", 0, 1},
+      // "mTrk" is no track chunk, and nothing follows it.
+      {"midifile/MIDIBadTrackHdr", 0, 0},
       // Two tracks announced, one present: that one is read whole.
       {"midifile/MIDIBadHeaderTracksNum", 0, 1},
   };
@@ -246,24 +246,33 @@ TEST(MidiFile, MalformedFilesLoadToTheirOutcome) {
     EXPECT_EQ(model.Tracks().size(), c.tracks) << c.name;
   }
   {
-    // A chunk of another kind where the one announced track should be
-    // stands for that track: an empty one.
+    // A chunk of another kind before the one track is skipped; the track
+    // behind it plays.
     TMidiV model;
     loadFile(model, "jazz-soft/test-non-midi-track");
     EXPECT_EQ(model.TrackCount(), 1);
-    EXPECT_EQ(model.Tracks().size(), 1u);
-    EXPECT_TRUE(model.Events().empty());
+    ASSERT_EQ(model.Tracks().size(), 1u);
+    EXPECT_EQ(model.Tracks()[0].name, "Non-MIDI Track Test");
+    EXPECT_FALSE(model.Tracks()[0].channels[0].notes.empty());
   }
   {
-    // Behind an empty track made of another chunk, the next track is read.
-    std::vector<uint8_t> file = SmfBuilder(1, 96).Track().Event(0, {0xC0, 1}).EndOfTrack().Bytes(2);
+    // Such a chunk takes no track's place: both announced tracks are read.
+    std::vector<uint8_t> file = SmfBuilder(1, 96)
+                                    .Track()
+                                    .Event(0, {0xC0, 1})
+                                    .EndOfTrack()
+                                    .Track()
+                                    .Event(0, {0xC1, 2})
+                                    .EndOfTrack()
+                                    .Bytes();
     const std::vector<uint8_t> junk = {'J', 'u', 'n', 'k', 0, 0, 0, 2, 0xAA, 0xBB};
     file.insert(file.begin() + 14, junk.begin(), junk.end());
     TMidiV model;
     loadBytes(model, file);
     ASSERT_EQ(model.Tracks().size(), 2u);
-    EXPECT_TRUE(trackEvents(model, 0).empty());
-    EXPECT_EQ(trackEvents(model, 1).size(), 2u);
+    EXPECT_EQ(trackEvents(model, 0).size(), 2u);
+    ASSERT_EQ(trackEvents(model, 1).size(), 2u);
+    EXPECT_EQ(trackEvents(model, 1)[0]->data, (std::vector<uint8_t>{0xC1, 2}));
   }
 }
 

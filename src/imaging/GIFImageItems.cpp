@@ -163,11 +163,12 @@ void TGIFColorMap::Assign(const TGIFColorMap& source) {
 void TGIFColorMap::Optimize() {
   if (count_ <= 1) return;
   optimized_ = true;
-  TGIFSubImage* frame = OptimizeFrame();
+  const std::vector<TGIFSubImage*> frames = OptimizeFrames();
   std::array<int64_t, 256> uses{};
-  if (frame) {
+  for (const TGIFSubImage* frame : frames) {
     for (uint8_t p : frame->Data()) ++uses[p];
   }
+  if (ReservedIndex() >= 0) ++uses[size_t(ReservedIndex() & 255)];
   std::array<int, 256> order;  // new position -> old index
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.begin() + count_,
@@ -178,13 +179,14 @@ void TGIFColorMap::Optimize() {
     std::array<uint8_t, 256> remap;
     std::iota(remap.begin(), remap.end(), 0);
     for (int i = 0; i < count_; ++i) remap[size_t(order[size_t(i)])] = uint8_t(i);
-    if (frame) {
+    for (TGIFSubImage* frame : frames) {
       for (uint8_t& p : frame->Data()) p = remap[p];
       if (TGIFGraphicControlExtension* gce = frame->GraphicControlExtension()) {
         gce->SetTransparentColorIndex(remap[gce->TransparentColorIndex()]);
       }
       frame->Changed();
     }
+    Remapped(remap);
     std::array<uint8_t, 256 * 3> old = data_;
     for (int i = 0; i < count_; ++i) {
       std::memcpy(&data_[size_t(i) * 3], &old[size_t(order[size_t(i)]) * 3], 3);
@@ -210,14 +212,28 @@ void TGIFGlobalColorMap::Warning(int severity, const std::string& message) const
   owner_.Warning(severity, message);
 }
 
-TGIFSubImage* TGIFGlobalColorMap::OptimizeFrame() const {
+// Every frame without a table of its own indexes the global table, so all
+// of them move with it, and so does the background colour index.
+std::vector<TGIFSubImage*> TGIFGlobalColorMap::OptimizeFrames() const {
+  std::vector<TGIFSubImage*> frames;
   TGIFImage* image = owner_.Image();
-  return image && image->Count() > 0 ? &image->Images(0) : nullptr;
+  for (int i = 0; image && i < image->Count(); ++i) {
+    if (image->Images(i).ColorMap().Count() == 0) frames.push_back(&image->Images(i));
+  }
+  return frames;
 }
 
 bool TGIFGlobalColorMap::TruncateOnOptimize() const {
   TGIFImage* image = owner_.Image();
   return image && image->Count() == 1;
+}
+
+int TGIFGlobalColorMap::ReservedIndex() const {
+  return owner_.BackgroundColorIndex;
+}
+
+void TGIFGlobalColorMap::Remapped(const std::array<uint8_t, 256>& remap) {
+  owner_.BackgroundColorIndex = remap[owner_.BackgroundColorIndex];
 }
 
 void TGIFLocalColorMap::Changed() {

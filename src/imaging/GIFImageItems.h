@@ -112,18 +112,22 @@ class TGIFColorMap {
   }
 
   // Sorts the entries by how often the pixel data uses them (most used
-  // first), remaps that pixel data and the transparent index to the new
-  // order and, where the map belongs to that frame alone, cuts the entries
+  // first), remaps that pixel data and the transparent indices to the new
+  // order and, where the map belongs to one frame alone, cuts the entries
   // nobody uses.
   void Optimize();
   virtual void Changed() = 0;
   virtual void Warning(int severity, const std::string& message) const = 0;
 
  protected:
-  // The frame whose pixels the optimisation counts (nullptr: none), and
-  // whether unused entries may be cut.
-  virtual TGIFSubImage* OptimizeFrame() const = 0;
+  // The frames whose pixels index this map, and whether unused entries
+  // may be cut.
+  virtual std::vector<TGIFSubImage*> OptimizeFrames() const = 0;
   virtual bool TruncateOnOptimize() const = 0;
+  // An index used outside the pixels (-1: none); it counts as used.
+  virtual int ReservedIndex() const { return -1; }
+  // Moves that index along with the entries.
+  virtual void Remapped(const std::array<uint8_t, 256>&) {}
 
  private:
   std::array<uint8_t, 256 * 3> data_{};
@@ -138,8 +142,10 @@ class TGIFGlobalColorMap : public TGIFColorMap {
   void Warning(int severity, const std::string& message) const override;
 
  protected:
-  TGIFSubImage* OptimizeFrame() const override;
+  std::vector<TGIFSubImage*> OptimizeFrames() const override;
   bool TruncateOnOptimize() const override;
+  int ReservedIndex() const override;
+  void Remapped(const std::array<uint8_t, 256>& remap) override;
 
  private:
   TGIFHeader& owner_;
@@ -152,7 +158,7 @@ class TGIFLocalColorMap : public TGIFColorMap {
   void Warning(int severity, const std::string& message) const override;
 
  protected:
-  TGIFSubImage* OptimizeFrame() const override { return &owner_; }
+  std::vector<TGIFSubImage*> OptimizeFrames() const override { return {&owner_}; }
   bool TruncateOnOptimize() const override { return true; }
 
  private:

@@ -336,6 +336,42 @@ struct Marker : TGIFUnknownAppExtension {
   using TGIFUnknownAppExtension::TGIFUnknownAppExtension;
 };
 
+TEST(GifFile, OptimizingTheGlobalTableKeepsEveryFramesColours) {
+  const std::vector<uint32_t> colors = {0x000000, 0x111111, 0x222222, 0x333333,
+                                        0x444444, 0x555555, 0x666666, 0x777777};
+  TGIFImage image;
+  LoadGif(image, GifBuilder()
+                     .Header(4, 1, colors, "GIF89a", 6)
+                     .Gce(1, 0, 5)
+                     .Pixels(0, 0, 4, 1, {1, 2, 2, 5}, 3)
+                     .Pixels(0, 0, 4, 1, {3, 3, 3, 2}, 3)
+                     .Trailer()
+                     .Bytes());
+  auto shown = [&] {
+    std::vector<uint32_t> result;
+    for (int i = 0; i < image.Count(); ++i)
+      for (uint8_t p : image.Images(i).Data())
+        result.push_back(image.Header().ColorMap().Colors(p));
+    result.push_back(image.Header().ColorMap().Colors(image.Header().BackgroundColorIndex));
+    result.push_back(image.Header().ColorMap().Colors(
+        image.Images(0).GraphicControlExtension()->TransparentColorIndex()));
+    return result;
+  };
+  const std::vector<uint32_t> before = shown();
+  image.Header().ColorMap().Optimize();
+  EXPECT_EQ(shown(), before);
+  // Two frames share the table, so nothing is cut; the most used come
+  // first, equal counts in their old order.
+  EXPECT_EQ(image.Header().ColorMap().Count(), 8);
+  EXPECT_EQ(image.Header().ColorMap().Colors(0), 0x222222u);
+  EXPECT_EQ(image.Header().ColorMap().Colors(1), 0x333333u);
+  EXPECT_EQ(image.Images(1).Data(), (std::vector<uint8_t>{1, 1, 1, 0}));
+  TGIFImage again;
+  LoadGif(again, SaveGif(image));
+  EXPECT_TRUE(again.Header().ColorMap().Optimized());
+  EXPECT_EQ(again.Images(1).Data(), image.Images(1).Data());
+}
+
 TEST(GifFile, LaterRegistrationsOverrideEarlierOnes) {
   EXPECT_EQ(FindAppExtensionClass("NETSCAPE2.0"), &GIFExtensionClassOf<TGIFAppExtNSLoop>());
   EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), nullptr);

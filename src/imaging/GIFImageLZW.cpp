@@ -24,9 +24,11 @@ constexpr int kMaxSubBlock = 254;
 // Reads the data sub-blocks up to the zero terminator into one buffer.
 // Returns whether the terminator was seen; a block cut by the end of the
 // stream is kept as far as it goes and reported.
-bool gatherSubBlocks(TKwStream& stream, std::vector<uint8_t>& data, const TGIFWarningSink& warn) {
-  const int64_t remaining = stream.Remaining();
-  if (remaining > 0) data.reserve(size_t(std::min<int64_t>(remaining, int64_t(64) << 20)));
+bool gatherSubBlocks(TKwStream& stream, std::vector<uint8_t>& data, int64_t pixels,
+                     const TGIFWarningSink& warn) {
+  // Codes of at most 12 bits per pixel bound what a sensible frame needs.
+  const int64_t expected = std::min(stream.Remaining(), pixels * 3 / 2 + 1024);
+  if (expected > 0) data.reserve(size_t(expected));
   for (;;) {
     uint8_t size = 0;
     if (stream.Read(&size, 1) != 1) {
@@ -299,13 +301,13 @@ int GIFInterlacedRow(int fileRow, int height) {
 void DecodeGIFPixels(TKwStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
                      const TGIFWarningSink& warn) {
   const int minCodeSize = GIFReadByte(stream);
+  const int64_t total = int64_t(std::max(width, 0)) * std::max(height, 0);
   std::vector<uint8_t> data;
-  const bool terminated = gatherSubBlocks(stream, data, warn);
+  const bool terminated = gatherSubBlocks(stream, data, total, warn);
   if (minCodeSize < 1 || minCodeSize > kMaxMinCodeSize) {
     warn(sGIFPrematureEnd);
     return;
   }
-  const int64_t total = int64_t(width) * height;
   if (total <= 0) return;
   if (!interlaced || height < 2) {
     decodeCodes(data, terminated, minCodeSize, pixels, total, warn);

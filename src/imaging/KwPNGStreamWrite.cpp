@@ -224,8 +224,12 @@ void TKwPNGWriteStream::Write(TDIB& source, TKwStream& dest) {
     uint32_t x = static_cast<uint32_t>(PixelsPerUnitX), y = static_cast<uint32_t>(PixelsPerUnitY);
     uint8_t unit = static_cast<uint8_t>(PhysUnit);
     if (PhysUnit == 2) {
-      x = static_cast<uint32_t>(std::trunc(PixelsPerUnitX * 100.0 / 254 * 100));
-      y = static_cast<uint32_t>(std::trunc(PixelsPerUnitY * 100.0 / 254 * 100));
+      // PNG integers stop at 2^31 - 1; larger densities are held there.
+      auto perMetre = [](int32_t dpi) {
+        return static_cast<uint32_t>(std::min(std::trunc(dpi * 100.0 / 254 * 100), 2147483647.0));
+      };
+      x = perMetre(PixelsPerUnitX);
+      y = perMetre(PixelsPerUnitY);
       unit = 1;
     }
     uint8_t data[9];

@@ -245,6 +245,24 @@ TEST(PngWrite, OptionalChunksAreLeftOutWhenTheirValuesAreUnusable) {
   }
 }
 
+TEST(PngWrite, DotsPerInchBecomePixelsPerMetre) {
+  const struct {
+    int32_t dpi;
+    uint32_t perMetre;
+  } cases[] = {{1, 39}, {72, 2834}, {96, 3779}, {2147483647, 2147483647}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    TDIB source(1, 1, 24);
+    TKwPNGWriteStream writer;
+    writer.PhysUnit = 2;
+    writer.PixelsPerUnitX = writer.PixelsPerUnitY = c.dpi;
+    const Bytes pHYs = findChunk(ChunksOf(write(writer, source)), "pHYs")->data;
+    const uint32_t x = uint32_t(pHYs[0]) << 24 | pHYs[1] << 16 | pHYs[2] << 8 | pHYs[3];
+    EXPECT_EQ(x, c.perMetre);
+    EXPECT_EQ(pHYs[8], 1);
+  }
+}
+
 TEST(PngWrite, ImageDataIsSplitIntoFullChunks) {
   TDIB source(120, 90, 24);
   FillRandom(source, 11);

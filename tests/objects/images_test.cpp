@@ -71,6 +71,40 @@ TEST_F(ImagesTest, FrameListAdvancesByDelaysAndNeverSkipsTheWrap) {
   EXPECT_EQ(one.Index(), 0);
 }
 
+TEST_F(ImagesTest, FrameBlitsFollowTheOwnersOpacityAndTilesFill) {
+  TZirkImages* owner = images("rgb.dor");
+  TZirkImageData* red = owner->GetImageList()->GetImageData(0);
+  TCustomDIBX& screen = *scene.GetBase(0)->BackSurface();
+  struct Case {
+    int32_t alpha;
+    uint32_t expected;  // at the blit's corner; kBackground: nothing drawn
+  };
+  const Case cases[] = {
+      {0, kBackground}, {-3, kBackground}, {255, kRed}, {512, kBackground}, {600, kBackground},
+  };
+  for (const Case& c : cases) {
+    screen.FillRect(screen.GetBoundsRect(), screen.ColorToPixel(kBackground));
+    owner->SetPropInt(PR_ALPHA, c.alpha);
+    red->Draw(*owner, 100, 100);
+    EXPECT_EQ(colorAt(screen, 100, 100), c.expected) << c.alpha;
+  }
+  for (int32_t alpha : {128, 356}) {
+    screen.FillRect(screen.GetBoundsRect(), screen.ColorToPixel(kBackground));
+    owner->SetPropInt(PR_ALPHA, alpha);
+    red->Draw(*owner, 100, 100);
+    uint32_t c = colorAt(screen, 109, 109);
+    EXPECT_GT(c & 0xFF, 0x40u) << alpha;
+    EXPECT_LT(c & 0xFF, 0xFFu) << alpha;
+    EXPECT_EQ(colorAt(screen, 110, 110), kBackground);
+  }
+  screen.FillRect(screen.GetBoundsRect(), screen.ColorToPixel(kBackground));
+  red->DrawTiled(screen, Rect(5, 5, 40, 17), 255, false, false);
+  EXPECT_EQ(colorAt(screen, 5, 5), kRed);
+  EXPECT_EQ(colorAt(screen, 39, 16), kRed);
+  EXPECT_EQ(colorAt(screen, 40, 16), kBackground);
+  EXPECT_EQ(colorAt(screen, 39, 17), kBackground);
+}
+
 TEST_F(ImagesTest, AnimationShowsTheFrameOfTheElapsedTime) {
   struct Case {
     const char* source;

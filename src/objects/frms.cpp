@@ -7,6 +7,7 @@
 #include "base/vrfiles.h"
 #include "objects/tracks.h"
 #include "objects/tracksimage.h"
+#include "objects/trackswipe.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
 #include "surfaces/wipes.h"

@@ -2,6 +2,7 @@
 
 #include "film_support.h"
 #include "objects/tracks.h"
+#include "objects/trackswipe.h"
 #include "scene/zscene.h"
 #include "surfaces/wipes.h"
 

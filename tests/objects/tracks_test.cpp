@@ -4,6 +4,7 @@
 
 #include "film_support.h"
 #include "objects/tracks.h"
+#include "objects/trackswipe.h"
 
 namespace zirk::test {
 namespace {

@@ -69,6 +69,29 @@ TEST_F(FilmSceneTest, ImageTrackMovesThePictureTickByTick) {
   EXPECT_EQ(film.TrackAt(0)->GetTarget(), nullptr);
 }
 
+TEST_F(FilmSceneTest, AChainedTrackTakesOverWhereItsParentEnded) {
+  writeSolid("red.dor", 10, 10, kRed);
+  FilmTrack first = imageTrack("red.dor", 0, 5);
+  first.positionTo = {100, 0};
+  FilmTrack second = imageTrack("red.dor", 999, 5);
+  second.parent = 0;
+  second.positionFrom = {-500, -500};  // a chained track starts from its parent's end
+  second.positionTo = {200, 0};
+  TFilmManager film;
+  load(film, FilmFile{.tracks = {first, second}});
+  EXPECT_EQ(film.Length, 10);
+  // The end value shows on the chained track's first tick only.
+  const int32_t expected[] = {0, 20, 40, 60, 80, 100, 125, 150, 175, 200};
+  for (int32_t tick = 0; tick < 10; ++tick) {
+    play(film, tick);
+    EXPECT_EQ(redLeft(5), expected[tick]) << tick;
+    EXPECT_EQ(film.TrackAt(0)->GetTarget() != nullptr, tick < 5) << tick;
+  }
+  play(film, 10);
+  EXPECT_EQ(redLeft(5), -1);
+  EXPECT_EQ(scene.ObjectCount(), 0);
+}
+
 TEST_F(FilmSceneTest, OpacityAdditiveLevelFlipsZoomAndClip) {
   writePicture("halves.dor", {TestFrame{10, 10, [] {
                                           std::vector<uint32_t> c(100);

@@ -51,7 +51,7 @@ TEST(GifFile, SignatureIsCheckedUpperCasedAndTheVersionNotAtAll) {
   }
 }
 
-TEST(GifFile, BrokenFilesRaiseThePartsErrors) {
+TEST(GifFile, BrokenFilesRaiseTheirErrors) {
   const GifBytes good = smallFile();
   struct Case {
     const char* name;

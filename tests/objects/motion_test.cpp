@@ -3,6 +3,7 @@
 #include "film_support.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/tile.h"
 #include "picture_fixture.h"
 
 namespace zirk::test {
@@ -125,6 +126,51 @@ TEST_F(MotionTest, PausesIndexAndMissingFiles) {
   writeFile(dir / "bad.zmt", std::string("ZirkMotion108\x01\x02"));
   missing->SetPropStr(PR_SOURCE, "bad.zmt");
   EXPECT_EQ(missing->GetMotion(), nullptr);
+}
+
+TEST_F(MotionTest, TileTracksDriveATileThroughItsMotion) {
+  FilmFile m;
+  m.kind = "ZirkMotion";
+  FilmTrack t;
+  t.type = 5;
+  t.source = "red.dor";
+  t.length = 3;
+  t.priority = 2;
+  t.positionFrom = {0, 0};
+  t.positionTo = {20, 10};
+  t.widthFrom = 30;
+  t.widthTo = 50;
+  t.heightFrom = t.heightTo = 10;
+  t.scrollXTo = 6;
+  t.distanceX = 12;
+  m.tracks = {t};
+  writeFile(dir / "slide.zmt", WriteFilmFile(m));
+  auto* tile = scene.Create<TZirkTile>(nullptr, "tile");
+  tile->SetPriority(5);
+  tile->SetPropStr(PR_SOURCE, "slide.zmt");
+  ASSERT_NE(tile->GetMotion(), nullptr);
+  struct Step {
+    int32_t x, y, width, scroll;
+  };
+  const Step steps[] = {{0, 0, 30, 0}, {10, 5, 40, 3}, {20, 10, 50, 6}};
+  for (const Step& s : steps) {
+    frame();
+    EXPECT_EQ(tile->MotionX(), s.x);
+    EXPECT_EQ(tile->MotionY(), s.y);
+    EXPECT_EQ(tile->GetDrawLeft(), s.x);
+    EXPECT_EQ(tile->Width(), s.width);
+    EXPECT_EQ(tile->Height(), 10);
+    EXPECT_EQ(tile->GetPropInt(PR_SCROLLX), s.scroll);
+  }
+  EXPECT_EQ(tile->GetPriority(), 7);  // the motion's base priority plus the track's
+  EXPECT_EQ(tile->DistanceX(), 12);
+  // Copies 12 pixels apart, scrolled by 6: 14..23 (cut at 20), 26..35, ...
+  EXPECT_EQ(screenColor(20, 15), kRed);
+  EXPECT_EQ(screenColor(25, 15), kBackground);
+  EXPECT_EQ(screenColor(27, 15), kRed);
+  EXPECT_EQ(screenColor(69, 19), kRed);
+  EXPECT_EQ(screenColor(19, 15), kBackground);
+  EXPECT_EQ(screenColor(70, 15), kBackground);
 }
 
 TEST_F(MotionTest, ReloadingAShorterMotionForgetsTheOldLength) {

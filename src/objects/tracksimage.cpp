@@ -27,6 +27,52 @@ TPoint relative(TPoint p, const TFilmManager& film) {
           clampInt(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
 }
 
+// Motion targets take a frame as properties; these runs are the same for
+// image and tile tracks, and each keeps its place in the order the
+// properties are set (a width set after a zoom would reset it).
+void passFlipsAndPosition(TZirkControl& t, const TAppliedFrame& f, bool flipH, bool flipV) {
+  t.SetPropInt(PR_FLIPH, flipH);
+  t.SetPropInt(PR_FLIPV, flipV);
+  t.SetMotionX(f.X);
+  t.SetMotionY(f.Y);
+}
+
+void passOffsetAndZoom(TZirkControl& t, const TAppliedFrame& f) {
+  t.SetPropInt(PR_OFFSETX, f.OffsetX);
+  t.SetPropInt(PR_OFFSETY, f.OffsetY);
+  t.SetPropInt(PR_ZOOMX, f.ZoomX);
+  t.SetPropInt(PR_ZOOMY, f.ZoomY);
+}
+
+void passClip(TZirkControl& t, const TRect& clip) {
+  t.SetPropInt(PR_CLIPLEFT, clip.Left);
+  t.SetPropInt(PR_CLIPTOP, clip.Top);
+  t.SetPropInt(PR_CLIPWIDTH, clip.Width());
+  t.SetPropInt(PR_CLIPHEIGHT, clip.Height());
+  t.SetPropInt(PR_CAPTUREMASK, 1);
+}
+
+// The values an image or tile object takes from a track alike.
+template <class Frame>
+void fillTrackFrame(Frame& frame, const TAppliedFrame& f, const TImageFrame& cell, int32_t priority,
+                    bool flipH, bool flipV) {
+  frame.Parent = f.Parent;
+  frame.Surface = cell.Cell().Surface.get();
+  frame.Mask = cell.Cell().MaskSurface.get();
+  frame.TransparentColor = cell.Cell().TransparentColor;
+  frame.Priority = priority;
+  frame.FlipH = flipH;
+  frame.FlipV = flipV;
+  frame.ZoomX = f.ZoomX;
+  frame.ZoomY = f.ZoomY;
+  frame.OffsetX = f.OffsetX;
+  frame.OffsetY = f.OffsetY;
+  frame.Left = f.X;
+  frame.Top = f.Y;
+  frame.Alpha = f.Alpha;
+  frame.Clip = f.Clip;
+}
+
 }  // namespace
 
 // --- cells --------------------------------------------------------------------------
@@ -287,42 +333,18 @@ void TImageFrameList::updateTarget(const TAppliedFrame& f) {
     t->SetPropInt(PR_WIDTH, clampInt(int64_t(cell.Width()) * f.ZoomX / 256));
     t->SetPropInt(PR_HEIGHT, clampInt(int64_t(cell.Height()) * f.ZoomY / 256));
     if (t->GetOrder() != Priority) t->SetOrder(Priority);
-    t->SetPropInt(PR_FLIPH, FlipH);
-    t->SetPropInt(PR_FLIPV, FlipV);
-    t->SetMotionX(f.X);
-    t->SetMotionY(f.Y);
-    t->SetPropInt(PR_OFFSETX, f.OffsetX);
-    t->SetPropInt(PR_OFFSETY, f.OffsetY);
-    t->SetPropInt(PR_ZOOMX, f.ZoomX);
-    t->SetPropInt(PR_ZOOMY, f.ZoomY);
+    passFlipsAndPosition(*t, f, FlipH, FlipV);
+    passOffsetAndZoom(*t, f);
     t->SetPropInt(PR_ANGLE, f.Angle);
     t->SetPropInt(PR_ALPHA, f.Alpha);
-    t->SetPropInt(PR_CLIPLEFT, f.Clip.Left);
-    t->SetPropInt(PR_CLIPTOP, f.Clip.Top);
-    t->SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
-    t->SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
-    t->SetPropInt(PR_CAPTUREMASK, 1);
+    passClip(*t, f.Clip);
     return;
   }
   auto* image = dynamic_cast<TZirkImage*>(GetTarget());
   if (!image) return;
   TImageTrackFrame frame;
-  frame.Parent = f.Parent;
-  frame.Surface = cell.Cell().Surface.get();
-  frame.Mask = cell.Cell().MaskSurface.get();
-  frame.TransparentColor = cell.Cell().TransparentColor;
-  frame.Priority = Priority;
-  frame.FlipH = FlipH;
-  frame.FlipV = FlipV;
-  frame.ZoomX = f.ZoomX;
-  frame.ZoomY = f.ZoomY;
-  frame.OffsetX = f.OffsetX;
-  frame.OffsetY = f.OffsetY;
-  frame.Left = f.X;
-  frame.Top = f.Y;
+  fillTrackFrame(frame, f, cell, Priority, FlipH, FlipV);
   frame.Angle = f.Angle;
-  frame.Alpha = f.Alpha;
-  frame.Clip = f.Clip;
   image->ApplyTrackFrame(frame);
   image->SetPropInt(PR_CAPTUREMASK, 1);
 }
@@ -385,50 +407,26 @@ void TTileFrameList::updateTarget(const TAppliedFrame& f) {
     if (t->GetPriority() != priority) t->SetPriority(priority);
     t->SetPropInt(PR_DISTANCEX, DistanceX);
     t->SetPropInt(PR_DISTANCEY, DistanceY);
-    t->SetPropInt(PR_FLIPH, FlipH);
-    t->SetPropInt(PR_FLIPV, FlipV);
-    t->SetMotionX(f.X);
-    t->SetMotionY(f.Y);
+    passFlipsAndPosition(*t, f, FlipH, FlipV);
     t->SetPropInt(PR_WIDTH, width);
     t->SetPropInt(PR_HEIGHT, height);
-    t->SetPropInt(PR_OFFSETX, f.OffsetX);
-    t->SetPropInt(PR_OFFSETY, f.OffsetY);
-    t->SetPropInt(PR_ZOOMX, f.ZoomX);
-    t->SetPropInt(PR_ZOOMY, f.ZoomY);
+    passOffsetAndZoom(*t, f);
     t->SetPropInt(PR_ALPHA, f.Alpha);
     t->SetPropInt(PR_SCROLLX, f.ScrollX);
     t->SetPropInt(PR_SCROLLY, f.ScrollY);
-    t->SetPropInt(PR_CLIPLEFT, f.Clip.Left);
-    t->SetPropInt(PR_CLIPTOP, f.Clip.Top);
-    t->SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
-    t->SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
-    t->SetPropInt(PR_CAPTUREMASK, 1);
+    passClip(*t, f.Clip);
     return;
   }
   auto* tile = dynamic_cast<TZirkTile*>(GetTarget());
   if (!tile) return;
   TTileTrackFrame frame;
+  fillTrackFrame(frame, f, cell, Priority, FlipH, FlipV);
   frame.Width = width;
   frame.Height = height;
-  frame.Parent = f.Parent;
-  frame.Surface = cell.Cell().Surface.get();
-  frame.Mask = cell.Cell().MaskSurface.get();
-  frame.TransparentColor = cell.Cell().TransparentColor;
-  frame.ZoomX = f.ZoomX;
-  frame.ZoomY = f.ZoomY;
-  frame.Priority = Priority;
   frame.DistanceX = DistanceX;
   frame.DistanceY = DistanceY;
-  frame.FlipH = FlipH;
-  frame.FlipV = FlipV;
-  frame.OffsetX = f.OffsetX;
-  frame.OffsetY = f.OffsetY;
-  frame.Left = f.X;
-  frame.Top = f.Y;
-  frame.Alpha = f.Alpha;
   frame.ScrollX = f.ScrollX;
   frame.ScrollY = f.ScrollY;
-  frame.Clip = f.Clip;
   tile->ApplyTrackFrame(frame);
   tile->SetPropInt(PR_CAPTUREMASK, 1);
 }

@@ -223,31 +223,27 @@ void TCustomAsyncSocket::ChangeState(TSocketState newState) {
 
 // --- properties -------------------------------------------------------------
 
-void TCustomAsyncSocket::SetAddr(const std::string& value) {
+void TCustomAsyncSocket::assignEndpointPart(std::string& field, bool& assigned, bool& resolved,
+                                            const std::string& value, const char* name) {
   std::string v = trim(value);
-  if (addrAssigned_ && v == addrStr_) return;
-  if (state_ != wsClosed) return RaiseException("Cannot change Addr if not closed");
-  addrStr_ = v;
-  addrAssigned_ = !v.empty();
-  addrResolved_ = false;
+  if (assigned && v == field) return;
+  if (state_ != wsClosed)
+    return RaiseException(std::string("Cannot change ") + name + " if not closed");
+  field = v;
+  assigned = !v.empty();
+  resolved = false;
+}
+
+void TCustomAsyncSocket::SetAddr(const std::string& value) {
+  assignEndpointPart(addrStr_, addrAssigned_, addrResolved_, value, "Addr");
 }
 
 void TCustomAsyncSocket::SetPort(const std::string& value) {
-  std::string v = trim(value);
-  if (portAssigned_ && v == portStr_) return;
-  if (state_ != wsClosed) return RaiseException("Cannot change Port if not closed");
-  portStr_ = v;
-  portAssigned_ = !v.empty();
-  portResolved_ = false;
+  assignEndpointPart(portStr_, portAssigned_, portResolved_, value, "Port");
 }
 
 void TCustomAsyncSocket::SetProto(const std::string& value) {
-  std::string v = trim(value);
-  if (protoAssigned_ && v == protoStr_) return;
-  if (state_ != wsClosed) return RaiseException("Cannot change Proto if not closed");
-  protoStr_ = v;
-  protoAssigned_ = !v.empty();
-  protoResolved_ = false;
+  assignEndpointPart(protoStr_, protoAssigned_, protoResolved_, value, "Proto");
 }
 
 void TCustomAsyncSocket::SetLocalAddr(const std::string& value) {

@@ -187,6 +187,10 @@ class TCustomAsyncSocket {
   // Reports the calling thread's last WinSock error as failing in `func`.
   void SocketError(const std::string& func);
   void ChangeState(TSocketState newState);
+  // Addr, Port and Proto: a changed (trimmed) value only while closed; it
+  // must be resolved again before use.
+  void assignEndpointPart(std::string& field, bool& assigned, bool& resolved,
+                          const std::string& value, const char* name);
   void DeleteBufferedData();
   void TryToSend();
   void PutDataInSendBuffer(const void* data, int len);

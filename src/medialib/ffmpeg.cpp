@@ -98,6 +98,22 @@ int FfmpegInput::BestStream(int mediaType) const {
   return index >= 0 ? index : -1;
 }
 
+bool FfmpegInput::FeedDecoder(AVCodecContext* codec, AVPacket* packet, int stream) const {
+  for (;;) {
+    if (av_read_frame(format_, packet) < 0) {
+      avcodec_send_packet(codec, nullptr);
+      return false;
+    }
+    if (packet->stream_index == stream) {
+      int sr = avcodec_send_packet(codec, packet);
+      av_packet_unref(packet);
+      if (sr < 0 && sr != AVERROR(EAGAIN)) continue;
+      return true;
+    }
+    av_packet_unref(packet);
+  }
+}
+
 struct FfmpegAudioSource::State {
   std::unique_ptr<FfmpegInput> input;
   int stream = -1;
@@ -204,34 +220,11 @@ bool FfmpegAudioSource::DecodeMore() {
       if (got > drop) return true;
       continue;
     }
-    if (r == AVERROR_EOF) {
+    if (r != AVERROR(EAGAIN) || s.draining) {
       s.finished = true;
       return false;
     }
-    if (r != AVERROR(EAGAIN)) {
-      s.finished = true;
-      return false;
-    }
-    if (s.draining) {
-      s.finished = true;
-      return false;
-    }
-    // Needs input.
-    for (;;) {
-      int rr = av_read_frame(s.input->Context(), s.packet.get());
-      if (rr < 0) {
-        s.draining = true;
-        avcodec_send_packet(c, nullptr);
-        break;
-      }
-      if (s.packet->stream_index == s.stream) {
-        int sr = avcodec_send_packet(c, s.packet.get());
-        av_packet_unref(s.packet.get());
-        if (sr < 0 && sr != AVERROR(EAGAIN)) continue;  // a damaged packet: go on with the next
-        break;
-      }
-      av_packet_unref(s.packet.get());
-    }
+    if (!s.input->FeedDecoder(c, s.packet.get(), s.stream)) s.draining = true;
   }
 }
 

@@ -8,8 +8,10 @@
 #include "medialib/pcm.h"
 #include "medialib/stream.h"
 
+struct AVCodecContext;
 struct AVFormatContext;
 struct AVIOContext;
+struct AVPacket;
 
 namespace zirk::medialib {
 
@@ -23,6 +25,10 @@ class FfmpegInput {
   AVFormatContext* Context() const { return format_; }
   // Index of the best stream of the kind (AVMEDIA_TYPE_*), or -1.
   int BestStream(int mediaType) const;
+  // Sends the decoder the next packet of `stream` it takes, passing over
+  // damaged ones; at the end of the input flushes the decoder and returns
+  // false.
+  bool FeedDecoder(AVCodecContext* codec, AVPacket* packet, int stream) const;
 
  private:
   FfmpegInput() = default;

@@ -8,6 +8,8 @@ extern "C" {
 
 #include <algorithm>
 
+#include "medialib/locked.h"
+
 namespace zirk::medialib {
 
 namespace {
@@ -115,21 +117,7 @@ bool VideoDecoder::Next(VideoFrame& out) {
       s.finished = true;
       return false;
     }
-    for (;;) {
-      int rr = av_read_frame(s.input->Context(), s.packet.get());
-      if (rr < 0) {
-        s.draining = true;
-        avcodec_send_packet(c, nullptr);
-        break;
-      }
-      if (s.packet->stream_index == s.stream) {
-        int sr = avcodec_send_packet(c, s.packet.get());
-        av_packet_unref(s.packet.get());
-        if (sr < 0 && sr != AVERROR(EAGAIN)) continue;
-        break;
-      }
-      av_packet_unref(s.packet.get());
-    }
+    if (!s.input->FeedDecoder(c, s.packet.get(), s.stream)) s.draining = true;
   }
   return false;
 }
@@ -248,8 +236,7 @@ bool VideoItem::IsPlaying() {
 }
 
 bool VideoItem::IsPaused() const {
-  std::lock_guard lock(mutex_);
-  return paused_;
+  return ReadLocked(mutex_, paused_);
 }
 
 bool VideoItem::IsEnd() {
@@ -289,41 +276,29 @@ void VideoItem::SetPositionMs(int32_t ms) {
 }
 
 int32_t VideoItem::Level() const {
-  std::lock_guard lock(mutex_);
-  return level_;
+  return ReadLocked(mutex_, level_);
 }
 
 void VideoItem::SetLevel(int32_t level) {
-  {
-    std::lock_guard lock(mutex_);
-    level_ = level;
-  }
+  WriteLocked(mutex_, level_, level);
   if (voice_) voice_->SetLevel(level);
 }
 
 int32_t VideoItem::Pan() const {
-  std::lock_guard lock(mutex_);
-  return pan_;
+  return ReadLocked(mutex_, pan_);
 }
 
 void VideoItem::SetPan(int32_t pan) {
-  {
-    std::lock_guard lock(mutex_);
-    pan_ = std::clamp(pan, -10000, 10000);
-  }
+  WriteLocked(mutex_, pan_, std::clamp(pan, -10000, 10000));
   if (voice_) voice_->SetPan(pan);
 }
 
 bool VideoItem::Loop() const {
-  std::lock_guard lock(mutex_);
-  return loop_;
+  return ReadLocked(mutex_, loop_);
 }
 
 void VideoItem::SetLoop(bool loop) {
-  {
-    std::lock_guard lock(mutex_);
-    loop_ = loop;
-  }
+  WriteLocked(mutex_, loop_, loop);
   if (voice_) voice_->SetLoop(loop);
 }
 
@@ -334,13 +309,11 @@ void VideoItem::SetRect(const ZirkRect& source, const ZirkRect& dest) {
 }
 
 bool VideoItem::Visible() const {
-  std::lock_guard lock(mutex_);
-  return visible_;
+  return ReadLocked(mutex_, visible_);
 }
 
 void VideoItem::SetVisible(bool visible) {
-  std::lock_guard lock(mutex_);
-  visible_ = visible;
+  WriteLocked(mutex_, visible_, visible);
 }
 
 const ZirkVideoFrame* VideoItem::GetFrame() {

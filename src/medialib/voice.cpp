@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "medialib/locked.h"
+
 namespace zirk::medialib {
 
 namespace {
@@ -86,13 +88,11 @@ bool Voice::IsPlaying() const {
 }
 
 bool Voice::IsPaused() const {
-  std::lock_guard lock(mutex_);
-  return paused_;
+  return ReadLocked(mutex_, paused_);
 }
 
 bool Voice::IsEnd() const {
-  std::lock_guard lock(mutex_);
-  return ended_;
+  return ReadLocked(mutex_, ended_);
 }
 
 int32_t Voice::PositionMs() const {
@@ -101,8 +101,7 @@ int32_t Voice::PositionMs() const {
 }
 
 int64_t Voice::PositionFrames() const {
-  std::lock_guard lock(mutex_);
-  return heard_;
+  return ReadLocked(mutex_, heard_);
 }
 
 void Voice::Seek(int64_t frame) {
@@ -124,8 +123,7 @@ void Voice::SetPositionMs(int32_t ms) {
 }
 
 int32_t Voice::Level() const {
-  std::lock_guard lock(mutex_);
-  return level_;
+  return ReadLocked(mutex_, level_);
 }
 
 void Voice::SetLevel(int32_t level) {
@@ -135,8 +133,7 @@ void Voice::SetLevel(int32_t level) {
 }
 
 int32_t Voice::Pan() const {
-  std::lock_guard lock(mutex_);
-  return pan_;
+  return ReadLocked(mutex_, pan_);
 }
 
 void Voice::SetPan(int32_t pan) {
@@ -153,8 +150,7 @@ void Voice::UpdateGains() {
 }
 
 bool Voice::Loop() const {
-  std::lock_guard lock(mutex_);
-  return loop_;
+  return ReadLocked(mutex_, loop_);
 }
 
 void Voice::SetLoop(bool loop) {

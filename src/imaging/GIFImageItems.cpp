@@ -484,20 +484,15 @@ void TGIFApplicationExtension::SetIdent(const std::string& identAndCode) {
 const TGIFExtensionClass* TGIFApplicationExtension::FindSubExtension(const TGIFExtensionClass& self,
                                                                      TKwStream& stream) {
   uint8_t size = 0;
-  if (stream.Read(&size, 1) != 1) return &GIFExtensionClassOf<TGIFApplicationExtension>();
-  if (size == 11) {
-    char ident[11];
-    if (stream.Read(ident, 11) != 11) return &GIFExtensionClassOf<TGIFApplicationExtension>();
-    const TGIFExtensionClass* found = FindAppExtensionClass(std::string(ident, 11));
-    return found ? found : &GIFExtensionClassOf<TGIFUnknownAppExtension>();
+  char ident[11];
+  if (stream.Read(&size, 1) != 1 || size < 10 || stream.Read(ident, 11) != 11) return &self;
+  // The block is written back with size 11 and the 11 bytes it is read
+  // with, so a block of another size is looked up by those bytes too:
+  // otherwise a reload would take what was written for another class.
+  if (const TGIFExtensionClass* found = FindAppExtensionClass(std::string(ident, 11))) {
+    return found;
   }
-  if (size == 10) {
-    char ident[10];
-    if (stream.Read(ident, 10) != 10) return &GIFExtensionClassOf<TGIFApplicationExtension>();
-    return &GIFExtensionClassOf<TGIFUnknownAppExtension>();
-  }
-  (void)self;
-  return &GIFExtensionClassOf<TGIFApplicationExtension>();
+  return size <= 11 ? &GIFExtensionClassOf<TGIFUnknownAppExtension>() : &self;
 }
 
 void TGIFApplicationExtension::SaveBody(TKwStream& stream) {

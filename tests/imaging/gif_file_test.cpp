@@ -230,6 +230,25 @@ TEST(GifFile, ScanLinesAndProgressOfALoad) {
   }
 }
 
+TEST(GifFile, KnownIdentifierInABlockOfAnotherSizeReloadsAsWritten) {
+  GifBytes bytes = GifBuilder().Header(2, 2, kFour).Bytes();
+  const GifBytes ext = {'!', 0xFF, 14,  'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E',
+                        '2', '.',  '0', 7,   7,   7,   3,   1,   5,   0,   0};
+  bytes.insert(bytes.end(), ext.begin(), ext.end());
+  const GifBytes rest = GifBuilder().Pixels(0, 0, 2, 2, {0, 1, 2, 3}, 2).Trailer().Bytes();
+  bytes.insert(bytes.end(), rest.begin(), rest.end());
+  TGIFImage image;
+  LoadGif(image, bytes);
+  auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(image.Images(0).Extensions()[0]);
+  ASSERT_NE(loop, nullptr);
+  EXPECT_EQ(loop->Loops, 5);
+  TGIFImage again;
+  LoadGif(again, SaveGif(image));
+  loop = dynamic_cast<TGIFAppExtNSLoop*>(again.Images(0).Extensions()[0]);
+  ASSERT_NE(loop, nullptr);
+  EXPECT_EQ(loop->Loops, 5);
+}
+
 TEST(GifFile, ColourTablesArePaddedToAPowerOfTwoAndSizedByThemselves) {
   TGIFImage image;
   TDIB big(3, 1, 8);

@@ -1,0 +1,60 @@
+#include "app/cmdline.h"
+
+#include <charconv>
+#include <stdexcept>
+
+namespace zirk {
+
+namespace {
+
+const std::string& valueOf(const std::vector<std::string>& args, size_t& i) {
+  if (i + 1 >= args.size() || args[i + 1].empty())
+    throw std::invalid_argument(args[i] + " needs a value");
+  return args[++i];
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  TCommandLine line;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      line.Folders.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--film") {
+      line.Film = valueOf(args, i);
+    } else if (arg == "--headless") {
+      line.Headless = true;
+    } else if (arg == "--frames") {
+      const std::string& text = valueOf(args, i);
+      int64_t frames = 0;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), frames);
+      if (ec != std::errc() || end != text.data() + text.size() || frames < 0)
+        throw std::invalid_argument("--frames needs a count of 0 or more, not \"" + text + "\"");
+      line.Frames = frames;
+    } else if (arg == "--screenshot") {
+      line.Screenshot = valueOf(args, i);
+    } else if (arg == "--help" || arg == "-h") {
+      line.Help = true;
+    } else {
+      throw std::invalid_argument("unknown option " + arg);
+    }
+  }
+  return line;
+}
+
+std::string CommandLineUsage() {
+  return "usage: zirkplayer [GAMEFOLDER ...] [--film NAME] [--headless] [--frames N]\n"
+         "                  [--screenshot FILE.png]\n"
+         "  GAMEFOLDER         the game's folder (default: the program's folder); further\n"
+         "                     folders are searched for game files after it\n"
+         "  --film NAME        play the film file NAME of the game\n"
+         "  --headless         no window; a fixed step of 1000/60 ms per tick, no waiting\n"
+         "  --frames N         close after N ticks\n"
+         "  --screenshot FILE  write the screen as PNG when closing\n";
+}
+
+}  // namespace zirk

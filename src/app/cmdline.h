@@ -1,0 +1,29 @@
+#pragma once
+// The player's command line:
+//   zirkplayer [GAMEFOLDER ...] [--film NAME] [--headless] [--frames N]
+//              [--screenshot FILE.png]
+// The first folder is the base folder, further ones are search folders.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zirk {
+
+struct TCommandLine {
+  std::vector<std::string> Folders;
+  std::optional<std::string> Film;  // a game file name
+  bool Headless = false;
+  std::optional<int64_t> Frames;  // ticks to run before closing
+  std::optional<std::string> Screenshot;
+  bool Help = false;
+};
+
+// Throws std::invalid_argument with a one-line reason for a wrong command line.
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The usage text, one option a line.
+std::string CommandLineUsage();
+
+}  // namespace zirk

@@ -1,0 +1,102 @@
+#include "app/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "app/application.h"
+#include "app/cmdline.h"
+#include "app/instance.h"
+#include "app/view.h"
+#include "base/utils.h"
+#include "imaging/GIFImage.h"
+#include "imaging/KwPNG.h"
+#include "imaging/dorvs.h"
+#include "media/zirkdll.h"
+#include "objects/dorvcache.h"
+#include "objects/images.h"
+#include "objects/motion.h"
+#include "objects/tile.h"
+#include "platform/dynlib.h"
+#include "platform/window.h"
+
+namespace zirk {
+
+bool InitializeModules() {
+  TraceHook("InitializeModules", true);
+  // No project file is read, so layered images are never scrambled.
+  RegisterDorvFormats(0);
+  RegisterKwPNG();
+  RegisterGIFImage();
+  RegisterDorvCache();
+  RegisterZirkImages();
+  RegisterZirkTile();
+  RegisterZirkMotion();
+  return InitDll();
+}
+
+void FinalizeModules() {
+  TraceHook("FinalizeModules", true);
+  FinalDll();
+}
+
+int RunPlayer(const std::vector<std::string>& args) {
+  TCommandLine line;
+  try {
+    line = ParseCommandLine(args);
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "zirkplayer: %s\n%s", e.what(), CommandLineUsage().c_str());
+    return 2;
+  }
+  if (line.Help) {
+    std::fputs(CommandLineUsage().c_str(), stdout);
+    return 0;
+  }
+  if (line.Headless) {
+    // Nobody hears a headless run: its sound goes to SDL's silent driver
+    // unless the caller chose one.
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+  } else {
+    platform::InstallWindowMessageBox();
+  }
+  if (!InitializeModules()) return 1;
+
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path programFolder = platform::programFolder();
+  const std::filesystem::path base =
+      line.Folders.empty() ? programFolder : std::filesystem::path(line.Folders.front());
+  std::unique_ptr<TInstanceLock> lock = TInstanceLock::Acquire(InstanceKey(base));
+  if (!lock) {
+    std::fprintf(stderr, "zirkplayer: another player already runs the game in %s\n",
+                 base.string().c_str());
+    FinalizeModules();
+    return 3;
+  }
+
+  int code;
+  {
+    TApplication application(exe.string());
+    Application = &application;
+    TViewOptions options;
+    options.ProgramFolder = programFolder;
+    options.Folders = line.Folders;
+    options.Film = line.Film;
+    options.Headless = line.Headless;
+    options.Frames = line.Frames;
+    options.Screenshot = line.Screenshot;
+    TFormView form(application, std::move(options));
+    application.MainForm = &form;
+    if (form.Create()) application.Run();
+    form.Close();
+    code = form.ExitCode();
+    if (code == 0 && line.Screenshot) std::printf("%s\n", line.Screenshot->c_str());
+    application.MainForm = nullptr;
+    Application = nullptr;
+  }
+  FinalizeModules();
+  return code;
+}
+
+}  // namespace zirk

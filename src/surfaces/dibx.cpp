@@ -327,52 +327,77 @@ bool TCustomDIBX::TileDrawAddMasked(const TRect& dest, const TCustomDIBX& src, c
 
 namespace {
 
+// One axis of a spaced tiling: copy k spans
+// [origin + floor(k*step*zoom/256), origin + floor((k*step + size)*zoom/256)).
+struct SpacedAxis {
+  int64_t origin, step, size, zoom;
+
+  int64_t start(int64_t k) const { return at(__int128(k) * step); }
+  int64_t end(int64_t k) const { return at(__int128(k) * step + size); }
+  // 128-bit: a huge step times a huge zoom does not fit 64 bits; positions
+  // that far out are only ever clipped away.
+  int64_t at(__int128 src) const {
+    __int128 p = src * zoom;
+    p = (p >= 0 ? p : p - 255) / 256 + origin;
+    constexpr int64_t kFar = int64_t(1) << 62;
+    return int64_t(std::clamp<__int128>(p, -kFar, kFar));
+  }
+  // The first copy that ends after pixel x.
+  int64_t firstEndingAfter(int64_t x) const {
+    // end(k) > x  <=>  (k*step + size)*zoom >= 256*(x - origin + 1)
+    return ceilDiv(ceilDiv(256 * (x - origin + 1), zoom) - size, step);
+  }
+  // From copy k on, the first that covers a pixel; at a small zoom most
+  // copies are empty, and this skips them a pixel at a time, not one by one.
+  int64_t firstCovering(int64_t k, int64_t limit) const {
+    while (end(k) <= start(k) && start(k) < limit) k = std::max(k + 1, firstEndingAfter(start(k)));
+    return k;
+  }
+  static int64_t ceilDiv(int64_t a, int64_t b) { return -pixelmath::FloorDiv(-a, b); }
+};
+
 // Copies of a zoomed picture spaced step source pixels apart may overlap,
 // so they are drawn one by one, row by row, later copies on top. Each copy
 // is a stretch of the source rectangle onto its zoomed place; a mirrored
-// tiling mirrors the places inside the area and flips each copy.
+// tiling mirrors the places inside the area and flips each copy. Only the
+// copies that reach `visible` (within the area) are visited: a huge tile at
+// a tiny zoom has billions of copies, of which the screen shows a few.
 template <class DrawOne>
-bool drawSpacedCopies(const TRect& area, const TRect& srcRect, int32_t stepX, int32_t stepY,
-                      int32_t zoomX, int32_t zoomY, bool flipH, bool flipV, int32_t scrollX,
-                      int32_t scrollY, DrawOne drawOne) {
+bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcRect, int32_t stepX,
+                      int32_t stepY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV,
+                      int32_t scrollX, int32_t scrollY, DrawOne drawOne) {
   if (area.IsEmpty() || srcRect.IsEmpty() || zoomX <= 0 || zoomY <= 0) return false;
-  const int64_t w = srcRect.Width(), h = srcRect.Height();
-  const int64_t sx = std::max<int64_t>(stepX, 1), sy = std::max<int64_t>(stepY, 1);
-  // Copy k spans [origin + floor(k*step*zoom/256), origin + floor((k*step + size)*zoom/256)).
-  auto edge = [](int64_t origin, int64_t src, int64_t zoom) {
-    return origin + pixelmath::FloorDiv(src * zoom, 256);
-  };
-  const int64_t ox = int64_t(area.Left) - scrollX, oy = int64_t(area.Top) - scrollY;
-  auto firstCopy = [&](int64_t origin, int64_t start, int64_t step, int64_t size, int64_t zoom) {
-    // The first k whose copy ends after start.
-    int64_t k =
-        pixelmath::FloorDiv((start - origin) * 256, step * zoom) - (size + step - 1) / step - 1;
-    while (edge(origin, k * step + size, zoom) <= start) ++k;
-    return k;
-  };
+  const SpacedAxis ax{int64_t(area.Left) - scrollX, std::max<int64_t>(stepX, 1), srcRect.Width(),
+                      zoomX};
+  const SpacedAxis ay{int64_t(area.Top) - scrollY, std::max<int64_t>(stepY, 1), srcRect.Height(),
+                      zoomY};
+  // The visible span in unmirrored places.
+  const int64_t mirrorX = int64_t(area.Left) + area.Right,
+                mirrorY = int64_t(area.Top) + area.Bottom;
+  const int64_t loX = flipH ? mirrorX - visible.Right : visible.Left;
+  const int64_t hiX = flipH ? mirrorX - visible.Left : visible.Right;
+  const int64_t loY = flipV ? mirrorY - visible.Bottom : visible.Top;
+  const int64_t hiY = flipV ? mirrorY - visible.Top : visible.Bottom;
   bool drawn = false;
-  const int64_t kyStart = firstCopy(oy, area.Top, sy, h, zoomY);
-  const int64_t kxStart = firstCopy(ox, area.Left, sx, w, zoomX);
   int64_t guard = 0;
-  for (int64_t ky = kyStart;; ++ky) {
-    const int64_t top = edge(oy, ky * sy, zoomY);
-    if (top >= area.Bottom) break;
-    const int64_t bottom = edge(oy, ky * sy + h, zoomY);
-    for (int64_t kx = kxStart;; ++kx) {
-      const int64_t left = edge(ox, kx * sx, zoomX);
-      if (left >= area.Right) break;
-      const int64_t right = edge(ox, kx * sx + w, zoomX);
-      if (right <= left || bottom <= top) continue;
+  for (int64_t ky = ay.firstEndingAfter(loY);; ++ky) {
+    ky = ay.firstCovering(ky, hiY);
+    const int64_t top = ay.start(ky);
+    if (top >= hiY) break;
+    const int64_t bottom = ay.end(ky);
+    for (int64_t kx = ax.firstEndingAfter(loX);; ++kx) {
+      kx = ax.firstCovering(kx, hiX);
+      const int64_t left = ax.start(kx);
+      if (left >= hiX) break;
+      const int64_t right = ax.end(kx);
       using pixelmath::Saturate32;
       int64_t l = left, r = right, t = top, b = bottom;
-      if (flipH)
-        l = int64_t(area.Left) + area.Right - right, r = int64_t(area.Left) + area.Right - left;
-      if (flipV)
-        t = int64_t(area.Top) + area.Bottom - bottom, b = int64_t(area.Top) + area.Bottom - top;
+      if (flipH) l = mirrorX - right, r = mirrorX - left;
+      if (flipV) t = mirrorY - bottom, b = mirrorY - top;
       const TRect place{Saturate32(l), Saturate32(t), Saturate32(r), Saturate32(b)};
       drawn = drawOne(place) || drawn;
-      // A one-pixel picture at a tiny zoom could ask for millions of copies;
-      // no screen needs more than this many.
+      // A one-pixel picture at a tiny zoom with copies overlapping could
+      // still ask for millions of copies; no screen needs more than this many.
       if (++guard > (int64_t(1) << 22)) return drawn;
     }
   }
@@ -390,8 +415,8 @@ bool TCustomDIBX::TileDrawOffset(const TRect& dest, const TCustomDIBX& src, cons
   if (!setImageAlpha(d, alpha)) return false;
   TRect c;
   if (!IntersectRect(c, GetClipRect(), dest)) return false;
-  return drawSpacedCopies(dest, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX, scrollY,
-                          [&](const TRect& place) {
+  return drawSpacedCopies(dest, c, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
+                          scrollY, [&](const TRect& place) {
                             d.Dest = place;
                             return ExecuteClipped(d, c);
                           });
@@ -407,8 +432,8 @@ bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src
   if (!setImageAlpha(d, alpha)) return false;
   TRect c;
   if (!IntersectRect(c, GetClipRect(), dest)) return false;
-  return drawSpacedCopies(dest, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX, scrollY,
-                          [&](const TRect& place) {
+  return drawSpacedCopies(dest, c, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
+                          scrollY, [&](const TRect& place) {
                             d.Dest = place;
                             return ExecuteClipped(d, c);
                           });

@@ -319,6 +319,96 @@ TEST(DIBXTile, SpacedCopiesLeaveGapsAndOverlapInOrder) {
   EXPECT_EQ(tileRow(*dst, "AB"), "A..A..");
 }
 
+// FNV-1a over every pixel: pins a whole picture in one number.
+uint64_t pictureHash(const TCustomDIBX& s) {
+  uint64_t h = 1469598103934665603ull;
+  for (int y = 0; y < s.Height(); ++y)
+    for (int x = 0; x < s.Width(); ++x) h = (h ^ s.GetPixel(x, y)) * 1099511628211ull;
+  return h;
+}
+
+struct SpacedTile {
+  const char* what;
+  TRect dest;
+  int stepX, stepY, zoomX, zoomY;
+  bool flipH, flipV;
+  int alpha, scrollX, scrollY;
+  uint64_t hash;  // of the 24x20 surface drawn on without a clip
+};
+
+// Overlapping, gapped, zoomed, mirrored, scrolled and blended copies, with
+// tiles hanging over every edge of the surface.
+const SpacedTile kSpacedTiles[] = {
+    {"plain", Rect(2, 3, 21, 17), 5, 4, 256, 256, false, false, 255, 0, 0, 0x90d255863bb57623ull},
+    {"overlap blended", Rect(-7, -5, 30, 25), 2, 3, 256, 256, false, false, 128, 3, -2,
+     0x480b9c1d74d958b3ull},
+    {"zoomed up, flipped", Rect(1, 0, 23, 19), 6, 5, 700, 333, true, true, 255, -11, 7,
+     0x4864959de6a4d600ull},
+    {"zoomed down, gaps", Rect(-3, 2, 40, 18), 9, 7, 90, 120, true, false, 200, 5, 5,
+     0x883ea1f46fbbcc4bull},
+    {"tiny zoom, additive", Rect(0, -9, 24, 30), 1, 1, 3, 5, false, true, 300, -1, 13,
+     0x943dd8194f97ff83ull},
+};
+
+TEST(DIBXTile, SpacedCopiesArePinnedAndClipExactly) {
+  auto src = pattern(4, 3);
+  src->SetColorKey(int32_t(pat(1, 1)));
+  for (const SpacedTile& c : kSpacedTiles) {
+    auto draw = [&](TCustomDIBX& dst) {
+      return dst.TileDrawOffset(c.dest, *src, src->GetBoundsRect(), c.stepX, c.stepY, c.zoomX,
+                                c.zoomY, c.flipH, c.flipV, true, c.alpha, c.scrollX, c.scrollY);
+    };
+    auto full = solid(24, 20, kBg);
+    EXPECT_TRUE(draw(*full)) << c.what;
+    EXPECT_EQ(pictureHash(*full), c.hash) << c.what;
+    // Through a clip rectangle: the same pixels inside, nothing outside.
+    const TRect clips[] = {Rect(5, 4, 13, 11), Rect(0, 0, 1, 20), Rect(23, 19, 24, 20),
+                           Rect(9, 0, 17, 20)};
+    for (const TRect& clip : clips) {
+      auto clipped = solid(24, 20, kBg);
+      clipped->SetClipRect(clip);
+      draw(*clipped);
+      for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 24; ++x) {
+          const bool inside = x >= clip.Left && x < clip.Right && y >= clip.Top && y < clip.Bottom;
+          ASSERT_EQ(clipped->GetPixel(x, y), inside ? full->GetPixel(x, y) : kBg)
+              << c.what << " clip " << clip.Left << "," << clip.Top << " at " << x << "," << y;
+        }
+    }
+  }
+}
+
+TEST(DIBXTile, HugeSpacedTilesVisitOnlyWhatIsSeen) {
+  // Tiles some 2^31 pixels across, at zooms that make billions of copies or
+  // copies far apart; each must come back after drawing what the surface
+  // shows (the test's time limit is the check).
+  auto src = pattern(1, 1);
+  struct Case {
+    const char* what;
+    TRect dest;
+    int stepX, stepY, zoomX, zoomY, scrollX, scrollY;
+    bool flip;
+  } cases[] = {
+      {"tiny zoom", Rect(INT32_MIN + 1, 0, INT32_MAX, 8), 1, 1, 1, 1, 0, 0, false},
+      {"tiny zoom, mirrored", Rect(INT32_MIN + 1, -4, INT32_MAX - 1, 8), 1, 1, 1, 2, 77, -5, true},
+      {"huge step, huge zoom", Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX), INT32_MAX,
+       INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN, INT32_MAX, false},
+      {"huge step, tiny zoom", Rect(INT32_MIN, 0, INT32_MAX, 8), INT32_MAX, 1, 1, 1, INT32_MAX, 0,
+       true},
+  };
+  for (const Case& c : cases) {
+    auto dst = solid(16, 8, kBg);
+    dst->TileDrawOffset(c.dest, *src, src->GetBoundsRect(), c.stepX, c.stepY, c.zoomX, c.zoomY,
+                        c.flip, c.flip, false, 255, c.scrollX, c.scrollY);
+    SUCCEED() << c.what;
+  }
+  // One pixel per 256 copies at zoom 1, step 1: every pixel is covered.
+  auto dst = solid(16, 8, kBg);
+  EXPECT_TRUE(dst->TileDrawOffset(Rect(INT32_MIN, 0, INT32_MAX, 8), *src, src->GetBoundsRect(), 1,
+                                  1, 1, 256, false, false, false, 255, 0, 0));
+  for (int x = 0; x < 16; ++x) EXPECT_EQ(dst->GetPixel(x, 3), pat(0, 0)) << x;
+}
+
 TEST(DIBXRotate, QuarterTurnsAreExact) {
   // A 3x2 picture with its anchor at (1, 0) placed at (5, 5). Angle 64 is a
   // quarter turn clockwise on screen: offset (x, y) lands at (-y, x).

@@ -54,6 +54,14 @@ void useMask(TBlitDesc& d, const TCustomDIBX& mask) {
   d.Mask = mask.Pixels();
 }
 
+// Added through a table, with the source's colour key always on.
+void useAddTable(TBlitDesc& d, const TCustomDIBX& src, const uint32_t* table, int32_t opacity) {
+  d.Op = TBlitOp::AddTable;
+  d.Table = table;
+  d.Key = src.ColorKey();
+  d.Level = std::clamp(opacity, 0, 255);
+}
+
 // Opacity 0..255: 255 copies, 0 draws nothing.
 bool setOpacity(TBlitDesc& d, int32_t opacity) {
   if (opacity <= 0) return false;
@@ -198,10 +206,7 @@ bool TCustomDIBX::DrawAddTable(int32_t x, int32_t y, const TCustomDIBX& src, con
                                bool flipH, bool flipV, const uint32_t* table, int32_t opacity,
                                int32_t /*mode*/) {
   TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
-  d.Op = TBlitOp::AddTable;
-  d.Table = table;
-  d.Key = src.ColorKey();
-  d.Level = std::clamp(opacity, 0, 255);
+  useAddTable(d, src, table, opacity);
   return Execute(d);
 }
 
@@ -209,10 +214,7 @@ bool TCustomDIBX::StretchDrawAddTable(const TRect& dest, const TCustomDIBX& src,
                                       const TRect& srcRect, bool flipH, bool flipV,
                                       const uint32_t* table, int32_t opacity, int32_t /*mode*/) {
   TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
-  d.Op = TBlitOp::AddTable;
-  d.Table = table;
-  d.Key = src.ColorKey();
-  d.Level = std::clamp(opacity, 0, 255);
+  useAddTable(d, src, table, opacity);
   return Execute(d);
 }
 
@@ -404,6 +406,19 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
   return drawn;
 }
 
+// Each copy a stretch of the prepared blit onto its place.
+bool drawSpaced(TCustomDIBX& target, TBlitDesc& d, const TRect& dest, const TRect& srcRect,
+                int32_t stepX, int32_t stepY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV,
+                int32_t scrollX, int32_t scrollY) {
+  TRect c;
+  if (!IntersectRect(c, target.GetClipRect(), dest)) return false;
+  return drawSpacedCopies(dest, c, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
+                          scrollY, [&](const TRect& place) {
+                            d.Dest = place;
+                            return target.ExecuteClipped(d, c);
+                          });
+}
+
 }  // namespace
 
 bool TCustomDIBX::TileDrawOffset(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
@@ -412,14 +427,8 @@ bool TCustomDIBX::TileDrawOffset(const TRect& dest, const TCustomDIBX& src, cons
                                  int32_t scrollY) {
   TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
   useKey(d, src, key);
-  if (!setImageAlpha(d, alpha)) return false;
-  TRect c;
-  if (!IntersectRect(c, GetClipRect(), dest)) return false;
-  return drawSpacedCopies(dest, c, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
-                          scrollY, [&](const TRect& place) {
-                            d.Dest = place;
-                            return ExecuteClipped(d, c);
-                          });
+  return setImageAlpha(d, alpha) && drawSpaced(*this, d, dest, srcRect, stepX, stepY, zoomX, zoomY,
+                                               flipH, flipV, scrollX, scrollY);
 }
 
 bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src,
@@ -429,14 +438,8 @@ bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src
                                        int32_t scrollY) {
   TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
   useMask(d, mask);
-  if (!setImageAlpha(d, alpha)) return false;
-  TRect c;
-  if (!IntersectRect(c, GetClipRect(), dest)) return false;
-  return drawSpacedCopies(dest, c, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
-                          scrollY, [&](const TRect& place) {
-                            d.Dest = place;
-                            return ExecuteClipped(d, c);
-                          });
+  return setImageAlpha(d, alpha) && drawSpaced(*this, d, dest, srcRect, stepX, stepY, zoomX, zoomY,
+                                               flipH, flipV, scrollX, scrollY);
 }
 
 bool TCustomDIBX::TileDrawZoom(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,

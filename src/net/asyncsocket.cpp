@@ -291,12 +291,7 @@ void TCustomAsyncSocket::SetLingerOption() {
     SocketError("setsockopt(SO_LINGER)");
 }
 
-void TCustomAsyncSocket::Connect() {
-  if (IsOpen() && state_ != wsClosed) return RaiseException("Connect: Socket already in use");
-  if (!portAssigned_) return RaiseException("Connect: No Port Specified");
-  if (!addrAssigned_) return RaiseException("Connect: No IP Address Specified");
-  if (!protoAssigned_) return RaiseException("Connect: No Protocol Specified");
-
+void TCustomAsyncSocket::resolveEndpoint(bool localPort) {
   if (!protoResolved_) {
     proto_ = SocketResolveProto(protoStr_);
     sockType_ = proto_ == IPPROTO_UDP_WS ? SOCK_DGRAM_WS : SOCK_STREAM_WS;
@@ -306,7 +301,7 @@ void TCustomAsyncSocket::Connect() {
     sin_.port = SocketResolvePort(portStr_, protoStr_);
     portResolved_ = true;
   }
-  if (!localPortResolved_) {
+  if (localPort && !localPortResolved_) {
     localPortNum_ = SocketResolvePort(localPortStr_, protoStr_);
     localPortResolved_ = true;
   }
@@ -314,6 +309,15 @@ void TCustomAsyncSocket::Connect() {
     sin_.addr = SocketResolveHost(addrStr_);
     addrResolved_ = true;
   }
+}
+
+void TCustomAsyncSocket::Connect() {
+  if (IsOpen() && state_ != wsClosed) return RaiseException("Connect: Socket already in use");
+  if (!portAssigned_) return RaiseException("Connect: No Port Specified");
+  if (!addrAssigned_) return RaiseException("Connect: No IP Address Specified");
+  if (!protoAssigned_) return RaiseException("Connect: No Protocol Specified");
+
+  resolveEndpoint(true);
 
   DeleteBufferedData();
   hSocket_ = Socket(sockType_, proto_);
@@ -359,31 +363,14 @@ void TCustomAsyncSocket::Connect() {
 }
 
 void TCustomAsyncSocket::Listen() {
-  if (!portAssigned_) {
+  auto missing = [this](const char* what) {
     WSASetLastError(WSAEINVAL);
-    return SocketError("listen: port not assigned");
-  }
-  if (!protoAssigned_) {
-    WSASetLastError(WSAEINVAL);
-    return SocketError("listen: protocol not assigned");
-  }
-  if (!addrAssigned_) {
-    WSASetLastError(WSAEINVAL);
-    return SocketError("listen: address not assigned");
-  }
-  if (!protoResolved_) {
-    proto_ = SocketResolveProto(protoStr_);
-    sockType_ = proto_ == IPPROTO_UDP_WS ? SOCK_DGRAM_WS : SOCK_STREAM_WS;
-    protoResolved_ = true;
-  }
-  if (!portResolved_) {
-    sin_.port = SocketResolvePort(portStr_, protoStr_);
-    portResolved_ = true;
-  }
-  if (!addrResolved_) {
-    sin_.addr = SocketResolveHost(addrStr_);
-    addrResolved_ = true;
-  }
+    SocketError(std::string("listen: ") + what + " not assigned");
+  };
+  if (!portAssigned_) return missing("port");
+  if (!protoAssigned_) return missing("protocol");
+  if (!addrAssigned_) return missing("address");
+  resolveEndpoint(false);
   DeleteBufferedData();
   hSocket_ = Socket(sockType_, proto_);
   if (hSocket_ == INVALID_SOCKET) return SocketError("socket");

@@ -191,6 +191,9 @@ class TCustomAsyncSocket {
   // must be resolved again before use.
   void assignEndpointPart(std::string& field, bool& assigned, bool& resolved,
                           const std::string& value, const char* name);
+  // Resolves what changed since the last use: protocol, port, the local
+  // port when asked, then the address.
+  void resolveEndpoint(bool localPort);
   void DeleteBufferedData();
   void TryToSend();
   void PutDataInSendBuffer(const void* data, int len);

@@ -33,8 +33,19 @@ fuzz: deps
 	  cp -n fuzz/corpus/$${name#fuzz_}/* $$work/ 2>/dev/null || true; \
 	  echo "== $$name"; $$f -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 $$work; done
 
-run:
-	@echo "make run: the player is not built yet; there is nothing to play." >&2; exit 1
+# Plays the demo in a window; without a display, 10 seconds of it headless,
+# ending with a screenshot.
+run: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target zirkplayer mkdemo
+	build/release/bin/mkdemo demo
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  build/release/bin/zirkplayer demo --film demo.zcn; \
+	else \
+	  echo "make run: no display; playing 10 seconds of the demo headless"; \
+	  build/release/bin/zirkplayer demo --film demo.zcn --headless --frames 600 \
+	    --screenshot "$(CURDIR)/build/release/demo-screenshot.png"; \
+	fi
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,302 @@
+// mkdemo: writes the demo game folder: layered pictures drawn here and
+// saved with the player's own layered-image writer, and the film that plays
+// them, written with the film writer the tests use. The output depends on
+// nothing but this file, so the same folder comes out every time.
+// Usage: mkdemo FOLDER. Exit status 0 on success, 1 when a file cannot be
+// written, 2 on wrong usage.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imaging/dorvs.h"
+#include "support/filmwriter.h"
+#include "surfaces/dibsfc.h"
+
+namespace {
+
+using namespace zirk;
+using test::FilmFile;
+using test::FilmTrack;
+
+constexpr double kPi = 3.14159265358979323846;
+// The colour that the pictures with a key leave out.
+constexpr uint32_t kKey = 0xFF00FF;
+
+// What a picture has at one pixel: a 0x00BBGGRR colour and its alpha.
+struct Pixel {
+  uint32_t color = 0;
+  uint8_t alpha = 255;
+};
+using Painter = std::function<Pixel(int32_t x, int32_t y, int32_t frame)>;
+
+uint32_t rgb(double r, double g, double b) {
+  auto c = [](double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  return c(r) | (c(g) << 8) | (c(b) << 16);
+}
+
+uint32_t mix(uint32_t a, uint32_t b, double t) {
+  auto ch = [&](int s) { return ((a >> s) & 0xFF) * (1 - t) + ((b >> s) & 0xFF) * t; };
+  return rgb(ch(0), ch(8), ch(16));
+}
+
+struct PictureSpec {
+  int32_t width, height, frames = 1;
+  int32_t delay = 100;       // ms per frame
+  bool alpha = false;        // an alpha plane from the painter
+  int32_t transparent = -1;  // a colour key
+};
+
+void writePicture(const std::filesystem::path& file, const PictureSpec& spec,
+                  const Painter& paint) {
+  TDorvFrameList list;
+  for (int32_t f = 0; f < spec.frames; ++f) {
+    TDorvFrame* frame = list.AddFrame();
+    TDIBSurface& image = frame->Image;
+    image.SetSize(spec.width, spec.height, 24);
+    if (spec.alpha) EnsureAlphaPlane(image);
+    for (int32_t y = 0; y < spec.height; ++y) {
+      for (int32_t x = 0; x < spec.width; ++x) {
+        const Pixel p = paint(x, y, f);
+        image.SetRawPixel(x, y, image.ColorToPixel(p.color));
+        if (spec.alpha) image.AlphaPlane()->SetRawPixel(x, y, p.alpha);
+      }
+    }
+    if (spec.transparent >= 0) {
+      frame->TransparentColor = spec.transparent;
+      frame->TransparentValue =
+          static_cast<int32_t>(image.ColorToPixel(static_cast<uint32_t>(spec.transparent)));
+    }
+    frame->Delay = spec.delay;
+  }
+  list.SaveToFile(file.string());
+}
+
+// A diagonal checker of two tones with a light seam: the background tile.
+Painter checker(uint32_t dark, uint32_t light) {
+  return [=](int32_t x, int32_t y, int32_t) {
+    const bool odd = ((x / 16) + (y / 16)) % 2 != 0;
+    uint32_t c = odd ? light : dark;
+    if ((x + y) % 32 == 0) c = mix(c, 0xFFFFFF, 0.35);
+    return Pixel{c};
+  };
+}
+
+// Soft-edged disc, lit from the upper left.
+Pixel sphere(int32_t x, int32_t y, int32_t size, uint32_t base) {
+  const double r = size / 2.0;
+  const double dx = x + 0.5 - r, dy = y + 0.5 - r;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  const double edge = std::clamp(r - d, 0.0, 1.0);
+  const double lx = x + 0.5 - r * 0.65, ly = y + 0.5 - r * 0.65;
+  const double light = std::clamp(1.0 - std::sqrt(lx * lx + ly * ly) / (r * 1.3), 0.0, 1.0);
+  const uint32_t shade = mix(mix(base, 0x000000, 0.45), mix(base, 0xFFFFFF, 0.6), light);
+  return Pixel{shade, static_cast<uint8_t>(std::lround(edge * 255))};
+}
+
+Pixel star(int32_t x, int32_t y, int32_t size) {
+  const double c = size / 2.0;
+  const double dx = x + 0.5 - c, dy = y + 0.5 - c;
+  const double angle = std::atan2(dy, dx) + kPi / 2;
+  const double d = std::sqrt(dx * dx + dy * dy);
+  // The outline's radius swings between the points and the notches.
+  const double t = std::fabs(std::fmod(angle * 5 / (2 * kPi) + 100.5, 1.0) - 0.5) * 2;
+  const double radius = c * (0.42 + 0.55 * (1 - t));
+  if (d > radius) return Pixel{kKey};
+  return Pixel{mix(0x00D8FF, 0x0070FF, d / radius)};
+}
+
+Pixel panel(int32_t x, int32_t y, int32_t width, int32_t height) {
+  const uint32_t top = 0x8A3A1E, bottom = 0x3A120A;
+  uint32_t c = mix(top, bottom, static_cast<double>(y) / height);
+  const bool border = x < 4 || y < 4 || x >= width - 4 || y >= height - 4;
+  if (border) c = 0xE0C080;
+  // Lines standing in for the text of a message window.
+  for (int32_t line = 0; line < 3; ++line) {
+    const int32_t ly = 24 + line * 24;
+    const int32_t length = width - 40 - line * 50;
+    if (y >= ly && y < ly + 8 && x >= 20 && x < 20 + length) c = 0xF0F0F0;
+  }
+  return Pixel{c};
+}
+
+// A ring of eight dots with a bright one going round: one frame a step.
+Pixel spinner(int32_t x, int32_t y, int32_t frame, int32_t size) {
+  const double c = size / 2.0;
+  for (int32_t k = 0; k < 8; ++k) {
+    const double a = k * kPi / 4;
+    const double cx = c + std::cos(a) * size * 0.34, cy = c + std::sin(a) * size * 0.34;
+    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+    if (dx * dx + dy * dy <= 64.0) {
+      const int32_t age = (frame - k + 8) % 8;
+      return Pixel{mix(0x40FF40, 0x105010, age / 7.0)};
+    }
+  }
+  return Pixel{kKey};
+}
+
+FilmTrack image(const std::string& source, int32_t start, int32_t length, int32_t x, int32_t y) {
+  FilmTrack t;
+  t.type = 0;
+  t.source = source;
+  t.start = start;
+  t.length = length;
+  t.positionFrom = t.positionTo = {x, y};
+  return t;
+}
+
+FilmTrack tile(const std::string& source, int32_t start, int32_t length) {
+  FilmTrack t = image(source, start, length, 0, 0);
+  t.type = 5;
+  t.widthFrom = t.widthTo = 640;
+  t.heightFrom = t.heightTo = 480;
+  return t;
+}
+
+// A track continuing `parent` (its start and starting values) for `length`.
+FilmTrack chained(const FilmTrack& parent, int32_t parentIndex, int32_t length) {
+  FilmTrack t = parent;
+  t.parent = parentIndex;
+  t.length = length;
+  t.otherScreen = false;
+  return t;
+}
+
+FilmFile demoFilm() {
+  FilmFile film;
+  film.width = 640;
+  film.height = 480;
+  film.color = 0x202020;
+  auto add = [&](const FilmTrack& t) {
+    film.tracks.push_back(t);
+    return static_cast<int32_t>(film.tracks.size()) - 1;
+  };
+  constexpr int32_t kWipeStart = 300, kWipeLength = 60;
+  constexpr int32_t kSceneOneEnd = kWipeStart + kWipeLength;
+  constexpr int32_t kEnd = 600;
+
+  // Scene one: a scrolling checker, a bouncing ball, a turning star, a
+  // panel fading in and out and a spinner.
+  FilmTrack ground = tile("tile1.dor", 0, kSceneOneEnd);
+  ground.scrollXTo = 320;
+  ground.scrollYTo = 160;
+  add(ground);
+
+  FilmTrack panelIn = image("panel.dor", 20, 100, 200, 40);
+  panelIn.alphaFrom = 1;
+  panelIn.alphaTo = 255;
+  panelIn.priority = 2;
+  const int32_t panelIndex = add(panelIn);
+  FilmTrack panelStay = chained(panelIn, panelIndex, 80);
+  const int32_t stayIndex = add(panelStay);
+  FilmTrack panelOut = chained(panelStay, stayIndex, 100);
+  panelOut.alphaTo = 1;
+  add(panelOut);
+
+  FilmTrack ballUp = image("ball.dor", 0, 150, 40, 380);
+  ballUp.positionTo = {300, 120};
+  ballUp.positionYEasing = 2;  // slowing towards the top
+  ballUp.priority = 3;
+  const int32_t ballIndex = add(ballUp);
+  FilmTrack ballDown = chained(ballUp, ballIndex, 150);
+  ballDown.positionTo = {560, 380};
+  ballDown.positionYEasing = 1;  // falling faster
+  add(ballDown);
+
+  FilmTrack starTurn = image("star.dor", 0, kSceneOneEnd, 480, 140);
+  starTurn.anchor = {48, 48};
+  starTurn.rotationTo = 720;
+  starTurn.priority = 1;
+  add(starTurn);
+
+  FilmTrack spin = image("anim.dor", 0, kSceneOneEnd, 100, 300);
+  spin.loopLength = 48;  // eight frames of 100 ms, again and again
+  spin.priority = 1;
+  add(spin);
+
+  FilmTrack wipe;
+  wipe.type = 3;
+  wipe.start = kWipeStart;
+  wipe.length = kWipeLength;
+  wipe.wipeKind = 1;
+  add(wipe);
+
+  // Scene two, drawn on the other screen while the wipe blends into it and
+  // on the shown screen afterwards: a warm checker scrolling the other way,
+  // the star growing, and the spinner twice its size.
+  FilmTrack ground2 = tile("tile2.dor", kWipeStart, kWipeLength);
+  ground2.otherScreen = true;
+  ground2.scrollXTo = -40;
+  const int32_t ground2Index = add(ground2);
+  FilmTrack ground2After = chained(ground2, ground2Index, kEnd - kSceneOneEnd);
+  ground2After.scrollXTo = -40 - 160;
+  ground2After.scrollYTo = 120;
+  add(ground2After);
+
+  FilmTrack grow = image("star.dor", kWipeStart, kWipeLength, 320, 240);
+  grow.otherScreen = true;
+  grow.anchor = {48, 48};
+  grow.scaleXFrom = grow.scaleYFrom = 0.5;
+  grow.scaleXTo = grow.scaleYTo = 0.8;
+  grow.priority = 1;
+  const int32_t growIndex = add(grow);
+  FilmTrack growAfter = chained(grow, growIndex, kEnd - kSceneOneEnd);
+  growAfter.scaleXTo = growAfter.scaleYTo = 2.0;
+  growAfter.rotationTo = -360;
+  add(growAfter);
+
+  FilmTrack bigSpin = image("anim.dor", kWipeStart, kWipeLength, 440, 300);
+  bigSpin.otherScreen = true;
+  bigSpin.loopLength = 48;
+  bigSpin.scaleXFrom = bigSpin.scaleXTo = bigSpin.scaleYFrom = bigSpin.scaleYTo = 2.0;
+  bigSpin.priority = 2;
+  const int32_t bigIndex = add(bigSpin);
+  add(chained(bigSpin, bigIndex, kEnd - kSceneOneEnd));
+
+  FilmTrack ball2 = image("ball.dor", kSceneOneEnd, kEnd - kSceneOneEnd, 600, 60);
+  ball2.positionTo = {60, 200};
+  ball2.alphaFrom = 255;
+  ball2.alphaTo = 96;
+  ball2.priority = 3;
+  add(ball2);
+  return film;
+}
+
+void build(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  writePicture(folder / "tile1.dor", {64, 64}, checker(0x6A3A18, 0x8A5428));
+  writePicture(folder / "tile2.dor", {64, 64}, checker(0x183A6A, 0x28548A));
+  writePicture(folder / "ball.dor", {64, 64, 1, 100, true},
+               [](int32_t x, int32_t y, int32_t) { return sphere(x, y, 64, 0x3050E0); });
+  writePicture(folder / "star.dor", {96, 96, 1, 100, false, static_cast<int32_t>(kKey)},
+               [](int32_t x, int32_t y, int32_t) { return star(x, y, 96); });
+  writePicture(folder / "panel.dor", {240, 100},
+               [](int32_t x, int32_t y, int32_t) { return panel(x, y, 240, 100); });
+  writePicture(folder / "anim.dor", {80, 80, 8, 100, false, static_cast<int32_t>(kKey)},
+               [](int32_t x, int32_t y, int32_t f) { return spinner(x, y, f, 80); });
+  if (!test::SaveFilmFile(demoFilm(), (folder / "demo.zcn").string()))
+    throw std::runtime_error("cannot write " + (folder / "demo.zcn").string());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mkdemo FOLDER\n");
+    return 2;
+  }
+  try {
+    build(argv[1]);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mkdemo: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -186,8 +186,8 @@ void TZirkBaseList::reparent(TZirkObject* object, TZirkObject* parent) {
   parent->children_.push_back(std::move(owned));
 }
 
-void TZirkBaseList::scrap(TZirkObject* object) {
-  if (object->scrapped_ || !object->parent_) return;
+std::unique_ptr<TZirkObject> TZirkBaseList::takeOut(TZirkObject* object) {
+  // Its picture goes while it can still say where it is.
   object->InvalidateTree();
   forSubtree(object, [&](TZirkObject* o) {
     o->scrapped_ = true;
@@ -197,7 +197,12 @@ void TZirkBaseList::scrap(TZirkObject* object) {
     menus_.Remove(o);
     for (auto& base : bases_) base->ForgetObject(o);
   });
-  std::unique_ptr<TZirkObject> owned = detach(object);
+  return detach(object);
+}
+
+void TZirkBaseList::scrap(TZirkObject* object) {
+  if (object->scrapped_ || !object->parent_) return;
+  std::unique_ptr<TZirkObject> owned = takeOut(object);
   if (owned) deleted_.push_back(std::move(owned));
 }
 
@@ -226,14 +231,7 @@ void TZirkBaseList::objectDestroyed(TZirkObject* object) {
 
 void TZirkBaseList::FreeObject(TZirkObject* object) {
   if (!object || object->IsScrapped() || !object->parent_ || &object->Scene() != this) return;
-  // Its picture goes while it can still say where it is.
-  object->InvalidateTree();
-  forSubtree(object, [&](TZirkObject* o) {
-    o->scrapped_ = true;
-    removeFromTickList(o);
-    unregisterName(o);
-  });
-  destroyTree(detach(object));
+  destroyTree(takeOut(object));
 }
 
 int32_t TZirkBaseList::IndexOfObject(const TZirkObject* object) const {
@@ -273,9 +271,9 @@ void TZirkBaseList::TickObjects() {
     if (object->IsScrapped() || object->InCabinet()) continue;
     if (object->GetPropInt(PR_PAUSED) != 0) continue;
     bool done = object->Tick();
-    // The object may have scrapped itself (then it waits on the deleted
-    // list); only a live object is taken out here.
-    if (done && !object->IsScrapped() && object->parent_) FreeObject(object);
+    // The object may have scrapped itself: then it waits on the deleted
+    // list, and FreeObject passes it over.
+    if (done) FreeObject(object);
   }
   TickIndex = 0;
   FreeDeleted();

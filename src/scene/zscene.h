@@ -201,6 +201,9 @@ class TZirkBaseList : public TPropObject {
   void removeFromTickList(TZirkObject* object);
   void destroyTree(std::unique_ptr<TZirkObject> object);
   std::unique_ptr<TZirkObject> detach(TZirkObject* object);
+  // Takes the object and its children out of ticking, drawing, the name
+  // registry, focus, menus and the screens' pointers, and off its parent.
+  std::unique_ptr<TZirkObject> takeOut(TZirkObject* object);
   void focusFirstFocusable();
   bool focusable(TZirkObject* object);
   void mouseStep(TZirkBase& screen);

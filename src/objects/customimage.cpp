@@ -7,6 +7,7 @@
 
 #include "objects/dorvcache.h"
 #include "scene/zbase.h"
+#include "surfaces/pixelmath.h"
 #include "surfaces/rotatezoom.h"
 #include "surfaces/wave.h"
 
@@ -14,9 +15,7 @@ namespace zirk {
 
 namespace {
 
-int32_t clamp32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+using pixelmath::Saturate32;
 
 }  // namespace
 
@@ -169,14 +168,14 @@ int32_t TZirkCustomImage::effectiveZoomX() {
   if (zoomX_ != 0) return zoomX_;
   TCustomDIBX* s = GetBackSurface();
   if (!s || s->Width() <= 0) return 256;
-  return std::max(1, clamp32(int64_t{Width()} * 256 / s->Width()));
+  return std::max(1, Saturate32(int64_t{Width()} * 256 / s->Width()));
 }
 
 int32_t TZirkCustomImage::effectiveZoomY() {
   if (zoomY_ != 0) return zoomY_;
   TCustomDIBX* s = GetBackSurface();
   if (!s || s->Height() <= 0) return 256;
-  return std::max(1, clamp32(int64_t{Height()} * 256 / s->Height()));
+  return std::max(1, Saturate32(int64_t{Height()} * 256 / s->Height()));
 }
 
 int32_t TZirkCustomImage::displaySize(bool vertical) {
@@ -201,10 +200,10 @@ int32_t TZirkCustomImage::displaySize(bool vertical) {
       const int64_t b = (flip ? picture - start : start + own) * 65536;
       const int64_t first = a / scale + (a % scale > 32767 ? 1 : 0);
       const int64_t last = b / scale + (b % scale > 0 ? 1 : 0);
-      return clamp32(last - first);
+      return Saturate32(last - first);
     }
   }
-  return clamp32(int64_t{own} * zoom / 256);
+  return Saturate32(int64_t{own} * zoom / 256);
 }
 
 void TZirkCustomImage::UpdateDisplayWidth() {
@@ -235,8 +234,8 @@ void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
   anchor = {OffsetX(), OffsetY()};
   TCustomDIBX* s = GetBackSurface();
   if (!s) return;
-  if (flipH_) anchor.X = clamp32(int64_t{s->Width()} - 1 - anchor.X);
-  if (flipV_) anchor.Y = clamp32(int64_t{s->Height()} - 1 - anchor.Y);
+  if (flipH_) anchor.X = Saturate32(int64_t{s->Width()} - 1 - anchor.X);
+  if (flipV_) anchor.Y = Saturate32(int64_t{s->Height()} - 1 - anchor.Y);
 }
 
 TRect TZirkCustomImage::GetScreenRect() {
@@ -304,8 +303,8 @@ void TZirkCustomImage::DrawImage() {
     for (const TRect& r : s->Rects1) {
       const int32_t x = flipH_ ? s->Width() - r.Right : r.Left;
       const int32_t y = flipV_ ? s->Height() - r.Bottom : r.Top;
-      const TRect dest =
-          Bounds(clamp32(int64_t{left} + x), clamp32(int64_t{top} + y), r.Width(), r.Height());
+      const TRect dest = Bounds(Saturate32(int64_t{left} + x), Saturate32(int64_t{top} + y),
+                                r.Width(), r.Height());
       TRect clip;
       if (!IntersectRect(clip, dest, saved)) continue;
       target->SetClipRect(clip);
@@ -365,8 +364,10 @@ TZirkObject* TZirkCustomImage::HitTest(TPoint point, TMouseMask mask) {
     const TPoint c = GetRotationCentre();
     const double t = -angle * 2 * std::numbers::pi / 256;
     const double dx = static_cast<double>(p.X) - c.X, dy = static_cast<double>(p.Y) - c.Y;
-    p.X = clamp32(static_cast<int64_t>(std::nearbyint(dx * std::cos(t) - dy * std::sin(t) + c.X)));
-    p.Y = clamp32(static_cast<int64_t>(std::nearbyint(dx * std::sin(t) + dy * std::cos(t) + c.Y)));
+    p.X =
+        Saturate32(static_cast<int64_t>(std::nearbyint(dx * std::cos(t) - dy * std::sin(t) + c.X)));
+    p.Y =
+        Saturate32(static_cast<int64_t>(std::nearbyint(dx * std::sin(t) + dy * std::cos(t) + c.Y)));
   }
   const TRect r = Bounds(GetDrawLeft(), GetDrawTop(), Width(), Height());
   if (!r.Contains(p)) return nullptr;

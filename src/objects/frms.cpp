@@ -10,6 +10,7 @@
 #include "objects/trackswipe.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
+#include "surfaces/pixelmath.h"
 #include "surfaces/wipes.h"
 
 namespace zirk {
@@ -173,7 +174,7 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     if (version >= 106) {
       int64_t loop = in.Int();
       if (version < 107) loop *= 2;
-      LoopStart = static_cast<int32_t>(std::clamp<int64_t>(loop, INT32_MIN, INT32_MAX));
+      LoopStart = pixelmath::Saturate32(loop);
     }
     readTracks(stream, folder, version);
   } catch (...) {

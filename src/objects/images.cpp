@@ -10,6 +10,7 @@
 #include "scene/factory.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
+#include "surfaces/pixelmath.h"
 
 namespace zirk {
 
@@ -63,7 +64,7 @@ void TZirkCustomImages::SetIndex(int32_t index) {
     int64_t delay = int64_t(delay_) + e->GetDelay();
     if (index == list->Count() - 1 && list->Count() > 1)
       if (std::optional<int32_t> extra = endDelay_.ExecuteExpression()) delay += *extra;
-    delay_ = static_cast<int32_t>(std::clamp<int64_t>(delay, INT32_MIN, INT32_MAX));
+    delay_ = pixelmath::Saturate32(delay);
   } else {
     // Nothing selected shows nothing.
     SetBackSurface(nullptr);

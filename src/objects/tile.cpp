@@ -5,14 +5,13 @@
 #include "objects/dorvcache.h"
 #include "scene/factory.h"
 #include "scene/zscene.h"
+#include "surfaces/pixelmath.h"
 
 namespace zirk {
 
 namespace {
 
-int32_t clampInt(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+using pixelmath::Saturate32;
 
 // The scroll as a phase inside one step: negative scrolls count back from
 // the step.
@@ -58,13 +57,13 @@ void TZirkTile::SetSource(const std::string& source) {
 int32_t TZirkTile::GetDrawLeft() {
   TPoint origin = parentOrigin();
   int32_t own = GetMotion() ? MotionX() : Left();
-  return GetParent() ? clampInt(int64_t(origin.X) + own) : own;
+  return GetParent() ? Saturate32(int64_t(origin.X) + own) : own;
 }
 
 int32_t TZirkTile::GetDrawTop() {
   TPoint origin = parentOrigin();
   int32_t own = GetMotion() ? MotionY() : Top();
-  return GetParent() ? clampInt(int64_t(origin.Y) + own) : own;
+  return GetParent() ? Saturate32(int64_t(origin.Y) + own) : own;
 }
 
 void TZirkTile::ApplyTrackFrame(const TTileTrackFrame& f) {

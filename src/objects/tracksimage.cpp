@@ -8,23 +8,22 @@
 #include "objects/tile.h"
 #include "scene/zcontrol.h"
 #include "scene/zscene.h"
+#include "surfaces/pixelmath.h"
 
 namespace zirk {
 
 namespace {
 
-int32_t clampInt(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+using pixelmath::Saturate32;
 
 // Zoom in 1/256 from a scale factor, truncated toward zero.
 int32_t zoomOf(double scale) {
-  return clampInt(static_cast<int64_t>(std::trunc(scale * 256)));
+  return Saturate32(static_cast<int64_t>(std::trunc(scale * 256)));
 }
 
 TPoint relative(TPoint p, const TFilmManager& film) {
-  return {clampInt(int64_t(p.X) - film.Origin.X + film.BasePoint.X),
-          clampInt(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
+  return {Saturate32(int64_t(p.X) - film.Origin.X + film.BasePoint.X),
+          Saturate32(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
 }
 
 // Motion targets take a frame as properties; these runs are the same for
@@ -138,8 +137,8 @@ TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const
   TAppliedFrame f;
   f.Cell = cell;
   TPoint offset = Frames[static_cast<size_t>(cell)]->Offset();
-  f.OffsetX = clampInt(int64_t(Anchor.X) - offset.X);
-  f.OffsetY = clampInt(int64_t(Anchor.Y) - offset.Y);
+  f.OffsetX = Saturate32(int64_t(Anchor.X) - offset.X);
+  f.OffsetY = Saturate32(int64_t(Anchor.Y) - offset.Y);
 
   TPoint from = GetPositionFrom(), to = PositionTo;
   if (film.MotionMode && film.Relative) {
@@ -157,7 +156,7 @@ TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const
   if (w >= 1 && h >= 1) {
     int32_t left = InterpolateInt(ClipXEasing, posFrom.X, i, ClipPositionTo.X);
     int32_t top = InterpolateInt(ClipYEasing, posFrom.Y, i, ClipPositionTo.Y);
-    f.Clip = Rect(left, top, clampInt(int64_t(left) + w), clampInt(int64_t(top) + h));
+    f.Clip = Rect(left, top, Saturate32(int64_t(left) + w), Saturate32(int64_t(top) + h));
   }
 
   int32_t rotationFrom = GetRotationFrom();
@@ -168,7 +167,7 @@ TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const
   if (alphaFrom != 0 || AlphaTo != 0) {
     int32_t a = InterpolateInt(MT_NORMAL, alphaFrom == 0 ? 255 : alphaFrom, i,
                                AlphaTo == 0 ? 255 : AlphaTo);
-    f.Alpha = a < 0 ? clampInt(256 - int64_t(a)) : a;
+    f.Alpha = a < 0 ? Saturate32(256 - int64_t(a)) : a;
   }
 
   if (!film.MotionMode) {
@@ -295,8 +294,8 @@ void TImageFrameList::SetSource(const std::string& name) {
   }
   int64_t total = 0;
   for (auto& f : Frames) total += f->Duration();
-  Length = kept >= 1 ? kept : clampInt(total);
-  LoopLength = clampInt(total);
+  Length = kept >= 1 ? kept : Saturate32(total);
+  LoopLength = Saturate32(total);
 }
 
 void TImageFrameList::Reload() {
@@ -330,8 +329,8 @@ void TImageFrameList::updateTarget(const TAppliedFrame& f) {
     TZirkControl* t = Film().MotionTarget;
     if (!t) return;
     lendCell(*t, cell);
-    t->SetPropInt(PR_WIDTH, clampInt(int64_t(cell.Width()) * f.ZoomX / 256));
-    t->SetPropInt(PR_HEIGHT, clampInt(int64_t(cell.Height()) * f.ZoomY / 256));
+    t->SetPropInt(PR_WIDTH, Saturate32(int64_t(cell.Width()) * f.ZoomX / 256));
+    t->SetPropInt(PR_HEIGHT, Saturate32(int64_t(cell.Height()) * f.ZoomY / 256));
     if (t->GetOrder() != Priority) t->SetOrder(Priority);
     passFlipsAndPosition(*t, f, FlipH, FlipV);
     passOffsetAndZoom(*t, f);
@@ -381,10 +380,10 @@ TAppliedFrame TTileFrameList::ComputeFrame(int32_t i, int32_t cell) const {
     from = relative(from, Film());
     to = relative(to, Film());
   }
-  f.X2 = InterpolateInt(PositionXEasing, clampInt(int64_t(GetWidthFrom()) + from.X - 1), i,
-                        clampInt(int64_t(WidthTo) + to.X - 1));
-  f.Y2 = InterpolateInt(PositionYEasing, clampInt(int64_t(GetHeightFrom()) + from.Y - 1), i,
-                        clampInt(int64_t(HeightTo) + to.Y - 1));
+  f.X2 = InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
+                        Saturate32(int64_t(WidthTo) + to.X - 1));
+  f.Y2 = InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
+                        Saturate32(int64_t(HeightTo) + to.Y - 1));
   f.ScrollX = InterpolateInt(ScrollXEasing, GetScrollXFrom(), i, ScrollXTo);
   f.ScrollY = InterpolateInt(ScrollYEasing, GetScrollYFrom(), i, ScrollYTo);
   f.Angle = 0;
@@ -397,13 +396,13 @@ TZirkObject* TTileFrameList::createTarget(TZirkBaseList& scene, const std::strin
 
 void TTileFrameList::updateTarget(const TAppliedFrame& f) {
   const TImageFrame& cell = *cellAt(f.Cell);
-  const int32_t width = clampInt(int64_t(f.X2) - f.X + 1);
-  const int32_t height = clampInt(int64_t(f.Y2) - f.Y + 1);
+  const int32_t width = Saturate32(int64_t(f.X2) - f.X + 1);
+  const int32_t height = Saturate32(int64_t(f.Y2) - f.Y + 1);
   if (Film().MotionMode) {
     TZirkControl* t = Film().MotionTarget;
     if (!t) return;
     lendCell(*t, cell);
-    const int32_t priority = clampInt(int64_t(Film().BasePriority) + Priority);
+    const int32_t priority = Saturate32(int64_t(Film().BasePriority) + Priority);
     if (t->GetPriority() != priority) t->SetPriority(priority);
     t->SetPropInt(PR_DISTANCEX, DistanceX);
     t->SetPropInt(PR_DISTANCEY, DistanceY);

@@ -7,6 +7,7 @@
 #include "scene/factory.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
+#include "surfaces/pixelmath.h"
 
 namespace zirk {
 
@@ -25,12 +26,10 @@ int labelSlot(int id) {
 
 // Script values are arbitrary: positions are summed in 64 bits and
 // saturated to the int32 range.
-int32_t clamp32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+using pixelmath::Saturate32;
 
 int32_t scaled(int32_t v, int32_t zoom) {
-  return clamp32(static_cast<int64_t>(v) * zoom / 256);
+  return Saturate32(static_cast<int64_t>(v) * zoom / 256);
 }
 
 }  // namespace
@@ -47,8 +46,8 @@ TRect TZirkControl::ClipRect() const {
 TPoint TZirkControl::parentOrigin() {
   TZirkObject* parent = GetParent();
   if (!parent) return {0, 0};
-  return {clamp32(int64_t{parent->GetDrawLeft()} - parent->GetPropInt(PR_SCROLLX)),
-          clamp32(int64_t{parent->GetDrawTop()} - parent->GetPropInt(PR_SCROLLY))};
+  return {Saturate32(int64_t{parent->GetDrawLeft()} - parent->GetPropInt(PR_SCROLLX)),
+          Saturate32(int64_t{parent->GetDrawTop()} - parent->GetPropInt(PR_SCROLLY))};
 }
 
 TRect TZirkControl::ScreenClipRect() {
@@ -70,14 +69,14 @@ TPoint TZirkControl::ownPosition() {
 TPoint TZirkControl::GetRotationCentre() {
   TPoint p = ownPosition();
   TPoint o = parentOrigin();
-  return {clamp32(int64_t{p.X} + o.X + plusX_), clamp32(int64_t{p.Y} + o.Y + plusY_)};
+  return {Saturate32(int64_t{p.X} + o.X + plusX_), Saturate32(int64_t{p.Y} + o.Y + plusY_)};
 }
 
 int32_t TZirkControl::GetDrawLeft() {
-  return clamp32(int64_t{GetRotationCentre().X} - offsetX_);
+  return Saturate32(int64_t{GetRotationCentre().X} - offsetX_);
 }
 int32_t TZirkControl::GetDrawTop() {
-  return clamp32(int64_t{GetRotationCentre().Y} - offsetY_);
+  return Saturate32(int64_t{GetRotationCentre().Y} - offsetY_);
 }
 
 TRect TZirkControl::GetScreenRect() {

@@ -225,7 +225,6 @@ class TZirkBaseList : public TPropObject {
   TZirkObject* focused_ = nullptr;
   bool focusPending_ = false;
   std::array<bool, 256> keyState_{};
-  std::array<bool, 256> keyPrev_{};
   std::array<bool, 256> keyPressed_{};
   std::array<bool, 256> keyRepeated_{};
   std::array<uint32_t, 256> keyNextRepeat_{};

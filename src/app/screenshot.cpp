@@ -10,6 +10,7 @@ namespace zirk {
 void SaveScreenshot(const TCustomDIBX& picture, TKwStream& stream) {
   TKwPNG png;
   png.WriteCurrentTime = false;
+  png.ChunkTime = {};  // a year of 0 writes no time chunk
   TDIB& image = png.Bitmap();
   const int32_t width = picture.Width(), height = picture.Height();
   image.SetSize(width, height, 24);

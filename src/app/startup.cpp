@@ -23,8 +23,7 @@
 
 namespace zirk {
 
-bool InitializeModules() {
-  TraceHook("InitializeModules", true);
+void RegisterPlayerModules() {
   // No project file is read, so layered images are never scrambled.
   RegisterDorvFormats(0);
   RegisterKwPNG();
@@ -33,6 +32,11 @@ bool InitializeModules() {
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkMotion();
+}
+
+bool InitializeModules() {
+  TraceHook("InitializeModules", true);
+  RegisterPlayerModules();
   return InitDll();
 }
 

@@ -12,6 +12,8 @@ namespace zirk {
 // program must end (the media library is missing or of another version;
 // the message box has been shown).
 bool InitializeModules();
+// The picture formats, the image cache and the object kinds alone.
+void RegisterPlayerModules();
 void FinalizeModules();
 
 // The whole program; returns the exit code (0 done, 1 failed, 2 wrong

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "app/cmdline.h"
+#include "app/instance.h"
+#include "base/streams.h"
+#include "imaging/KwPNG.h"
+#include "process.h"
+#include "support/testdata.h"
+#include "surfaces/dibsfc.h"
+
+namespace zirk::test {
+namespace {
+
+const std::string kPlayer = ZIRK_PLAYER_EXE;
+const std::string kMkdemo = ZIRK_MKDEMO_EXE;
+
+TEST(CommandLine, FoldersAndOptions) {
+  const TCommandLine line = ParseCommandLine({"game", "--film", "op.zcn", "more", "--headless",
+                                              "--frames", "12", "--screenshot", "s.png"});
+  EXPECT_EQ(line.Folders, (std::vector<std::string>{"game", "more"}));
+  EXPECT_EQ(line.Film, "op.zcn");
+  EXPECT_TRUE(line.Headless);
+  EXPECT_EQ(line.Frames, 12);
+  EXPECT_EQ(line.Screenshot, "s.png");
+  const TCommandLine empty = ParseCommandLine({});
+  EXPECT_TRUE(empty.Folders.empty());
+  EXPECT_FALSE(empty.Film || empty.Frames || empty.Screenshot || empty.Headless);
+  EXPECT_EQ(ParseCommandLine({"--", "--film"}).Folders, (std::vector<std::string>{"--film"}));
+  EXPECT_TRUE(ParseCommandLine({"--help"}).Help);
+  const std::vector<std::vector<std::string>> wrong = {{"--film"},
+                                                       {"--frames"},
+                                                       {"--frames", "-1"},
+                                                       {"--frames", "12x"},
+                                                       {"--frames", "99999999999999999999"},
+                                                       {"--screenshot", ""},
+                                                       {"--fullscreen"}};
+  for (const auto& args : wrong)
+    EXPECT_THROW(ParseCommandLine(args), std::invalid_argument) << args[0];
+}
+
+// The demo written into a folder of its own, so runs in parallel never share
+// a game folder (and its lock).
+class PlayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ProcessResult made = runProcess({kMkdemo, (dir / "demo").string()});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+  }
+  ProcessResult play(std::vector<std::string> args) {
+    args.insert(args.begin(), kPlayer);
+    return runProcess(args);
+  }
+  static std::vector<uint8_t> bytes(const std::filesystem::path& file) {
+    std::vector<unsigned char> b = readFile(file);
+    return {b.begin(), b.end()};
+  }
+  static std::unique_ptr<TDIBSurface> picture(const std::filesystem::path& file) {
+    TKwMemoryStream stream;
+    stream.LoadFromFile(file.string());
+    auto surface = std::make_unique<TDIBSurface>();
+    LoadPNGSurface(*surface, stream);
+    return surface;
+  }
+  TempDir dir;
+};
+
+TEST_F(PlayerTest, AHeadlessRunOfTheDemoGivesTheSameScreenshotTwice) {
+  const std::string demo = (dir / "demo").string();
+  std::vector<std::vector<uint8_t>> shots;
+  for (const char* name : {"a.png", "b.png", "c.png"}) {
+    const std::string frames = std::string(name) == "c.png" ? "100" : "90";
+    const ProcessResult r = play({demo, "--film", "demo.zcn", "--headless", "--frames", frames,
+                                  "--screenshot", (dir / name).string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, (dir / name).string() + "\n");
+    shots.push_back(bytes(dir / name));
+  }
+  EXPECT_EQ(shots[0], shots[1]);
+  // Ten ticks later the picture has moved on.
+  EXPECT_NE(shots[0], shots[2]);
+  const auto shotPtr = picture(dir / "a.png");
+  const TDIBSurface& shot = *shotPtr;
+  ASSERT_EQ(shot.Width(), 640);
+  ASSERT_EQ(shot.Height(), 480);
+  std::set<uint32_t> colors;
+  for (int32_t y = 0; y < 480; y += 7)
+    for (int32_t x = 0; x < 640; x += 7) colors.insert(shot.PixelToColor(shot.GetRawPixel(x, y)));
+  EXPECT_GT(colors.size(), 20u);
+}
+
+TEST_F(PlayerTest, WithoutAFilmTheEmptySceneShows) {
+  const ProcessResult r = play({(dir / "demo").string(), "--headless", "--frames", "3",
+                                "--screenshot", (dir / "empty.png").string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("nothing starts the game"), std::string::npos) << r.err;
+  const auto shotPtr = picture(dir / "empty.png");
+  const TDIBSurface& shot = *shotPtr;
+  ASSERT_EQ(shot.Width(), 640);
+  ASSERT_EQ(shot.Height(), 480);
+  EXPECT_EQ(shot.PixelToColor(shot.GetRawPixel(320, 240)) & 0xFFFFFF, 0u);
+}
+
+TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* says;
+  } cases[] = {
+      {{"--frames"}, 2, "--frames needs a value"},
+      {{"--bogus"}, 2, "unknown option --bogus"},
+      {{(dir / "nowhere").string(), "--headless", "--frames", "1"}, 1, "does not exist"},
+      {{(dir / "demo").string(), "--film", "nofilm.zcn", "--headless", "--frames", "1"},
+       1,
+       "nofilm.zcn"},
+      {{(dir / "demo").string(), "--film", "demo.zcn", "--headless", "--frames", "1",
+        "--screenshot", (dir / "no" / "such" / "s.png").string()},
+       1,
+       "cannot write the screenshot"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult r = play(c.args);
+    EXPECT_EQ(r.exitCode, c.code) << c.args[0] << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  const ProcessResult help = play({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("usage: zirkplayer"), std::string::npos);
+}
+
+TEST_F(PlayerTest, ASecondPlayerOnTheSameFolderEndsAndAKilledOneLeavesNoLock) {
+  const std::string demo = (dir / "demo").string();
+  const pid_t first = startProcess({kPlayer, demo, "--film", "demo.zcn", "--headless"});
+  ASSERT_GT(first, 0);
+  // Wait until the first player holds the folder.
+  const std::string key = InstanceKey(demo);
+  bool held = false;
+  for (int i = 0; i < 400 && !held; ++i) {
+    held = TInstanceLock::Acquire(key) == nullptr;
+    if (!held) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_TRUE(held);
+  const ProcessResult second = play({demo, "--headless", "--frames", "1"});
+  EXPECT_EQ(second.exitCode, 3);
+  EXPECT_NE(second.err.find("another player"), std::string::npos) << second.err;
+  // Another folder is not blocked.
+  std::filesystem::create_directory(dir / "other");
+  EXPECT_EQ(play({(dir / "other").string(), "--headless", "--frames", "1"}).exitCode, 0);
+  stopProcess(first, SIGKILL);
+  const ProcessResult third = play({demo, "--headless", "--frames", "1"});
+  EXPECT_EQ(third.exitCode, 0) << third.err;
+}
+
+TEST_F(PlayerTest, OpensARealWindowOnAVirtualDisplay) {
+  if (!onPath("xvfb-run") || !onPath("xauth")) GTEST_SKIP() << "xvfb-run is not installed";
+  const ProcessResult r = runProcess(
+      {"xvfb-run", "-a", "-s", "-screen 0 800x600x24", kPlayer, (dir / "demo").string(), "--film",
+       "demo.zcn", "--frames", "20", "--screenshot", (dir / "x.png").string()},
+      std::chrono::seconds(120),  // The X libraries keep allocations to the end on purpose; the
+      // player's own leaks are checked by the headless runs.
+      {"SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software", "ASAN_OPTIONS=detect_leaks=0"});
+  ASSERT_FALSE(r.timedOut);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto shotPtr = picture(dir / "x.png");
+  const TDIBSurface& shot = *shotPtr;
+  EXPECT_EQ(shot.Width(), 640);
+  EXPECT_EQ(shot.Height(), 480);
+}
+
+}  // namespace
+}  // namespace zirk::test

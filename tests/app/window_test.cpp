@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/msgbox.h"
 #include "platform/window.h"
 
 namespace zirk::platform {
@@ -83,6 +84,23 @@ TEST(MainWindow, HeadlessWindowTakesPicturesOfAnySize) {
   window.Present(upside, {RECT{0, 0, 32, 16}});
   EXPECT_EQ(window.PresentCount(), 3);
   EXPECT_GE(window.PumpEvents({}), 0);
+}
+
+TEST(MainWindow, MessageBoxesWithoutADisplayAnswerWithTheirDefaultButton) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) unsetenv(name);
+  EXPECT_FALSE(DisplayAvailable());
+  InstallWindowMessageBox();
+  struct Case {
+    uint32_t flags;
+    int answer;
+  } cases[] = {{MB_OK | MB_ICONERROR, IDOK},
+               {MB_YESNO, IDYES},
+               {MB_YESNO | MB_DEFBUTTON2, IDNO},
+               {MB_YESNOCANCEL | MB_DEFBUTTON3, IDCANCEL},
+               {MB_OKCANCEL | MB_DEFBUTTON2, IDCANCEL}};
+  for (const Case& c : cases)
+    EXPECT_EQ(MessageBox("text", "caption", c.flags), c.answer) << c.flags;
+  SetMessageBoxHandler({});
 }
 
 }  // namespace

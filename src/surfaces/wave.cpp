@@ -33,9 +33,12 @@ bool TDIBXWave::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
   if (Target == nullptr || Target == this) return false;
   TRect c, rows;
   if (!IntersectRect(c, clip, clip_)) return false;
-  // Only the lines the operation covers before shifting: a shift moves
-  // pixels sideways, never to another line.
-  if (!IntersectRect(rows, c, Rect(c.Left, desc.Bounds().Top, c.Right, desc.Bounds().Bottom)))
+  // Only the lines the operation covers before shifting (a shift moves
+  // pixels sideways, never to another line) and the target can draw: the
+  // wave's own clip may span billions of lines.
+  const TRect target = Target->GetClipRect();
+  if (!IntersectRect(rows, c, Rect(c.Left, desc.Bounds().Top, c.Right, desc.Bounds().Bottom)) ||
+      !IntersectRect(rows, rows, Rect(rows.Left, target.Top, rows.Right, target.Bottom)))
     return false;
   bool drawn = false;
   TBlitDesc line = desc;

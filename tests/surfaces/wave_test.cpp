@@ -86,5 +86,29 @@ TEST(DIBXWave, BlendsWithTheTargetAndRespectsClips) {
   EXPECT_EQ(idle.ColorToPixel(0x00332211), 0x112233);
 }
 
+TEST(DIBXWave, HugeClipsVisitOnlyTheTargetsLines) {
+  // The wave's clip is not bound to any surface: a script may make it
+  // billions of lines tall. Only the target's lines are worth a visit (the
+  // test's time limit is the check), and they are drawn as before.
+  TDIBX screen(4, 3, 32), src(1, 1, 32);
+  src.FillRect(src.GetBoundsRect(), 0x050000);
+  TDIBXWave wave;
+  wave.Target = &screen;
+  wave.SetSize(4, 3, 0);
+  wave.Offsets = {0, 2, 1};
+  wave.SetClipRect(Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX));
+  EXPECT_TRUE(wave.StretchDraw(Rect(0, -1000000000, 1, 1000000000), src, src.GetBoundsRect(), false,
+                               false, false, 255));
+  EXPECT_EQ(line(screen, 0), "5...");
+  EXPECT_EQ(line(screen, 1), "..5.");
+  EXPECT_EQ(line(screen, 2), ".5..");
+  screen.FillRect(screen.GetBoundsRect(), kBg);
+  screen.SetClipRect(Rect(0, 1, 4, 2));
+  EXPECT_TRUE(wave.FillRect(Rect(0, -1000000000, 1, 1000000000), 0x070000));
+  EXPECT_EQ(line(screen, 0), "....");
+  EXPECT_EQ(line(screen, 1), "..7.");
+  EXPECT_EQ(line(screen, 2), "....");
+}
+
 }  // namespace
 }  // namespace zirk

@@ -14,6 +14,9 @@ TFilmPlayer::~TFilmPlayer() = default;
 
 void TFilmPlayer::Load(const std::string& fileName) {
   film_.LoadFilm(fileName);
+  // The reader takes a file of another kind for an empty film; nothing
+  // would ever show, so the player says so instead.
+  if (film_.Kind == 2) throw EFilmFormatError(fileName + " is not a film file");
   film_.RefreshOwner();
   timeMs_ = 0;
   frame_ = -1;

@@ -21,7 +21,8 @@ class TFilmPlayer {
   TFilmPlayer& operator=(const TFilmPlayer&) = delete;
 
   // Reads the named game file and gives the scene the film's size and
-  // colour. Raises what the film reader raises.
+  // colour. Raises what the film reader raises, and EFilmFormatError for a
+  // file that is no film or motion file.
   void Load(const std::string& fileName);
   // Advances the film by a tick of `elapsed` ms. The first tick after a
   // load shows frame 0 without advancing.

@@ -309,6 +309,10 @@ TEST_F(FormTest, AFilmThatCannotBeReadFailsTheStartUp) {
   TFormView& g = make({.Film = "bad.zcn"});
   EXPECT_FALSE(g.Create());
   EXPECT_EQ(ScreenList(), nullptr);
+  form.reset();
+  writeFile(dir / "game" / "notes.txt", "Just some notes, no film at all.");
+  TFormView& h = make({.Film = "notes.txt"});
+  EXPECT_FALSE(h.Create());
 }
 
 TEST(FilmPlayer, TicksFollowThePlayedMillisecondsAndStopOnTheLastFrame) {

@@ -35,8 +35,11 @@ struct TMediaHooks {
   // After the project is loaded, and last of the close.
   std::function<void()> MediaInit;
   std::function<void()> MediaFinal;
-  // On deactivation (true) or on entering a menu or size-move loop (false);
-  // on activation (true) or on leaving such a loop (false).
+  // On deactivation (true) or on entering a menu or size-move loop (false):
+  // SuspendAll of the video manager and of each media manager that exists
+  // and is enabled, and on deactivation the CD manager's mixer volume put
+  // back. On activation (true) or on leaving such a loop (false): ResumeAll
+  // likewise, the CD manager saving the mixer volume first on activation.
   std::function<void(bool deactivation)> SuspendAll;
   std::function<void(bool activation)> ResumeAll;
   // Messages 0x680, 0x681 and 0x683, after the window's own handling.

@@ -41,12 +41,11 @@ bool TDIBXWave::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
       !IntersectRect(rows, rows, Rect(rows.Left, target.Top, rows.Right, target.Bottom)))
     return false;
   bool drawn = false;
-  TBlitDesc line = desc;
-  int32_t applied = 0;
   for (int32_t y = rows.Top; y < rows.Bottom; ++y) {
-    const int32_t shift = OffsetAt(y);
-    line.Translate(shift - applied, 0);
-    applied = shift;
+    // Each line is moved from the original: moves saturate at the int32
+    // edges, so undoing the previous line's shift could drift.
+    TBlitDesc line = desc;
+    line.Translate(OffsetAt(y), 0);
     drawn = Target->ExecuteClipped(line, Rect(c.Left, y, c.Right, y + 1)) || drawn;
   }
   return drawn;

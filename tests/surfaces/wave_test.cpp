@@ -110,5 +110,19 @@ TEST(DIBXWave, HugeClipsVisitOnlyTheTargetsLines) {
   EXPECT_EQ(line(screen, 2), "....");
 }
 
+TEST(DIBXWave, ExtremeOffsetsShiftOnlyTheirOwnLine) {
+  // A line pushed past the int32 edge draws nothing; the lines after it
+  // are shifted by their own offsets as if it had not been there.
+  TDIBX screen(4, 3, 32);
+  TDIBXWave wave;
+  wave.Target = &screen;
+  wave.SetSize(4, 3, 0);
+  wave.Offsets = {INT32_MIN, 0, 3};
+  EXPECT_TRUE(wave.FillRect(Rect(-5, 0, 1000, 3), 0x070000));
+  EXPECT_EQ(line(screen, 0), "....");
+  EXPECT_EQ(line(screen, 1), "7777");
+  EXPECT_EQ(line(screen, 2), "7777");
+}
+
 }  // namespace
 }  // namespace zirk

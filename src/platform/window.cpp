@@ -37,8 +37,9 @@ uint32_t buttonMessage(uint8_t button, bool down) {
   }
 }
 
-// The video subsystem is shared with nothing else in the program, but SDL
-// counts its own inits, so every window holds one.
+// SDL counts the inits of its video subsystem: every window holds one and
+// its destructor gives it back. Headless, the dummy driver comes first: the
+// offscreen one brings up a GL stack that nothing here draws with.
 bool initVideo(bool headless) {
   if (!headless) return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
   if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;

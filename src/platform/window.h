@@ -2,7 +2,7 @@
 // Stand-in for the main window: an SDL window showing a 32-bit picture
 // through a streaming texture, full-screen switching, and the window's input
 // turned into the Windows messages and virtual-key numbers the shell's window
-// procedure expects. Headless, the window lives on SDL's offscreen (or dummy)
+// procedure expects. Headless, the window lives on SDL's dummy (or offscreen)
 // video driver: nothing shows, and no input arrives.
 
 #include <cstdint>

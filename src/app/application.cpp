@@ -48,12 +48,19 @@ void TApplication::WaitMessages(uint32_t ms) {
 
 void TApplication::Run() {
   while (!Terminated()) {
-    ProcessMessages();
-    if (Terminated()) break;
-    if (MainForm && MainForm->WantsIdle()) {
-      MainForm->Pace(MainForm->Idle());
-    } else {
-      WaitMessages(kInactiveWait);
+    // An error thrown by a tick would otherwise abort the process with the
+    // game half torn down; the form reports it and closes in order.
+    try {
+      ProcessMessages();
+      if (Terminated()) break;
+      if (MainForm && MainForm->WantsIdle()) {
+        MainForm->Pace(MainForm->Idle());
+      } else {
+        WaitMessages(kInactiveWait);
+      }
+    } catch (const std::exception& e) {
+      if (!MainForm) throw;
+      MainForm->HandleException(e);
     }
   }
 }

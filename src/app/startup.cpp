@@ -13,6 +13,7 @@
 #include "imaging/GIFImage.h"
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
+#include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
 #include "objects/dorvcache.h"
 #include "objects/images.h"
@@ -20,6 +21,7 @@
 #include "objects/tile.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
+#include "scene/flip.h"
 
 namespace zirk {
 
@@ -32,6 +34,8 @@ void RegisterPlayerModules() {
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkMotion();
+  // A flip that names a mask picture reveals the new screen by its grey levels.
+  SetWipeFactory(MakeMaskWipeFactory(0));
 }
 
 bool InitializeModules() {

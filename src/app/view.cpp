@@ -190,6 +190,13 @@ void TFormView::RequestClose() {
   application_.Terminate();
 }
 
+void TFormView::HandleException(const std::exception& error) {
+  if (closing_) return;
+  platform::MessageBox(error.what(), "Error", platform::MB_ICONERROR);
+  exitCode_ = 1;
+  RequestClose();
+}
+
 void TFormView::Close() {
   if (closed_) return;
   RequestClose();

@@ -5,6 +5,7 @@
 // suspend and resume, full-screen switching, the idle tick and the close.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -107,8 +108,11 @@ class TFormView : public TDXForm {
   void Close();
   bool Closed() const { return closed_; }
   bool StartupFailed() const { return startupFailed_; }
-  // 0 for a normal end, 1 when start-up or the screenshot failed.
+  // 0 for a normal end, 1 when start-up, a tick or the screenshot failed.
   int ExitCode() const { return exitCode_; }
+  // An error that escaped the game's tick or a message handler: shown once
+  // in a message box, then the game ends in order as on a normal close.
+  void HandleException(const std::exception& error);
 
   // --- main loop ----------------------------------------------------------
   // Idle events fire while the window is active (a headless run always is),

@@ -315,6 +315,33 @@ TEST_F(FormTest, AFilmThatCannotBeReadFailsTheStartUp) {
   EXPECT_FALSE(h.Create());
 }
 
+TEST_F(FormTest, AnErrorInATickIsShownAndEndsTheGameInOrder) {
+  // A wipe whose mask picture is missing fails in the tick that starts it.
+  FilmTrack wipe;
+  wipe.type = 3;
+  wipe.start = 2;
+  wipe.length = 10;
+  wipe.mask = "nomask.dor";
+  ASSERT_TRUE(SaveFilmFile(FilmFile{.width = 64, .height = 48, .tracks = {wipe}},
+                           (dir / "game" / "w.zcn").string()));
+  std::vector<std::string> shown;
+  platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, uint32_t) {
+    shown.push_back(text);
+    return platform::IDOK;
+  });
+  TFormView& f = make({.Film = "w.zcn", .Headless = true, .Frames = 30});
+  ASSERT_TRUE(f.Create());
+  application.MainForm = &f;
+  application.Run();
+  application.MainForm = nullptr;
+  EXPECT_EQ(f.ExitCode(), 1);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("nomask.dor"), std::string::npos) << shown[0];
+  EXPECT_LT(f.Loop().TickCount(), 30u);
+  f.Close();
+  EXPECT_EQ(ScreenList(), nullptr);
+}
+
 TEST(FilmPlayer, TicksFollowThePlayedMillisecondsAndStopOnTheLastFrame) {
   TZirkBaseList scene;
   TFilmPlayer player(scene);

@@ -12,7 +12,8 @@ int32_t FixedSin(int32_t angle) {
 }
 
 int32_t FixedCos(int32_t angle) {
-  return FixedSin(angle + 64);
+  // A quarter turn on from the low byte: the whole angle plus 64 could overflow.
+  return FixedSin((angle & 255) + 64);
 }
 
 bool MakeRotateZoomStep(int32_t angle, int32_t zoomX, int32_t zoomY, TRotateZoomStep& step) {

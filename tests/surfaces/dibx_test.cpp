@@ -484,6 +484,19 @@ TEST(DIBXRotate, ZoomFlipsAndBoundsOfArbitraryAngles) {
                                    false, 255));
 }
 
+TEST(DIBXRotate, AnglesOfAnySizeWrapToOneTurn) {
+  // Script angles are arbitrary integers: only the low byte counts.
+  struct Case {
+    int32_t angle, same;
+  } cases[] = {{INT32_MAX, 255}, {INT32_MIN, 0}, {-1, 255}, {INT32_MAX - 63, 192}, {256 + 64, 64}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(FixedSin(c.angle), FixedSin(c.same)) << c.angle;
+    EXPECT_EQ(FixedCos(c.angle), FixedCos(c.same)) << c.angle;
+  }
+  EXPECT_EQ(FixedCos(INT32_MIN), 65536);
+  EXPECT_EQ(FixedSin(INT32_MAX - 191), 65536);  // low byte 64: a quarter turn
+}
+
 TEST(DIBXRotate, ImageAlphaRangeAndMask) {
   auto src = solid(1, 1, 0x808080);
   struct Case {

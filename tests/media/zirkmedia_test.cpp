@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,11 +16,20 @@
 namespace {
 
 namespace fs = std::filesystem;
+using zirk::test::dataPath;
+
+const fs::path kExe = ZIRKMEDIA_EXE;
 
 struct ToolRun {
   int exitCode = -1;
   std::string out;
   std::string err;
+  std::vector<std::string> lines() const {
+    std::vector<std::string> result;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+  }
 };
 
 std::string slurp(const fs::path& path) {
@@ -27,43 +37,42 @@ std::string slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-ToolRun run(const fs::path& exe, const std::string& args, const zirk::test::TempDir& temp) {
+std::string quoted(const fs::path& p) {
+  return "'" + p.string() + "'";
+}
+
+// Runs a shell command; its standard error goes to a file in `temp`.
+ToolRun shell(const std::string& command, const zirk::test::TempDir& temp) {
   const fs::path errFile = temp / "stderr.txt";
-  const std::string command = "'" + exe.string() + "' " + args + " 2>'" + errFile.string() + "'";
   ToolRun result;
-  FILE* pipe = popen(command.c_str(), "r");
+  FILE* pipe = popen((command + " 2>" + quoted(errFile)).c_str(), "r");
   if (pipe == nullptr) return result;
-  char buffer[256];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.out.append(buffer, n);
   const int status = pclose(pipe);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.err = slurp(errFile);
   return result;
 }
 
-std::string quoted(const fs::path& p) {
-  return "'" + p.string() + "'";
+ToolRun run(const std::string& args, const zirk::test::TempDir& temp, const fs::path& exe = kExe) {
+  return shell(quoted(exe) + " " + args, temp);
 }
 
-std::string md5Of(const fs::path& path) {
-  std::string command = "md5sum " + quoted(path);
-  FILE* pipe = popen(command.c_str(), "r");
-  char sum[33] = {};
-  if (pipe == nullptr) return {};
-  const size_t n = fread(sum, 1, 32, pipe);
-  pclose(pipe);
-  return std::string(sum, n);
+std::string audio(const char* name) {
+  return quoted(dataPath(std::string("audio/") + name));
 }
 
-const fs::path kExe = ZIRKMEDIA_EXE;
+std::string midi(const std::string& name) {
+  return quoted(dataPath("midi/" + name + ".mid"));
+}
 
 TEST(ZirkMedia, WrongUsageExitsWithTwo) {
   zirk::test::TempDir temp;
-  for (const char* args :
-       {"", "decode", "decode a.ogg", "info", "info a b", "play a.ogg", "decode a b c"}) {
+  for (const char* args : {"", "decode", "decode a.ogg", "info", "info a b", "play a.ogg",
+                           "decode a b c", "midi-play"}) {
     SCOPED_TRACE(args);
-    const ToolRun r = run(kExe, args, temp);
+    const ToolRun r = run(args, temp);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("usage"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
@@ -89,32 +98,22 @@ TEST(ZirkMedia, DecodeWritesPcmAndPrintsItsFormat) {
       {"vorbis-mono-22050.ogg", "22050 1 16\n", 44100 * 2, "bdaf9f0fe8f2621845363d47b82466c7"},
   };
   zirk::test::TempDir temp;
+  const fs::path out = temp / "out.raw";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const fs::path out = temp / "out.raw";
-    const ToolRun r = run(kExe,
-                          "decode " + quoted(zirk::test::dataPath(std::string("audio/") + c.file)) +
-                              " " + quoted(out),
-                          temp);
+    const ToolRun r = run("decode " + audio(c.file) + " " + quoted(out), temp);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, c.format);
     EXPECT_EQ(fs::file_size(out), c.bytes);
     if (c.md5 != nullptr) {
-      EXPECT_EQ(md5Of(out), c.md5);
+      EXPECT_EQ(shell("md5sum " + quoted(out), temp).out.substr(0, 32), c.md5);
+    }
+    // A WAVE file in the table comes out as its data chunk, byte for byte.
+    if (c.bytes == 44100) {
+      const auto wav = zirk::test::readFile(dataPath(std::string("audio/") + c.file));
+      EXPECT_EQ(slurp(out), std::string(wav.end() - 44100, wav.end()));
     }
   }
-  // A WAVE file in the table comes out as its data chunk, byte for byte.
-  const auto wav = zirk::test::readFile(zirk::test::dataPath("audio/pcm8-mono-22050.wav"));
-  const fs::path out = temp / "plain.raw";
-  ASSERT_EQ(
-      run(kExe,
-          "decode " + quoted(zirk::test::dataPath("audio/pcm8-mono-22050.wav")) + " " + quoted(out),
-          temp)
-          .exitCode,
-      0);
-  const std::string pcm = slurp(out);
-  ASSERT_EQ(pcm.size(), 44100u);
-  EXPECT_EQ(pcm, std::string(wav.end() - 44100, wav.end()));
 }
 
 TEST(ZirkMedia, InfoPrintsTheLengthOfTheMatchingItem) {
@@ -130,11 +129,9 @@ TEST(ZirkMedia, InfoPrintsTheLengthOfTheMatchingItem) {
   };
   zirk::test::TempDir temp;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    const ToolRun r =
-        run(kExe, "info " + quoted(zirk::test::dataPath(std::string("audio/") + c.file)), temp);
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NEAR(std::atoi(r.out.c_str()), c.ms, c.tolerance) << r.out;
+    const ToolRun r = run("info " + audio(c.file), temp);
+    ASSERT_EQ(r.exitCode, 0) << c.file << r.err;
+    EXPECT_NEAR(std::atoi(r.out.c_str()), c.ms, c.tolerance) << c.file << r.out;
   }
 }
 
@@ -142,37 +139,60 @@ TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
   zirk::test::TempDir temp;
   const fs::path junk = temp / "junk.ogg";
   zirk::test::writeFile(junk, std::string(300, 'x'));
+  const fs::path lonely = temp / "zirkmedia";  // without the library beside it
+  fs::copy_file(kExe, lonely);
+  fs::permissions(lonely, fs::perms::owner_exec, fs::perm_options::add);
   struct Case {
     std::string args;
     std::string says;
+    fs::path exe = kExe;
   };
   const Case cases[] = {
       {"info " + quoted(temp / "absent.ogg"), "absent.ogg"},
       {"decode " + quoted(temp / "absent.wav") + " " + quoted(temp / "o.raw"), "absent.wav"},
       {"decode " + quoted(junk) + " " + quoted(temp / "o.raw"), "junk.ogg"},
       {"info " + quoted(junk), "junk.ogg"},
-      {"decode " + quoted(zirk::test::dataPath("audio/pcm8-mono-22050.wav")) + " " +
-           quoted(temp / "no-such-folder" / "o.raw"),
+      {"decode " + audio("pcm8-mono-22050.wav") + " " + quoted(temp / "no-such-folder" / "o.raw"),
        "o.raw"},
+      {"midi-events /no/such/file.mid", "file.mid"},
+      {"info " + audio("vorbis-stereo-44100.ogg"), "libzirk.so\nファイルがありません", lonely},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
-    const ToolRun r = run(kExe, c.args, temp);
+    const ToolRun r = run(c.args, temp, c.exe);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());
   }
 }
 
-TEST(ZirkMedia, WithoutTheLibraryBesideItFailsWithThePlayersMessage) {
+TEST(ZirkMediaMidi, EventsListTheFileModel) {
   zirk::test::TempDir temp;
-  const fs::path lonely = temp / "zirkmedia";
-  fs::copy_file(kExe, lonely);
-  fs::permissions(lonely, fs::perms::owner_exec, fs::perm_options::add);
-  const ToolRun r =
-      run(lonely, "info " + quoted(zirk::test::dataPath("audio/vorbis-stereo-44100.ogg")), temp);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("libzirk.so\nファイルがありません"), std::string::npos) << r.err;
+  const ToolRun r = run("midi-events " + midi("midifile/MIDIOkFormat0"), temp);
+  ASSERT_EQ(r.exitCode, 0);
+  const auto lines = r.lines();
+  ASSERT_EQ(lines.size(), 14u);
+  EXPECT_EQ(lines[0], "0 0 2 20 FF5804021808");
+  EXPECT_EQ(lines[1], "0 0 2 9 FF5107A120");
+  EXPECT_EQ(lines[7], "96 500 0 1 914340");
+  EXPECT_EQ(lines[13], "384 2000 2 18 FF2F");
+  // Not a MIDI file: no events, still a success.
+  const ToolRun none = run("midi-events " + midi("jazz-soft/test-not-a-midi-file"), temp);
+  EXPECT_EQ(none.exitCode, 0);
+  EXPECT_TRUE(none.out.empty());
+}
+
+TEST(ZirkMediaMidi, PlaySendsEachMessageOnTheStepAfterItsTime) {
+  zirk::test::TempDir temp;
+  const ToolRun r = run("midi-play " + midi("midifile/MIDIOkFormat0"), temp);
+  ASSERT_EQ(r.exitCode, 0);
+  std::vector<std::string> expected = {"10 C005",     "10 C12E",     "10 C246",     "10 923060",
+                                       "10 923C60",   "510 914340",  "1010 904C20", "2010 823040",
+                                       "2010 823C40", "2010 814340", "2010 804C40"};
+  // Stopping at the end silences every channel.
+  const char* hex = "0123456789ABCDEF";
+  for (int ch = 0; ch < 16; ++ch) expected.push_back(std::string("2010 B") + hex[ch] + "7B00");
+  EXPECT_EQ(r.lines(), expected);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ TWaveFormatEx pcm(int channels, int rate, int bits) {
 
 std::vector<uint8_t> samples16(const std::vector<int16_t>& values) {
   std::vector<uint8_t> bytes(values.size() * 2);
-  std::memcpy(bytes.data(), values.data(), bytes.size());
+  if (!values.empty()) std::memcpy(bytes.data(), values.data(), bytes.size());
   return bytes;
 }
 
@@ -40,10 +40,10 @@ class ShortStream : public TKwStream {
   }
   int64_t Write(const void*, int64_t) override { return 0; }
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    pos_ = std::max<int64_t>(0, origin == SeekOrigin::Begin     ? offset
-                                : origin == SeekOrigin::Current ? pos_ + offset
-                                                                : size_ + offset);
-    return pos_;
+    const int64_t base = origin == SeekOrigin::Begin     ? 0
+                         : origin == SeekOrigin::Current ? pos_
+                                                         : size_;
+    return pos_ = std::max<int64_t>(0, base + offset);
   }
   int64_t Size() override { return size_; }
 
@@ -81,11 +81,17 @@ class WavOutTest : public ::testing::Test {
     return *mixer_;
   }
 
-  TWavBuffer* voice(std::vector<uint8_t> bytes, const TWaveFormatEx& format, bool play = true) {
-    streams_.push_back(std::make_unique<TKwMemoryStream>(std::move(bytes)));
+  TWavBuffer* voice(std::unique_ptr<TKwStream> stream, const TWaveFormatEx& format,
+                    bool play = true, bool loop = false) {
+    streams_.push_back(std::move(stream));
     TWavBuffer* v = mixer_->Add(streams_.back().get(), format);
+    v->SetLoop(loop);
     if (play) v->Play();
     return v;
+  }
+  TWavBuffer* voice(std::vector<uint8_t> bytes, const TWaveFormatEx& format, bool play = true,
+                    bool loop = false) {
+    return voice(std::make_unique<TKwMemoryStream>(std::move(bytes)), format, play, loop);
   }
 
   std::vector<int16_t> mix() {
@@ -103,14 +109,6 @@ class WavOutTest : public ::testing::Test {
   std::unique_ptr<TWavOut> mixer_;
   bool mixed_ = false;
 };
-
-TEST_F(WavOutTest, BlockSizeFollowsTheDelay) {
-  EXPECT_EQ(open(500).BlockSize(), 88200u);
-  EXPECT_EQ(TWavOut(100, terminated_, &device_).BlockSize(), 17640u);
-  EXPECT_EQ(mixer_->OutputFormat().nAvgBytesPerSec, 176400u);
-  EXPECT_EQ(mixer_->OutputFormat().nBlockAlign, 4);
-  EXPECT_EQ(mixer_->PoolCount(), TWavOut::kPoolMinimum);
-}
 
 TEST_F(WavOutTest, EverySourceFormatExpandsToTheOutput) {
   struct Case {
@@ -182,77 +180,65 @@ TEST_F(WavOutTest, VolumeAndSaturation) {
 }
 
 TEST_F(WavOutTest, ALoopingVoiceWrapsWithoutAGap) {
-  open(100);
-  std::vector<int16_t> pattern(500);  // 250 frames, 1000 bytes
-  for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<int16_t>(i + 1);
-  TWavBuffer* v = voice(samples16(pattern), pcm(2, 44100, 16));
-  v->SetLoop(true);
-  const auto out = mix();
-  for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], pattern[i % 500]) << i;
-  EXPECT_FALSE(v->Ended());
-  // A source that ends exactly with a block goes straight on from its start.
-  open(100);
-  std::vector<int16_t> whole(8820);
-  for (size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<int16_t>(i % 3000 + 1);
-  TWavBuffer* exact = voice(samples16(whole), pcm(2, 44100, 16));
-  exact->SetLoop(true);
-  const auto first = mix();
-  EXPECT_FALSE(exact->Ended());
-  const auto second = mix();
-  EXPECT_TRUE(mixed_);
-  EXPECT_EQ(first, second);
+  // 250 frames, and a source that ends exactly with a block.
+  for (size_t length : {500, 8820}) {
+    open(100);
+    std::vector<int16_t> pattern(length);
+    for (size_t i = 0; i < length; ++i) pattern[i] = static_cast<int16_t>(i % 3000 + 1);
+    TWavBuffer* v = voice(samples16(pattern), pcm(2, 44100, 16), true, true);
+    for (int block = 0; block < 2; ++block) {
+      const auto out = mix();
+      ASSERT_TRUE(mixed_);
+      for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_EQ(out[i], pattern[(block * out.size() + i) % length]) << i;
+      EXPECT_FALSE(v->Ended());
+    }
+  }
 }
 
 TEST_F(WavOutTest, VoicesEndAtTheirSourceEnd) {
-  open(100);
-  // Short and not looping: what there is, then silence; ended.
+  struct Case {
+    const char* what;
+    size_t samples;    // what the stream gives
+    int64_t declared;  // the size it claims; 0: true
+    bool loop;
+    int16_t last;  // the last sample mixed, -1: no block at all
+    bool ended;
+  };
+  const Case cases[] = {
+      {"short, not looping", 500, 0, false, 0, true},
+      {"nothing before the declared end", 100, 100000, false, 0, true},
+      {"looping: the empty read wraps once", 100, 100000, true, 6, false},
+      {"looping, empty even after the wrap", 0, 1000, true, -1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    open(100);
+    auto data = samples16(std::vector<int16_t>(c.samples, 6));
+    TWavBuffer* v = c.declared ? voice(std::make_unique<ShortStream>(data, c.declared),
+                                       pcm(2, 44100, 16), true, c.loop)
+                               : voice(data, pcm(2, 44100, 16), true, c.loop);
+    const auto out = mix();
+    EXPECT_EQ(mixed_, c.last >= 0);
+    if (mixed_) {
+      EXPECT_EQ(out[c.samples - 1], 6);
+      EXPECT_EQ(out.back(), c.last);
+      if (!c.loop) {
+        EXPECT_EQ(out[c.samples], 0);
+      }
+    }
+    EXPECT_EQ(v->Ended(), c.ended);
+  }
+  // Heard out only 2 * delay + 10 ms after its last mix; nothing more to mix.
   TWavBuffer* v = voice(samples16(std::vector<int16_t>(500, 700)), pcm(2, 44100, 16));
-  auto out = mix();
-  EXPECT_EQ(out[499], 700);
-  EXPECT_EQ(out[500], 0);
-  EXPECT_TRUE(v->Ended());
-  // Heard out only 2 * delay + 10 ms after its last mix.
+  mix();
   EXPECT_FALSE(v->IsEnd());
   clock_.Advance(210);
   EXPECT_FALSE(v->IsEnd());
   clock_.Advance(1);
   EXPECT_TRUE(v->IsEnd());
-  // Nothing more to mix: no block.
   mix();
   EXPECT_FALSE(mixed_);
-
-  // A source that gives nothing before its declared end ends too.
-  open(100);
-  streams_.push_back(
-      std::make_unique<ShortStream>(samples16(std::vector<int16_t>(100, 5)), 100000));
-  TWavBuffer* truncated = mixer_->Add(streams_.back().get(), pcm(2, 44100, 16));
-  truncated->Play();
-  out = mix();
-  EXPECT_TRUE(mixed_);
-  EXPECT_EQ(out[99], 5);
-  EXPECT_EQ(out[100], 0);
-  EXPECT_TRUE(truncated->Ended());
-
-  // Looping, the empty read wraps once and the stream goes on from its start.
-  open(100);
-  streams_.push_back(
-      std::make_unique<ShortStream>(samples16(std::vector<int16_t>(100, 6)), 100000));
-  TWavBuffer* wraps = mixer_->Add(streams_.back().get(), pcm(2, 44100, 16));
-  wraps->SetLoop(true);
-  wraps->Play();
-  out = mix();
-  EXPECT_EQ(out.back(), 6);
-  EXPECT_FALSE(wraps->Ended());
-
-  // Looping, but empty even after the wrap: ended.
-  open(100);
-  streams_.push_back(std::make_unique<ShortStream>(std::vector<uint8_t>{}, 1000));
-  TWavBuffer* empty = mixer_->Add(streams_.back().get(), pcm(2, 44100, 16));
-  empty->SetLoop(true);
-  empty->Play();
-  mix();
-  EXPECT_FALSE(mixed_);
-  EXPECT_TRUE(empty->Ended());
 }
 
 TEST_F(WavOutTest, OnlyStartedVoicesAreMixed) {
@@ -325,8 +311,12 @@ TEST_F(WavOutTest, AMixerThatCannotOpenPlaysNothing) {
 }
 
 TEST_F(WavOutTest, BlocksQueueUpToTwoAndAreDoneWhenPlayed) {
+  EXPECT_EQ(open(500).BlockSize(), 88200u);
   open(100);
+  EXPECT_EQ(mixer_->OutputFormat().nAvgBytesPerSec, 176400u);
+  EXPECT_EQ(mixer_->OutputFormat().nBlockAlign, 4);
   const size_t n = mixer_->BlockSize() / 2;
+  EXPECT_EQ(n, 8820u);
   std::vector<int16_t> pcmData(n * 3);
   for (size_t i = 0; i < pcmData.size(); ++i) pcmData[i] = static_cast<int16_t>(i % 20000);
   voice(samples16(pcmData), pcm(2, 44100, 16));
@@ -361,9 +351,8 @@ TEST(WaveOutDevice, ABlockIsDoneWhenItsLastByteWasPulled) {
   std::vector<int16_t> a(200, 11), b(200, 22);
   platform::WaveHdr first, second;
   first.lpData = reinterpret_cast<uint8_t*>(a.data());
-  first.dwBufferLength = 400;
   second.lpData = reinterpret_cast<uint8_t*>(b.data());
-  second.dwBufferLength = 400;
+  first.dwBufferLength = second.dwBufferLength = 400;
   EXPECT_EQ(out.Write(first), platform::WAVERR_UNPREPARED);
   out.PrepareHeader(first);
   out.PrepareHeader(second);

@@ -115,8 +115,8 @@ GifBuilder& GifBuilder::Pixels(int left, int top, int width, int height,
   return Image(left, top, width, height, interlaced ? 0x40 : 0, {}, data.Bytes());
 }
 
-GifBuilder& GifBuilder::Byte(uint8_t b) {
-  bytes_.push_back(b);
+GifBuilder& GifBuilder::Raw(const GifBytes& bytes) {
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
   return *this;
 }
 

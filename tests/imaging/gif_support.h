@@ -34,7 +34,8 @@ class GifBuilder {
   // Descriptor and pixels encoded by the player's own encoder.
   GifBuilder& Pixels(int left, int top, int width, int height, const std::vector<uint8_t>& pixels,
                      int bits, bool interlaced = false);
-  GifBuilder& Byte(uint8_t b);
+  GifBuilder& Byte(uint8_t b) { return Raw({b}); }
+  GifBuilder& Raw(const GifBytes& bytes);
   GifBuilder& Trailer() { return Byte(';'); }
   const GifBytes& Bytes() const { return bytes_; }
 

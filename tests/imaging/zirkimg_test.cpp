@@ -1,4 +1,5 @@
-// zirkimg run as a user runs it: info, convert and dump, with its exit codes.
+// zirkimg run as a user runs it: info, convert and dump of layered images,
+// PNG and GIF files, with its exit codes.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,8 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include "gif_support.h"
 #include "imaging/dorvs.h"
 #include "imaging_support.h"
+#include "png_support.h"
 #include "support/testdata.h"
 
 namespace zirk {
@@ -146,6 +149,78 @@ TEST(Zirkimg, FailuresAndIdentificationCode) {
     EXPECT_FALSE(r.err.empty()) << args;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
   }
+}
+
+TEST(Zirkimg, PngConvertsThroughLayeredImagesKeepingAlpha) {
+  test::TempDir temp;
+  TKwPNG png;
+  png.Bitmap().SetSize(6, 4, 24);
+  test::FillRandom(png.Bitmap(), 31);
+  png.AlphaBitmap().SetSize(6, 4, 8);
+  test::FillRandom(png.AlphaBitmap(), 32);
+  png.HasAlpha = true;
+  png.SaveToFile((temp / "a.png").string());
+
+  ToolRun info = run("info " + q(temp / "a.png"), temp);
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_NE(info.out.find("format: png"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("6x4, 24 bits"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("alpha yes"), std::string::npos) << info.out;
+  for (const std::string& args : {"convert " + q(temp / "a.png") + " " + q(temp / "b.dor"),
+                                  "convert " + q(temp / "b.dor") + " " + q(temp / "c.png"),
+                                  "dump " + q(temp / "c.png") + " " + q(temp / "c.pam")}) {
+    ToolRun r = run(args, temp);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  const test::Rgba original = test::RgbaOfBitmap(png.Bitmap(), &png.AlphaBitmap());
+  EXPECT_EQ(test::ReadPam((temp / "c.pam").string()), original);
+  EXPECT_EQ(test::LibpngDecode(test::readFile(temp / "c.png")), original);
+}
+
+TEST(Zirkimg, PngTransparentColourSurvivesADump) {
+  test::TempDir temp;
+  const test::Bytes file =
+      test::SimplePng(4, {{0, 1, 2, 1}}, 8, 3,
+                      {{"PLTE", {10, 20, 30, 40, 50, 60, 70, 80, 90}}, {"tRNS", {255, 0}}});
+  test::writeFile(temp / "k.png", file.data(), file.size());
+  ToolRun r = run("convert " + q(temp / "k.png") + " " + q(temp / "k2.png"), temp);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = run("dump " + q(temp / "k2.png") + " " + q(temp / "k.pam"), temp);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(test::ReadPam((temp / "k.pam").string()), test::LibpngDecode(file));
+}
+
+// Each GIF frame dumped is the screen after the frames before it, disposal
+// included, with alpha 0 where no frame has drawn.
+TEST(Zirkimg, GifDumpedFramesAreTheComposedScreens) {
+  test::TempDir temp;
+  const std::string name = "animated_transparent_frame_restorebackground_loop";
+  const fs::path gif = test::dataPath("gif/gif-test-suite/" + name + ".gif");
+  ToolRun info = run("info " + q(gif), temp);
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_NE(info.out.find("frames: 4"), std::string::npos) << info.out;
+  for (int n = 0; n < 4; ++n) {
+    SCOPED_TRACE(n);
+    const fs::path pam = temp / ("f" + std::to_string(n) + ".pam");
+    ToolRun dump = run("dump " + q(gif) + " " + q(pam) + " --frame " + std::to_string(n), temp);
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    int w = 0, h = 0;
+    std::vector<uint8_t> ref;
+    ASSERT_TRUE(test::ReadPngRgba(test::dataPath("gif/expected/gif-test-suite/coalesced/" + name +
+                                                 "-" + std::to_string(n) + ".png")
+                                      .string(),
+                                  w, h, ref));
+    const std::vector<uint8_t> got = test::ReadPam(pam.string()).pixels;
+    ASSERT_EQ(got.size(), ref.size());
+    int wrong = 0;
+    for (size_t i = 0; i < ref.size(); i += 4) {
+      const bool clear = ref[i + 3] == 0;
+      wrong +=
+          clear ? got[i + 3] != 0 : !std::equal(&ref[i], &ref[i + 3], &got[i]) || got[i + 3] != 255;
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+  EXPECT_EQ(run("dump " + q(gif) + " " + q(temp / "x.pam") + " --frame 4", temp).exitCode, 1);
 }
 
 }  // namespace

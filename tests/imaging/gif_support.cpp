@@ -1,8 +1,8 @@
 #include "gif_support.h"
 
 #include <gif_lib.h>
-#include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -233,17 +233,24 @@ bool ReadPgm(const std::string& path, int& width, int& height, std::vector<uint8
   return bool(in);
 }
 
-bool ReadPngRgba(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgba) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  rgba.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return false;
-  width = int(image.width);
-  height = int(image.height);
-  return true;
+Rgba SuiteFrame(const std::string& name, int frame) {
+  const std::string suffix = frame < 0 ? "" : "-" + std::to_string(frame);
+  return LibpngDecode(
+      readFile(dataPath("gif/expected/gif-test-suite/coalesced/" + name + suffix + ".png")));
+}
+
+int WrongPixels(const Rgba& expected, const Rgba& got) {
+  if (expected.width != got.width || expected.height != got.height ||
+      expected.pixels.size() != got.pixels.size()) {
+    return -1;
+  }
+  int wrong = 0;
+  for (size_t i = 0; i + 3 < expected.pixels.size(); i += 4) {
+    const uint8_t* e = &expected.pixels[i];
+    const uint8_t* g = &got.pixels[i];
+    wrong += e[3] == 0 ? g[3] != 0 : g[3] != 255 || !std::equal(e, e + 3, g);
+  }
+  return wrong;
 }
 
 std::vector<std::vector<std::string>> GifIndex() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/GIFImage.h"
+#include "png_support.h"
 
 namespace zirk::test {
 
@@ -70,8 +71,12 @@ GifBytes SaveGif(TGIFImage& image);
 
 // A binary PGM (P5); returns false when it cannot be read.
 bool ReadPgm(const std::string& path, int& width, int& height, std::vector<uint8_t>& pixels);
-// A PNG as R, G, B, A bytes through libpng.
-bool ReadPngRgba(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgba);
+// The reference screen after frame n of a file of the animation suite
+// (-1: a still picture).
+Rgba SuiteFrame(const std::string& name, int frame);
+// Pixels that differ from the reference: any colour or alpha but 255 where
+// it is opaque, alpha but 0 where it is clear; -1 when the sizes differ.
+int WrongPixels(const Rgba& expected, const Rgba& got);
 
 // The lines of tests/data/gif/index.tsv after its header, split at tabs.
 std::vector<std::vector<std::string>> GifIndex();

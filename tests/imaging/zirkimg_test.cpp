@@ -204,21 +204,7 @@ TEST(Zirkimg, GifDumpedFramesAreTheComposedScreens) {
     const fs::path pam = temp / ("f" + std::to_string(n) + ".pam");
     ToolRun dump = run("dump " + q(gif) + " " + q(pam) + " --frame " + std::to_string(n), temp);
     ASSERT_EQ(dump.exitCode, 0) << dump.err;
-    int w = 0, h = 0;
-    std::vector<uint8_t> ref;
-    ASSERT_TRUE(test::ReadPngRgba(test::dataPath("gif/expected/gif-test-suite/coalesced/" + name +
-                                                 "-" + std::to_string(n) + ".png")
-                                      .string(),
-                                  w, h, ref));
-    const std::vector<uint8_t> got = test::ReadPam(pam.string()).pixels;
-    ASSERT_EQ(got.size(), ref.size());
-    int wrong = 0;
-    for (size_t i = 0; i < ref.size(); i += 4) {
-      const bool clear = ref[i + 3] == 0;
-      wrong +=
-          clear ? got[i + 3] != 0 : !std::equal(&ref[i], &ref[i + 3], &got[i]) || got[i + 3] != 255;
-    }
-    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(test::WrongPixels(test::SuiteFrame(name, n), test::ReadPam(pam.string())), 0);
   }
   EXPECT_EQ(run("dump " + q(gif) + " " + q(temp / "x.pam") + " --frame 4", temp).exitCode, 1);
 }

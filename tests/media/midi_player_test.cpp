@@ -29,6 +29,15 @@ std::string hex(const std::vector<uint8_t>& bytes) {
   return s;
 }
 
+// A port opener that records into `log`.
+TMidiPortOpener recorder(std::shared_ptr<platform::MidiRecording> log, int32_t* opened = nullptr) {
+  return [log, opened](std::unique_ptr<platform::MidiOutPort>& port, int32_t index) {
+    if (opened != nullptr) *opened = index;
+    port = std::make_unique<platform::RecordingMidiPort>(log);
+    return platform::MMSYSERR_NOERROR;
+  };
+}
+
 std::string allNotesOffAt(uint32_t time) {
   std::string s;
   for (int ch = 0; ch < 16; ++ch) {
@@ -45,11 +54,7 @@ class MidiPlayerTest : public ::testing::Test {
     platform::SetClock(&clock_);
     log_ = std::make_shared<platform::MidiRecording>();
     player_ = std::make_unique<TMidiPlayV>(false);
-    player_->SetPortOpener([this](std::unique_ptr<platform::MidiOutPort>& port, int32_t index) {
-      openedIndex_ = index;
-      port = std::make_unique<platform::RecordingMidiPort>(log_);
-      return platform::MMSYSERR_NOERROR;
-    });
+    player_->SetPortOpener(recorder(log_, &openedIndex_));
   }
   void TearDown() override {
     player_.reset();
@@ -109,26 +114,26 @@ TEST_F(MidiPlayerTest, EventsGoOutOnTheTickAfterTheirTime) {
   ASSERT_TRUE(player_->OpenDevice(-5));
   EXPECT_EQ(openedIndex_, platform::MIDI_MAPPER);
   player_->Seek(0, 0, -1);
-  EXPECT_TRUE(player_->IsPlaying());
-  run(1);
-  EXPECT_EQ(sent(), "1010 C005\n1010 B00764\n1010 903C64\n");
-  EXPECT_EQ(player_->GetPosition(), 10);
-  run(49);
-  EXPECT_EQ(sent(), "");  // the note-off at 500 ms is not before 500
-  run(1);
-  EXPECT_EQ(sent(), "1510 803C00\n1510 903E64\n");
-  run(50);
-  EXPECT_EQ(sent(), "2010 803E00\n2010 B00A14\n2010 904064\n");
-  EXPECT_FALSE(player_->IsEnd());
-  run(49);
-  EXPECT_EQ(sent(), "");
-  // The note-off reaches the last event but one: the sequence is at its end.
-  run(1);
-  EXPECT_EQ(sent(), "2510 804000\n");
-  EXPECT_TRUE(player_->IsEnd());
-  EXPECT_TRUE(player_->IsPlaying());
-  run(100);
-  EXPECT_EQ(sent(), "");
+  const struct {
+    int ticks;
+    const char* sent;
+    bool end;
+  } steps[] = {
+      {1, "1010 C005\n1010 B00764\n1010 903C64\n", false},
+      {49, "", false},  // the note-off at 500 ms is not before 500
+      {1, "1510 803C00\n1510 903E64\n", false},
+      {50, "2010 803E00\n2010 B00A14\n2010 904064\n", false},
+      {49, "", false},
+      // The note-off reaches the last event but one: the sequence is at its end.
+      {1, "2510 804000\n", true},
+      {100, "", true},
+  };
+  for (const auto& step : steps) {
+    EXPECT_TRUE(player_->IsPlaying());
+    run(step.ticks);
+    EXPECT_EQ(sent(), step.sent);
+    EXPECT_EQ(player_->IsEnd(), step.end);
+  }
   EXPECT_TRUE(player_->IsPlaying());
   player_->Stop();
   EXPECT_FALSE(player_->IsPlaying());
@@ -288,10 +293,7 @@ TEST_F(MidiPlayerTest, TempoEventsSetTheBeatsPerMinute) {
 TEST(MidiPlayer, TheTimerThreadPlaysToTheEnd) {
   auto log = std::make_shared<platform::MidiRecording>();
   TMidiPlayV player;
-  player.SetPortOpener([log](std::unique_ptr<platform::MidiOutPort>& port, int32_t) {
-    port = std::make_unique<platform::RecordingMidiPort>(log);
-    return platform::MMSYSERR_NOERROR;
-  });
+  player.SetPortOpener(recorder(log));
   // Division 960: 24 ticks are 12.5 ms.
   TKwMemoryStream stream(SmfBuilder(0, 960)
                              .Track()
@@ -312,9 +314,8 @@ TEST(MidiPlayer, TheTimerThreadPlaysToTheEnd) {
   player.Stop();
   const auto records = log->Records();
   ASSERT_GE(records.size(), 3u);
-  EXPECT_EQ(hex(records[0].bytes), "903C64");
-  EXPECT_EQ(hex(records[1].bytes), "803C00");
-  EXPECT_EQ(hex(records[2].bytes), "C003");
+  EXPECT_EQ(hex(records[0].bytes) + hex(records[1].bytes) + hex(records[2].bytes),
+            "903C64803C00C003");
   EXPECT_LE(records[0].time, records[1].time);
 }
 
@@ -333,6 +334,11 @@ TEST(MidiPlayer, TheDeviceListStartsWithTheSynthesizer) {
 TEST(MidiPlayer, WithoutASoundfontTheSynthesizerDoesNotOpen) {
   const char* before = std::getenv("ZIRK_SOUNDFONT");
   const std::string saved = before != nullptr ? before : "";
+  struct Restore {
+    const char* before;
+    const std::string& saved;
+    ~Restore() { before ? setenv("ZIRK_SOUNDFONT", saved.c_str(), 1) : unsetenv("ZIRK_SOUNDFONT"); }
+  } restore{before, saved};
   setenv("ZIRK_SOUNDFONT", "/no/such/soundfont.sf2", 1);
   platform::AudioDevice device;
   device.Open(platform::AudioBackend::Manual);
@@ -341,11 +347,6 @@ TEST(MidiPlayer, WithoutASoundfontTheSynthesizerDoesNotOpen) {
   EXPECT_FALSE(player.OpenDevice(platform::MIDI_MAPPER));
   EXPECT_NE(player.LastError().find("soundfont"), std::string::npos);
   EXPECT_EQ(device.SourceCount(), 0u);
-  if (before != nullptr) {
-    setenv("ZIRK_SOUNDFONT", saved.c_str(), 1);
-  } else {
-    unsetenv("ZIRK_SOUNDFONT");
-  }
 }
 
 TEST(MidiPlayer, FluidSynthRendersTheSequenceIntoTheSoundDevice) {

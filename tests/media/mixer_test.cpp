@@ -25,15 +25,20 @@ Volume read(TAudioMixer& mixer, int32_t destination, int32_t connection) {
   return v;
 }
 
+void expectVolume(const Volume& v, const Volume& want, const std::string& what = "") {
+  EXPECT_EQ(v.ok, want.ok) << what;
+  EXPECT_EQ(v.left, want.left) << what;
+  EXPECT_EQ(v.right, want.right) << what;
+  EXPECT_EQ(v.mute, want.mute) << what;
+  EXPECT_EQ(v.stereo, want.stereo) << what;
+  EXPECT_EQ(v.volumeDisabled, want.volumeDisabled) << what;
+  EXPECT_EQ(v.muteDisabled, want.muteDisabled) << what;
+  EXPECT_EQ(v.extra, want.extra) << what;
+}
+
+// What a failed read leaves: every answer reset to "nothing there".
 void expectUntouched(const Volume& v) {
-  EXPECT_FALSE(v.ok);
-  EXPECT_EQ(v.left, -1);
-  EXPECT_EQ(v.right, -1);
-  EXPECT_EQ(v.mute, -1);
-  EXPECT_FALSE(v.stereo);
-  EXPECT_TRUE(v.volumeDisabled);
-  EXPECT_TRUE(v.muteDisabled);
-  EXPECT_FALSE(v.extra);
+  expectVolume(v, {-1, -1, -1, false, true, true, false, false});
 }
 
 TEST(AudioMixer, TheStandardMixerHasOneCdLineAtFullVolume) {
@@ -48,15 +53,7 @@ TEST(AudioMixer, TheStandardMixerHasOneCdLineAtFullVolume) {
   EXPECT_EQ(speakers.Connections[0].Data.dwComponentType, MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC);
   EXPECT_EQ(speakers.Connections[0].Controls.Count(), 2);
 
-  const Volume cd = read(mixer, 0, 0);
-  EXPECT_TRUE(cd.ok);
-  EXPECT_EQ(cd.left, 65535);
-  EXPECT_EQ(cd.right, 65535);
-  EXPECT_EQ(cd.mute, 0);
-  EXPECT_TRUE(cd.stereo);
-  EXPECT_FALSE(cd.volumeDisabled);
-  EXPECT_FALSE(cd.muteDisabled);
-  EXPECT_FALSE(cd.extra);
+  expectVolume(read(mixer, 0, 0), {65535, 65535, 0, true, false, false, false, true});
 
   expectUntouched(read(mixer, 0, -1));  // the destination has no controls
   expectUntouched(read(mixer, 0, 1));
@@ -122,14 +119,7 @@ TEST(AudioMixer, ControlKinds) {
     device.destinations.push_back(dest);
     MixerDevices devices({device});
     TAudioMixer mixer(&devices);
-    const Volume v = read(mixer, 0, -1);
-    EXPECT_EQ(v.ok, row.want.ok) << row.name;
-    EXPECT_EQ(v.left, row.want.left) << row.name;
-    EXPECT_EQ(v.right, row.want.right) << row.name;
-    EXPECT_EQ(v.mute, row.want.mute) << row.name;
-    EXPECT_EQ(v.stereo, row.want.stereo) << row.name;
-    EXPECT_EQ(v.volumeDisabled, row.want.volumeDisabled) << row.name;
-    EXPECT_EQ(v.muteDisabled, row.want.muteDisabled) << row.name;
+    expectVolume(read(mixer, 0, -1), row.want, row.name);
   }
 }
 

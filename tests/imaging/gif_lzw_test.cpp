@@ -10,6 +10,7 @@
 
 #include "gif_support.h"
 #include "imaging/GIFImageLZW.h"
+#include "imaging_support.h"
 #include "support/testdata.h"
 
 namespace zirk::test {
@@ -26,7 +27,7 @@ std::vector<TGIFSubImage*> nonEmptyFrames(TGIFImage& image) {
 TEST(GifDecode, EveryTestImageDecodesToItsReferenceIndicesAndFields) {
   std::map<std::string, std::unique_ptr<TGIFImage>> loaded;
   std::map<std::string, std::vector<std::string>> warnings;
-  const auto rows = GifIndex();
+  const auto rows = ReadTsv(dataPath("gif/index.tsv"));
   ASSERT_GT(rows.size(), 100u);
   for (const auto& row : rows) {
     ASSERT_EQ(row.size(), 21u);
@@ -74,7 +75,7 @@ TEST(GifDecode, EveryTestImageDecodesToItsReferenceIndicesAndFields) {
 }
 
 TEST(GifDecode, LoopCountsOfTheAnimationsAreRead) {
-  for (const auto& row : GifIndex()) {
+  for (const auto& row : ReadTsv(dataPath("gif/index.tsv"))) {
     if (row[9] != "0" || row[8] == "-") continue;
     SCOPED_TRACE(row[0]);
     TGIFImage image;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "imaging/GIFImageLZW.h"
 #include "support/testdata.h"
@@ -14,76 +13,57 @@ namespace zirk::test {
 
 // --- builder ---
 
+namespace {
+
+void put16(GifBytes& out, int v) {
+  out.push_back(uint8_t(v));
+  out.push_back(uint8_t(v >> 8));
+}
+
+}  // namespace
+
 void GifBuilder::colors(const std::vector<uint32_t>& table) {
   size_t n = 2;
   while (n < table.size()) n *= 2;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t c = i < table.size() ? table[i] : 0;
-    bytes_.push_back(uint8_t(c));
-    bytes_.push_back(uint8_t(c >> 8));
-    bytes_.push_back(uint8_t(c >> 16));
+    Raw({uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
   }
-}
-
-static int tableBits(size_t count) {
-  int bits = 1;
-  while ((size_t(1) << bits) < count) ++bits;
-  return bits;
 }
 
 GifBuilder& GifBuilder::Header(int width, int height, const std::vector<uint32_t>& globalColors,
                                const std::string& signature, uint8_t background) {
   bytes_.insert(bytes_.end(), signature.begin(), signature.end());
-  bytes_.push_back(uint8_t(width));
-  bytes_.push_back(uint8_t(width >> 8));
-  bytes_.push_back(uint8_t(height));
-  bytes_.push_back(uint8_t(height >> 8));
-  uint8_t packed = 0x70;
-  if (!globalColors.empty()) packed |= uint8_t(0x80 | (tableBits(globalColors.size()) - 1));
-  bytes_.push_back(packed);
-  bytes_.push_back(background);
-  bytes_.push_back(0);
+  put16(bytes_, width);
+  put16(bytes_, height);
+  int bits = 1;
+  while ((size_t(1) << bits) < globalColors.size()) ++bits;
+  Raw({uint8_t(globalColors.empty() ? 0x70 : 0xF0 | (bits - 1)), background, 0});
   if (!globalColors.empty()) colors(globalColors);
   return *this;
 }
 
 GifBuilder& GifBuilder::Gce(int disposal, int delay, int transparentIndex) {
-  const uint8_t packed = uint8_t((disposal & 7) << 2 | (transparentIndex >= 0 ? 1 : 0));
-  const uint8_t block[] = {'!',
-                           0xF9,
-                           4,
-                           packed,
-                           uint8_t(delay),
-                           uint8_t(delay >> 8),
-                           uint8_t(transparentIndex >= 0 ? transparentIndex : 0),
-                           0};
-  bytes_.insert(bytes_.end(), block, block + sizeof block);
-  return *this;
+  Raw({'!', 0xF9, 4, uint8_t((disposal & 7) << 2 | (transparentIndex >= 0 ? 1 : 0))});
+  put16(bytes_, delay);
+  return Raw({uint8_t(transparentIndex >= 0 ? transparentIndex : 0), 0});
 }
 
 GifBuilder& GifBuilder::Comment(const std::vector<std::string>& lines) {
-  bytes_.push_back('!');
-  bytes_.push_back(0xFE);
+  Raw({'!', 0xFE});
   for (const std::string& line : lines) {
     bytes_.push_back(uint8_t(line.size()));
     bytes_.insert(bytes_.end(), line.begin(), line.end());
   }
-  bytes_.push_back(0);
-  return *this;
+  return Byte(0);
 }
 
 GifBuilder& GifBuilder::AppExt(uint8_t blockSize, const std::string& ident,
                                const std::vector<GifBytes>& blocks) {
-  bytes_.push_back('!');
-  bytes_.push_back(0xFF);
-  bytes_.push_back(blockSize);
+  Raw({'!', 0xFF, blockSize});
   bytes_.insert(bytes_.end(), ident.begin(), ident.end());
-  for (const GifBytes& block : blocks) {
-    bytes_.push_back(uint8_t(block.size()));
-    bytes_.insert(bytes_.end(), block.begin(), block.end());
-  }
-  bytes_.push_back(0);
-  return *this;
+  for (const GifBytes& block : blocks) Byte(uint8_t(block.size())).Raw(block);
+  return Byte(0);
 }
 
 GifBuilder& GifBuilder::Loop(uint16_t count) {
@@ -92,20 +72,11 @@ GifBuilder& GifBuilder::Loop(uint16_t count) {
 
 GifBuilder& GifBuilder::Image(int left, int top, int width, int height, uint8_t packed,
                               const std::vector<uint32_t>& localColors, const GifBytes& imageData) {
-  const uint8_t desc[] = {',',
-                          uint8_t(left),
-                          uint8_t(left >> 8),
-                          uint8_t(top),
-                          uint8_t(top >> 8),
-                          uint8_t(width),
-                          uint8_t(width >> 8),
-                          uint8_t(height),
-                          uint8_t(height >> 8),
-                          packed};
-  bytes_.insert(bytes_.end(), desc, desc + sizeof desc);
+  Byte(',');
+  for (int v : {left, top, width, height}) put16(bytes_, v);
+  Byte(packed);
   if ((packed & 0x80) && !localColors.empty()) colors(localColors);
-  bytes_.insert(bytes_.end(), imageData.begin(), imageData.end());
-  return *this;
+  return Raw(imageData);
 }
 
 GifBuilder& GifBuilder::Pixels(int left, int top, int width, int height,
@@ -251,21 +222,6 @@ int WrongPixels(const Rgba& expected, const Rgba& got) {
     wrong += e[3] == 0 ? g[3] != 0 : g[3] != 255 || !std::equal(e, e + 3, g);
   }
   return wrong;
-}
-
-std::vector<std::vector<std::string>> GifIndex() {
-  std::ifstream in(dataPath("gif/index.tsv"));
-  std::vector<std::vector<std::string>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream split(line);
-    std::string field;
-    while (std::getline(split, field, '\t')) fields.push_back(field);
-    rows.push_back(std::move(fields));
-  }
-  return rows;
 }
 
 }  // namespace zirk::test

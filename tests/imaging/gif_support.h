@@ -1,8 +1,7 @@
 #pragma once
 // Helpers of the GIF tests: a byte-level file builder, an LZW code packer
 // for hand-made code streams, giflib's own decode as the reference, and
-// the reference files of tests/data/gif (index dumps, RGB dumps, PNG
-// frames).
+// the reference files of tests/data/gif (index dumps and PNG screens).
 
 #include <cstdint>
 #include <string>
@@ -77,8 +76,5 @@ Rgba SuiteFrame(const std::string& name, int frame);
 // Pixels that differ from the reference: any colour or alpha but 255 where
 // it is opaque, alpha but 0 where it is clear; -1 when the sizes differ.
 int WrongPixels(const Rgba& expected, const Rgba& got);
-
-// The lines of tests/data/gif/index.tsv after its header, split at tabs.
-std::vector<std::vector<std::string>> GifIndex();
 
 }  // namespace zirk::test

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include <jpeglib.h>
 
@@ -72,6 +74,21 @@ int64_t PlainStream::Seek(int64_t offset, SeekOrigin origin) {
 void LoadBytes(TDorvFrameList& list, const Bytes& bytes, bool firstOnly) {
   TKwMemoryStream stream(bytes);
   LoadDorvStream(list, stream, firstOnly);
+}
+
+std::vector<std::vector<std::string>> ReadTsv(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    std::string field;
+    while (std::getline(split, field, '\t')) fields.push_back(field);
+    rows.push_back(std::move(fields));
+  }
+  return rows;
 }
 
 std::vector<Bytes> ReferenceJpegDecode(const Bytes& data, int& width, int& height) {

@@ -4,6 +4,8 @@
 // libjpeg-turbo's own decode as the reference for JPEG planes.
 
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "base/streams.h"
@@ -38,6 +40,9 @@ class PlainStream : public TKwStream {
 
 // Loads built bytes through a memory stream.
 void LoadBytes(TDorvFrameList& list, const Bytes& bytes, bool firstOnly = false);
+
+// The lines of a tab-separated index file after its header, split at tabs.
+std::vector<std::vector<std::string>> ReadTsv(const std::filesystem::path& path);
 
 // libjpeg-turbo's decode of the data as B, G, R rows without padding.
 std::vector<Bytes> ReferenceJpegDecode(const Bytes& data, int& width, int& height);

@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "imaging_support.h"
 #include "png_support.h"
@@ -23,17 +21,9 @@ struct IndexEntry {
 };
 
 std::vector<IndexEntry> readIndex() {
-  std::ifstream in(dataPath("png/index.tsv"));
   std::vector<IndexEntry> entries;
-  std::string line;
-  std::getline(in, line);  // column names
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream cells(line);
-    std::string cell;
-    while (std::getline(cells, cell, '\t')) fields.push_back(cell);
-    if (fields.size() < 9) continue;
-    entries.push_back({fields[0], fields[6] == "ok", fields[8]});
+  for (const auto& fields : ReadTsv(dataPath("png/index.tsv"))) {
+    if (fields.size() >= 9) entries.push_back({fields[0], fields[6] == "ok", fields[8]});
   }
   return entries;
 }

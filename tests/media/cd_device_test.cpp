@@ -41,13 +41,19 @@ class CdDeviceTest : public ::testing::Test {
     ProcessMessages();
   }
 
-  // Plays what is left, then lets the device find the ring empty.
-  void drainEnd() {
+  // Plays what is left and lets the device find the ring empty: it stays
+  // playing until the message loop hands over the one notification.
+  void playToTheEnd() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!(cd_->ReadDone() && cd_->Buffered() == 0) &&
            std::chrono::steady_clock::now() < deadline)
       pullCd(audio_, *cd_, kCdFramesPerSector);
     pullCd(audio_, *cd_, kCdFramesPerSector);
+    EXPECT_EQ(cd_->Mode(), MCI_MODE_PLAY);
+    EXPECT_TRUE(notified_.empty());
+    ProcessMessages();
+    EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
+    EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
   }
 
   test::TempDir dir_;
@@ -98,12 +104,7 @@ TEST_F(CdDeviceTest, PlaysATrackToItsEndAndStaysPlayingUntilTheEndIsHandled) {
   cd_->Position(position);
   EXPECT_EQ(position, MCI_MAKE_TMSF(2, 0, 2, 74));  // the last sector, never track 3
 
-  drainEnd();  // nothing more is played: track 3's pregap stays silent
-  EXPECT_EQ(cd_->Mode(), MCI_MODE_PLAY);
-  EXPECT_TRUE(notified_.empty());
-  ProcessMessages();
-  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
-  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
+  playToTheEnd();  // nothing more is played: track 3's pregap stays silent
 }
 
 TEST_F(CdDeviceTest, PositionCountsTheFramesTheSoundDeviceConsumed) {
@@ -157,9 +158,7 @@ TEST_F(CdDeviceTest, ADataTrackIsNeverPlayed) {
   const auto heard = test::levels(pullCd(audio_, *cd_, 76 * kCdFramesPerSector));
   EXPECT_EQ(heard.front(), 3000);
   EXPECT_EQ(heard.back(), 0);
-  drainEnd();
-  ProcessMessages();
-  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
+  playToTheEnd();
 }
 
 TEST_F(CdDeviceTest, BadPositionsAreRefused) {
@@ -178,14 +177,10 @@ TEST_F(CdDeviceTest, AReadErrorEndsPlayAsItsEndWould) {
   ASSERT_EQ(cd_->Play(MCI_MAKE_TMSF(1, 0, 0, 0), MCI_MAKE_TMSF(1, 0, 2, 0), notifyWnd_), 0u);
   // Losing the image's data behind the reader's back: 100 sectors stay.
   std::filesystem::resize_file(dir_ / "disc.bin", 100 * kCdSectorBytes);
-  drainEnd();
+  playToTheEnd();
   uint32_t position = 0;
   cd_->Position(position);
   EXPECT_LE(MCI_TMSF_SECOND(position) * 75 + MCI_TMSF_FRAME(position), 100u);
-  EXPECT_EQ(cd_->Mode(), MCI_MODE_PLAY);
-  ProcessMessages();
-  EXPECT_EQ(notified_, std::vector<WPARAM>{MCI_NOTIFY_SUCCESSFUL});
-  EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
 }
 
 TEST_F(CdDeviceTest, RemovingTheImageStopsPlayAndPuttingItBackReadsItAgain) {

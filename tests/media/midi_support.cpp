@@ -128,6 +128,13 @@ CsvListing ReadCsvListing(const std::filesystem::path& path) {
   static const std::map<std::string, uint8_t> kText = {
       {"Text_t", 0x01},  {"Copyright_t", 0x02}, {"Title_t", 0x03},    {"Instrument_name_t", 0x04},
       {"Lyric_t", 0x05}, {"Marker_t", 0x06},    {"Cue_point_t", 0x07}};
+  // Meta events listed as their data bytes, from the given field on.
+  static const std::map<std::string, std::pair<uint8_t, size_t>> kMetaBytes = {
+      {"Time_signature", {0x58, 3}},
+      {"SMPTE_offset", {0x54, 3}},
+      {"MIDI_port", {0x21, 3}},
+      {"Channel_prefix", {0x20, 3}},
+      {"Sequencer_specific", {0x7F, 4}}};
   CsvListing listing;
   std::ifstream in(path);
   if (!in) throw std::runtime_error("cannot read " + path.string());
@@ -171,21 +178,13 @@ CsvListing ReadCsvListing(const std::filesystem::path& path) {
       const long us = num(3);
       e.bytes = {0xFF, 0x51, static_cast<uint8_t>(us >> 16), static_cast<uint8_t>(us >> 8),
                  static_cast<uint8_t>(us)};
-    } else if (e.type == "Time_signature") {
-      e.bytes = {0xFF, 0x58, u8(3), u8(4), u8(5), u8(6)};
+    } else if (auto m = kMetaBytes.find(e.type); m != kMetaBytes.end()) {
+      e.bytes = {0xFF, m->second.first};
+      for (size_t i = m->second.second; i < f.size(); ++i) e.bytes.push_back(u8(i));
     } else if (e.type == "Key_signature") {
       e.bytes = {0xFF, 0x59, u8(3), static_cast<uint8_t>(f.at(4) == "\"minor\"" ? 1 : 0)};
-    } else if (e.type == "SMPTE_offset") {
-      e.bytes = {0xFF, 0x54, u8(3), u8(4), u8(5), u8(6), u8(7)};
-    } else if (e.type == "MIDI_port") {
-      e.bytes = {0xFF, 0x21, u8(3)};
-    } else if (e.type == "Channel_prefix") {
-      e.bytes = {0xFF, 0x20, u8(3)};
     } else if (e.type == "Sequence_number") {
       e.bytes = {0xFF, 0x00, static_cast<uint8_t>(num(3) >> 8), u8(3)};
-    } else if (e.type == "Sequencer_specific") {
-      e.bytes = {0xFF, 0x7F};
-      for (size_t i = 4; i < f.size(); ++i) e.bytes.push_back(u8(i));
     } else if (e.type == "Unknown_meta_event") {
       e.bytes = {0xFF, u8(3)};
       for (size_t i = 5; i < f.size(); ++i) e.bytes.push_back(u8(i));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 
 #include "base/kwrandom.h"
@@ -18,8 +19,10 @@ using test::Bytes;
 using test::Deflate;
 using test::DorvFile;
 using test::DorvFrameRecord;
+using test::DorvHeaderRecord;
 using test::DorvLayerRecord;
 using test::PlainRowsBody;
+using test::TileEntry;
 
 // One 24-bit row from 0xRRGGBB pixel values.
 Bytes row24(std::initializer_list<uint32_t> pixels) {
@@ -30,6 +33,19 @@ Bytes row24(std::initializer_list<uint32_t> pixels) {
     row.push_back(uint8_t(p >> 16));
   }
   return row;
+}
+
+// A file of one frame of one layer (more frames repeat it).
+DorvFile fileOf(DorvFrameRecord frame, DorvLayerRecord layer, DorvHeaderRecord header = {},
+                int frames = 1) {
+  frame.Layers = {layer};
+  return DorvFile{.Header = header, .Frames = std::vector<DorvFrameRecord>(size_t(frames), frame)};
+}
+
+std::unique_ptr<TDorvFrameList> load(const DorvFile& file, int32_t code = 0) {
+  auto list = std::make_unique<TDorvFrameList>(code);
+  test::LoadBytes(*list, test::BuildDorv(file));
+  return list;
 }
 
 void expectPixels(const TDIB& image, const TDIB& expected) {
@@ -65,30 +81,18 @@ TEST(DorvRead, VersionGates) {
   };
   for (const Gate& g : gates) {
     SCOPED_TRACE(g.version);
-    DorvFile file;
-    file.TagVersion = g.version;
-    file.LegacyBackground = kBackground;
-    file.Header.Version = g.version;
-    file.Header.Background = kBackground;
-    file.Header.PlainFirstLayer = 1;
-    DorvFrameRecord frame;
-    frame.Width = 2;
-    frame.Height = 1;
-    frame.Delay = 40;
-    frame.Rects1 = {{0, 0, 1, 1}};
-    DorvLayerRecord first;
-    first.Transparent = int32_t(kKey);
-    first.Pixels = Deflate(PlainRowsBody({row24({kKey, kC1})}, 2, 24));
-    frame.Layers.push_back(first);
+    DorvFrameRecord frame{.Delay = 40, .Width = 2, .Height = 1, .Rects1 = {{0, 0, 1, 1}}};
+    frame.Layers = {{.Transparent = int32_t(kKey),
+                     .Pixels = Deflate(PlainRowsBody({row24({kKey, kC1})}, 2, 24))}};
     if (g.version >= 100) {
-      DorvLayerRecord second;
-      second.UseAlpha = 1;
-      second.Pixels = Deflate(PlainRowsBody({row24({kC2, kC2})}, 2, 24));
-      second.Alpha = Deflate(PlainRowsBody({{0, 255}}, 2, 8));
-      frame.Layers.push_back(second);
+      frame.Layers.push_back({.UseAlpha = 1,
+                              .Pixels = Deflate(PlainRowsBody({row24({kC2, kC2})}, 2, 24)),
+                              .Alpha = Deflate(PlainRowsBody({{0, 255}}, 2, 8))});
     }
-    file.Frames = {frame, frame};
-
+    DorvFile file{.TagVersion = g.version,
+                  .LegacyBackground = kBackground,
+                  .Header = {.Version = g.version, .Background = kBackground, .PlainFirstLayer = 1},
+                  .Frames = {frame, frame}};
     TDorvFrameList list;
     test::LoadBytes(list, test::BuildDorv(file));
     EXPECT_EQ(list.Version, g.version);
@@ -105,22 +109,15 @@ TEST(DorvRead, VersionGates) {
 }
 
 TEST(DorvRead, FirstLayerAlphaBecomesTheFramesAndTransparentColour) {
-  DorvFile file;
-  DorvFrameRecord frame;
-  frame.Width = 3;
-  frame.Height = 1;
-  frame.BitCount = 8;
-  frame.Transparent = 2;
-  frame.Palette = {0x000000, 0x102030, 0xAABBCC};
-  DorvLayerRecord layer;
-  layer.UseAlpha = 1;
-  layer.Pixels = Deflate(PlainRowsBody({{0, 1, 2}}, 3, 8));
-  layer.Alpha = Deflate(PlainRowsBody({{9, 8, 7}}, 3, 8));
-  frame.Layers = {layer};
-  file.Frames = {frame};
-  TDorvFrameList list;
-  test::LoadBytes(list, test::BuildDorv(file));
-  const TDorvFrame& f = *list.GetFrame(0);
+  const auto list = load(fileOf({.Transparent = 2,
+                                 .Width = 3,
+                                 .Height = 1,
+                                 .BitCount = 8,
+                                 .Palette = {0x000000, 0x102030, 0xAABBCC}},
+                                {.UseAlpha = 1,
+                                 .Pixels = Deflate(PlainRowsBody({{0, 1, 2}}, 3, 8)),
+                                 .Alpha = Deflate(PlainRowsBody({{9, 8, 7}}, 3, 8))}));
+  const TDorvFrame& f = *list->GetFrame(0);
   EXPECT_EQ(f.TransparentValue, 2);
   EXPECT_EQ(f.TransparentColor, 0xCCBBAA);
   ASSERT_TRUE(f.HasAlpha());
@@ -145,19 +142,11 @@ TEST(DorvRead, ScrambledRowsNeedTheIdentificationCode) {
   const int32_t w = 5, h = 7, code = 1234;
   const auto rows = test::RandomRows(w, h, 8, 1);
   for (uint8_t kind : {uint8_t(0), uint8_t(1)}) {
-    DorvFile file;
-    file.Header.Scramble = 1;
-    file.Header.Compression = kind;
-    DorvFrameRecord frame;
-    frame.Width = w;
-    frame.Height = h;
-    frame.BitCount = 8;
-    DorvLayerRecord layer;
-    layer.Pixels = PlainRowsBody(rows, w, 8, code);
-    if (kind == 0) layer.Pixels = Deflate(layer.Pixels);
-    frame.Layers = {layer};
-    file.Frames = {frame};
-    const Bytes bytes = test::BuildDorv(file);
+    Bytes pixels = PlainRowsBody(rows, w, 8, code);
+    if (kind == 0) pixels = Deflate(pixels);
+    const Bytes bytes =
+        test::BuildDorv(fileOf({.Width = w, .Height = h, .BitCount = 8}, {.Pixels = pixels},
+                               {.Scramble = 1, .Compression = kind}));
     TDorvFrameList keyed(code), plain(0);
     test::LoadBytes(keyed, bytes);
     test::LoadBytes(plain, bytes);
@@ -187,7 +176,7 @@ TEST(DorvRead, TiledPlanes) {
 
     // Frame 0: every tile stored except tile 1, a repeat of tile 0.
     auto rows0 = test::RandomRows(c.width, c.height, c.bits, 10 + c.bits);
-    std::vector<test::TileEntry> table0(static_cast<size_t>(tiles));
+    std::vector<TileEntry> table0(static_cast<size_t>(tiles));
     if (across >= 3) {
       table0[1] = {-2, 0};
       for (int32_t r = 0; r < c.tileHeight; ++r) {
@@ -196,44 +185,36 @@ TEST(DorvRead, TiledPlanes) {
       }
     }
     auto alpha0 = test::RandomRows(c.width, c.height, 8, 20 + c.bits);
-    std::vector<test::TileEntry> alphaTable(static_cast<size_t>(tiles));
+    std::vector<TileEntry> alphaTable(static_cast<size_t>(tiles));
 
     // Frame 1: tile 0 of both planes comes from frame 0, layer 0.
     auto rows1 = test::RandomRows(c.width, c.height, c.bits, 30 + c.bits);
-    std::vector<test::TileEntry> table1(static_cast<size_t>(tiles));
+    std::vector<TileEntry> table1(static_cast<size_t>(tiles));
     table1[0] = {0, 0};
     const int32_t firstBytes =
         (std::min(c.tileWidth, c.width) * (c.bits == 15 ? 16 : c.bits) + 7) / 8;
     for (int32_t r = 0; r < std::min(c.tileHeight, c.height); ++r) {
       std::memcpy(rows1[size_t(r)].data(), rows0[size_t(r)].data(), size_t(firstBytes));
     }
-    std::vector<test::TileEntry> alphaTable1(static_cast<size_t>(tiles));
+    std::vector<TileEntry> alphaTable1(static_cast<size_t>(tiles));
     for (auto& e : alphaTable1) e = {0, 0};
 
-    DorvFile file;
-    file.Header.Compression = 1;
-    file.Header.Scramble = c.code != 0;
-    file.Header.TileWidth = c.tileWidth;
-    file.Header.TileHeight = c.tileHeight;
-    DorvFrameRecord frame;
-    frame.Width = c.width;
-    frame.Height = c.height;
-    frame.BitCount = c.bits;
+    DorvFrameRecord frame{.Width = c.width, .Height = c.height, .BitCount = c.bits};
     for (int i = 0; i < 256; ++i) frame.Palette.push_back(uint32_t(i) * 0x010101);
-    DorvLayerRecord layer;
-    layer.UseAlpha = 1;
-    layer.Pixels = test::TiledBody(rows0, c.width, c.height, c.bits, c.tileWidth, c.tileHeight,
-                                   table0, c.code);
-    layer.Alpha = test::TiledBody(alpha0, c.width, c.height, 8, c.tileWidth, c.tileHeight,
-                                  alphaTable, c.code);
-    frame.Layers = {layer};
+    auto tiled = [&](const std::vector<Bytes>& rows, int bits, const std::vector<TileEntry>& t) {
+      return test::TiledBody(rows, c.width, c.height, bits, c.tileWidth, c.tileHeight, t, c.code);
+    };
+    frame.Layers = {{.UseAlpha = 1,
+                     .Pixels = tiled(rows0, c.bits, table0),
+                     .Alpha = tiled(alpha0, 8, alphaTable)}};
     DorvFrameRecord second = frame;
-    second.Layers[0].Pixels = test::TiledBody(rows1, c.width, c.height, c.bits, c.tileWidth,
-                                              c.tileHeight, table1, c.code);
-    second.Layers[0].Alpha = test::TiledBody(alpha0, c.width, c.height, 8, c.tileWidth,
-                                             c.tileHeight, alphaTable1, c.code);
-    file.Frames = {frame, second};
-
+    second.Layers[0].Pixels = tiled(rows1, c.bits, table1);
+    second.Layers[0].Alpha = tiled(alpha0, 8, alphaTable1);
+    const DorvFile file{.Header = {.Scramble = c.code != 0,
+                                   .Compression = 1,
+                                   .TileWidth = c.tileWidth,
+                                   .TileHeight = c.tileHeight},
+                        .Frames = {frame, second}};
     TDorvFrameList list(int32_t(c.code));
     test::LoadBytes(list, test::BuildDorv(file));
     ASSERT_EQ(list.Count(), 2);
@@ -268,20 +249,11 @@ TEST(DorvRead, JpegPlanesEqualLibjpegsOwnDecode) {
   ASSERT_EQ(w, 37);
   const auto alphaRows = test::RandomRows(37, 21, 8, 3);
   for (int bits : {24, 32, 16}) {
-    DorvFile file;
-    file.Header.Compression = 2;
-    file.Header.Scramble = 1;  // never applies to kind 2
-    DorvFrameRecord frame;
-    frame.Width = 37;
-    frame.Height = 21;
-    frame.BitCount = bits;
-    DorvLayerRecord layer;
-    layer.UseAlpha = 1;
-    layer.Pixels = jpeg;
-    layer.Alpha = Deflate(PlainRowsBody(alphaRows, 37, 8));
-    frame.Layers = {layer};
-    file.Frames = {frame};
-    const Bytes bytes = test::BuildDorv(file);
+    // Scrambling never applies to kind 2.
+    const Bytes bytes = test::BuildDorv(
+        fileOf({.Width = 37, .Height = 21, .BitCount = bits},
+               {.UseAlpha = 1, .Pixels = jpeg, .Alpha = Deflate(PlainRowsBody(alphaRows, 37, 8))},
+               {.Scramble = 1, .Compression = 2}));
     TDorvFrameList inPlace(99), copied(99);
     test::LoadBytes(inPlace, bytes);
     test::PlainStream plain(bytes);
@@ -302,16 +274,12 @@ TEST(DorvRead, JpegPlanesEqualLibjpegsOwnDecode) {
 }
 
 TEST(DorvRead, FirstFrameOnlyStopsAfterTheFirstRecord) {
-  DorvFile file;
-  DorvFrameRecord frame;
-  frame.Width = frame.Height = 2;
-  DorvLayerRecord layer;
-  layer.Pixels = Deflate(PlainRowsBody(test::RandomRows(2, 2, 24, 4), 2, 24));
-  frame.Layers = {layer};
-  file.Frames = {frame};
+  DorvFile file =
+      fileOf({.Width = 2, .Height = 2},
+             {.Pixels = Deflate(PlainRowsBody(test::RandomRows(2, 2, 24, 4), 2, 24))}, {}, 1);
   file.Header.FrameCount = 3;
   const size_t oneFrame = test::BuildDorv(file).size();
-  file.Frames = {frame, frame, frame};
+  file.Frames.resize(3, file.Frames[0]);
   TKwMemoryStream stream(test::BuildDorv(file));
   TDorvFrameList list;
   LoadDorvStream(list, stream, true);
@@ -321,53 +289,37 @@ TEST(DorvRead, FirstFrameOnlyStopsAfterTheFirstRecord) {
 
 // A valid two-frame file with everything a reader must walk through.
 Bytes richFile(uint8_t kind) {
-  DorvFile file;
-  file.Header.Compression = kind;
-  DorvFrameRecord frame;
-  frame.Width = 6;
-  frame.Height = 3;
-  frame.Rects1 = {{0, 0, 2, 2}};
-  DorvLayerRecord layer;
-  layer.Pixels = PlainRowsBody(test::RandomRows(6, 3, 24, 5), 6, 24);
-  layer.Alpha = PlainRowsBody(test::RandomRows(6, 3, 8, 6), 6, 8);
+  DorvLayerRecord layer{.UseAlpha = 1,
+                        .Pixels = PlainRowsBody(test::RandomRows(6, 3, 24, 5), 6, 24),
+                        .Alpha = PlainRowsBody(test::RandomRows(6, 3, 8, 6), 6, 8)};
   if (kind == 0) {
     layer.Pixels = Deflate(layer.Pixels);
     layer.Alpha = Deflate(*layer.Alpha);
   }
-  layer.UseAlpha = 1;
+  DorvFrameRecord frame{.Width = 6, .Height = 3, .Rects1 = {{0, 0, 2, 2}}};
   frame.Layers = {layer, layer};
-  file.Frames = {frame, frame};
-  return test::BuildDorv(file);
+  return test::BuildDorv({.Header = {.Compression = kind}, .Frames = {frame, frame}});
 }
 
 TEST(DorvRead, DamagedFilesFailCleanly) {
   auto simple = [](auto edit) {
-    DorvFile file;
-    file.Header.Compression = 1;
-    DorvFrameRecord frame;
-    frame.Width = 4;
-    frame.Height = 4;
-    frame.BitCount = 8;
-    DorvLayerRecord layer;
-    layer.Pixels = PlainRowsBody(test::RandomRows(4, 4, 8, 7), 4, 8);
-    frame.Layers = {layer};
-    file.Frames = {frame, frame};
+    DorvFile file = fileOf({.Width = 4, .Height = 4, .BitCount = 8},
+                           {.Pixels = PlainRowsBody(test::RandomRows(4, 4, 8, 7), 4, 8)},
+                           {.Compression = 1}, 2);
     edit(file);
     return test::BuildDorv(file);
   };
-  auto tiled = [&](std::vector<test::TileEntry> second, bool alphaInFirst = true) {
+  // Frame 1 of 2 x 2 tiles of the given table, in its pixels or its alpha plane.
+  auto tiled = [&](std::vector<TileEntry> second, bool alphaInFirst = true) {
     return simple([&](DorvFile& f) {
       f.Header.TileWidth = f.Header.TileHeight = 2;
-      const auto rows = test::RandomRows(4, 4, 8, 8);
-      for (auto& fr : f.Frames) {
-        fr.Layers[0].Pixels = test::TiledBody(rows, 4, 4, 8, 2, 2, std::vector<test::TileEntry>(4));
-      }
-      if (alphaInFirst) {
-        f.Frames[0].Layers[0].Alpha =
-            test::TiledBody(rows, 4, 4, 8, 2, 2, std::vector<test::TileEntry>(4));
-      }
-      f.Frames[1].Layers[0].Pixels = test::TiledBody(rows, 4, 4, 8, 2, 2, second);
-      if (!alphaInFirst) f.Frames[1].Layers[0].Alpha = test::TiledBody(rows, 4, 4, 8, 2, 2, second);
+      auto body = [](const std::vector<TileEntry>& table) {
+        return test::TiledBody(test::RandomRows(4, 4, 8, 8), 4, 4, 8, 2, 2, table);
+      };
+      for (auto& fr : f.Frames) fr.Layers[0].Pixels = body(std::vector<TileEntry>(4));
+      if (alphaInFirst) f.Frames[0].Layers[0].Alpha = body(std::vector<TileEntry>(4));
+      f.Frames[1].Layers[0].Pixels = body(second);
+      if (!alphaInFirst) f.Frames[1].Layers[0].Alpha = body(second);
     });
   };
   const Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I', 'H', 'D',
@@ -425,19 +377,14 @@ TEST(DorvRead, DamagedFilesFailCleanly) {
       {"unknown tile kind", tiled({{-1, 0}, {-7, 0}, {-1, 0}, {-1, 0}})},
       {"tile table beyond the plane",
        simple([](DorvFile& f) { f.Header.TileWidth = f.Header.TileHeight = 1; })},
-      {"tile of a frame of another size",
-       [&] {
-         Bytes b = simple([](DorvFile& f) {
-           f.Header.TileWidth = f.Header.TileHeight = 2;
-           f.Frames[0].Width = 2;
-           f.Frames[0].Layers[0].Pixels = PlainRowsBody(test::RandomRows(2, 4, 8, 1), 2, 8);
-           f.Frames[0].Layers[0].Pixels = test::TiledBody(test::RandomRows(2, 4, 8, 1), 2, 4, 8, 2,
-                                                          2, std::vector<test::TileEntry>(2));
-           f.Frames[1].Layers[0].Pixels = test::TiledBody(test::RandomRows(4, 4, 8, 1), 4, 4, 8, 2,
-                                                          2, {{0, 0}, {-1, 0}, {-1, 0}, {-1, 0}});
-         });
-         return b;
-       }()},
+      {"tile of a frame of another size", simple([](DorvFile& f) {
+         f.Header.TileWidth = f.Header.TileHeight = 2;
+         f.Frames[0].Width = 2;
+         f.Frames[0].Layers[0].Pixels =
+             test::TiledBody(test::RandomRows(2, 4, 8, 1), 2, 4, 8, 2, 2, {{}, {}});
+         f.Frames[1].Layers[0].Pixels =
+             test::TiledBody(test::RandomRows(4, 4, 8, 1), 4, 4, 8, 2, 2, {{0, 0}, {}, {}, {}});
+       })},
   };
   for (const Case& c : cases) {
     TDorvFrameList list;
@@ -454,15 +401,9 @@ TEST(DorvRead, DamagedFilesFailCleanly) {
 TEST(DorvRead, SmallStreamsCannotClaimTheTiledBound) {
   // 1 x 1 tiles of a 4000 x 4000 picture could need 128 MB of tile table;
   // a few bytes of zlib data must fail on what they hold, not on memory.
-  DorvFile file;
-  file.Header.TileWidth = file.Header.TileHeight = 1;
-  DorvFrameRecord frame;
-  frame.Width = frame.Height = 4000;
-  frame.BitCount = 8;
-  DorvLayerRecord layer;
-  layer.Pixels = Deflate(Bytes(8, 0xFF));
-  frame.Layers = {layer};
-  file.Frames = {frame};
+  const DorvFile file =
+      fileOf({.Width = 4000, .Height = 4000, .BitCount = 8}, {.Pixels = Deflate(Bytes(8, 0xFF))},
+             {.TileWidth = 1, .TileHeight = 1});
   TDorvFrameList list;
   list.MaxLoadBytes = 40 << 20;
   try {

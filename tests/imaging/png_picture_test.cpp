@@ -103,14 +103,22 @@ TEST(PngPicture, SixteenBitPicturesComeBackAtSixteenBits) {
   }
 }
 
+// A loaded palette keeps its own count through a save, and only the file's
+// own entries count when a colour is matched, not the zeros that fill the
+// table up.
 TEST(PngPicture, PaletteOfALoadedFileHasItsOwnCount) {
   TKwPNG png;
   loadInto(png, SimplePng(4, {{0, 1, 2, 0}}, 8, 3, {{"PLTE", {9, 9, 9, 8, 8, 8, 7, 7, 7}}}));
   EXPECT_EQ(png.GetPalette().size(), 3u);
-  // Saved again, the PLTE keeps three entries.
   TKwPNG again;
   loadInto(again, saved(png));
   EXPECT_EQ(again.GetPalette().size(), 3u);
+  png.SetTransparentColor(int32_t(RGBColor(0, 0, 0)));
+  Bytes trns;
+  for (const PngChunk& c : ChunksOf(saved(png))) {
+    if (c.type == "tRNS") trns = c.data;
+  }
+  EXPECT_EQ(trns, (Bytes{255, 255, 0}));
   png.SetPalette({{1, 2, 3, 0}});
   EXPECT_EQ(png.GetPalette().size(), 256u);
 }
@@ -146,21 +154,6 @@ TEST(PngPicture, TransparentColourRoundTrips) {
   }
 }
 
-// Only the file's own palette entries count when a colour is matched, not
-// the zeros that fill the table up.
-TEST(PngPicture, NearestEntrySearchStaysInsideThePalette) {
-  TKwPNG png;
-  loadInto(png, SimplePng(4, {{0, 1, 2, 0}}, 8, 3, {{"PLTE", {9, 9, 9, 8, 8, 8, 7, 7, 7}}}));
-  png.SetTransparentColor(int32_t(RGBColor(0, 0, 0)));
-  const auto chunks = ChunksOf(saved(png));
-  const PngChunk* trns = nullptr;
-  for (const PngChunk& c : chunks) {
-    if (c.type == "tRNS") trns = &c;
-  }
-  ASSERT_NE(trns, nullptr);
-  EXPECT_EQ(trns->data, (Bytes{255, 255, 0}));
-}
-
 TEST(PngPicture, AssignCopiesPicturesAndSettings) {
   TKwPNG source;
   loadInto(source,
@@ -182,7 +175,7 @@ TEST(PngPicture, AssignCopiesPicturesAndSettings) {
   EXPECT_EQ(RgbaOfBitmap(out), RgbaOfBitmap(plain));
 }
 
-TEST(PngPicture, SizeChangesReachImageAndMask) {
+TEST(PngPicture, SizeAndTransparencyReachImageAndMask) {
   TKwPNG png;
   loadInto(png, SimplePng(2, {{1, 2, 3, 200, 4, 5, 6, 100}}, 8, 6));
   png.SetWidth(5);
@@ -191,21 +184,16 @@ TEST(PngPicture, SizeChangesReachImageAndMask) {
   EXPECT_EQ(png.Mask().Width(), 5);
   EXPECT_EQ(png.Mask().Height(), 4);
   TKwPNG noMask;
-  loadInto(noMask, SimplePng(2, {{1, 2}}, 8, 0));
+  loadInto(noMask, SimplePng(2, {{1, 2, 3, 4, 5, 6}}, 8, 2));
   noMask.SetWidth(6);
   EXPECT_TRUE(noMask.Mask().GetEmpty());
-}
-
-TEST(PngPicture, TransparentColorSetterReachesTheImage) {
-  TKwPNG png;
-  loadInto(png, SimplePng(2, {{1, 2, 3, 4, 5, 6}}, 8, 2));
-  png.SetTransparent(true);
-  png.SetTransparentColor(int32_t(RGBColor(4, 5, 6)));
-  EXPECT_EQ(png.Image().TransparentColor(), int32_t(RGBColor(4, 5, 6)));
-  EXPECT_TRUE(png.Image().GetTransparent());
-  png.SetTransparentColor(-1);
-  EXPECT_FALSE(png.GetTransparent());
-  EXPECT_FALSE(png.Image().GetTransparent());
+  noMask.SetTransparent(true);
+  noMask.SetTransparentColor(int32_t(RGBColor(4, 5, 6)));
+  EXPECT_EQ(noMask.Image().TransparentColor(), int32_t(RGBColor(4, 5, 6)));
+  EXPECT_TRUE(noMask.Image().GetTransparent());
+  noMask.SetTransparentColor(-1);
+  EXPECT_FALSE(noMask.GetTransparent());
+  EXPECT_FALSE(noMask.Image().GetTransparent());
 }
 
 TEST(PngPicture, OutsideBitmapsStandInForTheOwnOnes) {
@@ -237,17 +225,12 @@ TEST(PngPicture, OutsideBitmapsStandInForTheOwnOnes) {
   TKwPNG back;
   loadInto(back, form.Bytes());
   EXPECT_EQ(RgbaOfBitmap(back.Image()), RgbaOfBitmap(png.Bitmap()));
+  // An empty picture writes no form data and refuses a save.
   TKwPNG empty;
   TKwMemoryStream nothing;
   empty.WriteData(nothing);
+  EXPECT_THROW(empty.SaveToStream(nothing), EKwPNG);
   EXPECT_EQ(nothing.Size(), 0);
-}
-
-TEST(PngPicture, EmptyPictureIsNotSaved) {
-  TKwPNG png;
-  TKwMemoryStream out;
-  EXPECT_THROW(png.SaveToStream(out), EKwPNG);
-  EXPECT_EQ(out.Size(), 0);
 }
 
 }  // namespace

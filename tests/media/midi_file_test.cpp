@@ -347,49 +347,47 @@ TEST(MidiFile, TempoActsFromItsOwnTickAndTimesDoNotDrift) {
 }
 
 TEST(MidiFile, KindsAndStoredBytes) {
-  const auto file =
-      SmfBuilder(0, 96)
-          .Track()
-          .Event(0, {0x90, 60, 100})
-          .Event(0, {62, 0})  // running status: a note-off
-          .Event(0, {0x81, 60, 64})
-          .Event(0, {0xA2, 60, 10})
-          .Event(0, {0xB3, 7, 100})
-          .Event(0, {0xC4, 5})
-          .Event(0, {0xD5, 9})
-          .Event(0, {0xE6, 0x00, 0x40})
-          .Event(0, {0xF0, 10, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7})
-          .Event(0, {0xF0, 9, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0xF7})
-          .Event(0, {0xF0, 11, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0x00, 0xF7})
-          .Tempo(0, 400000)
-          .Event(0, {0xFF, 0x00, 0x02, 0x00, 0x01})
-          .Event(0, {0xFF, 0x03, 0x04, 'L', 'e', 'a', 'd'})
-          .Event(0, {0xFF, 0x06, 0x01, 'm'})
-          .Event(0, {0xFF, 0x07, 0x01, 'c'})
-          .Event(0, {0xFF, 0x58, 0x04, 3, 2, 24, 8})
-          .Event(0, {0xFF, 0x59, 0x02, 0, 0})
-          .Event(0, {0xFF, 0x52, 0x00})
-          .Event(0, {0xFF, 0x7F, 0x01, 0x00})
-          .EndOfTrack()
-          .Bytes();
+  const struct {
+    std::vector<uint8_t> message;
+    int32_t kind;
+  } rows[] = {
+      {{0x90, 60, 100}, kMidiKindNoteOn},
+      {{62, 0}, kMidiKindNoteOff},  // running status: a note-off
+      {{0x81, 60, 64}, kMidiKindNoteOff},
+      {{0xA2, 60, 10}, kMidiKindKeyPressure},
+      {{0xB3, 7, 100}, kMidiKindControlChange},
+      {{0xC4, 5}, kMidiKindProgramChange},
+      {{0xD5, 9}, kMidiKindChannelPressure},
+      {{0xE6, 0x00, 0x40}, kMidiKindPitchBend},
+      {{0xF0, 10, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, kMidiKindGSReset},
+      {{0xF0, 9, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0xF7}, kMidiKindOther},
+      {{0xF0, 11, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0x00, 0xF7},
+       kMidiKindOther},
+      {{0xFF, 0x51, 0x03, 0x06, 0x1A, 0x80}, kMidiKindTempo},  // 400000 us
+      {{0xFF, 0x00, 0x02, 0x00, 0x01}, kMidiKindSequenceNumber},
+      {{0xFF, 0x03, 0x04, 'L', 'e', 'a', 'd'}, kMidiKindTrackName},
+      {{0xFF, 0x06, 0x01, 'm'}, kMidiKindMarker},
+      {{0xFF, 0x07, 0x01, 'c'}, kMidiKindCuePoint},
+      {{0xFF, 0x58, 0x04, 3, 2, 24, 8}, kMidiKindTimeSignature},
+      {{0xFF, 0x59, 0x02, 0, 0}, kMidiKindKeySignature},
+      {{0xFF, 0x52, 0x00}, kMidiKindMeta52},
+      {{0xFF, 0x7F, 0x01, 0x00}, kMidiKindOther},
+      {{0xFF, 0x2F, 0x00}, kMidiKindEndOfTrack},
+  };
+  SmfBuilder file(0, 96);
+  file.Track();
+  for (const auto& row : rows) file.Event(0, row.message);
   TMidiV model;
-  loadBytes(model, file);
+  loadBytes(model, file.Bytes());
   // Eight channel messages, three system exclusive, the rest meta events.
-  const int32_t kinds[] = {kMidiKindNoteOn,          kMidiKindNoteOff,       kMidiKindNoteOff,
-                           kMidiKindKeyPressure,     kMidiKindControlChange, kMidiKindProgramChange,
-                           kMidiKindChannelPressure, kMidiKindPitchBend,     kMidiKindGSReset,
-                           kMidiKindOther,           kMidiKindOther,         kMidiKindTempo,
-                           kMidiKindSequenceNumber,  kMidiKindTrackName,     kMidiKindMarker,
-                           kMidiKindCuePoint,        kMidiKindTimeSignature, kMidiKindKeySignature,
-                           kMidiKindMeta52,          kMidiKindOther,         kMidiKindEndOfTrack};
   const auto& events = model.Events();
-  ASSERT_EQ(events.size(), std::size(kinds));
+  ASSERT_EQ(events.size(), std::size(rows));
   for (size_t i = 0; i < events.size(); ++i) {
     EXPECT_EQ(events[i].type, i < 8    ? kMidiTypeShort
                               : i < 11 ? kMidiTypeSysEx
                                        : kMidiTypeMeta)
         << i;
-    EXPECT_EQ(events[i].kind, kinds[i]) << i;
+    EXPECT_EQ(events[i].kind, rows[i].kind) << i;
   }
   EXPECT_EQ(events[1].data, (std::vector<uint8_t>{0x90, 62, 0}));
   EXPECT_EQ(events[1].Text(), "[90][3e][00]");

@@ -24,13 +24,13 @@ SmfBuilder& SmfBuilder::Track() {
   return *this;
 }
 
-SmfBuilder& SmfBuilder::Event(uint32_t delta, std::initializer_list<uint8_t> bytes) {
+SmfBuilder& SmfBuilder::Event(uint32_t delta, const std::vector<uint8_t>& bytes) {
   AppendVlq(tracks_.back().body, delta);
   return Raw(bytes);
 }
 
-SmfBuilder& SmfBuilder::Raw(std::initializer_list<uint8_t> bytes) {
-  tracks_.back().body.insert(tracks_.back().body.end(), bytes);
+SmfBuilder& SmfBuilder::Raw(const std::vector<uint8_t>& bytes) {
+  tracks_.back().body.insert(tracks_.back().body.end(), bytes.begin(), bytes.end());
   return *this;
 }
 

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,8 +18,8 @@ class SmfBuilder {
   // Starts a new track chunk.
   SmfBuilder& Track();
   // A delta time as a variable-length quantity, then the bytes.
-  SmfBuilder& Event(uint32_t delta, std::initializer_list<uint8_t> bytes);
-  SmfBuilder& Raw(std::initializer_list<uint8_t> bytes);
+  SmfBuilder& Event(uint32_t delta, const std::vector<uint8_t>& bytes);
+  SmfBuilder& Raw(const std::vector<uint8_t>& bytes);
   SmfBuilder& Tempo(uint32_t delta, uint32_t microseconds);
   SmfBuilder& EndOfTrack(uint32_t delta = 0);
   // A chunk length other than the true one.

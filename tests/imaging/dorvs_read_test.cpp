@@ -406,12 +406,8 @@ TEST(DorvRead, SmallStreamsCannotClaimTheTiledBound) {
              {.TileWidth = 1, .TileHeight = 1});
   TDorvFrameList list;
   list.MaxLoadBytes = 40 << 20;
-  try {
-    test::LoadBytes(list, test::BuildDorv(file));
-    FAIL() << "loaded";
-  } catch (const EDorvError& e) {
-    EXPECT_STREQ(e.what(), "Tile table beyond the layer data");
-  }
+  EXPECT_EQ(test::ErrorOf<EDorvError>([&] { test::LoadBytes(list, test::BuildDorv(file)); }),
+            "Tile table beyond the layer data");
 }
 
 TEST(DorvRead, TruncatedAndCorruptedFilesNeverCrash) {

@@ -8,6 +8,7 @@
 
 #include "gif_support.h"
 #include "imaging/GIFImageLZW.h"
+#include "imaging_support.h"
 #include "support/testdata.h"
 
 namespace zirk::test {
@@ -89,12 +90,7 @@ TEST(GifFile, BrokenFilesRaiseTheirErrors) {
     SCOPED_TRACE(c.name);
     TGIFImage image;
     std::vector<std::string> warnings;
-    try {
-      LoadGif(image, c.bytes, &warnings);
-      ADD_FAILURE() << "loaded";
-    } catch (const GIFException& e) {
-      EXPECT_STREQ(e.what(), c.error);
-    }
+    EXPECT_EQ(ErrorOf<GIFException>([&] { LoadGif(image, c.bytes, &warnings); }), c.error);
     EXPECT_EQ(warnings, c.warnings);
   }
 }
@@ -217,12 +213,7 @@ TEST(GifFile, ScanLinesAndProgressOfALoad) {
   TGIFImage empty;
   LoadGif(empty, GifBuilder().Header(2, 2, kFour).Comment({"x"}).Trailer().Bytes());
   ASSERT_EQ(empty.Count(), 1);
-  try {
-    empty.Images(0).ScanLine(0);
-    ADD_FAILURE();
-  } catch (const GIFException& e) {
-    EXPECT_STREQ(e.what(), "Image has no DIB");
-  }
+  EXPECT_EQ(ErrorOf<GIFException>([&] { empty.Images(0).ScanLine(0); }), "Image has no DIB");
 }
 
 TEST(GifFile, ColourTablesArePaddedToAPowerOfTwoAndSizedByThemselves) {

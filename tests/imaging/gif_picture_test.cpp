@@ -10,6 +10,7 @@
 
 #include "gif_support.h"
 #include "imaging/GIFImagePainter.h"
+#include "imaging_support.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "support/testdata.h"
@@ -315,23 +316,14 @@ TEST(GifPicture, AddGrowsTheScreenWithWarningsAndSizesRefuseToCutFrames) {
     EXPECT_EQ(image.GetHeight(), c.height);
     // The copy keeps its colours although its picture has no global table.
     EXPECT_EQ(frame.ActiveColorMap().Colors(2), kColors[2]);
-    try {
-      image.SetWidth(c.left + 1);
-      ADD_FAILURE();
-    } catch (const GIFException& e) {
-      EXPECT_STREQ(e.what(), sGIFWidthTooSmall);
-    }
+    EXPECT_EQ(ErrorOf<GIFException>([&] { image.SetWidth(c.left + 1); }), sGIFWidthTooSmall);
     EXPECT_THROW(image.SetHeight(c.top + 1), GIFException);
     image.SetWidth(c.left + 2);
     EXPECT_EQ(image.GetWidth(), c.left + 2);
   }
   TGIFImage image, other;
-  try {
-    image.Add(other);
-    ADD_FAILURE();
-  } catch (const GIFException& e) {
-    EXPECT_STREQ(e.what(), "Object type not supported for operation");
-  }
+  EXPECT_EQ(ErrorOf<GIFException>([&] { image.Add(other); }),
+            "Object type not supported for operation");
 }
 
 TEST(GifPicture, DeepBitmapsGetAnExactPaletteOrTheColourCube) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/exceptions.h"
 #include "base/streams.h"
 #include "imaging/dorvs.h"
 #include "support/dorvbuilder.h"
@@ -23,6 +24,17 @@ std::vector<Bytes> RowsOf(const TDIB& dib);
 void SetRows(TDIB& dib, const std::vector<Bytes>& rows);
 // A picture of random pixels (and a random colour table at 8 bits or less).
 void FillRandom(TDIB& dib, uint32_t seed);
+
+// The message of the exception of type E that f raises, or "no exception".
+template <class E, class F>
+std::string ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no exception";
+}
 
 // Reads from a byte vector without being a memory stream.
 class PlainStream : public TKwStream {

@@ -297,12 +297,8 @@ TEST(PngWrite, IdatSizeOutsideItsRangeIsRefusedBeforeWriting) {
     png.Bitmap().SetSize(2, 2, 24);
     png.IdatSize = size;
     TKwMemoryStream out;
-    try {
-      png.SaveToStream(out);
-      ADD_FAILURE() << size;
-    } catch (const EKwPNG& e) {
-      EXPECT_STREQ(e.what(), "Write PNG Param: Err IDAT Size(min:256  max:100000)");
-    }
+    EXPECT_EQ(ErrorOf<EKwPNG>([&] { png.SaveToStream(out); }),
+              "Write PNG Param: Err IDAT Size(min:256  max:100000)");
     EXPECT_EQ(out.Size(), 0);
   }
 }
@@ -368,12 +364,7 @@ TEST(PngWrite, StoppedWriteRaises) {
   FillRandom(source, 9);
   StopInImage writer;
   TKwMemoryStream out;
-  try {
-    writer.Write(source, out);
-    ADD_FAILURE() << "no exception";
-  } catch (const EKwPNG& e) {
-    EXPECT_STREQ(e.what(), "Write Image (PNG): Stopped");
-  }
+  EXPECT_EQ(ErrorOf<EKwPNG>([&] { writer.Write(source, out); }), "Write Image (PNG): Stopped");
   const std::vector<std::string> types = typesOf(out.Bytes());
   ASSERT_FALSE(types.empty());
   EXPECT_EQ(types.front(), "IHDR");

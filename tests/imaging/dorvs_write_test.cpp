@@ -123,16 +123,16 @@ TEST(DorvWrite, HeaderAndMagic) {
     list.PlainFirstLayer = true;
     makeFrame(list, 15, false, false, 1);
     const TDorvHeader h = FillDorvHeader(list, list.GetFrame(0), c.kind, 70);
-    EXPECT_EQ(h.Version, 106);
-    EXPECT_EQ(h.BitCount, 15);
-    EXPECT_EQ(h.Width, 23);
-    EXPECT_EQ(h.FrameCount, 1);
-    EXPECT_EQ(h.Flag, 1);
-    EXPECT_EQ(h.Scramble, c.scramble);
-    EXPECT_EQ(h.Compression, c.written);
-    EXPECT_EQ(h.PlainFirstLayer, 1);
-    EXPECT_EQ(h.Quality, 70);
-    EXPECT_EQ(h.TileWidth, 0);
+    EXPECT_EQ(h, (TDorvHeader{.Version = 106,
+                              .Width = 23,
+                              .Height = 11,
+                              .BitCount = 15,
+                              .FrameCount = 1,
+                              .Flag = 1,
+                              .Scramble = c.scramble,
+                              .Compression = c.written,
+                              .PlainFirstLayer = 1,
+                              .Quality = 70}));
     TKwMemoryStream stream;
     list.SaveToStream(stream, c.kind, 70);
     const auto& bytes = stream.Bytes();

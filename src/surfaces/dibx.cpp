@@ -381,7 +381,13 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
   const int64_t loY = flipV ? mirrorY - visible.Bottom : visible.Top;
   const int64_t hiY = flipV ? mirrorY - visible.Top : visible.Bottom;
   bool drawn = false;
-  int64_t guard = 0;
+  // Copies overlapping without end (a tiny step under a huge zoom, or a
+  // one-pixel picture at a tiny zoom) could ask for billions of copies, or
+  // draw the same pixels billions of times; no screen needs more than this.
+  constexpr int64_t kMaxCopies = int64_t(1) << 22, kMaxSide = int64_t(1) << 31;
+  const int64_t seenArea = std::min(int64_t(visible.Width()) * visible.Height(), int64_t(1) << 32);
+  const int64_t maxPixels = std::max(int64_t(1) << 24, seenArea * 64);
+  int64_t copies = 0, pixels = 0;
   for (int64_t ky = ay.firstEndingAfter(loY);; ++ky) {
     ky = ay.firstCovering(ky, hiY);
     const int64_t top = ay.start(ky);
@@ -398,9 +404,12 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
       if (flipV) t = mirrorY - bottom, b = mirrorY - top;
       const TRect place{Saturate32(l), Saturate32(t), Saturate32(r), Saturate32(b)};
       drawn = drawOne(place) || drawn;
-      // A one-pixel picture at a tiny zoom with copies overlapping could
-      // still ask for millions of copies; no screen needs more than this many.
-      if (++guard > (int64_t(1) << 22)) return drawn;
+      const int64_t seenW =
+          std::min<int64_t>(r, visible.Right) - std::max<int64_t>(l, visible.Left);
+      const int64_t seenH =
+          std::min<int64_t>(b, visible.Bottom) - std::max<int64_t>(t, visible.Top);
+      if (seenW > 0 && seenH > 0) pixels += std::min(seenW, kMaxSide) * std::min(seenH, kMaxSide);
+      if (++copies > kMaxCopies || pixels > maxPixels) return drawn;
     }
   }
   return drawn;

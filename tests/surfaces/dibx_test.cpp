@@ -402,6 +402,13 @@ TEST(DIBXTile, HugeSpacedTilesVisitOnlyWhatIsSeen) {
                         c.flip, c.flip, false, 255, c.scrollX, c.scrollY);
     SUCCEED() << c.what;
   }
+  // A picture a billion pixels wide under a huge zoom, one source pixel
+  // apart: a billion blended copies over every pixel of the surface.
+  auto wide = pattern(14, 15);
+  auto blended = solid(22, 6, kBg);
+  EXPECT_TRUE(blended->TileDrawOffset(Rect(0, -50331648, 63, 63), *wide,
+                                      Rect(-989855744, -2303, 63, 0), 1, 63, 1392508928, 2037660020,
+                                      true, true, true, 63, 0, -1536));
   // One pixel per 256 copies at zoom 1, step 1: every pixel is covered.
   auto dst = solid(16, 8, kBg);
   EXPECT_TRUE(dst->TileDrawOffset(Rect(INT32_MIN, 0, INT32_MAX, 8), *src, src->GetBoundsRect(), 1,

@@ -93,9 +93,14 @@ GifBytes animation(int loops, int delay, int frames = 3) {
   return b.Trailer().Bytes();
 }
 
-struct EventLog {
+// An animation of frames in colours 1, 2, 3, 1... with its paint options,
+// counting the painter's events.
+struct Animation {
+  TGIFImage image;
   int start = 0, frame = 0, restart = 0, end = 0;
-  void attach(TGIFImage& image) {
+  Animation(int loops, TGIFPaintOptions options, int frames = 3) {
+    LoadGif(image, animation(loops, 1, frames));
+    image.PaintOptions = options;
     image.OnPaintStart = [this](TGIFPainter&) { ++start; };
     image.OnFramePaint = [this](TGIFPainter&) { ++frame; };
     image.OnLoopRestart = [this](TGIFPainter&) { ++restart; };
@@ -139,19 +144,15 @@ TEST(GifPicture, DisposalRestoresTheBackgroundOrThePreviousPicture) {
 }
 
 TEST(GifPicture, CheckedCanvasThatGoesAwayStopsThePainter) {
-  TGIFImage image;
-  LoadGif(image, animation(0, 1));
-  image.PaintOptions = poAnimate | poDirectPaint | poCheckCanvas;
-  EventLog log;
-  log.attach(image);
+  Animation a(0, poAnimate | poDirectPaint | poCheckCanvas);
   TDIB canvas(4, 4, 32);
-  image.OnFramePaint = [&](TGIFPainter&) {
-    ++log.frame;
+  a.image.OnFramePaint = [&](TGIFPainter&) {
+    ++a.frame;
     canvas.SetSize(1, 1, 32);
   };
-  image.Draw(canvas, Rect(0, 0, 4, 4));
-  EXPECT_EQ(log.frame, 1);
-  EXPECT_EQ(log.end, 0);
+  a.image.Draw(canvas, Rect(0, 0, 4, 4));
+  EXPECT_EQ(a.frame, 1);
+  EXPECT_EQ(a.end, 0);
 }
 
 // Without a thread of its own the painter runs inside Draw: a single frame
@@ -174,22 +175,18 @@ TEST(GifPicture, PainterInsideDrawPlaysTheLoopCountOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TGIFImage image;
-    LoadGif(image, animation(c.loops, 1, c.frameCount));
-    image.PaintOptions = c.options;
-    EventLog log;
-    log.attach(image);
+    Animation a(c.loops, c.options, c.frameCount);
     TDIB canvas(6, 6, 32);
-    image.Draw(canvas, Rect(1, 1, 5, 5));
-    EXPECT_EQ(log.start, c.starts);
-    EXPECT_EQ(log.frame, c.frames);
-    EXPECT_EQ(log.restart, c.restarts);
-    EXPECT_EQ(log.end, c.starts);
+    a.image.Draw(canvas, Rect(1, 1, 5, 5));
+    EXPECT_EQ(a.start, c.starts);
+    EXPECT_EQ(a.frame, c.frames);
+    EXPECT_EQ(a.restart, c.restarts);
+    EXPECT_EQ(a.end, c.starts);
     EXPECT_EQ(pixelColor(canvas, 1, 1), c.shown);
     EXPECT_EQ(pixelColor(canvas, 4, 4), c.shown);
     EXPECT_EQ(pixelColor(canvas, 0, 0), 0u);
     EXPECT_EQ(pixelColor(canvas, 5, 5), 0u);
-    EXPECT_EQ(image.Painter(), nullptr);
+    EXPECT_EQ(a.image.Painter(), nullptr);
   }
 }
 
@@ -206,45 +203,37 @@ bool pumpUntil(Pred done) {
 }
 
 TEST(GifPicture, AsyncPainterPostsNotificationsAndStopsCleanly) {
-  TGIFImage image;
-  LoadGif(image, animation(0, 1));
-  image.PaintOptions = poAsync | poAnimate | poLoop;
-  EventLog log;
-  log.attach(image);
+  Animation a(0, poAsync | poAnimate | poLoop);
   TDIB canvas(8, 8, 32);
-  image.Draw(canvas, Rect(0, 0, 8, 8));
-  ASSERT_NE(image.Painter(), nullptr);
+  a.image.Draw(canvas, Rect(0, 0, 8, 8));
+  ASSERT_NE(a.image.Painter(), nullptr);
   // Draw waited for the first frame, without any message being dispatched.
-  EXPECT_EQ(log.frame, 0);
+  EXPECT_EQ(a.frame, 0);
   EXPECT_EQ(pixelColor(canvas, 7, 7), kColors[1]);
   // Loop count 0 on a thread of its own plays forever.
-  ASSERT_TRUE(pumpUntil([&] { return log.frame >= 7 && log.restart >= 2; }));
-  EXPECT_EQ(log.start, 1);
-  image.Draw(canvas, Rect(0, 0, 8, 8));
-  image.StopPainting();
-  EXPECT_EQ(image.Painter(), nullptr);
-  const int frames = log.frame;
+  ASSERT_TRUE(pumpUntil([&] { return a.frame >= 7 && a.restart >= 2; }));
+  EXPECT_EQ(a.start, 1);
+  a.image.Draw(canvas, Rect(0, 0, 8, 8));
+  a.image.StopPainting();
+  EXPECT_EQ(a.image.Painter(), nullptr);
+  const int frames = a.frame;
   platform::Sleep(60);
   platform::ProcessMessages();
-  EXPECT_EQ(log.frame, frames);
-  EXPECT_EQ(log.end, 0);
+  EXPECT_EQ(a.frame, frames);
+  EXPECT_EQ(a.end, 0);
 }
 
 TEST(GifPicture, AsyncPainterEndsACountedLoopAndDirectPaintReachesTheCanvas) {
-  TGIFImage image;
-  LoadGif(image, animation(2, 1));
-  image.PaintOptions = poAsync | poAnimate | poLoop | poDirectPaint;
-  EventLog log;
-  log.attach(image);
+  Animation a(2, poAsync | poAnimate | poLoop | poDirectPaint);
   TDIB canvas(4, 4, 32);
-  image.Draw(canvas, Rect(0, 0, 4, 4));
-  ASSERT_TRUE(pumpUntil([&] { return log.end == 1; }));
-  EXPECT_EQ(log.frame, 6);
-  EXPECT_EQ(log.restart, 1);
+  a.image.Draw(canvas, Rect(0, 0, 4, 4));
+  ASSERT_TRUE(pumpUntil([&] { return a.end == 1; }));
+  EXPECT_EQ(a.frame, 6);
+  EXPECT_EQ(a.restart, 1);
   EXPECT_EQ(pixelColor(canvas, 0, 0), kColors[3]);
   // A second Draw of the same canvas and rectangle while idle starts again.
-  image.Draw(canvas, Rect(0, 0, 4, 4));
-  ASSERT_TRUE(pumpUntil([&] { return log.end == 2; }));
+  a.image.Draw(canvas, Rect(0, 0, 4, 4));
+  ASSERT_TRUE(pumpUntil([&] { return a.end == 2; }));
 }
 
 TEST(GifPicture, DestroyingAPictureStopsItsPainter) {

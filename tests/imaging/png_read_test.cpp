@@ -156,7 +156,7 @@ TEST(PngRead, BitmapLayoutFollowsColourTypeAndDepth) {
   EXPECT_EQ(two->GetPalette()[2], (TRGBQuad{170, 170, 170, 0}));
 }
 
-TEST(PngRead, PaletteTransparencyGivesAColourOrAMask) {
+TEST(PngRead, PaletteTransparencyGivesAColourOrAMaskAndShortPalettesStayDefined) {
   // One fully transparent entry: a transparent colour naming it, no mask.
   auto single = load(paletteFile({255, 255, 0}));
   EXPECT_EQ(single->TransparentColor(), 0x01000002);
@@ -174,9 +174,7 @@ TEST(PngRead, PaletteTransparencyGivesAColourOrAMask) {
       EXPECT_EQ(masked->Mask().ScanLine(0)[x], 255 - alpha) << x;
     }
   }
-}
-
-TEST(PngRead, PaletteIndicesPastThePaletteReadDefinedColours) {
+  // Indices past a short palette read defined colours.
   auto png = load(SimplePng(3, {{0, 1, 200}}, 8, 3, {{"PLTE", {1, 2, 3, 4, 5, 6}}}));
   EXPECT_EQ(png->GetPalette().size(), 2u);
   EXPECT_EQ(png->Image().GetCanvas().GetPixel(2, 0), 0u);
@@ -386,15 +384,17 @@ TEST(PngRead, LargeStoredImageThroughABufferedStream) {
   EXPECT_EQ(RgbaOfPicture(png), LibpngDecode(file));
 }
 
-TEST(PngRead, ProgressRunsFromStartToEnd) {
-  std::vector<Bytes> rows(40, Bytes(40, 9));
+// Progress runs from start to end; a reader whose progress asks to stop
+// ends the read with what it has.
+TEST(PngRead, ProgressRunsFromStartToEndOrStopsTheRead) {
+  const Bytes file = SimplePng(64, std::vector<Bytes>(64, Bytes(64, 3)), 8, 0);
   TKwPNG png;
   std::vector<std::pair<TProgressStage, int>> calls;
   png.OnProgress = [&](TGraphic&, const TProgressInfo& info) {
     calls.push_back({info.Stage, info.PercentDone});
     return false;
   };
-  TKwMemoryStream stream(SimplePng(40, rows, 8, 0));
+  TKwMemoryStream stream(file);
   png.LoadFromStream(stream);
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(calls.front(), std::make_pair(TProgressStage::psStarting, 0));
@@ -402,17 +402,13 @@ TEST(PngRead, ProgressRunsFromStartToEnd) {
   for (size_t i = 1; i < calls.size(); ++i) EXPECT_GT(calls[i].second, calls[i - 1].second);
   // The image's own handler is back afterwards.
   EXPECT_FALSE(png.Image().OnProgress);
-}
 
-// A reader whose progress asks to stop ends the read with what it has.
-TEST(PngRead, StoppedReadIsReportedAsCutShort) {
   struct StopAtHalf : TKwPNGReadStream {
     int Progress(int percent) override { return percent >= 50 ? 1 : 0; }
   };
-  std::vector<Bytes> rows(64, Bytes(64, 3));
-  TKwMemoryStream stream(SimplePng(64, rows, 8, 0));
   StopAtHalf reader;
   TDIB image;
+  stream.SetPosition(0);
   reader.Read(&image, stream, 0);
   EXPECT_TRUE(reader.Stopped());
   EXPECT_TRUE(reader.Truncated());

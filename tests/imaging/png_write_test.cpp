@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -59,40 +60,32 @@ Rgba expectedOf(const TDIB& source, const TDIB* mask, bool grey) {
 }
 
 TEST(PngWrite, EveryModeReadsBackThroughLibpngAndTheReader) {
-  int files = 0;
-  for (int bits : {1, 4, 8, 15, 16, 24, 32}) {
-    for (bool withMask : {false, true}) {
-      for (bool grey : {false, true}) {
-        for (bool interlaced : {false, true}) {
-          for (int filterMode = 0; filterMode <= 6; ++filterMode) {
-            SCOPED_TRACE(testing::Message()
-                         << bits << " bits, mask " << withMask << ", grey " << grey
-                         << ", interlaced " << interlaced << ", filter " << filterMode);
-            const uint32_t seed = uint32_t(bits * 1000 + filterMode * 10 + withMask * 2 + grey);
-            TDIB source(37, 23, bits);
-            FillRandom(source, seed);
-            TDIB mask(37, 23, 8);
-            FillRandom(mask, seed + 1);
-            TKwPNGWriteStream writer;
-            writer.GrayScale = grey;
-            writer.Interlaced = interlaced;
-            writer.FilterMode = filterMode;
-            writer.WriteCurrentTime = false;
-            if (withMask) writer.Mask = &mask;
-            const Bytes file = write(writer, source);
-            const Rgba expected = expectedOf(source, withMask ? &mask : nullptr, grey);
-            EXPECT_EQ(LibpngDecode(file), expected);
-            TKwPNG back;
-            TKwMemoryStream stream(file);
-            back.LoadFromStream(stream);
-            EXPECT_EQ(RgbaOfPicture(back), expected);
-            ++files;
-          }
-        }
-      }
-    }
+  // Every bit count, mask or not, grey or not, interlaced or not, and filter mode.
+  for (int mode = 0; mode < 7 * 2 * 2 * 2 * 7; ++mode) {
+    const int bits = std::array{1, 4, 8, 15, 16, 24, 32}[mode / 56];
+    const bool withMask = mode / 28 % 2, grey = mode / 14 % 2, interlaced = mode / 7 % 2;
+    const int filterMode = mode % 7;
+    SCOPED_TRACE(testing::Message() << bits << " bits, mask " << withMask << ", grey " << grey
+                                    << ", interlaced " << interlaced << ", filter " << filterMode);
+    const uint32_t seed = uint32_t(bits * 1000 + filterMode * 10 + withMask * 2 + grey);
+    TDIB source(37, 23, bits);
+    FillRandom(source, seed);
+    TDIB mask(37, 23, 8);
+    FillRandom(mask, seed + 1);
+    TKwPNGWriteStream writer;
+    writer.GrayScale = grey;
+    writer.Interlaced = interlaced;
+    writer.FilterMode = filterMode;
+    writer.WriteCurrentTime = false;
+    if (withMask) writer.Mask = &mask;
+    const Bytes file = write(writer, source);
+    const Rgba expected = expectedOf(source, withMask ? &mask : nullptr, grey);
+    EXPECT_EQ(LibpngDecode(file), expected);
+    TKwPNG back;
+    TKwMemoryStream stream(file);
+    back.LoadFromStream(stream);
+    EXPECT_EQ(RgbaOfPicture(back), expected);
   }
-  EXPECT_EQ(files, 7 * 2 * 2 * 2 * 7);
 }
 
 // Palette with alpha: indices stored as grey + alpha, the palette beside

@@ -114,6 +114,17 @@ Decoded decode(const GifBytes& data, int width, int height, bool interlaced = fa
   return d;
 }
 
+// giflib's decode of image data as the only frame of a file; empty when it
+// fails.
+std::vector<uint8_t> giflibPixels(const GifBytes& data, int width, int height) {
+  GiflibFile ref = GiflibDecode(GifBuilder()
+                                    .Header(width, height, std::vector<uint32_t>(256, 0))
+                                    .Image(0, 0, width, height, 0, {}, data)
+                                    .Trailer()
+                                    .Bytes());
+  return ref.Ok && ref.Frames.size() == 1 ? ref.Frames[0].Pixels : std::vector<uint8_t>();
+}
+
 TEST(GifDecode, CorruptAndShortCodeStreamsStopWithAWarning) {
   struct Case {
     const char* name;
@@ -197,13 +208,7 @@ TEST(GifDecode, CodesAfterAFullTableDecodeWithTheTableFrozen) {
   Decoded d = decode(data, total, 1);
   EXPECT_TRUE(d.warnings.empty());
 
-  GiflibFile ref = GiflibDecode(GifBuilder()
-                                    .Header(total, 1, {0, 0xFF, 0xFF00, 0xFF0000})
-                                    .Image(0, 0, total, 1, 0, {}, data)
-                                    .Trailer()
-                                    .Bytes());
-  ASSERT_TRUE(ref.Ok);
-  EXPECT_TRUE(ref.Frames[0].Pixels == d.pixels);
+  EXPECT_TRUE(giflibPixels(data, total, 1) == d.pixels);
 }
 
 // --- encoder ---
@@ -296,13 +301,7 @@ TEST(GifEncode, CodeSizeSubBlocksAndClearCodes) {
     Decoded d = decode(data, c.width, c.height);
     EXPECT_TRUE(d.warnings.empty());
     EXPECT_TRUE(d.pixels == pixels);
-    GiflibFile ref = GiflibDecode(GifBuilder()
-                                      .Header(c.width, c.height, std::vector<uint32_t>(256, 0))
-                                      .Image(0, 0, c.width, c.height, 0, {}, data)
-                                      .Trailer()
-                                      .Bytes());
-    ASSERT_TRUE(ref.Ok);
-    EXPECT_TRUE(ref.Frames[0].Pixels == pixels);
+    EXPECT_TRUE(giflibPixels(data, c.width, c.height) == pixels);
   }
 }
 

@@ -226,30 +226,20 @@ bool TrnsKey(const Bytes& data, uint8_t rgb[3]) {
   if (data.size() < 33) return false;
   const int depth = data[24], colorType = data[25];
   if (colorType != 0 && colorType != 2) return false;
-  for (size_t pos = 8; pos + 12 <= data.size();) {
-    const uint32_t length = getBE32(&data[pos]);
-    if (length > data.size() - pos - 12) return false;
-    const uint8_t* body = &data[pos + 8];
-    if (std::memcmp(&data[pos + 4], "IDAT", 4) == 0) return false;
-    if (std::memcmp(&data[pos + 4], "tRNS", 4) == 0) {
-      auto sample = [&](int i) {
-        const int v = body[2 * i] << 8 | body[2 * i + 1];
-        if (depth == 16) return static_cast<uint8_t>(v >> 8);
-        if (depth == 8) return static_cast<uint8_t>(v);
-        const int max = (1 << depth) - 1;
-        return static_cast<uint8_t>((v & max) * 255 / max);
-      };
-      if (colorType == 0 && length == 2) {
-        rgb[0] = rgb[1] = rgb[2] = sample(0);
-        return true;
-      }
-      if (colorType == 2 && length == 6) {
-        for (int i = 0; i < 3; ++i) rgb[i] = sample(i);
-        return true;
-      }
-      return false;
-    }
-    pos += 12 + length;
+  for (const PngChunk& c : ChunksOf(data)) {
+    if (c.type == "IDAT") return false;
+    if (c.type != "tRNS") continue;
+    auto sample = [&](int i) {
+      const int v = c.data[2 * i] << 8 | c.data[2 * i + 1];
+      if (depth == 16) return static_cast<uint8_t>(v >> 8);
+      if (depth == 8) return static_cast<uint8_t>(v);
+      const int max = (1 << depth) - 1;
+      return static_cast<uint8_t>((v & max) * 255 / max);
+    };
+    const size_t samples = colorType == 0 ? 1 : 3;
+    if (c.data.size() != 2 * samples) return false;
+    for (size_t i = 0; i < 3; ++i) rgb[i] = sample(samples == 1 ? 0 : int(i));
+    return true;
   }
   return false;
 }

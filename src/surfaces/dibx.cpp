@@ -419,9 +419,12 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
 bool drawSpaced(TCustomDIBX& target, TBlitDesc& d, const TRect& dest, const TRect& srcRect,
                 int32_t stepX, int32_t stepY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV,
                 int32_t scrollX, int32_t scrollY) {
-  TRect c;
+  TRect c, reach;
   if (!IntersectRect(c, target.GetClipRect(), dest)) return false;
-  return drawSpacedCopies(dest, c, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
+  // Copies are visited only where they can land: inside the clip, and, on a
+  // wave, on lines its target shows.
+  if (!IntersectRect(reach, target.ReachingRect(c), c)) return false;
+  return drawSpacedCopies(dest, reach, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
                           scrollY, [&](const TRect& place) {
                             d.Dest = place;
                             return target.ExecuteClipped(d, c);

@@ -181,6 +181,9 @@ class TCustomDIBX {
   bool Execute(const TBlitDesc& desc) { return ExecuteClipped(desc, GetClipRect()); }
   // Runs the description inside clip (and this surface's own clip).
   virtual bool ExecuteClipped(const TBlitDesc& desc, const TRect& clip);
+  // The draw positions whose pixels can land inside clip: clip itself,
+  // unless the surface moves its draws on (the wave shifts its lines).
+  virtual TRect ReachingRect(const TRect& clip) const { return clip; }
 
  protected:
   TRect clip_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "surfaces/pixelmath.h"
+
 namespace zirk {
 
 TDIBXWave::TDIBXWave() {
@@ -49,6 +51,20 @@ bool TDIBXWave::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
     drawn = Target->ExecuteClipped(line, Rect(c.Left, y, c.Right, y + 1)) || drawn;
   }
   return drawn;
+}
+
+TRect TDIBXWave::ReachingRect(const TRect& clip) const {
+  if (Target == nullptr || Target == this) return {};
+  // Where the pixels may land (this clip and the target's), then every
+  // position a line's shift moves there.
+  TRect land;
+  if (!IntersectRect(land, clip, clip_) ||
+      !IntersectRect(land, land, Target->ReachingRect(Target->GetClipRect())))
+    return {};
+  int32_t lo = 0, hi = 0;
+  for (int32_t o : Offsets) lo = std::min(lo, o), hi = std::max(hi, o);
+  return {pixelmath::Saturate32(int64_t(land.Left) - hi), land.Top,
+          pixelmath::Saturate32(int64_t(land.Right) - lo), land.Bottom};
 }
 
 }  // namespace zirk

@@ -39,6 +39,8 @@ class TDIBXWave : public TCustomDIBX {
 
   int32_t OffsetAt(int32_t targetY) const;
   bool ExecuteClipped(const TBlitDesc& desc, const TRect& clip) override;
+  // The lines the target can draw, widened by the largest shifts either way.
+  TRect ReachingRect(const TRect& clip) const override;
 
  private:
   int32_t width_ = 0;

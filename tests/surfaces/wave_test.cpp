@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 namespace zirk {
@@ -108,6 +109,36 @@ TEST(DIBXWave, HugeClipsVisitOnlyTheTargetsLines) {
   EXPECT_EQ(line(screen, 0), "....");
   EXPECT_EQ(line(screen, 1), "..7.");
   EXPECT_EQ(line(screen, 2), "....");
+}
+
+TEST(DIBXWave, SpacedTilesUnderAHugeClipShiftEveryLine) {
+  // A spaced tile over a vast area through a wave whose clip spans billions
+  // of lines: only copies the screen can show are visited, and each line is
+  // the plain tiling moved by its offset.
+  TDIBX src(3, 2, 32);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) src.SetPixel(x, y, uint32_t(x + 3 * y + 1) << 16);
+  const int32_t offsets[6] = {2, -3, 0, 5, -1, 1};
+  constexpr int32_t kFar = 1000000000, kPad = 8;
+  auto tile = [&](TCustomDIBX& to, int32_t dx) {
+    to.TileDrawOffset(Rect(-kFar + dx, -kFar, kFar + dx, kFar), src, src.GetBoundsRect(), 4, 3, 256,
+                      200, true, false, false, 200, 1, 2);
+  };
+  TDIBX screen(12, 6, 32), plain(12 + 2 * kPad, 6, 32);
+  TDIBXWave wave;
+  wave.Target = &screen;
+  wave.SetSize(12, 6, 0);
+  wave.Offsets.assign(std::begin(offsets), std::end(offsets));
+  wave.SetClipRect(Rect(-1500000000, -1500000000, 1500000000, 1500000000));
+  tile(wave, 0);
+  tile(plain, kPad);  // plain column x + kPad holds the tiling's column x
+  int drawn = 0;
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 12; ++x) {
+      ASSERT_EQ(screen.GetPixel(x, y), plain.GetPixel(x - offsets[y] + kPad, y)) << x << "," << y;
+      drawn += screen.GetPixel(x, y) != kBg;
+    }
+  EXPECT_GT(drawn, 20);
 }
 
 TEST(DIBXWave, ExtremeOffsetsShiftOnlyTheirOwnLine) {

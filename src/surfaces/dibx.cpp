@@ -383,10 +383,10 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
   bool drawn = false;
   // Copies overlapping without end (a tiny step under a huge zoom, or a
   // one-pixel picture at a tiny zoom) could ask for billions of copies, or
-  // draw the same pixels billions of times; no screen needs more than this.
-  constexpr int64_t kMaxCopies = int64_t(1) << 22, kMaxSide = int64_t(1) << 31;
-  const int64_t seenArea = std::min(int64_t(visible.Width()) * visible.Height(), int64_t(1) << 32);
-  const int64_t maxPixels = std::max(int64_t(1) << 24, seenArea * 64);
+  // draw the same pixels billions of times; no screen needs more than this
+  // (fifty layers of a 640x480 screen).
+  constexpr int64_t kMaxCopies = int64_t(1) << 22, kMaxPixels = int64_t(1) << 24;
+  constexpr int64_t kMaxSide = int64_t(1) << 31;
   int64_t copies = 0, pixels = 0;
   for (int64_t ky = ay.firstEndingAfter(loY);; ++ky) {
     ky = ay.firstCovering(ky, hiY);
@@ -409,7 +409,7 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
       const int64_t seenH =
           std::min<int64_t>(b, visible.Bottom) - std::max<int64_t>(t, visible.Top);
       if (seenW > 0 && seenH > 0) pixels += std::min(seenW, kMaxSide) * std::min(seenH, kMaxSide);
-      if (++copies > kMaxCopies || pixels > maxPixels) return drawn;
+      if (++copies > kMaxCopies || pixels > kMaxPixels) return drawn;
     }
   }
   return drawn;

@@ -61,8 +61,10 @@ TRect TDIBXWave::ReachingRect(const TRect& clip) const {
   if (!IntersectRect(land, clip, clip_) ||
       !IntersectRect(land, land, Target->ReachingRect(Target->GetClipRect())))
     return {};
+  // The shifts of the lines that can land (as many as the target has).
   int32_t lo = 0, hi = 0;
-  for (int32_t o : Offsets) lo = std::min(lo, o), hi = std::max(hi, o);
+  for (int32_t y = land.Top; y < land.Bottom; ++y)
+    lo = std::min(lo, OffsetAt(y)), hi = std::max(hi, OffsetAt(y));
   return {pixelmath::Saturate32(int64_t(land.Left) - hi), land.Top,
           pixelmath::Saturate32(int64_t(land.Right) - lo), land.Bottom};
 }

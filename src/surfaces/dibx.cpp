@@ -383,11 +383,13 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
   bool drawn = false;
   // Copies overlapping without end (a tiny step under a huge zoom, or a
   // one-pixel picture at a tiny zoom) could ask for billions of copies, or
-  // draw the same pixels billions of times; no screen needs more than this
-  // (fifty layers of a 640x480 screen).
-  constexpr int64_t kMaxCopies = int64_t(1) << 22, kMaxPixels = int64_t(1) << 24;
-  constexpr int64_t kMaxSide = int64_t(1) << 31;
-  int64_t copies = 0, pixels = 0;
+  // draw the same pixels billions of times. The work of a copy is counted
+  // as its visible pixels plus 16 for each visible line (a line costs a
+  // blit set-up on a wave); no screen needs more than this budget (a
+  // hundred layers of a 640x480 screen).
+  constexpr int64_t kMaxCopies = int64_t(1) << 22, kMaxWork = int64_t(1) << 25;
+  constexpr int64_t kMaxSide = int64_t(1) << 31, kLineWork = 16;
+  int64_t copies = 0, work = 0;
   for (int64_t ky = ay.firstEndingAfter(loY);; ++ky) {
     ky = ay.firstCovering(ky, hiY);
     const int64_t top = ay.start(ky);
@@ -408,8 +410,9 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
           std::min<int64_t>(r, visible.Right) - std::max<int64_t>(l, visible.Left);
       const int64_t seenH =
           std::min<int64_t>(b, visible.Bottom) - std::max<int64_t>(t, visible.Top);
-      if (seenW > 0 && seenH > 0) pixels += std::min(seenW, kMaxSide) * std::min(seenH, kMaxSide);
-      if (++copies > kMaxCopies || pixels > kMaxPixels) return drawn;
+      if (seenW > 0 && seenH > 0)
+        work += (std::min(seenW, kMaxSide) + kLineWork) * std::min(seenH, kMaxSide);
+      if (++copies > kMaxCopies || work > kMaxWork) return drawn;
     }
   }
   return drawn;

@@ -306,13 +306,23 @@ struct Kernel {
     if constexpr (Op == TBlitOp::Copy && !Masked && !Keyed && D::kRaw32 && S::kRaw32) {
       gather = std::all_of(cols.begin(), cols.end(), [](int32_t c) { return c >= 0; });
     }
+    // A row gathered from the same source row as the one before it is the
+    // same row: an enlarged picture copies it instead of gathering again.
+    int32_t gatheredSy = -1;
+    const uint8_t* gatheredRow = nullptr;
     for (int32_t y = job.area.Top; y < job.area.Bottom; ++y) {
       const int32_t sy = rows[size_t(y - job.area.Top)];
       if (sy < 0) continue;
       uint8_t* dp = job.dst->row(y) + int64_t(job.area.Left) * db;
       const uint8_t* srow = d.Source.row(sy);
       if (gather) {
-        rowGather(dp, srow, cols.data(), n);
+        if (sy == gatheredSy) {
+          std::memcpy(dp, gatheredRow, size_t(n) * 4);
+        } else {
+          rowGather(dp, srow, cols.data(), n);
+          gatheredSy = sy;
+          gatheredRow = dp;
+        }
         continue;
       }
       const uint8_t* mrow = Masked ? d.Mask.row(sy) : nullptr;

@@ -8,35 +8,18 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_reader.h"
 #include "surfaces/dibx.h"
 #include "surfaces/rotatezoom.h"
 #include "surfaces/wave.h"
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  int32_t i32() {
-    int32_t v = 0;
-    if (n >= 4) {
-      std::memcpy(&v, p, 4);
-      p += 4;
-      n -= 4;
-    } else {
-      n = 0;
-    }
-    return v;
-  }
+struct Reader : zirk::fuzz::Reader {
   // Mostly small values, sometimes extreme ones.
   int32_t coord() {
     const int32_t v = i32();
     return (v & 0x40000000) ? v : v % 64;
-  }
-  uint8_t u8() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
   }
 };
 

@@ -7,33 +7,11 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_reader.h"
 #include "platform/gdi.h"
 #include "platform/regions.h"
 
-namespace {
-
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  int32_t i32() {
-    int32_t v = 0;
-    if (n >= 4) {
-      std::memcpy(&v, p, 4);
-      p += 4;
-      n -= 4;
-    } else {
-      n = 0;
-    }
-    return v;
-  }
-  uint8_t u8() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-};
-
-}  // namespace
+using zirk::fuzz::Reader;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk::platform;

@@ -633,7 +633,10 @@ void TDIB::readBitmap(TKwStream& stream, bool withFileHeader) {
       }
     }
   } else {
-    for (int y = 0; y < rows; ++y) std::memcpy(result.ScanLine(y), fileRow(y), fileRowBytes);
+    // A width of 0 leaves rows of no bytes and no storage to copy into.
+    if (fileRowBytes > 0) {
+      for (int y = 0; y < rows; ++y) std::memcpy(result.ScanLine(y), fileRow(y), fileRowBytes);
+    }
   }
 
   width_ = result.width_;

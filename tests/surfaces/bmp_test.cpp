@@ -139,6 +139,16 @@ TEST(Bmp, ReadsHandBuiltFilesOfEveryKind) {
   gap.pixels.insert(gap.pixels.begin(), {9, 9, 9, 9});
   load(dib, buildBmp(gap));
   EXPECT_EQ(dib.GetCanvas().GetPixel(1, 1), RGBColor(0x06, 0x05, 0x04));
+
+  // A width of 0 has rows of no bytes: an empty picture of that height.
+  for (uint16_t bits : {16, 24, 32}) {
+    BmpSpec empty;
+    empty.width = 0;
+    empty.height = 3;
+    empty.bits = bits;
+    load(dib, buildBmp(empty));
+    EXPECT_EQ(dib.Width(), 0) << bits;
+  }
 }
 
 TEST(Bmp, RefusesMalformedFilesAndKeepsThePicture) {

@@ -99,6 +99,7 @@ class TMidiV::Reader {
   void run() {
     const size_t size = b_.size();
     if (size < 14 || std::memcmp(b_.data(), "MThd", 4) != 0) return;
+    m_.headerRead_ = true;
     // The header's length is not used: format, track count and division
     // always follow it directly, and the first chunk comes after them.
     m_.format_ = be16(8);
@@ -260,6 +261,7 @@ void TMidiV::clear() {
   division48_ = 0;
   longestTick_ = 0;
   totalLength_ = 0;
+  headerRead_ = false;
   rhythms_.push_back(TRhythm{});  // 4/4 from tick 0 until a signature says otherwise
 }
 

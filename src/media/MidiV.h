@@ -125,6 +125,8 @@ class TMidiV {
   const TTracks& Tracks() const { return tracks_; }
   const TVibrants& Vibrants() const { return vibrants_; }
   const TRhythms& Rhythms() const { return rhythms_; }
+  // The data began with a whole standard MIDI file header.
+  bool HeaderRead() const { return headerRead_; }
   int32_t Format() const { return format_; }
   int32_t TrackCount() const { return trackCount_; }  // as the header says
   int32_t Division() const { return division_; }
@@ -154,6 +156,7 @@ class TMidiV {
   int32_t division48_ = 0;
   int64_t longestTick_ = 0;
   int64_t totalLength_ = 0;
+  bool headerRead_ = false;
 };
 
 }  // namespace zirk

@@ -176,10 +176,69 @@ TEST(ZirkMediaMidi, EventsListTheFileModel) {
   EXPECT_EQ(lines[1], "0 0 2 9 FF5107A120");
   EXPECT_EQ(lines[7], "96 500 0 1 914340");
   EXPECT_EQ(lines[13], "384 2000 2 18 FF2F");
-  // Not a MIDI file: no events, still a success.
-  const ToolRun none = run("midi-events " + midi("jazz-soft/test-not-a-midi-file"), temp);
-  EXPECT_EQ(none.exitCode, 0);
-  EXPECT_TRUE(none.out.empty());
+}
+
+TEST(ZirkMediaMidi, WhatIsNotAStandardMidiFileIsAnError) {
+  zirk::test::TempDir temp;
+  const std::string header("MThd\0\0\0\6\0\0\0\1\0\x60", 14);
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"empty", ""},
+      {"garbage", std::string(200, '\x5A')},
+      {"cut inside its header", header.substr(0, 11)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = temp / "f.mid";
+    zirk::test::writeFile(file, c.bytes);
+    for (const char* command : {"midi-events ", "midi-play "}) {
+      const ToolRun r = run(command + quoted(file), temp);
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_NE(r.err.find("not a standard MIDI file"), std::string::npos) << r.err;
+      EXPECT_TRUE(r.out.empty());
+    }
+  }
+  const ToolRun other = run("midi-events " + midi("jazz-soft/test-not-a-midi-file"), temp);
+  EXPECT_EQ(other.exitCode, 1);
+  // A whole header without tracks is a file with nothing in it.
+  zirk::test::writeFile(temp / "h.mid", header);
+  const ToolRun bare = run("midi-events " + quoted(temp / "h.mid"), temp);
+  EXPECT_EQ(bare.exitCode, 0) << bare.err;
+  EXPECT_TRUE(bare.out.empty());
+}
+
+// The slowest tempo at one tick a quarter note, and a delta of 0x0FFFFFFF
+// ticks: tens of thousands of years.
+std::string endlessMidi(bool noteAfterTheDelta) {
+  std::string track("\x00\xFF\x51\x03\xFF\xFF\xFF\x00\x90\x3C\x40", 11);
+  const std::string delta("\xFF\xFF\xFF\x7F", 4);
+  if (noteAfterTheDelta) {
+    track += delta + std::string("\x80\x3C\x40\x00\xFF\x2F\x00", 7);
+  } else {
+    track += std::string("\x00\x80\x3C\x40", 4) + delta + std::string("\xFF\x2F\x00", 3);
+  }
+  std::string file("MThd\0\0\0\6\0\0\0\1\0\x01MTrk\0\0\0", 21);
+  file += char(track.size());
+  return file + track;
+}
+
+TEST(ZirkMediaMidi, PlayStopsAfterTheLastMessageAndRefusesMoreThanADay) {
+  zirk::test::TempDir temp;
+  zirk::test::writeFile(temp / "late-end.mid", endlessMidi(false));
+  const ToolRun r = run("midi-play " + quoted(temp / "late-end.mid"), temp);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = r.lines();
+  ASSERT_EQ(lines.size(), 2u + 16u);
+  EXPECT_EQ(lines[0], "10 903C40");
+  EXPECT_EQ(lines[1], "10 803C40");
+
+  zirk::test::writeFile(temp / "late-note.mid", endlessMidi(true));
+  const ToolRun late = run("midi-play " + quoted(temp / "late-note.mid"), temp);
+  EXPECT_EQ(late.exitCode, 1);
+  EXPECT_NE(late.err.find("longer than a day"), std::string::npos) << late.err;
+  EXPECT_TRUE(late.out.empty());
 }
 
 TEST(ZirkMediaMidi, PlaySendsEachMessageOnTheStepAfterItsTime) {

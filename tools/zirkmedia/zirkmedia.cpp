@@ -178,6 +178,22 @@ void loadMidi(zirk::TMidiV& model, const std::string& input) {
   }
   memory.SetPosition(0);
   model.LoadFromStream(memory);
+  if (!model.HeaderRead()) throw Failure{input + ": not a standard MIDI file"};
+}
+
+// The clock runs until the last message that goes out has gone, not to the
+// end of the tracks: a file may end them long after its last note.
+constexpr int64_t kMaxPlayMs = int64_t{24} * 60 * 60 * 1000;
+
+int64_t lastMessageTime(const zirk::TMidiV& model, const std::string& input) {
+  int64_t last = 0;
+  for (const zirk::TMidiMsgEvent& e : model.Events()) {
+    if (e.type != zirk::kMidiTypeMeta) last = std::max(last, e.time);
+  }
+  if (last > kMaxPlayMs) {
+    throw Failure{input + ": plays for longer than a day (" + std::to_string(last) + " ms)"};
+  }
+  return last;
 }
 
 int midiEvents(const std::string& input) {
@@ -206,12 +222,12 @@ int midiPlay(const std::string& input) {
       return zirk::platform::MMSYSERR_NOERROR;
     });
     loadMidi(player, input);
+    const int64_t last = lastMessageTime(player, input);
     player.OpenDevice(zirk::platform::MIDI_MAPPER);
     player.Seek(0, 0, -1);
     const auto count = static_cast<int32_t>(player.Events().size());
-    // A stalled clock never happens here, so the end comes within the
-    // sequence's length and a few steps.
-    const int64_t maxSteps = player.TotalLength() / 10 + 10;
+    // A message goes out on the first step past its time.
+    const int64_t maxSteps = last / 10 + 2;
     for (int64_t step = 0; player.CurrentIndex() < count && step < maxSteps; ++step) {
       clock.Advance(10);
       player.Timer().Tick();

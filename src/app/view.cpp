@@ -38,6 +38,18 @@ platform::HWND makePanel() {
   });
 }
 
+// What keeps a game folder from being used; empty when nothing does.
+std::string folderProblem(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(folder, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return "does not exist";
+  if (ec) return "cannot be read: " + ec.message();
+  if (!std::filesystem::is_directory(status)) return "is not a folder";
+  std::filesystem::directory_iterator listing(folder, ec);
+  if (ec) return "cannot be read: " + ec.message();
+  return {};
+}
+
 }  // namespace
 
 void SetMediaHooks(TMediaHooks hooks) {
@@ -103,9 +115,8 @@ void TFormView::mountFolders() {
   files_ = std::make_unique<TVrFileManager>();
   const std::string base =
       options_.Folders.empty() ? options_.ProgramFolder.string() : options_.Folders.front();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(base, ec))
-    throw std::runtime_error("the game folder \"" + base + "\" does not exist");
+  if (const std::string problem = folderProblem(base); !problem.empty())
+    throw std::runtime_error("the game folder \"" + base + "\" " + problem);
   files_->SetBaseFolder(base);
   for (size_t i = 1; i < options_.Folders.size(); ++i) files_->AddSearchFolder(options_.Folders[i]);
   TVrFileManager::SetGlobal(files_.get());

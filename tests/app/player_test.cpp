@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -142,6 +143,31 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
   const ProcessResult help = play({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("usage: zirkplayer"), std::string::npos);
+}
+
+// A game folder that is a file, or that the player may not read, is named
+// for what it is rather than as missing.
+TEST_F(PlayerTest, AGameFolderThatCannotServeSaysWhy) {
+  std::ofstream((dir / "plain.txt").string()) << "not a folder";
+  const ProcessResult file = play({(dir / "plain.txt").string(), "--headless", "--frames", "1"});
+  EXPECT_EQ(file.exitCode, 1);
+  EXPECT_NE(file.err.find("is not a folder"), std::string::npos) << file.err;
+
+  const auto locked = dir / "locked";
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(locked, std::filesystem::perms::none);
+  std::vector<std::string> args = {kPlayer,      locked.string(), "--film", "demo.zcn",
+                                   "--headless", "--frames",      "1"};
+  // The administrator reads every folder: the player runs as nobody then.
+  if (geteuid() == 0) {
+    if (!onPath("setpriv")) GTEST_SKIP() << "no setpriv to run the player as nobody";
+    args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  const ProcessResult unreadable = runProcess(args);
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+  EXPECT_EQ(unreadable.exitCode, 1);
+  EXPECT_NE(unreadable.err.find("cannot be read: Permission denied"), std::string::npos)
+      << unreadable.err;
 }
 
 TEST_F(PlayerTest, ASecondPlayerOnTheSameFolderEndsAndAKilledOneLeavesNoLock) {

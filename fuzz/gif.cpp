@@ -30,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   // Keep the work per input small: composing is per screen pixel and frame.
-  // Screens and frames beyond the bitmap limits refuse with EOutOfResources.
+  // Screens beyond the picture's budget refuse with EOutOfResources.
   if (int64_t(image.GetWidth()) * image.GetHeight() * image.Count() <= (int64_t(1) << 22)) {
     try {
-      zirk::GIFComposeFrames(image);
+      zirk::GIFComposeFrames(image, -1, nullptr);
     } catch (const zirk::Exception&) {
     }
   }

@@ -20,17 +20,27 @@ void makeLike(TDIBSurface& target, const TDIBSurface& source) {
   }
 }
 
-void copyArea(TDIBSurface& target, const TDIBSurface& source, const TRect& area) {
-  TRect clip;
-  if (!IntersectRect(clip, area, SurfaceBoundsRect(target))) return;
-  for (int y = clip.Top; y < clip.Bottom; ++y) {
-    std::copy_n(source.ScanLine(y) + size_t(clip.Left) * 4, size_t(clip.Width()) * 4,
-                target.ScanLine(y) + size_t(clip.Left) * 4);
-    if (target.AlphaPlane() && source.AlphaPlane()) {
-      std::copy_n(source.AlphaPlane()->ScanLine(y) + clip.Left, size_t(clip.Width()),
-                  target.AlphaPlane()->ScanLine(y) + clip.Left);
+// Copies the area of the source (inside both surfaces once moved to x, y)
+// to (x, y) of the target, with the alpha plane when both have one.
+void copyArea(TDIBSurface& target, int x, int y, const TDIBSurface& source, const TRect& area) {
+  const bool alpha = target.AlphaPlane() && source.AlphaPlane();
+  for (int row = 0; row < area.Height(); ++row) {
+    std::copy_n(source.ScanLine(area.Top + row) + size_t(area.Left) * 4, size_t(area.Width()) * 4,
+                target.ScanLine(y + row) + size_t(x) * 4);
+    if (alpha) {
+      std::copy_n(source.AlphaPlane()->ScanLine(area.Top + row) + area.Left, size_t(area.Width()),
+                  target.AlphaPlane()->ScanLine(y + row) + x);
     }
   }
+}
+
+int64_t surfaceBytes(int64_t width, int64_t height, int bits) {
+  return (width * bits + 31) / 32 * 4 * height;
+}
+
+int disposalOf(const TGIFSubImage& frame) {
+  const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
+  return gce ? gce->Disposal() : 1;
 }
 
 }  // namespace
@@ -46,55 +56,96 @@ int GIFFrameDelay(const TGIFSubImage& frame, bool insideDraw) {
 // --- composer ---
 
 TGIFComposer::TGIFComposer(TGIFImage& image, const TDIBSurface& initial, TGIFPaintOptions options)
-    : options_(options), disposalColor_(image.DisposalColor()), shown_(&backup_) {
-  makeLike(backup_, initial);
-  makeLike(background_, initial);
+    : image_(image), options_(options), disposalColor_(image.DisposalColor()) {
+  bool toBackground = false;
+  for (int i = 0; i < image.Count(); ++i) toBackground |= disposalOf(image.Images(i)) == 2;
+  const bool keep = toBackground && (options & poTransparent);
+  charge(initial.Width(), initial.Height(), initial.AlphaPlane() != nullptr, keep);
+  makeLike(canvas_, initial);
+  if (keep) makeLike(background_, initial);
+}
+
+TGIFComposer::TGIFComposer(TGIFImage& image, TGIFPaintOptions options)
+    : image_(image),
+      options_(options),
+      disposalColor_(image.DisposalColor()),
+      blankBackground_(true) {
+  const int width = std::max(image.GetWidth(), 1), height = std::max(image.GetHeight(), 1);
+  charge(width, height, true, false);
+  canvas_.SetSize(width, height, 32);
+  EnsureAlphaPlane(canvas_);
+}
+
+TGIFComposer::~TGIFComposer() {
+  image_.ReleasePixels(charged_);
+}
+
+// The canvas, the background when kept, and room for the largest area a
+// disposal-3 frame covers.
+void TGIFComposer::charge(int width, int height, bool alpha, bool background) {
+  auto planes = [alpha](int64_t w, int64_t h) {
+    return surfaceBytes(w, h, 32) + (alpha ? surfaceBytes(w, h, 8) : 0);
+  };
+  const TRect all{0, 0, width, height};
+  int64_t saved = 0;
+  for (int i = 0; i < image_.Count(); ++i) {
+    const TGIFSubImage& frame = image_.Images(i);
+    TRect area;
+    if (disposalOf(frame) == 3 && IntersectRect(area, GIFFrameRect(frame, all), all)) {
+      saved = std::max(saved, planes(area.Width(), area.Height()));
+    }
+  }
+  const int64_t bytes = planes(width, height) * (background ? 2 : 1) + saved;
+  image_.ReservePixels(bytes);
+  charged_ = bytes;
 }
 
 void TGIFComposer::restorePending() {
-  if (pending_.IsEmpty()) return;
-  if (options_ & poTransparent) {
-    copyArea(backup_, background_, pending_);
+  const TRect area = pending_;
+  const Restore restore = restore_;
+  restore_ = Restore::Nothing;
+  if (restore == Restore::Nothing) return;
+  TDIBSurface* alpha = canvas_.AlphaPlane();
+  if (restore == Restore::Previous) {
+    copyArea(canvas_, area.Left, area.Top, saved_, SurfaceBoundsRect(saved_));
+  } else if (!(options_ & poTransparent)) {
+    SurfaceFillRect(canvas_, area, canvas_.ColorToPixel(disposalColor_));
+    if (alpha) SurfaceFillRect(*alpha, area, 255);
+  } else if (blankBackground_) {
+    SurfaceFillRect(canvas_, area, 0);
+    if (alpha) SurfaceFillRect(*alpha, area, 0);
   } else {
-    SurfaceFillRect(backup_, pending_, backup_.ColorToPixel(disposalColor_));
-    if (TDIBSurface* alpha = backup_.AlphaPlane()) SurfaceFillRect(*alpha, pending_, 255);
+    copyArea(canvas_, area.Left, area.Top, background_, area);
   }
-  pending_ = {};
 }
 
 void TGIFComposer::Draw(TGIFSubImage& frame, int disposal) {
   restorePending();
-  const TRect all = SurfaceBoundsRect(backup_);
-  const bool transparent = options_ & poTransparent;
-  if (disposal == 3) {
-    // Drawn over a copy, so the picture before it stays for the next frame.
-    makeLike(previous_, backup_);
-    DrawFrame(frame, previous_, all, transparent);
-    shown_ = &previous_;
-    return;
+  const TRect all = SurfaceBoundsRect(canvas_);
+  if ((disposal == 2 || disposal == 3) && IntersectRect(pending_, GIFFrameRect(frame, all), all)) {
+    restore_ = disposal == 2 ? Restore::Background : Restore::Previous;
+    if (disposal == 3) {
+      // Only the area the frame covers is kept, not a second canvas.
+      saved_.SetSize(pending_.Width(), pending_.Height(), 32);
+      if (canvas_.AlphaPlane()) EnsureAlphaPlane(saved_);
+      copyArea(saved_, 0, 0, canvas_, pending_);
+    }
   }
-  DrawFrame(frame, backup_, all, transparent);
-  shown_ = &backup_;
-  if (disposal == 2) pending_ = GIFFrameRect(frame, all);
+  DrawFrame(frame, canvas_, all, options_ & poTransparent);
 }
 
-std::vector<std::unique_ptr<TDIBSurface>> GIFComposeFrames(TGIFImage& image) {
-  std::vector<std::unique_ptr<TDIBSurface>> result;
-  if (image.GetEmpty()) return result;
-  TDIBSurface initial;
-  initial.SetSize(std::max(image.GetWidth(), 1), std::max(image.GetHeight(), 1), 32);
-  EnsureAlphaPlane(initial);
-  TGIFComposer composer(image, initial, poTransparent);
-  for (int i = 0; i < image.Count(); ++i) {
+int GIFComposeFrames(TGIFImage& image, int last, const TGIFShownFrame& shown) {
+  if (image.GetEmpty()) return 0;
+  TGIFComposer composer(image, poTransparent);
+  int composed = 0;
+  for (int i = 0; i < image.Count() && (last < 0 || composed <= last); ++i) {
     TGIFSubImage& frame = image.Images(i);
     if (frame.Empty()) continue;
-    const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
-    composer.Draw(frame, gce ? gce->Disposal() : 1);
-    auto shown = std::make_unique<TDIBSurface>();
-    makeLike(*shown, composer.Shown());
-    result.push_back(std::move(shown));
+    composer.Draw(frame, disposalOf(frame));
+    ++composed;
+    if (shown) shown(i, composer.Shown());
   }
-  return result;
+  return composed;
 }
 
 // --- painter ---

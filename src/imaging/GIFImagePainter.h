@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -31,33 +32,54 @@ inline constexpr int kGIFMaximumDelay = 1000;
 // The delay after the frame, in units.
 int GIFFrameDelay(const TGIFSubImage& frame, bool insideDraw);
 
+// Composes frames on one canvas. Its surfaces are charged to the picture's
+// pixel budget for as long as it lives, so composing a screen the budget
+// cannot hold raises EOutOfResources before anything is allocated.
 class TGIFComposer {
  public:
-  // initial: what lies under the picture (the composed size is its size).
-  // With poTransparent, areas of disposal 2 go back to initial, otherwise
-  // they are filled with the picture's disposal colour.
+  // Over initial (the composed size is its size): with poTransparent, areas
+  // of disposal 2 go back to initial, otherwise they are filled with the
+  // picture's disposal colour.
   TGIFComposer(TGIFImage& image, const TDIBSurface& initial, TGIFPaintOptions options);
+  // Over nothing: a 32-bit canvas of the screen size (at least 1 x 1) with
+  // an alpha plane; pixels no frame covers, or that disposal 2 clears, have
+  // alpha 0.
+  TGIFComposer(TGIFImage& image, TGIFPaintOptions options);
+  ~TGIFComposer();
+  TGIFComposer(const TGIFComposer&) = delete;
+  TGIFComposer& operator=(const TGIFComposer&) = delete;
 
   // Draws the frame; the picture shown afterwards is Shown().
   void Draw(TGIFSubImage& frame, int disposal);
-  const TDIBSurface& Shown() const { return *shown_; }
+  const TDIBSurface& Shown() const { return canvas_; }
 
  private:
+  enum class Restore { Nothing, Background, Previous };
+
+  void charge(int width, int height, bool alpha, bool background);
   void restorePending();
 
+  TGIFImage& image_;
   TGIFPaintOptions options_;
   uint32_t disposalColor_;  // read once, on the thread that owns the picture
-  TDIBSurface backup_;
-  TDIBSurface previous_;
+  int64_t charged_ = 0;
+  TDIBSurface canvas_;
+  // What lies under the picture, kept only when a frame disposes to it.
   TDIBSurface background_;
-  const TDIBSurface* shown_;
-  TRect pending_{};  // area of a disposal-2 frame to restore before the next one
+  bool blankBackground_ = false;
+  // The canvas under a disposal-3 frame, put back before the next frame.
+  TDIBSurface saved_;
+  TRect pending_{};
+  Restore restore_ = Restore::Nothing;
 };
 
-// The logical screen after each non-empty frame as the painter shows it
-// (transparent frames, disposal), 32 bits with an alpha plane: pixels no
-// frame has covered have alpha 0.
-std::vector<std::unique_ptr<TDIBSurface>> GIFComposeFrames(TGIFImage& image);
+// Composes the non-empty frames in order on one canvas of the screen size
+// (TGIFComposer over nothing), up to the frame numbered `last` among them
+// (all of them for a negative `last`), and hands the screen after each to
+// `shown` with the frame's index in the picture. Returns how many it
+// composed.
+using TGIFShownFrame = std::function<void(int index, const TDIBSurface& screen)>;
+int GIFComposeFrames(TGIFImage& image, int last, const TGIFShownFrame& shown);
 
 class TGIFPainter {
  public:

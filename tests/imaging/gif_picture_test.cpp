@@ -60,12 +60,10 @@ TEST(GifPicture, AnimationSuiteFramesAfterEachDisposalStep) {
     SCOPED_TRACE(name);
     TGIFImage image;
     LoadGif(image, readFile(entry.path()));
-    const auto frames = GIFComposeFrames(image);
     const bool still = name.rfind("static", 0) == 0;
-    ASSERT_EQ(frames.size(), still ? 1u : 4u);
-    for (size_t n = 0; n < frames.size(); ++n) {
+    int n = 0;
+    const int composed = GIFComposeFrames(image, -1, [&](int, const TDIBSurface& shown) {
       SCOPED_TRACE("frame " + std::to_string(n));
-      const TDIBSurface& shown = *frames[n];
       ASSERT_NE(shown.AlphaPlane(), nullptr);
       Rgba got{shown.Width(), shown.Height(), {}};
       for (int y = 0; y < shown.Height(); ++y) {
@@ -76,11 +74,37 @@ TEST(GifPicture, AnimationSuiteFramesAfterEachDisposalStep) {
                              shown.AlphaPlane()->ScanLine(y)[x]});
         }
       }
-      EXPECT_EQ(WrongPixels(SuiteFrame(name, still ? -1 : int(n)), got), 0);
-    }
+      EXPECT_EQ(WrongPixels(SuiteFrame(name, still ? -1 : n++), got), 0);
+    });
+    EXPECT_EQ(composed, still ? 1 : 4);
+    // Composing stops at the frame asked for.
+    EXPECT_EQ(GIFComposeFrames(image, 0, nullptr), 1);
     ++files;
   }
   EXPECT_EQ(files, 13);
+}
+
+// Composing draws on one canvas charged to the picture's pixel budget: a
+// screen the budget cannot hold is refused before it is allocated, and the
+// charge ends with the composing.
+TEST(GifPicture, ComposingIsChargedToThePictureBudget) {
+  TGIFImage huge;
+  LoadGif(huge, GifTinyFramesOnAHugeScreen(8000, 8));
+  EXPECT_THROW(GIFComposeFrames(huge, -1, nullptr), EOutOfResources);
+
+  TGIFImage large;
+  LoadGif(large, GifTinyFramesOnAHugeScreen(3000, 8));
+  // All the budget but a 32-bit screen without its alpha plane.
+  const int64_t rest = kMaxDIBBytes - int64_t(3000) * 3000 * 4;
+  int frames = 0;
+  GIFComposeFrames(large, -1, [&](int, const TDIBSurface& shown) {
+    ++frames;
+    EXPECT_THROW(large.ReservePixels(rest), EOutOfResources);
+    EXPECT_EQ(shown.AlphaPlane()->ScanLine(7)[7], frames > 7 ? 255 : 0);
+  });
+  EXPECT_EQ(frames, 8);
+  large.ReservePixels(rest);
+  large.ReleasePixels(rest);
 }
 
 GifBytes animation(int loops, int delay, int frames = 3) {

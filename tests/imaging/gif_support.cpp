@@ -91,6 +91,13 @@ GifBuilder& GifBuilder::Raw(const GifBytes& bytes) {
   return *this;
 }
 
+GifBytes GifTinyFramesOnAHugeScreen(int size, int frames) {
+  GifBuilder b;
+  b.Header(size, size, {0x000000, 0x0000FF, 0x00FF00, 0xFF0000});
+  for (int i = 0; i < frames; ++i) b.Gce(i % 3 + 1, 1).Pixels(i, i, 1, 1, {uint8_t(1 + i % 3)}, 2);
+  return b.Trailer().Bytes();
+}
+
 GifBytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codesAndWidths,
                    bool terminator) {
   GifBytes packed;

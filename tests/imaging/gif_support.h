@@ -44,6 +44,10 @@ class GifBuilder {
   GifBytes bytes_;
 };
 
+// A square screen of the given size with 1 x 1 frames along its diagonal
+// (disposals 1, 2, 3 in turn): a file of a few hundred bytes.
+GifBytes GifTinyFramesOnAHugeScreen(int size, int frames);
+
 // Packs codes of the given widths LSB first into data sub-blocks of at
 // most 255 bytes with a zero terminator, after the minimum code size byte.
 GifBytes PackCodes(int minCodeSize, const std::vector<std::pair<int, int>>& codesAndWidths,

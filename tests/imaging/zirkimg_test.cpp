@@ -209,5 +209,40 @@ TEST(Zirkimg, GifDumpedFramesAreTheComposedScreens) {
   EXPECT_EQ(run("dump " + q(gif) + " " + q(temp / "x.pam") + " --frame 4", temp).exitCode, 1);
 }
 
+// A screen of 8000 x 8000 with eight 1 x 1 frames: info composes nothing,
+// dump composes only up to its frame on one canvas within the picture's
+// budget, and refuses with a message a screen the budget cannot hold.
+TEST(Zirkimg, GifFramesAreComposedOnlyAsFarAsAsked) {
+  test::TempDir temp;
+  const fs::path huge = temp / "huge.gif", large = temp / "large.gif";
+  const test::GifBytes hugeBytes = test::GifTinyFramesOnAHugeScreen(8000, 8);
+  ASSERT_LT(hugeBytes.size(), 300u);
+  test::writeFile(huge, hugeBytes.data(), hugeBytes.size());
+  const test::GifBytes largeBytes = test::GifTinyFramesOnAHugeScreen(1500, 8);
+  test::writeFile(large, largeBytes.data(), largeBytes.size());
+
+  ToolRun info = run("info " + q(huge), temp);
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  EXPECT_NE(info.out.find("frames: 8\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("frame 7: 8000x8000, 32 bits, delay 48 ms, transparent none, alpha yes"),
+            std::string::npos)
+      << info.out;
+  ToolRun refused = run("dump " + q(huge) + " " + q(temp / "h.pam"), temp);
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_FALSE(refused.err.empty());
+
+  for (int n : {0, 7}) {
+    const fs::path pam = temp / "l.pam";
+    ToolRun dump = run("dump " + q(large) + " " + q(pam) + " --frame " + std::to_string(n), temp);
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    const test::Rgba shown = test::ReadPam(pam.string());
+    ASSERT_EQ(shown.width, 1500);
+    auto alphaAt = [&](int x, int y) { return shown.pixels[size_t(y * 1500 + x) * 4 + 3]; };
+    EXPECT_EQ(alphaAt(0, 0), 255);
+    EXPECT_EQ(alphaAt(7, 7), n == 7 ? 255 : 0);
+  }
+  EXPECT_EQ(run("dump " + q(large) + " " + q(temp / "x.pam") + " --frame 8", temp).exitCode, 1);
+}
+
 }  // namespace
 }  // namespace zirk

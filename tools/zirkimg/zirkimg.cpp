@@ -62,8 +62,24 @@ std::unique_ptr<TGraphic> graphicFor(const std::string& ext) {
   return format->Create();
 }
 
+// A GIF's frame N is the screen after its frames 0..N as the painter shows
+// them; pixels no frame has covered have alpha 0. Frames are composed on one
+// canvas only as far as `last` (all for a negative `last`), and the copies
+// kept count against the picture's pixel budget like the composing itself.
+void loadGifFrames(TGIFImage& gif, TDorvFrameList& list, int32_t last) {
+  list.Clear();
+  GIFComposeFrames(gif, last, [&](int index, const TDIBSurface& screen) {
+    // 32-bit pixels and the alpha plane.
+    gif.ReservePixels(int64_t{screen.Width()} * screen.Height() * 5);
+    TDorvFrame* frame = list.AddFrame();
+    frame->Image.Assign(screen);
+    frame->Delay = GIFFrameDelay(gif.Images(index), false) * kGIFDelayUnitMs;
+  });
+}
+
 // Reads any supported picture into a frame list; returns the format name.
-std::string loadPicture(const std::string& path, TDorvFrameList& list) {
+// Of a GIF, only frames up to `last` are made.
+std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t last = -1) {
   const std::string ext = extensionOf(path);
   if (ext == "dor") {
     TKwMemoryStream data;
@@ -85,19 +101,9 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list) {
     return ext;
   }
   if (ext == "gif") {
-    // Frame N is the screen after frames 0..N as the painter shows them;
-    // pixels no frame has covered have alpha 0.
     TGIFImage gif;
     gif.LoadFromFile(path);
-    std::vector<std::unique_ptr<TDIBSurface>> shown = GIFComposeFrames(gif);
-    list.Clear();
-    size_t next = 0;
-    for (int i = 0; i < gif.Count() && next < shown.size(); ++i) {
-      if (gif.Images(i).Empty()) continue;
-      TDorvFrame* frame = list.AddFrame();
-      frame->Image.Assign(*shown[next++]);
-      frame->Delay = GIFFrameDelay(gif.Images(i), false) * kGIFDelayUnitMs;
-    }
+    loadGifFrames(gif, list, last);
     return ext;
   }
   std::unique_ptr<TGraphic> graphic = graphicFor(ext);
@@ -133,7 +139,34 @@ std::string colorText(int32_t color) {
   return text;
 }
 
+void printFrame(int32_t index, int width, int height, int bits, int32_t delay, int32_t transparent,
+                bool alpha) {
+  std::cout << "frame " << index << ": " << width << "x" << height << ", " << bits
+            << " bits, delay " << delay << " ms, transparent " << colorText(transparent)
+            << ", alpha " << (alpha ? "yes" : "no") << "\n";
+}
+
+// Every composed GIF frame is a 32-bit screen with an alpha plane, so the
+// list needs no composing.
+void gifInfo(const std::string& path) {
+  TGIFImage gif;
+  gif.LoadFromFile(path);
+  std::vector<const TGIFSubImage*> frames;
+  for (int i = 0; i < gif.Count(); ++i) {
+    if (!gif.Images(i).Empty()) frames.push_back(&gif.Images(i));
+  }
+  std::cout << "format: gif\nframes: " << frames.size() << "\n";
+  for (size_t i = 0; i < frames.size(); ++i) {
+    printFrame(int32_t(i), std::max(gif.GetWidth(), 1), std::max(gif.GetHeight(), 1), 32,
+               GIFFrameDelay(*frames[i], false) * kGIFDelayUnitMs, -1, true);
+  }
+}
+
 int info(const std::string& path, int32_t identCode) {
+  if (extensionOf(path) == "gif") {
+    gifInfo(path);
+    return 0;
+  }
   TDorvFrameList list(identCode);
   const std::string format = loadPicture(path, list);
   std::cout << "format: " << format;
@@ -141,21 +174,19 @@ int info(const std::string& path, int32_t identCode) {
   std::cout << "\nframes: " << list.Count() << "\n";
   for (int32_t i = 0; i < list.Count(); ++i) {
     const TDorvFrame& f = *list.GetFrame(i);
-    std::cout << "frame " << i << ": " << f.Image.Width() << "x" << f.Image.Height() << ", "
-              << SurfaceBitCount(f.Image) << " bits, delay " << f.Delay << " ms, transparent "
-              << colorText(f.TransparentColor) << ", alpha " << (f.HasAlpha() ? "yes" : "no")
-              << "\n";
+    printFrame(i, f.Image.Width(), f.Image.Height(), SurfaceBitCount(f.Image), f.Delay,
+               f.TransparentColor, f.HasAlpha());
   }
   return 0;
 }
 
 // PAM (P7, RGB_ALPHA, 8 bits): alpha from the alpha plane, else 0 where the
 // pixel is the transparent colour and 255 elsewhere.
-void writePam(const std::string& path, const TDorvFrame& frame) {
-  const TDIBSurface& image = frame.Image;
+// The key is the raw transparent pixel value, -1 for none.
+void writePam(const std::string& path, const TDIBSurface& image, int64_t transparentValue) {
   const TDIBSurface* alpha = image.AlphaPlane();
-  const bool keyed = frame.TransparentColor >= 0 && frame.TransparentValue >= 0;
-  const auto key = static_cast<uint32_t>(frame.TransparentValue);
+  const bool keyed = transparentValue >= 0;
+  const auto key = static_cast<uint32_t>(transparentValue);
   std::string header = "P7\nWIDTH " + std::to_string(image.Width()) + "\nHEIGHT " +
                        std::to_string(image.Height()) +
                        "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
@@ -180,21 +211,36 @@ void writePam(const std::string& path, const TDorvFrame& frame) {
   }
 }
 
+[[noreturn]] void noSuchFrame(int32_t index, int32_t count) {
+  throw EInvalidGraphic("Frame " + std::to_string(index) + " does not exist; the picture has " +
+                        std::to_string(count));
+}
+
 int dump(const std::string& in, const std::string& out, int32_t frameIndex, int32_t identCode) {
+  if (extensionOf(in) == "gif") {
+    // Written straight from the canvas, which holds frame N once N+1 are composed.
+    TGIFImage gif;
+    gif.LoadFromFile(in);
+    int32_t composed = 0;
+    GIFComposeFrames(gif, frameIndex, [&](int, const TDIBSurface& screen) {
+      if (composed++ == frameIndex) writePam(out, screen, -1);
+    });
+    if (composed <= frameIndex) noSuchFrame(frameIndex, composed);
+    return 0;
+  }
   TDorvFrameList list(identCode);
   loadPicture(in, list);
   const TDorvFrame* frame = list.GetFrame(frameIndex);
-  if (!frame) {
-    throw EInvalidGraphic("Frame " + std::to_string(frameIndex) +
-                          " does not exist; the picture has " + std::to_string(list.Count()));
-  }
-  writePam(out, *frame);
+  if (!frame) noSuchFrame(frameIndex, list.Count());
+  const bool keyed = frame->TransparentColor >= 0 && frame->TransparentValue >= 0;
+  writePam(out, frame->Image, keyed ? frame->TransparentValue : -1);
   return 0;
 }
 
 int convert(const std::string& in, const std::string& out, int32_t identCode) {
   TDorvFrameList list(identCode);
-  loadPicture(in, list);
+  // Only layered images keep more than the first frame.
+  loadPicture(in, list, extensionOf(out) == "dor" ? -1 : 0);
   savePicture(out, list);
   return 0;
 }

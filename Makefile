@@ -23,15 +23,27 @@ bench: deps
 	@set -e; for b in build/release/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2; done
 
+# Each target fuzzes for FUZZ_SECONDS (60). A finding, undefined behaviour
+# included, stops the run with its input in build/fuzz/findings/ and fails
+# the make; at the end each target's executions per second are listed.
 fuzz: deps
 	@if ! command -v clang++ >/dev/null 2>&1; then \
 	  echo "make fuzz: clang++ is not installed; fuzz targets are skipped"; exit 0; fi; \
 	set -e; cmake --preset fuzz; cmake --build --preset fuzz -j $(JOBS); \
+	mkdir -p build/fuzz/findings; rm -f build/fuzz/rates.txt; \
 	for f in build/fuzz/fuzz/fuzz_*; do \
 	  [ -x "$$f" ] || continue; name=$$(basename $$f); \
 	  work=build/fuzz/corpus/$$name; mkdir -p $$work; \
 	  cp -n fuzz/corpus/$${name#fuzz_}/* $$work/ 2>/dev/null || true; \
-	  echo "== $$name"; $$f -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 $$work; done
+	  echo "== $$name"; rc=0; \
+	  $$f -max_total_time=$${FUZZ_SECONDS:-60} -max_len=65536 -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/findings/$$name- $$work >build/fuzz/$$name.log 2>&1 || rc=$$?; \
+	  if [ $$rc -ne 0 ]; then tail -n 40 build/fuzz/$$name.log; \
+	    echo "make fuzz: $$name found a fault; its input is in build/fuzz/findings/"; exit 1; fi; \
+	  echo "$$name $$(sed -n 's/^stat::average_exec_per_sec: *//p' build/fuzz/$$name.log)" \
+	    >> build/fuzz/rates.txt; \
+	done; \
+	echo "== executions per second"; awk '{ printf "%-22s %8s\n", $$1, $$2 }' build/fuzz/rates.txt
 
 # Plays the demo in a window; without a display, 10 seconds of it headless,
 # ending with a screenshot.

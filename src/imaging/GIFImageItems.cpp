@@ -349,6 +349,13 @@ void RegisterAppExtensionClass(const std::string& identAndCode, const TGIFExtens
   r.byIdent.emplace_back(identAndCode, &cls);
 }
 
+void UnregisterAppExtensionClass(const std::string& identAndCode, const TGIFExtensionClass& cls) {
+  ExtensionRegistry& r = registry();
+  std::lock_guard guard(r.lock);
+  const auto it = std::find(r.byIdent.rbegin(), r.byIdent.rend(), std::pair(identAndCode, &cls));
+  if (it != r.byIdent.rend()) r.byIdent.erase(std::next(it).base());
+}
+
 const TGIFExtensionClass* FindAppExtensionClass(const std::string& identAndCode) {
   ExtensionRegistry& r = registry();
   std::lock_guard guard(r.lock);

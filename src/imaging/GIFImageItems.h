@@ -207,6 +207,9 @@ void RegisterExtensionClass(const TGIFExtensionClass& cls);
 const TGIFExtensionClass* FindExtensionClass(uint8_t label);
 // The same for application extensions, keyed by identifier + code (11 bytes).
 void RegisterAppExtensionClass(const std::string& identAndCode, const TGIFExtensionClass& cls);
+// Takes back the latest registration of the class for the identifier, so
+// that an earlier one serves again.
+void UnregisterAppExtensionClass(const std::string& identAndCode, const TGIFExtensionClass& cls);
 const TGIFExtensionClass* FindAppExtensionClass(const std::string& identAndCode);
 // Reads the label at the stream position and refines its class until the
 // answer stops changing; the stream position is restored. nullptr when no

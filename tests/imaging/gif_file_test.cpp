@@ -357,13 +357,23 @@ TEST(GifFile, OptimizingTheGlobalTableKeepsEveryFramesColours) {
 TEST(GifFile, LaterRegistrationsOverrideEarlierOnes) {
   EXPECT_EQ(FindAppExtensionClass("NETSCAPE2.0"), &GIFExtensionClassOf<TGIFAppExtNSLoop>());
   EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), nullptr);
-  RegisterAppExtensionClass("ZIRKMARK1.0", GIFExtensionClassOf<Marker>());
-  EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), &GIFExtensionClassOf<Marker>());
-  const GifBytes bytes = smallFile("GIF89a", GifBuilder().AppExt(11, "ZIRKMARK1.0", {{9}}).Bytes());
-  TGIFImage image;
-  LoadGif(image, bytes);
-  EXPECT_NE(dynamic_cast<Marker*>(image.Images(0).Extensions()[0]), nullptr);
-  EXPECT_EQ(SaveGif(image), bytes);
+  {
+    // Taken back at the end, so the registry is as the test found it.
+    struct Registration {
+      Registration() { RegisterAppExtensionClass("ZIRKMARK1.0", GIFExtensionClassOf<Marker>()); }
+      ~Registration() { UnregisterAppExtensionClass("ZIRKMARK1.0", GIFExtensionClassOf<Marker>()); }
+    } registration;
+    EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), &GIFExtensionClassOf<Marker>());
+    const GifBytes bytes =
+        smallFile("GIF89a", GifBuilder().AppExt(11, "ZIRKMARK1.0", {{9}}).Bytes());
+    TGIFImage image;
+    LoadGif(image, bytes);
+    EXPECT_NE(dynamic_cast<Marker*>(image.Images(0).Extensions()[0]), nullptr);
+    EXPECT_EQ(SaveGif(image), bytes);
+  }
+  EXPECT_EQ(FindAppExtensionClass("ZIRKMARK1.0"), nullptr);
+  UnregisterAppExtensionClass("NETSCAPE2.0", GIFExtensionClassOf<Marker>());
+  EXPECT_EQ(FindAppExtensionClass("NETSCAPE2.0"), &GIFExtensionClassOf<TGIFAppExtNSLoop>());
 }
 
 TEST(GifFile, RequiredVersionFollowsTheFeaturesUsed) {

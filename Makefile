@@ -3,7 +3,7 @@
 PRESET := $(if $(CI),ci,dev)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps test build bench fuzz run clean format
+.PHONY: all deps test build bench fuzz tsan run clean format
 
 all: build
 
@@ -22,6 +22,15 @@ bench: deps
 	cmake --build --preset release -j $(JOBS)
 	@set -e; for b in build/release/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; echo "== $$b"; "$$b" --benchmark_min_time=0.2; done
+
+# The tests of the threaded subsystems (platform, network, media, media
+# library, imaging with the GIF painter) under the thread sanitizer.
+TSAN_TESTS := platform_tests net_tests zirk_media_tests zirk_medialib_tests imaging_tests
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS) --target $(TSAN_TESTS)
+	ctest --preset tsan -j $(JOBS)
 
 # Each target fuzzes for FUZZ_SECONDS (60). A finding, undefined behaviour
 # included, stops the run with its input in build/fuzz/findings/ and fails

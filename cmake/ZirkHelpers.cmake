@@ -9,6 +9,10 @@ if(ZIRK_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(zirk_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(ZIRK_TSAN)
+  target_compile_options(zirk_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(zirk_options INTERFACE -fsanitize=thread)
+endif()
 
 # zirk_library(<name> SOURCES ... [DEPS ...] [PUBLIC_DEPS ...])
 # One static library per source folder; headers are included as "folder/file.h".

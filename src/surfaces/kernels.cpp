@@ -161,9 +161,20 @@ inline void applyPixel(uint8_t* dp, const uint8_t* sp, const uint8_t* mp, const 
 // ---- Contiguous 32-bit rows --------------------------------------------
 // The common unflipped 32-bit cases as plain loops over bytes and words that
 // the compiler vectorises; they compute exactly what applyPixel computes.
-// On x86-64 each also gets an AVX2 build, picked at load time.
+// On x86-64 each also gets an AVX2 build, picked at load time; not under
+// the thread sanitizer, whose runtime is not up yet when the picking runs.
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__SANITIZE_THREAD__)
+#define ZIRK_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZIRK_THREAD_SANITIZER 1
+#endif
+#endif
+
+#if defined(ZIRK_THREAD_SANITIZER)
+#define ZIRK_ROW_CLONES
+#elif defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ZIRK_ROW_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ZIRK_ROW_CLONES

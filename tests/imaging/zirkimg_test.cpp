@@ -190,6 +190,41 @@ TEST(Zirkimg, PngTransparentColourSurvivesADump) {
   EXPECT_EQ(test::ReadPam((temp / "k.pam").string()), test::LibpngDecode(file));
 }
 
+// A PNG of which no pixel could be read is an error; one cut short inside its
+// image data is shown as far as it goes, with a warning.
+TEST(Zirkimg, PngWithoutImageDataIsRefusedAndACutOneWarns) {
+  test::TempDir temp;
+  std::vector<test::Bytes> rows(16, test::Bytes(16));
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) rows[size_t(y)][size_t(x)] = uint8_t(x * 37 + y * 101);
+  const test::Bytes whole =
+      test::PngBuilder().Ihdr(16, 16, 8, 0).Idat(test::Unfiltered(rows)).End().bytes();
+  const test::Bytes headerOnly = test::PngBuilder().Ihdr(16, 16, 8, 0).bytes();
+  // Two stray bytes after the header break the chunk framing.
+  test::Bytes damaged = headerOnly;
+  damaged.insert(damaged.end(), {0, 0});
+  damaged.insert(damaged.end(), whole.begin() + std::ptrdiff_t(headerOnly.size()), whole.end());
+  for (const test::Bytes& bytes : {headerOnly, damaged}) {
+    test::writeFile(temp / "none.png", bytes.data(), bytes.size());
+    for (const std::string& args : {"info " + q(temp / "none.png"),
+                                    "dump " + q(temp / "none.png") + " " + q(temp / "n.pam")}) {
+      ToolRun r = run(args, temp);
+      EXPECT_EQ(r.exitCode, 1) << args;
+      EXPECT_NE(r.err.find("no pixel of the picture could be read"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(temp / "n.pam"));
+  }
+
+  const test::Bytes cut(whole.begin(), whole.begin() + std::ptrdiff_t(whole.size()) * 2 / 3);
+  test::writeFile(temp / "cut.png", cut.data(), cut.size());
+  ToolRun r = run("dump " + q(temp / "cut.png") + " " + q(temp / "c.pam"), temp);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
+  const test::Rgba shown = test::ReadPam((temp / "c.pam").string());
+  ASSERT_EQ(shown.width, 16);
+  EXPECT_EQ(shown.pixels[0], rows[0][0]);
+}
+
 // Each GIF frame dumped is the screen after the frames before it, disposal
 // included, with alpha 0 where no frame has drawn.
 TEST(Zirkimg, GifDumpedFramesAreTheComposedScreens) {

@@ -77,7 +77,25 @@ void loadGifFrames(TGIFImage& gif, TDorvFrameList& list, int32_t last) {
   });
 }
 
+void refuseEmpty(const std::string& path, const TDorvFrame& frame) {
+  if (frame.Image.Width() == 0 || frame.Image.Height() == 0) {
+    throw EInvalidGraphic(path + ": no pixel of the picture could be read");
+  }
+}
+
+// A PNG whose image data ends early is shown as far as it goes; the rows
+// never read are blank.
+void warnIfCutShort(const std::string& path, TKwStream& data) {
+  TKwPNG png;
+  png.LoadFromStream(data);
+  if (png.Truncated() && !png.GetEmpty()) {
+    std::cerr << "zirkimg: warning: " << path
+              << ": the image data is cut short; the picture holds only what was read\n";
+  }
+}
+
 // Reads any supported picture into a frame list; returns the format name.
+// A picture of no pixels is refused: nothing could be read of it.
 // Of a GIF, only frames up to `last` are made.
 std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t last = -1) {
   const std::string ext = extensionOf(path);
@@ -88,11 +106,15 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t l
     return "dor";
   }
   if (ext == "png") {
+    TKwMemoryStream data;
+    data.LoadFromFile(path);
+    warnIfCutShort(path, data);
+    data.SetPosition(0);
     // Through a surface, so that alpha and the transparent colour come along.
-    TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
     list.Clear();
     TDorvFrame* frame = list.AddFrame();
-    LoadPNGSurface(frame->Image, file);
+    LoadPNGSurface(frame->Image, data);
+    refuseEmpty(path, *frame);
     if (frame->Image.GetTransparent() && frame->Image.TransparentColor() >= 0) {
       frame->TransparentColor = frame->Image.TransparentColor();
       frame->TransparentValue =
@@ -111,6 +133,7 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t l
   list.Clear();
   TDorvFrame* frame = list.AddFrame();
   frame->Image.Assign(*graphic);
+  refuseEmpty(path, *frame);
   return ext;
 }
 

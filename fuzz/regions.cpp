@@ -1,7 +1,9 @@
-// Region shapes as a region-map file gives them (any coordinates, any
-// vertex count), then hit tests, boxes and painting into a small buffer;
-// and raster operations between small buffers with arbitrary rectangles.
+// Region shapes at any place (extreme coordinates included) and of any
+// vertex count, then hit tests, boxes and painting into a small buffer; and
+// raster operations between small buffers with arbitrary rectangles.
 
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,27 +15,41 @@
 
 using zirk::fuzz::Reader;
 
+namespace {
+
+// A shape is placed anywhere, clamped coordinates included, but spans at most
+// kMaxRows rows: a region's work grows with its rows, and a tall one would
+// keep each input busy for a long time without reaching new code.
+constexpr int32_t kMaxRows = 256;
+
+int32_t saturated(int64_t v) {
+  return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+int16_t i16(Reader& r) {
+  return int16_t(r.u8() | (r.u8() << 8));
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk::platform;
   Reader r{data, size};
   const uint8_t kind = r.u8();
+  const int32_t left = r.i32(), top = r.i32();
   HRGN rgn;
-  if (kind % 3 == 0) {
-    const int32_t l = r.i32(), t = r.i32(), rr = r.i32(), b = r.i32();
-    rgn = CreateRectRgn(l, t, rr, b);
-  } else if (kind % 3 == 1) {
-    const int32_t l = r.i32(), t = r.i32(), rr = r.i32(), b = r.i32();
-    rgn = CreateEllipticRgn(l, t, rr, b);
+  if (kind % 3 != 2) {
+    const int32_t right = saturated(int64_t(left) + i16(r));
+    const int32_t bottom = saturated(int64_t(top) + i16(r) % kMaxRows);
+    rgn = kind % 3 == 0 ? CreateRectRgn(left, top, right, bottom)
+                        : CreateEllipticRgn(left, top, right, bottom);
   } else {
-    // Vertices are pairs of 16-bit values so small inputs make real shapes.
+    // Vertices around (left, top): any width, at most kMaxRows tall.
     std::vector<POINT> pts;
-    while (r.n >= 4 && pts.size() < 64) {
-      int16_t x, y;
-      std::memcpy(&x, r.p, 2);
-      std::memcpy(&y, r.p + 2, 2);
-      r.p += 4;
-      r.n -= 4;
-      pts.push_back({x, y});
+    while (r.n >= 3 && pts.size() < 64) {
+      const int16_t dx = i16(r);
+      const int8_t dy = int8_t(r.u8());
+      pts.push_back({saturated(int64_t(left) + dx), saturated(int64_t(top) + dy)});
     }
     rgn = CreatePolygonRgn(pts.data(), int32_t(pts.size()), (kind & 4) ? WINDING : ALTERNATE);
   }

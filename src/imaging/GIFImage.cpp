@@ -77,7 +77,7 @@ void TGIFImage::Clear() {
 }
 
 void TGIFImage::ReservePixels(int64_t bytes) {
-  if (bytes < 0 || bytes > kMaxDIBBytes - pixelBytes_) throw EOutOfResources(sGIFOutOfResources);
+  if (bytes < 0 || bytes > PixelBudget - pixelBytes_) throw EOutOfResources(sGIFOutOfResources);
   pixelBytes_ += bytes;
 }
 

@@ -122,10 +122,12 @@ class TGIFImage : public TGraphic {
   // poDither, and with poAutoDither only on a palette device.
   bool DitherInForce() const;
 
-  // Reserves pixel memory for a frame: the whole picture may hold at most
-  // kMaxDIBBytes of pixels; raises EOutOfResources beyond that.
+  // Reserves pixel memory for a frame or a composition: the whole picture
+  // may hold at most PixelBudget bytes of pixels; raises EOutOfResources
+  // beyond that.
   void ReservePixels(int64_t bytes);
   void ReleasePixels(int64_t bytes);
+  int64_t PixelBudget = kMaxDIBBytes;
 
  private:
   void clearFrames();

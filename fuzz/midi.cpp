@@ -11,16 +11,37 @@
 #include "platform/clock.h"
 #include "platform/midiout.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  zirk::platform::ManualClock clock(0);
-  zirk::platform::SetClock(&clock);
-  {
-    auto log = std::make_shared<zirk::platform::MidiRecording>();
-    zirk::TMidiPlayV player(false);
-    player.SetPortOpener([log](std::unique_ptr<zirk::platform::MidiOutPort>& port, int32_t) {
+namespace {
+
+// One player for the run: making one lists the output devices, which asks
+// the sound system and costs more than playing a small file. Loading a file
+// stops the player and rewinds it; the device is opened and closed per input.
+struct Stage {
+  zirk::platform::ManualClock clock{0};
+  std::shared_ptr<zirk::platform::MidiRecording> log =
+      std::make_shared<zirk::platform::MidiRecording>();
+  std::unique_ptr<zirk::TMidiPlayV> player;
+  Stage() {
+    zirk::platform::SetClock(&clock);
+    player = std::make_unique<zirk::TMidiPlayV>(false);
+    // Beats are made up to the end of the longest track whatever the file
+    // holds; a few thousand take every path a million do.
+    player->BeatLimit = 4096;
+    player->SetPortOpener([log = log](std::unique_ptr<zirk::platform::MidiOutPort>& port, int32_t) {
       port = std::make_unique<zirk::platform::RecordingMidiPort>(log);
       return zirk::platform::MMSYSERR_NOERROR;
     });
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Stage stage;
+  zirk::platform::ManualClock& clock = stage.clock;
+  {
+    zirk::TMidiPlayV& player = *stage.player;
+    stage.log->Clear();
     zirk::TKwMemoryStream stream(std::vector<uint8_t>(data, data + size));
     player.LoadFromStream(stream);
     size_t textBytes = 0;
@@ -41,6 +62,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     player.CloseDevice();
     if (textBytes == 1) return 1;  // keeps the text formatting from being optimised away
   }
-  zirk::platform::SetClock(nullptr);
   return 0;
 }

@@ -319,7 +319,7 @@ void TMidiV::buildBeats() {
   size_t current = 0;
   int32_t beat = 0;
   int32_t bar = 0;
-  for (int64_t t = 0; t < longestTick_ && vibrants_.size() < kMaxBeats;) {
+  for (int64_t t = 0; t < longestTick_ && vibrants_.size() < BeatLimit;) {
     while (current + 1 < rhythms_.size() && rhythms_[current + 1].tick <= t) ++current;
     const TRhythm& rhythm = rhythms_[current];
     vibrants_.push_back(TVibrant{division48_ > 0 ? t / division48_ : 0, t, timeAt(t), beat, bar});

@@ -109,8 +109,9 @@ class TMidiV {
  public:
   static constexpr int32_t kDisplayUnit = 48;  // the display's ticks per quarter note
   // The beat table serves only displays and bar/beat seeks; a file whose
-  // signatures would make it endless stops here.
+  // signatures would make it endless stops at BeatLimit beats.
   static constexpr size_t kMaxBeats = 1000000;
+  size_t BeatLimit = kMaxBeats;
 
   TMidiV() = default;
   virtual ~TMidiV() = default;

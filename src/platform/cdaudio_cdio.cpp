@@ -3,6 +3,7 @@
 #include <cdio/logging.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -29,6 +30,18 @@ bool isImage(const std::string& element) {
   std::string ext = path.extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return ext == ".cue";
+}
+
+// libcdio's CUE reader writes past its table on a sheet of more tracks than
+// a disc holds, so such a sheet never reaches it.
+bool sheetFitsLibcdio(const std::string& path) {
+  std::ifstream sheet(path, std::ios::binary);
+  int tracks = 0;
+  for (std::string word; sheet >> word;) {
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (word == "TRACK" && ++tracks > CDIO_CD_MAX_TRACKS) return false;
+  }
+  return true;
 }
 
 class CdioMedium final : public CdMedium {
@@ -75,6 +88,8 @@ class CdioMedium final : public CdMedium {
 
   bool Load() {
     tracks_.clear();
+    handle_.reset();
+    if (image_ && !sheetFitsLibcdio(element_)) return false;
     handle_.reset(image_ ? cdio_open_cue(element_.c_str())
                          : cdio_open(element_.c_str(), DRIVER_DEVICE));
     if (!handle_) return false;

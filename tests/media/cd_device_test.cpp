@@ -207,8 +207,13 @@ TEST_F(CdDeviceTest, RemovingTheImageStopsPlayAndPuttingItBackReadsItAgain) {
 TEST(CdDevice, UnknownElementsDoNotOpen) {
   test::TempDir dir;
   test::writeFile(dir / "broken.cue", "this is not a cue sheet\n");
+  // More tracks than a disc holds.
+  std::string crowded = "FILE \"crowded.bin\" BINARY\n";
+  for (int i = 0; i < 140; ++i) crowded += "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  test::writeFile(dir / "crowded.cue", crowded);
+  test::writeFile(dir / "crowded.bin", std::string(4 * 2352, '\0'));
   for (const auto& element : {(dir / "missing.cue").string(), (dir / "broken.cue").string(),
-                              (dir / "no-such-drive").string()}) {
+                              (dir / "no-such-drive").string(), (dir / "crowded.cue").string()}) {
     uint32_t error = 0;
     EXPECT_FALSE(CdAudioDevice::Open(element, {}, error)) << element;
     EXPECT_NE(error, 0u) << element;

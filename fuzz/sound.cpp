@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto source = OpenSound(std::make_unique<MemorySource>(bytes), isOgg);
   if (!source) return 0;
   PcmDecoder decoder(std::move(source));
-  if (decoder.Size() > (1 << 22)) return 0;
+  if (decoder.Size() > (1 << 18)) return 0;
   std::vector<uint8_t> buffer(8191);
   int32_t total = 0;
   for (int32_t n; (n = decoder.Read(buffer.data(), 8191)) > 0;) total += n;

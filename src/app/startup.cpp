@@ -16,6 +16,7 @@
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
 #include "objects/dorvcache.h"
+#include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
@@ -34,6 +35,7 @@ void RegisterPlayerModules() {
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkMotion();
+  RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(0));
 }

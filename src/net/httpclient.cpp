@@ -68,11 +68,18 @@ THttpClient::THttpClient()
 }
 
 THttpClient::~THttpClient() {
+  Cancel();
+  DeallocateHWnd(hWnd_);
+  socket_.reset();
+}
+
+void THttpClient::Cancel() {
   {
-    // A waiter on another thread must not wait for a client that is gone,
-    // nor touch it after waking: it is released with an error, and the
-    // destructor goes on only when it has left.
+    // A waiter on another thread must not wait for a client that is going
+    // away, nor touch it after waking: it is released with an error (and so
+    // is any that comes later), and this returns only when it has left.
     std::unique_lock lock(syncMutex_);
+    cancelled_ = true;
     for (auto* call : {&queuedSync_, &activeSync_}) {
       if (*call && !(*call)->done) {
         (*call)->error = std::make_exception_ptr(EHttpException("HTTP component destroyed", 404));
@@ -87,11 +94,9 @@ THttpClient::~THttpClient() {
     try {
       Abort();
     } catch (...) {
-      // The socket is destroyed below in any case.
+      // The socket goes with the client in any case.
     }
   }
-  DeallocateHWnd(hWnd_);
-  socket_.reset();
 }
 
 void THttpClient::SetMultiThreaded(bool v) {
@@ -603,6 +608,7 @@ void THttpClient::DoRequestSync(THttpRequest rq) {
   auto call = std::make_shared<SyncCall>();
   call->rq = rq;
   std::unique_lock lock(syncMutex_);
+  if (cancelled_) throw EHttpException("HTTP component destroyed", 404);
   if (queuedSync_ || activeSync_) throw EHttpException("HTTP component is busy", 1);
   queuedSync_ = call;
   // Counted from here: the destructor waits until this thread has left.

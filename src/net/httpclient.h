@@ -139,6 +139,11 @@ class THttpClient {
   // Ends a running request at once as a failure (from the owning thread);
   // a synchronous caller then raises.
   void Abort();
+  // For an owner about to free the client while another thread may call
+  // DoRequestSync: ends a running request and releases every synchronous
+  // caller on other threads, now and from now on, with an error. Returns
+  // once none of them is inside the client any more. From the owning thread.
+  void Cancel();
 
  protected:
   virtual void SendCommand(const std::string& cmd);
@@ -223,6 +228,7 @@ class THttpClient {
   std::condition_variable syncCv_;
   std::shared_ptr<SyncCall> queuedSync_, activeSync_;
   int waiters_ = 0;  // threads inside DoRequestSync's wait
+  bool cancelled_ = false;
 };
 
 }  // namespace zirk

@@ -257,11 +257,7 @@ TEST_F(ScriptedHttpTest, DeadlineEndsStalledRequests) {
 }
 
 TEST_F(ScriptedHttpTest, DeadlineRunsOnTheProcessClock) {
-  struct ClockGuard {
-    platform::ManualClock clock;
-    ClockGuard() { platform::SetClock(&clock); }
-    ~ClockGuard() { platform::SetClock(nullptr); }
-  } guard;
+  platform::ScopedManualClock clock;
   client_.Timeout = 10;
   bool done = false;
   uint16_t doneError = 0;
@@ -280,10 +276,10 @@ TEST_F(ScriptedHttpTest, DeadlineRunsOnTheProcessClock) {
       return client_.State() == (hang ? hsWaitingBody : hsWaitingHeader);
     })) << path;
     test::pumpFor(std::chrono::milliseconds(100));
-    guard.clock.Advance(9999);
+    clock.Advance(9999);
     test::pumpFor(std::chrono::milliseconds(100));
     EXPECT_FALSE(done) << path;
-    guard.clock.Advance(1);
+    clock.Advance(1);
     ASSERT_TRUE(pumpUntil([&] { return done; })) << path;
     EXPECT_EQ(doneError, 10060) << path;
     EXPECT_EQ(client_.StatusCode(), hang ? 200 : 404) << path;

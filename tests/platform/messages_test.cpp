@@ -395,8 +395,7 @@ namespace {
 // Timers run on the process clock: a manual clock decides when they are due,
 // each period queues one WM_TIMER, and a killed timer or a gone window stops.
 TEST(Messages, TimersFollowTheProcessClock) {
-  ManualClock clock(0xFFFFFF00u);  // runs across the wrap-around
-  SetClock(&clock);
+  ScopedManualClock clock(0xFFFFFF00u);  // runs across the wrap-around
   {
     Recorder r;
     EXPECT_FALSE(SetTimer(HWND(987654321), 1, 10));
@@ -439,7 +438,6 @@ TEST(Messages, TimersFollowTheProcessClock) {
   Recorder other;
   clock.Advance(1000);
   EXPECT_EQ(ProcessMessages(), 0);
-  SetClock(nullptr);
 }
 
 // On the real clock a wait sleeps only until the next timer.

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "scene/cabinet.h"
+#include "scene/capabilities.h"
 #include "scene/scene_fixture.h"
 #include "script/props.h"
 #include "script/saveversion.h"
@@ -517,7 +518,7 @@ TEST_F(ObjectsTest, CabinetHoldsObjectsOffStage) {
 }
 
 // A radio button as the image button keeps its group through its parent.
-class GroupButton : public TestBox {
+class GroupButton : public TestBox, public IGroupButton {
  public:
   using TestBox::TestBox;
   void GetProp(int id, TCustomParam& v) override {

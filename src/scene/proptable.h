@@ -15,9 +15,17 @@
 //     return table;
 //   }
 //
-// A setter declared by a member compares first: an equal value changes
-// nothing, runs no hook and redraws nothing. A setter given with Set does
-// everything itself.
+// P(id, member, change) serves the member both ways; the member may also be
+// reached through a callable giving a reference to it (a list's font).
+// Values are int32_t, bool, uint8_t or std::string members. A setter
+// declared by a member compares first: an equal value changes nothing, runs
+// no hook and redraws nothing. Then(hook) runs after a changed value is
+// stored, before the closing redraw; Clamp(low, high) bounds an integer
+// before the compare. Get(f) or Set(f) replace one side (f a member
+// function or a callable taking the object); a setter given with Set does
+// everything itself. ReadOnly() and WriteOnly() shut one side, even where
+// the base table served it. An entry declaring one side keeps the base's
+// other side.
 
 #include <algorithm>
 #include <array>

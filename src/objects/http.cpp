@@ -4,6 +4,7 @@
 
 #include "base/sjis.h"
 #include "scene/factory.h"
+#include "scene/proptable.h"
 #include "scene/zscene.h"
 
 namespace zirk {
@@ -59,33 +60,19 @@ TZirkHttp::~TZirkHttp() {
   if (thread_.joinable()) thread_.join();
 }
 
-void TZirkHttp::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(client_->URL);
-      return;
-    case PR_ONPLAYEND:
-      value.SetString(onPlayEnd_);
-      return;
-    case PR_TEXT:
-      value.SetString(getText());
-      return;
-    default:
-      TZirkComponent::GetProp(id, value);
-  }
-}
-
-void TZirkHttp::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      startHttpRequest(value.AsString());
-      return;
-    case PR_ONPLAYEND:
-      onPlayEnd_ = value.AsString();
-      return;
-    default:
-      TZirkComponent::SetProp(id, value);
-  }
+const TPropTable& TZirkHttp::Properties() const {
+  using P = TPropField<TZirkHttp>;
+  static const TPropTable table(
+      TZirkComponent::Properties(),
+      {
+          // Every source starts a request (unless one runs), the same one again too.
+          P(PR_SOURCE)
+              .Get([](TZirkHttp& o) { return o.client_->URL; })
+              .Set(&TZirkHttp::startHttpRequest),
+          P(PR_ONPLAYEND, &TZirkHttp::onPlayEnd_),
+          P(PR_TEXT).Get(&TZirkHttp::getText),
+      });
+  return table;
 }
 
 TKwStream* TZirkHttp::GetStream() {

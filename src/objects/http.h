@@ -32,8 +32,7 @@ class TZirkHttp : public TZirkComponent, public IStreamSource {
   ~TZirkHttp() override;
 
   int32_t GetKind() const override { return LT_HTTP; }
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // The body, or nullptr while a request runs.
   TKwStream* GetStream() override;

@@ -25,6 +25,7 @@ void THttpReplyParser::Reset() {
 }
 
 void THttpReplyParser::NextPass() {
+  ++pass_;
   phase_ = TPhase::Header;
   buffer_.clear();
   searched_ = 0;
@@ -38,7 +39,10 @@ void THttpReplyParser::NextPass() {
 }
 
 THttpReplyParser::TFeed THttpReplyParser::Feed(const char* data, size_t size) {
-  while (size > 0) {
+  // A listener may start the next pass from inside a callback; what is left
+  // of these bytes belonged to the reply that ended.
+  const uint64_t pass = pass_;
+  while (size > 0 && pass == pass_) {
     if (phase_ == TPhase::Done) return TFeed::Ok;
     if (phase_ == TPhase::Body) {
       body(std::string_view(data, size));
@@ -59,6 +63,7 @@ THttpReplyParser::TFeed THttpReplyParser::Feed(const char* data, size_t size) {
 }
 
 void THttpReplyParser::splitLines() {
+  const uint64_t pass = pass_;
   size_t start = 0;
   while (phase_ == TPhase::Header) {
     const std::string_view rest = std::string_view(buffer_).substr(start);
@@ -69,6 +74,7 @@ void THttpReplyParser::splitLines() {
     start += len;
     searched_ = start;
     headerLine(line, cr ? "\r\n" : "\n");
+    if (pass != pass_) return;
     if (phase_ == TPhase::Body && start < buffer_.size()) {
       // Bytes already read behind the header are the body's first piece.
       buffer_.erase(0, start);

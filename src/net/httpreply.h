@@ -45,7 +45,8 @@ class THttpReplyParser {
   void Reset();
   // Starts the reply of a relocated request. What the previous reply said
   // of the document (content type, challenges, ranges) stays until the new
-  // one says otherwise.
+  // one says otherwise. Called from a listener's callback, it drops the
+  // rest of the bytes being fed.
   void NextPass();
   // Stops reading: later bytes are dropped.
   void Stop() { phase_ = TPhase::Done; }
@@ -86,6 +87,7 @@ class THttpReplyParser {
 
   TListener* listener_;
   TPhase phase_ = TPhase::Header;
+  uint64_t pass_ = 0;  // counts NextPass calls
   std::string buffer_;
   size_t searched_ = 0;  // bytes of buffer_ known to hold no line end
   int headerLines_ = 0;

@@ -112,6 +112,25 @@ TEST(HttpReplyParser, ARelocatedPassKeepsWhatTheDocumentSaid) {
   p.Reset();
   EXPECT_EQ(p.ContentType(), "");
   EXPECT_TRUE(p.AuthChallenges().empty());
+
+  // A listener that starts the next pass as the header ends (a relocation
+  // closing its connection at once) leaves a fresh parser behind.
+  struct Relocating : THttpReplyParser::TListener {
+    THttpReplyParser* parser = nullptr;
+    void ReplyHeaderEnd(THeaderEnd how) override {
+      if (how == THeaderEnd::Relocate) parser->NextPass();
+    }
+  } relocating;
+  THttpReplyParser q(&relocating);
+  relocating.parser = &q;
+  const std::string moved = first + "moved\r\nmore\r\n";
+  EXPECT_EQ(q.Feed(moved.data(), moved.size()), THttpReplyParser::TFeed::Ok);
+  EXPECT_FALSE(q.HeaderBegun());
+  EXPECT_TRUE(q.Lines().empty());
+  const std::string next = "HTTP/1.0 200 OK\r\n\r\nx";
+  q.Feed(next.data(), next.size());
+  EXPECT_EQ(q.StatusCode(), 200);
+  EXPECT_EQ(q.BodyBytes(), 1);
 }
 
 }  // namespace

@@ -308,7 +308,7 @@ void THttpClient::SendPostChunk() {
 }
 
 void THttpClient::SocketDataSent(uint16_t) {
-  if (sending_ && phase_ == TPhase::Header) SendPostChunk();
+  if (sending_ && (phase_ == TPhase::Header || phase_ == TPhase::Body)) SendPostChunk();
 }
 
 // --- receiving --------------------------------------------------------------

@@ -111,11 +111,13 @@ TEST_F(HttpObjectTest, FailedRequestsEndWithTheSameEvent) {
     scene_.FreeObject(dl);
     scene_.Events().Clear();
   }
-  // Without a label nothing is queued.
+  // Without a label, or once the program is closing, nothing is queued.
   TZirkHttp* quiet = download("quiet");
   quiet->SetPropStr(PR_ONPLAYEND, "");
-  quiet->SetPropStr(PR_SOURCE, refused);
-  ASSERT_TRUE(pumpUntil([&] { return !quiet->Busy(); }));
+  auto* closing = scene_.Create<TZirkHttp>(nullptr, "closing", [] { return true; });
+  closing->SetPropStr(PR_ONPLAYEND, "*closing");
+  for (TZirkHttp* dl : {quiet, closing}) dl->SetPropStr(PR_SOURCE, refused);
+  ASSERT_TRUE(pumpUntil([&] { return !quiet->Busy() && !closing->Busy(); }));
   EXPECT_EQ(scene_.Events().Count(), 0);
 }
 

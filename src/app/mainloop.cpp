@@ -76,8 +76,8 @@ void TMainLoop::SetTimes(uint32_t elapsed, uint32_t now) {
   time.ElapsedTime = elapsed;
   time.GameClock += elapsed;
   if (scene_) {
-    scene_->SceneClock = now;
-    scene_->FrameInterval = elapsed;
+    scene_->SetSceneClock(now);
+    scene_->SetFrameInterval(elapsed);
   }
 }
 

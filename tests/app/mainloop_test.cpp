@@ -119,8 +119,8 @@ TEST_F(MainLoopTest, TimesOfEachTickAndTheResetAfterALongGap) {
     EXPECT_EQ(ElapsedTime(), s.elapsed) << s.advance;
     EXPECT_EQ(GameClock(), s.gameClock) << s.advance;
     if (s.ticks) {
-      EXPECT_EQ(scene.FrameInterval, s.elapsed);
-      EXPECT_EQ(scene.SceneClock, clock.Milliseconds());
+      EXPECT_EQ(scene.FrameInterval(), s.elapsed);
+      EXPECT_EQ(scene.SceneClock(), clock.Milliseconds());
     }
   }
 }

@@ -19,7 +19,7 @@ class MotionTest : public ScenePictureTest {
     RegisterZirkMotion();
     writeSolid("red.dor", 10, 10, kRed);
     // One film tick per frame.
-    scene.FrameInterval = 17;
+    scene.SetFrameInterval(17);
   }
   void TearDown() override {
     SetMotionFactory({});

@@ -11,6 +11,7 @@
 
 #include "base/vocab.h"
 #include "scene/factory.h"
+#include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "surfaces/dibx.h"
 
@@ -39,6 +40,10 @@ class TestBox : public TZirkControl {
       v.SetBoolean(paused);
       return;
     }
+    if (id == PR_ONIDLE) {
+      v.SetString(idleLabel);
+      return;
+    }
     TZirkControl::GetProp(id, v);
   }
   void SetProp(int id, const TCustomParam& v) override {
@@ -46,16 +51,24 @@ class TestBox : public TZirkControl {
       paused = v.AsBoolean();
       return;
     }
+    if (id == PR_ONIDLE) {
+      idleLabel = v.AsString();
+      return;
+    }
     TZirkControl::SetProp(id, v);
   }
-  void KeyRepeat() override {
+  void KeyDown(int32_t vk) override { keys += "d" + std::to_string(vk) + " "; }
+  void KeyRepeat(int32_t vk) override {
     ++keyRepeats;
-    TZirkControl::KeyRepeat();
+    keys += "r" + std::to_string(vk) + " ";
+    TZirkControl::KeyRepeat(vk);
   }
 
   int ticks = 0;
   int keyRepeats = 0;
+  std::string keys;  // "d<vk> " per key-down call, "r<vk> " per key repeat
   bool paused = false;
+  std::string idleLabel;
   std::function<bool(TestBox&)> onTick;
 };
 
@@ -73,12 +86,17 @@ class SceneTest : public ::testing::Test {
   void SetUp() override {
     RegisterKind(LT_BOX, [](TZirkBaseList& s) { return std::make_unique<TestBox>(s); });
   }
-  void TearDown() override { RegisterKind(LT_BOX, {}); }
+  void TearDown() override {
+    RegisterKind(LT_BOX, {});
+    GameTime() = {};
+  }
 
-  // One frame as the main loop runs it: input, events, objects, paint.
+  // One frame as the main loop runs it: input, events, objects, paint;
+  // `ms` is both the nominal and the measured time of the tick.
   void frame(uint32_t ms = 16) {
-    scene.SceneClock += ms;
-    scene.FrameInterval = ms;
+    scene.SetSceneClock(scene.SceneClock() + ms);
+    scene.SetFrameInterval(ms);
+    GameTime().ElapsedTime = ms;
     scene.InputStep();
     scene.TickObjects();
     scene.Paint();

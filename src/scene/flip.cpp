@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "surfaces/dibx.h"
 #include "surfaces/screenman.h"
@@ -93,7 +94,8 @@ void TZirkBaseList::advanceWipe() {
   bool given = transition_->TimeGiven;
   transition_->TimeGiven = false;
   if (transition_->Driven || given) return;
-  transition_->AdvanceMs(FrameInterval());
+  // A transition is an effect on screen: it runs on the measured time.
+  transition_->AdvanceMs(ElapsedTime());
   if (!transition_->Done()) return;
   // The transition has shown all of the other screen: that one is now active.
   transition_.reset();

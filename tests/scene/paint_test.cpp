@@ -212,6 +212,20 @@ TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {
   EXPECT_EQ(presented(320, 240), px(red));
 }
 
+TEST_F(PaintTest, ATransitionRunsOnTheMeasuredTimeNotTheNominal) {
+  // 6 film ticks = 100 ms; ticks of 10 ms measured against a nominal 1000.
+  ASSERT_NE(scene.FlipScreensWithWipe(0, 1, 0, false, 0, 6), nullptr);
+  int frames = 0;
+  while (scene.WipeRunning() && frames < 100) {
+    scene.SetFrameInterval(1000);
+    GameTime().ElapsedTime = 10;
+    scene.TickObjects();
+    scene.Paint();
+    ++frames;
+  }
+  EXPECT_EQ(frames, 11) << "time 0 first, then 10 ticks of 10 ms";
+}
+
 class FakeCache : public TImageCacheServices {
  public:
   explicit FakeCache(std::vector<std::string>& log) : log_(log) {}

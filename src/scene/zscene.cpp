@@ -378,11 +378,13 @@ void TZirkBaseList::ReleaseSurfaces() {
   std::vector<TZirkObject*> all = objects_;
   for (TZirkObject* o : all) o->ReleaseSurfaces();
   for (auto& base : bases_) base->releaseSurface();
-  if (TImageCacheServices* cache = ImageCache()) cache->ReleaseSurfaces();
+  // The cache is the program's: the main scene alone releases and rebuilds
+  // it, around the surfaces of every object, private pairs' included.
+  if (TImageCacheServices* cache = ImageCache(); cache && !host_) cache->ReleaseSurfaces();
 }
 
 void TZirkBaseList::RestoreSurfaces() {
-  if (TImageCacheServices* cache = ImageCache()) cache->RebuildSurfaces(true);
+  if (TImageCacheServices* cache = ImageCache(); cache && !host_) cache->RebuildSurfaces(true);
   for (auto& base : bases_) base->restoreSurface();
   std::vector<TZirkObject*> all = objects_;
   for (TZirkObject* o : all) {

@@ -1,8 +1,10 @@
 #pragma once
 // The scene: two screens and every object on them, the name registry, the
-// event queue, key tables, focus, the per-frame tick and painting, and the
-// screen flip with a transition. The program has one global scene and a
-// cinema makes private ones, so several instances live side by side.
+// event queue, the per-frame tick and painting, and the screen flip with a
+// transition; keys, focus and the mouse go through its input router
+// (scene/input.h). The program has one global scene and a cinema makes
+// private ones (screen pairs that live on their host's clocks and queue),
+// so several instances live side by side.
 
 #include <array>
 #include <cstdint>

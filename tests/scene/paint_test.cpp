@@ -226,21 +226,6 @@ TEST_F(PaintTest, ATransitionRunsOnTheMeasuredTimeNotTheNominal) {
   EXPECT_EQ(frames, 11) << "time 0 first, then 10 ticks of 10 ms";
 }
 
-class FakeCache : public TImageCacheServices {
- public:
-  explicit FakeCache(std::vector<std::string>& log) : log_(log) {}
-  ~FakeCache() override { log_.push_back("cache freed"); }
-  void ReleaseSurfaces() override { log_.push_back("release"); }
-  void RebuildSurfaces(bool recreate) override { log_.push_back(recreate ? "rebuild" : "reload"); }
-  void SaveState(TKwStream&) override {}
-  void LoadState(TKwStream&, int) override {}
-  void SetCGDither(bool flag) override { log_.push_back(flag ? "dither on" : "dither off"); }
-  void Purge(const std::string& name) override { log_.push_back("purge " + name); }
-
- private:
-  std::vector<std::string>& log_;
-};
-
 // An object that hands a picture back to the cache when it is freed.
 class CacheUser : public TestBox {
  public:

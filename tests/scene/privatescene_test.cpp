@@ -141,5 +141,26 @@ TEST_F(PrivateSceneTest, ThePairRendersItsTransitionForTheHost) {
   EXPECT_EQ(pairPixel(160, 120), px(green));
 }
 
+TEST_F(PrivateSceneTest, APairLeavesTheProgramWideCacheToTheMainScene) {
+  std::vector<std::string> log;
+  FakeCache cache(log);
+  SetImageCache(&cache);
+  struct Surfaces : TestBox {
+    Surfaces(TZirkBaseList& scene, std::vector<std::string>& log) : TestBox(scene), log_(log) {}
+    void ReleaseSurfaces() override { log_.push_back("object release"); }
+    void RestoreSurfaces() override { log_.push_back("object restore"); }
+    std::vector<std::string>& log_;
+  };
+  pair.Create<Surfaces>(nullptr, "", log);
+  pair.ReleaseSurfaces();
+  pair.RestoreSurfaces();
+  EXPECT_EQ(log, (std::vector<std::string>{"object release", "object restore"}));
+  log.clear();
+  scene.ReleaseSurfaces();
+  scene.RestoreSurfaces();
+  EXPECT_EQ(log, (std::vector<std::string>{"release", "rebuild"}));
+  SetImageCache(nullptr);
+}
+
 }  // namespace
 }  // namespace zirk::test

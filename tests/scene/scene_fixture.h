@@ -13,6 +13,7 @@
 #include "scene/factory.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
+#include "script/imagecache.h"
 #include "surfaces/dibx.h"
 
 namespace zirk::test {
@@ -80,6 +81,22 @@ inline TestBox* addBox(TZirkBaseList& scene, TZirkObject* parent, int32_t left, 
   box->SetPropInt(PR_COLOR, color);
   return box;
 }
+
+// An image cache that logs the calls it gets.
+class FakeCache : public TImageCacheServices {
+ public:
+  explicit FakeCache(std::vector<std::string>& log) : log_(log) {}
+  ~FakeCache() override { log_.push_back("cache freed"); }
+  void ReleaseSurfaces() override { log_.push_back("release"); }
+  void RebuildSurfaces(bool recreate) override { log_.push_back(recreate ? "rebuild" : "reload"); }
+  void SaveState(TKwStream&) override {}
+  void LoadState(TKwStream&, int) override {}
+  void SetCGDither(bool flag) override { log_.push_back(flag ? "dither on" : "dither off"); }
+  void Purge(const std::string& name) override { log_.push_back("purge " + name); }
+
+ private:
+  std::vector<std::string>& log_;
+};
 
 class SceneTest : public ::testing::Test {
  protected:

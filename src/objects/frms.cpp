@@ -244,9 +244,11 @@ void TFilmManager::SetColor(int32_t color) {
 }
 
 void TFilmManager::RefreshOwner() {
-  if (MotionMode || Host) return;
-  SetSize({Width, Height});
-  SetColor(Color);
+  if (!MotionMode && !Host) {
+    SetSize({Width, Height});
+    SetColor(Color);
+  }
+  for (auto& t : tracks_) t->OwnerRefreshed();
 }
 
 std::pair<TWipeFrameList*, int32_t> TFilmManager::ActiveWipe(int32_t time) const {
@@ -318,7 +320,8 @@ void TFilmManager::SetPaused(bool paused) {
 
 void TFilmManager::SetTracksEnabled(bool enabled) {
   Playing = enabled;
-  // Only sound tracks pause on this, and they come with the media objects.
+  if (!enabled)
+    for (auto& t : tracks_) t->PlayingStopped();
 }
 
 }  // namespace zirk

@@ -169,6 +169,11 @@ class TCustomFrameList {
   // The film's after-load step: re-reads the track's media.
   virtual void Reload() {}
   virtual void CollectFiles(std::vector<std::string>&) const {}
+  // The film gave its owner its size and colour again (sound tracks make
+  // their sound here).
+  virtual void OwnerRefreshed() {}
+  // The film stopped playing its tracks (sound tracks pause their sound).
+  virtual void PlayingStopped() {}
 
  protected:
   static void addUnique(std::vector<std::string>& files, const std::string& name);

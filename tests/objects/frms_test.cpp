@@ -196,7 +196,9 @@ TEST(FilmFile, TrackKindsComeFromTheirRegistration) {
       TCustomFrameList::LoadFromStream(in);
       value = in.Int();
     }
-    int32_t value = 0;
+    void OwnerRefreshed() override { ++refreshed; }
+    void PlayingStopped() override { ++stopped; }
+    int32_t value = 0, refreshed = 0, stopped = 0;
   };
   FilmFile f;
   FilmTrack t = wipeTrack(0, 5);
@@ -215,6 +217,18 @@ TEST(FilmFile, TrackKindsComeFromTheirRegistration) {
   // A wipe's key frame covers the film.
   EXPECT_EQ(film.TrackAt(1)->GetContentWidth(), 640);
   EXPECT_EQ(film.TrackAt(1)->GetContentHeight(), 480);
+  // The film tells each track of a refreshed owner, a hosted film too, and
+  // of playing switched off.
+  auto& counter = static_cast<CounterTrack&>(*film.TrackAt(0));
+  TZirkBaseList host;
+  film.RefreshOwner();
+  film.Host = host.GetBase(0);
+  film.RefreshOwner();
+  film.SetTracksEnabled(true);
+  film.SetTracksEnabled(false);
+  EXPECT_EQ(counter.refreshed, 2);
+  EXPECT_EQ(counter.stopped, 1);
+  film.Host = nullptr;
 
   RegisterTrackKind(9, nullptr);
   EXPECT_THROW(readFilm(film, f), EFilmFormatError);

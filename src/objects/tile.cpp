@@ -1,6 +1,7 @@
 #include "objects/tile.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/records.h"
 #include "objects/dorvcache.h"
@@ -223,13 +224,15 @@ void TZirkTile::LoadFromStream(TKwStream& stream, int32_t version) {
   TRecordReader in(stream, version);
   const int32_t scrollX = in.Int(), scrollY = in.Int();
   const std::string source = in.Str();
-  onIdle_ = in.Str();
-  distanceX_ = in.Int();
-  distanceY_ = in.Int();
+  std::string idle = in.Str();
+  const int32_t distanceX = in.Int(), distanceY = in.Int();
   // The source setter selects its first frame from scratch; what was
   // saved goes back after it.
   setIndexField(-1);
   SetSource(source);
+  onIdle_ = std::move(idle);
+  distanceX_ = distanceX;
+  distanceY_ = distanceY;
   SetPropInt(PR_SCROLLX, scrollX);
   SetPropInt(PR_SCROLLY, scrollY);
   restoreFrame(index, delay);

@@ -2,8 +2,8 @@
 // The tracks of a film: a time span on the film's timeline, key frames, an
 // optional parent track that this one continues, and the values it moves
 // between a start and an end by one of three easings. This file holds the
-// common part of every track, the interpolation and the checked record
-// reader and writer.
+// common part of every track, the interpolation, the film's record reader
+// and writer, and the registry of track kinds.
 
 #include <cstdint>
 #include <memory>

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "scene/proptable.h"
 #include "scene/zbase.h"
@@ -358,26 +359,27 @@ void TZirkCustomImage::RestoreSurfaces() {
 
 void TZirkCustomImage::SaveToStream(TKwStream& stream) {
   TZirkControl::SaveToStream(stream);
-  WriteStreamInt(stream, alpha_);
-  WriteStreamInt(stream, zoomX_);
-  WriteStreamInt(stream, angle_);
-  const uint8_t flags[3] = {flipH_, flipV_, captureMask_};
-  stream.WriteBuffer(flags, 3);
-  WriteStreamInt(stream, zoomY_);
+  TRecordWriter out(stream);
+  out.Int(alpha_);
+  out.Int(zoomX_);
+  out.Int(angle_);
+  out.Bool(flipH_);
+  out.Bool(flipV_);
+  out.Bool(captureMask_);
+  out.Int(zoomY_);
 }
 
 void TZirkCustomImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkControl::LoadFromStream(stream, version);
   Invalidate();
-  alpha_ = ReadStreamInt(stream);
-  zoomX_ = ReadStreamInt(stream);
-  angle_ = ReadStreamInt(stream);
-  uint8_t flags[3];
-  stream.ReadBuffer(flags, 3);
-  flipH_ = flags[0] != 0;
-  flipV_ = flags[1] != 0;
-  captureMask_ = flags[2] != 0;
-  zoomY_ = version >= 104 ? ReadStreamInt(stream) : 256;
+  TRecordReader in(stream, version);
+  alpha_ = in.Int();
+  zoomX_ = in.Int();
+  angle_ = in.Int();
+  flipH_ = in.Bool();
+  flipV_ = in.Bool();
+  captureMask_ = in.Bool();
+  zoomY_ = in.From(104, 256);
   Invalidate();
 }
 

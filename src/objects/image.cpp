@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "objects/brightness.h"
 #include "objects/dorvcache.h"
 #include "scene/proptable.h"
@@ -95,14 +96,16 @@ void TZirkImage::RestoreSurfaces() {
 
 void TZirkImage::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
-  WriteStreamString(stream, source_);
-  WriteStreamInt(stream, brightness_);
+  TRecordWriter out(stream);
+  out.Str(source_);
+  out.Int(brightness_);
 }
 
 void TZirkImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
-  SetPropStr(PR_SOURCE, ReadStreamString(stream));
-  SetPropInt(PR_BRIGHTNESS, ReadStreamInt(stream));
+  TRecordReader in(stream, version);
+  SetPropStr(PR_SOURCE, in.Str());
+  SetPropInt(PR_BRIGHTNESS, in.Int());
 }
 
 }  // namespace zirk

@@ -1,7 +1,9 @@
 #include "objects/tile.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "scene/factory.h"
 #include "scene/proptable.h"
@@ -178,25 +180,33 @@ void TZirkTile::RestoreSurfaces() {
 
 void TZirkTile::SaveToStream(TKwStream& stream) {
   TZirkCustomImages::SaveToStream(stream);
-  WriteStreamInt(stream, ScrollX());
-  WriteStreamInt(stream, ScrollY());
-  WriteStreamString(stream, source_);
-  WriteStreamString(stream, onIdle_);
-  WriteStreamInt(stream, distanceX_);
-  WriteStreamInt(stream, distanceY_);
+  TRecordWriter out(stream);
+  out.Int(ScrollX());
+  out.Int(ScrollY());
+  out.Str(source_);
+  out.Str(onIdle_);
+  out.Int(distanceX_);
+  out.Int(distanceY_);
 }
 
 void TZirkTile::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImages::LoadFromStream(stream, version);
-  int32_t kept = Index();
+  const int32_t index = Index(), delay = DelayCounter();
+  TRecordReader in(stream, version);
+  const int32_t scrollX = in.Int(), scrollY = in.Int();
+  const std::string source = in.Str();
+  std::string idle = in.Str();
+  const int32_t distanceX = in.Int(), distanceY = in.Int();
+  // The source setter selects its first frame from scratch; what was
+  // saved goes back after it.
   setIndexField(-1);
-  SetPropInt(PR_SCROLLX, ReadStreamInt(stream));
-  SetPropInt(PR_SCROLLY, ReadStreamInt(stream));
-  SetSource(ReadStreamString(stream));
-  onIdle_ = ReadStreamString(stream);
-  distanceX_ = ReadStreamInt(stream);
-  distanceY_ = ReadStreamInt(stream);
-  SetIndex(kept);
+  SetSource(source);
+  onIdle_ = std::move(idle);
+  distanceX_ = distanceX;
+  distanceY_ = distanceY;
+  SetPropInt(PR_SCROLLX, scrollX);
+  SetPropInt(PR_SCROLLY, scrollY);
+  restoreFrame(index, delay);
 }
 
 void RegisterZirkTile() {

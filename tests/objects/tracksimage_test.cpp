@@ -354,12 +354,12 @@ TEST(ImageTrackValues, ChainedTracksWriteTheirParentsEndValues) {
   b.positionFrom = {999, 999};
   readFilm(film, FilmFile{.tracks = {a, b}});
   TKwMemoryStream out;
-  TRecordWriter writer(out, "c:\\game\\film\\");
+  TFilmRecordWriter writer(out, "c:\\game\\film\\");
   film.TrackAt(1)->SaveToStream(writer);
   out.SetPosition(0);
   TFilmManager other;
   TImageFrameList read(other);
-  TRecordReader reader(out, "c:\\game\\film\\", 108);
+  TFilmRecordReader reader(out, "c:\\game\\film\\", 108);
   read.LoadFromStream(reader);
   EXPECT_EQ(read.PositionFrom, (TPoint{40, 50}));
   EXPECT_EQ(read.AlphaFrom, 77);

@@ -55,7 +55,7 @@ bool TZirkMotion::Step() {
   state_ = kPlaying;
   if (!fresh && target_->GetPropInt(PR_ANIPAUSED) == 0)
     time_ = static_cast<int32_t>(
-        std::min<int64_t>(int64_t(time_) + target_->Scene().FrameInterval, INT32_MAX));
+        std::min<int64_t>(int64_t(time_) + target_->Scene().FrameInterval(), INT32_MAX));
   int32_t t = MsToFilmTicks(time_);
   int32_t length = film_.GetLength();
   bool reachedEnd = false;

@@ -161,7 +161,7 @@ void TZirkControl::RestoreSurfaces() {
   if (motion_) motion_->Reapply();
 }
 
-void TZirkControl::KeyRepeat() {
+void TZirkControl::KeyRepeat(int32_t) {
   QueueEvent(PR_ONKEYREPEAT);
 }
 

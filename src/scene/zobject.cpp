@@ -234,16 +234,15 @@ void TZirkObject::MouseOut() {
   QueueEvent(PR_ONMOUSEOUT);
 }
 
-void TZirkObject::KeyRepeat() {}
-
 void TZirkObject::QueueEvent(int32_t propId, const TArrayString& args) {
   std::string label = GetPropStr(propId);
   if (!label.empty()) scene_->Events().PostEvent(this, label, args, propId);
 }
 
 void TZirkObject::QueueEventOnce(int32_t propId, const TArrayString& args) {
-  if (scene_->Events().FindEvent(this, propId) >= 0) return;
-  QueueEvent(propId, args);
+  std::string label = GetPropStr(propId);
+  if (label.empty() || scene_->Events().FindEvent(this, propId) >= 0) return;
+  scene_->Events().PostEvent(this, label, args, propId);
 }
 
 // --- button groups ---------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "objects/motion.h"
 #include "objects/tile.h"
 #include "picture_fixture.h"
+#include "scene/runtime.h"
 
 namespace zirk::test {
 namespace {
@@ -19,7 +20,7 @@ class MotionTest : public ScenePictureTest {
     RegisterZirkMotion();
     writeSolid("red.dor", 10, 10, kRed);
     // One film tick per frame.
-    scene.FrameInterval = 17;
+    scene.SetFrameInterval(17);
   }
   void TearDown() override {
     SetMotionFactory({});
@@ -75,6 +76,22 @@ TEST_F(MotionTest, PlaysOnceAndEndsWithOnePlayEnd) {
   frame();
   EXPECT_EQ(o->MotionX(), 0);
   EXPECT_TRUE(o->GetPropInt(PR_PLAYING));
+}
+
+TEST_F(MotionTest, StepsByTheNominalIntervalOfTheGlobalSceneNotTheMeasuredTime) {
+  // In a private screen pair, with a tick measured at a whole second.
+  writeMotion("walk.zmt", false);
+  TZirkBaseList pair(scene, 320, 240);
+  auto* o = pair.Create<TZirkImages>(nullptr, "mover");
+  o->SetPropStr(PR_SOURCE, "walk.zmt");
+  GameTime().ElapsedTime = 1000;
+  std::vector<int32_t> xs;
+  for (int k = 0; k < 4; ++k) {
+    pair.TickObjects();
+    xs.push_back(o->MotionX());
+  }
+  GameTime().ElapsedTime = 0;
+  EXPECT_EQ(xs, (std::vector<int32_t>{0, 10, 20, 30}));
 }
 
 TEST_F(MotionTest, RepeatContinuesAtTheLoopStart) {

@@ -267,7 +267,7 @@ TEST_F(FilmSceneTest, MotionMovesItsTargetThroughTheMotionOffset) {
   target->StartMotion("walk.zmt");
   ASSERT_NE(target->GetMotion(), nullptr);
   EXPECT_EQ(target->GetMotion()->GetLength(), 4);
-  scene.FrameInterval = 1000 / 60 + 1;  // one film tick per frame
+  scene.SetFrameInterval(1000 / 60 + 1);  // one film tick per frame
   const int32_t xs[] = {100, 110, 120, 130, 130};
   for (int32_t k = 0; k < 5; ++k) {
     frame();

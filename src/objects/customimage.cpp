@@ -265,7 +265,7 @@ void TZirkCustomImage::Draw() {
 
 void TZirkCustomImage::blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left,
                             int32_t top) {
-  DrawSurfaceAlpha(target, left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
+  target.DrawImage(left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
 }
 
 void TZirkCustomImage::DrawImage() {
@@ -314,18 +314,7 @@ void TZirkCustomImage::DrawImage() {
     return;
   }
 
-  const TRect dest = GetScreenRect();
-  if (m) {
-    if (alpha_ <= 255) {
-      target->StretchDrawMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_);
-    } else {
-      target->StretchDrawAddMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_ - 256);
-    }
-  } else if (alpha_ <= 255) {
-    target->StretchDraw(dest, *s, bounds, flipH_, flipV_, useKey, alpha_);
-  } else {
-    target->StretchDrawAlpha(dest, *s, bounds, flipH_, flipV_, useKey, alpha_ - 256);
-  }
+  target->StretchDrawImage(GetScreenRect(), *s, bounds, flipH_, flipV_, m, alpha_);
 }
 
 // --- hit test -------------------------------------------------------------------------------

@@ -305,51 +305,17 @@ void RebuildDorvSurfaces(bool recreate) {
 
 // --- drawing ---------------------------------------------------------------------------------
 
-bool DrawSurfaceAlpha(TCustomDIBX& target, int32_t x, int32_t y, const TCustomDIBX& source,
-                      const TRect& sourceRect, bool flipH, bool flipV, const TCustomDIBX* mask,
-                      int32_t alpha) {
-  const TCustomDIBX& s = source;
-  const TRect& r = sourceRect;
-  if (mask) {
-    if (alpha < 255) return target.DrawAlphaMasked(x, y, s, r, flipH, flipV, *mask, alpha);
-    if (alpha == 255) return target.DrawMasked(x, y, s, r, flipH, flipV, *mask);
-    return target.DrawAddMasked(x, y, s, r, flipH, flipV, *mask, alpha - 256);
-  }
-  const bool useKey = s.ColorKey() != -1;
-  if (alpha < 255) return target.DrawAlpha(x, y, s, r, flipH, flipV, useKey, alpha);
-  if (alpha == 255) return target.Draw(x, y, s, r, flipH, flipV, useKey);
-  return target.DrawAdd(x, y, s, r, flipH, flipV, useKey, alpha - 256);
-}
-
 bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
                    const TRect& source, bool flipH, bool flipV, int32_t alpha) {
-  return DrawSurfaceAlpha(target, x, y, *frame.Surface, source, flipH, flipV,
-                          frame.MaskSurface.get(), alpha);
+  return target.DrawImage(x, y, *frame.Surface, source, flipH, flipV, frame.MaskSurface.get(),
+                          alpha);
 }
 
 void DrawDorvFrameTiled(const TDorvItemFrame& frame, TCustomDIBX& target, const TRect& dest,
                         const TRect& source, int32_t offsetX, int32_t offsetY, bool flipH,
                         bool flipV, int32_t alpha) {
-  const int32_t tileW = source.Width(), tileH = source.Height();
-  if (tileW <= 0 || tileH <= 0) return;
-  // Offsets into [0, tile): a negative scroll shifts the pattern the other way.
-  const int32_t startX = ((offsetX % tileW) + tileW) % tileW;
-  int32_t sy = ((offsetY % tileH) + tileH) % tileH;
-  for (int64_t row = dest.Top; row < dest.Bottom;) {
-    const auto h = static_cast<int32_t>(std::min<int64_t>(tileH - sy, dest.Bottom - row));
-    const auto drawY = static_cast<int32_t>(flipV ? dest.Bottom - (row - dest.Top) - h : row);
-    int32_t sx = startX;
-    for (int64_t col = dest.Left; col < dest.Right;) {
-      const auto w = static_cast<int32_t>(std::min<int64_t>(tileW - sx, dest.Right - col));
-      const auto drawX = static_cast<int32_t>(flipH ? dest.Right - (col - dest.Left) - w : col);
-      DrawDorvFrame(frame, target, drawX, drawY, Bounds(source.Left + sx, source.Top + sy, w, h),
-                    flipH, flipV, alpha);
-      col += w;
-      sx = 0;
-    }
-    row += h;
-    sy = 0;
-  }
+  target.TileDrawImage(dest, *frame.Surface, source, 256, 256, flipH, flipV,
+                       frame.MaskSurface.get(), alpha, offsetX, offsetY);
 }
 
 // --- wallpaper ---------------------------------------------------------------------------------

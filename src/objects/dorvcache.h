@@ -170,14 +170,8 @@ class TDorvItemLease {
   TDorvItem* item_;
 };
 
-// The image objects' alpha rule for one blit of a source rectangle at
-// (x, y): alpha below 255 blends, 255 copies, above 255 adds with level
-// alpha - 256; through the mask when one is given, else through the
-// source's colour key when it has one. Returns the blitter's result.
-bool DrawSurfaceAlpha(TCustomDIBX& target, int32_t x, int32_t y, const TCustomDIBX& source,
-                      const TRect& sourceRect, bool flipH, bool flipV, const TCustomDIBX* mask,
-                      int32_t alpha);
-// One blit of a cached frame by that rule, through the frame's mask.
+// One blit of a cached frame by the image objects' alpha rule, through the
+// frame's mask.
 bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
                    const TRect& source, bool flipH, bool flipV, int32_t alpha);
 // Fills dest with copies of the source rectangle, the pattern shifted by

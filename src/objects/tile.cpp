@@ -110,7 +110,7 @@ void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mas
     x0 = firstReaching(x0, stepX, clip.Left, p.Width());
     for (int64_t y = y0; y < r.Bottom && y < clip.Bottom; y += stepY)
       for (int64_t x = x0; x < r.Right && x < clip.Right; x += stepX)
-        DrawSurfaceAlpha(target, int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
+        target.DrawImage(int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
   }
   target.SetClipRect(saved);
 }
@@ -143,13 +143,7 @@ void TZirkTile::DrawImage() {
                              ScrollX(), ScrollY());
     return;
   }
-  if (zx == 256 && zy == 256 && !useKey && !m && a == 255)
-    target->TileDrawFast(r, *s, FlipH(), FlipV(), ScrollX(), ScrollY());
-  else if (m)
-    target->TileDrawZoomMasked(r, *s, bounds, zx, zy, FlipH(), FlipV(), *m, a, ScrollX(),
-                               ScrollY());
-  else
-    target->TileDrawZoom(r, *s, bounds, zx, zy, FlipH(), FlipV(), useKey, a, ScrollX(), ScrollY());
+  target->TileDrawImage(r, *s, bounds, zx, zy, FlipH(), FlipV(), m, a, ScrollX(), ScrollY());
 }
 
 void TZirkTile::GetProp(int id, TCustomParam& value) {

@@ -1,6 +1,7 @@
 #include "objects/dorvcache.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "base/vrfiles.h"
 #include "imaging/KwPNG.h"
@@ -92,7 +93,7 @@ int64_t TDorvItem::MemorySize() const {
   return size;
 }
 
-bool TDorvItem::HasOwner(const void* owner) const {
+bool TDorvItem::HasOwner(TDorvOwner owner) const {
   return std::find(owners_.begin(), owners_.end(), owner) != owners_.end();
 }
 
@@ -172,7 +173,7 @@ TDorvCollection::~TDorvCollection() {
   Clear();
 }
 
-TDorvItem* TDorvCollection::Acquire(const void* owner, const std::string& fileName, bool mask,
+TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileName, bool mask,
                                     bool trim) {
   std::string key = fileName;
   if (mask) key += "?m";
@@ -193,7 +194,11 @@ TDorvItem* TDorvCollection::Acquire(const void* owner, const std::string& fileNa
   return item;
 }
 
-void TDorvCollection::Release(TDorvItem* item, const void* owner) {
+void TDorvCollection::releaseKey(const std::string& key, TDorvOwner owner) {
+  if (TDorvItem* item = Find(key)) Release(item, owner);
+}
+
+void TDorvCollection::Release(TDorvItem* item, TDorvOwner owner) {
   if (!item || item->Collection() != this) return;
   auto it = std::find(item->owners_.begin(), item->owners_.end(), owner);
   if (it == item->owners_.end()) return;
@@ -264,16 +269,6 @@ TDorvCollection* DorvCache() {
   return dynamic_cast<TDorvCollection*>(ImageCache());
 }
 
-TDorvItem* AcquireDorvItem(const void* owner, const std::string& fileName, bool mask, bool trim) {
-  TDorvCollection* cache = DorvCache();
-  if (!cache) throw EDorvCacheError("no image cache");
-  return cache->Acquire(owner, fileName, mask, trim);
-}
-
-void ReleaseDorvItem(TDorvItem* item, const void* owner) {
-  if (TDorvCollection* cache = DorvCache()) cache->Release(item, owner);
-}
-
 void QueueIdleDorvItem(TDorvItem* item) {
   if (TDorvCollection* cache = DorvCache()) cache->QueueIdle(item);
 }
@@ -303,6 +298,39 @@ void RebuildDorvSurfaces(bool recreate) {
   if (TDorvCollection* cache = DorvCache()) cache->RebuildSurfaces(recreate);
 }
 
+// --- leases ---------------------------------------------------------------------------------
+
+TDorvLease::TDorvLease(const std::string& fileName, bool mask, bool trim) : cache_(DorvCache()) {
+  if (!cache_) throw EDorvCacheError("no image cache");
+  owner_ = cache_->NewOwner();
+  item_ = cache_->Acquire(owner_, fileName, mask, trim);
+  key_ = item_->Name();
+}
+
+TDorvLease::TDorvLease(TDorvLease&& other) noexcept
+    : cache_(std::exchange(other.cache_, nullptr)),
+      item_(std::exchange(other.item_, nullptr)),
+      key_(std::move(other.key_)),
+      owner_(other.owner_) {}
+
+TDorvLease& TDorvLease::operator=(TDorvLease&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    cache_ = std::exchange(other.cache_, nullptr);
+    item_ = std::exchange(other.item_, nullptr);
+    key_ = std::move(other.key_);
+    owner_ = other.owner_;
+  }
+  return *this;
+}
+
+void TDorvLease::Reset() {
+  TDorvCollection* cache = std::exchange(cache_, nullptr);
+  item_ = nullptr;
+  if (cache && cache == DorvCache()) cache->releaseKey(key_, owner_);
+  key_.clear();
+}
+
 // --- drawing ---------------------------------------------------------------------------------
 
 bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
@@ -321,8 +349,7 @@ void DrawDorvFrameTiled(const TDorvItemFrame& frame, TCustomDIBX& target, const 
 // --- wallpaper ---------------------------------------------------------------------------------
 
 std::string SetWallPaper(const std::string& fileName) {
-  const char owner = 0;  // the built-in's token, listed only while it runs
-  TDorvItemLease item(&owner, fileName, false, false);
+  TDorvLease item(fileName, false, false);
   const TDorvItemFrame* frame = item->Frame(0);
   if (!frame) return {};
   TDIB picture;

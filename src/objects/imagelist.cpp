@@ -70,10 +70,9 @@ TZirkImageList::~TZirkImageList() {
   Clear();
 }
 
-void TZirkImageList::LoadImageFrames(const void* owner, const std::string& fileName, bool mask) {
+void TZirkImageList::LoadImageFrames(const std::string& fileName, bool mask) {
   Clear();
-  item_ = AcquireDorvItem(owner, fileName, mask, false);
-  owner_ = owner;
+  item_ = TDorvLease(fileName, mask, false);
   for (int32_t k = 0; k < item_->FrameCount(); ++k)
     entries_.push_back(std::make_unique<TZirkImageData>(*item_->Frame(k)));
   index_ = 0;
@@ -82,11 +81,7 @@ void TZirkImageList::LoadImageFrames(const void* owner, const std::string& fileN
 
 void TZirkImageList::Clear() {
   entries_.clear();
-  if (item_) {
-    TDorvItem* item = item_;
-    item_ = nullptr;
-    ReleaseDorvItem(item, owner_);
-  }
+  item_.Reset();
 }
 
 TZirkImageData* TZirkImageList::GetImageData(int32_t index) const {

@@ -48,7 +48,7 @@ void TZirkTile::SetSource(const std::string& source) {
   list_.Clear();
   FreeMotion();
   if (HasExtension(source, ".dor"))
-    list_.LoadImageFrames(this, source, false);
+    list_.LoadImageFrames(source, false);
   else if (HasExtension(source, ".zmt"))
     StartMotion(source);
   if (list_.Count() > 0) SetIndex(0);

@@ -238,6 +238,14 @@ void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
   if (flipV_) anchor.Y = Saturate32(int64_t{s->Height()} - 1 - anchor.Y);
 }
 
+int32_t TZirkCustomImage::GetDrawLeft() {
+  return Saturate32(int64_t{GetRotationCentre().X} - int64_t{OffsetX()} * effectiveZoomX() / 256);
+}
+
+int32_t TZirkCustomImage::GetDrawTop() {
+  return Saturate32(int64_t{GetRotationCentre().Y} - int64_t{OffsetY()} * effectiveZoomY() / 256);
+}
+
 TRect TZirkCustomImage::GetScreenRect() {
   const int32_t angle = angle_ & 255;
   if (angle == 0) return TZirkControl::GetScreenRect();

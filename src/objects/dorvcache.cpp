@@ -106,7 +106,10 @@ void TDorvItem::load() {
     auto frame = std::make_unique<TDorvItemFrame>();
     frame->Surface->SetSize(kDorvPlaceholderSize, kDorvPlaceholderSize, depth);
     frame->Surface->FillRect(frame->Surface->GetBoundsRect(), 0);
-    frame->Surface->SetColorKey(0);
+    // Black is pixel 0 in every layout: users that take the key from the
+    // frame's colour keep the whole placeholder transparent.
+    frame->TransparentColor = 0;
+    frame->Surface->SetColorKey(frame->Surface->ColorToPixel(frame->TransparentColor));
     if (key.Mask) {
       // A mask as large as the picture and all 0, so the placeholder stays
       // transparent when drawn through it.

@@ -184,6 +184,7 @@ TEST_F(DorvCacheTest, MissingFileGivesATransparentPlaceholder) {
     EXPECT_EQ(frame.Surface->Width(), kDorvPlaceholderSize);
     EXPECT_EQ(frame.Surface->Height(), kDorvPlaceholderSize);
     EXPECT_EQ(frame.Surface->ColorKey(), 0);
+    EXPECT_EQ(frame.TransparentColor, 0) << "the key its users take from the frame";
     EXPECT_EQ(item->Width, 0);
     EXPECT_EQ(frame.MaskSurface != nullptr, mask);
 

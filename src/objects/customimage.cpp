@@ -193,6 +193,14 @@ void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
   if (flipV_) anchor.Y = Saturate32(int64_t{s->Height()} - 1 - anchor.Y);
 }
 
+int32_t TZirkCustomImage::GetDrawLeft() {
+  return Saturate32(int64_t{GetRotationCentre().X} - int64_t{OffsetX()} * effectiveZoomX() / 256);
+}
+
+int32_t TZirkCustomImage::GetDrawTop() {
+  return Saturate32(int64_t{GetRotationCentre().Y} - int64_t{OffsetY()} * effectiveZoomY() / 256);
+}
+
 TRect TZirkCustomImage::GetScreenRect() {
   const int32_t angle = angle_ & 255;
   if (angle == 0) return TZirkControl::GetScreenRect();
@@ -220,7 +228,7 @@ void TZirkCustomImage::Draw() {
 
 void TZirkCustomImage::blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left,
                             int32_t top) {
-  DrawSurfaceAlpha(target, left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
+  target.DrawImage(left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
 }
 
 void TZirkCustomImage::DrawImage() {
@@ -269,18 +277,7 @@ void TZirkCustomImage::DrawImage() {
     return;
   }
 
-  const TRect dest = GetScreenRect();
-  if (m) {
-    if (alpha_ <= 255) {
-      target->StretchDrawMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_);
-    } else {
-      target->StretchDrawAddMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_ - 256);
-    }
-  } else if (alpha_ <= 255) {
-    target->StretchDraw(dest, *s, bounds, flipH_, flipV_, useKey, alpha_);
-  } else {
-    target->StretchDrawAlpha(dest, *s, bounds, flipH_, flipV_, useKey, alpha_ - 256);
-  }
+  target->StretchDrawImage(GetScreenRect(), *s, bounds, flipH_, flipV_, m, alpha_);
 }
 
 // --- hit test -------------------------------------------------------------------------------

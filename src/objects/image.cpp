@@ -42,7 +42,7 @@ void TZirkImage::loadSource() {
     return;
   }
 
-  TDorvItemLease item(this, source_, false, false);
+  TDorvLease item(source_, false, false);
   StoreSize(displayed(ZoomX(), item->Width, Width()), displayed(ZoomY(), item->Height, Height()));
   const TDorvItemFrame* frame = item->Frame(0);
   if (!frame) {

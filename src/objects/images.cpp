@@ -218,7 +218,7 @@ void TZirkImages::SetSource(const std::string& source) {
   list->Clear();
   FreeMotion();
   if (HasExtension(source, ".dor")) {
-    list->LoadImageFrames(this, source, false);
+    list->LoadImageFrames(source, false);
   } else if (HasExtension(source, ".zmt")) {
     StartMotion(source);
     if (TZirkMotionBase* motion = GetMotion()) {

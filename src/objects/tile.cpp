@@ -51,7 +51,7 @@ void TZirkTile::SetSource(const std::string& source) {
   list_.Clear();
   FreeMotion();
   if (HasExtension(source, ".dor"))
-    list_.LoadImageFrames(this, source, false);
+    list_.LoadImageFrames(source, false);
   else if (HasExtension(source, ".zmt"))
     StartMotion(source);
   if (list_.Count() > 0) SetIndex(0);
@@ -113,7 +113,7 @@ void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mas
     x0 = firstReaching(x0, stepX, clip.Left, p.Width());
     for (int64_t y = y0; y < r.Bottom && y < clip.Bottom; y += stepY)
       for (int64_t x = x0; x < r.Right && x < clip.Right; x += stepX)
-        DrawSurfaceAlpha(target, int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
+        target.DrawImage(int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
   }
   target.SetClipRect(saved);
 }
@@ -146,13 +146,7 @@ void TZirkTile::DrawImage() {
                              ScrollX(), ScrollY());
     return;
   }
-  if (zx == 256 && zy == 256 && !useKey && !m && a == 255)
-    target->TileDrawFast(r, *s, FlipH(), FlipV(), ScrollX(), ScrollY());
-  else if (m)
-    target->TileDrawZoomMasked(r, *s, bounds, zx, zy, FlipH(), FlipV(), *m, a, ScrollX(),
-                               ScrollY());
-  else
-    target->TileDrawZoom(r, *s, bounds, zx, zy, FlipH(), FlipV(), useKey, a, ScrollX(), ScrollY());
+  target->TileDrawImage(r, *s, bounds, zx, zy, FlipH(), FlipV(), m, a, ScrollX(), ScrollY());
 }
 
 const TPropTable& TZirkTile::Properties() const {

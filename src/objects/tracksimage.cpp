@@ -260,14 +260,7 @@ void TCustomImageFrameList::LoadFromStream(TFilmRecordReader& in) {
 
 TImageFrameList::~TImageFrameList() {
   ReleaseTarget();
-  releasePicture();
-}
-
-void TImageFrameList::releasePicture() {
-  if (!item_) return;
-  TDorvItem* item = item_;
-  item_ = nullptr;
-  ReleaseDorvItem(item, this);
+  ClearFrames();
 }
 
 void TImageFrameList::SetSource(const std::string& name) {
@@ -276,16 +269,16 @@ void TImageFrameList::SetSource(const std::string& name) {
   ReleaseTarget();
   const int32_t kept = Length;
   ClearFrames();
-  releasePicture();
+  picture_.Reset();
   pictureWidth_ = pictureHeight_ = 0;
   if (DorvCache() && !name.empty()) {
-    item_ = AcquireDorvItem(this, name, false, false);
-    if (TDorvItemFrame* first = item_->Frame(0); first && first->Surface) {
+    picture_ = TDorvLease(name, false, false);
+    if (TDorvItemFrame* first = picture_->Frame(0); first && first->Surface) {
       pictureWidth_ = first->Surface->Width();
       pictureHeight_ = first->Surface->Height();
     }
-    for (int32_t k = 0; k < item_->FrameCount(); ++k)
-      Frames.push_back(std::make_unique<TImageFrame>(*this, *item_->Frame(k)));
+    for (int32_t k = 0; k < picture_->FrameCount(); ++k)
+      Frames.push_back(std::make_unique<TImageFrame>(*this, *picture_->Frame(k)));
   }
   int64_t total = 0;
   for (auto& f : Frames) total += f->Duration();

@@ -8,13 +8,12 @@
 #include <cstdint>
 #include <string>
 
+#include "objects/dorvcache.h"
 #include "objects/tracks.h"
 
 namespace zirk {
 
 class TCustomDIBX;
-class TDorvItem;
-class TDorvItemFrame;
 class TZirkObject;
 
 // One cell of a cached picture.
@@ -129,11 +128,9 @@ class TImageFrameList : public TCustomImageFrameList {
   const TImageFrame* cellAt(int32_t index) const;
 
  private:
-  void releasePicture();
-
   std::string source_;
   int32_t pictureWidth_ = 0, pictureHeight_ = 0;
-  TDorvItem* item_ = nullptr;
+  TDorvLease picture_;
 };
 
 class TTileFrameList : public TImageFrameList {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "base/sjis.h"
 #include "base/vocab.h"
 #include "scene/factory.h"
@@ -384,9 +385,10 @@ void TZirkBaseList::SetMediaEnabled(bool enabled) {
 // --- save record --------------------------------------------------------------------------------
 
 void TZirkBaseList::SaveToStream(TKwStream& stream) {
-  WriteStreamInt(stream, ActiveIndex);
+  TRecordWriter out(stream);
+  out.Int(ActiveIndex);
   for (auto& base : bases_) {
-    WriteStreamInt(stream, base->Color());
+    out.Int(base->Color());
     SaveChildren(*base, stream);
   }
 }
@@ -396,10 +398,10 @@ void TZirkBaseList::LoadFromStream(TKwStream& stream, int32_t version) {
   transition_.reset();
   painted_.clear();
   try {
-    int32_t active = ReadStreamInt(stream);
-    ActiveIndex = std::clamp(active, 0, 1);
+    TRecordReader in(stream, version);
+    ActiveIndex = std::clamp(in.Int(), 0, 1);
     for (auto& base : bases_) {
-      base->SetPropInt(PR_COLOR, ReadStreamInt(stream));
+      base->SetPropInt(PR_COLOR, in.Int());
       LoadChildren(*base, stream, version);
     }
   } catch (...) {

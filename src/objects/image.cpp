@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "objects/brightness.h"
 #include "objects/dorvcache.h"
 #include "scene/proptable.h"
@@ -41,7 +42,7 @@ void TZirkImage::loadSource() {
     return;
   }
 
-  TDorvItemLease item(this, source_, false, false);
+  TDorvLease item(source_, false, false);
   StoreSize(displayed(ZoomX(), item->Width, Width()), displayed(ZoomY(), item->Height, Height()));
   const TDorvItemFrame* frame = item->Frame(0);
   if (!frame) {
@@ -95,14 +96,16 @@ void TZirkImage::RestoreSurfaces() {
 
 void TZirkImage::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
-  WriteStreamString(stream, source_);
-  WriteStreamInt(stream, brightness_);
+  TRecordWriter out(stream);
+  out.Str(source_);
+  out.Int(brightness_);
 }
 
 void TZirkImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
-  SetPropStr(PR_SOURCE, ReadStreamString(stream));
-  SetPropInt(PR_BRIGHTNESS, ReadStreamInt(stream));
+  TRecordReader in(stream, version);
+  SetPropStr(PR_SOURCE, in.Str());
+  SetPropInt(PR_BRIGHTNESS, in.Int());
 }
 
 }  // namespace zirk

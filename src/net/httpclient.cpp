@@ -428,7 +428,7 @@ void THttpClient::RemoteClosed(uint16_t error) {
     }
   }
   // A peer that went away before the reply was complete makes the request
-  // fail; the product reported such a request as a success.
+  // fail, rather than pass a torn document off as a whole one.
   const int status = reply_.StatusCode();
   const bool bodyExpected =
       requestType_ != rqHead && !(status >= 100 && status < 200) && status != 204 && status != 304;

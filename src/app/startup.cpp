@@ -26,8 +26,9 @@
 namespace zirk {
 
 void RegisterPlayerModules() {
-  // No project file is read, so layered images are never scrambled.
-  RegisterDorvFormats(0);
+  // Layered pictures, mask transitions and the image cache all unscramble
+  // with the code of the project current when they load.
+  RegisterDorvFormats(ProjectIdentCode);
   RegisterKwPNG();
   RegisterGIFImage();
   RegisterDorvCache();
@@ -35,7 +36,7 @@ void RegisterPlayerModules() {
   RegisterZirkTile();
   RegisterZirkMotion();
   // A flip that names a mask picture reveals the new screen by its grey levels.
-  SetWipeFactory(MakeMaskWipeFactory(0));
+  SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
 }
 
 bool InitializeModules() {

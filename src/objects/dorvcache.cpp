@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/records.h"
 #include "base/vrfiles.h"
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
@@ -237,11 +238,11 @@ void TDorvCollection::RebuildSurfaces(bool recreate) {
 }
 
 void TDorvCollection::SaveState(TKwStream& stream) {
-  stream.WriteBuffer(&cgDither_, 1);
+  TRecordWriter(stream).Byte(cgDither_);
 }
 
 void TDorvCollection::LoadState(TKwStream& stream, int version) {
-  if (version > 100) stream.ReadBuffer(&cgDither_, 1);
+  cgDither_ = TRecordReader(stream, version).From(101, cgDither_);
 }
 
 void TDorvCollection::SetCGDither(bool flag) {

@@ -283,7 +283,7 @@ TEST_F(FilmSceneTest, MotionMovesItsTargetThroughTheMotionOffset) {
   target->StartMotion("walk.zmt");
   ASSERT_NE(target->GetMotion(), nullptr);
   EXPECT_EQ(target->GetMotion()->GetLength(), 4);
-  scene.FrameInterval = 1000 / 60 + 1;  // one film tick per frame
+  scene.SetFrameInterval(1000 / 60 + 1);  // one film tick per frame
   const int32_t xs[] = {100, 110, 120, 130, 130};
   for (int32_t k = 0; k < 5; ++k) {
     frame();
@@ -370,12 +370,12 @@ TEST(ImageTrackValues, ChainedTracksWriteTheirParentsEndValues) {
   b.positionFrom = {999, 999};
   readFilm(film, FilmFile{.tracks = {a, b}});
   TKwMemoryStream out;
-  TRecordWriter writer(out, "c:\\game\\film\\");
+  TFilmRecordWriter writer(out, "c:\\game\\film\\");
   film.TrackAt(1)->SaveToStream(writer);
   out.SetPosition(0);
   TFilmManager other;
   TImageFrameList read(other);
-  TRecordReader reader(out, "c:\\game\\film\\", 108);
+  TFilmRecordReader reader(out, "c:\\game\\film\\", 108);
   read.LoadFromStream(reader);
   EXPECT_EQ(read.PositionFrom, (TPoint{40, 50}));
   EXPECT_EQ(read.AlphaFrom, 77);

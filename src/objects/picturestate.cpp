@@ -3,7 +3,6 @@
 #include "base/vocab.h"
 #include "objects/customimage.h"
 #include "scene/zcontrol.h"
-#include "surfaces/dibx.h"
 
 namespace zirk {
 

@@ -49,8 +49,6 @@ struct TPictureState {
   int32_t DistanceX = 0, DistanceY = 0;
   int32_t ScrollX = 0, ScrollY = 0;
   TRect Clip;  // empty: no clipping
-
-  bool operator==(const TPictureState&) const = default;
 };
 
 // Sets the frame on the control, in the order the values depend on each

@@ -28,8 +28,9 @@
 namespace zirk {
 
 void RegisterPlayerModules() {
-  // No project file is read, so layered images are never scrambled.
-  RegisterDorvFormats(0);
+  // Layered pictures, mask transitions and the image cache all unscramble
+  // with the code of the project current when they load.
+  RegisterDorvFormats(ProjectIdentCode);
   RegisterKwPNG();
   RegisterGIFImage();
   RegisterDorvCache();
@@ -39,7 +40,7 @@ void RegisterPlayerModules() {
   RegisterFilmTracks();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
-  SetWipeFactory(MakeMaskWipeFactory(0));
+  SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
 }
 
 bool InitializeModules() {

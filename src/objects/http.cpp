@@ -46,6 +46,9 @@ TZirkHttp::TZirkHttp(TZirkBaseList& scene, std::function<bool()> appTerminated)
       appTerminated_(std::move(appTerminated)),
       client_(std::make_unique<THttpClient>()) {
   client_->SetMultiThreaded(true);
+  // A game downloads short texts; a reply that keeps growing is a fault or
+  // an attack, and ends as a failed request before it can eat the memory.
+  client_->BodyCap = kBodyCap;
   hWnd_ = platform::AllocateHWnd([this](const platform::Message& m) -> platform::LRESULT {
     if (m.msg == WM_HTTP_THREAD_DONE) httpRequestDone();
     return 0;

@@ -31,6 +31,9 @@ class TZirkHttp : public TZirkComponent, public IStreamSource {
   // for it.
   ~TZirkHttp() override;
 
+  // The largest body a download keeps; a longer one fails the request.
+  static constexpr int64_t kBodyCap = int64_t{64} << 20;
+
   int32_t GetKind() const override { return LT_HTTP; }
   const TPropTable& Properties() const override;
 

@@ -111,6 +111,16 @@ TEST_F(HttpObjectTest, FailedRequestsEndWithTheSameEvent) {
     scene_.FreeObject(dl);
     scene_.Events().Clear();
   }
+  // A body past the cap fails the request; the end event comes all the same.
+  TZirkHttp* capped = download("dl");
+  EXPECT_EQ(capped->Client().BodyCap, TZirkHttp::kBodyCap);
+  capped->Client().BodyCap = 4;
+  capped->SetPropStr(PR_SOURCE, url("/euc.txt"));
+  ASSERT_TRUE(ended(capped));
+  EXPECT_EQ(capped->Client().RequestDoneError(), 10055);
+  scene_.FreeObject(capped);
+  scene_.Events().Clear();
+
   // Without a label, or once the program is closing, nothing is queued.
   TZirkHttp* quiet = download("quiet");
   quiet->SetPropStr(PR_ONPLAYEND, "");

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int64_t kMaxWork = int64_t(1) << 18;  // pixels
+constexpr int64_t kMaxWork = int64_t(1) << 16;  // pixels
 
 std::vector<const zirk::TGIFSubImage*> framesOf(const zirk::TGIFImage& image) {
   std::vector<const zirk::TGIFSubImage*> frames;

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace zirk {
@@ -50,7 +51,9 @@ void DecompressToStream(TKwMemoryStream& stream, int64_t maxSize) {
   std::vector<uint8_t> out;
   size_t consumed = 0;
   int rc = Z_OK;
-  std::vector<uint8_t> chunk(static_cast<size_t>(kInflateChunk));
+  // Left uncleared: inflate writes what is read back, and a damaged stream
+  // of a few bytes should not cost a megabyte of zeroes.
+  const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(size_t(kInflateChunk));
   while (rc != Z_STREAM_END) {
     if (z.avail_in == 0) {
       size_t step = std::min(in.size() - consumed, kZlibStep);
@@ -58,10 +61,10 @@ void DecompressToStream(TKwMemoryStream& stream, int64_t maxSize) {
       z.avail_in = static_cast<uInt>(step);
       consumed += step;
     }
-    z.next_out = chunk.data();
-    z.avail_out = static_cast<uInt>(chunk.size());
+    z.next_out = chunk.get();
+    z.avail_out = static_cast<uInt>(kInflateChunk);
     rc = inflate(&z, Z_NO_FLUSH);
-    size_t produced = chunk.size() - z.avail_out;
+    size_t produced = size_t(kInflateChunk) - z.avail_out;
     if (rc == Z_NEED_DICT || rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_STREAM_ERROR) {
       std::string why = std::string("inflate: ") + (z.msg ? z.msg : "damaged data");
       inflateEnd(&z);
@@ -71,7 +74,7 @@ void DecompressToStream(TKwMemoryStream& stream, int64_t maxSize) {
       inflateEnd(&z);
       throw EZlibError("inflate: result larger than allowed");
     }
-    out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(produced));
+    out.insert(out.end(), chunk.get(), chunk.get() + produced);
     // No progress with every input byte used: the stream ends early.
     if (rc != Z_STREAM_END && produced == 0 && z.avail_in == 0 && consumed == in.size()) {
       inflateEnd(&z);

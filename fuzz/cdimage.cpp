@@ -96,8 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!cd) return 0;
   uint32_t count = 0;
   cd->TrackCount(count);
-  std::vector<int16_t> out(2 * 588);
+  // A few frames of sound show where play went. The first tracks and the
+  // last take every path; a sheet may hold 99 and each costs a device round.
+  constexpr size_t kFrames = 64;
+  std::vector<int16_t> out(2 * kFrames);
   for (uint32_t t = 0; t <= count + 1; ++t) {
+    if (t > 8 && t + 1 < count) continue;
     uint32_t msf = 0;
     bool isAudio = false;
     cd->TrackLength(t, msf);
@@ -105,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (cd->Play(MCI_MAKE_TMSF(t, 0, 0, 0),
                  MCI_MAKE_TMSF(t, MCI_MSF_MINUTE(msf), MCI_MSF_SECOND(msf), MCI_MSF_FRAME(msf)),
                  0) == 0) {
-      audio.Render(out.data(), 588);
+      audio.Render(out.data(), kFrames);
       uint32_t position = 0;
       cd->Position(position);
       if (MCI_TMSF_TRACK(position) == 0) std::abort();

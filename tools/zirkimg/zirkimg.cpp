@@ -84,7 +84,8 @@ void refuseEmpty(const std::string& path, const TDorvFrame& frame) {
 }
 
 // A PNG whose image data ends early is shown as far as it goes; the rows
-// never read are blank.
+// never read are blank. The surface loader does not tell whether the data
+// ended early, so a picture object reads it once more to find out.
 void warnIfCutShort(const std::string& path, TKwStream& data) {
   TKwPNG png;
   png.LoadFromStream(data);

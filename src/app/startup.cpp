@@ -18,6 +18,7 @@
 #include "objects/dorvcache.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/sound.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
 #include "platform/dynlib.h"
@@ -35,6 +36,7 @@ void RegisterPlayerModules() {
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkMotion();
+  RegisterZirkSound();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(0));

@@ -1,6 +1,7 @@
 // The track kinds of the player's films: one line per kind's file.
 #include "objects/tracks.h"
 #include "objects/tracksimage.h"
+#include "objects/trackssound.h"
 #include "objects/trackswipe.h"
 
 namespace zirk {
@@ -8,6 +9,7 @@ namespace zirk {
 void RegisterFilmTracks() {
   RegisterImageTracks();
   RegisterWipeTracks();
+  RegisterSoundTracks();
 }
 
 }  // namespace zirk

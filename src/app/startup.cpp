@@ -21,6 +21,7 @@
 #include "objects/sound.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
+#include "objects/video.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -37,6 +38,7 @@ void RegisterPlayerModules() {
   RegisterZirkTile();
   RegisterZirkMotion();
   RegisterZirkSound();
+  RegisterZirkVideo();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(0));

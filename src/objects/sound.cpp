@@ -10,7 +10,6 @@
 #include "scene/factory.h"
 #include "scene/proptable.h"
 #include "scene/zscene.h"
-#include "script/project.h"
 
 namespace zirk {
 
@@ -20,21 +19,7 @@ bool isCdSource(const std::string& source) {
   return source.compare(0, 3, "CD_") == 0;
 }
 
-bool sourceAvailable(const std::string& source) {
-  const TProject* project = CurrentProject();
-  return project && project->FileAvailable(source);
-}
-
 }  // namespace
-
-int32_t MediaItemLevel(const TDMediaItem* item, int32_t volume) {
-  const int64_t v = volume;
-  if (dynamic_cast<const TMidiItem*>(item) != nullptr)
-    return static_cast<int32_t>(std::clamp<int64_t>(v * 10 - 10000, -10000, 0));
-  const int64_t level = v * 5 - 5000;
-  if (level <= -5000) return -10000;
-  return static_cast<int32_t>(std::min<int64_t>(level, 0));
-}
 
 TDMediaManager* SoundManagerFor(const std::string& source) {
   const std::string ext = MediaExtension(source);
@@ -90,10 +75,6 @@ const TPropTable& TZirkSound::Properties() const {
   return table;
 }
 
-int32_t TZirkSound::level() const {
-  return MediaItemLevel(item_, volume_);
-}
-
 void TZirkSound::removeItem() {
   TDMediaItem* item = item_;
   item_ = nullptr;
@@ -113,12 +94,8 @@ void TZirkSound::SetSource(const std::string& source) {
   ended_ = false;
 }
 
-void TZirkSound::startFadeIn() {
-  fade_ = std::make_unique<TZirkMixerFadein>(*item_, level(), fadeTime_);
-}
-
 void TZirkSound::makeItem() {
-  if (!sourceAvailable(source_) && !isCdSource(source_)) {
+  if (!MediaSourceAvailable(source_) && !isCdSource(source_)) {
     if (autoScrap_) Scrap();
     return;
   }
@@ -187,18 +164,7 @@ void TZirkSound::StartPlay() {
   paused_ = false;
   ended_ = false;
   SetActive(kFadingIn);
-  if (!item_) return;
-  fade_.reset();
-  if (fadeTime_ > 0) {
-    item_->Pause();
-    item_->SetVol(-10000);
-    item_->SetPosition(0);
-    startFadeIn();
-  } else {
-    item_->SetVol(level());
-    item_->SetPosition(0);
-    if (!item_->IsPlaying()) item_->Play();
-  }
+  if (item_) restartItem(!item_->IsPlaying());
 }
 
 void TZirkSound::applyPause() {
@@ -245,17 +211,6 @@ void TZirkSound::setRepeat(bool repeat) {
   }
 }
 
-void TZirkSound::setBalance(int32_t balance) {
-  balance = std::clamp(balance, -10000, 10000);
-  if (balance == balance_) return;
-  balance_ = balance;
-  if (item_) item_->SetPan(balance_);
-}
-
-int32_t TZirkSound::getIndex() {
-  return item_ ? item_->GetPosition() : 0;
-}
-
 void TZirkSound::setIndex(int32_t index) {
   startPosition_ = index;
   if (!item_) return;
@@ -270,7 +225,7 @@ bool TZirkSound::getPlaying() {
 
 int32_t TZirkSound::GetLength() {
   if (item_) return item_->GetLen();
-  if (!sourceAvailable(source_)) return 0;
+  if (!MediaSourceAvailable(source_)) return 0;
   TDMediaManager* manager = SoundManagerFor(source_);
   TDMediaItem* temporary = manager ? AddSoundItem(*manager, source_) : nullptr;
   if (!temporary) return 0;

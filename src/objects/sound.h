@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "objects/mediaplay.h"
 #include "scene/capabilities.h"
 #include "scene/zobject.h"
 
@@ -18,16 +19,11 @@ namespace zirk {
 
 class TDMediaItem;
 class TDMediaManager;
-class TZirkMixer;
 
-// The play states of sound and video objects.
-enum : int32_t { kPlaying = 0, kFadingIn = 1, kStopped = 2, kFadingOut = 3 };
-
-// The level (hundredths of a decibel) of a volume 0..1000: a MIDI item
-// spans the whole range, every other kind the upper half, silence at 0.
-int32_t MediaItemLevel(const TDMediaItem* item, int32_t volume);
-
-class TZirkSound : public TZirkComponent, public IActivatable, public IPlayable {
+class TZirkSound : public TZirkComponent,
+                   public TMediaPlayback,
+                   public IActivatable,
+                   public IPlayable {
  public:
   explicit TZirkSound(TZirkBaseList& scene);
   ~TZirkSound() override;
@@ -53,37 +49,23 @@ class TZirkSound : public TZirkComponent, public IActivatable, public IPlayable 
   // The length in ms, made from a temporary item when there is none.
   int32_t GetLength();
 
+ protected:
+  TDMediaItem* playedItem() const override { return item_; }
+
  private:
-  int32_t level() const;
   void applyPause();
   void removeItem();
   void makeItem();
-  void startFadeIn();
   void setPaused(bool paused);
   void setHeld(bool held);
   void setVolume(int32_t volume);
   void setRepeat(bool repeat);
-  void setBalance(int32_t balance);
-  int32_t getIndex();
   void setIndex(int32_t index);
   bool getPlaying();
 
-  std::string source_;
-  int32_t state_ = kStopped;
   TDMediaItem* item_ = nullptr;
-  bool repeat_ = false;
-  bool paused_ = false;
   bool held_ = false;
-  int32_t volume_ = 0;
-  int32_t balance_ = 0;
-  std::unique_ptr<TZirkMixer> fade_;
-  int32_t fadeTime_ = 0;
-  int32_t startPosition_ = 0;
-  bool autoScrap_ = false;
   std::string endLabel_;
-  bool ended_ = false;
-  bool rewindOnLoad_ = false;
-  bool muteOnLoad_ = false;
 };
 
 // The manager a sound source plays through (by extension; "CD_" and a

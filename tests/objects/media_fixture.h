@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "scene/events.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "script/project.h"
@@ -49,6 +50,13 @@ class MediaSceneTest : public ::testing::Test {
     scene.TickObjects();
   }
 
+  // How many events of that id are queued.
+  int32_t events(int32_t prop) {
+    int32_t n = 0;
+    for (int32_t i = 0; i < scene.Events().Count(); ++i)
+      n += scene.Events().Items(i).PropId == prop;
+    return n;
+  }
   // Made anew by a test that wants other settings.
   void remakeRig(bool directSound) {
     scene.ClearObjects();

@@ -28,12 +28,6 @@ class SoundTest : public test::MediaSceneTest {
     s->SetPropInt(PR_VOLUME, 1000);
     return s;
   }
-  int32_t events(int32_t prop) {
-    int32_t n = 0;
-    for (int32_t i = 0; i < scene.Events().Count(); ++i)
-      n += scene.Events().Items(i).PropId == prop;
-    return n;
-  }
 };
 
 TEST(SoundLevels, VolumesBecomeLevelsOfEachKind) {

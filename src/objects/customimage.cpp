@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "objects/dorvcache.h"
+#include "scene/proptable.h"
 #include "scene/zbase.h"
 #include "surfaces/pixelmath.h"
 #include "surfaces/rotatezoom.h"
@@ -49,98 +50,51 @@ void TZirkCustomImage::SetMaskSurface(TCustomDIBX* mask) {
 
 // --- properties --------------------------------------------------------------------------
 
-void TZirkCustomImage::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_ALPHA:
-      value.SetInteger(alpha_);
-      return;
-    case PR_ZOOMX:
-      value.SetInteger(zoomX_);
-      return;
-    case PR_ZOOMY:
-      value.SetInteger(zoomY_);
-      return;
-    case PR_ANGLE:
-      value.SetInteger(angle_);
-      return;
-    case PR_FLIPH:
-      value.SetBoolean(flipH_);
-      return;
-    case PR_FLIPV:
-      value.SetBoolean(flipV_);
-      return;
-    case PR_CAPTUREMASK:
-      value.SetBoolean(captureMask_);
-      return;
-    case PR_ORIGWIDTH: {
-      TCustomDIBX* s = GetBackSurface();
-      value.SetInteger(s ? s->Width() : 0);
-      return;
-    }
-    case PR_ORIGHEIGHT: {
-      TCustomDIBX* s = GetBackSurface();
-      value.SetInteger(s ? s->Height() : 0);
-      return;
-    }
-    default:
-      TZirkControl::GetProp(id, value);
-  }
-}
-
-void TZirkCustomImage::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_ALPHA:
-      if (value.AsInteger() == alpha_) return;
-      alpha_ = value.AsInteger();
-      Invalidate();
-      return;
-    case PR_ZOOMX:
-      setZoom(zoomX_, value.AsInteger());
-      return;
-    case PR_ZOOMY:
-      setZoom(zoomY_, value.AsInteger());
-      return;
-    case PR_POSZOOMED:
-      if (value.AsBoolean() == PosZoomed()) return;
-      Invalidate();
-      TZirkControl::SetProp(id, value);
-      sizeDirty_ = true;
-      markChildrenSizeDirty();
-      return;
-    case PR_ANGLE:
-      if (value.AsInteger() == angle_) return;
-      Invalidate();
-      angle_ = value.AsInteger();
-      Invalidate();
-      return;
-    case PR_FLIPH:
-      if (value.AsBoolean() == flipH_) return;
-      Invalidate();
-      flipH_ = value.AsBoolean();
-      UpdateDisplayWidth();
-      Invalidate();
-      return;
-    case PR_FLIPV:
-      if (value.AsBoolean() == flipV_) return;
-      Invalidate();
-      flipV_ = value.AsBoolean();
-      UpdateDisplayHeight();
-      Invalidate();
-      return;
-    case PR_CAPTUREMASK:
-      captureMask_ = value.AsBoolean();
-      return;
-    case PR_WIDTH:
-      TZirkControl::SetProp(id, value);
-      if (CanAutoSize()) zoomX_ = 0;
-      return;
-    case PR_HEIGHT:
-      TZirkControl::SetProp(id, value);
-      if (CanAutoSize()) zoomY_ = 0;
-      return;
-    default:
-      TZirkControl::SetProp(id, value);
-  }
+const TPropTable& TZirkCustomImage::Properties() const {
+  using P = TPropField<TZirkCustomImage>;
+  // An explicit size sets the zoom to 0 ("explicit") unless a motion sizes
+  // the picture.
+  auto explicitSize = [](int id, int32_t TZirkCustomImage::*zoom) {
+    return [id, zoom](TZirkCustomImage& o, const TCustomParam& v) {
+      o.TZirkControl::Properties().Set(o, id, v);
+      if (o.CanAutoSize()) o.*zoom = 0;
+    };
+  };
+  auto surfaceSize = [](bool vertical) {
+    return [vertical](TZirkCustomImage& o) {
+      TCustomDIBX* s = o.GetBackSurface();
+      return s ? (vertical ? s->Height() : s->Width()) : 0;
+    };
+  };
+  static const TPropTable table(
+      TZirkControl::Properties(),
+      {
+          P(PR_ALPHA, &TZirkCustomImage::alpha_, TPropChange::Redraw),
+          P(PR_ZOOMX, &TZirkCustomImage::zoomX_).Set([](TZirkCustomImage& o, int32_t zoom) {
+            o.setZoom(o.zoomX_, zoom);
+          }),
+          P(PR_ZOOMY, &TZirkCustomImage::zoomY_).Set([](TZirkCustomImage& o, int32_t zoom) {
+            o.setZoom(o.zoomY_, zoom);
+          }),
+          P(PR_POSZOOMED).Set([](TZirkCustomImage& o, const TCustomParam& v) {
+            if (v.AsBoolean() == o.PosZoomed()) return;
+            o.Invalidate();
+            o.TZirkControl::Properties().Set(o, PR_POSZOOMED, v);
+            o.sizeDirty_ = true;
+            o.markChildrenSizeDirty();
+          }),
+          P(PR_ANGLE, &TZirkCustomImage::angle_, TPropChange::RedrawAround),
+          P(PR_FLIPH, &TZirkCustomImage::flipH_, TPropChange::RedrawAround)
+              .Then(&TZirkCustomImage::UpdateDisplayWidth),
+          P(PR_FLIPV, &TZirkCustomImage::flipV_, TPropChange::RedrawAround)
+              .Then(&TZirkCustomImage::UpdateDisplayHeight),
+          P(PR_CAPTUREMASK, &TZirkCustomImage::captureMask_),
+          P(PR_WIDTH).Set(explicitSize(PR_WIDTH, &TZirkCustomImage::zoomX_)),
+          P(PR_HEIGHT).Set(explicitSize(PR_HEIGHT, &TZirkCustomImage::zoomY_)),
+          P(PR_ORIGWIDTH).Get(surfaceSize(false)),
+          P(PR_ORIGHEIGHT).Get(surfaceSize(true)),
+      });
+  return table;
 }
 
 void TZirkCustomImage::setZoom(int32_t& field, int32_t value) {

@@ -22,8 +22,7 @@ class TZirkCustomImage : public TZirkControl {
   explicit TZirkCustomImage(TZirkBaseList& scene);
   ~TZirkCustomImage() override;
 
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // --- surfaces -------------------------------------------------------------
   // The lent surface when set, else the own one.

@@ -4,6 +4,7 @@
 
 #include "objects/brightness.h"
 #include "objects/dorvcache.h"
+#include "scene/proptable.h"
 
 namespace zirk {
 
@@ -11,38 +12,15 @@ TZirkImage::TZirkImage(TZirkBaseList& scene) : TZirkCustomImage(scene) {}
 
 TZirkImage::~TZirkImage() = default;
 
-void TZirkImage::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(source_);
-      return;
-    case PR_BRIGHTNESS:
-      value.SetInteger(brightness_);
-      return;
-    default:
-      TZirkCustomImage::GetProp(id, value);
-  }
-}
-
-void TZirkImage::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE: {
-      std::string source = value.AsString();
-      if (source == source_) return;
-      source_ = std::move(source);
-      loadSource();
-      return;
-    }
-    case PR_BRIGHTNESS: {
-      const int32_t brightness = std::clamp(value.AsInteger(), 0, 255);
-      if (brightness == brightness_) return;
-      brightness_ = brightness;
-      loadSource();
-      return;
-    }
-    default:
-      TZirkCustomImage::SetProp(id, value);
-  }
+const TPropTable& TZirkImage::Properties() const {
+  using P = TPropField<TZirkImage>;
+  static const TPropTable table(
+      TZirkCustomImage::Properties(),
+      {
+          P(PR_SOURCE, &TZirkImage::source_).Then(&TZirkImage::loadSource),
+          P(PR_BRIGHTNESS, &TZirkImage::brightness_).Clamp(0, 255).Then(&TZirkImage::loadSource),
+      });
+  return table;
 }
 
 void TZirkImage::loadSource() {

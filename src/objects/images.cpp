@@ -8,6 +8,7 @@
 #include "objects/dorvcache.h"
 #include "objects/frms.h"
 #include "scene/factory.h"
+#include "scene/proptable.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "surfaces/pixelmath.h"
@@ -78,9 +79,7 @@ void TZirkCustomImages::SetIndex(int32_t index) {
   }
 }
 
-void TZirkCustomImages::setBrightness(int32_t brightness) {
-  if (brightness == brightness_) return;
-  brightness_ = brightness;
+void TZirkCustomImages::applyBrightness() {
   if (!listIndexValid()) return;
   TZirkImageData* e = GetImageList()->GetImageData(index_);
   e->SetBrightness(brightness_);
@@ -97,44 +96,26 @@ bool TZirkCustomImages::playing() {
   return !paused;
 }
 
-void TZirkCustomImages::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_INDEX:
-      value.SetInteger(GetMotion() ? GetMotion()->GetFrameCounter() : index_);
-      return;
-    case PR_COUNT: {
-      TZirkImageList* list = GetImageList();
-      value.SetInteger(GetMotion() ? GetMotion()->GetLength() : list ? list->Count() : 0);
-      return;
-    }
-    case PR_BRIGHTNESS:
-      value.SetInteger(brightness_);
-      return;
-    case PR_PAUSED:
-      value.SetBoolean(paused_);
-      return;
-    case PR_PLAYING:
-      value.SetBoolean(playing());
-      return;
-    default:
-      TZirkCustomImage::GetProp(id, value);
-  }
-}
-
-void TZirkCustomImages::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_INDEX:
-      SetIndex(value.AsInteger());
-      return;
-    case PR_BRIGHTNESS:
-      setBrightness(value.AsInteger());
-      return;
-    case PR_PAUSED:
-      paused_ = value.AsBoolean();
-      return;
-    default:
-      TZirkCustomImage::SetProp(id, value);
-  }
+const TPropTable& TZirkCustomImages::Properties() const {
+  using P = TPropField<TZirkCustomImages>;
+  static const TPropTable table(
+      TZirkCustomImage::Properties(),
+      {
+          P(PR_INDEX)
+              .Get([](TZirkCustomImages& o) {
+                return o.GetMotion() ? o.GetMotion()->GetFrameCounter() : o.index_;
+              })
+              .Set(&TZirkCustomImages::SetIndex),
+          P(PR_COUNT).Get([](TZirkCustomImages& o) {
+            TZirkImageList* list = o.GetImageList();
+            return o.GetMotion() ? o.GetMotion()->GetLength() : list ? list->Count() : 0;
+          }),
+          P(PR_BRIGHTNESS, &TZirkCustomImages::brightness_)
+              .Then(&TZirkCustomImages::applyBrightness),
+          P(PR_PAUSED, &TZirkCustomImages::paused_),
+          P(PR_PLAYING).Get(&TZirkCustomImages::playing),
+      });
+  return table;
 }
 
 bool TZirkCustomImages::Tick() {
@@ -258,57 +239,27 @@ bool TZirkImages::playEnded() {
   return false;
 }
 
-void TZirkImages::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(source_);
-      return;
-    case PR_REPEAT:
-      value.SetBoolean(repeat_);
-      return;
-    case PR_AUTOSCRAP:
-      value.SetBoolean(autoScrap_);
-      return;
-    case PR_ONPLAYEND:
-      value.SetString(onPlayEnd_);
-      return;
-    case PR_ONIDLE:
-      value.SetString(onIdle_);
-      return;
-    default:
-      TZirkCustomImages::GetProp(id, value);
-  }
+void TZirkImages::repeatChanged() {
+  if (!repeat_) return;
+  TZirkMotionBase* motion = GetMotion();
+  if (!motion && !listIndexValid())
+    SetIndex(0);
+  else if (motion && motion->GetState() != 0)
+    motion->Rewind();
 }
 
-void TZirkImages::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      SetSource(value.AsString());
-      return;
-    case PR_REPEAT: {
-      bool repeat = value.AsBoolean();
-      if (repeat == repeat_) return;
-      repeat_ = repeat;
-      if (!repeat) return;
-      TZirkMotionBase* motion = GetMotion();
-      if (!motion && !listIndexValid())
-        SetIndex(0);
-      else if (motion && motion->GetState() != 0)
-        motion->Rewind();
-      return;
-    }
-    case PR_AUTOSCRAP:
-      autoScrap_ = value.AsBoolean();
-      return;
-    case PR_ONPLAYEND:
-      onPlayEnd_ = value.AsString();
-      return;
-    case PR_ONIDLE:
-      onIdle_ = value.AsString();
-      return;
-    default:
-      TZirkCustomImages::SetProp(id, value);
-  }
+const TPropTable& TZirkImages::Properties() const {
+  using P = TPropField<TZirkImages>;
+  static const TPropTable table(
+      TZirkCustomImages::Properties(),
+      {
+          P(PR_SOURCE, &TZirkImages::source_).Set(&TZirkImages::SetSource),
+          P(PR_REPEAT, &TZirkImages::repeat_).Then(&TZirkImages::repeatChanged),
+          P(PR_AUTOSCRAP, &TZirkImages::autoScrap_),
+          P(PR_ONPLAYEND, &TZirkImages::onPlayEnd_),
+          P(PR_ONIDLE, &TZirkImages::onIdle_),
+      });
+  return table;
 }
 
 void TZirkImages::ReleaseSurfaces() {

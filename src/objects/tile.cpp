@@ -4,6 +4,7 @@
 
 #include "objects/dorvcache.h"
 #include "scene/factory.h"
+#include "scene/proptable.h"
 #include "scene/zscene.h"
 #include "surfaces/pixelmath.h"
 
@@ -152,47 +153,17 @@ void TZirkTile::DrawImage() {
     target->TileDrawZoom(r, *s, bounds, zx, zy, FlipH(), FlipV(), useKey, a, ScrollX(), ScrollY());
 }
 
-void TZirkTile::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(source_);
-      return;
-    case PR_REPEAT:
-      value.SetBoolean(true);
-      return;
-    case PR_ONIDLE:
-      value.SetString(onIdle_);
-      return;
-    case PR_DISTANCEX:
-      value.SetInteger(distanceX_);
-      return;
-    case PR_DISTANCEY:
-      value.SetInteger(distanceY_);
-      return;
-    default:
-      TZirkCustomImages::GetProp(id, value);
-  }
-}
-
-void TZirkTile::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      SetSource(value.AsString());
-      return;
-    case PR_ONIDLE:
-      onIdle_ = value.AsString();
-      return;
-    case PR_DISTANCEX:
-    case PR_DISTANCEY: {
-      int32_t& field = id == PR_DISTANCEX ? distanceX_ : distanceY_;
-      if (field == value.AsInteger()) return;
-      field = value.AsInteger();
-      Invalidate();
-      return;
-    }
-    default:
-      TZirkCustomImages::SetProp(id, value);
-  }
+const TPropTable& TZirkTile::Properties() const {
+  using P = TPropField<TZirkTile>;
+  static const TPropTable table(TZirkCustomImages::Properties(),
+                                {
+                                    P(PR_SOURCE, &TZirkTile::source_).Set(&TZirkTile::SetSource),
+                                    P(PR_REPEAT).Get([](TZirkTile&) { return true; }),
+                                    P(PR_ONIDLE, &TZirkTile::onIdle_),
+                                    P(PR_DISTANCEX, &TZirkTile::distanceX_, TPropChange::Redraw),
+                                    P(PR_DISTANCEY, &TZirkTile::distanceY_, TPropChange::Redraw),
+                                });
+  return table;
 }
 
 void TZirkTile::ReleaseSurfaces() {

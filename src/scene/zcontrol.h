@@ -17,8 +17,7 @@ class TZirkControl : public TZirkObject {
   explicit TZirkControl(TZirkBaseList& scene);
   ~TZirkControl() override;
 
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // --- fields (read directly by subclasses; written through the setters) --
   int32_t Left() const { return left_; }

@@ -6,6 +6,7 @@
 #include "base/vocab.h"
 #include "scene/factory.h"
 #include "scene/flip.h"
+#include "scene/proptable.h"
 #include "script/imagecache.h"
 #include "surfaces/dibx.h"
 
@@ -325,36 +326,24 @@ void TZirkBaseList::SetColor(int32_t color) {
   for (auto& base : bases_) base->SetPropInt(PR_COLOR, color);
 }
 
+namespace {
+const TPropTable& sceneProperties() {
+  using P = TPropField<TZirkBaseList>;
+  static const TPropTable table({
+      P(PR_WIDTH).Get(&TZirkBaseList::Width).Set(&TZirkBaseList::SetWidth),
+      P(PR_HEIGHT).Get(&TZirkBaseList::Height).Set(&TZirkBaseList::SetHeight),
+      P(PR_COLOR).Get(&TZirkBaseList::Color).Set(&TZirkBaseList::SetColor),
+  });
+  return table;
+}
+}  // namespace
+
 void TZirkBaseList::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_WIDTH:
-      value.SetInteger(width_);
-      return;
-    case PR_HEIGHT:
-      value.SetInteger(height_);
-      return;
-    case PR_COLOR:
-      value.SetInteger(color_);
-      return;
-    default:
-      value.Clear();
-  }
+  sceneProperties().Get(*this, id, value);
 }
 
 void TZirkBaseList::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_WIDTH:
-      SetWidth(value.AsInteger());
-      return;
-    case PR_HEIGHT:
-      SetHeight(value.AsInteger());
-      return;
-    case PR_COLOR:
-      SetColor(value.AsInteger());
-      return;
-    default:
-      return;
-  }
+  sceneProperties().Set(*this, id, value);
 }
 
 // --- surfaces and media ----------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "scene/builtins.h"
+#include "scene/capabilities.h"
 #include "scene/clipmgr.h"
 #include "scene/runtime.h"
 #include "scene/scene_fixture.h"
@@ -295,13 +296,14 @@ class FakeCache : public TImageCacheServices {
 };
 
 // An object that hands a picture back to the cache when it is freed.
-class CacheUser : public TestBox {
+class CacheUser : public TestBox, public IRowChecks {
  public:
   CacheUser(TZirkBaseList& scene, std::vector<std::string>& log) : TestBox(scene), log_(log) {}
   ~CacheUser() override { log_.push_back(ImageCache() ? "released to cache" : "cache gone"); }
   void ReleaseSurfaces() override { log_.push_back("object release"); }
   void RestoreSurfaces() override { log_.push_back("object restore"); }
   bool GetRowChecked(int32_t row) override { return row == 2; }
+  void SetRowChecked(int32_t, bool) override {}
 
  private:
   std::vector<std::string>& log_;

@@ -74,7 +74,8 @@ std::vector<TRect> TZirkBase::PaintDirty() {
   for (int32_t i = 0; i < GetChildCount(); ++i) collectCovers(GetChild(i));
   for (const TRect& r : painted) {
     back_->SetClipRect(r);
-    back_->FillRect(r, fill);
+    // Under a picture that covers the whole rectangle the colour would not show.
+    if (!clips_.CoveredFrom(0, r)) back_->FillRect(r, fill);
     TZirkControl::Draw();
   }
   clips_.Clear();

@@ -40,9 +40,10 @@ class TZirkBase : public TZirkControl {
   // Fills each dirty rectangle with the screen colour (black when none) and
   // draws the objects into it; returns the painted rectangles and empties
   // the list. First the shown objects report what they cover opaquely
-  // (CollectClipRects); in each rectangle an object whose whole picture,
-  // with its children, lies outside it or under an opaque rectangle drawn
-  // after it is skipped.
+  // (CollectClipRects); a rectangle wholly under one such cover is not
+  // filled, and in each rectangle an object whose whole picture, with its
+  // children, lies outside it or under an opaque rectangle drawn after it
+  // is skipped.
   std::vector<TRect> PaintDirty();
   // Whether the paint in progress may skip the object inside clip.
   bool SkipsPaint(const TZirkObject* object, const TRect& clip) const;

@@ -173,6 +173,29 @@ TEST_F(PaintTest, WhatLiesWhollyUnderALaterOpaqueControlIsNotDrawn) {
   EXPECT_EQ(under->draws, 1);
 }
 
+TEST_F(PaintTest, TheScreenColourIsNotFilledUnderAnOpaqueCover) {
+  // Reports opaque cover but paints nothing, so what stays under it shows
+  // whether the screen colour was filled there.
+  class Claims : public OpaqueBox {
+   public:
+    using OpaqueBox::OpaqueBox;
+    void Draw() override { ++draws; }
+  };
+  scene.SetColor(0x0000FF);
+  TestBox* green = addBox(scene, nullptr, 0, 0, 100, 100, 0x00FF00);
+  frame();
+  green->SetPropInt(PR_VISIBLE, 0);
+  auto* cover = scene.Create<Claims>(nullptr, "");
+  cover->SetBounds(0, 0, 100, 100);
+  cover->SetPropInt(PR_COLOR, 0);
+  frame();
+  EXPECT_EQ(cover->draws, 1);
+  EXPECT_EQ(pixel(50, 50), px(0x00FF00)) << "not filled under the cover";
+  cover->SetBounds(0, 0, 50, 100);
+  frame();
+  EXPECT_EQ(pixel(75, 50), px(0x0000FF)) << "filled where the cover left";
+}
+
 TEST_F(PaintTest, DirtyRectanglesJoinWhenTheirCommonBoundsCostNoMorePixels) {
   struct Case {
     const char* what;

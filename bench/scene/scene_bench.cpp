@@ -191,7 +191,7 @@ test::FilmFile moverFilm() {
 // paint, as the main loop runs them.
 struct Stage {
   TZirkBaseList scene{kW, kH};
-  TFilmManager film;
+  TFilmManager film;  // after the scene: it goes first and takes its objects along
   int32_t time = 0;
   int64_t paintedPixels = 0, paintedRects = 0;
 
@@ -206,8 +206,6 @@ struct Stage {
     if (film.Length != kFilmTicks) throw std::runtime_error("film length");
     frame();  // the first frame paints the whole screen
   }
-  ~Stage() { film.Clear(); }
-
   void frame() {
     film.SetFilmTime(time);
     time = (time + 1) % kFilmTicks;

@@ -39,13 +39,15 @@ bool TZirkBase::GetContainerClip(TRect& r) {
 void TZirkBase::InvalidateRect(const TRect& rect) {
   TRect r;
   if (!IntersectRect(r, rect, GetScreenRect())) return;
-  // A listed rectangle whose common bounds with r hold no more pixels than
-  // the two apart is painted as one with it: a picture moving by a few
-  // pixels repaints one rectangle, and overlapping rectangles are never
-  // painted twice. A joined rectangle may now join others.
+  // A listed rectangle that overlaps r, or whose common bounds with r hold
+  // no more pixels than the two apart, is painted as one with it: no pixel
+  // is painted twice, a picture moving by a few pixels repaints one
+  // rectangle, and a busy screen few large ones (each rectangle costs every
+  // object reaching it a draw of its own). A joined rectangle may now join
+  // others.
   for (auto it = dirty_.begin(); it != dirty_.end();) {
     const TRect joined = UnionRect(r, *it);
-    if (area(joined) <= area(r) + area(*it)) {
+    if (RectsOverlap(r, *it) || area(joined) <= area(r) + area(*it)) {
       r = joined;
       dirty_.erase(it);
       it = dirty_.begin();

@@ -32,8 +32,9 @@ class TZirkBase : public TZirkControl {
   bool GetContainerClip(TRect& r) override;
   void Invalidate() override { InvalidateRect(GetScreenRect()); }
   // Adds a rectangle (screen coordinates) to the dirty list, clipped to the
-  // screen; it is joined with each listed one whose common bounds hold no
-  // more pixels than the two apart (so one inside another is dropped).
+  // screen; it is joined with each listed one it overlaps or whose common
+  // bounds hold no more pixels than the two apart, so listed rectangles
+  // never overlap.
   void InvalidateRect(const TRect& r) override;
   const std::vector<TRect>& DirtyRects() const { return dirty_; }
   void ClearDirtyRects() { dirty_.clear(); }

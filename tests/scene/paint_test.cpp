@@ -196,7 +196,7 @@ TEST_F(PaintTest, TheScreenColourIsNotFilledUnderAnOpaqueCover) {
   EXPECT_EQ(pixel(75, 50), px(0x0000FF)) << "filled where the cover left";
 }
 
-TEST_F(PaintTest, DirtyRectanglesJoinWhenTheirCommonBoundsCostNoMorePixels) {
+TEST_F(PaintTest, DirtyRectanglesJoinWhenTheyOverlapOrTheirBoundsCostNoMorePixels) {
   struct Case {
     const char* what;
     std::vector<TRect> invalidated;
@@ -213,9 +213,11 @@ TEST_F(PaintTest, DirtyRectanglesJoinWhenTheirCommonBoundsCostNoMorePixels) {
       {"apart",
        {Rect(0, 0, 10, 10), Rect(100, 100, 110, 110)},
        {Rect(0, 0, 10, 10), Rect(100, 100, 110, 110)}},
-      {"a cross would cost more as its bounds",
-       {Rect(0, 45, 100, 55), Rect(45, 0, 55, 100)},
-       {Rect(0, 45, 100, 55), Rect(45, 0, 55, 100)}},
+      {"a cross overlaps", {Rect(0, 45, 100, 55), Rect(45, 0, 55, 100)}, {Rect(0, 0, 100, 100)}},
+      {"side by side", {Rect(0, 0, 10, 10), Rect(10, 0, 20, 10)}, {Rect(0, 0, 20, 10)}},
+      {"a gap costs more",
+       {Rect(0, 0, 10, 10), Rect(0, 11, 10, 21)},
+       {Rect(0, 0, 10, 10), Rect(0, 11, 10, 21)}},
       {"a join reaches a third",
        {Rect(0, 0, 10, 10), Rect(20, 0, 30, 10), Rect(8, 0, 22, 10)},
        {Rect(0, 0, 30, 10)}},

@@ -19,6 +19,7 @@
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
+#include "objects/tracks.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -26,16 +27,18 @@
 namespace zirk {
 
 void RegisterPlayerModules() {
-  // No project file is read, so layered images are never scrambled.
-  RegisterDorvFormats(0);
+  // Layered pictures, mask transitions and the image cache all unscramble
+  // with the code of the project current when they load.
+  RegisterDorvFormats(ProjectIdentCode);
   RegisterKwPNG();
   RegisterGIFImage();
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkMotion();
+  RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.
-  SetWipeFactory(MakeMaskWipeFactory(0));
+  SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
 }
 
 bool InitializeModules() {

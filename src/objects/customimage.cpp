@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "scene/proptable.h"
 #include "scene/zbase.h"
@@ -192,6 +193,14 @@ void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
   if (flipV_) anchor.Y = Saturate32(int64_t{s->Height()} - 1 - anchor.Y);
 }
 
+int32_t TZirkCustomImage::GetDrawLeft() {
+  return Saturate32(int64_t{GetRotationCentre().X} - int64_t{OffsetX()} * effectiveZoomX() / 256);
+}
+
+int32_t TZirkCustomImage::GetDrawTop() {
+  return Saturate32(int64_t{GetRotationCentre().Y} - int64_t{OffsetY()} * effectiveZoomY() / 256);
+}
+
 TRect TZirkCustomImage::GetScreenRect() {
   const int32_t angle = angle_ & 255;
   if (angle == 0) return TZirkControl::GetScreenRect();
@@ -219,7 +228,7 @@ void TZirkCustomImage::Draw() {
 
 void TZirkCustomImage::blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left,
                             int32_t top) {
-  DrawSurfaceAlpha(target, left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
+  target.DrawImage(left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
 }
 
 void TZirkCustomImage::DrawImage() {
@@ -268,18 +277,7 @@ void TZirkCustomImage::DrawImage() {
     return;
   }
 
-  const TRect dest = GetScreenRect();
-  if (m) {
-    if (alpha_ <= 255) {
-      target->StretchDrawMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_);
-    } else {
-      target->StretchDrawAddMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_ - 256);
-    }
-  } else if (alpha_ <= 255) {
-    target->StretchDraw(dest, *s, bounds, flipH_, flipV_, useKey, alpha_);
-  } else {
-    target->StretchDrawAlpha(dest, *s, bounds, flipH_, flipV_, useKey, alpha_ - 256);
-  }
+  target->StretchDrawImage(GetScreenRect(), *s, bounds, flipH_, flipV_, m, alpha_);
 }
 
 // --- hit test -------------------------------------------------------------------------------
@@ -358,26 +356,27 @@ void TZirkCustomImage::RestoreSurfaces() {
 
 void TZirkCustomImage::SaveToStream(TKwStream& stream) {
   TZirkControl::SaveToStream(stream);
-  WriteStreamInt(stream, alpha_);
-  WriteStreamInt(stream, zoomX_);
-  WriteStreamInt(stream, angle_);
-  const uint8_t flags[3] = {flipH_, flipV_, captureMask_};
-  stream.WriteBuffer(flags, 3);
-  WriteStreamInt(stream, zoomY_);
+  TRecordWriter out(stream);
+  out.Int(alpha_);
+  out.Int(zoomX_);
+  out.Int(angle_);
+  out.Bool(flipH_);
+  out.Bool(flipV_);
+  out.Bool(captureMask_);
+  out.Int(zoomY_);
 }
 
 void TZirkCustomImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkControl::LoadFromStream(stream, version);
   Invalidate();
-  alpha_ = ReadStreamInt(stream);
-  zoomX_ = ReadStreamInt(stream);
-  angle_ = ReadStreamInt(stream);
-  uint8_t flags[3];
-  stream.ReadBuffer(flags, 3);
-  flipH_ = flags[0] != 0;
-  flipV_ = flags[1] != 0;
-  captureMask_ = flags[2] != 0;
-  zoomY_ = version >= 104 ? ReadStreamInt(stream) : 256;
+  TRecordReader in(stream, version);
+  alpha_ = in.Int();
+  zoomX_ = in.Int();
+  angle_ = in.Int();
+  flipH_ = in.Bool();
+  flipV_ = in.Bool();
+  captureMask_ = in.Bool();
+  zoomY_ = in.From(104, 256);
   Invalidate();
 }
 

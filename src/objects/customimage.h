@@ -34,6 +34,9 @@ class TZirkCustomImage : public TZirkControl {
   void SetSizeDirty(bool dirty) override { sizeDirty_ = dirty; }
   TCustomDIBX* OwnSurface() const { return own_.get(); }
   int32_t TransparentColor() const { return transparentColor_; }
+  // The transparent colour of the frame lent now; the frame's surface keeps
+  // its own key.
+  void KeepTransparentColor(int32_t color) { transparentColor_ = color; }
 
   int32_t Alpha() const { return alpha_; }
   int32_t ZoomX() const { return zoomX_; }
@@ -46,6 +49,11 @@ class TZirkCustomImage : public TZirkControl {
   // --- geometry and drawing -----------------------------------------------------
   // The rotated, zoomed picture's bounds when turned, else the control's.
   TRect GetScreenRect() override;
+  // The picture's top-left corner: the rotation centre less the anchor
+  // offset scaled by the zoom, so a zoomed picture keeps its anchor where
+  // the rotated drawing puts it.
+  int32_t GetDrawLeft() override;
+  int32_t GetDrawTop() override;
   int32_t PositionZoomX() override { return zoomX_; }
   int32_t PositionZoomY() override { return zoomY_; }
   // The screen point the picture's anchor lands on, and the anchor in the
@@ -74,7 +82,6 @@ class TZirkCustomImage : public TZirkControl {
   // size the ratio of the displayed size to the surface size.
   int32_t effectiveZoomX();
   int32_t effectiveZoomY();
-  void setTransparentColor(int32_t color) { transparentColor_ = color; }
   // The own mask (a copy of the shown picture's), owned; nullptr when none.
   void setOwnMask(std::unique_ptr<TDIBX> mask) { ownMask_ = std::move(mask); }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "objects/brightness.h"
 #include "objects/dorvcache.h"
 #include "scene/proptable.h"
@@ -29,7 +30,7 @@ void TZirkImage::loadSource() {
   auto showNothing = [&] {
     if (own) own->Clear();
     setOwnMask(nullptr);
-    setTransparentColor(-1);
+    KeepTransparentColor(-1);
   };
   // An explicit size (zoom 0) is kept; otherwise the picture's size counts.
   auto displayed = [](int32_t zoom, int32_t size, int32_t current) {
@@ -41,7 +42,7 @@ void TZirkImage::loadSource() {
     return;
   }
 
-  TDorvItemLease item(this, source_, false, false);
+  TDorvLease item(source_, false, false);
   StoreSize(displayed(ZoomX(), item->Width, Width()), displayed(ZoomY(), item->Height, Height()));
   const TDorvItemFrame* frame = item->Frame(0);
   if (!frame) {
@@ -54,37 +55,9 @@ void TZirkImage::loadSource() {
       mask->CopyFrom(*source);
     }
     setOwnMask(std::move(mask));
-    setTransparentColor(frame->TransparentColor);
+    KeepTransparentColor(frame->TransparentColor);
   }
   Invalidate();
-}
-
-void TZirkImage::ApplyTrackFrame(const TImageTrackFrame& frame) {
-  if (frame.Surface) {
-    StoreSize(ZoomX() == 256 ? frame.Surface->Width() : Width(),
-              ZoomY() == 256 ? frame.Surface->Height() : Height());
-  }
-  if (frame.Parent && frame.Parent != GetParent()) SetParent(frame.Parent);
-  SetBackSurface(frame.Surface);
-  SetMaskSurface(frame.Mask);
-  setTransparentColor(frame.TransparentColor);
-  if (frame.Surface)
-    frame.Surface->SetColorKey(frame.Surface->ColorToPixel(frame.TransparentColor));
-  SetPropInt(PR_ZOOMX, frame.ZoomX);
-  SetPropInt(PR_ZOOMY, frame.ZoomY);
-  SetPropInt(PR_PRIORITY, frame.Priority);
-  SetPropInt(PR_FLIPH, frame.FlipH);
-  SetPropInt(PR_FLIPV, frame.FlipV);
-  SetPropInt(PR_OFFSETX, frame.OffsetX);
-  SetPropInt(PR_OFFSETY, frame.OffsetY);
-  SetPropInt(PR_LEFT, frame.Left);
-  SetPropInt(PR_TOP, frame.Top);
-  SetPropInt(PR_ANGLE, frame.Angle);
-  SetPropInt(PR_ALPHA, frame.Alpha);
-  SetPropInt(PR_CLIPLEFT, frame.Clip.Left);
-  SetPropInt(PR_CLIPTOP, frame.Clip.Top);
-  SetPropInt(PR_CLIPWIDTH, frame.Clip.Width());
-  SetPropInt(PR_CLIPHEIGHT, frame.Clip.Height());
 }
 
 void TZirkImage::RestoreSurfaces() {
@@ -95,14 +68,16 @@ void TZirkImage::RestoreSurfaces() {
 
 void TZirkImage::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
-  WriteStreamString(stream, source_);
-  WriteStreamInt(stream, brightness_);
+  TRecordWriter out(stream);
+  out.Str(source_);
+  out.Int(brightness_);
 }
 
 void TZirkImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
-  SetPropStr(PR_SOURCE, ReadStreamString(stream));
-  SetPropInt(PR_BRIGHTNESS, ReadStreamInt(stream));
+  TRecordReader in(stream, version);
+  SetPropStr(PR_SOURCE, in.Str());
+  SetPropInt(PR_BRIGHTNESS, in.Int());
 }
 
 }  // namespace zirk

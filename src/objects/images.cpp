@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "objects/frms.h"
 #include "scene/factory.h"
@@ -61,7 +62,7 @@ void TZirkCustomImages::SetIndex(int32_t index) {
     e->SetBrightness(brightness_);
     SetBackSurface(e->GetSurface());
     SetMaskSurface(e->GetMaskSurface());
-    setTransparentColor(e->GetTransparentColor());
+    KeepTransparentColor(e->GetTransparentColor());
     int64_t delay = int64_t(delay_) + e->GetDelay();
     if (index == list->Count() - 1 && list->Count() > 1)
       if (std::optional<int32_t> extra = endDelay_.ExecuteExpression()) delay += *extra;
@@ -156,23 +157,22 @@ void TZirkCustomImages::RestoreSurfaces() {
 
 void TZirkCustomImages::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
-  WriteStreamInt(stream, delay_);
-  WriteStreamInt(stream, GetPropInt(PR_INDEX));
-  WriteStreamInt(stream, brightness_);
-  uint8_t paused = paused_;
-  stream.WriteBuffer(&paused, 1);
-  endDelay_.SaveToStream(stream);
+  TRecordWriter out(stream);
+  out.Int(delay_);
+  out.Int(GetPropInt(PR_INDEX));
+  out.Int(brightness_);
+  out.Bool(paused_);
+  endDelay_.SaveToStream(out.Stream());
 }
 
 void TZirkCustomImages::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
-  delay_ = ReadStreamInt(stream);
-  index_ = ReadStreamInt(stream);
-  brightness_ = ReadStreamInt(stream);
-  uint8_t paused = 0;
-  stream.ReadBuffer(&paused, 1);
-  paused_ = paused != 0;
-  endDelay_.LoadFromStream(stream);
+  TRecordReader in(stream, version);
+  delay_ = in.Int();
+  index_ = in.Int();
+  brightness_ = in.Int();
+  paused_ = in.Bool();
+  endDelay_.LoadFromStream(in.Stream());
 }
 
 // --- TZirkImages ----------------------------------------------------------------------------
@@ -218,7 +218,7 @@ void TZirkImages::SetSource(const std::string& source) {
   list->Clear();
   FreeMotion();
   if (HasExtension(source, ".dor")) {
-    list->LoadImageFrames(this, source, false);
+    list->LoadImageFrames(source, false);
   } else if (HasExtension(source, ".zmt")) {
     StartMotion(source);
     if (TZirkMotionBase* motion = GetMotion()) {
@@ -274,25 +274,25 @@ void TZirkImages::RestoreSurfaces() {
 
 void TZirkImages::SaveToStream(TKwStream& stream) {
   TZirkCustomImages::SaveToStream(stream);
-  const uint8_t flags[2] = {repeat_, autoScrap_};
-  stream.WriteBuffer(flags, 2);
-  WriteStreamString(stream, source_);
-  WriteStreamString(stream, onPlayEnd_);
-  WriteStreamString(stream, onIdle_);
+  TRecordWriter out(stream);
+  out.Bool(repeat_);
+  out.Bool(autoScrap_);
+  out.Str(source_);
+  out.Str(onPlayEnd_);
+  out.Str(onIdle_);
 }
 
 void TZirkImages::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImages::LoadFromStream(stream, version);
   int32_t kept = Index();
-  uint8_t flags[2] = {0, 0};
-  stream.ReadBuffer(flags, 2);
-  repeat_ = flags[0] != 0;
-  autoScrap_ = flags[1] != 0;
+  TRecordReader in(stream, version);
+  repeat_ = in.Bool();
+  autoScrap_ = in.Bool();
   // The index read above stands for a list that is not loaded yet.
   setIndexField(-1);
-  SetSource(ReadStreamString(stream));
-  onPlayEnd_ = ReadStreamString(stream);
-  if (version >= 104) onIdle_ = ReadStreamString(stream);
+  SetSource(in.Str());
+  onPlayEnd_ = in.Str();
+  onIdle_ = in.From(104, onIdle_);
   SetIndex(kept);
 }
 

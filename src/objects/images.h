@@ -51,6 +51,11 @@ class TZirkCustomImages : public TZirkCustomImage {
   // The current entry lent to the surface again (after a rebuild).
   void lendCurrent();
   void setIndexField(int32_t index) { index_ = index; }
+  // Selects a saved frame with the time it had left.
+  void restoreFrame(int32_t index, int32_t delay) {
+    SetIndex(index);
+    delay_ = delay;
+  }
 
  private:
   bool playing();

@@ -1,7 +1,9 @@
 #include "objects/tile.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "scene/factory.h"
 #include "scene/proptable.h"
@@ -49,7 +51,7 @@ void TZirkTile::SetSource(const std::string& source) {
   list_.Clear();
   FreeMotion();
   if (HasExtension(source, ".dor"))
-    list_.LoadImageFrames(this, source, false);
+    list_.LoadImageFrames(source, false);
   else if (HasExtension(source, ".zmt"))
     StartMotion(source);
   if (list_.Count() > 0) SetIndex(0);
@@ -65,34 +67,6 @@ int32_t TZirkTile::GetDrawTop() {
   TPoint origin = parentOrigin();
   int32_t own = GetMotion() ? MotionY() : Top();
   return GetParent() ? Saturate32(int64_t(origin.Y) + own) : own;
-}
-
-void TZirkTile::ApplyTrackFrame(const TTileTrackFrame& f) {
-  SetPropInt(PR_WIDTH, f.Width);
-  SetPropInt(PR_HEIGHT, f.Height);
-  if (f.Parent && f.Parent != GetParent()) SetParent(f.Parent);
-  SetBackSurface(f.Surface);
-  SetMaskSurface(f.Mask);
-  setTransparentColor(f.TransparentColor);
-  if (f.Surface) f.Surface->SetColorKey(f.Surface->ColorToPixel(f.TransparentColor));
-  SetPropInt(PR_ZOOMX, f.ZoomX);
-  SetPropInt(PR_ZOOMY, f.ZoomY);
-  if (GetPriority() != f.Priority) SetPropInt(PR_PRIORITY, f.Priority);
-  SetPropInt(PR_DISTANCEX, f.DistanceX);
-  SetPropInt(PR_DISTANCEY, f.DistanceY);
-  SetPropInt(PR_FLIPH, f.FlipH);
-  SetPropInt(PR_FLIPV, f.FlipV);
-  SetPropInt(PR_OFFSETX, f.OffsetX);
-  SetPropInt(PR_OFFSETY, f.OffsetY);
-  SetPropInt(PR_LEFT, f.Left);
-  SetPropInt(PR_TOP, f.Top);
-  SetPropInt(PR_ALPHA, f.Alpha);
-  SetPropInt(PR_SCROLLX, f.ScrollX);
-  SetPropInt(PR_SCROLLY, f.ScrollY);
-  SetPropInt(PR_CLIPLEFT, f.Clip.Left);
-  SetPropInt(PR_CLIPTOP, f.Clip.Top);
-  SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
-  SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
 }
 
 void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, const TRect& r,
@@ -111,7 +85,7 @@ void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mas
     x0 = firstReaching(x0, stepX, clip.Left, p.Width());
     for (int64_t y = y0; y < r.Bottom && y < clip.Bottom; y += stepY)
       for (int64_t x = x0; x < r.Right && x < clip.Right; x += stepX)
-        DrawSurfaceAlpha(target, int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
+        target.DrawImage(int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
   }
   target.SetClipRect(saved);
 }
@@ -144,13 +118,7 @@ void TZirkTile::DrawImage() {
                              ScrollX(), ScrollY());
     return;
   }
-  if (zx == 256 && zy == 256 && !useKey && !m && a == 255)
-    target->TileDrawFast(r, *s, FlipH(), FlipV(), ScrollX(), ScrollY());
-  else if (m)
-    target->TileDrawZoomMasked(r, *s, bounds, zx, zy, FlipH(), FlipV(), *m, a, ScrollX(),
-                               ScrollY());
-  else
-    target->TileDrawZoom(r, *s, bounds, zx, zy, FlipH(), FlipV(), useKey, a, ScrollX(), ScrollY());
+  target->TileDrawImage(r, *s, bounds, zx, zy, FlipH(), FlipV(), m, a, ScrollX(), ScrollY());
 }
 
 const TPropTable& TZirkTile::Properties() const {
@@ -178,25 +146,33 @@ void TZirkTile::RestoreSurfaces() {
 
 void TZirkTile::SaveToStream(TKwStream& stream) {
   TZirkCustomImages::SaveToStream(stream);
-  WriteStreamInt(stream, ScrollX());
-  WriteStreamInt(stream, ScrollY());
-  WriteStreamString(stream, source_);
-  WriteStreamString(stream, onIdle_);
-  WriteStreamInt(stream, distanceX_);
-  WriteStreamInt(stream, distanceY_);
+  TRecordWriter out(stream);
+  out.Int(ScrollX());
+  out.Int(ScrollY());
+  out.Str(source_);
+  out.Str(onIdle_);
+  out.Int(distanceX_);
+  out.Int(distanceY_);
 }
 
 void TZirkTile::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImages::LoadFromStream(stream, version);
-  int32_t kept = Index();
+  const int32_t index = Index(), delay = DelayCounter();
+  TRecordReader in(stream, version);
+  const int32_t scrollX = in.Int(), scrollY = in.Int();
+  const std::string source = in.Str();
+  std::string idle = in.Str();
+  const int32_t distanceX = in.Int(), distanceY = in.Int();
+  // The source setter selects its first frame from scratch; what was
+  // saved goes back after it.
   setIndexField(-1);
-  SetPropInt(PR_SCROLLX, ReadStreamInt(stream));
-  SetPropInt(PR_SCROLLY, ReadStreamInt(stream));
-  SetSource(ReadStreamString(stream));
-  onIdle_ = ReadStreamString(stream);
-  distanceX_ = ReadStreamInt(stream);
-  distanceY_ = ReadStreamInt(stream);
-  SetIndex(kept);
+  SetSource(source);
+  onIdle_ = std::move(idle);
+  distanceX_ = distanceX;
+  distanceY_ = distanceY;
+  SetPropInt(PR_SCROLLX, scrollX);
+  SetPropInt(PR_SCROLLY, scrollY);
+  restoreFrame(index, delay);
 }
 
 void RegisterZirkTile() {

@@ -67,6 +67,7 @@ class TZirkBase : public TZirkControl {
 
  private:
   friend class TZirkBaseList;
+  friend class TSceneInput;
 
   void releaseSurface();
   void restoreSurface();

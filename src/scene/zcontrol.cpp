@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "base/records.h"
 #include "base/vocab.h"
 #include "scene/factory.h"
 #include "scene/proptable.h"
@@ -160,7 +161,7 @@ void TZirkControl::RestoreSurfaces() {
   if (motion_) motion_->Reapply();
 }
 
-void TZirkControl::KeyRepeat() {
+void TZirkControl::KeyRepeat(int32_t) {
   QueueEvent(PR_ONKEYREPEAT);
 }
 
@@ -219,32 +220,28 @@ const TPropTable& TZirkControl::Properties() const {
 
 void TZirkControl::SaveToStream(TKwStream& stream) {
   TZirkObject::SaveToStream(stream);
+  TRecordWriter out(stream);
   for (int32_t v :
        {left_, top_, width_, height_, offsetX_, offsetY_, plusX_, plusY_, scrollX_, scrollY_,
         clipLeft_, clipTop_, clipWidth_, clipHeight_, color_, ignoreMouse_, cursor_}) {
-    WriteStreamInt(stream, v);
+    out.Int(v);
   }
-  uint8_t flags[4] = {visible_, handleKey_, aniPaused_, posZoomed_};
-  stream.WriteBuffer(flags, 4);
-  for (const std::string& label : labels_) WriteStreamString(stream, label);
+  for (bool flag : {visible_, handleKey_, aniPaused_, posZoomed_}) out.Bool(flag);
+  for (const std::string& label : labels_) out.Str(label);
   SaveChildren(*this, stream);
 }
 
 void TZirkControl::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkObject::LoadFromStream(stream, version);
   InvalidateTree();
+  TRecordReader in(stream, version);
   for (int32_t* v : {&left_, &top_, &width_, &height_, &offsetX_, &offsetY_, &plusX_, &plusY_,
                      &scrollX_, &scrollY_, &clipLeft_, &clipTop_, &clipWidth_, &clipHeight_,
                      &color_, &ignoreMouse_, &cursor_}) {
-    *v = ReadStreamInt(stream);
+    *v = in.Int();
   }
-  uint8_t flags[4];
-  stream.ReadBuffer(flags, 4);
-  visible_ = flags[0] != 0;
-  handleKey_ = flags[1] != 0;
-  aniPaused_ = flags[2] != 0;
-  posZoomed_ = flags[3] != 0;
-  for (std::string& label : labels_) label = ReadStreamString(stream);
+  for (bool* flag : {&visible_, &handleKey_, &aniPaused_, &posZoomed_}) *flag = in.Bool();
+  for (std::string& label : labels_) label = in.Str();
   LoadChildren(*this, stream, version);
   InvalidateTree();
 }

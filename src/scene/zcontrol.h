@@ -87,7 +87,8 @@ class TZirkControl : public TZirkObject {
 
   // --- input --------------------------------------------------------------
   int32_t GetHoverCursor() override { return cursor_; }
-  void KeyRepeat() override;
+  // Queues PR_ONKEYREPEAT.
+  void KeyRepeat(int32_t vk) override;
 
   // Geometry, labels and children follow the base record.
   void SaveToStream(TKwStream& stream) override;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "base/records.h"
 #include "base/vocab.h"
 #include "scene/capabilities.h"
 #include "scene/proptable.h"
@@ -233,16 +234,15 @@ void TZirkObject::MouseOut() {
   QueueEvent(PR_ONMOUSEOUT);
 }
 
-void TZirkObject::KeyRepeat() {}
-
 void TZirkObject::QueueEvent(int32_t propId, const TArrayString& args) {
   std::string label = GetPropStr(propId);
   if (!label.empty()) scene_->Events().PostEvent(this, label, args, propId);
 }
 
 void TZirkObject::QueueEventOnce(int32_t propId, const TArrayString& args) {
-  if (scene_->Events().FindEvent(this, propId) >= 0) return;
-  QueueEvent(propId, args);
+  std::string label = GetPropStr(propId);
+  if (label.empty() || scene_->Events().FindEvent(this, propId) >= 0) return;
+  scene_->Events().PostEvent(this, label, args, propId);
 }
 
 // --- button groups ---------------------------------------------------------------
@@ -273,17 +273,19 @@ void TZirkObject::SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp) {
 // --- save record ------------------------------------------------------------------
 
 void TZirkObject::SaveToStream(TKwStream& stream) {
-  WriteStreamString(stream, name_);
-  WriteStreamInt(stream, priority_);
-  WriteStreamInt(stream, order_);
-  WriteStreamInt(stream, tag_);
+  TRecordWriter out(stream);
+  out.Str(name_);
+  out.Int(priority_);
+  out.Int(order_);
+  out.Int(tag_);
 }
 
 void TZirkObject::LoadFromStream(TKwStream& stream, int32_t version) {
-  std::string name = ReadStreamString(stream);
-  int32_t priority = ReadStreamInt(stream);
-  int32_t order = version >= 104 ? ReadStreamInt(stream) : order_;
-  if (version >= 120) tag_ = ReadStreamInt(stream);
+  TRecordReader in(stream, version);
+  std::string name = in.Str();
+  int32_t priority = in.Int();
+  int32_t order = in.From(104, order_);
+  tag_ = in.From(120, tag_);
   if (!name.empty()) SetName(name);
   priority_ = priority;
   order_ = order;

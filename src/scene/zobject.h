@@ -165,8 +165,14 @@ class TZirkObject : public TPropObject {
   virtual void MouseMove(int32_t x, int32_t y);
   virtual void MouseOut();
   virtual void CaptureTick() {}
-  virtual void KeyRepeat();
-  virtual void RightClickClose() {}
+  // Keys reach the focused control: KeyDown for a key pressed in this tick,
+  // then KeyRepeat for every key pressed or auto-repeated in it (virtual-key
+  // codes); the scene's key tables hold the same for the whole tick.
+  virtual void KeyDown(int32_t) {}
+  virtual void KeyRepeat(int32_t) {}
+  // A right click nobody took, offered to the menus of the scene; true when
+  // the object took it to close (which ends the offer).
+  virtual bool RightClickClose() { return false; }
   virtual int32_t GetHoverCursor() { return 0; }
 
   // --- button groups (called on the buttons' parent) ------------------------

@@ -5,6 +5,7 @@
 
 #include <climits>
 
+#include "base/records.h"
 #include "scene/cabinet.h"
 #include "scene/capabilities.h"
 #include "scene/proptable.h"
@@ -494,7 +495,7 @@ TEST_F(ObjectsTest, DamagedOrUnknownChildRecords) {
   huge[11] = 0x7F;
   TKwMemoryStream in(huge);
   TZirkBaseList s;
-  EXPECT_THROW(s.LoadFromStream(in, SaveVersion), EZirkObjectError);
+  EXPECT_THROW(s.LoadFromStream(in, SaveVersion), EFormatError);
 }
 
 TEST_F(ObjectsTest, CabinetHoldsObjectsOffStage) {

@@ -29,6 +29,7 @@
 #include "objects/customimage.h"
 #include "objects/dorvcache.h"
 #include "objects/frms.h"
+#include "objects/tracks.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
 #include "support/filmwriter.h"
@@ -218,6 +219,7 @@ struct Stage {
 class Game {
  public:
   Game() : files_(folder_.path().string()) {
+    RegisterFilmTracks();
     TVrFileManager::SetGlobal(&files_);
     SetImageCache(&cache_);
     test::WritePicture(folder_ / "background.dor", {backgroundPicture()});

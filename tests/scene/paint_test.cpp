@@ -250,6 +250,15 @@ TEST_F(PaintTest, ARectangleRepaintsOnlyTheObjectsReachingIt) {
   OpaqueBox* far = box(nullptr, 300, 300, 0x00FF00);
   OpaqueBox* farParent = box(nullptr, 400, 10, 0x00FF00);
   OpaqueBox* kidNearby = box(farParent, -380, 30, 0xFF0000);  // at (20, 40)
+  // Draws into a picture of its own size, whose coordinates are not the screen's.
+  class Private : public OpaqueBox {
+   public:
+    using OpaqueBox::OpaqueBox;
+    TCustomDIBX* GetDrawSurface() override { return &own; }
+    TDIBX own{20, 20, 32};
+  };
+  auto* aside = scene.Create<Private>(nullptr, "");
+  aside->SetBounds(500, 400, 20, 20);
   frame();
   mover->SetPropInt(PR_TOP, 25);
   frame();
@@ -257,6 +266,7 @@ TEST_F(PaintTest, ARectangleRepaintsOnlyTheObjectsReachingIt) {
   EXPECT_EQ(far->draws, 1);
   EXPECT_EQ(farParent->draws, 2) << "its child reaches the rectangle";
   EXPECT_EQ(kidNearby->draws, 2);
+  EXPECT_EQ(aside->draws, 2) << "the screen does not judge another surface";
   EXPECT_EQ(pixel(15, 15), 0u);
   EXPECT_EQ(pixel(15, 30), px(0x0000FF));
   EXPECT_EQ(pixel(25, 42), px(0xFF0000)) << "the child is drawn over the mover";

@@ -16,6 +16,7 @@
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
 #include "objects/dorvcache.h"
+#include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
@@ -37,6 +38,7 @@ void RegisterPlayerModules() {
   RegisterZirkTile();
   RegisterZirkMotion();
   RegisterFilmTracks();
+  RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
 }

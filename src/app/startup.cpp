@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/cmdline.h"
 #include "app/instance.h"
+#include "app/mediahooks.h"
 #include "app/view.h"
 #include "base/utils.h"
 #include "imaging/GIFImage.h"
@@ -94,6 +95,7 @@ int RunPlayer(const std::vector<std::string>& args) {
 
   int code;
   {
+    InstallMediaHooks();
     TApplication application(exe.string());
     Application = &application;
     TViewOptions options;
@@ -111,6 +113,7 @@ int RunPlayer(const std::vector<std::string>& args) {
     if (code == 0 && line.Screenshot) std::printf("%s\n", line.Screenshot->c_str());
     application.MainForm = nullptr;
     Application = nullptr;
+    RemoveMediaHooks();
   }
   FinalizeModules();
   return code;

@@ -33,7 +33,7 @@ void call(const F& hook, Args&&... args) {
 // library paints movies over it.
 platform::HWND makePanel() {
   return platform::AllocateHWnd([](const platform::Message& m) -> platform::LRESULT {
-    if (m.msg == platform::WM_PAINT) call(MediaHooks().PanelPaint);
+    if (m.msg == platform::WM_PAINT) call(MediaHooks().PanelPaint, m);
     return 0;
   });
 }
@@ -139,7 +139,7 @@ void TFormView::startup() {
   project_ = std::make_unique<TProject>();
   SetCurrentProject(project_.get());
   TraceHook("MediaInit", true);
-  call(MediaHooks().MediaInit);
+  call(MediaHooks().MediaInit, *this);
 
   TZirkBaseList& scene = *ScreenList();
   TraceHook("SceneColors", true);

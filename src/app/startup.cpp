@@ -102,6 +102,7 @@ int RunPlayer(const std::vector<std::string>& args) {
     options.ProgramFolder = programFolder;
     options.Folders = line.Folders;
     options.Film = line.Film;
+    options.Movie = line.Movie;
     options.Headless = line.Headless;
     options.Frames = line.Frames;
     options.Screenshot = line.Screenshot;

@@ -73,6 +73,7 @@ struct TViewOptions {
   // The base folder (else the program folder) and the search folders.
   std::vector<std::string> Folders;
   std::optional<std::string> Film;
+  std::optional<std::string> Movie;
   // No window on screen, on a fixed step of 1000/60 ms per tick.
   bool Headless = false;
   // No SDL window at all (tests of the window procedure).
@@ -152,6 +153,7 @@ class TFormView : public TDXForm {
  private:
   class TPlayerLoop;
   void startup();
+  void startMovie(const std::string& name);
   void mountFolders();
   void openWindow();
   void presentScene();

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "base/records.h"
 #include "media/mediaman.h"
 #include "media_fixture.h"
 #include "objects/sound.h"
@@ -14,20 +13,6 @@ namespace zirk {
 namespace {
 
 constexpr const char* kOgg = "audio\\vorbis-stereo-44100.ogg";  // 2000 ms = 120 ticks
-
-// The sound record after the common part.
-std::string soundRecord(const std::string& file, int32_t volumeFrom, int32_t volumeTo) {
-  TKwMemoryStream s;
-  TRecordWriter out(s);
-  out.Str(file);
-  out.Int(volumeFrom);
-  out.Int(volumeTo);
-  out.Int(0);
-  out.Int(0);
-  out.Byte(0);
-  out.Byte(0);
-  return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<size_t>(s.Size()));
-}
 
 class SoundTrackTest : public test::MediaSceneTest {
  protected:
@@ -67,11 +52,7 @@ TEST_F(SoundTrackTest, OldFilmsStoredLevelsInHundredthsOfADecibel) {
   for (const Case& c : cases) {
     test::FilmFile file;
     file.version = c.version;
-    test::FilmTrack t;
-    t.type = ttSound;
-    t.length = 60;
-    t.raw = soundRecord("music.ogg", c.stored, c.stored);
-    file.tracks.push_back(t);
+    file.tracks.push_back(test::SoundTrack({"music.ogg", c.stored, c.stored}, 0, 60));
     TKwMemoryStream stream;
     const std::string bytes = test::WriteFilmFile(file);
     stream.Assign(std::vector<uint8_t>(bytes.begin(), bytes.end()));

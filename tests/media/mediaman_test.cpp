@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,8 @@
 #include "media/mediaitems.h"
 #include "media/midiman.h"
 #include "media/wavouts.h"
+#include "platform/registry.h"
+#include "script/project.h"
 #include "support/mediarig.h"
 #include "support/testdata.h"
 
@@ -265,6 +268,37 @@ TEST(MediaManagers, CdItemsPlayTracksOfTheDiscAndStaySilentBeyondIt) {
   EXPECT_FALSE(first->IsPlaying());
   CddaMan->Remove(first);
   EXPECT_EQ(CddaMan->CurrentItem(), nullptr);
+}
+
+TEST(MediaManagers, TheGamesRegistryKeyChoosesTheCdDrive) {
+  test::TempDir dir;
+  const auto empty = dir.path() / "no-disc.cue";  // a drive that does not open
+  const auto first = test::writeCdImage(dir.path(), "first", {{75}});
+  const auto second = test::writeCdImage(dir.path(), "second", {{75}, {75}});
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  ASSERT_TRUE(platform::RegWriteString("Software\\Zirk Demo", "CDDrive", second.string()));
+  struct Case {
+    std::string registryKey;
+    int32_t drive;
+  } cases[] = {{"Zirk Demo", 2}, {"", 1}, {"Other Game", 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.registryKey);
+    TProject project(0, c.registryKey);
+    SetCurrentProject(&project);
+    test::MediaRigOptions options = inData();
+    options.CdDrives = {empty.string(), first.string(), second.string()};
+    test::MediaRig rig(options);
+    EXPECT_EQ(CddaMan->DriveIndex(), -1) << "no drive is searched before a track is asked for";
+    EXPECT_EQ(CddaMan->Add("CD_1")->GetLen(), 1000);
+    EXPECT_EQ(CddaMan->DriveIndex(), c.drive) << "the named drive, else the first with a track";
+    SetCurrentProject(nullptr);
+  }
+  if (old)
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

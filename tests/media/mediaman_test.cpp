@@ -226,6 +226,17 @@ TEST(MediaManagers, MidiItemsShareThePlayerAndScaleTheirVolume) {
   EXPECT_EQ(a->GetVol(), 0);
   EXPECT_EQ(a->GetPosition(), 0) << "an item that is not current answers 0";
 
+  // The full-screen switch closes the device and opens it again: the
+  // piece goes on where it was, on a device reset to General MIDI.
+  rig.Run(600);
+  const int32_t before = MidiMan->GetPlayer()->CurrentIndex();
+  MidiMan->CloseDevice();
+  EXPECT_FALSE(b->IsPlaying());
+  MidiMan->ReopenDevice();
+  EXPECT_TRUE(b->IsPlaying());
+  EXPECT_NEAR(MidiMan->GetPlayer()->CurrentIndex(), before, 1) << "not from the start again";
+  EXPECT_EQ(rig.openedPorts.size(), 2u);
+
   MidiMan->SetEnabled(false);
   EXPECT_FALSE(b->IsPlaying());
   MidiMan->SetEnabled(true);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/SFunc.h"
 #include "imaging/jpeg.h"
 #include "surfaces/pixelformat.h"
 
@@ -192,6 +193,20 @@ void TDorvFrame::ComposeLayers() {
   for (int32_t i = 0; i < Count(); ++i) ComposeLayer(i, firstVisible);
 }
 
+void TDorvFrame::SetTransparentColor(int32_t color) {
+  if (color < 0) {
+    TransparentValue = TransparentColor = -1;
+  } else if (IsPaletteIndexColor(color) && Image.BitCount() <= 8) {
+    TransparentValue = color & 0xFF;
+    TransparentColor = static_cast<int32_t>(Image.PixelToColor(uint32_t(TransparentValue)));
+  } else {
+    TransparentColor = IsPaletteIndexColor(color)
+                           ? static_cast<int32_t>(QuadToColor(Image.ColorTable()[color & 0xFF]))
+                           : color;
+    TransparentValue = static_cast<int32_t>(Image.ColorToPixel(uint32_t(TransparentColor)));
+  }
+}
+
 void TDorvFrame::BuildAlpha() {
   if (Image.HasAlphaPlane()) return;
   EnsureAlphaPlane(Image);
@@ -227,9 +242,34 @@ TRect TDorvFrame::Trim() {
   return kept;
 }
 
-void TDorvFrame::CopyToDIBX(TCustomDIBX& target) const {
+bool TDorvFrame::keySharedIn(const TCustomDIBX& target) const {
+  if (TransparentValue < 0 || TransparentColor < 0 || Image.BitCount() > 8) return false;
+  std::array<bool, 256> used{};
+  for (int y = 0; y < Image.Height(); ++y) {
+    if (Image.BitCount() == 8) {
+      const uint8_t* row = Image.ScanLine(y);
+      for (int x = 0; x < Image.Width(); ++x) used[row[x]] = true;
+    } else {
+      for (int x = 0; x < Image.Width(); ++x) used[Image.GetRawPixel(x, y) & 0xFF] = true;
+    }
+  }
+  const int32_t key = target.ColorToPixel(TransparentColor);
+  for (uint32_t i = 0; i < used.size(); ++i) {
+    if (used[i] && i != uint32_t(TransparentValue) &&
+        target.ColorToPixel(int32_t(Image.PixelToColor(i))) == key) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TDorvFrame::CopyToDIBX(TCustomDIBX& target) {
   const int w = Image.Width(), h = Image.Height();
   target.SetSize(w, h, target.BitCount());
+  if (keySharedIn(target)) {
+    BuildAlpha();
+    TransparentValue = TransparentColor = -1;
+  }
   if (w > 0 && h > 0 && target.StorageBitCount() == 32 &&
       (Image.BitCount() == 24 || Image.BitCount() == 32)) {
     const bool from24 = Image.BitCount() == 24;

@@ -24,6 +24,10 @@ int32_t getInt(const uint8_t* p) {
                               (uint32_t{p[3]} << 24));
 }
 
+bool sameSize(const TDIB& a, const TDIB& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && a.BitCount() == b.BitCount();
+}
+
 // Clips each rectangle to r and moves it to r's origin; empty ones go.
 void clipRects(std::vector<TRect>& rects, const TRect& r) {
   std::vector<TRect> kept;
@@ -171,9 +175,13 @@ void TDorvFrame::ComposeLayer(int32_t index, bool& firstVisible) {
     }
   }
   const bool plainFirst = firstVisible && Owner && Owner->PlainFirstLayer;
+  const bool whole = !(alphaDraw && index >= 1) && (layer->TransparentValue < 0 || plainFirst) &&
+                     layer->Opacity >= 255;
+  // A layer copied whole over the picture leaves nothing of the background.
+  if (firstVisible && !(whole && sameSize(Image, src))) FillBackground();
   if (alphaDraw && index >= 1) {
     SurfaceAlphaDraw(Image, 0, 0, src, SurfaceBoundsRect(src), 255);
-  } else if ((layer->TransparentValue < 0 || plainFirst) && layer->Opacity >= 255) {
+  } else if (whole) {
     SurfaceDrawWhole(Image, 0, 0, src);
   } else {
     SurfaceBlendDraw(Image, 0, 0, src, SurfaceBoundsRect(src), layer->TransparentValue,
@@ -188,9 +196,9 @@ void TDorvFrame::FillBackground() {
 }
 
 void TDorvFrame::ComposeLayers() {
-  FillBackground();
   bool firstVisible = true;
   for (int32_t i = 0; i < Count(); ++i) ComposeLayer(i, firstVisible);
+  if (firstVisible) FillBackground();
 }
 
 void TDorvFrame::SetTransparentColor(int32_t color) {

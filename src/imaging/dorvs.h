@@ -128,7 +128,10 @@ class TDorvFrame : public TObjList<TDorvLayer> {
   // Fills Image with the list's background colour.
   void FillBackground();
   // Draws layer `index` onto Image by the composition rules; firstVisible
-  // is the running flag of the frame (true before the first layer).
+  // is the running flag of the frame (true before the first layer). Image
+  // gets the background from the first visible layer, unless that layer
+  // replaces every pixel anyway; a frame none of whose layers is visible is
+  // filled by its reader.
   void ComposeLayer(int32_t index, bool& firstVisible);
   // Fills Image with the list's background and composes every layer.
   void ComposeLayers();

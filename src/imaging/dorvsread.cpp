@@ -178,13 +178,13 @@ class DorvReader {
     } else {
       frame.TransparentColor = -1;
     }
-    frame.FillBackground();
     bool firstVisible = true;
     for (int32_t i = 0; i < layerCount; ++i) {
       TDorvLayer* layer = frame.AddLayer();
       ReadDorvLayer(frame, frameIndex, *layer, i);
       frame.ComposeLayer(i, firstVisible);
     }
+    if (firstVisible) frame.FillBackground();
     if (header_.Version >= 104) {
       readRects(frame.Rects1);
       readRects(frame.Rects2);
@@ -381,20 +381,19 @@ class DorvReader {
   }
 
   void readJpeg(TDIB& plane, PlaneData data) {
-    const TJpegInfo info = JpegReadInfo(data.Bytes, size_t(data.Size));
-    if (info.Width != plane.Width() || info.Height != plane.Height()) {
-      fail("JPEG plane of " + std::to_string(info.Width) + " x " + std::to_string(info.Height) +
-           " in a layer of " + std::to_string(plane.Width()) + " x " +
-           std::to_string(plane.Height()));
-    }
-    if (plane.BitCount() == 24) {
-      JpegDecodeInto(data.Bytes, size_t(data.Size), plane);
-      return;
-    }
-    charge(int64_t{DIBRowBytes(info.Width, 24)} * info.Height);
-    TDIB decoded(info.Width, info.Height, 24);
-    JpegDecodeInto(data.Bytes, size_t(data.Size), decoded);
-    SurfaceDrawWhole(plane, 0, 0, decoded);
+    TDIB decoded;
+    JpegDecodeWith(data.Bytes, size_t(data.Size), [&](const TJpegInfo& info) -> TDIB& {
+      if (info.Width != plane.Width() || info.Height != plane.Height()) {
+        fail("JPEG plane of " + std::to_string(info.Width) + " x " + std::to_string(info.Height) +
+             " in a layer of " + std::to_string(plane.Width()) + " x " +
+             std::to_string(plane.Height()));
+      }
+      if (plane.BitCount() == 24) return plane;
+      charge(int64_t{DIBRowBytes(info.Width, 24)} * info.Height);
+      decoded.SetSize(info.Width, info.Height, 24);
+      return decoded;
+    });
+    if (plane.BitCount() != 24) SurfaceDrawWhole(plane, 0, 0, decoded);
   }
 
   // The plane a tile reference of a file points at: that layer's pixels or

@@ -185,24 +185,28 @@ void unfilterFixed(int type, uint8_t* row, const uint8_t* prev, size_t n) {
   }
 }
 
+// The first pixel has no left neighbours; after it the loops run without
+// a test per byte, so that the compiler can take many bytes per step.
 template <int B>
 void filterFixed(int type, const uint8_t* row, const uint8_t* prev, size_t n, uint8_t* out) {
-  auto left = [&](size_t i) -> int { return i >= B ? row[i - B] : 0; };
-  auto upLeft = [&](size_t i) -> int { return i >= B ? prev[i - B] : 0; };
+  const size_t first = std::min<size_t>(B, n);
   switch (type) {
     case 1:
-      for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - left(i));
+      std::memcpy(out, row, first);
+      for (size_t i = first; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - row[i - B]);
       break;
     case 2:
       for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - prev[i]);
       break;
     case 3:
-      for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint8_t>(row[i] - ((left(i) + prev[i]) >> 1));
+      for (size_t i = 0; i < first; ++i) out[i] = static_cast<uint8_t>(row[i] - (prev[i] >> 1));
+      for (size_t i = first; i < n; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - ((row[i - B] + prev[i]) >> 1));
       break;
     case 4:
-      for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint8_t>(row[i] - paeth(left(i), prev[i], upLeft(i)));
+      for (size_t i = 0; i < first; ++i) out[i] = static_cast<uint8_t>(row[i] - prev[i]);
+      for (size_t i = first; i < n; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - paeth(row[i - B], prev[i], prev[i - B]));
       break;
     default:
       std::memcpy(out, row, n);
@@ -345,8 +349,18 @@ void FilterRow(int type, const uint8_t* row, const uint8_t* prev, size_t length,
 
 int RowScore(const uint8_t* row, size_t length, int bitsPerPixel) {
   if (length == 0) return -1;
-  uint32_t counts[256] = {};
-  for (size_t i = 0; i < length; ++i) ++counts[row[i]];
+  // Four tables, so that runs of one value do not wait on one counter.
+  uint32_t lanes[4][256] = {};
+  size_t i = 0;
+  for (; i + 4 <= length; i += 4) {
+    ++lanes[0][row[i]];
+    ++lanes[1][row[i + 1]];
+    ++lanes[2][row[i + 2]];
+    ++lanes[3][row[i + 3]];
+  }
+  for (; i < length; ++i) ++lanes[0][row[i]];
+  uint32_t counts[256];
+  for (int v = 0; v < 256; ++v) counts[v] = lanes[0][v] + lanes[1][v] + lanes[2][v] + lanes[3][v];
   int distinct = 0;
   uint64_t c1 = 0, c2 = 0, c3 = 0;
   for (uint32_t c : counts) {

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "objects/frms.h"
+#include "objects/tracks.h"
 #include "scene/zscene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
+  static const bool registered = (RegisterFilmTracks(), true);
+  (void)registered;
   TKwMemoryStream stream(std::vector<uint8_t>(data, data + size));
   TZirkBaseList scene(64, 48);
   {

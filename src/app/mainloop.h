@@ -1,9 +1,11 @@
 #pragma once
 // The idle-driven main loop. Every idle event measures the time since the
 // previous one on the platform clock (a gap over 3000 ms only resets the
-// clock), sets the times the scene reads, and runs one tick: input, the
-// event drain, object ticks, painting on every n-th tick. It then answers how
-// long to wait on the message queue for the rest of the frame.
+// clock), sets the times the scene reads (the measured ElapsedTime and
+// GameClock, the scene clock, the nominal frame interval), and runs one
+// tick: input, the event drain, object ticks, painting on every n-th tick.
+// It then answers how long to wait on the message queue for the rest of the
+// frame.
 //
 // The steps are virtual so that the player reaches its game through them and
 // a test can watch their order; the defaults act on the given scene.
@@ -31,7 +33,8 @@ class TMainLoop {
   // --- settings ---------------------------------------------------------
   // Paint on every n-th tick (the frame-skip divisor); below 1 counts as 1.
   int32_t PaintDivisor = 1;
-  // The frame time the loop waits out, in ms.
+  // The frame time the loop waits out, in ms; the scene's frame interval is
+  // this nominal time, whatever a tick really took (ElapsedTime).
   double FrameTime = 1000.0 / 60.0;
   // Whether the game asks the loop to wait for the rest of the frame.
   bool WaitForFrame = true;
@@ -70,6 +73,9 @@ class TMainLoop {
   TZirkBaseList* scene() const { return scene_; }
 
  private:
+  // The nominal ms of the coming tick.
+  uint32_t nominalInterval();
+
   TZirkBaseList* scene_;
   TWorkFiles* workFiles_;
   bool clockStarted_ = false;
@@ -80,6 +86,7 @@ class TMainLoop {
   uint64_t paintTicks_ = 0;
   uint64_t paints_ = 0;
   double frameRate_ = 0;
+  double nominalCarry_ = 0;
 };
 
 }  // namespace zirk

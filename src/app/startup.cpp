@@ -19,6 +19,7 @@
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
+#include "objects/tracks.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -34,6 +35,7 @@ void RegisterPlayerModules() {
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkMotion();
+  RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(0));
 }

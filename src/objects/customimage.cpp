@@ -5,7 +5,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
+#include "scene/proptable.h"
 #include "scene/zbase.h"
 #include "surfaces/pixelmath.h"
 #include "surfaces/rotatezoom.h"
@@ -49,98 +51,51 @@ void TZirkCustomImage::SetMaskSurface(TCustomDIBX* mask) {
 
 // --- properties --------------------------------------------------------------------------
 
-void TZirkCustomImage::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_ALPHA:
-      value.SetInteger(alpha_);
-      return;
-    case PR_ZOOMX:
-      value.SetInteger(zoomX_);
-      return;
-    case PR_ZOOMY:
-      value.SetInteger(zoomY_);
-      return;
-    case PR_ANGLE:
-      value.SetInteger(angle_);
-      return;
-    case PR_FLIPH:
-      value.SetBoolean(flipH_);
-      return;
-    case PR_FLIPV:
-      value.SetBoolean(flipV_);
-      return;
-    case PR_CAPTUREMASK:
-      value.SetBoolean(captureMask_);
-      return;
-    case PR_ORIGWIDTH: {
-      TCustomDIBX* s = GetBackSurface();
-      value.SetInteger(s ? s->Width() : 0);
-      return;
-    }
-    case PR_ORIGHEIGHT: {
-      TCustomDIBX* s = GetBackSurface();
-      value.SetInteger(s ? s->Height() : 0);
-      return;
-    }
-    default:
-      TZirkControl::GetProp(id, value);
-  }
-}
-
-void TZirkCustomImage::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_ALPHA:
-      if (value.AsInteger() == alpha_) return;
-      alpha_ = value.AsInteger();
-      Invalidate();
-      return;
-    case PR_ZOOMX:
-      setZoom(zoomX_, value.AsInteger());
-      return;
-    case PR_ZOOMY:
-      setZoom(zoomY_, value.AsInteger());
-      return;
-    case PR_POSZOOMED:
-      if (value.AsBoolean() == PosZoomed()) return;
-      Invalidate();
-      TZirkControl::SetProp(id, value);
-      sizeDirty_ = true;
-      markChildrenSizeDirty();
-      return;
-    case PR_ANGLE:
-      if (value.AsInteger() == angle_) return;
-      Invalidate();
-      angle_ = value.AsInteger();
-      Invalidate();
-      return;
-    case PR_FLIPH:
-      if (value.AsBoolean() == flipH_) return;
-      Invalidate();
-      flipH_ = value.AsBoolean();
-      UpdateDisplayWidth();
-      Invalidate();
-      return;
-    case PR_FLIPV:
-      if (value.AsBoolean() == flipV_) return;
-      Invalidate();
-      flipV_ = value.AsBoolean();
-      UpdateDisplayHeight();
-      Invalidate();
-      return;
-    case PR_CAPTUREMASK:
-      captureMask_ = value.AsBoolean();
-      return;
-    case PR_WIDTH:
-      TZirkControl::SetProp(id, value);
-      if (CanAutoSize()) zoomX_ = 0;
-      return;
-    case PR_HEIGHT:
-      TZirkControl::SetProp(id, value);
-      if (CanAutoSize()) zoomY_ = 0;
-      return;
-    default:
-      TZirkControl::SetProp(id, value);
-  }
+const TPropTable& TZirkCustomImage::Properties() const {
+  using P = TPropField<TZirkCustomImage>;
+  // An explicit size sets the zoom to 0 ("explicit") unless a motion sizes
+  // the picture.
+  auto explicitSize = [](int id, int32_t TZirkCustomImage::*zoom) {
+    return [id, zoom](TZirkCustomImage& o, const TCustomParam& v) {
+      o.TZirkControl::Properties().Set(o, id, v);
+      if (o.CanAutoSize()) o.*zoom = 0;
+    };
+  };
+  auto surfaceSize = [](bool vertical) {
+    return [vertical](TZirkCustomImage& o) {
+      TCustomDIBX* s = o.GetBackSurface();
+      return s ? (vertical ? s->Height() : s->Width()) : 0;
+    };
+  };
+  static const TPropTable table(
+      TZirkControl::Properties(),
+      {
+          P(PR_ALPHA, &TZirkCustomImage::alpha_, TPropChange::Redraw),
+          P(PR_ZOOMX, &TZirkCustomImage::zoomX_).Set([](TZirkCustomImage& o, int32_t zoom) {
+            o.setZoom(o.zoomX_, zoom);
+          }),
+          P(PR_ZOOMY, &TZirkCustomImage::zoomY_).Set([](TZirkCustomImage& o, int32_t zoom) {
+            o.setZoom(o.zoomY_, zoom);
+          }),
+          P(PR_POSZOOMED).Set([](TZirkCustomImage& o, const TCustomParam& v) {
+            if (v.AsBoolean() == o.PosZoomed()) return;
+            o.Invalidate();
+            o.TZirkControl::Properties().Set(o, PR_POSZOOMED, v);
+            o.sizeDirty_ = true;
+            o.markChildrenSizeDirty();
+          }),
+          P(PR_ANGLE, &TZirkCustomImage::angle_, TPropChange::RedrawAround),
+          P(PR_FLIPH, &TZirkCustomImage::flipH_, TPropChange::RedrawAround)
+              .Then(&TZirkCustomImage::UpdateDisplayWidth),
+          P(PR_FLIPV, &TZirkCustomImage::flipV_, TPropChange::RedrawAround)
+              .Then(&TZirkCustomImage::UpdateDisplayHeight),
+          P(PR_CAPTUREMASK, &TZirkCustomImage::captureMask_),
+          P(PR_WIDTH).Set(explicitSize(PR_WIDTH, &TZirkCustomImage::zoomX_)),
+          P(PR_HEIGHT).Set(explicitSize(PR_HEIGHT, &TZirkCustomImage::zoomY_)),
+          P(PR_ORIGWIDTH).Get(surfaceSize(false)),
+          P(PR_ORIGHEIGHT).Get(surfaceSize(true)),
+      });
+  return table;
 }
 
 void TZirkCustomImage::setZoom(int32_t& field, int32_t value) {
@@ -238,6 +193,14 @@ void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
   if (flipV_) anchor.Y = Saturate32(int64_t{s->Height()} - 1 - anchor.Y);
 }
 
+int32_t TZirkCustomImage::GetDrawLeft() {
+  return Saturate32(int64_t{GetRotationCentre().X} - int64_t{OffsetX()} * effectiveZoomX() / 256);
+}
+
+int32_t TZirkCustomImage::GetDrawTop() {
+  return Saturate32(int64_t{GetRotationCentre().Y} - int64_t{OffsetY()} * effectiveZoomY() / 256);
+}
+
 TRect TZirkCustomImage::GetScreenRect() {
   const int32_t angle = angle_ & 255;
   if (angle == 0) return TZirkControl::GetScreenRect();
@@ -265,7 +228,7 @@ void TZirkCustomImage::Draw() {
 
 void TZirkCustomImage::blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left,
                             int32_t top) {
-  DrawSurfaceAlpha(target, left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
+  target.DrawImage(left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
 }
 
 void TZirkCustomImage::DrawImage() {
@@ -314,18 +277,7 @@ void TZirkCustomImage::DrawImage() {
     return;
   }
 
-  const TRect dest = GetScreenRect();
-  if (m) {
-    if (alpha_ <= 255) {
-      target->StretchDrawMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_);
-    } else {
-      target->StretchDrawAddMasked(dest, *s, bounds, flipH_, flipV_, *m, alpha_ - 256);
-    }
-  } else if (alpha_ <= 255) {
-    target->StretchDraw(dest, *s, bounds, flipH_, flipV_, useKey, alpha_);
-  } else {
-    target->StretchDrawAlpha(dest, *s, bounds, flipH_, flipV_, useKey, alpha_ - 256);
-  }
+  target->StretchDrawImage(GetScreenRect(), *s, bounds, flipH_, flipV_, m, alpha_);
 }
 
 // --- hit test -------------------------------------------------------------------------------
@@ -404,26 +356,27 @@ void TZirkCustomImage::RestoreSurfaces() {
 
 void TZirkCustomImage::SaveToStream(TKwStream& stream) {
   TZirkControl::SaveToStream(stream);
-  WriteStreamInt(stream, alpha_);
-  WriteStreamInt(stream, zoomX_);
-  WriteStreamInt(stream, angle_);
-  const uint8_t flags[3] = {flipH_, flipV_, captureMask_};
-  stream.WriteBuffer(flags, 3);
-  WriteStreamInt(stream, zoomY_);
+  TRecordWriter out(stream);
+  out.Int(alpha_);
+  out.Int(zoomX_);
+  out.Int(angle_);
+  out.Bool(flipH_);
+  out.Bool(flipV_);
+  out.Bool(captureMask_);
+  out.Int(zoomY_);
 }
 
 void TZirkCustomImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkControl::LoadFromStream(stream, version);
   Invalidate();
-  alpha_ = ReadStreamInt(stream);
-  zoomX_ = ReadStreamInt(stream);
-  angle_ = ReadStreamInt(stream);
-  uint8_t flags[3];
-  stream.ReadBuffer(flags, 3);
-  flipH_ = flags[0] != 0;
-  flipV_ = flags[1] != 0;
-  captureMask_ = flags[2] != 0;
-  zoomY_ = version >= 104 ? ReadStreamInt(stream) : 256;
+  TRecordReader in(stream, version);
+  alpha_ = in.Int();
+  zoomX_ = in.Int();
+  angle_ = in.Int();
+  flipH_ = in.Bool();
+  flipV_ = in.Bool();
+  captureMask_ = in.Bool();
+  zoomY_ = in.From(104, 256);
   Invalidate();
 }
 

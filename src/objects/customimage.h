@@ -22,8 +22,7 @@ class TZirkCustomImage : public TZirkControl {
   explicit TZirkCustomImage(TZirkBaseList& scene);
   ~TZirkCustomImage() override;
 
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // --- surfaces -------------------------------------------------------------
   // The lent surface when set, else the own one.
@@ -47,6 +46,11 @@ class TZirkCustomImage : public TZirkControl {
   // --- geometry and drawing -----------------------------------------------------
   // The rotated, zoomed picture's bounds when turned, else the control's.
   TRect GetScreenRect() override;
+  // The picture's top-left corner: the rotation centre less the anchor
+  // offset scaled by the zoom, so a zoomed picture keeps its anchor where
+  // the rotated drawing puts it.
+  int32_t GetDrawLeft() override;
+  int32_t GetDrawTop() override;
   int32_t PositionZoomX() override { return zoomX_; }
   int32_t PositionZoomY() override { return zoomY_; }
   // The screen point the picture's anchor lands on, and the anchor in the

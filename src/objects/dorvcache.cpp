@@ -1,7 +1,9 @@
 #include "objects/dorvcache.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "base/records.h"
 #include "base/vrfiles.h"
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
@@ -92,7 +94,7 @@ int64_t TDorvItem::MemorySize() const {
   return size;
 }
 
-bool TDorvItem::HasOwner(const void* owner) const {
+bool TDorvItem::HasOwner(TDorvOwner owner) const {
   return std::find(owners_.begin(), owners_.end(), owner) != owners_.end();
 }
 
@@ -105,7 +107,10 @@ void TDorvItem::load() {
     auto frame = std::make_unique<TDorvItemFrame>();
     frame->Surface->SetSize(kDorvPlaceholderSize, kDorvPlaceholderSize, depth);
     frame->Surface->FillRect(frame->Surface->GetBoundsRect(), 0);
-    frame->Surface->SetColorKey(0);
+    // Black is pixel 0 in every layout: users that take the key from the
+    // frame's colour keep the whole placeholder transparent.
+    frame->TransparentColor = 0;
+    frame->Surface->SetColorKey(frame->Surface->ColorToPixel(frame->TransparentColor));
     if (key.Mask) {
       // A mask as large as the picture and all 0, so the placeholder stays
       // transparent when drawn through it.
@@ -172,7 +177,7 @@ TDorvCollection::~TDorvCollection() {
   Clear();
 }
 
-TDorvItem* TDorvCollection::Acquire(const void* owner, const std::string& fileName, bool mask,
+TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileName, bool mask,
                                     bool trim) {
   std::string key = fileName;
   if (mask) key += "?m";
@@ -193,7 +198,11 @@ TDorvItem* TDorvCollection::Acquire(const void* owner, const std::string& fileNa
   return item;
 }
 
-void TDorvCollection::Release(TDorvItem* item, const void* owner) {
+void TDorvCollection::releaseKey(const std::string& key, TDorvOwner owner) {
+  if (TDorvItem* item = Find(key)) Release(item, owner);
+}
+
+void TDorvCollection::Release(TDorvItem* item, TDorvOwner owner) {
   if (!item || item->Collection() != this) return;
   auto it = std::find(item->owners_.begin(), item->owners_.end(), owner);
   if (it == item->owners_.end()) return;
@@ -234,11 +243,11 @@ void TDorvCollection::RebuildSurfaces(bool recreate) {
 }
 
 void TDorvCollection::SaveState(TKwStream& stream) {
-  stream.WriteBuffer(&cgDither_, 1);
+  TRecordWriter(stream).Byte(cgDither_);
 }
 
 void TDorvCollection::LoadState(TKwStream& stream, int version) {
-  if (version > 100) stream.ReadBuffer(&cgDither_, 1);
+  cgDither_ = TRecordReader(stream, version).From(101, cgDither_);
 }
 
 void TDorvCollection::SetCGDither(bool flag) {
@@ -262,16 +271,6 @@ void RegisterDorvCache() {
 
 TDorvCollection* DorvCache() {
   return dynamic_cast<TDorvCollection*>(ImageCache());
-}
-
-TDorvItem* AcquireDorvItem(const void* owner, const std::string& fileName, bool mask, bool trim) {
-  TDorvCollection* cache = DorvCache();
-  if (!cache) throw EDorvCacheError("no image cache");
-  return cache->Acquire(owner, fileName, mask, trim);
-}
-
-void ReleaseDorvItem(TDorvItem* item, const void* owner) {
-  if (TDorvCollection* cache = DorvCache()) cache->Release(item, owner);
 }
 
 void QueueIdleDorvItem(TDorvItem* item) {
@@ -303,60 +302,58 @@ void RebuildDorvSurfaces(bool recreate) {
   if (TDorvCollection* cache = DorvCache()) cache->RebuildSurfaces(recreate);
 }
 
-// --- drawing ---------------------------------------------------------------------------------
+// --- leases ---------------------------------------------------------------------------------
 
-bool DrawSurfaceAlpha(TCustomDIBX& target, int32_t x, int32_t y, const TCustomDIBX& source,
-                      const TRect& sourceRect, bool flipH, bool flipV, const TCustomDIBX* mask,
-                      int32_t alpha) {
-  const TCustomDIBX& s = source;
-  const TRect& r = sourceRect;
-  if (mask) {
-    if (alpha < 255) return target.DrawAlphaMasked(x, y, s, r, flipH, flipV, *mask, alpha);
-    if (alpha == 255) return target.DrawMasked(x, y, s, r, flipH, flipV, *mask);
-    return target.DrawAddMasked(x, y, s, r, flipH, flipV, *mask, alpha - 256);
-  }
-  const bool useKey = s.ColorKey() != -1;
-  if (alpha < 255) return target.DrawAlpha(x, y, s, r, flipH, flipV, useKey, alpha);
-  if (alpha == 255) return target.Draw(x, y, s, r, flipH, flipV, useKey);
-  return target.DrawAdd(x, y, s, r, flipH, flipV, useKey, alpha - 256);
+TDorvLease::TDorvLease(const std::string& fileName, bool mask, bool trim) : cache_(DorvCache()) {
+  if (!cache_) throw EDorvCacheError("no image cache");
+  owner_ = cache_->NewOwner();
+  item_ = cache_->Acquire(owner_, fileName, mask, trim);
+  key_ = item_->Name();
 }
+
+TDorvLease::TDorvLease(TDorvLease&& other) noexcept
+    : cache_(std::exchange(other.cache_, nullptr)),
+      item_(std::exchange(other.item_, nullptr)),
+      key_(std::move(other.key_)),
+      owner_(other.owner_) {}
+
+TDorvLease& TDorvLease::operator=(TDorvLease&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    cache_ = std::exchange(other.cache_, nullptr);
+    item_ = std::exchange(other.item_, nullptr);
+    key_ = std::move(other.key_);
+    owner_ = other.owner_;
+  }
+  return *this;
+}
+
+void TDorvLease::Reset() {
+  TDorvCollection* cache = std::exchange(cache_, nullptr);
+  item_ = nullptr;
+  if (cache && cache == DorvCache()) cache->releaseKey(key_, owner_);
+  key_.clear();
+}
+
+// --- drawing ---------------------------------------------------------------------------------
 
 bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
                    const TRect& source, bool flipH, bool flipV, int32_t alpha) {
-  return DrawSurfaceAlpha(target, x, y, *frame.Surface, source, flipH, flipV,
-                          frame.MaskSurface.get(), alpha);
+  return target.DrawImage(x, y, *frame.Surface, source, flipH, flipV, frame.MaskSurface.get(),
+                          alpha);
 }
 
 void DrawDorvFrameTiled(const TDorvItemFrame& frame, TCustomDIBX& target, const TRect& dest,
                         const TRect& source, int32_t offsetX, int32_t offsetY, bool flipH,
                         bool flipV, int32_t alpha) {
-  const int32_t tileW = source.Width(), tileH = source.Height();
-  if (tileW <= 0 || tileH <= 0) return;
-  // Offsets into [0, tile): a negative scroll shifts the pattern the other way.
-  const int32_t startX = ((offsetX % tileW) + tileW) % tileW;
-  int32_t sy = ((offsetY % tileH) + tileH) % tileH;
-  for (int64_t row = dest.Top; row < dest.Bottom;) {
-    const auto h = static_cast<int32_t>(std::min<int64_t>(tileH - sy, dest.Bottom - row));
-    const auto drawY = static_cast<int32_t>(flipV ? dest.Bottom - (row - dest.Top) - h : row);
-    int32_t sx = startX;
-    for (int64_t col = dest.Left; col < dest.Right;) {
-      const auto w = static_cast<int32_t>(std::min<int64_t>(tileW - sx, dest.Right - col));
-      const auto drawX = static_cast<int32_t>(flipH ? dest.Right - (col - dest.Left) - w : col);
-      DrawDorvFrame(frame, target, drawX, drawY, Bounds(source.Left + sx, source.Top + sy, w, h),
-                    flipH, flipV, alpha);
-      col += w;
-      sx = 0;
-    }
-    row += h;
-    sy = 0;
-  }
+  target.TileDrawImage(dest, *frame.Surface, source, 256, 256, flipH, flipV,
+                       frame.MaskSurface.get(), alpha, offsetX, offsetY);
 }
 
 // --- wallpaper ---------------------------------------------------------------------------------
 
 std::string SetWallPaper(const std::string& fileName) {
-  const char owner = 0;  // the built-in's token, listed only while it runs
-  TDorvItemLease item(&owner, fileName, false, false);
+  TDorvLease item(fileName, false, false);
   const TDorvItemFrame* frame = item->Frame(0);
   if (!frame) return {};
   TDIB picture;

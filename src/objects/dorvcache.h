@@ -63,6 +63,10 @@ int64_t DorvFrameMemorySize(const TDorvItemFrame& frame);
 
 class TDorvCollection;
 
+// Who holds an item: every lease is an owner of its own. The cache hands
+// out the values.
+enum class TDorvOwner : uint64_t {};
+
 class TDorvItem : public THashCollectionItem {
  public:
   // The name is the key; setting it loads the picture.
@@ -73,7 +77,7 @@ class TDorvItem : public THashCollectionItem {
   TDorvItemFrame* Frame(int32_t index) const;
   int64_t MemorySize() const;
   bool InUse() const { return !owners_.empty(); }
-  bool HasOwner(const void* owner) const;
+  bool HasOwner(TDorvOwner owner) const;
   int32_t OwnerCount() const { return static_cast<int32_t>(owners_.size()); }
 
   // Size of the file's first frame as loaded (before any trim).
@@ -94,7 +98,7 @@ class TDorvItem : public THashCollectionItem {
   void reload(bool recreate);
   void releaseSurfaces();
 
-  std::vector<const void*> owners_;
+  std::vector<TDorvOwner> owners_;
   std::vector<std::unique_ptr<TDorvItemFrame>> frames_;
 };
 
@@ -106,10 +110,12 @@ class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheS
   // The item of the key, loaded on first use; the owner is listed once and
   // the item leaves the idle list. A load that fails leaves no item behind
   // and passes the error on.
-  TDorvItem* Acquire(const void* owner, const std::string& fileName, bool mask, bool trim);
+  TDorvItem* Acquire(TDorvOwner owner, const std::string& fileName, bool mask, bool trim);
   // Takes the owner off the item (an owner not listed: nothing); the last
   // one parks it.
-  void Release(TDorvItem* item, const void* owner);
+  void Release(TDorvItem* item, TDorvOwner owner);
+  // An owner value no one has used yet.
+  TDorvOwner NewOwner() { return TDorvOwner{++lastOwner_}; }
   // Parks the item and frees the oldest parked items over the budget; the
   // item just parked is never the one freed.
   void QueueIdle(TDorvItem* item);
@@ -131,9 +137,13 @@ class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheS
   void Purge(const std::string& fileName) override;
 
  private:
+  friend class TDorvLease;
+  // Release by key: the item may be gone by the time its holder lets go.
+  void releaseKey(const std::string& key, TDorvOwner owner);
   void freeItem(TDorvItem* item);
 
   uint8_t cgDither_ = 0;
+  uint64_t lastOwner_ = 0;
   std::vector<TDorvItem*> idle_;  // oldest first
 };
 
@@ -142,10 +152,8 @@ void RegisterDorvCache();
 // The program-wide cache, or nullptr outside ZirkInitialize / ZirkFinalize.
 TDorvCollection* DorvCache();
 
-// The operations on the program-wide cache. Acquiring without a cache
-// raises EDorvCacheError; the others do nothing then.
-TDorvItem* AcquireDorvItem(const void* owner, const std::string& fileName, bool mask, bool trim);
-void ReleaseDorvItem(TDorvItem* item, const void* owner);
+// The operations on the program-wide cache; without a cache they do
+// nothing.
 void QueueIdleDorvItem(TDorvItem* item);
 int64_t IdleDorvMemory();
 void PurgeDorvItem(const std::string& fileName);
@@ -154,30 +162,37 @@ void LoadDorvCacheState(TKwStream& stream, int version);
 void ReleaseDorvSurfaces();
 void RebuildDorvSurfaces(bool recreate);
 
-// Holds an acquired item and releases it when it goes out of scope.
-class TDorvItemLease {
+// A hold on one item of the program-wide cache: acquired when made, handed
+// back when it goes, is reset or is assigned another; the holder is the
+// lease itself, so nobody passes owner tokens. An item the cache has freed
+// meanwhile (or a cache that is gone) is not touched.
+class TDorvLease {
  public:
-  TDorvItemLease(const void* owner, const std::string& fileName, bool mask, bool trim)
-      : owner_(owner), item_(AcquireDorvItem(owner, fileName, mask, trim)) {}
-  ~TDorvItemLease() { ReleaseDorvItem(item_, owner_); }
-  TDorvItemLease(const TDorvItemLease&) = delete;
-  TDorvItemLease& operator=(const TDorvItemLease&) = delete;
+  TDorvLease() = default;
+  // Raises EDorvCacheError without a cache; a failed load passes its error
+  // on and holds nothing.
+  TDorvLease(const std::string& fileName, bool mask, bool trim);
+  TDorvLease(TDorvLease&& other) noexcept;
+  TDorvLease& operator=(TDorvLease&& other) noexcept;
+  TDorvLease(const TDorvLease&) = delete;
+  TDorvLease& operator=(const TDorvLease&) = delete;
+  ~TDorvLease() { Reset(); }
+
+  void Reset();
+  TDorvItem* Get() const { return item_; }
   TDorvItem* operator->() const { return item_; }
   TDorvItem& operator*() const { return *item_; }
+  explicit operator bool() const { return item_ != nullptr; }
 
  private:
-  const void* owner_;
-  TDorvItem* item_;
+  TDorvCollection* cache_ = nullptr;
+  TDorvItem* item_ = nullptr;
+  std::string key_;
+  TDorvOwner owner_{};
 };
 
-// The image objects' alpha rule for one blit of a source rectangle at
-// (x, y): alpha below 255 blends, 255 copies, above 255 adds with level
-// alpha - 256; through the mask when one is given, else through the
-// source's colour key when it has one. Returns the blitter's result.
-bool DrawSurfaceAlpha(TCustomDIBX& target, int32_t x, int32_t y, const TCustomDIBX& source,
-                      const TRect& sourceRect, bool flipH, bool flipV, const TCustomDIBX* mask,
-                      int32_t alpha);
-// One blit of a cached frame by that rule, through the frame's mask.
+// One blit of a cached frame by the image objects' alpha rule, through the
+// frame's mask.
 bool DrawDorvFrame(const TDorvItemFrame& frame, TCustomDIBX& target, int32_t x, int32_t y,
                    const TRect& source, bool flipH, bool flipV, int32_t alpha);
 // Fills dest with copies of the source rectangle, the pattern shifted by

@@ -6,7 +6,6 @@
 
 #include "base/vrfiles.h"
 #include "objects/tracks.h"
-#include "objects/tracksimage.h"
 #include "objects/trackswipe.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
@@ -31,12 +30,15 @@ bool isDelimiter(char c) {
   return c == '\\';
 }
 
+// Game names separate folders with either slash.
+constexpr const char* kFolderDelimiters = "\\/";
+
 bool isAbsolute(const std::string& name) {
   return name.size() < 2 || name[0] == '\\' || name[1] == ':';
 }
 
 std::string folderOf(const std::string& name) {
-  size_t p = name.find_last_of("\\");
+  size_t p = name.find_last_of(kFolderDelimiters);
   return p == std::string::npos ? std::string() : name.substr(0, p + 1);
 }
 
@@ -101,20 +103,6 @@ std::string MakeRelativePath(const std::string& name, const std::string& baseFol
 
 // --- film ---------------------------------------------------------------------------
 
-std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type) {
-  switch (type & 0x7F) {
-    case ttImage:
-      return std::make_unique<TImageFrameList>(film);
-    case ttWipe:
-      return std::make_unique<TWipeFrameList>(film);
-    case ttTile:
-      return std::make_unique<TTileFrameList>(film);
-    default:
-      // Box, label, sound, particle and fire tracks come with their objects.
-      return nullptr;
-  }
-}
-
 TFilmManager::TFilmManager() {
   SetTracksEnabled(true);
 }
@@ -145,10 +133,7 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
   std::string folder = folderOf(fileName);
   constexpr int64_t kTagSize = 13;
   std::string tag(kTagSize, '\0');
-  if (stream.Remaining() < kTagSize) {
-    Kind = 2;
-    return;
-  }
+  if (stream.Remaining() < kTagSize) throw EFilmFormatError("film file is shorter than its header");
   stream.ReadBuffer(tag.data(), kTagSize);
   if (tag.compare(0, 10, "ZirkCinema") == 0) {
     Kind = 0;
@@ -165,17 +150,16 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     version = version * 10 + (tag[k] - '0');
   }
   try {
-    TRecordReader in(stream, folder, version);
+    TFilmRecordReader in(stream, folder, version);
     Width = in.Int();
     Height = in.Int();
     Color = in.Int();
-    if (version >= 102) Relative = in.Byte() != 0;
-    if (version >= 104) Origin = in.Point();
-    if (version >= 106) {
-      int64_t loop = in.Int();
-      if (version < 107) loop *= 2;
-      LoopStart = pixelmath::Saturate32(loop);
-    }
+    Relative = in.From(102, false);
+    Origin = in.From(104, TPoint{});
+    int64_t loop = in.From(106, 0);
+    // Before 107 loop starts counted in 1/30 s.
+    if (!in.Has(107)) loop *= 2;
+    LoopStart = pixelmath::Saturate32(loop);
     readTracks(stream, folder, version);
   } catch (...) {
     Clear();
@@ -184,7 +168,7 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
 }
 
 void TFilmManager::readTracks(TKwStream& stream, const std::string& folder, int32_t version) {
-  TRecordReader in(stream, folder, version);
+  TFilmRecordReader in(stream, folder, version);
   // A track is at least its type byte and the 27 bytes of the common part.
   int32_t count = in.Count(28);
   std::vector<int32_t> parents;
@@ -260,9 +244,11 @@ void TFilmManager::SetColor(int32_t color) {
 }
 
 void TFilmManager::RefreshOwner() {
-  if (MotionMode || Host) return;
-  SetSize({Width, Height});
-  SetColor(Color);
+  if (!MotionMode && !Host) {
+    SetSize({Width, Height});
+    SetColor(Color);
+  }
+  for (auto& t : tracks_) t->OwnerRefreshed();
 }
 
 std::pair<TWipeFrameList*, int32_t> TFilmManager::ActiveWipe(int32_t time) const {
@@ -334,7 +320,8 @@ void TFilmManager::SetPaused(bool paused) {
 
 void TFilmManager::SetTracksEnabled(bool enabled) {
   Playing = enabled;
-  // Only sound tracks pause on this, and they come with the media objects.
+  if (!enabled)
+    for (auto& t : tracks_) t->PlayingStopped();
 }
 
 }  // namespace zirk

@@ -13,6 +13,7 @@
 
 #include "base/exceptions.h"
 #include "base/geometry.h"
+#include "base/records.h"
 #include "base/streams.h"
 
 namespace zirk {
@@ -25,9 +26,9 @@ class TZirkBaseList;
 
 // A film or motion file that cannot be read: truncated, a count or length
 // beyond its bytes, or a track kind this player does not know.
-class EFilmFormatError : public Exception {
+class EFilmFormatError : public EFormatError {
  public:
-  using Exception::Exception;
+  using EFormatError::EFormatError;
 };
 
 // Track kinds: the low seven bits of a track's type byte.
@@ -149,9 +150,5 @@ class TFilmManager {
 
   std::vector<std::unique_ptr<TCustomFrameList>> tracks_;
 };
-
-// A new track of the kind given by the low seven bits of a type byte;
-// nullptr for kinds this player does not build.
-std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type);
 
 }  // namespace zirk

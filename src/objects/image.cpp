@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "objects/brightness.h"
 #include "objects/dorvcache.h"
+#include "scene/proptable.h"
 
 namespace zirk {
 
@@ -11,38 +13,15 @@ TZirkImage::TZirkImage(TZirkBaseList& scene) : TZirkCustomImage(scene) {}
 
 TZirkImage::~TZirkImage() = default;
 
-void TZirkImage::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(source_);
-      return;
-    case PR_BRIGHTNESS:
-      value.SetInteger(brightness_);
-      return;
-    default:
-      TZirkCustomImage::GetProp(id, value);
-  }
-}
-
-void TZirkImage::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE: {
-      std::string source = value.AsString();
-      if (source == source_) return;
-      source_ = std::move(source);
-      loadSource();
-      return;
-    }
-    case PR_BRIGHTNESS: {
-      const int32_t brightness = std::clamp(value.AsInteger(), 0, 255);
-      if (brightness == brightness_) return;
-      brightness_ = brightness;
-      loadSource();
-      return;
-    }
-    default:
-      TZirkCustomImage::SetProp(id, value);
-  }
+const TPropTable& TZirkImage::Properties() const {
+  using P = TPropField<TZirkImage>;
+  static const TPropTable table(
+      TZirkCustomImage::Properties(),
+      {
+          P(PR_SOURCE, &TZirkImage::source_).Then(&TZirkImage::loadSource),
+          P(PR_BRIGHTNESS, &TZirkImage::brightness_).Clamp(0, 255).Then(&TZirkImage::loadSource),
+      });
+  return table;
 }
 
 void TZirkImage::loadSource() {
@@ -63,7 +42,7 @@ void TZirkImage::loadSource() {
     return;
   }
 
-  TDorvItemLease item(this, source_, false, false);
+  TDorvLease item(source_, false, false);
   StoreSize(displayed(ZoomX(), item->Width, Width()), displayed(ZoomY(), item->Height, Height()));
   const TDorvItemFrame* frame = item->Frame(0);
   if (!frame) {
@@ -117,14 +96,16 @@ void TZirkImage::RestoreSurfaces() {
 
 void TZirkImage::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
-  WriteStreamString(stream, source_);
-  WriteStreamInt(stream, brightness_);
+  TRecordWriter out(stream);
+  out.Str(source_);
+  out.Int(brightness_);
 }
 
 void TZirkImage::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
-  SetPropStr(PR_SOURCE, ReadStreamString(stream));
-  SetPropInt(PR_BRIGHTNESS, ReadStreamInt(stream));
+  TRecordReader in(stream, version);
+  SetPropStr(PR_SOURCE, in.Str());
+  SetPropInt(PR_BRIGHTNESS, in.Int());
 }
 
 }  // namespace zirk

@@ -35,8 +35,7 @@ class TZirkImage : public TZirkCustomImage {
   explicit TZirkImage(TZirkBaseList& scene);
   ~TZirkImage() override;
 
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   const std::string& Source() const { return source_; }
   int32_t Brightness() const { return brightness_; }

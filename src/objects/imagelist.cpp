@@ -52,22 +52,16 @@ void TZirkImageData::Draw(TZirkObject& owner, int32_t x, int32_t y) const {
   TCustomDIBX* target = owner.GetDrawSurface();
   TCustomDIBX* s = GetSurface();
   if (!target || !s) return;
-  DrawSurfaceAlpha(*target, x, y, *s, s->GetBoundsRect(), owner.GetPropInt(PR_FLIPH) != 0,
-                   owner.GetPropInt(PR_FLIPV) != 0, GetMaskSurface(), a);
+  target->DrawImage(x, y, *s, s->GetBoundsRect(), owner.GetPropInt(PR_FLIPH) != 0,
+                    owner.GetPropInt(PR_FLIPV) != 0, GetMaskSurface(), a);
 }
 
 void TZirkImageData::DrawTiled(TCustomDIBX& target, const TRect& dest, int32_t alpha, bool flipV,
                                bool flipH) const {
   TCustomDIBX* s = GetSurface();
   if (!s) return;
-  if (TCustomDIBX* mask = GetMaskSurface())
-    target.TileDrawZoomMasked(dest, *s, s->GetBoundsRect(), 256, 256, flipH, flipV, *mask, alpha, 0,
-                              0);
-  else if (alpha == 255 && s->ColorKey() == -1)
-    target.TileDrawFast(dest, *s, flipH, flipV, 0, 0);
-  else
-    target.TileDrawZoom(dest, *s, s->GetBoundsRect(), 256, 256, flipH, flipV, s->ColorKey() != -1,
-                        alpha, 0, 0);
+  target.TileDrawImage(dest, *s, s->GetBoundsRect(), 256, 256, flipH, flipV, GetMaskSurface(),
+                       alpha, 0, 0);
 }
 
 // --- list ------------------------------------------------------------------------------
@@ -76,10 +70,9 @@ TZirkImageList::~TZirkImageList() {
   Clear();
 }
 
-void TZirkImageList::LoadImageFrames(const void* owner, const std::string& fileName, bool mask) {
+void TZirkImageList::LoadImageFrames(const std::string& fileName, bool mask) {
   Clear();
-  item_ = AcquireDorvItem(owner, fileName, mask, false);
-  owner_ = owner;
+  item_ = TDorvLease(fileName, mask, false);
   for (int32_t k = 0; k < item_->FrameCount(); ++k)
     entries_.push_back(std::make_unique<TZirkImageData>(*item_->Frame(k)));
   index_ = 0;
@@ -88,11 +81,7 @@ void TZirkImageList::LoadImageFrames(const void* owner, const std::string& fileN
 
 void TZirkImageList::Clear() {
   entries_.clear();
-  if (item_) {
-    TDorvItem* item = item_;
-    item_ = nullptr;
-    ReleaseDorvItem(item, owner_);
-  }
+  item_.Reset();
 }
 
 TZirkImageData* TZirkImageList::GetImageData(int32_t index) const {

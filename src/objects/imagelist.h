@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "base/geometry.h"
+#include "objects/dorvcache.h"
 
 namespace zirk {
 
 class TCustomDIBX;
-class TDorvItem;
-class TDorvItemFrame;
 class TZirkObject;
 
 class TZirkImageData {
@@ -56,16 +55,16 @@ class TZirkImageList {
   TZirkImageList(const TZirkImageList&) = delete;
   TZirkImageList& operator=(const TZirkImageList&) = delete;
 
-  // Acquires the picture for the owner (no trim) and makes one entry per
-  // frame; frame 0 becomes current with its full delay. A picture that
-  // cannot be acquired leaves the list empty and passes the error on.
-  void LoadImageFrames(const void* owner, const std::string& fileName, bool mask);
+  // Acquires the picture (no trim) and makes one entry per frame; frame 0
+  // becomes current with its full delay. A picture that cannot be acquired
+  // leaves the list empty and passes the error on.
+  void LoadImageFrames(const std::string& fileName, bool mask);
   // Frees the entries and hands the picture back.
   void Clear();
   int32_t Count() const { return static_cast<int32_t>(entries_.size()); }
   // nullptr outside 0..Count-1.
   TZirkImageData* GetImageData(int32_t index) const;
-  TDorvItem* Item() const { return item_; }
+  TDorvItem* Item() const { return item_.Get(); }
 
   int32_t Index() const { return index_; }
   int32_t Delay() const { return delay_; }
@@ -81,11 +80,11 @@ class TZirkImageList {
   void RebuildImageSurfaces();
 
  private:
+  // Declared first: the entries point into the item and go before it.
+  TDorvLease item_;
   std::vector<std::unique_ptr<TZirkImageData>> entries_;
   int32_t index_ = 0;
   int32_t delay_ = 0;
-  TDorvItem* item_ = nullptr;
-  const void* owner_ = nullptr;
 };
 
 }  // namespace zirk

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "objects/frms.h"
 #include "scene/factory.h"
+#include "scene/proptable.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "surfaces/pixelmath.h"
@@ -78,9 +80,7 @@ void TZirkCustomImages::SetIndex(int32_t index) {
   }
 }
 
-void TZirkCustomImages::setBrightness(int32_t brightness) {
-  if (brightness == brightness_) return;
-  brightness_ = brightness;
+void TZirkCustomImages::applyBrightness() {
   if (!listIndexValid()) return;
   TZirkImageData* e = GetImageList()->GetImageData(index_);
   e->SetBrightness(brightness_);
@@ -97,44 +97,26 @@ bool TZirkCustomImages::playing() {
   return !paused;
 }
 
-void TZirkCustomImages::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_INDEX:
-      value.SetInteger(GetMotion() ? GetMotion()->GetFrameCounter() : index_);
-      return;
-    case PR_COUNT: {
-      TZirkImageList* list = GetImageList();
-      value.SetInteger(GetMotion() ? GetMotion()->GetLength() : list ? list->Count() : 0);
-      return;
-    }
-    case PR_BRIGHTNESS:
-      value.SetInteger(brightness_);
-      return;
-    case PR_PAUSED:
-      value.SetBoolean(paused_);
-      return;
-    case PR_PLAYING:
-      value.SetBoolean(playing());
-      return;
-    default:
-      TZirkCustomImage::GetProp(id, value);
-  }
-}
-
-void TZirkCustomImages::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_INDEX:
-      SetIndex(value.AsInteger());
-      return;
-    case PR_BRIGHTNESS:
-      setBrightness(value.AsInteger());
-      return;
-    case PR_PAUSED:
-      paused_ = value.AsBoolean();
-      return;
-    default:
-      TZirkCustomImage::SetProp(id, value);
-  }
+const TPropTable& TZirkCustomImages::Properties() const {
+  using P = TPropField<TZirkCustomImages>;
+  static const TPropTable table(
+      TZirkCustomImage::Properties(),
+      {
+          P(PR_INDEX)
+              .Get([](TZirkCustomImages& o) {
+                return o.GetMotion() ? o.GetMotion()->GetFrameCounter() : o.index_;
+              })
+              .Set(&TZirkCustomImages::SetIndex),
+          P(PR_COUNT).Get([](TZirkCustomImages& o) {
+            TZirkImageList* list = o.GetImageList();
+            return o.GetMotion() ? o.GetMotion()->GetLength() : list ? list->Count() : 0;
+          }),
+          P(PR_BRIGHTNESS, &TZirkCustomImages::brightness_)
+              .Then(&TZirkCustomImages::applyBrightness),
+          P(PR_PAUSED, &TZirkCustomImages::paused_),
+          P(PR_PLAYING).Get(&TZirkCustomImages::playing),
+      });
+  return table;
 }
 
 bool TZirkCustomImages::Tick() {
@@ -175,23 +157,22 @@ void TZirkCustomImages::RestoreSurfaces() {
 
 void TZirkCustomImages::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
-  WriteStreamInt(stream, delay_);
-  WriteStreamInt(stream, GetPropInt(PR_INDEX));
-  WriteStreamInt(stream, brightness_);
-  uint8_t paused = paused_;
-  stream.WriteBuffer(&paused, 1);
-  endDelay_.SaveToStream(stream);
+  TRecordWriter out(stream);
+  out.Int(delay_);
+  out.Int(GetPropInt(PR_INDEX));
+  out.Int(brightness_);
+  out.Bool(paused_);
+  endDelay_.SaveToStream(out.Stream());
 }
 
 void TZirkCustomImages::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
-  delay_ = ReadStreamInt(stream);
-  index_ = ReadStreamInt(stream);
-  brightness_ = ReadStreamInt(stream);
-  uint8_t paused = 0;
-  stream.ReadBuffer(&paused, 1);
-  paused_ = paused != 0;
-  endDelay_.LoadFromStream(stream);
+  TRecordReader in(stream, version);
+  delay_ = in.Int();
+  index_ = in.Int();
+  brightness_ = in.Int();
+  paused_ = in.Bool();
+  endDelay_.LoadFromStream(in.Stream());
 }
 
 // --- TZirkImages ----------------------------------------------------------------------------
@@ -237,7 +218,7 @@ void TZirkImages::SetSource(const std::string& source) {
   list->Clear();
   FreeMotion();
   if (HasExtension(source, ".dor")) {
-    list->LoadImageFrames(this, source, false);
+    list->LoadImageFrames(source, false);
   } else if (HasExtension(source, ".zmt")) {
     StartMotion(source);
     if (TZirkMotionBase* motion = GetMotion()) {
@@ -258,57 +239,27 @@ bool TZirkImages::playEnded() {
   return false;
 }
 
-void TZirkImages::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(source_);
-      return;
-    case PR_REPEAT:
-      value.SetBoolean(repeat_);
-      return;
-    case PR_AUTOSCRAP:
-      value.SetBoolean(autoScrap_);
-      return;
-    case PR_ONPLAYEND:
-      value.SetString(onPlayEnd_);
-      return;
-    case PR_ONIDLE:
-      value.SetString(onIdle_);
-      return;
-    default:
-      TZirkCustomImages::GetProp(id, value);
-  }
+void TZirkImages::repeatChanged() {
+  if (!repeat_) return;
+  TZirkMotionBase* motion = GetMotion();
+  if (!motion && !listIndexValid())
+    SetIndex(0);
+  else if (motion && motion->GetState() != 0)
+    motion->Rewind();
 }
 
-void TZirkImages::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      SetSource(value.AsString());
-      return;
-    case PR_REPEAT: {
-      bool repeat = value.AsBoolean();
-      if (repeat == repeat_) return;
-      repeat_ = repeat;
-      if (!repeat) return;
-      TZirkMotionBase* motion = GetMotion();
-      if (!motion && !listIndexValid())
-        SetIndex(0);
-      else if (motion && motion->GetState() != 0)
-        motion->Rewind();
-      return;
-    }
-    case PR_AUTOSCRAP:
-      autoScrap_ = value.AsBoolean();
-      return;
-    case PR_ONPLAYEND:
-      onPlayEnd_ = value.AsString();
-      return;
-    case PR_ONIDLE:
-      onIdle_ = value.AsString();
-      return;
-    default:
-      TZirkCustomImages::SetProp(id, value);
-  }
+const TPropTable& TZirkImages::Properties() const {
+  using P = TPropField<TZirkImages>;
+  static const TPropTable table(
+      TZirkCustomImages::Properties(),
+      {
+          P(PR_SOURCE, &TZirkImages::source_).Set(&TZirkImages::SetSource),
+          P(PR_REPEAT, &TZirkImages::repeat_).Then(&TZirkImages::repeatChanged),
+          P(PR_AUTOSCRAP, &TZirkImages::autoScrap_),
+          P(PR_ONPLAYEND, &TZirkImages::onPlayEnd_),
+          P(PR_ONIDLE, &TZirkImages::onIdle_),
+      });
+  return table;
 }
 
 void TZirkImages::ReleaseSurfaces() {
@@ -323,25 +274,25 @@ void TZirkImages::RestoreSurfaces() {
 
 void TZirkImages::SaveToStream(TKwStream& stream) {
   TZirkCustomImages::SaveToStream(stream);
-  const uint8_t flags[2] = {repeat_, autoScrap_};
-  stream.WriteBuffer(flags, 2);
-  WriteStreamString(stream, source_);
-  WriteStreamString(stream, onPlayEnd_);
-  WriteStreamString(stream, onIdle_);
+  TRecordWriter out(stream);
+  out.Bool(repeat_);
+  out.Bool(autoScrap_);
+  out.Str(source_);
+  out.Str(onPlayEnd_);
+  out.Str(onIdle_);
 }
 
 void TZirkImages::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImages::LoadFromStream(stream, version);
   int32_t kept = Index();
-  uint8_t flags[2] = {0, 0};
-  stream.ReadBuffer(flags, 2);
-  repeat_ = flags[0] != 0;
-  autoScrap_ = flags[1] != 0;
+  TRecordReader in(stream, version);
+  repeat_ = in.Bool();
+  autoScrap_ = in.Bool();
   // The index read above stands for a list that is not loaded yet.
   setIndexField(-1);
-  SetSource(ReadStreamString(stream));
-  onPlayEnd_ = ReadStreamString(stream);
-  if (version >= 104) onIdle_ = ReadStreamString(stream);
+  SetSource(in.Str());
+  onPlayEnd_ = in.Str();
+  onIdle_ = in.From(104, onIdle_);
   SetIndex(kept);
 }
 

@@ -21,8 +21,7 @@ class TZirkCustomImages : public TZirkCustomImage {
   explicit TZirkCustomImages(TZirkBaseList& scene);
   ~TZirkCustomImages() override;
 
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // The frame list shown; nullptr in this class.
   virtual TZirkImageList* GetImageList() { return nullptr; }
@@ -52,10 +51,16 @@ class TZirkCustomImages : public TZirkCustomImage {
   // The current entry lent to the surface again (after a rebuild).
   void lendCurrent();
   void setIndexField(int32_t index) { index_ = index; }
+  // Selects a saved frame with the time it had left.
+  void restoreFrame(int32_t index, int32_t delay) {
+    SetIndex(index);
+    delay_ = delay;
+  }
 
  private:
   bool playing();
-  void setBrightness(int32_t brightness);
+  // The brightness applied to the entry shown.
+  void applyBrightness();
 
   int32_t delay_ = 0;
   int32_t index_ = -1;
@@ -70,8 +75,7 @@ class TZirkImages : public TZirkCustomImages {
   ~TZirkImages() override;
 
   int32_t GetKind() const override { return LT_IMAGES; }
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // The lists are made here, once the derived class can say how many.
   void AfterCreate() override;
@@ -94,6 +98,8 @@ class TZirkImages : public TZirkCustomImages {
 
  private:
   void ensureLists();
+  // PR_REPEAT turned on restarts an ended animation.
+  void repeatChanged();
 
   std::vector<std::unique_ptr<TZirkImageList>> lists_;
   bool repeat_ = false;

@@ -1,5 +1,6 @@
 #include "objects/motion.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/vocab.h"
@@ -54,7 +55,7 @@ bool TZirkMotion::Step() {
   state_ = kPlaying;
   if (!fresh && target_->GetPropInt(PR_ANIPAUSED) == 0)
     time_ = static_cast<int32_t>(
-        std::min<int64_t>(int64_t(time_) + target_->Scene().FrameInterval, INT32_MAX));
+        std::min<int64_t>(int64_t(time_) + target_->Scene().FrameInterval(), INT32_MAX));
   int32_t t = MsToFilmTicks(time_);
   int32_t length = film_.GetLength();
   bool reachedEnd = false;
@@ -62,10 +63,13 @@ bool TZirkMotion::Step() {
     t = 0;
     reachedEnd = true;
   } else if (t >= length) {
-    if (target_->GetPropInt(PR_REPEAT) != 0)
+    if (target_->GetPropInt(PR_REPEAT) != 0) {
       t = static_cast<int32_t>(
-          std::min<int64_t>(int64_t(t % length) + film_.LoopStart, length - 1));
-    else {
+          std::clamp<int64_t>(int64_t(t % length) + film_.LoopStart, 0, length - 1));
+      // The clock goes back with the film, so the next pass starts at the
+      // loop start instead of holding the last tick.
+      time_ = static_cast<int32_t>(std::nearbyint(t * kFilmTickMs));
+    } else {
       t = length - 1;
       reachedEnd = true;
     }

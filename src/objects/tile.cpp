@@ -1,9 +1,12 @@
 #include "objects/tile.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "base/records.h"
 #include "objects/dorvcache.h"
 #include "scene/factory.h"
+#include "scene/proptable.h"
 #include "scene/zscene.h"
 #include "surfaces/pixelmath.h"
 
@@ -48,7 +51,7 @@ void TZirkTile::SetSource(const std::string& source) {
   list_.Clear();
   FreeMotion();
   if (HasExtension(source, ".dor"))
-    list_.LoadImageFrames(this, source, false);
+    list_.LoadImageFrames(source, false);
   else if (HasExtension(source, ".zmt"))
     StartMotion(source);
   if (list_.Count() > 0) SetIndex(0);
@@ -110,7 +113,7 @@ void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mas
     x0 = firstReaching(x0, stepX, clip.Left, p.Width());
     for (int64_t y = y0; y < r.Bottom && y < clip.Bottom; y += stepY)
       for (int64_t x = x0; x < r.Right && x < clip.Right; x += stepX)
-        DrawSurfaceAlpha(target, int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
+        target.DrawImage(int32_t(x), int32_t(y), s, p, FlipH(), FlipV(), mask, Alpha());
   }
   target.SetClipRect(saved);
 }
@@ -143,56 +146,20 @@ void TZirkTile::DrawImage() {
                              ScrollX(), ScrollY());
     return;
   }
-  if (zx == 256 && zy == 256 && !useKey && !m && a == 255)
-    target->TileDrawFast(r, *s, FlipH(), FlipV(), ScrollX(), ScrollY());
-  else if (m)
-    target->TileDrawZoomMasked(r, *s, bounds, zx, zy, FlipH(), FlipV(), *m, a, ScrollX(),
-                               ScrollY());
-  else
-    target->TileDrawZoom(r, *s, bounds, zx, zy, FlipH(), FlipV(), useKey, a, ScrollX(), ScrollY());
+  target->TileDrawImage(r, *s, bounds, zx, zy, FlipH(), FlipV(), m, a, ScrollX(), ScrollY());
 }
 
-void TZirkTile::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      value.SetString(source_);
-      return;
-    case PR_REPEAT:
-      value.SetBoolean(true);
-      return;
-    case PR_ONIDLE:
-      value.SetString(onIdle_);
-      return;
-    case PR_DISTANCEX:
-      value.SetInteger(distanceX_);
-      return;
-    case PR_DISTANCEY:
-      value.SetInteger(distanceY_);
-      return;
-    default:
-      TZirkCustomImages::GetProp(id, value);
-  }
-}
-
-void TZirkTile::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_SOURCE:
-      SetSource(value.AsString());
-      return;
-    case PR_ONIDLE:
-      onIdle_ = value.AsString();
-      return;
-    case PR_DISTANCEX:
-    case PR_DISTANCEY: {
-      int32_t& field = id == PR_DISTANCEX ? distanceX_ : distanceY_;
-      if (field == value.AsInteger()) return;
-      field = value.AsInteger();
-      Invalidate();
-      return;
-    }
-    default:
-      TZirkCustomImages::SetProp(id, value);
-  }
+const TPropTable& TZirkTile::Properties() const {
+  using P = TPropField<TZirkTile>;
+  static const TPropTable table(TZirkCustomImages::Properties(),
+                                {
+                                    P(PR_SOURCE, &TZirkTile::source_).Set(&TZirkTile::SetSource),
+                                    P(PR_REPEAT).Get([](TZirkTile&) { return true; }),
+                                    P(PR_ONIDLE, &TZirkTile::onIdle_),
+                                    P(PR_DISTANCEX, &TZirkTile::distanceX_, TPropChange::Redraw),
+                                    P(PR_DISTANCEY, &TZirkTile::distanceY_, TPropChange::Redraw),
+                                });
+  return table;
 }
 
 void TZirkTile::ReleaseSurfaces() {
@@ -207,25 +174,33 @@ void TZirkTile::RestoreSurfaces() {
 
 void TZirkTile::SaveToStream(TKwStream& stream) {
   TZirkCustomImages::SaveToStream(stream);
-  WriteStreamInt(stream, ScrollX());
-  WriteStreamInt(stream, ScrollY());
-  WriteStreamString(stream, source_);
-  WriteStreamString(stream, onIdle_);
-  WriteStreamInt(stream, distanceX_);
-  WriteStreamInt(stream, distanceY_);
+  TRecordWriter out(stream);
+  out.Int(ScrollX());
+  out.Int(ScrollY());
+  out.Str(source_);
+  out.Str(onIdle_);
+  out.Int(distanceX_);
+  out.Int(distanceY_);
 }
 
 void TZirkTile::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImages::LoadFromStream(stream, version);
-  int32_t kept = Index();
+  const int32_t index = Index(), delay = DelayCounter();
+  TRecordReader in(stream, version);
+  const int32_t scrollX = in.Int(), scrollY = in.Int();
+  const std::string source = in.Str();
+  std::string idle = in.Str();
+  const int32_t distanceX = in.Int(), distanceY = in.Int();
+  // The source setter selects its first frame from scratch; what was
+  // saved goes back after it.
   setIndexField(-1);
-  SetPropInt(PR_SCROLLX, ReadStreamInt(stream));
-  SetPropInt(PR_SCROLLY, ReadStreamInt(stream));
-  SetSource(ReadStreamString(stream));
-  onIdle_ = ReadStreamString(stream);
-  distanceX_ = ReadStreamInt(stream);
-  distanceY_ = ReadStreamInt(stream);
-  SetIndex(kept);
+  SetSource(source);
+  onIdle_ = std::move(idle);
+  distanceX_ = distanceX;
+  distanceY_ = distanceY;
+  SetPropInt(PR_SCROLLX, scrollX);
+  SetPropInt(PR_SCROLLY, scrollY);
+  restoreFrame(index, delay);
 }
 
 void RegisterZirkTile() {

@@ -35,8 +35,7 @@ class TZirkTile : public TZirkCustomImages {
   ~TZirkTile() override;
 
   int32_t GetKind() const override { return LT_TILE; }
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   const std::string& Source() const { return source_; }
   void SetSource(const std::string& source);

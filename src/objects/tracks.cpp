@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <numbers>
 
 namespace zirk {
@@ -59,61 +60,41 @@ double InterpolateFloat(uint8_t mode, int32_t i, double from, double to, int32_t
   }
 }
 
-// --- record reader ---------------------------------------------------------------
+// --- film records and track kinds -------------------------------------------------
 
-void TRecordReader::need(int64_t bytes) {
-  if (bytes < 0 || stream_.Remaining() < bytes) throw EFilmFormatError("film record is truncated");
+void TFilmRecordReader::Fail(const std::string& message) const {
+  throw EFilmFormatError(message);
 }
 
-uint8_t TRecordReader::Byte() {
-  need(1);
-  uint8_t v = 0;
-  stream_.ReadBuffer(&v, 1);
-  return v;
+namespace {
+
+std::map<uint8_t, TTrackFactory>& trackKinds() {
+  static std::map<uint8_t, TTrackFactory> kinds;
+  return kinds;
 }
 
-int32_t TRecordReader::Int() {
-  need(4);
-  return ReadStreamInt(stream_);
+}  // namespace
+
+void RegisterTrackKind(uint8_t type, TTrackFactory factory) {
+  type &= 0x7F;
+  if (factory)
+    trackKinds()[type] = factory;
+  else
+    trackKinds().erase(type);
 }
 
-TPoint TRecordReader::Point() {
-  int32_t x = Int();
-  int32_t y = Int();
-  return {x, y};
-}
-
-double TRecordReader::Double(double fallback) {
-  need(8);
-  double v = 0;
-  stream_.ReadBuffer(&v, sizeof v);
-  if (std::isnan(v)) return fallback;
-  return std::clamp(v, -kDoubleLimit, kDoubleLimit);
-}
-
-std::string TRecordReader::Str() {
-  int32_t len = Int();
-  if (len < 0) throw EFilmFormatError("film record has a negative string length");
-  need(len);
-  std::string s(static_cast<size_t>(len), '\0');
-  if (len > 0) stream_.ReadBuffer(s.data(), len);
-  return s;
-}
-
-int32_t TRecordReader::Count(int32_t itemBytes) {
-  int32_t n = Int();
-  if (n < 0) throw EFilmFormatError("film has a negative count");
-  need(int64_t(n) * std::max(itemBytes, 1));
-  return n;
+std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type) {
+  auto it = trackKinds().find(type & 0x7F);
+  return it == trackKinds().end() ? nullptr : it->second(film);
 }
 
 // --- key frames --------------------------------------------------------------------
 
 int32_t TBoxFrame::Width() const {
-  return Track().Film().Width;
+  return Track().GetFrameWidth();
 }
 int32_t TBoxFrame::Height() const {
-  return Track().Film().Height;
+  return Track().GetFrameHeight();
 }
 
 // --- track base ------------------------------------------------------------------------
@@ -160,6 +141,13 @@ int32_t TCustomFrameList::GetContentHeight() const {
   return Frames.empty() ? 0 : Frames.front()->Height();
 }
 
+int32_t TCustomFrameList::GetFrameWidth() const {
+  return Film().Width;
+}
+int32_t TCustomFrameList::GetFrameHeight() const {
+  return Film().Height;
+}
+
 void TCustomFrameList::ClearFrames() {
   Frames.clear();
   Length = 0;
@@ -175,7 +163,7 @@ int32_t TCustomFrameList::FrameIndexAt(int32_t t) const {
   return static_cast<int32_t>(Frames.size()) - 1;
 }
 
-void TCustomFrameList::SaveToStream(TRecordWriter& out) {
+void TCustomFrameList::SaveToStream(TFilmRecordWriter& out) {
   out.Int(Film().IndexOf(Parent));
   out.Int(Length);
   out.Int(Reserved);
@@ -187,7 +175,7 @@ void TCustomFrameList::SaveToStream(TRecordWriter& out) {
   out.Byte(OtherScreen);
 }
 
-void TCustomFrameList::LoadFromStream(TRecordReader& in) {
+void TCustomFrameList::LoadFromStream(TFilmRecordReader& in) {
   loadedParent_ = in.Int();
   int64_t length = in.Int();
   Reserved = in.Int();
@@ -197,7 +185,7 @@ void TCustomFrameList::LoadFromStream(TRecordReader& in) {
   FlipH = in.Byte() != 0;
   FlipV = in.Byte() != 0;
   OtherScreen = in.Byte() != 0;
-  if (in.Version() < 107) {
+  if (!in.Has(107)) {
     // Older files counted in 1/30 s.
     length *= 2;
     start *= 2;

@@ -2,8 +2,8 @@
 // The tracks of a film: a time span on the film's timeline, key frames, an
 // optional parent track that this one continues, and the values it moves
 // between a start and an end by one of three easings. This file holds the
-// common part of every track, the interpolation and the checked record
-// reader and writer.
+// common part of every track, the interpolation, the film's record reader
+// and writer, and the registry of track kinds.
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/geometry.h"
+#include "base/records.h"
 #include "base/streams.h"
 #include "base/vocab.h"
 #include "objects/frms.h"
@@ -27,48 +28,42 @@ class TCustomFrameList;
 int32_t InterpolateInt(uint8_t mode, int32_t from, int32_t count, int32_t i, int32_t to);
 double InterpolateFloat(uint8_t mode, int32_t i, double from, double to, int32_t count);
 
-// Reads record fields and refuses anything the remaining bytes cannot hold.
-class TRecordReader {
+// A track record of a film file: the checked record reader with the
+// film's folder, which relative names in the record resolve against, and
+// the film's format error.
+class TFilmRecordReader : public TRecordReader {
  public:
-  TRecordReader(TKwStream& stream, const std::string& folder, int32_t version)
-      : stream_(stream), folder_(folder), version_(version) {}
-  int32_t Version() const { return version_; }
+  TFilmRecordReader(TKwStream& stream, const std::string& folder, int32_t version)
+      : TRecordReader(stream, version, "film record"), folder_(folder) {}
   const std::string& Folder() const { return folder_; }
-  uint8_t Byte();
-  int32_t Int();
-  TPoint Point();
-  // NaN gives the fallback; other values are limited to +-kDoubleLimit.
-  double Double(double fallback);
-  std::string Str();
-  // A count of items of at least itemBytes each.
-  int32_t Count(int32_t itemBytes);
-  static constexpr double kDoubleLimit = 1.0e6;
+
+ protected:
+  [[noreturn]] void Fail(const std::string& message) const override;
 
  private:
-  void need(int64_t bytes);
-  TKwStream& stream_;
   std::string folder_;
-  int32_t version_;
 };
 
-// Record writer in the current layout.
-class TRecordWriter {
+// Track records in the current layout, names relative to the film's folder.
+class TFilmRecordWriter : public TRecordWriter {
  public:
-  TRecordWriter(TKwStream& stream, const std::string& folder) : stream_(stream), folder_(folder) {}
+  TFilmRecordWriter(TKwStream& stream, const std::string& folder)
+      : TRecordWriter(stream), folder_(folder) {}
   const std::string& Folder() const { return folder_; }
-  void Byte(uint8_t v) { stream_.WriteBuffer(&v, 1); }
-  void Int(int32_t v) { WriteStreamInt(stream_, v); }
-  void Point(TPoint p) {
-    Int(p.X);
-    Int(p.Y);
-  }
-  void Double(double v) { stream_.WriteBuffer(&v, sizeof v); }
-  void Str(const std::string& s) { WriteStreamString(stream_, s); }
 
  private:
-  TKwStream& stream_;
   std::string folder_;
 };
+
+// Track kinds are registered by their own files; the film reader builds
+// each track through this registry.
+using TTrackFactory = std::unique_ptr<TCustomFrameList> (*)(TFilmManager& film);
+// Registers (or with nullptr removes) the kind of a type byte's low 7 bits.
+void RegisterTrackKind(uint8_t type, TTrackFactory factory);
+// A new track of the type byte's kind; nullptr for a kind nobody registered.
+std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type);
+// Registers every track kind the player builds.
+void RegisterFilmTracks();
 
 // A key frame.
 class TCustomFrame {
@@ -86,7 +81,8 @@ class TCustomFrame {
   TCustomFrameList* track_;
 };
 
-// The single key frame of tracks that have no pictures (wipe tracks).
+// The single key frame of tracks that have no pictures; its size is its
+// track's.
 class TBoxFrame : public TCustomFrame {
  public:
   using TCustomFrame::TCustomFrame;
@@ -147,6 +143,10 @@ class TCustomFrameList {
   virtual int32_t GetHeightTo() const { return GetContentHeight(); }
   virtual int32_t GetScrollXTo() const { return 0; }
   virtual int32_t GetScrollYTo() const { return 0; }
+  // The size of a key frame without a picture of its own: a wipe covers
+  // the film; rectangle kinds give their rectangle.
+  virtual int32_t GetFrameWidth() const;
+  virtual int32_t GetFrameHeight() const;
 
   // --- operations -----------------------------------------------------------
   // Frees the key frames; Length := 0.
@@ -161,14 +161,19 @@ class TCustomFrameList {
     if (Active(time)) Reload();
   }
   // The record after the type byte, in the current layout.
-  virtual void SaveToStream(TRecordWriter& out);
+  virtual void SaveToStream(TFilmRecordWriter& out);
   // Reads the record; the parent comes back as an index for the film to
   // resolve.
-  virtual void LoadFromStream(TRecordReader& in);
+  virtual void LoadFromStream(TFilmRecordReader& in);
   int32_t LoadedParentIndex() const { return loadedParent_; }
   // The film's after-load step: re-reads the track's media.
   virtual void Reload() {}
   virtual void CollectFiles(std::vector<std::string>&) const {}
+  // The film gave its owner its size and colour again (sound tracks make
+  // their sound here).
+  virtual void OwnerRefreshed() {}
+  // The film stopped playing its tracks (sound tracks pause their sound).
+  virtual void PlayingStopped() {}
 
  protected:
   static void addUnique(std::vector<std::string>& files, const std::string& name);

@@ -195,7 +195,7 @@ bool TCustomImageFrameList::Apply(int32_t time) {
   return true;
 }
 
-void TCustomImageFrameList::writeClip(TRecordWriter& out) const {
+void TCustomImageFrameList::writeClip(TFilmRecordWriter& out) const {
   out.Point(GetClipPositionFrom());
   out.Point(GetClipSizeFrom());
   out.Point(ClipPositionTo);
@@ -204,7 +204,7 @@ void TCustomImageFrameList::writeClip(TRecordWriter& out) const {
   out.Byte(ClipYEasing);
 }
 
-void TCustomImageFrameList::readClip(TRecordReader& in) {
+void TCustomImageFrameList::readClip(TFilmRecordReader& in) {
   ClipPositionFrom = in.Point();
   ClipSizeFrom = in.Point();
   ClipPositionTo = in.Point();
@@ -213,7 +213,7 @@ void TCustomImageFrameList::readClip(TRecordReader& in) {
   ClipYEasing = in.Byte();
 }
 
-void TCustomImageFrameList::SaveToStream(TRecordWriter& out) {
+void TCustomImageFrameList::SaveToStream(TFilmRecordWriter& out) {
   TCustomFrameList::SaveToStream(out);
   out.Point(Anchor);
   out.Point(GetPositionFrom());
@@ -234,7 +234,7 @@ void TCustomImageFrameList::SaveToStream(TRecordWriter& out) {
   out.Byte(ScaleYEasing);
 }
 
-void TCustomImageFrameList::LoadFromStream(TRecordReader& in) {
+void TCustomImageFrameList::LoadFromStream(TFilmRecordReader& in) {
   TCustomFrameList::LoadFromStream(in);
   Anchor = in.Point();
   PositionFrom = in.Point();
@@ -249,30 +249,18 @@ void TCustomImageFrameList::LoadFromStream(TRecordReader& in) {
   AlphaFrom = in.Int();
   AlphaTo = in.Int();
   RotationEasing = in.Byte();
-  if (in.Version() >= 101) readClip(in);
-  if (in.Version() >= 105) {
-    ScaleYFrom = in.Double(1.0);
-    ScaleYTo = in.Double(1.0);
-    ScaleYEasing = in.Byte();
-  } else {
-    ScaleYFrom = ScaleXFrom;
-    ScaleYTo = ScaleXTo;
-    ScaleYEasing = ScaleXEasing;
-  }
+  if (in.Has(101)) readClip(in);
+  // Older films scaled both ways alike.
+  ScaleYFrom = in.From(105, ScaleXFrom);
+  ScaleYTo = in.From(105, ScaleXTo);
+  ScaleYEasing = in.From(105, ScaleXEasing);
 }
 
 // --- image tracks ----------------------------------------------------------------------
 
 TImageFrameList::~TImageFrameList() {
   ReleaseTarget();
-  releasePicture();
-}
-
-void TImageFrameList::releasePicture() {
-  if (!item_) return;
-  TDorvItem* item = item_;
-  item_ = nullptr;
-  ReleaseDorvItem(item, this);
+  ClearFrames();
 }
 
 void TImageFrameList::SetSource(const std::string& name) {
@@ -281,16 +269,16 @@ void TImageFrameList::SetSource(const std::string& name) {
   ReleaseTarget();
   const int32_t kept = Length;
   ClearFrames();
-  releasePicture();
+  picture_.Reset();
   pictureWidth_ = pictureHeight_ = 0;
   if (DorvCache() && !name.empty()) {
-    item_ = AcquireDorvItem(this, name, false, false);
-    if (TDorvItemFrame* first = item_->Frame(0); first && first->Surface) {
+    picture_ = TDorvLease(name, false, false);
+    if (TDorvItemFrame* first = picture_->Frame(0); first && first->Surface) {
       pictureWidth_ = first->Surface->Width();
       pictureHeight_ = first->Surface->Height();
     }
-    for (int32_t k = 0; k < item_->FrameCount(); ++k)
-      Frames.push_back(std::make_unique<TImageFrame>(*this, *item_->Frame(k)));
+    for (int32_t k = 0; k < picture_->FrameCount(); ++k)
+      Frames.push_back(std::make_unique<TImageFrame>(*this, *picture_->Frame(k)));
   }
   int64_t total = 0;
   for (auto& f : Frames) total += f->Duration();
@@ -348,12 +336,12 @@ void TImageFrameList::updateTarget(const TAppliedFrame& f) {
   image->SetPropInt(PR_CAPTUREMASK, 1);
 }
 
-void TImageFrameList::SaveToStream(TRecordWriter& out) {
+void TImageFrameList::SaveToStream(TFilmRecordWriter& out) {
   TCustomImageFrameList::SaveToStream(out);
   out.Str(source_.empty() ? source_ : MakeRelativePath(source_, out.Folder()));
 }
 
-void TImageFrameList::LoadFromStream(TRecordReader& in) {
+void TImageFrameList::LoadFromStream(TFilmRecordReader& in) {
   TCustomImageFrameList::LoadFromStream(in);
   std::string name = in.Str();
   // Loaded by the film's after-load step.
@@ -430,7 +418,7 @@ void TTileFrameList::updateTarget(const TAppliedFrame& f) {
   tile->SetPropInt(PR_CAPTUREMASK, 1);
 }
 
-void TTileFrameList::SaveToStream(TRecordWriter& out) {
+void TTileFrameList::SaveToStream(TFilmRecordWriter& out) {
   TImageFrameList::SaveToStream(out);
   out.Int(GetWidthFrom());
   out.Int(GetHeightFrom());
@@ -447,7 +435,7 @@ void TTileFrameList::SaveToStream(TRecordWriter& out) {
   writeClip(out);
 }
 
-void TTileFrameList::LoadFromStream(TRecordReader& in) {
+void TTileFrameList::LoadFromStream(TFilmRecordReader& in) {
   TImageFrameList::LoadFromStream(in);
   widthFrom_ = in.Int();
   heightFrom_ = in.Int();
@@ -462,7 +450,16 @@ void TTileFrameList::LoadFromStream(TRecordReader& in) {
   DistanceX = in.Int();
   DistanceY = in.Int();
   // The second clip block is the one that counts.
-  if (in.Version() >= 101) readClip(in);
+  if (in.Has(101)) readClip(in);
+}
+
+void RegisterImageTracks() {
+  RegisterTrackKind(ttImage, [](TFilmManager& film) -> std::unique_ptr<TCustomFrameList> {
+    return std::make_unique<TImageFrameList>(film);
+  });
+  RegisterTrackKind(ttTile, [](TFilmManager& film) -> std::unique_ptr<TCustomFrameList> {
+    return std::make_unique<TTileFrameList>(film);
+  });
 }
 
 }  // namespace zirk

@@ -8,13 +8,12 @@
 #include <cstdint>
 #include <string>
 
+#include "objects/dorvcache.h"
 #include "objects/tracks.h"
 
 namespace zirk {
 
 class TCustomDIBX;
-class TDorvItem;
-class TDorvItemFrame;
 class TZirkObject;
 
 // One cell of a cached picture.
@@ -84,8 +83,8 @@ class TCustomImageFrameList : public TCustomFrameList {
   TZirkObject* GetTarget() const override;
   void ReleaseTarget() override;
   bool Apply(int32_t time) override;
-  void SaveToStream(TRecordWriter& out) override;
-  void LoadFromStream(TRecordReader& in) override;
+  void SaveToStream(TFilmRecordWriter& out) override;
+  void LoadFromStream(TFilmRecordReader& in) override;
 
   // The parts of Apply, exposed for the tests of the arithmetic.
   virtual TAppliedFrame ComputeFrame(int32_t i, int32_t cell) const;
@@ -96,8 +95,8 @@ class TCustomImageFrameList : public TCustomFrameList {
   virtual TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) = 0;
   virtual void updateTarget(const TAppliedFrame& frame) = 0;
   TZirkObject* getOrCreateTarget();
-  void writeClip(TRecordWriter& out) const;
-  void readClip(TRecordReader& in);
+  void writeClip(TFilmRecordWriter& out) const;
+  void readClip(TFilmRecordReader& in);
 
  private:
   TZirkObject* target_ = nullptr;
@@ -118,8 +117,8 @@ class TImageFrameList : public TCustomImageFrameList {
   void CollectFiles(std::vector<std::string>& files) const override;
   int32_t GetContentWidth() const override { return pictureWidth_; }
   int32_t GetContentHeight() const override { return pictureHeight_; }
-  void SaveToStream(TRecordWriter& out) override;
-  void LoadFromStream(TRecordReader& in) override;
+  void SaveToStream(TFilmRecordWriter& out) override;
+  void LoadFromStream(TFilmRecordReader& in) override;
 
  protected:
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
@@ -129,11 +128,9 @@ class TImageFrameList : public TCustomImageFrameList {
   const TImageFrame* cellAt(int32_t index) const;
 
  private:
-  void releasePicture();
-
   std::string source_;
   int32_t pictureWidth_ = 0, pictureHeight_ = 0;
-  TDorvItem* item_ = nullptr;
+  TDorvLease picture_;
 };
 
 class TTileFrameList : public TImageFrameList {
@@ -172,8 +169,8 @@ class TTileFrameList : public TImageFrameList {
   // A first picture fills the area sizes still 0 with the cell's size.
   void SetSource(const std::string& name) override;
   TAppliedFrame ComputeFrame(int32_t i, int32_t cell) const override;
-  void SaveToStream(TRecordWriter& out) override;
-  void LoadFromStream(TRecordReader& in) override;
+  void SaveToStream(TFilmRecordWriter& out) override;
+  void LoadFromStream(TFilmRecordReader& in) override;
 
  protected:
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
@@ -183,5 +180,8 @@ class TTileFrameList : public TImageFrameList {
   int32_t widthFrom_ = 0, heightFrom_ = 0;
   int32_t scrollXFrom_ = 0, scrollYFrom_ = 0;
 };
+
+// Registers the image (0) and tile (5) track kinds.
+void RegisterImageTracks();
 
 }  // namespace zirk

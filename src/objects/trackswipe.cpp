@@ -34,7 +34,7 @@ void TWipeFrameList::SetWipeMask(const std::string& name) {
   change(mask_, name);
 }
 
-void TWipeFrameList::SaveToStream(TRecordWriter& out) {
+void TWipeFrameList::SaveToStream(TFilmRecordWriter& out) {
   TCustomFrameList::SaveToStream(out);
   out.Byte(wipeKind_);
   // The reader puts the film's folder back in front of a relative name.
@@ -47,10 +47,10 @@ void TWipeFrameList::SaveToStream(TRecordWriter& out) {
   out.Byte(flag_);
 }
 
-void TWipeFrameList::LoadFromStream(TRecordReader& in) {
+void TWipeFrameList::LoadFromStream(TFilmRecordReader& in) {
   TCustomFrameList::LoadFromStream(in);
   SetWipeKind(in.Byte());
-  if (in.Version() < 101) return;
+  if (!in.Has(101)) return;
   std::string mask = in.Str();
   // Only a plain concatenation: mask names never climb out with "..\".
   bool absolute = !mask.empty() && (mask[0] == '\\' || (mask.size() > 1 && mask[1] == ':'));
@@ -59,6 +59,12 @@ void TWipeFrameList::LoadFromStream(TRecordReader& in) {
   SetWipeParam0(in.Int());
   SetWipeParam1(in.Int());
   SetWipeFlag(in.Byte());
+}
+
+void RegisterWipeTracks() {
+  RegisterTrackKind(ttWipe, [](TFilmManager& film) -> std::unique_ptr<TCustomFrameList> {
+    return std::make_unique<TWipeFrameList>(film);
+  });
 }
 
 }  // namespace zirk

@@ -30,8 +30,8 @@ class TWipeFrameList : public TCustomFrameList {
   void SetWipeParam1(int32_t value);
   void SetWipeMask(const std::string& name);
 
-  void SaveToStream(TRecordWriter& out) override;
-  void LoadFromStream(TRecordReader& in) override;
+  void SaveToStream(TFilmRecordWriter& out) override;
+  void LoadFromStream(TFilmRecordReader& in) override;
 
  private:
   template <typename T>
@@ -42,5 +42,8 @@ class TWipeFrameList : public TCustomFrameList {
   int32_t p0_ = 0, p1_ = 0;
   std::string mask_;
 };
+
+// Registers the wipe (3) track kind.
+void RegisterWipeTracks();
 
 }  // namespace zirk

@@ -1,5 +1,6 @@
 #include "scene/builtins.h"
 
+#include "scene/capabilities.h"
 #include "scene/runtime.h"
 #include "script/imagecache.h"
 #include "script/sysvars.h"
@@ -14,12 +15,12 @@ TZirkObject* findObject(const std::string& name) {
 }  // namespace
 
 bool GetRowChecked(const std::string& objectName, int32_t row) {
-  TZirkObject* object = findObject(objectName);
-  return object && object->GetRowChecked(row);
+  IRowChecks* list = As<IRowChecks>(findObject(objectName));
+  return list && list->GetRowChecked(row);
 }
 
 void SetRowChecked(const std::string& objectName, int32_t row, bool checked) {
-  if (TZirkObject* object = findObject(objectName)) object->SetRowChecked(row, checked);
+  if (IRowChecks* list = As<IRowChecks>(findObject(objectName))) list->SetRowChecked(row, checked);
 }
 
 void SetImageCacheMode(bool dither) {

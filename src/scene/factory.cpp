@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/records.h"
 #include "scene/zobject.h"
 #include "scene/zscene.h"
 
@@ -45,29 +46,24 @@ void SaveChildren(TZirkObject& parent, TKwStream& stream) {
     TZirkObject* child = parent.GetChild(i);
     if (saveable(*child)) saved.push_back(child);
   }
-  WriteStreamInt(stream, static_cast<int32_t>(saved.size()));
+  TRecordWriter out(stream);
+  out.Int(static_cast<int32_t>(saved.size()));
   for (TZirkObject* child : saved) {
     TKwMemoryStream record;
     child->SaveToStream(record);
-    WriteStreamInt(stream, child->GetKind());
-    WriteStreamInt(stream, static_cast<int32_t>(record.Size()));
-    stream.WriteBuffer(record.Memory(), record.Size());
+    out.Int(child->GetKind());
+    out.Int(static_cast<int32_t>(record.Size()));
+    out.Bytes(record.Memory(), record.Size());
   }
 }
 
 void LoadChildren(TZirkObject& parent, TKwStream& stream, int32_t version) {
-  int32_t count = ReadStreamInt(stream);
-  if (count < 0 || int64_t{count} * 8 > stream.Remaining()) {
-    throw EZirkObjectError("invalid object count in saved scene");
-  }
+  TRecordReader in(stream, version, "saved scene");
+  // Each child is at least its kind and its record length.
+  int32_t count = in.Count(8);
   for (int32_t i = 0; i < count; ++i) {
-    int32_t kind = ReadStreamInt(stream);
-    int32_t length = ReadStreamInt(stream);
-    if (length < 0 || length > stream.Remaining()) {
-      throw EZirkObjectError("invalid object record length in saved scene");
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(length));
-    stream.ReadBuffer(bytes.data(), length);
+    int32_t kind = in.Int();
+    std::vector<uint8_t> bytes = in.Bytes(in.Int());
     TZirkObject* child = parent.Scene().CreateKind(kind, &parent, {});
     if (!child) continue;
     TKwMemoryStream record(std::move(bytes));

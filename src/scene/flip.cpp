@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "surfaces/dibx.h"
 #include "surfaces/screenman.h"
@@ -84,7 +85,7 @@ TCustomWipe* TZirkBaseList::FlipScreensWithWipe(int32_t index, int32_t wipeId, u
     }
   }
   // The focus stays only on a control of the screen now shown.
-  if (focused_ && focused_->GetScreen() != ActiveBase()) SetFocusPending();
+  input_.CheckFocusScreen();
   return created;
 }
 
@@ -93,13 +94,14 @@ void TZirkBaseList::advanceWipe() {
   bool given = transition_->TimeGiven;
   transition_->TimeGiven = false;
   if (transition_->Driven || given) return;
-  transition_->AdvanceMs(FrameInterval);
+  // A transition is an effect on screen: it runs on the measured time.
+  transition_->AdvanceMs(ElapsedTime());
   if (!transition_->Done()) return;
   // The transition has shown all of the other screen: that one is now active.
   transition_.reset();
   ActiveIndex = 1 - ActiveIndex;
   presentAll_ = true;
-  if (focused_ && focused_->GetScreen() != ActiveBase()) SetFocusPending();
+  input_.CheckFocusScreen();
 }
 
 void TZirkBaseList::renderWipe() {

@@ -63,6 +63,7 @@ class TZirkBase : public TZirkControl {
 
  private:
   friend class TZirkBaseList;
+  friend class TSceneInput;
 
   void releaseSurface();
   void restoreSurface();

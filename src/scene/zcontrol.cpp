@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <climits>
 
+#include "base/records.h"
 #include "base/vocab.h"
 #include "scene/factory.h"
+#include "scene/proptable.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
 #include "surfaces/pixelmath.h"
@@ -12,17 +14,6 @@
 namespace zirk {
 
 namespace {
-
-// The inherited events' labels, in save order.
-constexpr std::array<int, 6> kLabelIds = {PR_ONLBTNDOWN, PR_ONLBTNUP,    PR_ONMOUSEMOVE,
-                                          PR_ONMOUSEOUT, PR_ONKEYREPEAT, PR_ONPLAYEND};
-
-int labelSlot(int id) {
-  for (size_t i = 0; i < kLabelIds.size(); ++i) {
-    if (kLabelIds[i] == id) return static_cast<int>(i);
-  }
-  return -1;
-}
 
 // Script values are arbitrary: positions are summed in 64 bits and
 // saturated to the int32 range.
@@ -170,210 +161,87 @@ void TZirkControl::RestoreSurfaces() {
   if (motion_) motion_->Reapply();
 }
 
-void TZirkControl::KeyRepeat() {
+void TZirkControl::KeyRepeat(int32_t) {
   QueueEvent(PR_ONKEYREPEAT);
 }
 
 // --- properties --------------------------------------------------------------------
 
-void TZirkControl::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_LEFT:
-      value.SetInteger(left_);
-      return;
-    case PR_TOP:
-      value.SetInteger(top_);
-      return;
-    case PR_WIDTH:
-      value.SetInteger(width_);
-      return;
-    case PR_HEIGHT:
-      value.SetInteger(height_);
-      return;
-    case PR_OFFSETX:
-      value.SetInteger(offsetX_);
-      return;
-    case PR_OFFSETY:
-      value.SetInteger(offsetY_);
-      return;
-    case PR_PLUSX:
-      value.SetInteger(plusX_);
-      return;
-    case PR_PLUSY:
-      value.SetInteger(plusY_);
-      return;
-    case PR_SCROLLX:
-      value.SetInteger(scrollX_);
-      return;
-    case PR_SCROLLY:
-      value.SetInteger(scrollY_);
-      return;
-    case PR_CLIPLEFT:
-      value.SetInteger(clipLeft_);
-      return;
-    case PR_CLIPTOP:
-      value.SetInteger(clipTop_);
-      return;
-    case PR_CLIPWIDTH:
-      value.SetInteger(clipWidth_);
-      return;
-    case PR_CLIPHEIGHT:
-      value.SetInteger(clipHeight_);
-      return;
-    case PR_COLOR:
-      value.SetInteger(color_);
-      return;
-    case PR_VISIBLE:
-      value.SetBoolean(visible_);
-      return;
-    case PR_IGNOREMOUSE:
-      value.SetInteger(ignoreMouse_);
-      return;
-    case PR_HANDLEKEY:
-      value.SetBoolean(handleKey_);
-      return;
-    case PR_CURSOR:
-      value.SetInteger(cursor_);
-      return;
-    case PR_POSZOOMED:
-      value.SetBoolean(posZoomed_);
-      return;
-    case PR_ANIPAUSED: {
-      bool paused = aniPaused_;
-      if (!paused && GetParent()) paused = GetParent()->GetPropInt(PR_ANIPAUSED) != 0;
-      value.SetBoolean(paused);
-      return;
-    }
-    default: {
-      int slot = labelSlot(id);
-      if (slot >= 0) {
-        value.SetString(labels_[static_cast<size_t>(slot)]);
-        return;
-      }
-      TZirkObject::GetProp(id, value);
-    }
-  }
-}
-
-void TZirkControl::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_LEFT:
-      moveField(left_, value.AsInteger());
-      return;
-    case PR_TOP:
-      moveField(top_, value.AsInteger());
-      return;
-    case PR_WIDTH:
-      moveField(width_, value.AsInteger());
-      return;
-    case PR_HEIGHT:
-      moveField(height_, value.AsInteger());
-      return;
-    case PR_OFFSETX:
-      moveField(offsetX_, value.AsInteger());
-      return;
-    case PR_OFFSETY:
-      moveField(offsetY_, value.AsInteger());
-      return;
-    case PR_PLUSX:
-      moveField(plusX_, value.AsInteger());
-      return;
-    case PR_PLUSY:
-      moveField(plusY_, value.AsInteger());
-      return;
-    case PR_SCROLLX:
-      moveField(scrollX_, value.AsInteger());
-      return;
-    case PR_SCROLLY:
-      moveField(scrollY_, value.AsInteger());
-      return;
-    case PR_CLIPLEFT:
-      moveField(clipLeft_, value.AsInteger());
-      return;
-    case PR_CLIPTOP:
-      moveField(clipTop_, value.AsInteger());
-      return;
-    case PR_CLIPWIDTH:
-      moveField(clipWidth_, value.AsInteger());
-      return;
-    case PR_CLIPHEIGHT:
-      moveField(clipHeight_, value.AsInteger());
-      return;
-    case PR_COLOR:
-      if (color_ != value.AsInteger()) {
-        color_ = value.AsInteger();
-        Invalidate();
-      }
-      return;
-    case PR_VISIBLE: {
-      bool v = value.AsBoolean();
-      if (v == visible_) return;
-      if (!v) InvalidateTree();
-      visible_ = v;
-      if (v) InvalidateTree();
-      return;
-    }
-    case PR_IGNOREMOUSE:
-      ignoreMouse_ = value.AsInteger();
-      return;
-    case PR_HANDLEKEY:
-      handleKey_ = value.AsBoolean();
-      return;
-    case PR_CURSOR:
-      cursor_ = value.AsInteger();
-      return;
-    case PR_ANIPAUSED:
-      aniPaused_ = value.AsBoolean();
-      return;
-    case PR_POSZOOMED: {
-      bool v = value.AsBoolean();
-      if (v == posZoomed_) return;
-      InvalidateTree();
-      posZoomed_ = v;
-      InvalidateTree();
-      return;
-    }
-    default: {
-      int slot = labelSlot(id);
-      if (slot >= 0) {
-        labels_[static_cast<size_t>(slot)] = value.AsString();
-        return;
-      }
-      TZirkObject::SetProp(id, value);
-    }
-  }
+const TPropTable& TZirkControl::Properties() const {
+  using P = TPropField<TZirkControl>;
+  constexpr TPropChange kMove = TPropChange::Move;
+  // The inherited events' labels, by their place in the save order.
+  auto label = [](size_t slot) {
+    return [slot](TZirkControl& c) -> std::string& { return c.labels_[slot]; };
+  };
+  static const TPropTable table(
+      TZirkObject::Properties(),
+      {
+          P(PR_LEFT, &TZirkControl::left_, kMove),
+          P(PR_TOP, &TZirkControl::top_, kMove),
+          P(PR_WIDTH, &TZirkControl::width_, kMove),
+          P(PR_HEIGHT, &TZirkControl::height_, kMove),
+          P(PR_OFFSETX, &TZirkControl::offsetX_, kMove),
+          P(PR_OFFSETY, &TZirkControl::offsetY_, kMove),
+          P(PR_PLUSX, &TZirkControl::plusX_, kMove),
+          P(PR_PLUSY, &TZirkControl::plusY_, kMove),
+          P(PR_SCROLLX, &TZirkControl::scrollX_, kMove),
+          P(PR_SCROLLY, &TZirkControl::scrollY_, kMove),
+          P(PR_CLIPLEFT, &TZirkControl::clipLeft_, kMove),
+          P(PR_CLIPTOP, &TZirkControl::clipTop_, kMove),
+          P(PR_CLIPWIDTH, &TZirkControl::clipWidth_, kMove),
+          P(PR_CLIPHEIGHT, &TZirkControl::clipHeight_, kMove),
+          P(PR_COLOR, &TZirkControl::color_, TPropChange::Redraw),
+          // Hidden objects report no dirt: invalidate while shown.
+          P(PR_VISIBLE, &TZirkControl::visible_).Set([](TZirkControl& c, bool visible) {
+            if (visible == c.visible_) return;
+            if (!visible) c.InvalidateTree();
+            c.visible_ = visible;
+            if (visible) c.InvalidateTree();
+          }),
+          P(PR_IGNOREMOUSE, &TZirkControl::ignoreMouse_),
+          P(PR_HANDLEKEY, &TZirkControl::handleKey_),
+          P(PR_CURSOR, &TZirkControl::cursor_),
+          P(PR_POSZOOMED, &TZirkControl::posZoomed_, kMove),
+          P(PR_ANIPAUSED, &TZirkControl::aniPaused_).Get([](TZirkControl& c) {
+            return c.aniPaused_ || (c.GetParent() && c.GetParent()->GetPropInt(PR_ANIPAUSED) != 0);
+          }),
+          P(PR_ONLBTNDOWN, label(0)),
+          P(PR_ONLBTNUP, label(1)),
+          P(PR_ONMOUSEMOVE, label(2)),
+          P(PR_ONMOUSEOUT, label(3)),
+          P(PR_ONKEYREPEAT, label(4)),
+          P(PR_ONPLAYEND, label(5)),
+      });
+  return table;
 }
 
 // --- save record ------------------------------------------------------------------
 
 void TZirkControl::SaveToStream(TKwStream& stream) {
   TZirkObject::SaveToStream(stream);
+  TRecordWriter out(stream);
   for (int32_t v :
        {left_, top_, width_, height_, offsetX_, offsetY_, plusX_, plusY_, scrollX_, scrollY_,
         clipLeft_, clipTop_, clipWidth_, clipHeight_, color_, ignoreMouse_, cursor_}) {
-    WriteStreamInt(stream, v);
+    out.Int(v);
   }
-  uint8_t flags[4] = {visible_, handleKey_, aniPaused_, posZoomed_};
-  stream.WriteBuffer(flags, 4);
-  for (const std::string& label : labels_) WriteStreamString(stream, label);
+  for (bool flag : {visible_, handleKey_, aniPaused_, posZoomed_}) out.Bool(flag);
+  for (const std::string& label : labels_) out.Str(label);
   SaveChildren(*this, stream);
 }
 
 void TZirkControl::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkObject::LoadFromStream(stream, version);
   InvalidateTree();
+  TRecordReader in(stream, version);
   for (int32_t* v : {&left_, &top_, &width_, &height_, &offsetX_, &offsetY_, &plusX_, &plusY_,
                      &scrollX_, &scrollY_, &clipLeft_, &clipTop_, &clipWidth_, &clipHeight_,
                      &color_, &ignoreMouse_, &cursor_}) {
-    *v = ReadStreamInt(stream);
+    *v = in.Int();
   }
-  uint8_t flags[4];
-  stream.ReadBuffer(flags, 4);
-  visible_ = flags[0] != 0;
-  handleKey_ = flags[1] != 0;
-  aniPaused_ = flags[2] != 0;
-  posZoomed_ = flags[3] != 0;
-  for (std::string& label : labels_) label = ReadStreamString(stream);
+  for (bool* flag : {&visible_, &handleKey_, &aniPaused_, &posZoomed_}) *flag = in.Bool();
+  for (std::string& label : labels_) label = in.Str();
   LoadChildren(*this, stream, version);
   InvalidateTree();
 }

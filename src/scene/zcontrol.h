@@ -17,8 +17,7 @@ class TZirkControl : public TZirkObject {
   explicit TZirkControl(TZirkBaseList& scene);
   ~TZirkControl() override;
 
-  void GetProp(int id, TCustomParam& value) override;
-  void SetProp(int id, const TCustomParam& value) override;
+  const TPropTable& Properties() const override;
 
   // --- fields (read directly by subclasses; written through the setters) --
   int32_t Left() const { return left_; }
@@ -88,7 +87,8 @@ class TZirkControl : public TZirkObject {
 
   // --- input --------------------------------------------------------------
   int32_t GetHoverCursor() override { return cursor_; }
-  void KeyRepeat() override;
+  // Queues PR_ONKEYREPEAT.
+  void KeyRepeat(int32_t vk) override;
 
   // Geometry, labels and children follow the base record.
   void SaveToStream(TKwStream& stream) override;

@@ -2,7 +2,10 @@
 
 #include <atomic>
 
+#include "base/records.h"
 #include "base/vocab.h"
+#include "scene/capabilities.h"
+#include "scene/proptable.h"
 #include "scene/zbase.h"
 #include "scene/zscene.h"
 #include "surfaces/dibx.h"
@@ -31,41 +34,29 @@ TZirkObject::~TZirkObject() {
 
 // --- properties -------------------------------------------------------------
 
+const TPropTable& TZirkObject::Properties() const {
+  using P = TPropField<TZirkObject>;
+  static const TPropTable table({
+      P(PR_NAME, &TZirkObject::name_).Set(&TZirkObject::SetName),
+      P(PR_PARENT)
+          .Get([](TZirkObject& o) { return o.parent_ ? o.parent_->GetName() : std::string(); })
+          .Set([](TZirkObject& o, const std::string& name) {
+            if (TZirkObject* parent = o.scene_->FindComponentByName(name)) o.SetParent(parent);
+          }),
+      P(PR_PRIORITY, &TZirkObject::priority_).Set([](TZirkObject& o, int32_t priority) {
+        if (priority != o.priority_) o.SetPriority(priority);
+      }),
+      P(PR_COMPOTYPE).Get(&TZirkObject::GetKind),
+  });
+  return table;
+}
+
 void TZirkObject::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_NAME:
-      value.SetString(name_);
-      return;
-    case PR_PARENT:
-      value.SetString(parent_ ? parent_->GetName() : std::string());
-      return;
-    case PR_PRIORITY:
-      value.SetInteger(priority_);
-      return;
-    case PR_COMPOTYPE:
-      value.SetInteger(GetKind());
-      return;
-    default:
-      value.Clear();
-  }
+  Properties().Get(*this, id, value);
 }
 
 void TZirkObject::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_NAME:
-      SetName(value.AsString());
-      return;
-    case PR_PARENT: {
-      TZirkObject* parent = scene_->FindComponentByName(value.AsString());
-      if (parent) SetParent(parent);
-      return;
-    }
-    case PR_PRIORITY:
-      if (value.AsInteger() != priority_) SetPriority(value.AsInteger());
-      return;
-    default:
-      return;
-  }
+  Properties().Set(*this, id, value);
 }
 
 int32_t TZirkObject::GetPropInt(int id) {
@@ -243,16 +234,15 @@ void TZirkObject::MouseOut() {
   QueueEvent(PR_ONMOUSEOUT);
 }
 
-void TZirkObject::KeyRepeat() {}
-
 void TZirkObject::QueueEvent(int32_t propId, const TArrayString& args) {
   std::string label = GetPropStr(propId);
   if (!label.empty()) scene_->Events().PostEvent(this, label, args, propId);
 }
 
 void TZirkObject::QueueEventOnce(int32_t propId, const TArrayString& args) {
-  if (scene_->Events().FindEvent(this, propId) >= 0) return;
-  QueueEvent(propId, args);
+  std::string label = GetPropStr(propId);
+  if (label.empty() || scene_->Events().FindEvent(this, propId) >= 0) return;
+  scene_->Events().PostEvent(this, label, args, propId);
 }
 
 // --- button groups ---------------------------------------------------------------
@@ -266,7 +256,7 @@ void TZirkObject::UpdateButtonGroup(TZirkObject* button) {
     TZirkObject* other = GetChild(i);
     if (other != button && other->GetPropInt(PR_GROUPINDEX) == group &&
         other->GetPropInt(PR_SELECTED) != 0) {
-      other->SetDown(false);
+      if (IGroupButton* b = As<IGroupButton>(other)) b->SetDown(false);
     }
   }
 }
@@ -275,24 +265,27 @@ void TZirkObject::SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp) {
   if (groupIndex == 0) return;
   for (int32_t i = 0; i < GetChildCount(); ++i) {
     TZirkObject* child = GetChild(i);
-    if (child->GetPropInt(PR_GROUPINDEX) == groupIndex) child->SetAllowAllUp(allowAllUp);
+    IGroupButton* b = As<IGroupButton>(child);
+    if (b && child->GetPropInt(PR_GROUPINDEX) == groupIndex) b->SetAllowAllUp(allowAllUp);
   }
 }
 
 // --- save record ------------------------------------------------------------------
 
 void TZirkObject::SaveToStream(TKwStream& stream) {
-  WriteStreamString(stream, name_);
-  WriteStreamInt(stream, priority_);
-  WriteStreamInt(stream, order_);
-  WriteStreamInt(stream, tag_);
+  TRecordWriter out(stream);
+  out.Str(name_);
+  out.Int(priority_);
+  out.Int(order_);
+  out.Int(tag_);
 }
 
 void TZirkObject::LoadFromStream(TKwStream& stream, int32_t version) {
-  std::string name = ReadStreamString(stream);
-  int32_t priority = ReadStreamInt(stream);
-  int32_t order = version >= 104 ? ReadStreamInt(stream) : order_;
-  if (version >= 120) tag_ = ReadStreamInt(stream);
+  TRecordReader in(stream, version);
+  std::string name = in.Str();
+  int32_t priority = in.Int();
+  int32_t order = in.From(104, order_);
+  tag_ = in.From(120, tag_);
   if (!name.empty()) SetName(name);
   priority_ = priority;
   order_ = order;

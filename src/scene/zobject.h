@@ -23,6 +23,7 @@ class TZirkBase;
 class TCustomDIBX;
 class TClipManager;
 class TZirkMotionBase;
+class TPropTable;
 
 // The sets of mouse transparency values (PR_IGNOREMOUSE, IM_) a hit test
 // accepts: bit v of a mask accepts objects whose value is v.
@@ -51,9 +52,10 @@ class TZirkObject : public TPropObject {
   uint64_t Serial() const { return serial_; }
 
   // --- properties -------------------------------------------------------
-  // A class serves its own ids here and hands every other id to its base;
-  // setters compare with the stored value first. The typed helpers below go
-  // through the same slots (so a subclass's override is always reached).
+  // Answered by the kind's property table (scene/proptable.h): a kind
+  // declares its table here, starting from its base class's. The typed
+  // helpers below go through the same slots (so an override is reached).
+  virtual const TPropTable& Properties() const;
   void GetProp(int id, TCustomParam& value) override;
   void SetProp(int id, const TCustomParam& value) override;
   int32_t GetPropInt(int id);
@@ -150,6 +152,8 @@ class TZirkObject : public TPropObject {
   virtual void SetMaskSurface(TCustomDIBX*) {}
   virtual bool GetSizeDirty() { return false; }
   virtual void SetSizeDirty(bool) {}
+  // A property that shapes the object's layout changed (TPropChange::Relayout).
+  virtual void LayoutChanged() {}
 
   // --- motion -----------------------------------------------------------
   virtual TZirkMotionBase* GetMotion() { return nullptr; }
@@ -161,26 +165,23 @@ class TZirkObject : public TPropObject {
   virtual void MouseMove(int32_t x, int32_t y);
   virtual void MouseOut();
   virtual void CaptureTick() {}
-  virtual void KeyRepeat();
-  virtual void RightClickClose() {}
+  // Keys reach the focused control: KeyDown for a key pressed in this tick,
+  // then KeyRepeat for every key pressed or auto-repeated in it (virtual-key
+  // codes); the scene's key tables hold the same for the whole tick.
+  virtual void KeyDown(int32_t) {}
+  virtual void KeyRepeat(int32_t) {}
+  // A right click nobody took, offered to the menus of the scene; true when
+  // the object took it to close (which ends the offer).
+  virtual bool RightClickClose() { return false; }
   virtual int32_t GetHoverCursor() { return 0; }
-
-  // --- operations of media and list objects ---------------------------------
-  virtual int32_t GetActive() { return 0; }
-  virtual void SetActive(int32_t) {}
-  virtual void StartPlay() {}
-  virtual bool GetRowChecked(int32_t) { return false; }
-  virtual void SetRowChecked(int32_t, bool) {}
 
   // --- button groups (called on the buttons' parent) ------------------------
   // Keeps one selected button per group index among the children: when
-  // `button` is selected, the other selected children of its group are set
-  // up through SetDown(false).
+  // `button` is selected, the other selected group buttons (IGroupButton)
+  // of its group are set up through SetDown(false).
   void UpdateButtonGroup(TZirkObject* button);
-  // Hands allow-all-up to every child of the group through SetAllowAllUp.
+  // Hands allow-all-up to every group button of the group.
   void SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp);
-  virtual void SetDown(bool) {}
-  virtual void SetAllowAllUp(bool) {}
 
   // --- events -----------------------------------------------------------
   // Queues the event when the object's label for it is not empty.

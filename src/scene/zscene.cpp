@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "base/sjis.h"
 #include "base/vocab.h"
 #include "scene/factory.h"
 #include "scene/flip.h"
+#include "scene/proptable.h"
 #include "script/imagecache.h"
 #include "surfaces/dibx.h"
 
@@ -16,6 +18,9 @@ std::function<void(bool)>& mediaHook() {
   static std::function<void(bool)> hook;
   return hook;
 }
+
+// Past this many rectangles kept for a host one covering rectangle serves.
+constexpr size_t kMaxPaintedRects = 32;
 
 template <typename F>
 void forSubtree(TZirkObject* object, F&& f) {
@@ -28,18 +33,6 @@ void SetMediaEnabledHook(std::function<void(bool)> hook) {
   mediaHook() = std::move(hook);
 }
 
-// --- menu list ------------------------------------------------------------------
-
-void TZirkList::Add(TZirkObject* object) {
-  if (object && std::find(items_.begin(), items_.end(), object) == items_.end()) {
-    items_.push_back(object);
-  }
-}
-
-void TZirkList::Remove(const TZirkObject* object) {
-  std::erase(items_, object);
-}
-
 // --- construction -------------------------------------------------------------------
 
 TZirkBaseList::TZirkBaseList(int32_t width, int32_t height) : width_(width), height_(height) {
@@ -48,6 +41,11 @@ TZirkBaseList::TZirkBaseList(int32_t width, int32_t height) : width_(width), hei
     registerName(bases_[static_cast<size_t>(i)].get(), "BASE" + std::to_string(i));
     bases_[static_cast<size_t>(i)]->Invalidate();
   }
+}
+
+TZirkBaseList::TZirkBaseList(TZirkBaseList& host, int32_t width, int32_t height)
+    : TZirkBaseList(width, height) {
+  host_ = &host;
 }
 
 TZirkBaseList::~TZirkBaseList() {
@@ -193,7 +191,7 @@ std::unique_ptr<TZirkObject> TZirkBaseList::takeOut(TZirkObject* object) {
     o->scrapped_ = true;
     removeFromTickList(o);
     unregisterName(o);
-    if (focused_ == o) focused_ = nullptr;
+    input_.ForgetObject(o);
     menus_.Remove(o);
     for (auto& base : bases_) base->ForgetObject(o);
   });
@@ -221,8 +219,8 @@ void TZirkBaseList::objectDestroyed(TZirkObject* object) {
   auto it = names_.find(nameKey(object->name_));
   if (!object->name_.empty() && it != names_.end() && it->second == object) names_.erase(it);
   removeFromTickList(object);
-  events_.ForgetObject(object);
-  if (focused_ == object) focused_ = nullptr;
+  Events().ForgetObject(object);
+  input_.ForgetObject(object);
   menus_.Remove(object);
   for (auto& base : bases_) {
     if (base) base->ForgetObject(object);
@@ -259,8 +257,7 @@ void TZirkBaseList::ClearObjects() {
     base->Invalidate();
   }
   FreeDeleted();
-  focused_ = nullptr;
-  focusPending_ = false;
+  input_.Reset();
 }
 
 // --- ticking ------------------------------------------------------------------------------
@@ -273,11 +270,23 @@ void TZirkBaseList::TickObjects() {
     bool done = object->Tick();
     // The object may have scrapped itself: then it waits on the deleted
     // list, and FreeObject passes it over.
-    if (done) FreeObject(object);
+    if (done) {
+      FreeObject(object);
+    } else if (!object->IsScrapped()) {
+      queueIdle(object);
+    }
   }
   TickIndex = 0;
   FreeDeleted();
   advanceWipe();
+}
+
+void TZirkBaseList::queueIdle(TZirkObject* object) {
+  // Idle events do not pile up while the script is busy elsewhere.
+  std::string label = object->GetPropStr(PR_ONIDLE);
+  if (!label.empty() && Events().FindEvent(object, PR_ONIDLE) < 0) {
+    Events().PostEvent(object, label, PR_ONIDLE);
+  }
 }
 
 // --- painting -------------------------------------------------------------------------------
@@ -296,16 +305,24 @@ void TZirkBaseList::Paint() {
   for (size_t i = 0; i < 2; ++i) painted[i] = bases_[i]->PaintDirty();
   if (transition_) {
     renderWipe();
-    if (presenter_) presenter_(transition_->Picture(), {Rect(0, 0, width_, height_)});
-    return;
-  }
-  if (presentAll_) {
+    painted_.assign(1, Rect(0, 0, width_, height_));
+  } else if (presentAll_) {
     presentAll_ = false;
-    if (presenter_) presenter_(*ActiveBase()->BackSurface(), {Rect(0, 0, width_, height_)});
-    return;
+    painted_.assign(1, Rect(0, 0, width_, height_));
+  } else {
+    // Rectangles a host has not taken yet stay with the new ones.
+    auto& active = painted[static_cast<size_t>(std::clamp(ActiveIndex, 0, 1))];
+    painted_.insert(painted_.end(), active.begin(), active.end());
+    if (painted_.size() > kMaxPaintedRects) {
+      TRect all = painted_.front();
+      for (const TRect& r : painted_) all = UnionRect(all, r);
+      painted_.assign(1, all);
+    }
   }
-  const auto& changed = painted[static_cast<size_t>(std::clamp(ActiveIndex, 0, 1))];
-  if (presenter_ && !changed.empty()) presenter_(*ActiveBase()->BackSurface(), changed);
+  if (presenter_ && !painted_.empty()) presenter_(*PresentedSurface(), painted_);
+  // The main scene hands its changes to the presenter; a private pair keeps
+  // them for its host.
+  if (presenter_) painted_.clear();
 }
 
 void TZirkBaseList::SetWidth(int32_t width) {
@@ -325,36 +342,24 @@ void TZirkBaseList::SetColor(int32_t color) {
   for (auto& base : bases_) base->SetPropInt(PR_COLOR, color);
 }
 
+namespace {
+const TPropTable& sceneProperties() {
+  using P = TPropField<TZirkBaseList>;
+  static const TPropTable table({
+      P(PR_WIDTH).Get(&TZirkBaseList::Width).Set(&TZirkBaseList::SetWidth),
+      P(PR_HEIGHT).Get(&TZirkBaseList::Height).Set(&TZirkBaseList::SetHeight),
+      P(PR_COLOR).Get(&TZirkBaseList::Color).Set(&TZirkBaseList::SetColor),
+  });
+  return table;
+}
+}  // namespace
+
 void TZirkBaseList::GetProp(int id, TCustomParam& value) {
-  switch (id) {
-    case PR_WIDTH:
-      value.SetInteger(width_);
-      return;
-    case PR_HEIGHT:
-      value.SetInteger(height_);
-      return;
-    case PR_COLOR:
-      value.SetInteger(color_);
-      return;
-    default:
-      value.Clear();
-  }
+  sceneProperties().Get(*this, id, value);
 }
 
 void TZirkBaseList::SetProp(int id, const TCustomParam& value) {
-  switch (id) {
-    case PR_WIDTH:
-      SetWidth(value.AsInteger());
-      return;
-    case PR_HEIGHT:
-      SetHeight(value.AsInteger());
-      return;
-    case PR_COLOR:
-      SetColor(value.AsInteger());
-      return;
-    default:
-      return;
-  }
+  sceneProperties().Set(*this, id, value);
 }
 
 // --- surfaces and media ----------------------------------------------------------------------
@@ -363,11 +368,13 @@ void TZirkBaseList::ReleaseSurfaces() {
   std::vector<TZirkObject*> all = objects_;
   for (TZirkObject* o : all) o->ReleaseSurfaces();
   for (auto& base : bases_) base->releaseSurface();
-  if (TImageCacheServices* cache = ImageCache()) cache->ReleaseSurfaces();
+  // The cache is the program's: the main scene alone releases and rebuilds
+  // it, around the surfaces of every object, private pairs' included.
+  if (TImageCacheServices* cache = ImageCache(); cache && !host_) cache->ReleaseSurfaces();
 }
 
 void TZirkBaseList::RestoreSurfaces() {
-  if (TImageCacheServices* cache = ImageCache()) cache->RebuildSurfaces(true);
+  if (TImageCacheServices* cache = ImageCache(); cache && !host_) cache->RebuildSurfaces(true);
   for (auto& base : bases_) base->restoreSurface();
   std::vector<TZirkObject*> all = objects_;
   for (TZirkObject* o : all) {
@@ -382,169 +389,13 @@ void TZirkBaseList::SetMediaEnabled(bool enabled) {
   if (mediaHook()) mediaHook()(enabled);
 }
 
-// --- focus and input ---------------------------------------------------------------------------
-
-void TZirkBaseList::SetFocus(TZirkObject* object) {
-  focused_ = object;
-  focusPending_ = false;
-}
-
-void TZirkBaseList::SetFocusPending() {
-  focused_ = nullptr;
-  focusPending_ = true;
-}
-
-bool TZirkBaseList::focusable(TZirkObject* object) {
-  auto* control = dynamic_cast<TZirkControl*>(object);
-  return control && control->HandleKey() && !object->IsScrapped() && object->IsShown() &&
-         !object->InCabinet() && object->GetPropInt(PR_PAUSED) == 0 &&
-         object->GetScreen() == ActiveBase();
-}
-
-void TZirkBaseList::focusFirstFocusable() {
-  focusPending_ = false;
-  TZirkObject* found = nullptr;
-  forSubtree(ActiveBase(), [&](TZirkObject* o) {
-    if (!found && o != ActiveBase() && focusable(o)) found = o;
-  });
-  focused_ = found;
-}
-
-void TZirkBaseList::InputMouseMove(int32_t x, int32_t y) {
-  TPoint p{x, y};
-  if (p == mouse_ && p == ActiveBase()->mouse_) return;
-  mouse_ = p;
-  mouseMoved_ = true;
-}
-
-void TZirkBaseList::InputMouseDown(TMouseButton button, int32_t x, int32_t y) {
-  InputMouseMove(x, y);
-  if (button == TMouseButton::Left) {
-    leftDown_ = true;
-    leftDownAt_ = {x, y};
-  }
-  if (button == TMouseButton::Right) {
-    rightDown_ = true;
-    rightDownAt_ = {x, y};
-  }
-}
-
-void TZirkBaseList::InputMouseUp(TMouseButton button, int32_t x, int32_t y) {
-  InputMouseMove(x, y);
-  if (button == TMouseButton::Left) {
-    leftUp_ = true;
-    leftUpAt_ = {x, y};
-  }
-}
-
-void TZirkBaseList::InputKeyDown(int32_t vk) {
-  if (!inRange(vk)) return;
-  if (!keyState_[static_cast<size_t>(vk)]) keyTapped_[static_cast<size_t>(vk)] = true;
-  keyState_[static_cast<size_t>(vk)] = true;
-}
-
-void TZirkBaseList::InputKeyUp(int32_t vk) {
-  if (inRange(vk)) keyState_[static_cast<size_t>(vk)] = false;
-}
-
-int32_t TZirkBaseList::HoverCursor() {
-  TZirkBase* screen = ActiveBase();
-  TZirkObject* object = screen->captured_ ? screen->captured_ : screen->hovered_;
-  return object ? object->GetHoverCursor() : 0;
-}
-
-void TZirkBaseList::InputStep() {
-  bool anyRepeat = false;
-  for (size_t vk = 0; vk < 256; ++vk) {
-    bool pressed = keyTapped_[vk];
-    bool repeated = pressed;
-    if (pressed) {
-      keyNextRepeat_[vk] = SceneClock + KeyRepeatDelay;
-    } else if (keyState_[vk] && static_cast<int32_t>(SceneClock - keyNextRepeat_[vk]) >= 0) {
-      repeated = true;
-      keyNextRepeat_[vk] += KeyRepeatInterval;
-      // After a stall the repeat resumes from now rather than firing a burst.
-      if (static_cast<int32_t>(SceneClock - keyNextRepeat_[vk]) >= 0) {
-        keyNextRepeat_[vk] = SceneClock + KeyRepeatInterval;
-      }
-    }
-    keyPressed_[vk] = pressed;
-    keyRepeated_[vk] = repeated;
-    keyTapped_[vk] = false;
-    anyRepeat = anyRepeat || repeated;
-  }
-  wheelThisTick_ = wheel_;
-  wheel_ = 0;
-
-  if (focused_ && !focusable(focused_)) focused_ = nullptr;
-  if (focusPending_) focusFirstFocusable();
-  if (anyRepeat && focused_) focused_->KeyRepeat();
-  mouseStep(*ActiveBase());
-}
-
-void TZirkBaseList::mouseStep(TZirkBase& screen) {
-  bool moved = mouseMoved_;
-  if (moved) screen.mouse_ = mouse_;
-  TPoint p = screen.mouse_;
-  mouseMoved_ = false;
-  if (moved) {
-    if (TZirkObject* captured = screen.captured_) {
-      captured->MouseMove(p.X, p.Y);
-    } else {
-      TZirkObject* hit = screen.HitTest(p, kMouseMoveMask);
-      if (hit != screen.hovered_) {
-        TZirkObject* left = screen.hovered_;
-        screen.hovered_ = hit;
-        if (left) left->MouseOut();
-      }
-      if (hit && screen.hovered_ == hit) hit->MouseMove(p.X, p.Y);
-    }
-  }
-  if (leftDown_) {
-    leftDown_ = false;
-    p = leftDownAt_;
-    screen.LeftClickPending = true;
-    if (TZirkObject* hit = screen.HitTest(p, kLeftClickMask)) hit->LButtonDown(p.X, p.Y);
-  }
-  if (leftUp_) {
-    leftUp_ = false;
-    p = leftUpAt_;
-    if (screen.captured_ && screen.captureLeft_) {
-      TZirkObject* captured = screen.captured_;
-      screen.ReleaseCapture();
-      captured->LButtonUp(p.X, p.Y);
-    } else if (TZirkObject* hit = screen.HitTest(p, kLeftClickMask)) {
-      hit->LButtonUp(p.X, p.Y);
-    }
-  }
-  if (TZirkObject* captured = screen.captured_) captured->CaptureTick();
-  if (rightDown_) {
-    rightDown_ = false;
-    p = rightDownAt_;
-    screen.RightClickPending = true;
-    if (TZirkObject* hit = screen.HitTest(p, kRightClickMask)) hit->RButtonDown(p.X, p.Y);
-    if (screen.RightClickPending) {
-      // A menu closing may change the list: walk a copy and re-check.
-      std::vector<TZirkObject*> menus;
-      for (int32_t i = 0; i < menus_.Count(); ++i) menus.push_back(menus_.Items(i));
-      for (TZirkObject* m : menus) {
-        if (!Contains(m)) continue;
-        int32_t im = m->GetPropInt(PR_IGNOREMOUSE);
-        if (m->GetPropInt(PR_RCLICKSCRAP) != 0 && m->GetVisible() && m->GetScreen() == &screen &&
-            m->GetPropInt(PR_PAUSED) == 0 && (im == IM_NONE || im == IM_LCLICK)) {
-          m->RightClickClose();
-        }
-      }
-    }
-  }
-}
-
 // --- save record --------------------------------------------------------------------------------
 
 void TZirkBaseList::SaveToStream(TKwStream& stream) {
-  WriteStreamInt(stream, ActiveIndex);
+  TRecordWriter out(stream);
+  out.Int(ActiveIndex);
   for (auto& base : bases_) {
-    WriteStreamInt(stream, base->Color());
+    out.Int(base->Color());
     SaveChildren(*base, stream);
   }
 }
@@ -552,11 +403,12 @@ void TZirkBaseList::SaveToStream(TKwStream& stream) {
 void TZirkBaseList::LoadFromStream(TKwStream& stream, int32_t version) {
   ClearObjects();
   transition_.reset();
+  painted_.clear();
   try {
-    int32_t active = ReadStreamInt(stream);
-    ActiveIndex = std::clamp(active, 0, 1);
+    TRecordReader in(stream, version);
+    ActiveIndex = std::clamp(in.Int(), 0, 1);
     for (auto& base : bases_) {
-      base->SetPropInt(PR_COLOR, ReadStreamInt(stream));
+      base->SetPropInt(PR_COLOR, in.Int());
       LoadChildren(*base, stream, version);
     }
   } catch (...) {

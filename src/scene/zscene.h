@@ -1,8 +1,10 @@
 #pragma once
 // The scene: two screens and every object on them, the name registry, the
-// event queue, key tables, focus, the per-frame tick and painting, and the
-// screen flip with a transition. The program has one global scene and a
-// cinema makes private ones, so several instances live side by side.
+// event queue, the per-frame tick and painting, and the screen flip with a
+// transition; keys, focus and the mouse go through its input router
+// (scene/input.h). The program has one global scene and a cinema makes
+// private ones (screen pairs that live on their host's clocks and queue),
+// so several instances live side by side.
 
 #include <array>
 #include <cstdint>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "scene/events.h"
+#include "scene/input.h"
 #include "scene/zbase.h"
 
 namespace zirk {
@@ -21,29 +24,19 @@ namespace zirk {
 class TCustomWipe;
 class TSceneTransition;
 
-// The menus a right click nobody took may close (add unique, remove).
-class TZirkList {
- public:
-  void Add(TZirkObject* object);
-  void Remove(const TZirkObject* object);
-  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
-  TZirkObject* Items(int32_t index) const { return items_.at(static_cast<size_t>(index)); }
-
- private:
-  std::vector<TZirkObject*> items_;
-};
-
-enum class TMouseButton { Left, Right, Middle };
-
 class TZirkBaseList : public TPropObject {
  public:
   static constexpr int32_t kDefaultWidth = 640;
   static constexpr int32_t kDefaultHeight = 480;
   // Typed constants of the key repeat.
-  static constexpr uint32_t KeyRepeatDelay = 300;
-  static constexpr uint32_t KeyRepeatInterval = 50;
+  static constexpr uint32_t KeyRepeatDelay = TSceneInput::KeyRepeatDelay;
+  static constexpr uint32_t KeyRepeatInterval = TSceneInput::KeyRepeatInterval;
 
   TZirkBaseList(int32_t width = kDefaultWidth, int32_t height = kDefaultHeight);
+  // A private screen pair (a cinema's): it reads the host's scene clock and
+  // frame interval, and the events its objects post go to the host's queue,
+  // the one the call manager drains. The host outlives the pair.
+  TZirkBaseList(TZirkBaseList& host, int32_t width, int32_t height);
   ~TZirkBaseList() override;
   TZirkBaseList(const TZirkBaseList&) = delete;
   TZirkBaseList& operator=(const TZirkBaseList&) = delete;
@@ -106,17 +99,25 @@ class TZirkBaseList : public TPropObject {
   // itself while it is set).
   uint8_t FlipFlag = 0;
 
-  // --- time: inputs the main loop (or a test) sets ---------------------------
-  uint32_t SceneClock = 0;      // ms
-  uint32_t FrameInterval = 16;  // nominal ms per tick
+  // The scene owning this private pair, nullptr for a scene of its own.
+  TZirkBaseList* Host() const { return host_; }
+
+  // --- time: inputs the main loop (or a test) sets; a private pair reads its
+  // host's ----------------------------------------------------------------------
+  uint32_t SceneClock() const { return host_ ? host_->SceneClock() : sceneClock_; }  // ms
+  // The nominal ms per tick (the measured time of a tick is ElapsedTime).
+  uint32_t FrameInterval() const { return host_ ? host_->FrameInterval() : frameInterval_; }
+  void SetSceneClock(uint32_t ms) { sceneClock_ = ms; }
+  void SetFrameInterval(uint32_t ms) { frameInterval_ = ms; }
 
   // --- events ---------------------------------------------------------------
-  TTimerList& Events() { return events_; }
+  TTimerList& Events() { return host_ ? host_->Events() : events_; }
 
   // --- ticking --------------------------------------------------------------
-  // Ticks every object that is not paused and not in a cabinet; an object
-  // whose Tick returns true is freed at once; scrapped objects are freed
-  // afterwards, before painting.
+  // Ticks every object that is not paused and not in a cabinet, then queues
+  // its PR_ONIDLE event when it has an idle label and none is pending; an
+  // object whose Tick returns true is freed at once; scrapped objects are
+  // freed afterwards, before painting.
   void TickObjects();
   // The index of the object being ticked; a ticking object may move it.
   int32_t TickIndex = 0;
@@ -128,6 +129,13 @@ class TZirkBaseList : public TPropObject {
   // Paints the dirty rectangles of both screens and presents the active
   // screen's changes (or, during a transition, its whole blended picture).
   void Paint();
+  // What the last Paint changed in the presented picture (scene
+  // coordinates), kept until the next Paint or ClearPaintedRects: the
+  // active screen's painted rectangles, or the whole picture while a
+  // transition runs. A host composing a private pair copies these from
+  // PresentedSurface.
+  const std::vector<TRect>& PaintedRects() const { return painted_; }
+  void ClearPaintedRects() { painted_.clear(); }
   // The picture shown: the active back surface, or the transition's blend.
   TCustomDIBX* PresentedSurface();
   // Marks both screens wholly dirty.
@@ -153,30 +161,28 @@ class TZirkBaseList : public TPropObject {
   void SetMediaEnabled(bool enabled);
   bool MediaEnabled() const { return mediaEnabled_; }
 
-  // --- keys and focus ---------------------------------------------------------
-  bool KeyPressed(int32_t vk) const { return inRange(vk) && keyPressed_[vk]; }
-  bool KeyRepeated(int32_t vk) const { return inRange(vk) && keyRepeated_[vk]; }
-  bool KeyDown(int32_t vk) const { return inRange(vk) && keyState_[vk]; }
-  TZirkObject* Focused() const { return focused_; }
-  void SetFocus(TZirkObject* object);
+  // --- keys and focus (the input router's) -----------------------------------
+  TSceneInput& Input() { return input_; }
+  bool KeyPressed(int32_t vk) const { return input_.KeyPressed(vk); }
+  bool KeyRepeated(int32_t vk) const { return input_.KeyRepeated(vk); }
+  bool KeyDown(int32_t vk) const { return input_.KeyHeld(vk); }
+  TZirkObject* Focused() const { return input_.Focused(); }
+  void SetFocus(TZirkObject* object) { input_.SetFocus(object); }
   // The next input step focuses the first focusable control.
-  void SetFocusPending();
-  bool FocusPending() const { return focusPending_; }
+  void SetFocusPending() { input_.SetFocusPending(); }
+  bool FocusPending() const { return input_.FocusPending(); }
   TZirkList& Menus() { return menus_; }
 
   // --- input as the main window feeds it ------------------------------------
-  void InputMouseMove(int32_t x, int32_t y);
-  void InputMouseDown(TMouseButton button, int32_t x, int32_t y);
-  void InputMouseUp(TMouseButton button, int32_t x, int32_t y);
-  void InputWheel(int32_t delta) { wheel_ += delta; }
-  int32_t WheelDelta() const { return wheelThisTick_; }
-  void InputKeyDown(int32_t vk);
-  void InputKeyUp(int32_t vk);
-  // The cursor the window shows: the captured or hovered control's, else 0.
-  int32_t HoverCursor();
-  // The per-tick input step: key tables, focus, and the mouse step of the
-  // active screen (moves, presses, releases, capture ticks, right-click walk).
-  void InputStep();
+  void InputMouseMove(int32_t x, int32_t y) { input_.MouseMove(x, y); }
+  void InputMouseDown(TMouseButton button, int32_t x, int32_t y) { input_.MouseDown(button, x, y); }
+  void InputMouseUp(TMouseButton button, int32_t x, int32_t y) { input_.MouseUp(button, x, y); }
+  void InputWheel(int32_t delta) { input_.Wheel(delta); }
+  int32_t WheelDelta() const { return input_.WheelDelta(); }
+  void InputKeyDown(int32_t vk) { input_.KeyDown(vk); }
+  void InputKeyUp(int32_t vk) { input_.KeyUp(vk); }
+  int32_t HoverCursor() { return input_.HoverCursor(); }
+  void InputStep() { input_.Step(); }
 
   // --- save record ---------------------------------------------------------
   // Both screens' objects (names starting with chr(1) are left out).
@@ -194,7 +200,6 @@ class TZirkBaseList : public TPropObject {
   void objectDestroyed(TZirkObject* object);
 
  private:
-  static bool inRange(int32_t vk) { return vk >= 0 && vk < 256; }
   static std::string nameKey(const std::string& name);
   void adopt(std::unique_ptr<TZirkObject> object, TZirkObject* parent, const std::string& name);
   void addToTickList(TZirkObject* object);
@@ -204,9 +209,7 @@ class TZirkBaseList : public TPropObject {
   // Takes the object and its children out of ticking, drawing, the name
   // registry, focus, menus and the screens' pointers, and off its parent.
   std::unique_ptr<TZirkObject> takeOut(TZirkObject* object);
-  void focusFirstFocusable();
-  bool focusable(TZirkObject* object);
-  void mouseStep(TZirkBase& screen);
+  void queueIdle(TZirkObject* object);
   // Moves a running transition by one frame unless a flip set its time in
   // this tick, and renders it.
   void advanceWipe();
@@ -222,21 +225,11 @@ class TZirkBaseList : public TPropObject {
   TZirkList menus_;
   int32_t orderCounter_ = 0;
 
-  TZirkObject* focused_ = nullptr;
-  bool focusPending_ = false;
-  std::array<bool, 256> keyState_{};
-  std::array<bool, 256> keyPressed_{};
-  std::array<bool, 256> keyRepeated_{};
-  std::array<uint32_t, 256> keyNextRepeat_{};
-  // Presses seen since the last input step, so a tap inside one tick counts.
-  std::array<bool, 256> keyTapped_{};
-
-  // Mouse input waiting for the next input step.
-  TPoint mouse_{-1, -1};
-  bool mouseMoved_ = false;
-  bool leftDown_ = false, leftUp_ = false, rightDown_ = false;
-  TPoint leftDownAt_, leftUpAt_, rightDownAt_;
-  int32_t wheel_ = 0, wheelThisTick_ = 0;
+  TZirkBaseList* host_ = nullptr;
+  uint32_t sceneClock_ = 0;
+  uint32_t frameInterval_ = 16;
+  TSceneInput input_{*this};
+  std::vector<TRect> painted_;
 
   Presenter presenter_;
   bool mediaEnabled_ = true;

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "surfaces/kernels.h"
 #include "surfaces/pixelmath.h"
 
 namespace zirk {
@@ -169,93 +170,113 @@ namespace zirk {
 
 namespace {
 
-// Source rectangle clipped to the source, and the placement at (x, y)
-// clipped to the destination; false when nothing is left.
-struct BlitArea {
-  int sx = 0, sy = 0, dx = 0, dy = 0, w = 0, h = 0;
-};
+// The layouts the kernels read in place as colours: 5-5-5, 5-6-5 and
+// 8-8-8 at 24 and 32 bits. They read 8-bit pixels as levels, which is
+// right for a copy between pictures of one colour table and nothing else.
+bool kernelColours(const TDIB& dib) {
+  switch (dib.BitCount()) {
+    case 16:
+      return dib.PixelFormat() == kPixelFormat555 || dib.PixelFormat() == kPixelFormat565;
+    case 24:
+    case 32:
+      return dib.PixelFormat() == kPixelFormat888;
+    default:
+      return false;
+  }
+}
 
-bool clipBlit(const TDIB& dest, int x, int y, const TDIB& source, const TRect& sourceRect,
-              BlitArea& area) {
+uint32_t colorToRGB(uint32_t c) {
+  return (uint32_t{ColorR(c)} << 16) | (uint32_t{ColorG(c)} << 8) | ColorB(c);
+}
+uint32_t rgbToColor(uint32_t v) {
+  return RGBColor(static_cast<int>(v >> 16), static_cast<int>(v >> 8), static_cast<int>(v));
+}
+
+platform::PixelBuffer pixelsOf(std::vector<uint32_t>& v, int w, int h) {
+  platform::PixelBuffer b;
+  b.bits = reinterpret_cast<uint8_t*>(v.data());
+  b.pitch = 4 * w;
+  b.width = w;
+  b.height = h;
+  b.bitCount = 32;
+  return b;
+}
+
+// One blit of the helpers through the kernels: the source rectangle at
+// (x, y) with opacity level (1..255), skipping source pixels of the raw
+// value key (-1: none) or weighing each by the alpha plane when given.
+void blitDIB(TDIB& dest, int x, int y, const TDIB& source, const TRect& sourceRect, int64_t key,
+             const TDIB* alpha, uint32_t level) {
   TRect src;
-  if (!IntersectRect(src, sourceRect, SurfaceBoundsRect(source))) return false;
-  int64_t dx = int64_t{x} + (src.Left - sourceRect.Left);
-  int64_t dy = int64_t{y} + (src.Top - sourceRect.Top);
-  int64_t w = src.Right - src.Left, h = src.Bottom - src.Top;
-  int64_t sx = src.Left, sy = src.Top;
-  if (dx < 0) {
-    sx -= dx;
-    w += dx;
-    dx = 0;
+  if (!IntersectRect(src, sourceRect, SurfaceBoundsRect(source))) return;
+  const int64_t dx = int64_t{x} + (src.Left - sourceRect.Left);
+  const int64_t dy = int64_t{y} + (src.Top - sourceRect.Top);
+  TBlitDesc d;
+  d.Shape = TBlitShape::Direct;
+  // A weighed copy is a full-opacity blend.
+  d.Op = level >= 255 && !alpha ? TBlitOp::Copy : TBlitOp::Blend;
+  d.Level = static_cast<int32_t>(level);
+  std::array<uint32_t, 256> destTable{}, sourceTable{}, alphaTable{};
+  const bool sameTable = dest.BitCount() == 8 && dest.SameLayout(source);
+  if ((kernelColours(dest) && kernelColours(source)) || (d.Op == TBlitOp::Copy && sameTable)) {
+    d.Source = DIBPixelBuffer(source, sourceTable);
+    d.SourceRect = src;
+    d.Dest = Rect(pixelmath::Saturate32(dx), pixelmath::Saturate32(dy), pixelmath::Saturate32(dx),
+                  pixelmath::Saturate32(dy));
+    d.Key = key;
+    if (alpha) d.Mask = DIBPixelBuffer(*alpha, alphaTable);
+    RunBlit(DIBPixelBuffer(dest, destTable), SurfaceBoundsRect(dest), d);
+    return;
   }
-  if (dy < 0) {
-    sy -= dy;
-    h += dy;
-    dy = 0;
+  // Any other layout goes through 32-bit copies of the two areas: colours
+  // for a blend or a change of layout, raw values for a copy within one
+  // layout; the key and the alpha plane become one mask.
+  TRect place;
+  const TRect at =
+      Rect(pixelmath::Saturate32(dx), pixelmath::Saturate32(dy),
+           pixelmath::Saturate32(dx + src.Width()), pixelmath::Saturate32(dy + src.Height()));
+  if (!IntersectRect(place, at, SurfaceBoundsRect(dest))) return;
+  const int w = place.Width(), h = place.Height();
+  const int sx0 = src.Left + static_cast<int>(place.Left - dx);
+  const int sy0 = src.Top + static_cast<int>(place.Top - dy);
+  const bool raw = d.Op == TBlitOp::Copy && dest.SameLayout(source);
+  const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+  std::vector<uint32_t> from(n), to(n), before;
+  std::vector<uint8_t> weight;
+  if (key >= 0 || alpha) weight.resize(n);
+  for (int j = 0; j < h; ++j) {
+    for (int i = 0; i < w; ++i) {
+      const size_t k = static_cast<size_t>(j) * static_cast<size_t>(w) + static_cast<size_t>(i);
+      const uint32_t s = source.GetRawPixel(sx0 + i, sy0 + j);
+      const uint32_t t = dest.GetRawPixel(place.Left + i, place.Top + j);
+      from[k] = raw ? s : colorToRGB(source.PixelToColor(s));
+      to[k] = raw ? t : colorToRGB(dest.PixelToColor(t));
+      if (!weight.empty()) {
+        weight[k] =
+            static_cast<int64_t>(s) == key
+                ? 0
+                : (alpha ? static_cast<uint8_t>(alpha->GetRawPixel(sx0 + i, sy0 + j)) : 255);
+      }
+    }
   }
-  w = std::min<int64_t>(w, dest.Width() - dx);
-  h = std::min<int64_t>(h, dest.Height() - dy);
-  if (w <= 0 || h <= 0) return false;
-  area = {static_cast<int>(sx), static_cast<int>(sy), static_cast<int>(dx),
-          static_cast<int>(dy), static_cast<int>(w),  static_cast<int>(h)};
-  return true;
-}
-
-uint32_t blendColors(uint32_t s, uint32_t d, uint32_t a) {
-  return RGBColor(static_cast<int>(pixelmath::BlendChannel(ColorR(s), ColorR(d), a)),
-                  static_cast<int>(pixelmath::BlendChannel(ColorG(s), ColorG(d), a)),
-                  static_cast<int>(pixelmath::BlendChannel(ColorB(s), ColorB(d), a)));
-}
-
-// The one loop behind the blend and alpha draws: opacityAt gives the
-// opacity of each source pixel (0 skips it).
-template <class OpacityAt>
-void blendArea(TDIB& dest, const TDIB& source, const BlitArea& area, OpacityAt opacityAt) {
-  const bool sameLayout = dest.SameLayout(source);
-  const bool direct32 = sameLayout && dest.BitCount() == 32;
-  const bool direct24 = sameLayout && dest.BitCount() == 24;
-  for (int row = 0; row < area.h; ++row) {
-    const int sy = area.sy + row, dy = area.dy + row;
-    if (direct32) {
-      const uint8_t* srow = source.ScanLine(sy) + static_cast<size_t>(area.sx) * 4;
-      uint8_t* drow = dest.ScanLine(dy) + static_cast<size_t>(area.dx) * 4;
-      for (int i = 0; i < area.w; ++i) {
-        uint32_t a = opacityAt(area.sx + i, sy);
-        if (a == 0) continue;
-        uint32_t s, d;
-        std::memcpy(&s, srow + 4 * i, 4);
-        std::memcpy(&d, drow + 4 * i, 4);
-        uint32_t out = a >= 255 ? s : pixelmath::Blend32(s & 0xFFFFFF, d & 0xFFFFFF, a);
-        std::memcpy(drow + 4 * i, &out, 4);
-      }
-      continue;
-    }
-    if (direct24) {
-      const uint8_t* srow = source.ScanLine(sy) + static_cast<size_t>(area.sx) * 3;
-      uint8_t* drow = dest.ScanLine(dy) + static_cast<size_t>(area.dx) * 3;
-      for (int i = 0; i < area.w; ++i) {
-        uint32_t a = opacityAt(area.sx + i, sy);
-        if (a == 0) continue;
-        for (int c = 0; c < 3; ++c) {
-          drow[3 * i + c] = static_cast<uint8_t>(
-              a >= 255 ? srow[3 * i + c]
-                       : pixelmath::BlendChannel(srow[3 * i + c], drow[3 * i + c], a));
-        }
-      }
-      continue;
-    }
-    for (int i = 0; i < area.w; ++i) {
-      const int sx = area.sx + i, dx = area.dx + i;
-      uint32_t a = opacityAt(sx, sy);
-      if (a == 0) continue;
-      uint32_t sraw = source.GetRawPixel(sx, sy);
-      if (a >= 255 && sameLayout) {
-        dest.SetRawPixel(dx, dy, sraw);
-        continue;
-      }
-      uint32_t s = source.PixelToColor(sraw);
-      uint32_t out = a >= 255 ? s : blendColors(s, dest.PixelToColor(dest.GetRawPixel(dx, dy)), a);
-      dest.SetRawPixel(dx, dy, dest.ColorToPixel(out));
+  before = to;
+  d.Source = pixelsOf(from, w, h);
+  d.SourceRect = Rect(0, 0, w, h);
+  d.Dest = Rect(0, 0, 0, 0);
+  if (!weight.empty()) {
+    d.Mask.bits = weight.data();
+    d.Mask.pitch = w;
+    d.Mask.width = w;
+    d.Mask.height = h;
+    d.Mask.bitCount = 8;
+  }
+  RunBlit(pixelsOf(to, w, h), Rect(0, 0, w, h), d);
+  for (int j = 0; j < h; ++j) {
+    for (int i = 0; i < w; ++i) {
+      const size_t k = static_cast<size_t>(j) * static_cast<size_t>(w) + static_cast<size_t>(i);
+      if (to[k] == before[k]) continue;
+      dest.SetRawPixel(place.Left + i, place.Top + j,
+                       raw ? to[k] : dest.ColorToPixel(rgbToColor(to[k])));
     }
   }
 }
@@ -320,31 +341,19 @@ TRect SurfaceTrim(TDIBSurface& surface, uint32_t pixel) {
 void SurfaceBlendDraw(TDIB& dest, int x, int y, const TDIB& source, const TRect& sourceRect,
                       int64_t transparent, int opacity) {
   if (opacity <= 0) return;
-  BlitArea area;
-  if (!clipBlit(dest, x, y, source, sourceRect, area)) return;
-  const uint32_t a = static_cast<uint32_t>(std::min(opacity, 255));
-  if (transparent < 0) {
-    blendArea(dest, source, area, [a](int, int) { return a; });
-    return;
-  }
-  const uint32_t key = static_cast<uint32_t>(transparent);
-  blendArea(dest, source, area,
-            [&](int sx, int sy) { return source.GetRawPixel(sx, sy) == key ? 0u : a; });
+  blitDIB(dest, x, y, source, sourceRect, transparent, nullptr,
+          static_cast<uint32_t>(std::min(opacity, 255)));
 }
 
 void SurfaceAlphaDraw(TDIB& dest, int x, int y, const TDIBSurface& source, const TRect& sourceRect,
                       int level) {
   if (level <= 0) return;
-  BlitArea area;
-  if (!clipBlit(dest, x, y, source, sourceRect, area)) return;
-  const uint32_t l = static_cast<uint32_t>(std::min(level, 255));
   const TDIBSurface* alpha = source.AlphaPlane();
-  if (!alpha || alpha->Width() != source.Width() || alpha->Height() != source.Height()) {
-    blendArea(dest, source, area, [l](int, int) { return l; });
-    return;
-  }
-  blendArea(dest, source, area,
-            [&](int sx, int sy) { return pixelmath::MaskedOpacity(alpha->ScanLine(sy)[sx], l); });
+  // A plane of another size does not say which pixel it weighs.
+  if (alpha && (alpha->Width() != source.Width() || alpha->Height() != source.Height() ||
+                alpha->BitCount() != 8))
+    alpha = nullptr;
+  blitDIB(dest, x, y, source, sourceRect, -1, alpha, static_cast<uint32_t>(std::min(level, 255)));
 }
 
 platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>& palette) {

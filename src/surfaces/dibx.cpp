@@ -47,6 +47,14 @@ TBlitDesc tileDesc(const TRect& dest, const TCustomDIBX& src, const TRect& srcRe
   return d;
 }
 
+// Scrolling by +s moves the pattern s pixels up / left.
+TBlitDesc scrolledTileDesc(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                           int32_t zoomX, int32_t zoomY, bool flipH, bool flipV, int32_t scrollX,
+                           int32_t scrollY) {
+  return tileDesc(dest, src, srcRect, int64_t(dest.Left) - scrollX, int64_t(dest.Top) - scrollY,
+                  zoomX, zoomY, flipH, flipV);
+}
+
 void useKey(TBlitDesc& d, const TCustomDIBX& src, bool on) {
   d.Key = on ? src.ColorKey() : -1;
 }
@@ -86,6 +94,16 @@ bool setImageAlpha(TBlitDesc& d, int32_t alpha) {
   if (alpha <= 255) return setOpacity(d, alpha);
   setLevel(d, alpha - 256);
   return true;
+}
+
+// An image draw weighs its pixels by the mask when it has one, else skips
+// the source's colour key.
+void useKeyOrMask(TBlitDesc& d, const TCustomDIBX& src, const TCustomDIBX* mask) {
+  if (mask) {
+    useMask(d, *mask);
+  } else {
+    useKey(d, src, src.ColorKey() != -1);
+  }
 }
 
 }  // namespace
@@ -216,6 +234,22 @@ bool TCustomDIBX::StretchDrawAddTable(const TRect& dest, const TCustomDIBX& src,
   TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
   useAddTable(d, src, table, opacity);
   return Execute(d);
+}
+
+// ---- Image draws -----------------------------------------------------------
+
+bool TCustomDIBX::DrawImage(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
+                            bool flipH, bool flipV, const TCustomDIBX* mask, int32_t alpha) {
+  TBlitDesc d = directDesc(x, y, src, srcRect, flipH, flipV);
+  useKeyOrMask(d, src, mask);
+  return setImageAlpha(d, alpha) && Execute(d);
+}
+
+bool TCustomDIBX::StretchDrawImage(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                   bool flipH, bool flipV, const TCustomDIBX* mask, int32_t alpha) {
+  TBlitDesc d = stretchDesc(dest, src, srcRect, flipH, flipV);
+  useKeyOrMask(d, src, mask);
+  return setImageAlpha(d, alpha) && Execute(d);
 }
 
 // ---- Rotation ------------------------------------------------------------
@@ -460,8 +494,7 @@ bool TCustomDIBX::TileDrawOffsetMasked(const TRect& dest, const TCustomDIBX& src
 bool TCustomDIBX::TileDrawZoom(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
                                int32_t zoomX, int32_t zoomY, bool flipH, bool flipV, bool key,
                                int32_t alpha, int32_t scrollX, int32_t scrollY) {
-  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) - scrollX,
-                         int64_t(dest.Top) - scrollY, zoomX, zoomY, flipH, flipV);
+  TBlitDesc d = scrolledTileDesc(dest, src, srcRect, zoomX, zoomY, flipH, flipV, scrollX, scrollY);
   useKey(d, src, key);
   return setImageAlpha(d, alpha) && Execute(d);
 }
@@ -470,16 +503,24 @@ bool TCustomDIBX::TileDrawZoomMasked(const TRect& dest, const TCustomDIBX& src,
                                      const TRect& srcRect, int32_t zoomX, int32_t zoomY, bool flipH,
                                      bool flipV, const TCustomDIBX& mask, int32_t alpha,
                                      int32_t scrollX, int32_t scrollY) {
-  TBlitDesc d = tileDesc(dest, src, srcRect, int64_t(dest.Left) - scrollX,
-                         int64_t(dest.Top) - scrollY, zoomX, zoomY, flipH, flipV);
+  TBlitDesc d = scrolledTileDesc(dest, src, srcRect, zoomX, zoomY, flipH, flipV, scrollX, scrollY);
   useMask(d, mask);
+  return setImageAlpha(d, alpha) && Execute(d);
+}
+
+bool TCustomDIBX::TileDrawImage(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect,
+                                int32_t zoomX, int32_t zoomY, bool flipH, bool flipV,
+                                const TCustomDIBX* mask, int32_t alpha, int32_t scrollX,
+                                int32_t scrollY) {
+  TBlitDesc d = scrolledTileDesc(dest, src, srcRect, zoomX, zoomY, flipH, flipV, scrollX, scrollY);
+  useKeyOrMask(d, src, mask);
   return setImageAlpha(d, alpha) && Execute(d);
 }
 
 bool TCustomDIBX::TileDrawFast(const TRect& dest, const TCustomDIBX& src, bool flipH, bool flipV,
                                int32_t scrollX, int32_t scrollY) {
-  TBlitDesc d = tileDesc(dest, src, src.GetBoundsRect(), int64_t(dest.Left) - scrollX,
-                         int64_t(dest.Top) - scrollY, 256, 256, flipH, flipV);
+  TBlitDesc d =
+      scrolledTileDesc(dest, src, src.GetBoundsRect(), 256, 256, flipH, flipV, scrollX, scrollY);
   d.Op = TBlitOp::Copy;
   return Execute(d);
 }

@@ -109,6 +109,19 @@ class TCustomDIBX {
                            bool flipH, bool flipV, const uint32_t* table, int32_t opacity,
                            int32_t mode);
 
+  // ---- Image draws: the image objects' alpha (0..511), through the mask when
+  // one is given, else through the source's colour key when it has one ----
+  // One blit of the source rectangle at (x, y).
+  bool DrawImage(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect, bool flipH,
+                 bool flipV, const TCustomDIBX* mask, int32_t alpha);
+  bool StretchDrawImage(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect, bool flipH,
+                        bool flipV, const TCustomDIBX* mask, int32_t alpha);
+  // Copies of the zoomed source rectangle repeated over dest, the pattern
+  // scrolled by (scrollX, scrollY) source pixels; flips mirror the area.
+  bool TileDrawImage(const TRect& dest, const TCustomDIBX& src, const TRect& srcRect, int32_t zoomX,
+                     int32_t zoomY, bool flipH, bool flipV, const TCustomDIBX* mask, int32_t alpha,
+                     int32_t scrollX, int32_t scrollY);
+
   // ---- Rotated and zoomed: the anchor pixel (in the flipped picture) lands on (x, y) ----
   bool DrawRotateZoom(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect,
                       int32_t anchorX, int32_t anchorY, int32_t zoomX, int32_t zoomY, int32_t angle,

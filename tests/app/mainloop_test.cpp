@@ -119,10 +119,46 @@ TEST_F(MainLoopTest, TimesOfEachTickAndTheResetAfterALongGap) {
     EXPECT_EQ(ElapsedTime(), s.elapsed) << s.advance;
     EXPECT_EQ(GameClock(), s.gameClock) << s.advance;
     if (s.ticks) {
-      EXPECT_EQ(scene.FrameInterval, s.elapsed);
-      EXPECT_EQ(scene.SceneClock, clock.Milliseconds());
+      EXPECT_EQ(scene.SceneClock(), clock.Milliseconds());
     }
   }
+}
+
+TEST_F(MainLoopTest, FrameIntervalIsNominalWhateverATickMeasured) {
+  // Measured times far from the frame time: ElapsedTime follows them, the
+  // frame interval keeps to the frame time in whole ms.
+  struct Case {
+    double frameTime;
+    std::vector<uint32_t> measured, nominal;
+  } cases[] = {
+      {1000.0 / 60, {5, 40, 16, 100, 17, 3}, {16, 17, 17, 16, 17, 17}},
+      {1000.0 / 30, {33, 33, 33, 60, 1, 2}, {34, 33, 33, 34, 33, 33}},
+      {20, {16, 16}, {20, 20}},
+  };
+  for (const Case& c : cases) {
+    TZirkBaseList scene;
+    RecordingLoop sceneLoop(&scene);
+    sceneLoop.FrameTime = c.frameTime;
+    sceneLoop.Idle();  // starts the clock: a tick of 0 ms measured
+    std::vector<uint32_t> nominal;
+    for (uint32_t ms : c.measured) {
+      clock.Advance(ms);
+      sceneLoop.Idle();
+      EXPECT_EQ(ElapsedTime(), ms);
+      nominal.push_back(scene.FrameInterval());
+    }
+    EXPECT_EQ(nominal, c.nominal) << c.frameTime;
+  }
+  // Sixty nominal ticks at 60 frames a second make one second.
+  TZirkBaseList scene;
+  RecordingLoop sceneLoop(&scene);
+  uint32_t sum = 0;
+  for (int i = 0; i < 60; ++i) {
+    clock.Advance(25);
+    sceneLoop.Idle();
+    sum += scene.FrameInterval();
+  }
+  EXPECT_EQ(sum, 1000u);
 }
 
 TEST_F(MainLoopTest, SkipCounterCountsTicksDownInsteadOfRunningThem) {

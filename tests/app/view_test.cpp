@@ -343,6 +343,7 @@ TEST_F(FormTest, AnErrorInATickIsShownAndEndsTheGameInOrder) {
 }
 
 TEST(FilmPlayer, TicksFollowThePlayedMillisecondsAndStopOnTheLastFrame) {
+  RegisterPlayerModules();
   TZirkBaseList scene;
   TFilmPlayer player(scene);
   TKwMemoryStream stream;

@@ -128,6 +128,40 @@ TEST_F(CustomImageTest, RotationTurnsAboutTheAnchorAndOnlyTheLowByteCounts) {
   EXPECT_EQ(image->GetScreenRect(), Rect(196, 196, 204, 204));
 }
 
+// A zoomed picture's anchor stays on its position whether or not it is
+// turned: the offset is scaled by the zoom, and the stretch, the screen
+// rectangle and the mask hit test follow the picture.
+TEST_F(CustomImageTest, AZoomedPictureKeepsItsAnchorWhenItStartsToTurn) {
+  TZirkCustomImage* image = show(quadrants(8), 200, 200);
+  image->SetPropInt(PR_OFFSETX, 4);
+  image->SetPropInt(PR_OFFSETY, 4);
+  image->SetPropInt(PR_ZOOMX, 512);
+  image->SetPropInt(PR_ZOOMY, 512);
+  frame();
+  for (int32_t angle : {0, 1, 0}) {
+    image->SetPropInt(PR_ANGLE, angle);
+    frame();
+    EXPECT_EQ(screenColor(201, 201), kWhite) << "anchor pixel (4, 4) at angle " << angle;
+    EXPECT_EQ(screenColor(198, 198), kRed) << "angle " << angle;
+  }
+  EXPECT_EQ(image->GetScreenRect(), Rect(192, 192, 208, 208));
+  EXPECT_EQ(screenColor(192, 192), kRed);
+  EXPECT_EQ(screenColor(191, 192), kBackground);
+  EXPECT_EQ(screenColor(207, 207), kWhite);
+  EXPECT_EQ(screenColor(208, 207), kBackground);
+
+  // The left half of the mask admits no hit.
+  std::vector<uint8_t> levels(64);
+  for (size_t i = 0; i < levels.size(); ++i) levels[i] = i % 8 >= 4 ? 255 : 0;
+  auto mask = makeMask(8, 8, levels);
+  image->SetMaskSurface(mask.get());
+  image->SetPropInt(PR_CAPTUREMASK, 1);
+  EXPECT_EQ(hit(image, 199, 195), nullptr);
+  EXPECT_EQ(hit(image, 200, 195), image);
+  EXPECT_EQ(hit(image, 191, 195), nullptr);
+  image->SetMaskSurface(nullptr);
+}
+
 TEST_F(CustomImageTest, DrawRectanglesLimitTheBlitAndMirrorInsideThePicture) {
   auto picture = quadrants(4);
   picture->Rects1 = {Rect(0, 0, 1, 4)};  // the leftmost column

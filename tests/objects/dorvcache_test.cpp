@@ -22,13 +22,13 @@ constexpr uint32_t kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000, kWhite 
 
 class DorvCacheTest : public PictureTest {
  protected:
-  int owner1 = 0, owner2 = 0;
+  TDorvOwner owner1 = cache.NewOwner(), owner2 = cache.NewOwner();
 };
 
 TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   writeSolid("a.dor", 4, 4, kRed);
-  TDorvItem* masked = AcquireDorvItem(&owner1, "a.dor", true, false);
-  TDorvItem* plain = AcquireDorvItem(&owner1, "a.dor", false, false);
+  TDorvItem* masked = cache.Acquire(owner1, "a.dor", true, false);
+  TDorvItem* plain = cache.Acquire(owner1, "a.dor", false, false);
   ASSERT_NE(masked, plain);
   EXPECT_EQ(masked->Name(), "a.dor?m");
   EXPECT_EQ(plain->Name(), "a.dor");
@@ -38,25 +38,54 @@ TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   EXPECT_EQ(masked->Frame(0)->MaskSurface->GetPixel(3, 3), 255u);
 
   // The same owner twice is listed once; a second owner keeps it in use.
-  EXPECT_EQ(AcquireDorvItem(&owner1, "a.dor", false, false), plain);
+  EXPECT_EQ(cache.Acquire(owner1, "a.dor", false, false), plain);
   EXPECT_EQ(plain->OwnerCount(), 1);
-  AcquireDorvItem(&owner2, "A.DOR", false, false);
+  cache.Acquire(owner2, "A.DOR", false, false);
   EXPECT_EQ(plain->OwnerCount(), 2) << "keys compare without case";
-  ReleaseDorvItem(plain, &owner1);
+  cache.Release(plain, owner1);
   EXPECT_FALSE(cache.IsIdle(plain));
-  ReleaseDorvItem(plain, &owner1);  // no longer an owner: nothing
+  cache.Release(plain, owner1);  // no longer an owner: nothing
   EXPECT_EQ(plain->OwnerCount(), 1);
-  ReleaseDorvItem(plain, &owner2);
-  ReleaseDorvItem(masked, &owner1);
+  cache.Release(plain, owner2);
+  cache.Release(masked, owner1);
   EXPECT_TRUE(cache.IsIdle(plain));
   EXPECT_TRUE(cache.IsIdle(masked));
   EXPECT_EQ(cache.IdleMemory(), 4 * 4 * 4 + (4 * 4 * 4 + 4 * 4));
 
   // A later acquire revives the parked item without loading it again.
-  TDorvItem* again = AcquireDorvItem(&owner2, "a.dor", false, false);
+  TDorvItem* again = cache.Acquire(owner2, "a.dor", false, false);
   EXPECT_EQ(again, plain);
   EXPECT_FALSE(cache.IsIdle(plain));
   EXPECT_EQ(cache.IdleCount(), 1);
+}
+
+// Each lease is an owner of its own: it hands its item back once, when it
+// goes, is reset or is overwritten, and a moved-from lease hands back nothing.
+TEST_F(DorvCacheTest, LeasesHoldTheirItemUntilTheyGo) {
+  writeSolid("a.dor", 2, 2, kRed);
+  writeSolid("b.dor", 2, 2, kBlue);
+  TDorvLease first("a.dor", false, false);
+  TDorvItem* a = first.Get();
+  {
+    TDorvLease second("a.dor", false, false);
+    EXPECT_EQ(second.Get(), a);
+    EXPECT_EQ(a->OwnerCount(), 2);
+  }
+  EXPECT_EQ(a->OwnerCount(), 1);
+  TDorvLease moved = std::move(first);
+  EXPECT_FALSE(first);
+  first.Reset();
+  EXPECT_EQ(a->OwnerCount(), 1) << "a moved-from lease holds nothing";
+  moved = TDorvLease("b.dor", false, false);
+  EXPECT_TRUE(cache.IsIdle(a)) << "overwriting a lease hands its item back";
+  EXPECT_EQ(moved->Name(), "b.dor");
+  TDorvItem* b = moved.Get();
+
+  // A lease whose cache is gone lets go without touching it.
+  SetImageCache(nullptr);
+  moved.Reset();
+  SetImageCache(&cache);
+  EXPECT_EQ(b->OwnerCount(), 1);
 }
 
 TEST_F(DorvCacheTest, IdleBudgetFreesTheOldestButNeverTheItemJustParked) {
@@ -65,21 +94,21 @@ TEST_F(DorvCacheTest, IdleBudgetFreesTheOldestButNeverTheItemJustParked) {
   writeSolid("huge.dor", 2000, 1000, kBlue);  // 8,000,000 bytes
   writeSolid("small.dor", 10, 10, kBlue);
 
-  TDorvItem* huge = AcquireDorvItem(&owner1, "huge.dor", false, false);
+  TDorvItem* huge = cache.Acquire(owner1, "huge.dor", false, false);
   EXPECT_EQ(huge->MemorySize(), 8'000'000);
-  ReleaseDorvItem(huge, &owner1);
+  cache.Release(huge, owner1);
   EXPECT_TRUE(cache.IsIdle(huge)) << "a single item over the budget stays parked";
 
-  TDorvItem* small = AcquireDorvItem(&owner1, "small.dor", false, false);
-  ReleaseDorvItem(small, &owner1);
+  TDorvItem* small = cache.Acquire(owner1, "small.dor", false, false);
+  cache.Release(small, owner1);
   EXPECT_EQ(cache.Find("huge.dor"), nullptr) << "two parked and over budget: the oldest goes";
   EXPECT_EQ(cache.IdleCount(), 1);
 
-  TDorvItem* first = AcquireDorvItem(&owner1, "big1.dor", false, false);
-  TDorvItem* second = AcquireDorvItem(&owner1, "big2.dor", false, false);
-  ReleaseDorvItem(first, &owner1);
+  TDorvItem* first = cache.Acquire(owner1, "big1.dor", false, false);
+  TDorvItem* second = cache.Acquire(owner1, "big2.dor", false, false);
+  cache.Release(first, owner1);
   EXPECT_EQ(cache.IdleMemory(), 4'000'400) << "in-use items do not count";
-  ReleaseDorvItem(second, &owner1);
+  cache.Release(second, owner1);
   EXPECT_EQ(cache.Find("small.dor"), nullptr);
   EXPECT_EQ(cache.Find("big1.dor"), nullptr) << "8,000,000 bytes exceed the budget";
   EXPECT_EQ(cache.Find("big2.dor"), second);
@@ -88,15 +117,15 @@ TEST_F(DorvCacheTest, IdleBudgetFreesTheOldestButNeverTheItemJustParked) {
 
 TEST_F(DorvCacheTest, PurgeFreesOnlyParkedItemsOfEverySuffixOrder) {
   writeSolid("p.dor", 2, 2, kRed);
-  TDorvItem* inUse = AcquireDorvItem(&owner1, "p.dor", false, false);
+  TDorvItem* inUse = cache.Acquire(owner1, "p.dor", false, false);
   PurgeDorvItem("p.dor");
   EXPECT_EQ(cache.Find("p.dor"), inUse) << "an item in use is never purged";
-  ReleaseDorvItem(inUse, &owner1);
+  cache.Release(inUse, owner1);
   for (auto [name, mask, trim] : {std::tuple{"p.dor", true, false},
                                   {"p.dor", false, true},
                                   {"p.dor", true, true},
                                   {"p.dor?t", true, false}}) {
-    ReleaseDorvItem(AcquireDorvItem(&owner1, name, mask, trim), &owner1);
+    cache.Release(cache.Acquire(owner1, name, mask, trim), owner1);
   }
   EXPECT_NE(cache.Find("p.dor?t?m"), nullptr);
   EXPECT_EQ(cache.Count(), 5);
@@ -112,7 +141,7 @@ TEST_F(DorvCacheTest, SuffixesInTheNameCountLikeFlags) {
     for (int x : {3, 4}) colors[static_cast<size_t>(y * 6 + x)] = kRed;
   }
   writePicture("t.dor", {TestFrame{6, 5, colors, 0, static_cast<int32_t>(kWhite)}});
-  TDorvItem* item = AcquireDorvItem(&owner1, "t.dor?t", true, false);
+  TDorvItem* item = cache.Acquire(owner1, "t.dor?t", true, false);
   EXPECT_EQ(item->Name(), "t.dor?t?m");
   ASSERT_EQ(item->FrameCount(), 1);
   const TDorvItemFrame& frame = *item->Frame(0);
@@ -130,7 +159,7 @@ TEST_F(DorvCacheTest, FramesKeepTheirKeysDelaysAndAlpha) {
   std::vector<uint32_t> colors = {kRed, kGreen, kBlue, kWhite};
   writePicture("m.dor", {TestFrame{2, 2, colors, 0, static_cast<int32_t>(kGreen), 0},
                          TestFrame{2, 2, {}, kBlue, -1, 40, {0, 100, 200, 255}}});
-  TDorvItem* item = AcquireDorvItem(&owner1, "m.dor", false, false);
+  TDorvItem* item = cache.Acquire(owner1, "m.dor", false, false);
   ASSERT_EQ(item->FrameCount(), 2);
   const TDorvItemFrame& keyed = *item->Frame(0);
   const TDorvItemFrame& alpha = *item->Frame(1);
@@ -149,12 +178,13 @@ TEST_F(DorvCacheTest, FramesKeepTheirKeysDelaysAndAlpha) {
 
 TEST_F(DorvCacheTest, MissingFileGivesATransparentPlaceholder) {
   for (bool mask : {false, true}) {
-    TDorvItem* item = AcquireDorvItem(&owner1, "missing.dor", mask, false);
+    TDorvItem* item = cache.Acquire(owner1, "missing.dor", mask, false);
     ASSERT_EQ(item->FrameCount(), 1);
     const TDorvItemFrame& frame = *item->Frame(0);
     EXPECT_EQ(frame.Surface->Width(), kDorvPlaceholderSize);
     EXPECT_EQ(frame.Surface->Height(), kDorvPlaceholderSize);
     EXPECT_EQ(frame.Surface->ColorKey(), 0);
+    EXPECT_EQ(frame.TransparentColor, 0) << "the key its users take from the frame";
     EXPECT_EQ(item->Width, 0);
     EXPECT_EQ(frame.MaskSurface != nullptr, mask);
 
@@ -171,24 +201,24 @@ TEST_F(DorvCacheTest, FailedLoadLeavesNothingBehind) {
   const std::string junk = "Dorv106 this is not a layered image at all";
   writeFile(dir / "bad.dor", junk);
   files.InvalidateCache();
-  EXPECT_ANY_THROW(AcquireDorvItem(&owner1, "bad.dor", false, false));
+  EXPECT_ANY_THROW(cache.Acquire(owner1, "bad.dor", false, false));
   EXPECT_EQ(cache.Count(), 0);
   EXPECT_EQ(cache.IdleCount(), 0);
 
   writeSolid("bad.dor", 3, 3, kRed);
-  TDorvItem* item = AcquireDorvItem(&owner1, "bad.dor", false, false);
+  TDorvItem* item = cache.Acquire(owner1, "bad.dor", false, false);
   EXPECT_EQ(item->FrameCount(), 1) << "the next acquire reads the file again";
 
   // A file without frames gives an item without frames.
   writePicture("empty.dor", {});
-  EXPECT_EQ(AcquireDorvItem(&owner1, "empty.dor", false, false)->FrameCount(), 0);
+  EXPECT_EQ(cache.Acquire(owner1, "empty.dor", false, false)->FrameCount(), 0);
 }
 
 TEST_F(DorvCacheTest, DitherChangeReloadsAndRebuildRecreatesSurfaces) {
   writeSolid("r.dor", 2, 2, kRed);
   writeSolid("k.dor", 2, 2, kRed, static_cast<int32_t>(kGreen));
-  TDorvItem* plain = AcquireDorvItem(&owner1, "r.dor", false, false);
-  TDorvItem* keyed = AcquireDorvItem(&owner1, "k.dor", false, false);
+  TDorvItem* plain = cache.Acquire(owner1, "r.dor", false, false);
+  TDorvItem* keyed = cache.Acquire(owner1, "k.dor", false, false);
   writeSolid("r.dor", 2, 2, kBlue);
   writeSolid("k.dor", 2, 2, kBlue, static_cast<int32_t>(kGreen));
 
@@ -297,14 +327,16 @@ TEST_F(DorvCacheTest, RuntimeMakesAndFreesTheCache) {
   TDorvCollection* runtimeCache = DorvCache();
   ASSERT_NE(runtimeCache, nullptr);
   writeSolid("w.dor", 2, 2, kRed);
-  TDorvItem* item = AcquireDorvItem(&owner1, "w.dor", false, false);
-  ReleaseDorvItem(item, &owner1);
+  {
+    TDorvLease lease("w.dor", false, false);
+    EXPECT_EQ(runtimeCache->Find("w.dor"), lease.Get()) << "a lease holds the runtime's item";
+  }
   PurgeWrittenImage("w.dor");
   EXPECT_EQ(runtimeCache->Count(), 0) << "the purge built-in reaches the cache";
   ZirkFinalize();
   SetImageCacheFactory({});
   EXPECT_EQ(DorvCache(), nullptr);
-  EXPECT_THROW(AcquireDorvItem(&owner1, "w.dor", false, false), EDorvCacheError);
+  EXPECT_THROW(TDorvLease("w.dor", false, false), EDorvCacheError);
   SetImageCache(&cache);
 }
 

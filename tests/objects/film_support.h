@@ -5,9 +5,13 @@
 
 #include "base/streams.h"
 #include "objects/frms.h"
+#include "objects/tracks.h"
 #include "support/filmwriter.h"
 
 namespace zirk::test {
+
+// Films in these tests are read with every track kind the player builds.
+inline const bool kFilmTracksRegistered = (RegisterFilmTracks(), true);
 
 inline void readFilmBytes(TFilmManager& film, const std::string& bytes,
                           const std::string& name = "c:\\game\\film\\a.zcn") {

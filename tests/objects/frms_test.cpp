@@ -107,7 +107,7 @@ TEST(FilmFile, WipeMaskNamesAreJoinedToTheFolderOnlyWhenRelative) {
 }
 
 TEST(FilmFile, UnrecognisedTagsGiveAnEmptyFilm) {
-  for (std::string bytes : {std::string("NotAFilm10800000000"), std::string("ZirkCine")}) {
+  for (std::string bytes : {std::string("NotAFilm10800000000"), std::string("ZirkCinemo108")}) {
     TFilmManager film;
     readFilm(film, FilmFile{.tracks = {wipeTrack(0, 50)}});
     ASSERT_EQ(film.Length, 50);
@@ -123,8 +123,9 @@ TEST(FilmFile, DamagedFilesFailAndLeaveTheFilmEmpty) {
   good.tracks = {wipeTrack(0, 30), wipeTrack(60, 30)};
   good.tracks[0].mask = "mask.dor";
   const std::string bytes = WriteFilmFile(good);
-  // Every truncation after the tag fails; none reads part of a film.
-  for (size_t n = 13; n < bytes.size(); ++n) {
+  // Every truncation fails, a file shorter than its tag too; none reads
+  // part of a film.
+  for (size_t n = 0; n < bytes.size(); ++n) {
     TFilmManager film;
     EXPECT_THROW(readFilmBytes(film, bytes.substr(0, n)), EFilmFormatError) << n;
     EXPECT_EQ(film.Count(), 0);
@@ -180,6 +181,77 @@ TEST(FilmFile, TrackKindsWithoutATrackClassFailTheLoad) {
   TFilmManager film;
   readFilm(film, f);
   EXPECT_EQ(film.TrackAt(0)->GetType(), ttWipe);
+}
+
+TEST(FilmFile, TrackKindsComeFromTheirRegistration) {
+  // A kind with its own record: one int32 after the common part, which it
+  // also reports as its key frame's size.
+  struct CounterTrack : TCustomFrameList {
+    explicit CounterTrack(TFilmManager& film) : TCustomFrameList(film) {
+      Frames.push_back(std::make_unique<TBoxFrame>(*this));
+    }
+    TTrackType GetType() const override { return TTrackType(9); }
+    int32_t GetFrameWidth() const override { return value; }
+    void LoadFromStream(TFilmRecordReader& in) override {
+      TCustomFrameList::LoadFromStream(in);
+      value = in.Int();
+    }
+    void OwnerRefreshed() override { ++refreshed; }
+    void PlayingStopped() override { ++stopped; }
+    int32_t value = 0, refreshed = 0, stopped = 0;
+  };
+  FilmFile f;
+  FilmTrack t = wipeTrack(0, 5);
+  t.type = 9;
+  t.raw = std::string("\x2A\0\0\0", 4);
+  f.tracks = {t, wipeTrack(0, 5)};
+
+  RegisterTrackKind(9, [](TFilmManager& film) -> std::unique_ptr<TCustomFrameList> {
+    return std::make_unique<CounterTrack>(film);
+  });
+  TFilmManager film;
+  readFilm(film, f);
+  ASSERT_EQ(film.Count(), 2);
+  EXPECT_EQ(film.TrackAt(0)->GetType(), 9);
+  EXPECT_EQ(film.TrackAt(0)->GetContentWidth(), 42);
+  // A wipe's key frame covers the film.
+  EXPECT_EQ(film.TrackAt(1)->GetContentWidth(), 640);
+  EXPECT_EQ(film.TrackAt(1)->GetContentHeight(), 480);
+  // The film tells each track of a refreshed owner, a hosted film too, and
+  // of playing switched off.
+  auto& counter = static_cast<CounterTrack&>(*film.TrackAt(0));
+  TZirkBaseList host;
+  film.RefreshOwner();
+  film.Host = host.GetBase(0);
+  film.RefreshOwner();
+  film.SetTracksEnabled(true);
+  film.SetTracksEnabled(false);
+  EXPECT_EQ(counter.refreshed, 2);
+  EXPECT_EQ(counter.stopped, 1);
+  film.Host = nullptr;
+
+  RegisterTrackKind(9, nullptr);
+  EXPECT_THROW(readFilm(film, f), EFilmFormatError);
+  EXPECT_EQ(CreateTrack(film, 9), nullptr);
+}
+
+TEST(FilmFile, NamesResolveAgainstTheFolderOfEitherSlash) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"c:\\game\\a.zcn", "c:\\game\\red.dor"},
+      {"sub/a.zcn", "sub/red.dor"},
+      {"a/b\\c/a.zcn", "a/b\\c/red.dor"},
+      {"a.zcn", "red.dor"},
+  };
+  FilmFile f;
+  FilmTrack t;
+  t.source = "red.dor";
+  f.tracks = {t};
+  for (auto& [name, source] : cases) {
+    TFilmManager film;
+    film.SkipAfterLoad = true;
+    readFilm(film, f, name);
+    EXPECT_EQ(film.TrackAt(0)->GetSource(), source) << name;
+  }
 }
 
 TEST(FilmFile, ParentsAreResolvedAndCyclesCut) {

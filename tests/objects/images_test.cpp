@@ -37,7 +37,7 @@ class ImagesTest : public ScenePictureTest {
 
 TEST_F(ImagesTest, FrameListAdvancesByDelaysAndNeverSkipsTheWrap) {
   TZirkImageList list;
-  list.LoadImageFrames(this, "rgb.dor", false);
+  list.LoadImageFrames("rgb.dor", false);
   ASSERT_EQ(list.Count(), 3);
   EXPECT_EQ(list.Index(), 0);
   EXPECT_EQ(list.Delay(), 101);
@@ -66,7 +66,7 @@ TEST_F(ImagesTest, FrameListAdvancesByDelaysAndNeverSkipsTheWrap) {
 
   TZirkImageList one;
   writeSolid("one.dor", 2, 2, kRed);
-  one.LoadImageFrames(this, "one.dor", false);
+  one.LoadImageFrames("one.dor", false);
   EXPECT_FALSE(one.AdvanceImageFrame(100000));
   EXPECT_EQ(one.Index(), 0);
 }

@@ -5,6 +5,7 @@
 #include "objects/motion.h"
 #include "objects/tile.h"
 #include "picture_fixture.h"
+#include "scene/runtime.h"
 
 namespace zirk::test {
 namespace {
@@ -19,7 +20,7 @@ class MotionTest : public ScenePictureTest {
     RegisterZirkMotion();
     writeSolid("red.dor", 10, 10, kRed);
     // One film tick per frame.
-    scene.FrameInterval = 17;
+    scene.SetFrameInterval(17);
   }
   void TearDown() override {
     SetMotionFactory({});
@@ -77,12 +78,29 @@ TEST_F(MotionTest, PlaysOnceAndEndsWithOnePlayEnd) {
   EXPECT_TRUE(o->GetPropInt(PR_PLAYING));
 }
 
+TEST_F(MotionTest, StepsByTheNominalIntervalOfTheGlobalSceneNotTheMeasuredTime) {
+  // In a private screen pair, with a tick measured at a whole second.
+  writeMotion("walk.zmt", false);
+  TZirkBaseList pair(scene, 320, 240);
+  auto* o = pair.Create<TZirkImages>(nullptr, "mover");
+  o->SetPropStr(PR_SOURCE, "walk.zmt");
+  GameTime().ElapsedTime = 1000;
+  std::vector<int32_t> xs;
+  for (int k = 0; k < 4; ++k) {
+    pair.TickObjects();
+    xs.push_back(o->MotionX());
+  }
+  GameTime().ElapsedTime = 0;
+  EXPECT_EQ(xs, (std::vector<int32_t>{0, 10, 20, 30}));
+}
+
 TEST_F(MotionTest, RepeatContinuesAtTheLoopStart) {
   writeMotion("loop.zmt", false, 2);
   TZirkImages* o = mover("loop.zmt");
   o->SetPropInt(PR_REPEAT, 1);
-  // Ticks 0..3, then (tick mod 4) + 2 capped at the last tick.
-  const int32_t frames[] = {0, 1, 2, 3, 2, 3, 3, 3, 2};
+  // Ticks 0..3, then (tick mod 4) + 2 with the clock wound back to it, so
+  // every pass plays ticks 2 and 3 without holding the last one.
+  const int32_t frames[] = {0, 1, 2, 3, 2, 3, 2, 3, 2, 3};
   for (size_t k = 0; k < std::size(frames); ++k) {
     frame();
     EXPECT_EQ(o->GetPropInt(PR_INDEX), frames[k]) << k;

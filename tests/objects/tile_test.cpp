@@ -167,5 +167,37 @@ TEST_F(TileTest, SaveRecordRoundTrip) {
   EXPECT_EQ(row(100), before);
 }
 
+TEST_F(TileTest, LoadingKeepsTheSavedFrameAndTheTimeItHadLeft) {
+  std::vector<uint32_t> red(16, kRed), blue(16, kBlue);
+  writePicture("anim.dor", {TestFrame{4, 4, red, 0, -1, 100}, TestFrame{4, 4, blue, 0, -1, 100}});
+  struct Case {
+    std::vector<uint32_t> played;  // the ticks before the save, ms
+    int32_t index, left;
+  };
+  for (const Case& c : {Case{{0}, 0, 100}, Case{{70}, 0, 30}, Case{{100, 60}, 1, 40}}) {
+    auto* t = scene.Create<TZirkTile>(nullptr, "");
+    t->SetPropStr(PR_SOURCE, "anim.dor");
+    t->SetBounds(0, 10, 8, 4);
+    t->SetPropInt(PR_SCROLLX, 3);
+    for (uint32_t ms : c.played) {
+      GameTime().ElapsedTime = ms;
+      frame();
+    }
+    GameTime().ElapsedTime = 0;
+    ASSERT_EQ(t->Index(), c.index) << c.index << c.left;
+    ASSERT_EQ(t->DelayCounter(), c.left) << c.index << c.left;
+    TKwMemoryStream s;
+    t->SaveToStream(s);
+    scene.FreeObject(t);
+    s.SetPosition(0);
+    auto* copy = scene.Create<TZirkTile>(nullptr, "");
+    copy->LoadFromStream(s, SaveVersion);
+    EXPECT_EQ(copy->Index(), c.index) << c.index << c.left;
+    EXPECT_EQ(copy->DelayCounter(), c.left) << c.index << c.left;
+    EXPECT_EQ(copy->ScrollX(), 3) << c.index << c.left;
+    scene.FreeObject(copy);
+  }
+}
+
 }  // namespace
 }  // namespace zirk::test

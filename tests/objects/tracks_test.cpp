@@ -133,13 +133,13 @@ TEST(TrackFrames, CommonRecordRoundTrips) {
   chained->SetWipeMask("c:\\game\\film\\m\\mask.dor");
   chained->SetWipeParam1(8);
   TKwMemoryStream out;
-  TRecordWriter writer(out, "c:\\game\\film\\");
+  TFilmRecordWriter writer(out, "c:\\game\\film\\");
   chained->SaveToStream(writer);
 
   out.SetPosition(0);
   TFilmManager other;
   TWipeFrameList read(other);
-  TRecordReader reader(out, "c:\\game\\film\\", 108);
+  TFilmRecordReader reader(out, "c:\\game\\film\\", 108);
   read.LoadFromStream(reader);
   EXPECT_EQ(read.LoadedParentIndex(), 0);
   EXPECT_EQ(read.Length, 44);
@@ -162,7 +162,7 @@ TEST(TrackFrames, RecordReaderRefusesWhatTheBytesCannotHold) {
   double huge = 1e300;
   s.WriteBuffer(&huge, 8);
   s.SetPosition(0);
-  TRecordReader in(s, "", 108);
+  TFilmRecordReader in(s, "", 108);
   EXPECT_THROW(in.Str(), EFilmFormatError);
   s.SetPosition(4);
   EXPECT_EQ(in.Int(), 0);

@@ -246,6 +246,22 @@ TEST_F(FilmSceneTest, TileTrackScrollsByTheInterpolatedAmount) {
   }
 }
 
+// The stand-in for a missing picture stays transparent on screen: the key
+// the tracks take from the frame keeps it so.
+TEST_F(FilmSceneTest, AMissingPictureShowsNothing) {
+  for (uint8_t type : {0, 5}) {
+    FilmTrack t = imageTrack("missing.dor", 0, 3);
+    t.type = type;
+    t.positionFrom = t.positionTo = {20, 20};
+    TFilmManager film;
+    load(film, FilmFile{.tracks = {t}});
+    play(film, 1);
+    ASSERT_NE(film.TrackAt(0)->GetTarget(), nullptr) << int(type);
+    EXPECT_EQ(screenColor(20, 20), kBackground) << "track type " << int(type);
+    EXPECT_EQ(screenColor(27, 27), kBackground) << "track type " << int(type);
+  }
+}
+
 TEST_F(FilmSceneTest, MotionMovesItsTargetThroughTheMotionOffset) {
   writeSolid("red.dor", 10, 10, kRed);
   RegisterZirkMotion();
@@ -267,7 +283,7 @@ TEST_F(FilmSceneTest, MotionMovesItsTargetThroughTheMotionOffset) {
   target->StartMotion("walk.zmt");
   ASSERT_NE(target->GetMotion(), nullptr);
   EXPECT_EQ(target->GetMotion()->GetLength(), 4);
-  scene.FrameInterval = 1000 / 60 + 1;  // one film tick per frame
+  scene.SetFrameInterval(1000 / 60 + 1);  // one film tick per frame
   const int32_t xs[] = {100, 110, 120, 130, 130};
   for (int32_t k = 0; k < 5; ++k) {
     frame();
@@ -354,12 +370,12 @@ TEST(ImageTrackValues, ChainedTracksWriteTheirParentsEndValues) {
   b.positionFrom = {999, 999};
   readFilm(film, FilmFile{.tracks = {a, b}});
   TKwMemoryStream out;
-  TRecordWriter writer(out, "c:\\game\\film\\");
+  TFilmRecordWriter writer(out, "c:\\game\\film\\");
   film.TrackAt(1)->SaveToStream(writer);
   out.SetPosition(0);
   TFilmManager other;
   TImageFrameList read(other);
-  TRecordReader reader(out, "c:\\game\\film\\", 108);
+  TFilmRecordReader reader(out, "c:\\game\\film\\", 108);
   read.LoadFromStream(reader);
   EXPECT_EQ(read.PositionFrom, (TPoint{40, 50}));
   EXPECT_EQ(read.AlphaFrom, 77);

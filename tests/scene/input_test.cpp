@@ -144,11 +144,15 @@ class Dragger : public TestBox {
   void MouseMove(int32_t x, int32_t) override { moves.push_back(x); }
   void LButtonUp(int32_t x, int32_t) override { upAt = x; }
   void CaptureTick() override { ++captureTicks; }
-  void RightClickClose() override { ++closes; }
+  bool RightClickClose() override {
+    ++closes;
+    return takesClose;
+  }
   std::vector<int32_t> moves;
   int32_t upAt = -1;
   int captureTicks = 0;
   int closes = 0;
+  bool takesClose = false;
 };
 
 TEST_F(InputTest, CapturedControlGetsMovesTicksAndTheRelease) {
@@ -222,7 +226,15 @@ TEST_F(InputTest, RightClickNobodyTookClosesEligibleMenus) {
   for (size_t i = 0; i < menus.size(); ++i) {
     EXPECT_EQ(menus[i]->closes, specs[i].expectedCloses) << specs[i].name;
   }
-  EXPECT_TRUE(scene.GetBase(0)->RightClickPending);
+  EXPECT_TRUE(scene.GetBase(0)->RightClickPending) << "no menu said it closed";
+
+  // The first menu that closes ends the walk and takes the click.
+  menus[0]->takesClose = true;
+  scene.InputMouseDown(TMouseButton::Right, 50, 50);
+  frame();
+  EXPECT_EQ(menus[0]->closes, 2);
+  EXPECT_EQ(menus[1]->closes, 1) << "the walk stopped before it";
+  EXPECT_FALSE(scene.GetBase(0)->RightClickPending);
   menus[0]->Scrap();
   EXPECT_EQ(scene.Menus().Count(), 6) << "a scrapped menu leaves the list";
 }
@@ -232,11 +244,11 @@ TEST_F(InputTest, KeyRepeatFollowsTheSceneClock) {
   focus->SetPropInt(PR_HANDLEKEY, 1);
   focus->SetPropStr(PR_ONKEYREPEAT, "*key");
   scene.SetFocusPending();
-  scene.SceneClock = 1000;
+  scene.SetSceneClock(1000);
   scene.InputKeyDown(40);
   std::string pressed, repeated;
   for (int t = 0; t <= 460; t += 10) {
-    scene.SceneClock = 1000 + t;
+    scene.SetSceneClock(1000 + t);
     scene.InputStep();
     if (scene.KeyPressed(40)) pressed += std::to_string(t) + " ";
     if (scene.KeyRepeated(40)) repeated += std::to_string(t) + " ";
@@ -249,15 +261,15 @@ TEST_F(InputTest, KeyRepeatFollowsTheSceneClock) {
   EXPECT_EQ(scene.Events().Items(0).PropId, PR_ONKEYREPEAT);
 
   // After a stall the repeat does not fire a burst.
-  scene.SceneClock += 1000;
+  scene.SetSceneClock(scene.SceneClock() + 1000);
   scene.InputStep();
   EXPECT_TRUE(scene.KeyRepeated(40));
-  scene.SceneClock += 10;
+  scene.SetSceneClock(scene.SceneClock() + 10);
   scene.InputStep();
   EXPECT_FALSE(scene.KeyRepeated(40));
   // Released: nothing; a tap inside one tick still counts as a press.
   scene.InputKeyUp(40);
-  scene.SceneClock += 300;
+  scene.SetSceneClock(scene.SceneClock() + 300);
   scene.InputStep();
   EXPECT_FALSE(scene.KeyRepeated(40));
   scene.InputKeyDown(13);
@@ -266,6 +278,21 @@ TEST_F(InputTest, KeyRepeatFollowsTheSceneClock) {
   EXPECT_TRUE(scene.KeyPressed(13));
   EXPECT_FALSE(scene.KeyDown(13));
   EXPECT_FALSE(scene.KeyPressed(999)) << "out-of-range keys read false";
+
+  // Key calls carry the key: a press is a key-down and a repeat, a held
+  // key repeats on.
+  focus->keys.clear();
+  scene.SetSceneClock(5000);
+  scene.InputKeyDown(38);
+  scene.InputKeyDown(13);
+  scene.InputStep();
+  EXPECT_EQ(focus->keys, "d13 r13 d38 r38 ");
+  scene.InputKeyUp(13);
+  focus->keys.clear();
+  scene.SetSceneClock(5300);
+  scene.InputStep();
+  EXPECT_EQ(focus->keys, "r38 ");
+  scene.InputKeyUp(38);
 
   // Pausing the focused control moves the focus on at the next step.
   TestBox* next = addBox(scene, nullptr, 0, 0, 1, 1);
@@ -276,6 +303,61 @@ TEST_F(InputTest, KeyRepeatFollowsTheSceneClock) {
   scene.SetFocusPending();
   scene.InputStep();
   EXPECT_EQ(scene.Focused(), next);
+}
+
+TEST_F(InputTest, AHandlerThatMovesTheFocusEndsTheKeyDelivery) {
+  // Enter hands the focus to the other control (a menu selecting closes).
+  struct Passer : TestBox {
+    using TestBox::TestBox;
+    void KeyDown(int32_t vk) override {
+      TestBox::KeyDown(vk);
+      if (vk == 13 && next) Scene().SetFocus(next);
+    }
+    TZirkObject* next = nullptr;
+  };
+  auto* first = scene.Create<Passer>(nullptr, "first");
+  TestBox* second = addBox(scene, nullptr, 0, 0, 1, 1);
+  first->SetPropInt(PR_HANDLEKEY, 1);
+  second->SetPropInt(PR_HANDLEKEY, 1);
+  first->next = second;
+  scene.SetFocus(first);
+  scene.InputKeyDown(13);
+  scene.InputKeyDown(40);
+  scene.InputStep();
+  EXPECT_EQ(first->keys, "d13 ");
+  EXPECT_EQ(second->keys, "") << "keys of this tick are not handed on";
+  EXPECT_EQ(scene.Focused(), second);
+  scene.SetSceneClock(scene.SceneClock() + 300);
+  scene.InputStep();
+  EXPECT_EQ(second->keys, "r13 r40 ");
+  // A focused control that is scrapped loses the focus at once.
+  second->Scrap();
+  EXPECT_EQ(scene.Focused(), nullptr);
+  scene.SetSceneClock(scene.SceneClock() + 50);
+  scene.InputStep();
+  EXPECT_EQ(second->keys, "r13 r40 ");
+}
+
+TEST_F(InputTest, TheSceneTickQueuesIdleEventsOneAtATime) {
+  TestBox* idle = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* silent = addBox(scene, nullptr, 0, 0, 1, 1);
+  TestBox* paused = addBox(scene, nullptr, 0, 0, 1, 1);
+  idle->idleLabel = "*idle";
+  paused->idleLabel = "*paused";
+  paused->paused = true;
+  TestBox* ending = addBox(scene, nullptr, 0, 0, 1, 1);
+  ending->idleLabel = "*ending";
+  ending->onTick = [](TestBox&) { return true; };
+  frame();
+  frame();
+  ASSERT_EQ(scene.Events().Count(), 1) << "one pending idle event, none for the others";
+  EXPECT_EQ(scene.Events().Items(0).Object, idle);
+  EXPECT_EQ(scene.Events().Items(0).PropId, PR_ONIDLE);
+  EXPECT_EQ(scene.Events().Items(0).Label, "*idle");
+  EXPECT_EQ(TEventDrain().Run(scene.Events()), 1);
+  frame();
+  EXPECT_EQ(scene.Events().Count(), 1) << "queued again once the last one ran";
+  EXPECT_EQ(silent->ticks, 3);
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 
 #include <climits>
 
+#include "base/records.h"
 #include "scene/cabinet.h"
+#include "scene/capabilities.h"
+#include "scene/proptable.h"
 #include "scene/scene_fixture.h"
 #include "script/props.h"
 #include "script/saveversion.h"
@@ -492,7 +495,7 @@ TEST_F(ObjectsTest, DamagedOrUnknownChildRecords) {
   huge[11] = 0x7F;
   TKwMemoryStream in(huge);
   TZirkBaseList s;
-  EXPECT_THROW(s.LoadFromStream(in, SaveVersion), EZirkObjectError);
+  EXPECT_THROW(s.LoadFromStream(in, SaveVersion), EFormatError);
 }
 
 TEST_F(ObjectsTest, CabinetHoldsObjectsOffStage) {
@@ -517,26 +520,25 @@ TEST_F(ObjectsTest, CabinetHoldsObjectsOffStage) {
 }
 
 // A radio button as the image button keeps its group through its parent.
-class GroupButton : public TestBox {
+class GroupButton : public TestBox, public IGroupButton {
  public:
   using TestBox::TestBox;
-  void GetProp(int id, TCustomParam& v) override {
-    if (id == PR_GROUPINDEX) return v.SetInteger(group);
-    if (id == PR_SELECTED) return v.SetBoolean(selected);
-    if (id == PR_ALLOWALLUP) return v.SetBoolean(allowAllUp);
-    TestBox::GetProp(id, v);
-  }
-  void SetProp(int id, const TCustomParam& v) override {
-    if (id == PR_SELECTED && v.AsBoolean() != selected && group != 0) {
-      selected = v.AsBoolean();
-      GetParent()->UpdateButtonGroup(this);
-      return;
-    }
-    if (id == PR_ALLOWALLUP) {
-      GetParent()->SetGroupAllowAllUp(group, v.AsBoolean());
-      return;
-    }
-    TestBox::SetProp(id, v);
+  const TPropTable& Properties() const override {
+    using P = TPropField<GroupButton>;
+    static const TPropTable table(
+        TestBox::Properties(),
+        {
+            P(PR_GROUPINDEX, &GroupButton::group),
+            P(PR_SELECTED, &GroupButton::selected).Set([](GroupButton& b, bool selected) {
+              if (selected == b.selected || b.group == 0) return;
+              b.selected = selected;
+              b.GetParent()->UpdateButtonGroup(&b);
+            }),
+            P(PR_ALLOWALLUP, &GroupButton::allowAllUp).Set([](GroupButton& b, bool allowAllUp) {
+              b.GetParent()->SetGroupAllowAllUp(b.group, allowAllUp);
+            }),
+        });
+    return table;
   }
   void SetDown(bool down) override { selected = down; }
   void SetAllowAllUp(bool flag) override { allowAllUp = flag; }

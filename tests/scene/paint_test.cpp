@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "scene/builtins.h"
+#include "scene/capabilities.h"
 #include "scene/clipmgr.h"
 #include "scene/runtime.h"
 #include "scene/scene_fixture.h"
@@ -212,29 +213,29 @@ TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {
   EXPECT_EQ(presented(320, 240), px(red));
 }
 
-class FakeCache : public TImageCacheServices {
- public:
-  explicit FakeCache(std::vector<std::string>& log) : log_(log) {}
-  ~FakeCache() override { log_.push_back("cache freed"); }
-  void ReleaseSurfaces() override { log_.push_back("release"); }
-  void RebuildSurfaces(bool recreate) override { log_.push_back(recreate ? "rebuild" : "reload"); }
-  void SaveState(TKwStream&) override {}
-  void LoadState(TKwStream&, int) override {}
-  void SetCGDither(bool flag) override { log_.push_back(flag ? "dither on" : "dither off"); }
-  void Purge(const std::string& name) override { log_.push_back("purge " + name); }
-
- private:
-  std::vector<std::string>& log_;
-};
+TEST_F(PaintTest, ATransitionRunsOnTheMeasuredTimeNotTheNominal) {
+  // 6 film ticks = 100 ms; ticks of 10 ms measured against a nominal 1000.
+  ASSERT_NE(scene.FlipScreensWithWipe(0, 1, 0, false, 0, 6), nullptr);
+  int frames = 0;
+  while (scene.WipeRunning() && frames < 100) {
+    scene.SetFrameInterval(1000);
+    GameTime().ElapsedTime = 10;
+    scene.TickObjects();
+    scene.Paint();
+    ++frames;
+  }
+  EXPECT_EQ(frames, 11) << "time 0 first, then 10 ticks of 10 ms";
+}
 
 // An object that hands a picture back to the cache when it is freed.
-class CacheUser : public TestBox {
+class CacheUser : public TestBox, public IRowChecks {
  public:
   CacheUser(TZirkBaseList& scene, std::vector<std::string>& log) : TestBox(scene), log_(log) {}
   ~CacheUser() override { log_.push_back(ImageCache() ? "released to cache" : "cache gone"); }
   void ReleaseSurfaces() override { log_.push_back("object release"); }
   void RestoreSurfaces() override { log_.push_back("object restore"); }
   bool GetRowChecked(int32_t row) override { return row == 2; }
+  void SetRowChecked(int32_t, bool) override {}
 
  private:
   std::vector<std::string>& log_;

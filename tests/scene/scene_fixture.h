@@ -11,7 +11,9 @@
 
 #include "base/vocab.h"
 #include "scene/factory.h"
+#include "scene/runtime.h"
 #include "scene/zscene.h"
+#include "script/imagecache.h"
 #include "surfaces/dibx.h"
 
 namespace zirk::test {
@@ -39,6 +41,10 @@ class TestBox : public TZirkControl {
       v.SetBoolean(paused);
       return;
     }
+    if (id == PR_ONIDLE) {
+      v.SetString(idleLabel);
+      return;
+    }
     TZirkControl::GetProp(id, v);
   }
   void SetProp(int id, const TCustomParam& v) override {
@@ -46,16 +52,24 @@ class TestBox : public TZirkControl {
       paused = v.AsBoolean();
       return;
     }
+    if (id == PR_ONIDLE) {
+      idleLabel = v.AsString();
+      return;
+    }
     TZirkControl::SetProp(id, v);
   }
-  void KeyRepeat() override {
+  void KeyDown(int32_t vk) override { keys += "d" + std::to_string(vk) + " "; }
+  void KeyRepeat(int32_t vk) override {
     ++keyRepeats;
-    TZirkControl::KeyRepeat();
+    keys += "r" + std::to_string(vk) + " ";
+    TZirkControl::KeyRepeat(vk);
   }
 
   int ticks = 0;
   int keyRepeats = 0;
+  std::string keys;  // "d<vk> " per key-down call, "r<vk> " per key repeat
   bool paused = false;
+  std::string idleLabel;
   std::function<bool(TestBox&)> onTick;
 };
 
@@ -68,17 +82,38 @@ inline TestBox* addBox(TZirkBaseList& scene, TZirkObject* parent, int32_t left, 
   return box;
 }
 
+// An image cache that logs the calls it gets.
+class FakeCache : public TImageCacheServices {
+ public:
+  explicit FakeCache(std::vector<std::string>& log) : log_(log) {}
+  ~FakeCache() override { log_.push_back("cache freed"); }
+  void ReleaseSurfaces() override { log_.push_back("release"); }
+  void RebuildSurfaces(bool recreate) override { log_.push_back(recreate ? "rebuild" : "reload"); }
+  void SaveState(TKwStream&) override {}
+  void LoadState(TKwStream&, int) override {}
+  void SetCGDither(bool flag) override { log_.push_back(flag ? "dither on" : "dither off"); }
+  void Purge(const std::string& name) override { log_.push_back("purge " + name); }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
 class SceneTest : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterKind(LT_BOX, [](TZirkBaseList& s) { return std::make_unique<TestBox>(s); });
   }
-  void TearDown() override { RegisterKind(LT_BOX, {}); }
+  void TearDown() override {
+    RegisterKind(LT_BOX, {});
+    GameTime() = {};
+  }
 
-  // One frame as the main loop runs it: input, events, objects, paint.
+  // One frame as the main loop runs it: input, events, objects, paint;
+  // `ms` is both the nominal and the measured time of the tick.
   void frame(uint32_t ms = 16) {
-    scene.SceneClock += ms;
-    scene.FrameInterval = ms;
+    scene.SetSceneClock(scene.SceneClock() + ms);
+    scene.SetFrameInterval(ms);
+    GameTime().ElapsedTime = ms;
     scene.InputStep();
     scene.TickObjects();
     scene.Paint();

@@ -229,6 +229,47 @@ TEST(DIBSurface, AlphaDrawGoesThroughTheAlphaPlane) {
   EXPECT_EQ(dst.GetRawPixel(0, 0), 0x123456u);
 }
 
+// Palette pictures blend through their colours and take the nearest entry;
+// a copy within one colour table keeps the indices, a duplicate entry too.
+TEST(DIBSurface, PalettePicturesBlendThroughTheirColours) {
+  const std::vector<TRGBQuad> table = {{0, 0, 0, 0},       {255, 255, 255, 0}, {128, 128, 128, 0},
+                                       {255, 255, 255, 0}, {0, 0, 255, 0},     {0, 0, 128, 0}};
+  struct Case {
+    int bits;
+    int opacity;
+    int64_t transparent;
+    std::vector<uint32_t> expected;  // over a destination of index 0 everywhere
+  } cases[] = {
+      {8, 255, -1, {3, 1, 4, 0}}, {4, 255, -1, {3, 1, 4, 0}}, {8, 255, 4, {3, 1, 0, 0}},
+      {4, 255, 1, {3, 0, 4, 0}},  {8, 128, -1, {2, 2, 5, 0}}, {4, 128, 3, {0, 2, 5, 0}},
+      {1, 255, -1, {1, 1, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    TDIBSurface src, dst;
+    for (TDIBSurface* s : {&src, &dst}) {
+      for (size_t i = 0; i < table.size(); ++i) s->ColorTable()[i] = table[i];
+      s->SetSize(4, 1, c.bits);
+    }
+    const uint32_t pixels[] = {3, 1, 4, 0};
+    for (int x = 0; x < 4; ++x) src.SetRawPixel(x, 0, c.bits == 1 ? pixels[x] & 1 : pixels[x]);
+    SurfaceBlendDraw(dst, 0, 0, src, SurfaceBoundsRect(src), c.transparent, c.opacity);
+    EXPECT_EQ(rawOf(dst), c.expected) << c.bits << " bits, " << c.opacity << ", " << c.transparent;
+  }
+
+  // An alpha plane weighs a palette layer as it weighs a colour one.
+  TDIBSurface layer, frame;
+  for (TDIBSurface* s : {&layer, &frame}) {
+    for (size_t i = 0; i < table.size(); ++i) s->ColorTable()[i] = table[i];
+    s->SetSize(3, 1, 8);
+  }
+  for (int x = 0; x < 3; ++x) layer.SetRawPixel(x, 0, 1);
+  EnsureAlphaPlane(layer);
+  const uint32_t alpha[] = {0, 128, 255};
+  for (int x = 0; x < 3; ++x) DIBSetPixel(*layer.AlphaPlane(), x, 0, alpha[x]);
+  SurfaceAlphaDraw(frame, 0, 0, layer, SurfaceBoundsRect(layer), 255);
+  EXPECT_EQ(rawOf(frame), (std::vector<uint32_t>{0, 2, 1}));
+}
+
 // A picture that can only give itself to a bitmap.
 class SolidPicture : public TGraphic {
  public:

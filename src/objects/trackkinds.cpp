@@ -1,0 +1,13 @@
+// The track kinds of the player's films: one line per kind's file.
+#include "objects/tracks.h"
+#include "objects/tracksimage.h"
+#include "objects/trackswipe.h"
+
+namespace zirk {
+
+void RegisterFilmTracks() {
+  RegisterImageTracks();
+  RegisterWipeTracks();
+}
+
+}  // namespace zirk

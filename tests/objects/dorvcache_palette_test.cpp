@@ -7,7 +7,6 @@
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
 #include "picture_fixture.h"
-#include "script/imagecache.h"
 
 namespace zirk::test {
 namespace {
@@ -40,7 +39,7 @@ class DorvCachePaletteTest : public PictureTest {
     files.InvalidateCache();
   }
 
-  int owner = 0;
+  TDorvOwner owner = cache.NewOwner();
 };
 
 TEST_F(DorvCachePaletteTest, SharedColourKeyHidesOnlyItsEntry) {
@@ -54,7 +53,7 @@ TEST_F(DorvCachePaletteTest, SharedColourKeyHidesOnlyItsEntry) {
     SCOPED_TRACE(testing::Message() << std::hex << c.entry1 << " mask " << c.mask);
     const std::string name = c.entry1 == kWhite ? "shared.dor" : "own.dor";
     writeConverted(name, c.entry1);
-    TDorvItem* item = AcquireDorvItem(&owner, name, c.mask, false);
+    TDorvItem* item = cache.Acquire(owner, name, c.mask, false);
     ASSERT_EQ(item->FrameCount(), 1);
     TDorvItemFrame& frame = *item->Frame(0);
     EXPECT_EQ(frame.MaskSurface != nullptr, c.maskSurface);
@@ -69,7 +68,7 @@ TEST_F(DorvCachePaletteTest, SharedColourKeyHidesOnlyItsEntry) {
     EXPECT_EQ(colorAt(target, 1, 0), c.entry1);
     EXPECT_EQ(colorAt(target, 2, 0), kBackground);
     EXPECT_EQ(colorAt(target, 3, 0), c.entry1);
-    ReleaseDorvItem(item, &owner);
+    cache.Release(item, owner);
   }
 }
 

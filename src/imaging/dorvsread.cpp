@@ -181,8 +181,11 @@ class DorvReader {
     bool firstVisible = true;
     for (int32_t i = 0; i < layerCount; ++i) {
       TDorvLayer* layer = frame.AddLayer();
-      ReadDorvLayer(frame, frameIndex, *layer, i);
-      frame.ComposeLayer(i, firstVisible);
+      if (ReadDorvLayer(frame, frameIndex, *layer, i, firstVisible)) {
+        firstVisible = false;
+      } else {
+        frame.ComposeLayer(i, firstVisible);
+      }
     }
     if (firstVisible) frame.FillBackground();
     if (header_.Version >= 104) {
@@ -191,11 +194,15 @@ class DorvReader {
     }
   }
 
-  void ReadDorvLayer(TDorvFrame& frame, int32_t frameIndex, TDorvLayer& layer, int32_t layerIndex) {
+  // Reads a layer. Returns true when its pixels went straight into the
+  // frame's picture, which composing would only have copied them to: the
+  // layer then keeps an empty picture and is not composed.
+  bool ReadDorvLayer(TDorvFrame& frame, int32_t frameIndex, TDorvLayer& layer, int32_t layerIndex,
+                     bool firstVisible) {
     TDIBSurface& image = layer.Image;
     image.ColorTable() = frame.Image.ColorTable();
-    sizeImage(image, frame.Image.Width(), frame.Image.Height(), SurfaceBitCount(frame.Image));
-    if (image.BitCount() <= 8) image.UpdatePalette();
+    const int bitCount = SurfaceBitCount(frame.Image);
+    charge(int64_t{DIBRowBytes(frame.Image.Width(), storageBits(bitCount))} * frame.Image.Height());
     skip(8, "a layer record");
     layer.Visible = readByte() != 0;
     layer.TransparentValue = ReadStreamInt(stream_);
@@ -207,17 +214,44 @@ class DorvReader {
     const int kind = header_.Compression;
     const int32_t pixelSize = ReadStreamInt(stream_);
     need(pixelSize, "a pixel plane");
+    if (decodesIntoFrame(frame, layer, firstVisible, pixelSize)) {
+      readPlane(frame.Image, pixelSize, false, PlaneKind::Pixels, frameIndex, layerIndex);
+      stream_.Seek(4, SeekOrigin::Current);  // the alpha size, 0
+      return true;
+    }
+    image.SetSize(frame.Image.Width(), frame.Image.Height(), bitCount);
+    if (image.BitCount() <= 8) image.UpdatePalette();
     readPlane(image, pixelSize, kind == dcDefault, PlaneKind::Pixels, frameIndex, layerIndex);
 
-    if (header_.Version < 100) return;
+    if (header_.Version < 100) return false;
     const int32_t alphaSize = ReadStreamInt(stream_);
     need(alphaSize, "an alpha plane");
-    if (alphaSize <= 0) return;
+    if (alphaSize <= 0) return false;
     layer.TransparentValue = -1;
     charge(int64_t{DIBRowBytes(image.Width(), 8)} * image.Height());
     EnsureAlphaPlane(image);
     const bool inflate = kind == dcDefault || kind == dcNonreversible;
     readPlane(*image.AlphaPlane(), alphaSize, inflate, PlaneKind::Alpha, frameIndex, layerIndex);
+    return false;
+  }
+
+  // A JPEG plane of the first visible layer that composing would copy whole
+  // (opaque, no key or a plain first layer, no alpha plane after it) decodes
+  // into the frame's picture itself. The stream is left where it was.
+  bool decodesIntoFrame(const TDorvFrame& frame, const TDorvLayer& layer, bool firstVisible,
+                        int32_t pixelSize) {
+    if (header_.Version < 103 || header_.Compression != dcNonreversible || !layer.Visible ||
+        !firstVisible || layer.Opacity < 255 || frame.Image.BitCount() != 24 ||
+        frame.Image.GetEmpty() || pixelSize <= 0 ||
+        !(layer.TransparentValue < 0 || list_.PlainFirstLayer)) {
+      return false;
+    }
+    const int64_t at = stream_.Position();
+    if (stream_.Remaining() < int64_t{pixelSize} + 4) return false;
+    stream_.Seek(pixelSize, SeekOrigin::Current);
+    const int32_t alphaSize = ReadStreamInt(stream_);
+    stream_.Seek(at, SeekOrigin::Begin);
+    return alphaSize <= 0;
   }
 
   // Reads `size` bytes of plane data and decodes them. Data of a memory

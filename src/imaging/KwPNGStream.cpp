@@ -66,7 +66,7 @@ void rgbToBGR(const uint8_t* src, uint8_t* dest, uint8_t* mask, int count) {
 
 #if defined(__x86_64__) || defined(__i386__)
 // 8-bit RGBA rows, the commonest picture with alpha, four pixels per byte
-// shuffle where the processor has one; the plain loop otherwise.
+// shuffle where the processor has one; the plain loops otherwise.
 __attribute__((target("ssse3"))) void rgbaToBGRShuffled(const uint8_t* src, uint8_t* dest,
                                                         uint8_t* mask, int count) {
   const __m128i toBGR = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
@@ -85,6 +85,19 @@ __attribute__((target("ssse3"))) void rgbaToBGRShuffled(const uint8_t* src, uint
     std::memcpy(mask + k, &inverted, 4);
   }
   rgbToBGR<1, true>(src, dest, mask + k, count - k);
+}
+
+// 8-bit RGB rows, five pixels per shuffle; each step stores one byte past
+// its five pixels, which the next step writes again.
+__attribute__((target("ssse3"))) void rgbToBGRShuffled(const uint8_t* src, uint8_t* dest,
+                                                       uint8_t* mask, int count) {
+  const __m128i toBGR = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  int k = 0;
+  for (; k + 6 <= count; k += 5, src += 15, dest += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_shuffle_epi8(v, toBGR));
+  }
+  rgbToBGR<1, false>(src, dest, mask, count - k);
 }
 #endif
 
@@ -561,7 +574,9 @@ void TKwPNGReadStream::chooseConverter() {
       convert_ = wide ? (alpha ? rgbToBGR<2, true> : rgbToBGR<2, false>)
                       : (alpha ? rgbToBGR<1, true> : rgbToBGR<1, false>);
 #if defined(__x86_64__) || defined(__i386__)
-      if (!wide && alpha && __builtin_cpu_supports("ssse3")) convert_ = rgbaToBGRShuffled;
+      if (!wide && __builtin_cpu_supports("ssse3")) {
+        convert_ = alpha ? rgbaToBGRShuffled : rgbToBGRShuffled;
+      }
 #endif
     }
     return;

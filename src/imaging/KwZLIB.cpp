@@ -239,21 +239,19 @@ void dispatchBytesPerPixel(int bpp, Args&&... args) {
 }
 
 #if defined(__SSE2__)
-// Four-byte pixels (8-bit RGBA) carry a dependency from
-// pixel to pixel that keeps the byte loops above scalar; these work on a
-// whole pixel per step, Paeth in 16-bit lanes. Up has no such dependency
-// and is left to the compiler.
-template <int B>
-__m128i loadPixel(const uint8_t* p) {
-  uint32_t v = 0;
-  std::memcpy(&v, p, B);
+// Four-byte pixels (8-bit RGBA) carry a dependency from pixel to pixel
+// that keeps the byte loops above scalar; these work on a whole pixel per
+// step, Paeth in 16-bit lanes. Up has no such dependency and is left to
+// the compiler.
+inline __m128i loadPixel(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
   return _mm_cvtsi32_si128(static_cast<int>(v));
 }
 
-template <int B>
-void storePixel(uint8_t* p, __m128i v) {
+inline void storePixel(uint8_t* p, __m128i v) {
   const auto bits = static_cast<uint32_t>(_mm_cvtsi128_si32(v));
-  std::memcpy(p, &bits, B);
+  std::memcpy(p, &bits, 4);
 }
 
 inline __m128i select(__m128i mask, __m128i yes, __m128i no) {
@@ -264,36 +262,35 @@ inline __m128i abs16(__m128i v) {
   return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
 }
 
-template <int B>
-bool unfilterPixels(int type, uint8_t* row, const uint8_t* prev, size_t n) {
+bool unfilterRGBA(int type, uint8_t* row, const uint8_t* prev, size_t n) {
   const __m128i zero = _mm_setzero_si128();
-  const size_t end = n - n % B;
+  const size_t end = n - n % 4;
   switch (type) {
     case 1: {
       __m128i a = zero;
-      for (size_t i = 0; i < end; i += B) {
-        a = _mm_add_epi8(a, loadPixel<B>(row + i));
-        storePixel<B>(row + i, a);
+      for (size_t i = 0; i < end; i += 4) {
+        a = _mm_add_epi8(a, loadPixel(row + i));
+        storePixel(row + i, a);
       }
       return true;
     }
     case 3: {
       const __m128i one = _mm_set1_epi8(1);
       __m128i a = zero;
-      for (size_t i = 0; i < end; i += B) {
-        const __m128i b = loadPixel<B>(prev + i);
+      for (size_t i = 0; i < end; i += 4) {
+        const __m128i b = loadPixel(prev + i);
         // avg_epu8 rounds up; the filter takes the floor.
         const __m128i floor =
             _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
-        a = _mm_add_epi8(loadPixel<B>(row + i), floor);
-        storePixel<B>(row + i, a);
+        a = _mm_add_epi8(loadPixel(row + i), floor);
+        storePixel(row + i, a);
       }
       return true;
     }
     case 4: {
       __m128i a = zero, c = zero;
-      for (size_t i = 0; i < end; i += B) {
-        const __m128i b = _mm_unpacklo_epi8(loadPixel<B>(prev + i), zero);
+      for (size_t i = 0; i < end; i += 4) {
+        const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i), zero);
         const __m128i toA = _mm_sub_epi16(b, c);
         const __m128i toB = _mm_sub_epi16(a, c);
         const __m128i pa = abs16(toA), pb = abs16(toB), pc = abs16(_mm_add_epi16(toA, toB));
@@ -301,8 +298,8 @@ bool unfilterPixels(int type, uint8_t* row, const uint8_t* prev, size_t n) {
         // Ties go to the left neighbour, then to the one above.
         const __m128i nearest =
             select(_mm_cmpeq_epi16(smallest, pa), a, select(_mm_cmpeq_epi16(smallest, pb), b, c));
-        const __m128i d = _mm_add_epi8(_mm_unpacklo_epi8(loadPixel<B>(row + i), zero), nearest);
-        storePixel<B>(row + i, _mm_packus_epi16(d, d));
+        const __m128i d = _mm_add_epi8(_mm_unpacklo_epi8(loadPixel(row + i), zero), nearest);
+        storePixel(row + i, _mm_packus_epi16(d, d));
         a = d;
         c = b;
       }
@@ -319,7 +316,7 @@ struct UnfilterOp {
   static void run(int type, uint8_t* row, const uint8_t* prev, size_t n) {
 #if defined(__SSE2__)
     if constexpr (B == 4) {
-      if (n % B == 0 && unfilterPixels<B>(type, row, prev, n)) return;
+      if (n % 4 == 0 && unfilterRGBA(type, row, prev, n)) return;
     }
 #endif
     unfilterFixed<B>(type, row, prev, n);

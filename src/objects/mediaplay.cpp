@@ -44,6 +44,20 @@ void TMediaPlayback::restartItem(bool replay) {
   }
 }
 
+void TMediaPlayback::setRepeat(bool repeat) {
+  repeat_ = repeat;
+  TDMediaItem* item = playedItem();
+  if (!item) return;
+  item->SetAutoRepeat(repeat);
+  // An ended item stands still at its end, and a movie's last picture may
+  // come before its stated length: rewinding alone would not start it again.
+  if (repeat && !paused_ && (ended_ || item->GetPosition() >= item->GetLen() - 1)) {
+    item->SetPosition(0);
+    ended_ = false;
+    if (!item->IsPlaying()) item->Play();
+  }
+}
+
 void TMediaPlayback::setBalance(int32_t balance) {
   balance = std::clamp(balance, -10000, 10000);
   if (balance == balance_) return;

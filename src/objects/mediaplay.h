@@ -36,6 +36,8 @@ class TMediaPlayback {
   // StartPlay's part on an existing item: from the beginning, faded in when
   // a fade time is set; `replay` says whether Play is needed at once.
   void restartItem(bool replay);
+  // Repeat on rewinds an item at (or past) its end and plays it again.
+  void setRepeat(bool repeat);
   void setBalance(int32_t balance);
   int32_t getIndex() const;
 

@@ -201,16 +201,6 @@ void TZirkSound::setVolume(int32_t volume) {
   if (item_) item_->SetVol(level());
 }
 
-void TZirkSound::setRepeat(bool repeat) {
-  repeat_ = repeat;
-  if (!item_) return;
-  item_->SetAutoRepeat(repeat);
-  if (repeat && !paused_ && item_->GetPosition() >= item_->GetLen() - 1) {
-    item_->SetPosition(0);
-    ended_ = false;
-  }
-}
-
 void TZirkSound::setIndex(int32_t index) {
   startPosition_ = index;
   if (!item_) return;

@@ -59,7 +59,6 @@ class TZirkSound : public TZirkComponent,
   void setPaused(bool paused);
   void setHeld(bool held);
   void setVolume(int32_t volume);
-  void setRepeat(bool repeat);
   void setIndex(int32_t index);
   bool getPlaying();
 

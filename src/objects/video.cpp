@@ -243,14 +243,6 @@ void TZirkVideo::setVolume(int32_t volume) {
   if (fade_ && !fade_->FadesOut()) fade_->SetTargetLevel(level());
 }
 
-void TZirkVideo::setRepeat(bool repeat) {
-  repeat_ = repeat;
-  ended_ = false;
-  if (!item_) return;
-  item_->SetAutoRepeat(repeat);
-  if (repeat && !paused_ && item_->GetPosition() >= item_->GetLen() - 1) item_->SetPosition(0);
-}
-
 void TZirkVideo::setIndex(int32_t index) {
   startPosition_ = index;
   ended_ = false;

@@ -66,7 +66,6 @@ class TZirkVideo : public TZirkCustomImage,
   void setPaused(bool paused);
   void setHeld(const TCustomParam& value);
   void setVolume(int32_t volume);
-  void setRepeat(bool repeat);
   void setIndex(int32_t index);
   bool getPlaying();
   void setOverlay(bool overlay);

@@ -69,6 +69,9 @@ TEST_F(SoundTest, PlaysLoopsAndReportsItsEndOnce) {
   // Repeat on after the end starts it over; the next end is reported again.
   s->SetPropInt(PR_REPEAT, 1);
   EXPECT_FALSE(s->Ended());
+  run(100);
+  EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
+  EXPECT_LT(s->GetPropInt(PR_INDEX), 200);
   s->SetPropInt(PR_REPEAT, 0);
   s->SetPropInt(PR_INDEX, 0);
   run(1300);

@@ -96,6 +96,9 @@ TEST_F(VideoTest, AnEndIsReportedOnceAndAutoScrapRemovesTheObject) {
   playOut("movie");
   run(200);
   EXPECT_EQ(events(PR_ONPLAYEND), 1) << "the library's every-time end is told once";
+  v->SetPropInt(PR_REPEAT, 1);
+  EXPECT_TRUE(v->Item()->IsPlaying()) << "repeat on after the end starts it over";
+  v->SetPropInt(PR_REPEAT, 0);
   v->SetPropInt(PR_INDEX, 0);
   v->Item()->Play();
   playOut("movie");

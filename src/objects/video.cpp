@@ -132,7 +132,8 @@ void TZirkVideo::updateShownSize() {
 }
 
 void TZirkVideo::makeFrameSurface() {
-  // Display surfaces are memory surfaces of the display depth.
+  // Display surfaces are 32-bit memory surfaces here, the layout of the
+  // library's frames.
   frame_ = std::make_unique<TDIBX>(std::max(1, item_->GetSourceWidth()),
                                    std::max(1, item_->GetSourceHeight()), 32);
   SetBackSurface(frame_.get());

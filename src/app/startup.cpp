@@ -18,6 +18,8 @@
 #include "objects/dorvcache.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/scrollbar.h"
+#include "objects/slider.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
 #include "platform/dynlib.h"
@@ -34,6 +36,8 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkSlider();
+  RegisterZirkScrollbar();
   RegisterZirkMotion();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -16,6 +16,7 @@
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
 #include "objects/dorvcache.h"
+#include "objects/gauge.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/scrollbar.h"
@@ -38,6 +39,7 @@ void RegisterPlayerModules() {
   RegisterZirkTile();
   RegisterZirkSlider();
   RegisterZirkScrollbar();
+  RegisterZirkGauge();
   RegisterZirkMotion();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -15,6 +15,7 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/button.h"
 #include "objects/dorvcache.h"
 #include "objects/gauge.h"
 #include "objects/http.h"
@@ -42,6 +43,7 @@ void RegisterPlayerModules() {
   RegisterZirkSlider();
   RegisterZirkScrollbar();
   RegisterZirkGauge();
+  RegisterZirkButton();
   RegisterZirkMotion();
   RegisterFilmTracks();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });

@@ -11,14 +11,17 @@ void ControlTest::SetUp() {
 }
 
 void ControlTest::writeStrip(const std::string& name, int32_t cellW, int32_t height,
-                             const std::vector<uint32_t>& cellColors) {
+                             const std::vector<uint32_t>& cellColors,
+                             const std::function<uint8_t(int32_t, int32_t)>& opacity) {
   const int32_t width = cellW * static_cast<int32_t>(cellColors.size());
-  std::vector<uint32_t> pixels(static_cast<size_t>(width * height));
+  TestFrame frame{width, height};
   for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x)
-      pixels[static_cast<size_t>(y * width + x)] = cellColors[static_cast<size_t>(x / cellW)];
+    for (int32_t x = 0; x < width; ++x) {
+      frame.Colors.push_back(cellColors[static_cast<size_t>(x / cellW)]);
+      if (opacity) frame.Alpha.push_back(opacity(x, y));
+    }
   }
-  writePicture(name, {TestFrame{width, height, pixels}});
+  writePicture(name, {frame});
 }
 
 void ControlTest::move(int32_t x, int32_t y) {

@@ -4,6 +4,7 @@
 // their save records as older versions wrote them.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,11 @@ class ControlTest : public ScenePictureTest {
  protected:
   void SetUp() override;
 
-  // A strip of cells side by side, each cellW x height of one colour.
+  // A strip of cells side by side, each cellW x height of one colour; with
+  // an alpha plane of opacity(x, y) when given.
   void writeStrip(const std::string& name, int32_t cellW, int32_t height,
-                  const std::vector<uint32_t>& cellColors);
+                  const std::vector<uint32_t>& cellColors,
+                  const std::function<uint8_t(int32_t, int32_t)>& opacity = {});
 
   // One input step with the mouse moved, pressed or released at (x, y).
   void move(int32_t x, int32_t y);

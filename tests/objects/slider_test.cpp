@@ -45,6 +45,10 @@ class SliderTest : public ControlTest {
     s->SetPropStr(PR_ONRELEASE, "*r");
     return s;
   }
+  void clickAt(int32_t x, int32_t y) {
+    press(x, y);
+    release(x, y);
+  }
 };
 
 // A vertical slider at (100, 50): buttons 12 x 10 at the ends, a thumb of
@@ -176,6 +180,41 @@ TEST_F(SliderTest, NothingLightsOrMovesWithoutARange) {
   press(105, 161);
   EXPECT_EQ(s->DragMode(), TZirkSlider::kThumbDrag);
   EXPECT_EQ(takeEvents(), (Vs{"*h", "*n:2"}));
+}
+
+TEST_F(SliderTest, MasksNarrowTheHits) {
+  // Opaque: the thumb cells' right halves, the track's lower half, the
+  // first button's three cells only.
+  writeStrip("mthumb.dor", 12, 8, {kThumb[0], kThumb[1], kThumb[2]},
+             [](int32_t x, int32_t) { return x % 12 < 6 ? 0 : 255; });
+  writeStrip("mtrack.dor", 10, 100, {kBeyond, kUpTo},
+             [](int32_t, int32_t y) { return y < 50 ? 0 : 255; });
+  writeStrip("mbuttons.dor", 12, 10, {kButton, kButton + 6},
+             [](int32_t x, int32_t) { return x < 36 ? 255 : 0; });
+  TZirkSlider* s = make(true);
+  s->SetPropStr(PR_SOURCE, "mtrack.dor");
+  s->SetPropStr(PR_THUMBSOURCE, "mthumb.dor");
+  s->SetPropStr(PR_BUTTONSOURCE, "mbuttons.dor");
+  struct Case {
+    bool captureMask;
+    TPoint at;
+    int32_t thumb, first, second;
+  };
+  const Case cases[] = {
+      {false, {103, 163}, 1, 0, 0}, {true, {102, 163}, 0, 0, 0}, {true, {108, 163}, 1, 0, 0},
+      {true, {105, 55}, 0, 1, 0},   {true, {105, 172}, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    s->SetPropInt(PR_CAPTUREMASK, c.captureMask ? 1 : 0);
+    move(c.at.X, c.at.Y);
+    EXPECT_EQ(s->ThumbState(), c.thumb) << c.at.X << "," << c.at.Y;
+    EXPECT_EQ(s->ButtonState(0), c.first) << c.at.X << "," << c.at.Y;
+    EXPECT_EQ(s->ButtonState(1), c.second) << c.at.X << "," << c.at.Y;
+  }
+  clickAt(103, 70);
+  EXPECT_EQ(s->GetPropInt(PR_VALUE), 0) << "the track's clear part is no track";
+  clickAt(103, 120);
+  EXPECT_EQ(s->GetPropInt(PR_VALUE), 43);
 }
 
 TEST_F(SliderTest, DrawsEachPartInTheCellOfItsState) {

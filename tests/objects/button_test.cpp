@@ -89,6 +89,15 @@ TEST_F(ButtonTest, MouseShowsEachStatesPicture) {
   EXPECT_EQ(takeEvents(), Vs{});
   EXPECT_EQ(b->State(), TZirkButton::kNormal);
 
+  // Paused: the mouse neither lights nor presses it.
+  b->SetPropInt(PR_PAUSED, 1);
+  move(106, 55);
+  press(106, 55);
+  EXPECT_EQ(b->PressState(), 0);
+  release(106, 55);
+  EXPECT_EQ(b->State(), TZirkButton::kNormal);
+  EXPECT_EQ(takeEvents(), Vs{});
+
   // Without a hover picture entering keeps the normal one.
   TZirkButton* plain = make(1, false);
   move(125, 55);
@@ -171,7 +180,19 @@ TEST_F(ButtonTest, OwnMotionStepsOncePerTick) {
   ASSERT_NE(b->GetMotion(), nullptr);
   for (int32_t i = 0; i < 5; ++i) frame();
   // The first step shows time 0.
-  EXPECT_EQ(b->GetMotion()->GetTime(), 4 * 10);
+  TZirkMotionBase* own = b->GetMotion();
+  EXPECT_EQ(own->GetTime(), 4 * 10);
+
+  // A motion is a state's picture too; only the shown state's one moves.
+  b->SetPropStr(PR_HOVERSOURCE, "walk.zmt");
+  b->MouseMove(0, 0);
+  ASSERT_EQ(b->State(), TZirkButton::kHover);
+  TZirkMotionBase* hover = b->GetMotion();
+  EXPECT_NE(hover, own);
+  frame();
+  frame();
+  EXPECT_EQ(hover->GetTime(), 10);
+  EXPECT_EQ(own->GetTime(), 4 * 10);
 }
 
 TEST_F(ButtonTest, SaveRecordKeepsTheSelectionAndItsVersionGate) {

@@ -259,6 +259,30 @@ TEST_F(SliderTest, DrawsEachPartInTheCellOfItsState) {
   check("no track", {{116, kBackground}, {102, kBackground}, {151, kBackground}});
 }
 
+TEST_F(SliderTest, VerticalTrackPatternRunsFromTheBottomEnd) {
+  // Cells of 10 x 4 whose last row differs; the track (y 64..163) tiles
+  // them so that the last row lies on the bottom end, across both parts.
+  constexpr uint32_t kRow[2] = {0x202080, 0x208020}, kLast[2] = {0x4040F0, 0x40F040};
+  TestFrame pattern{20, 4};
+  for (int32_t y = 0; y < 4; ++y) {
+    for (int32_t x = 0; x < 20; ++x)
+      pattern.Colors.push_back(y == 3 ? kLast[x / 10] : kRow[x / 10]);
+  }
+  writePicture("ptrack.dor", {pattern});
+  TZirkSlider* s = make(true);
+  s->SetPropStr(PR_SOURCE, "ptrack.dor");
+  s->SetPropInt(PR_BARSIZE, 100);
+  s->SetPropInt(PR_VALUE, 25);  // thumb over y 135..142
+  frame();
+  struct Probe {
+    int32_t y;
+    uint32_t color;
+  };
+  for (const Probe& p : {Probe{163, kLast[1]}, Probe{162, kRow[1]}, Probe{143, kLast[1]},
+                         Probe{134, kRow[0]}, Probe{131, kLast[0]}, Probe{64, kRow[0]}})
+    EXPECT_EQ(screenColor(105, p.y), p.color) << p.y;
+}
+
 TEST_F(SliderTest, ScrollbarPagesTowardTheMouseWhileHeld) {
   // Track (101, 60) 10 x 100, thumb 12 x 20 travelling 80 pixels.
   TZirkScrollbar* bar = make<TZirkScrollbar>(true, "bigthumb.dor");

@@ -15,6 +15,7 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/box.h"
 #include "objects/dorvcache.h"
 #include "objects/images.h"
 #include "objects/motion.h"
@@ -34,6 +35,7 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkBox();
   RegisterZirkMotion();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -21,11 +21,6 @@ int32_t zoomOf(double scale) {
   return Saturate32(static_cast<int64_t>(std::trunc(scale * 256)));
 }
 
-TPoint relative(TPoint p, const TFilmManager& film) {
-  return {Saturate32(int64_t(p.X) - film.Origin.X + film.BasePoint.X),
-          Saturate32(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
-}
-
 // Motion targets take a frame as properties; these runs are the same for
 // image and tile tracks, and each keeps its place in the order the
 // properties are set (a width set after a zoom would reset it).
@@ -44,10 +39,7 @@ void passOffsetAndZoom(TZirkControl& t, const TAppliedFrame& f) {
 }
 
 void passClip(TZirkControl& t, const TRect& clip) {
-  t.SetPropInt(PR_CLIPLEFT, clip.Left);
-  t.SetPropInt(PR_CLIPTOP, clip.Top);
-  t.SetPropInt(PR_CLIPWIDTH, clip.Width());
-  t.SetPropInt(PR_CLIPHEIGHT, clip.Height());
+  SetClipProps(t, clip);
   t.SetPropInt(PR_CAPTUREMASK, 1);
 }
 
@@ -97,27 +89,17 @@ TCustomImageFrameList::~TCustomImageFrameList() {
 
 TZirkObject* TCustomImageFrameList::GetTarget() const {
   if (Film().MotionMode) return Film().MotionTarget;
-  if (!target_ || !Film().Owner) return nullptr;
-  // The object may have been scrapped by a script; look it up again.
-  return Film().Owner->FindBySerial(targetSerial_);
+  return target_.Get(Film());
 }
 
 TZirkObject* TCustomImageFrameList::getOrCreateTarget() {
-  if (TZirkObject* t = GetTarget()) return t;
-  target_ = nullptr;
-  TZirkBaseList* scene = Film().Owner;
-  if (!scene) return nullptr;
-  std::string prefix(1, kHiddenNameChar);
-  if (Film().Host) prefix += Film().Host->GetName() + kHiddenNameChar;
-  target_ = createTarget(*scene, scene->MakeUniqueName(prefix));
-  targetSerial_ = target_ ? target_->Serial() : 0;
-  return target_;
+  return target_.GetOrCreate(Film(), [this](TZirkBaseList& scene, const std::string& name) {
+    return createTarget(scene, name);
+  });
 }
 
 void TCustomImageFrameList::ReleaseTarget() {
-  if (!target_) return;
-  TZirkObject* t = Film().Owner ? Film().Owner->FindBySerial(targetSerial_) : nullptr;
-  target_ = nullptr;
+  TZirkObject* t = target_.Take(Film());
   if (!t) return;
   t->Invalidate();
   t->SetBackSurface(nullptr);
@@ -133,51 +115,25 @@ int32_t TCustomImageFrameList::AngleFromDegrees(double degrees) {
 }
 
 TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const {
-  const TFilmManager& film = Film();
   TAppliedFrame f;
   f.Cell = cell;
   TPoint offset = Frames[static_cast<size_t>(cell)]->Offset();
   f.OffsetX = Saturate32(int64_t(Anchor.X) - offset.X);
   f.OffsetY = Saturate32(int64_t(Anchor.Y) - offset.Y);
 
-  TPoint from = GetPositionFrom(), to = PositionTo;
-  if (film.MotionMode && film.Relative) {
-    from = relative(from, film);
-    to = relative(to, film);
-  }
+  const TPoint from = filmPosition(GetPositionFrom()), to = filmPosition(PositionTo);
   f.X = InterpolateInt(PositionXEasing, from.X, i, to.X);
   f.Y = InterpolateInt(PositionYEasing, from.Y, i, to.Y);
   f.ZoomX = InterpolateInt(ScaleXEasing, zoomOf(GetScaleXFrom()), i, zoomOf(ScaleXTo));
   f.ZoomY = InterpolateInt(ScaleYEasing, zoomOf(GetScaleYFrom()), i, zoomOf(ScaleYTo));
-
-  TPoint sizeFrom = GetClipSizeFrom(), posFrom = GetClipPositionFrom();
-  int32_t w = InterpolateInt(ClipXEasing, sizeFrom.X, i, ClipSizeTo.X);
-  int32_t h = InterpolateInt(ClipYEasing, sizeFrom.Y, i, ClipSizeTo.Y);
-  if (w >= 1 && h >= 1) {
-    int32_t left = InterpolateInt(ClipXEasing, posFrom.X, i, ClipPositionTo.X);
-    int32_t top = InterpolateInt(ClipYEasing, posFrom.Y, i, ClipPositionTo.Y);
-    f.Clip = Rect(left, top, Saturate32(int64_t(left) + w), Saturate32(int64_t(top) + h));
-  }
+  f.Clip = clipAt(i, GetClipPositionFrom(), GetClipSizeFrom(), ClipPositionTo, ClipSizeTo,
+                  ClipXEasing, ClipYEasing);
 
   int32_t rotationFrom = GetRotationFrom();
   if (rotationFrom != 0 || RotationTo != 0)
     f.Angle = AngleFromDegrees(InterpolateFloat(RotationEasing, i, rotationFrom, RotationTo));
-
-  int32_t alphaFrom = GetAlphaFrom();
-  if (alphaFrom != 0 || AlphaTo != 0) {
-    int32_t a = InterpolateInt(MT_NORMAL, alphaFrom == 0 ? 255 : alphaFrom, i,
-                               AlphaTo == 0 ? 255 : AlphaTo);
-    f.Alpha = a < 0 ? Saturate32(256 - int64_t(a)) : a;
-  }
-
-  if (!film.MotionMode) {
-    if (film.Host) {
-      f.Parent = film.Host;
-    } else if (film.Owner) {
-      int32_t p = film.WipeParity(TrackStart());
-      f.Parent = film.Owner->GetBase(OtherScreen ? p ^ 1 : p);
-    }
-  }
+  f.Alpha = alphaAt(i, GetAlphaFrom(), AlphaTo);
+  f.Parent = placementParent();
   return f;
 }
 
@@ -195,24 +151,6 @@ bool TCustomImageFrameList::Apply(int32_t time) {
   return true;
 }
 
-void TCustomImageFrameList::writeClip(TFilmRecordWriter& out) const {
-  out.Point(GetClipPositionFrom());
-  out.Point(GetClipSizeFrom());
-  out.Point(ClipPositionTo);
-  out.Point(ClipSizeTo);
-  out.Byte(ClipXEasing);
-  out.Byte(ClipYEasing);
-}
-
-void TCustomImageFrameList::readClip(TFilmRecordReader& in) {
-  ClipPositionFrom = in.Point();
-  ClipSizeFrom = in.Point();
-  ClipPositionTo = in.Point();
-  ClipSizeTo = in.Point();
-  ClipXEasing = in.Byte();
-  ClipYEasing = in.Byte();
-}
-
 void TCustomImageFrameList::SaveToStream(TFilmRecordWriter& out) {
   TCustomFrameList::SaveToStream(out);
   out.Point(Anchor);
@@ -228,7 +166,7 @@ void TCustomImageFrameList::SaveToStream(TFilmRecordWriter& out) {
   out.Int(GetAlphaFrom());
   out.Int(AlphaTo);
   out.Byte(RotationEasing);
-  writeClip(out);
+  WriteClipKeys(out, *this);
   out.Double(GetScaleYFrom());
   out.Double(ScaleYTo);
   out.Byte(ScaleYEasing);
@@ -249,7 +187,7 @@ void TCustomImageFrameList::LoadFromStream(TFilmRecordReader& in) {
   AlphaFrom = in.Int();
   AlphaTo = in.Int();
   RotationEasing = in.Byte();
-  if (in.Has(101)) readClip(in);
+  if (in.Has(101)) ReadClipKeys(in, *this);
   // Older films scaled both ways alike.
   ScaleYFrom = in.From(105, ScaleXFrom);
   ScaleYTo = in.From(105, ScaleXTo);
@@ -363,11 +301,7 @@ void TTileFrameList::SetSource(const std::string& name) {
 
 TAppliedFrame TTileFrameList::ComputeFrame(int32_t i, int32_t cell) const {
   TAppliedFrame f = TCustomImageFrameList::ComputeFrame(i, cell);
-  TPoint from = GetPositionFrom(), to = PositionTo;
-  if (Film().MotionMode && Film().Relative) {
-    from = relative(from, Film());
-    to = relative(to, Film());
-  }
+  const TPoint from = filmPosition(GetPositionFrom()), to = filmPosition(PositionTo);
   f.X2 = InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
                         Saturate32(int64_t(WidthTo) + to.X - 1));
   f.Y2 = InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
@@ -432,7 +366,7 @@ void TTileFrameList::SaveToStream(TFilmRecordWriter& out) {
   out.Byte(ScrollYEasing);
   out.Int(DistanceX);
   out.Int(DistanceY);
-  writeClip(out);
+  WriteClipKeys(out, *this);
 }
 
 void TTileFrameList::LoadFromStream(TFilmRecordReader& in) {
@@ -450,7 +384,7 @@ void TTileFrameList::LoadFromStream(TFilmRecordReader& in) {
   DistanceX = in.Int();
   DistanceY = in.Int();
   // The second clip block is the one that counts.
-  if (in.Has(101)) readClip(in);
+  if (in.Has(101)) ReadClipKeys(in, *this);
 }
 
 void RegisterImageTracks() {

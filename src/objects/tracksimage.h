@@ -95,12 +95,9 @@ class TCustomImageFrameList : public TCustomFrameList {
   virtual TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) = 0;
   virtual void updateTarget(const TAppliedFrame& frame) = 0;
   TZirkObject* getOrCreateTarget();
-  void writeClip(TFilmRecordWriter& out) const;
-  void readClip(TFilmRecordReader& in);
 
  private:
-  TZirkObject* target_ = nullptr;
-  uint64_t targetSerial_ = 0;
+  TTrackTarget target_;
 };
 
 class TImageFrameList : public TCustomImageFrameList {

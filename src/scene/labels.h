@@ -34,6 +34,9 @@ class TKwLabelDIB {
   // The rendered picture and its coverage (empty before the first render).
   const TDIBX& Picture() const { return picture_; }
   const TDIBX& Mask() const { return mask_; }
+  // For objects that show the rendered label as their own picture.
+  TDIBX& Picture() { return picture_; }
+  TDIBX& Mask() { return mask_; }
 
  private:
   friend class TKwLabelList;

@@ -17,6 +17,7 @@
 #include "media/zirkdll.h"
 #include "objects/box.h"
 #include "objects/dorvcache.h"
+#include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
@@ -28,8 +29,9 @@
 namespace zirk {
 
 void RegisterPlayerModules() {
-  // No project file is read, so layered images are never scrambled.
-  RegisterDorvFormats(0);
+  // Layered pictures, mask transitions and the image cache all unscramble
+  // with the code of the project current when they load.
+  RegisterDorvFormats(ProjectIdentCode);
   RegisterKwPNG();
   RegisterGIFImage();
   RegisterDorvCache();
@@ -38,8 +40,9 @@ void RegisterPlayerModules() {
   RegisterZirkBox();
   RegisterZirkMotion();
   RegisterFilmTracks();
+  RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
-  SetWipeFactory(MakeMaskWipeFactory(0));
+  SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
 }
 
 bool InitializeModules() {

@@ -288,11 +288,11 @@ void TDorvFrameList::BuildAllAlpha() {
 
 // --- Registration ---
 
-void RegisterDorvFormats(int32_t identCode) {
+void RegisterDorvFormats(TIdentCodeSource identCode) {
   RegisterFileFormat<TJPEGImage>("jpg", "JPEG Image File");
   RegisterFileFormat<TJPEGImage>("jpeg", "JPEG Image File");
   RegisterSurfaceLoader(kDorvMagic, [identCode](TDIBSurface& surface, TKwStream& stream) {
-    TDorvFrameList list(identCode);
+    TDorvFrameList list(identCode ? identCode() : 0);
     LoadDorvStream(list, stream, true);
     if (TDorvFrame* frame = list.GetFrame(0)) {
       surface.Assign(frame->Image);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -196,9 +197,13 @@ void WriteDorvFrames(TKwStream& stream, const TDorvFrameList& list, const TDorvH
 void WriteDorvLayer(TKwStream& stream, const TDIB& plane, const TDorvHeader& header,
                     int32_t identCode, bool alphaPlane);
 
+// The identification code a load keys its row scrambling with, asked for
+// at each load (start-up registers loaders before any project is read).
+using TIdentCodeSource = std::function<int32_t()>;
+
 // Makes drawing surfaces load ".dor" data by its magic (first frame, with
-// the given identification code) and the JPEG picture serve "jpg" and
-// "jpeg". Start-up calls it once.
-void RegisterDorvFormats(int32_t identCode);
+// the code the source gives at that load) and the JPEG picture serve "jpg"
+// and "jpeg". Start-up calls it once.
+void RegisterDorvFormats(TIdentCodeSource identCode);
 
 }  // namespace zirk

@@ -80,9 +80,9 @@ void TMaskWipe::Compose(TCustomDIBX& dest, const TCustomDIBX& oldScreen,
   }
 }
 
-TWipeFactory MakeMaskWipeFactory(int32_t identCode, TMaskLoader loader) {
+TWipeFactory MakeMaskWipeFactory(TIdentCodeSource identCode, TMaskLoader loader) {
   return [identCode, loader](int32_t kind) -> std::unique_ptr<TCustomWipe> {
-    return std::make_unique<TMaskWipe>(kind, identCode, loader);
+    return std::make_unique<TMaskWipe>(kind, identCode ? identCode() : 0, loader);
   };
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/streams.h"
+#include "imaging/dorvs.h"
 #include "surfaces/wipes.h"
 
 namespace zirk {
@@ -46,7 +47,8 @@ class TMaskWipe : public TCrossFadeWipe {
 };
 
 // The factory the scene's screen flip is given: every effect is a mask
-// transition, which cross-fades until a film names a mask.
-TWipeFactory MakeMaskWipeFactory(int32_t identCode, TMaskLoader loader = nullptr);
+// transition, which cross-fades until a film names a mask. Each transition
+// takes the code the source gives when it is made.
+TWipeFactory MakeMaskWipeFactory(TIdentCodeSource identCode, TMaskLoader loader = nullptr);
 
 }  // namespace zirk

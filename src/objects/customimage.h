@@ -34,6 +34,9 @@ class TZirkCustomImage : public TZirkControl {
   void SetSizeDirty(bool dirty) override { sizeDirty_ = dirty; }
   TCustomDIBX* OwnSurface() const { return own_.get(); }
   int32_t TransparentColor() const { return transparentColor_; }
+  // The transparent colour of the frame lent now; the frame's surface keeps
+  // its own key.
+  void KeepTransparentColor(int32_t color) { transparentColor_ = color; }
 
   int32_t Alpha() const { return alpha_; }
   int32_t ZoomX() const { return zoomX_; }
@@ -79,7 +82,6 @@ class TZirkCustomImage : public TZirkControl {
   // size the ratio of the displayed size to the surface size.
   int32_t effectiveZoomX();
   int32_t effectiveZoomY();
-  void setTransparentColor(int32_t color) { transparentColor_ = color; }
   // The own mask (a copy of the shown picture's), owned; nullptr when none.
   void setOwnMask(std::unique_ptr<TDIBX> mask) { ownMask_ = std::move(mask); }
 

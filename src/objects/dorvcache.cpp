@@ -45,11 +45,6 @@ bool fileAvailable(const std::string& name) {
   return files && files->FileExists(name);
 }
 
-int32_t identCode() {
-  const TProject* project = CurrentProject();
-  return project ? project->IdentCode() : 0;
-}
-
 // Reads and parses the file; the list is left empty when it has no frames.
 void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
   TKwMemoryStream stream;
@@ -121,7 +116,7 @@ void TDorvItem::load() {
     return;
   }
 
-  TDorvFrameList list(identCode());
+  TDorvFrameList list(ProjectIdentCode());
   readFrames(list, key.FileName, key.Mask);
   if (list.Count() == 0) return;
   Width = list.GetFrame(0)->Image.Width();
@@ -147,7 +142,7 @@ void TDorvItem::reload(bool recreate) {
   const TKeyParts key = splitKey(Name());
   TVrFileManager* files = TVrFileManager::Global();
   if (!files || !files->FileExists(key.FileName)) return;
-  TDorvFrameList list(identCode());
+  TDorvFrameList list(ProjectIdentCode());
   readFrames(list, key.FileName, key.Mask);
   const int32_t count = std::min(list.Count(), FrameCount());
   for (int32_t i = 0; i < count; ++i) {
@@ -261,6 +256,11 @@ void TDorvCollection::Purge(const std::string& fileName) {
     TDorvItem* item = Find(fileName + suffix);
     if (item && IsIdle(item)) freeItem(item);
   }
+}
+
+int32_t ProjectIdentCode() {
+  const TProject* project = CurrentProject();
+  return project ? project->IdentCode() : 0;
 }
 
 // --- the program-wide cache ------------------------------------------------------------------

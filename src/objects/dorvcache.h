@@ -147,6 +147,9 @@ class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheS
   std::vector<TDorvItem*> idle_;  // oldest first
 };
 
+// The current project's identification code, 0 without a project.
+int32_t ProjectIdentCode();
+
 // Installs the factory the scene runtime makes the cache with.
 void RegisterDorvCache();
 // The program-wide cache, or nullptr outside ZirkInitialize / ZirkFinalize.

@@ -30,7 +30,7 @@ void TZirkImage::loadSource() {
   auto showNothing = [&] {
     if (own) own->Clear();
     setOwnMask(nullptr);
-    setTransparentColor(-1);
+    KeepTransparentColor(-1);
   };
   // An explicit size (zoom 0) is kept; otherwise the picture's size counts.
   auto displayed = [](int32_t zoom, int32_t size, int32_t current) {
@@ -55,37 +55,9 @@ void TZirkImage::loadSource() {
       mask->CopyFrom(*source);
     }
     setOwnMask(std::move(mask));
-    setTransparentColor(frame->TransparentColor);
+    KeepTransparentColor(frame->TransparentColor);
   }
   Invalidate();
-}
-
-void TZirkImage::ApplyTrackFrame(const TImageTrackFrame& frame) {
-  if (frame.Surface) {
-    StoreSize(ZoomX() == 256 ? frame.Surface->Width() : Width(),
-              ZoomY() == 256 ? frame.Surface->Height() : Height());
-  }
-  if (frame.Parent && frame.Parent != GetParent()) SetParent(frame.Parent);
-  SetBackSurface(frame.Surface);
-  SetMaskSurface(frame.Mask);
-  setTransparentColor(frame.TransparentColor);
-  if (frame.Surface)
-    frame.Surface->SetColorKey(frame.Surface->ColorToPixel(frame.TransparentColor));
-  SetPropInt(PR_ZOOMX, frame.ZoomX);
-  SetPropInt(PR_ZOOMY, frame.ZoomY);
-  SetPropInt(PR_PRIORITY, frame.Priority);
-  SetPropInt(PR_FLIPH, frame.FlipH);
-  SetPropInt(PR_FLIPV, frame.FlipV);
-  SetPropInt(PR_OFFSETX, frame.OffsetX);
-  SetPropInt(PR_OFFSETY, frame.OffsetY);
-  SetPropInt(PR_LEFT, frame.Left);
-  SetPropInt(PR_TOP, frame.Top);
-  SetPropInt(PR_ANGLE, frame.Angle);
-  SetPropInt(PR_ALPHA, frame.Alpha);
-  SetPropInt(PR_CLIPLEFT, frame.Clip.Left);
-  SetPropInt(PR_CLIPTOP, frame.Clip.Top);
-  SetPropInt(PR_CLIPWIDTH, frame.Clip.Width());
-  SetPropInt(PR_CLIPHEIGHT, frame.Clip.Height());
 }
 
 void TZirkImage::RestoreSurfaces() {

@@ -62,7 +62,7 @@ void TZirkCustomImages::SetIndex(int32_t index) {
     e->SetBrightness(brightness_);
     SetBackSurface(e->GetSurface());
     SetMaskSurface(e->GetMaskSurface());
-    setTransparentColor(e->GetTransparentColor());
+    KeepTransparentColor(e->GetTransparentColor());
     int64_t delay = int64_t(delay_) + e->GetDelay();
     if (index == list->Count() - 1 && list->Count() > 1)
       if (std::optional<int32_t> extra = endDelay_.ExecuteExpression()) delay += *extra;

@@ -69,34 +69,6 @@ int32_t TZirkTile::GetDrawTop() {
   return GetParent() ? Saturate32(int64_t(origin.Y) + own) : own;
 }
 
-void TZirkTile::ApplyTrackFrame(const TTileTrackFrame& f) {
-  SetPropInt(PR_WIDTH, f.Width);
-  SetPropInt(PR_HEIGHT, f.Height);
-  if (f.Parent && f.Parent != GetParent()) SetParent(f.Parent);
-  SetBackSurface(f.Surface);
-  SetMaskSurface(f.Mask);
-  setTransparentColor(f.TransparentColor);
-  if (f.Surface) f.Surface->SetColorKey(f.Surface->ColorToPixel(f.TransparentColor));
-  SetPropInt(PR_ZOOMX, f.ZoomX);
-  SetPropInt(PR_ZOOMY, f.ZoomY);
-  if (GetPriority() != f.Priority) SetPropInt(PR_PRIORITY, f.Priority);
-  SetPropInt(PR_DISTANCEX, f.DistanceX);
-  SetPropInt(PR_DISTANCEY, f.DistanceY);
-  SetPropInt(PR_FLIPH, f.FlipH);
-  SetPropInt(PR_FLIPV, f.FlipV);
-  SetPropInt(PR_OFFSETX, f.OffsetX);
-  SetPropInt(PR_OFFSETY, f.OffsetY);
-  SetPropInt(PR_LEFT, f.Left);
-  SetPropInt(PR_TOP, f.Top);
-  SetPropInt(PR_ALPHA, f.Alpha);
-  SetPropInt(PR_SCROLLX, f.ScrollX);
-  SetPropInt(PR_SCROLLY, f.ScrollY);
-  SetPropInt(PR_CLIPLEFT, f.Clip.Left);
-  SetPropInt(PR_CLIPTOP, f.Clip.Top);
-  SetPropInt(PR_CLIPWIDTH, f.Clip.Width());
-  SetPropInt(PR_CLIPHEIGHT, f.Clip.Height());
-}
-
 void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, const TRect& r,
                            int32_t stepX, int32_t stepY) {
   const TRect saved = target.GetClipRect();

@@ -11,24 +11,6 @@
 
 namespace zirk {
 
-// What a tile track hands over for one applied film frame.
-struct TTileTrackFrame {
-  int32_t Width = 0, Height = 0;
-  TZirkObject* Parent = nullptr;  // nullptr: keep the parent
-  TCustomDIBX* Surface = nullptr;
-  TCustomDIBX* Mask = nullptr;
-  int32_t TransparentColor = -1;
-  int32_t ZoomX = 256, ZoomY = 256;
-  int32_t Priority = 0;
-  int32_t DistanceX = 0, DistanceY = 0;
-  bool FlipH = false, FlipV = false;
-  int32_t OffsetX = 0, OffsetY = 0;
-  int32_t Left = 0, Top = 0;
-  int32_t Alpha = 255;
-  int32_t ScrollX = 0, ScrollY = 0;
-  TRect Clip;
-};
-
 class TZirkTile : public TZirkCustomImages {
  public:
   explicit TZirkTile(TZirkBaseList& scene);
@@ -41,9 +23,6 @@ class TZirkTile : public TZirkCustomImages {
   void SetSource(const std::string& source);
   int32_t DistanceX() const { return distanceX_; }
   int32_t DistanceY() const { return distanceY_; }
-
-  // Sets every value of one film frame; unchanged values cost no redraw.
-  void ApplyTrackFrame(const TTileTrackFrame& frame);
 
   // The parent's origin less its scroll plus PR_LEFT / PR_TOP, unzoomed; a
   // motion places the tile by its motion position.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "objects/dorvcache.h"
 #include "objects/image.h"
 #include "objects/tile.h"
 #include "scene/zcontrol.h"
@@ -19,49 +18,6 @@ using pixelmath::Saturate32;
 // Zoom in 1/256 from a scale factor, truncated toward zero.
 int32_t zoomOf(double scale) {
   return Saturate32(static_cast<int64_t>(std::trunc(scale * 256)));
-}
-
-// Motion targets take a frame as properties; these runs are the same for
-// image and tile tracks, and each keeps its place in the order the
-// properties are set (a width set after a zoom would reset it).
-void passFlipsAndPosition(TZirkControl& t, const TAppliedFrame& f, bool flipH, bool flipV) {
-  t.SetPropInt(PR_FLIPH, flipH);
-  t.SetPropInt(PR_FLIPV, flipV);
-  t.SetMotionX(f.X);
-  t.SetMotionY(f.Y);
-}
-
-void passOffsetAndZoom(TZirkControl& t, const TAppliedFrame& f) {
-  t.SetPropInt(PR_OFFSETX, f.OffsetX);
-  t.SetPropInt(PR_OFFSETY, f.OffsetY);
-  t.SetPropInt(PR_ZOOMX, f.ZoomX);
-  t.SetPropInt(PR_ZOOMY, f.ZoomY);
-}
-
-void passClip(TZirkControl& t, const TRect& clip) {
-  SetClipProps(t, clip);
-  t.SetPropInt(PR_CAPTUREMASK, 1);
-}
-
-// The values an image or tile object takes from a track alike.
-template <class Frame>
-void fillTrackFrame(Frame& frame, const TAppliedFrame& f, const TImageFrame& cell, int32_t priority,
-                    bool flipH, bool flipV) {
-  frame.Parent = f.Parent;
-  frame.Surface = cell.Cell().Surface.get();
-  frame.Mask = cell.Cell().MaskSurface.get();
-  frame.TransparentColor = cell.Cell().TransparentColor;
-  frame.Priority = priority;
-  frame.FlipH = flipH;
-  frame.FlipV = flipV;
-  frame.ZoomX = f.ZoomX;
-  frame.ZoomY = f.ZoomY;
-  frame.OffsetX = f.OffsetX;
-  frame.OffsetY = f.OffsetY;
-  frame.Left = f.X;
-  frame.Top = f.Y;
-  frame.Alpha = f.Alpha;
-  frame.Clip = f.Clip;
 }
 
 }  // namespace
@@ -114,10 +70,20 @@ int32_t TCustomImageFrameList::AngleFromDegrees(double degrees) {
   return n >= 0 ? static_cast<int32_t>(n % 256) : static_cast<int32_t>(255 - (-n) % 256);
 }
 
-TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const {
-  TAppliedFrame f;
-  f.Cell = cell;
-  TPoint offset = Frames[static_cast<size_t>(cell)]->Offset();
+TPictureState TCustomImageFrameList::ComputeState(int32_t i, int32_t cell) const {
+  const TFilmManager& film = Film();
+  TPictureState f;
+  f.Drive = film.MotionMode ? TPictureDrive::Motion : TPictureDrive::Film;
+  const TCustomFrame& key = *Frames[static_cast<size_t>(cell)];
+  if (const auto* picture = dynamic_cast<const TImageFrame*>(&key)) {
+    f.Surface = picture->Cell().Surface.get();
+    f.Mask = picture->Cell().MaskSurface.get();
+    f.TransparentColor = picture->Cell().TransparentColor;
+  }
+  f.Priority = Priority;
+  f.FlipH = FlipH;
+  f.FlipV = FlipV;
+  TPoint offset = key.Offset();
   f.OffsetX = Saturate32(int64_t(Anchor.X) - offset.X);
   f.OffsetY = Saturate32(int64_t(Anchor.Y) - offset.Y);
 
@@ -126,6 +92,7 @@ TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const
   f.Y = InterpolateInt(PositionYEasing, from.Y, i, to.Y);
   f.ZoomX = InterpolateInt(ScaleXEasing, zoomOf(GetScaleXFrom()), i, zoomOf(ScaleXTo));
   f.ZoomY = InterpolateInt(ScaleYEasing, zoomOf(GetScaleYFrom()), i, zoomOf(ScaleYTo));
+
   f.Clip = clipAt(i, GetClipPositionFrom(), GetClipSizeFrom(), ClipPositionTo, ClipSizeTo,
                   ClipXEasing, ClipYEasing);
 
@@ -133,7 +100,19 @@ TAppliedFrame TCustomImageFrameList::ComputeFrame(int32_t i, int32_t cell) const
   if (rotationFrom != 0 || RotationTo != 0)
     f.Angle = AngleFromDegrees(InterpolateFloat(RotationEasing, i, rotationFrom, RotationTo));
   f.Alpha = alphaAt(i, GetAlphaFrom(), AlphaTo);
-  f.Parent = placementParent();
+
+  if (film.MotionMode) {
+    // A motion's target is sized by the zoomed cell and ordered by the
+    // track's priority within its own.
+    f.Width = Saturate32(int64_t(key.Width()) * f.ZoomX / 256);
+    f.Height = Saturate32(int64_t(key.Height()) * f.ZoomY / 256);
+    f.Stacking = TPictureStacking::Order;
+  } else {
+    f.Width = key.Width();
+    f.Height = key.Height();
+    f.SizeWhileUnzoomed = true;
+    f.Parent = placementParent();
+  }
   return f;
 }
 
@@ -147,8 +126,13 @@ bool TCustomImageFrameList::Apply(int32_t time) {
   const int32_t i = static_cast<int32_t>(int64_t(time) - TrackStart());
   const int32_t k = FrameIndexAt(i);
   if (k < 0 || k >= static_cast<int32_t>(Frames.size())) return true;
-  updateTarget(ComputeFrame(i, k));
+  TZirkObject* target = motion ? Film().MotionTarget : GetTarget();
+  if (auto* control = dynamic_cast<TZirkControl*>(target)) applyState(*control, ComputeState(i, k));
   return true;
+}
+
+void TCustomImageFrameList::applyState(TZirkControl& target, const TPictureState& state) {
+  ApplyPictureState(target, state);
 }
 
 void TCustomImageFrameList::SaveToStream(TFilmRecordWriter& out) {
@@ -234,44 +218,8 @@ void TImageFrameList::CollectFiles(std::vector<std::string>& files) const {
   addUnique(files, source_);
 }
 
-const TImageFrame* TImageFrameList::cellAt(int32_t index) const {
-  return static_cast<const TImageFrame*>(Frames[static_cast<size_t>(index)].get());
-}
-
 TZirkObject* TImageFrameList::createTarget(TZirkBaseList& scene, const std::string& name) {
   return scene.Create<TZirkImage>(Film().Host, name);
-}
-
-void TImageFrameList::lendCell(TZirkObject& target, const TImageFrame& cell) {
-  target.SetBackSurface(cell.Cell().Surface.get());
-  target.SetMaskSurface(cell.Cell().MaskSurface.get());
-  if (TCustomDIBX* back = target.GetBackSurface())
-    back->SetColorKey(back->ColorToPixel(cell.Cell().TransparentColor));
-}
-
-void TImageFrameList::updateTarget(const TAppliedFrame& f) {
-  const TImageFrame& cell = *cellAt(f.Cell);
-  if (Film().MotionMode) {
-    TZirkControl* t = Film().MotionTarget;
-    if (!t) return;
-    lendCell(*t, cell);
-    t->SetPropInt(PR_WIDTH, Saturate32(int64_t(cell.Width()) * f.ZoomX / 256));
-    t->SetPropInt(PR_HEIGHT, Saturate32(int64_t(cell.Height()) * f.ZoomY / 256));
-    if (t->GetOrder() != Priority) t->SetOrder(Priority);
-    passFlipsAndPosition(*t, f, FlipH, FlipV);
-    passOffsetAndZoom(*t, f);
-    t->SetPropInt(PR_ANGLE, f.Angle);
-    t->SetPropInt(PR_ALPHA, f.Alpha);
-    passClip(*t, f.Clip);
-    return;
-  }
-  auto* image = dynamic_cast<TZirkImage*>(GetTarget());
-  if (!image) return;
-  TImageTrackFrame frame;
-  fillTrackFrame(frame, f, cell, Priority, FlipH, FlipV);
-  frame.Angle = f.Angle;
-  image->ApplyTrackFrame(frame);
-  image->SetPropInt(PR_CAPTUREMASK, 1);
 }
 
 void TImageFrameList::SaveToStream(TFilmRecordWriter& out) {
@@ -299,57 +247,33 @@ void TTileFrameList::SetSource(const std::string& name) {
   if (HeightTo == 0) HeightTo = h;
 }
 
-TAppliedFrame TTileFrameList::ComputeFrame(int32_t i, int32_t cell) const {
-  TAppliedFrame f = TCustomImageFrameList::ComputeFrame(i, cell);
+TPictureState TTileFrameList::ComputeState(int32_t i, int32_t cell) const {
+  TPictureState f = TCustomImageFrameList::ComputeState(i, cell);
   const TPoint from = filmPosition(GetPositionFrom()), to = filmPosition(PositionTo);
-  f.X2 = InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
-                        Saturate32(int64_t(WidthTo) + to.X - 1));
-  f.Y2 = InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
-                        Saturate32(int64_t(HeightTo) + to.Y - 1));
+  // The area runs from the interpolated first to the interpolated last
+  // column and row.
+  const int32_t x2 =
+      InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
+                     Saturate32(int64_t(WidthTo) + to.X - 1));
+  const int32_t y2 =
+      InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
+                     Saturate32(int64_t(HeightTo) + to.Y - 1));
+  f.Width = Saturate32(int64_t(x2) - f.X + 1);
+  f.Height = Saturate32(int64_t(y2) - f.Y + 1);
+  f.SizeWhileUnzoomed = false;
+  f.Tiled = true;
+  f.Angle = 0;
+  f.Stacking = TPictureStacking::Priority;
+  if (Film().MotionMode) f.Priority = Saturate32(int64_t(Film().BasePriority) + Priority);
+  f.DistanceX = DistanceX;
+  f.DistanceY = DistanceY;
   f.ScrollX = InterpolateInt(ScrollXEasing, GetScrollXFrom(), i, ScrollXTo);
   f.ScrollY = InterpolateInt(ScrollYEasing, GetScrollYFrom(), i, ScrollYTo);
-  f.Angle = 0;
   return f;
 }
 
 TZirkObject* TTileFrameList::createTarget(TZirkBaseList& scene, const std::string& name) {
   return scene.Create<TZirkTile>(Film().Host, name);
-}
-
-void TTileFrameList::updateTarget(const TAppliedFrame& f) {
-  const TImageFrame& cell = *cellAt(f.Cell);
-  const int32_t width = Saturate32(int64_t(f.X2) - f.X + 1);
-  const int32_t height = Saturate32(int64_t(f.Y2) - f.Y + 1);
-  if (Film().MotionMode) {
-    TZirkControl* t = Film().MotionTarget;
-    if (!t) return;
-    lendCell(*t, cell);
-    const int32_t priority = Saturate32(int64_t(Film().BasePriority) + Priority);
-    if (t->GetPriority() != priority) t->SetPriority(priority);
-    t->SetPropInt(PR_DISTANCEX, DistanceX);
-    t->SetPropInt(PR_DISTANCEY, DistanceY);
-    passFlipsAndPosition(*t, f, FlipH, FlipV);
-    t->SetPropInt(PR_WIDTH, width);
-    t->SetPropInt(PR_HEIGHT, height);
-    passOffsetAndZoom(*t, f);
-    t->SetPropInt(PR_ALPHA, f.Alpha);
-    t->SetPropInt(PR_SCROLLX, f.ScrollX);
-    t->SetPropInt(PR_SCROLLY, f.ScrollY);
-    passClip(*t, f.Clip);
-    return;
-  }
-  auto* tile = dynamic_cast<TZirkTile*>(GetTarget());
-  if (!tile) return;
-  TTileTrackFrame frame;
-  fillTrackFrame(frame, f, cell, Priority, FlipH, FlipV);
-  frame.Width = width;
-  frame.Height = height;
-  frame.DistanceX = DistanceX;
-  frame.DistanceY = DistanceY;
-  frame.ScrollX = f.ScrollX;
-  frame.ScrollY = f.ScrollY;
-  tile->ApplyTrackFrame(frame);
-  tile->SetPropInt(PR_CAPTUREMASK, 1);
 }
 
 void TTileFrameList::SaveToStream(TFilmRecordWriter& out) {

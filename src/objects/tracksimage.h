@@ -9,11 +9,13 @@
 #include <string>
 
 #include "objects/dorvcache.h"
+#include "objects/picturestate.h"
 #include "objects/tracks.h"
 
 namespace zirk {
 
 class TCustomDIBX;
+class TZirkControl;
 class TZirkObject;
 
 // One cell of a cached picture.
@@ -29,20 +31,6 @@ class TImageFrame : public TCustomFrame {
 
  private:
   TDorvItemFrame* cell_;
-};
-
-// The values of one applied film time.
-struct TAppliedFrame {
-  int32_t Cell = 0;        // key-frame index
-  int32_t X = 0, Y = 0;    // position (tile: first column and row)
-  int32_t X2 = 0, Y2 = 0;  // tile: last column and row
-  int32_t ZoomX = 256, ZoomY = 256;
-  int32_t OffsetX = 0, OffsetY = 0;
-  int32_t Angle = 0;
-  int32_t Alpha = 255;
-  int32_t ScrollX = 0, ScrollY = 0;
-  TRect Clip;
-  TZirkObject* Parent = nullptr;  // the screen or host; nullptr in a motion
 };
 
 class TCustomImageFrameList : public TCustomFrameList {
@@ -86,15 +74,18 @@ class TCustomImageFrameList : public TCustomFrameList {
   void SaveToStream(TFilmRecordWriter& out) override;
   void LoadFromStream(TFilmRecordReader& in) override;
 
-  // The parts of Apply, exposed for the tests of the arithmetic.
-  virtual TAppliedFrame ComputeFrame(int32_t i, int32_t cell) const;
+  // What the track shows i ticks into its span with key frame `cell`, in a
+  // film or in a motion alike (exposed for the tests of the arithmetic).
+  virtual TPictureState ComputeState(int32_t i, int32_t cell) const;
   static int32_t AngleFromDegrees(double degrees);
 
  protected:
   // Makes the object the track drives; nullptr when it cannot.
   virtual TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) = 0;
-  virtual void updateTarget(const TAppliedFrame& frame) = 0;
   TZirkObject* getOrCreateTarget();
+  // Hands the applied frame to the driven control (label tracks set text
+  // and font on it as well).
+  virtual void applyState(TZirkControl& target, const TPictureState& state);
 
  private:
   TTrackTarget target_;
@@ -119,10 +110,6 @@ class TImageFrameList : public TCustomImageFrameList {
 
  protected:
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
-  void updateTarget(const TAppliedFrame& frame) override;
-  // The cell's surface, mask and key on the motion's target.
-  void lendCell(TZirkObject& target, const TImageFrame& cell);
-  const TImageFrame* cellAt(int32_t index) const;
 
  private:
   std::string source_;
@@ -165,13 +152,12 @@ class TTileFrameList : public TImageFrameList {
 
   // A first picture fills the area sizes still 0 with the cell's size.
   void SetSource(const std::string& name) override;
-  TAppliedFrame ComputeFrame(int32_t i, int32_t cell) const override;
+  TPictureState ComputeState(int32_t i, int32_t cell) const override;
   void SaveToStream(TFilmRecordWriter& out) override;
   void LoadFromStream(TFilmRecordReader& in) override;
 
  protected:
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
-  void updateTarget(const TAppliedFrame& frame) override;
 
  private:
   int32_t widthFrom_ = 0, heightFrom_ = 0;

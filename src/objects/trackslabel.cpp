@@ -2,6 +2,7 @@
 
 #include "objects/label.h"
 #include "scene/labels.h"
+#include "scene/zcontrol.h"
 #include "scene/zscene.h"
 #include "surfaces/pixelmath.h"
 
@@ -65,37 +66,35 @@ TZirkObject* TLabelFrameList::createTarget(TZirkBaseList& scene, const std::stri
   return scene.Create<TZirkLabel>(scene.GetBase(screen), name);
 }
 
-void TLabelFrameList::updateTarget(const TAppliedFrame& f) {
-  const bool motion = Film().MotionMode;
-  auto* t = dynamic_cast<TZirkControl*>(motion ? Film().MotionTarget : GetTarget());
-  if (!t) return;
-  if (!motion && f.Parent && f.Parent != t->GetParent()) t->SetParent(f.Parent);
-  t->SetPropStr(PR_FONTNAME, fontName_);
-  t->SetPropInt(PR_FONTHEIGHT, fontHeight_);
-  t->SetPropInt(PR_LINESPACE, lineSpace_);
-  t->SetPropInt(PR_FONTCOLOR, FontColor);
-  t->SetPropInt(PR_FONTSTYLE, fontStyle_);
-  t->SetPropInt(PR_ANTIALIAS, antialias_);
-  t->SetPropInt(PR_HALIGN, HAlign);
-  t->SetPropInt(PR_FLIPH, FlipH);
-  t->SetPropInt(PR_FLIPV, FlipV);
-  t->SetPropStr(PR_TEXT, text_);
+void TLabelFrameList::applyState(TZirkControl& t, const TPictureState& f) {
+  const bool motion = f.Drive == TPictureDrive::Motion;
+  if (!motion && f.Parent && f.Parent != t.GetParent()) t.SetParent(f.Parent);
+  t.SetPropStr(PR_FONTNAME, fontName_);
+  t.SetPropInt(PR_FONTHEIGHT, fontHeight_);
+  t.SetPropInt(PR_LINESPACE, lineSpace_);
+  t.SetPropInt(PR_FONTCOLOR, FontColor);
+  t.SetPropInt(PR_FONTSTYLE, fontStyle_);
+  t.SetPropInt(PR_ANTIALIAS, antialias_);
+  t.SetPropInt(PR_HALIGN, HAlign);
+  t.SetPropInt(PR_FLIPH, FlipH);
+  t.SetPropInt(PR_FLIPV, FlipV);
+  t.SetPropStr(PR_TEXT, text_);
   const int32_t priority = motion ? Saturate32(int64_t(Film().BasePriority) + Priority) : Priority;
-  if (t->GetPriority() != priority) t->SetPriority(priority);
+  if (t.GetPriority() != priority) t.SetPriority(priority);
   if (motion) {
-    t->SetMotionX(f.X);
-    t->SetMotionY(f.Y);
+    t.SetMotionX(f.X);
+    t.SetMotionY(f.Y);
   } else {
-    t->SetPropInt(PR_LEFT, f.X);
-    t->SetPropInt(PR_TOP, f.Y);
+    t.SetPropInt(PR_LEFT, f.X);
+    t.SetPropInt(PR_TOP, f.Y);
   }
-  t->SetPropInt(PR_OFFSETX, f.OffsetX);
-  t->SetPropInt(PR_OFFSETY, f.OffsetY);
-  t->SetPropInt(PR_ALPHA, f.Alpha);
-  t->SetPropInt(PR_ANGLE, f.Angle);
-  t->SetPropInt(PR_ZOOMX, f.ZoomX);
-  t->SetPropInt(PR_ZOOMY, f.ZoomY);
-  SetClipProps(*t, f.Clip);
+  t.SetPropInt(PR_OFFSETX, f.OffsetX);
+  t.SetPropInt(PR_OFFSETY, f.OffsetY);
+  t.SetPropInt(PR_ALPHA, f.Alpha);
+  t.SetPropInt(PR_ANGLE, f.Angle);
+  t.SetPropInt(PR_ZOOMX, f.ZoomX);
+  t.SetPropInt(PR_ZOOMY, f.ZoomY);
+  SetClipProps(t, f.Clip);
 }
 
 void TLabelFrameList::SaveToStream(TFilmRecordWriter& out) {

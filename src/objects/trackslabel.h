@@ -54,7 +54,8 @@ class TLabelFrameList : public TCustomImageFrameList {
 
  protected:
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
-  void updateTarget(const TAppliedFrame& frame) override;
+  // The text and its look first, then the frame as an image takes it.
+  void applyState(TZirkControl& target, const TPictureState& state) override;
 
  private:
   void measure();

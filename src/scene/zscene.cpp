@@ -273,20 +273,13 @@ void TZirkBaseList::TickObjects() {
     if (done) {
       FreeObject(object);
     } else if (!object->IsScrapped()) {
-      queueIdle(object);
+      // Idle events do not pile up while the script is busy elsewhere.
+      object->QueueEventOnce(PR_ONIDLE);
     }
   }
   TickIndex = 0;
   FreeDeleted();
   advanceWipe();
-}
-
-void TZirkBaseList::queueIdle(TZirkObject* object) {
-  // Idle events do not pile up while the script is busy elsewhere.
-  std::string label = object->GetPropStr(PR_ONIDLE);
-  if (!label.empty() && Events().FindEvent(object, PR_ONIDLE) < 0) {
-    Events().PostEvent(object, label, PR_ONIDLE);
-  }
 }
 
 // --- painting -------------------------------------------------------------------------------

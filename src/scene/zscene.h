@@ -209,7 +209,6 @@ class TZirkBaseList : public TPropObject {
   // Takes the object and its children out of ticking, drawing, the name
   // registry, focus, menus and the screens' pointers, and off its parent.
   std::unique_ptr<TZirkObject> takeOut(TZirkObject* object);
-  void queueIdle(TZirkObject* object);
   // Moves a running transition by one frame unless a flip set its time in
   // this tick, and renders it.
   void advanceWipe();

@@ -56,7 +56,7 @@ TEST(Jpeg, PictureRoundTripAndErrors) {
 }
 
 TEST(Jpeg, RegisteredFormatsLoadByExtensionAndMagic) {
-  RegisterDorvFormats(42);
+  RegisterDorvFormats([] { return 42; });
   test::TempDir dir;
   TJPEGImage jpeg;
   TDIB source;

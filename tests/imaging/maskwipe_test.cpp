@@ -25,12 +25,14 @@ std::vector<uint8_t> maskFile(int32_t code) {
 TEST(MaskWipe, DarkPixelsTurnFirst) {
   const int32_t code = 31;
   std::string asked;
-  TWipeFactory factory = MakeMaskWipeFactory(code, [&](TKwStream& target, const std::string& name) {
-    asked = name;
-    const auto bytes = maskFile(code);
-    target.WriteBuffer(bytes.data(), int64_t(bytes.size()));
-    target.SetPosition(0);
-  });
+  TWipeFactory factory =
+      MakeMaskWipeFactory([] { return code; },
+                          [&](TKwStream& target, const std::string& name) {
+                            asked = name;
+                            const auto bytes = maskFile(code);
+                            target.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+                            target.SetPosition(0);
+                          });
   std::unique_ptr<TCustomWipe> wipe = CreateWipe(5, 255, 0, factory);
   ASSERT_NE(dynamic_cast<TMaskWipe*>(wipe.get()), nullptr);
   wipe->SetName("rule\\mask.dor");

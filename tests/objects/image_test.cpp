@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "objects/image.h"
+#include "objects/picturestate.h"
 #include "picture_fixture.h"
 #include "script/saveversion.h"
 
@@ -119,27 +120,30 @@ TEST_F(ImageTest, ADamagedSourceReachesTheCallerAndLeavesNothingHeld) {
 TEST_F(ImageTest, TrackFramesAreLentAndAStillFrameCostsNoRedraw) {
   auto* object = scene.Create<TZirkImage>(nullptr, "");
   auto lent = makeSurface(2, 2, {kRed, kGreen, kBlue, kWhite});
-  TImageTrackFrame f;
+  lent->SetColorKey(lent->ColorToPixel(kWhite));  // as the cache keys its frames
+  TPictureState f;
   f.Surface = lent.get();
   f.TransparentColor = static_cast<int32_t>(kWhite);
-  f.Left = 40;
-  f.Top = 30;
+  f.Width = f.Height = 2;
+  f.SizeWhileUnzoomed = true;
+  f.X = 40;
+  f.Y = 30;
   f.Alpha = 255;
   f.Clip = Rect(0, 0, 200, 200);
-  object->ApplyTrackFrame(f);
+  ApplyPictureState(*object, f);
   frame();
   EXPECT_EQ(object->Width(), 2);
-  EXPECT_EQ(lent->ColorKey(), lent->ColorToPixel(kWhite));
+  EXPECT_EQ(object->TransparentColor(), static_cast<int32_t>(kWhite));
   EXPECT_EQ(screenColor(40, 30), kRed);
   EXPECT_EQ(screenColor(41, 31), kBackground);
   EXPECT_EQ(object->GetPropInt(PR_CLIPWIDTH), 200);
 
-  object->ApplyTrackFrame(f);
+  ApplyPictureState(*object, f);
   EXPECT_TRUE(scene.GetBase(0)->DirtyRects().empty());
 
   f.FlipH = true;
   f.ZoomX = 512;
-  object->ApplyTrackFrame(f);
+  ApplyPictureState(*object, f);
   frame();
   EXPECT_EQ(object->Width(), 4);
   EXPECT_EQ(screenColor(40, 30), kGreen);

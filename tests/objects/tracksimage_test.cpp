@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "film_support.h"
+#include "objects/customimage.h"
 #include "objects/image.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
@@ -262,6 +263,32 @@ TEST_F(FilmSceneTest, AMissingPictureShowsNothing) {
   }
 }
 
+// Image and tile objects keep the frame's transparent colour themselves:
+// the cached frame, shared by every user, is never written to, and a still
+// frame redraws nothing.
+TEST_F(FilmSceneTest, TracksLeaveTheCachedFrameAloneAndAStillFrameRedrawsNothing) {
+  writeSolid("keyed.dor", 10, 10, kRed, static_cast<int32_t>(kBlue));
+  for (uint8_t type : {0, 5}) {
+    FilmTrack t = imageTrack("keyed.dor", 0, 10);
+    t.type = type;
+    t.positionFrom = t.positionTo = {20, 20};
+    t.priority = 3;
+    TFilmManager film;
+    load(film, FilmFile{.tracks = {t}});
+    TCustomDIBX& cached = *cache.Find("keyed.dor")->Frame(0)->Surface;
+    const int32_t sentinel = 0x123456;
+    cached.SetColorKey(sentinel);
+    play(film, 1);
+    auto* target = dynamic_cast<TZirkCustomImage*>(film.TrackAt(0)->GetTarget());
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(cached.ColorKey(), sentinel) << "track type " << int(type);
+    EXPECT_EQ(target->TransparentColor(), static_cast<int32_t>(kBlue));
+    EXPECT_EQ(target->GetPriority(), 3);
+    film.SetFilmTime(2);
+    EXPECT_TRUE(scene.GetBase(0)->DirtyRects().empty()) << "track type " << int(type);
+  }
+}
+
 TEST_F(FilmSceneTest, MotionMovesItsTargetThroughTheMotionOffset) {
   writeSolid("red.dor", 10, 10, kRed);
   RegisterZirkMotion();
@@ -343,8 +370,8 @@ TEST(ImageTrackValues, AnglesAlphasAndRecordsAtEveryVersion) {
       EXPECT_EQ(read->ClipSizeTo, (version >= 101 ? TPoint{7, 8} : TPoint{}));
       // Without cells the arithmetic is checked on a stand-in key frame.
       read->Frames.push_back(std::make_unique<TBoxFrame>(*read));
-      TAppliedFrame f0 = read->ComputeFrame(0, 0);
-      TAppliedFrame f3 = read->ComputeFrame(3, 0);
+      TPictureState f0 = read->ComputeState(0, 0);
+      TPictureState f3 = read->ComputeState(3, 0);
       EXPECT_EQ(f0.Angle, k == 0 ? 191 : 0);  // tiles never turn
       EXPECT_EQ(f0.Alpha, 255);
       EXPECT_EQ(f3.Alpha, 128);

@@ -37,7 +37,7 @@ int usage(const std::string& why) {
 
 // Formats the tool reads and writes besides layered images.
 void registerFormats(int32_t identCode) {
-  RegisterDorvFormats(identCode);
+  RegisterDorvFormats([identCode] { return identCode; });
   RegisterKwPNG();
   RegisterGIFImage();
 }

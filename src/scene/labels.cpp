@@ -10,9 +10,13 @@ namespace zirk {
 
 namespace {
 
-// Script values are arbitrary; pictures and border passes stay bounded.
-constexpr int32_t kMaxEffectWidth = 64;
+// Script values are arbitrary; pictures and border passes stay bounded
+// (a border of width w stamps the text about 3 w^2 times).
+constexpr int32_t kMaxEffectWidth = 16;
 constexpr int32_t kMaxPictureSide = 8192;
+constexpr int64_t kMaxPicturePixels = int64_t{1} << 22;
+// Pixels a border may stamp in all; a thinner pen stands in beyond it.
+constexpr int64_t kMaxStampWork = int64_t{1} << 26;
 constexpr uint32_t kFullCoverage = 255;
 
 int32_t effectWidth(int32_t w) {
@@ -185,7 +189,9 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
   const int32_t border = effectWidth(borderWidth_), shadow = effectWidth(shadowWidth_);
   setSize(label, l);
   const int32_t width = std::min(l.inkWidth + 2 * border + shadow, kMaxPictureSide);
-  const int32_t height = label.Height;
+  // A huge label keeps its top lines.
+  const int32_t height =
+      static_cast<int32_t>(std::min<int64_t>(label.Height, kMaxPicturePixels / std::max(1, width)));
 
   // The coverage of the text itself, lines placed by the alignment.
   TDIBX text(width, height, 8);
@@ -193,6 +199,7 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
   const platform::TFontMetrics& m = l.metrics;
   int64_t top = border;
   for (const TLayout::Line& line : l.lines) {
+    if (top >= height) break;
     int64_t x = border;
     if (hAlign_ == 1)
       x += (l.textWidth - line.advance) / 2;
@@ -221,9 +228,12 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
   const TDIBX& outer = border > 0 ? bordered : text;
   if (border > 0) {
     bordered.FillRect(bordered.GetBoundsRect(), 0);
-    for (int32_t dy = -border; dy <= border; ++dy)
-      for (int32_t dx = -border; dx <= border; ++dx)
-        if (dx * dx + dy * dy <= border * (border + 1))
+    const int64_t pixels = int64_t{width} * height;
+    int32_t pen = border;
+    while (pen > 1 && int64_t{2 * pen + 1} * (2 * pen + 1) * pixels > kMaxStampWork) --pen;
+    for (int32_t dy = -pen; dy <= pen; ++dy)
+      for (int32_t dx = -pen; dx <= pen; ++dx)
+        if (dx * dx + dy * dy <= pen * (pen + 1))
           bordered.FillMasked(dx, dy, text.Pixels(), kFullCoverage);
   }
 

@@ -74,6 +74,14 @@ TEST_F(BoxTest, FramesAndFillsFollowBorderAndColour) {
     b->Scrap();
     frame();
   }
+  // A box turned inside out by a track draws nothing.
+  TZirkBox* inverted = box(10, 10, -20, 20, kRed);
+  inverted->SetPropInt(PR_BORDERCOLOR, kGreen);
+  inverted->SetPropInt(PR_BORDERWIDTH, 3);
+  frame();
+  EXPECT_EQ(screenColor(5, 15), kBackground);
+  EXPECT_EQ(screenColor(11, 15), kBackground);
+  inverted->Scrap();
   // A box that draws nothing still draws its children.
   TZirkBox* empty = box(40, 40, 20, 20, -1);
   TZirkBox* child = scene.Create<TZirkBox>(empty, "");

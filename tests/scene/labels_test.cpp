@@ -200,6 +200,19 @@ TEST(LabelList, AlphaFollowsTheImageRule) {
   }
 }
 
+TEST(LabelList, HugeValuesStayBounded) {
+  TKwLabelList list;
+  useTestFont(list, 1000000);  // drawn with the largest cell the fonts make
+  list.SetBorderWidth(1000000);
+  list.SetShadowWidth(-5);
+  TKwLabelDIB* label = list.AddLabel(std::string(5000, 'W') + std::string(3, '\n'));
+  list.DrawLabelText(*label);
+  EXPECT_LE(int64_t{label->Picture().Width()} * label->Picture().Height(), int64_t{1} << 22);
+  EXPECT_EQ(label->Picture().Width(), 8192);
+  EXPECT_EQ(label->Width, 8192 + 2 * 16);  // the border is held to 16 pixels
+  EXPECT_EQ(label->Mask().Height(), label->Picture().Height());
+}
+
 TEST(LabelList, SaveRecordRoundTrips) {
   TKwLabelList list;
   list.SetFontName("\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E");

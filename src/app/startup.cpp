@@ -16,6 +16,7 @@
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
 #include "objects/button.h"
+#include "objects/box.h"
 #include "objects/dorvcache.h"
 #include "objects/gauge.h"
 #include "objects/http.h"
@@ -44,6 +45,7 @@ void RegisterPlayerModules() {
   RegisterZirkScrollbar();
   RegisterZirkGauge();
   RegisterZirkButton();
+  RegisterZirkBox();
   RegisterZirkMotion();
   RegisterFilmTracks();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });

@@ -16,10 +16,15 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/button.h"
+#include "objects/box.h"
 #include "objects/dorvcache.h"
+#include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/scrollbar.h"
+#include "objects/slider.h"
 #include "objects/sound.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
@@ -39,6 +44,11 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkSlider();
+  RegisterZirkScrollbar();
+  RegisterZirkGauge();
+  RegisterZirkButton();
+  RegisterZirkBox();
   RegisterZirkMotion();
   RegisterZirkSound();
   RegisterZirkVideo();

@@ -1,6 +1,8 @@
 // The track kinds of the player's films: one line per kind's file.
 #include "objects/tracks.h"
+#include "objects/tracksbox.h"
 #include "objects/tracksimage.h"
+#include "objects/trackslabel.h"
 #include "objects/trackssound.h"
 #include "objects/trackswipe.h"
 
@@ -8,6 +10,8 @@ namespace zirk {
 
 void RegisterFilmTracks() {
   RegisterImageTracks();
+  RegisterBoxTracks();
+  RegisterLabelTracks();
   RegisterWipeTracks();
   RegisterSoundTracks();
 }

@@ -303,8 +303,6 @@ bool TZirkCustomImage::maskHit(int32_t x, int32_t y) {
 TZirkObject* TZirkCustomImage::HitTest(TPoint point, TMouseMask mask) {
   if (!GetVisible() || IsScrapped()) return nullptr;
   if (!GetScreenRect().Contains(point)) return nullptr;
-  const TRect clip = ScreenClipRect();
-  if (!clip.IsEmpty() && !clip.Contains(point)) return nullptr;
   for (int32_t i = GetChildCount() - 1; i >= 0; --i) {
     if (TZirkObject* hit = GetChild(i)->HitTest(point, mask)) return hit;
   }

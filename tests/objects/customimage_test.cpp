@@ -224,6 +224,20 @@ TEST_F(CustomImageTest, MaskHitTests) {
   image->SetMaskSurface(nullptr);
 }
 
+TEST_F(CustomImageTest, ClipsHideButDoNotStopHits) {
+  TZirkCustomImage* parent = show(quadrants(8), 0, 0);
+  TZirkCustomImage* child = show(quadrants(2), 5, 5, parent);
+  for (auto [prop, value] :
+       {std::pair{PR_CLIPLEFT, 0}, {PR_CLIPTOP, 0}, {PR_CLIPWIDTH, 4}, {PR_CLIPHEIGHT, 4}}) {
+    parent->SetPropInt(prop, value);
+  }
+  scene.RedrawAll();
+  frame();
+  EXPECT_EQ(screenColor(5, 5), kBackground) << "the child is drawn only inside the clip";
+  EXPECT_EQ(hit(parent, 5, 5), child);
+  EXPECT_EQ(hit(parent, 6, 1), parent) << "nor is the parent's own clipped part a miss";
+}
+
 TEST_F(CustomImageTest, ZoomAndExplicitSizes) {
   TZirkCustomImage* image = show(quadrants(4), 0, 0);
   for (auto [set, stored] : {std::pair{0, 1}, {-5, 1}, {300, 300}, {256, 256}}) {

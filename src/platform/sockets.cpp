@@ -618,6 +618,13 @@ std::string AddrToText(uint32_t addr) {
          std::to_string((addr >> 8) & 255) + "." + std::to_string(addr & 255);
 }
 
+bool InetAddr(const std::string& text, uint32_t* addr) {
+  in_addr a{};
+  if (text.find('\0') != std::string::npos || inet_aton(text.c_str(), &a) == 0) return false;
+  *addr = ntohl(a.s_addr);
+  return true;
+}
+
 SOCKET Socket(int type, int protocol) {
   const bool stream = type != SOCK_DGRAM_WS;
   int fd = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,

@@ -15,10 +15,15 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/button.h"
+#include "objects/box.h"
 #include "objects/dorvcache.h"
+#include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/scrollbar.h"
+#include "objects/slider.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
 #include "platform/dynlib.h"
@@ -36,6 +41,11 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkSlider();
+  RegisterZirkScrollbar();
+  RegisterZirkGauge();
+  RegisterZirkButton();
+  RegisterZirkBox();
   RegisterZirkMotion();
   RegisterFilmTracks();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });

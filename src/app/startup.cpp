@@ -19,7 +19,9 @@
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/propmotion.h"
 #include "objects/tile.h"
+#include "objects/timer.h"
 #include "objects/tracks.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
@@ -38,6 +40,8 @@ void RegisterPlayerModules() {
   RegisterZirkTile();
   RegisterZirkMotion();
   RegisterFilmTracks();
+  RegisterZirkTimer();
+  RegisterZirkPropMotion();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));

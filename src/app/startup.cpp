@@ -15,6 +15,7 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/cinema.h"
 #include "objects/dorvcache.h"
 #include "objects/http.h"
 #include "objects/images.h"
@@ -41,6 +42,7 @@ void RegisterPlayerModules() {
   RegisterZirkMotion();
   RegisterFilmTracks();
   RegisterZirkTimer();
+  RegisterZirkCinema();
   RegisterZirkPropMotion();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -19,6 +19,7 @@
 #include "objects/dorvcache.h"
 #include "objects/http.h"
 #include "objects/images.h"
+#include "objects/mapimage.h"
 #include "objects/motion.h"
 #include "objects/propmotion.h"
 #include "objects/tile.h"
@@ -43,6 +44,7 @@ void RegisterPlayerModules() {
   RegisterFilmTracks();
   RegisterZirkTimer();
   RegisterZirkCinema();
+  RegisterZirkMapImage();
   RegisterZirkPropMotion();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -21,6 +21,7 @@
 #include "objects/images.h"
 #include "objects/mapimage.h"
 #include "objects/motion.h"
+#include "objects/prevmenu.h"
 #include "objects/propmotion.h"
 #include "objects/tile.h"
 #include "objects/timer.h"
@@ -45,6 +46,7 @@ void RegisterPlayerModules() {
   RegisterZirkTimer();
   RegisterZirkCinema();
   RegisterZirkMapImage();
+  RegisterZirkPrevMenu();
   RegisterZirkPropMotion();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -73,7 +73,7 @@ void ApplyPictureState(TZirkControl& t, const TPictureState& s) {
   t.SetPropInt(PR_CLIPTOP, s.Clip.Top);
   t.SetPropInt(PR_CLIPWIDTH, s.Clip.Width());
   t.SetPropInt(PR_CLIPHEIGHT, s.Clip.Height());
-  t.SetPropInt(PR_CAPTUREMASK, 1);
+  if (s.CaptureMask) t.SetPropInt(PR_CAPTUREMASK, 1);
 }
 
 }  // namespace zirk

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/records.h"
+#include "input_support.h"
 #include "picture_fixture.h"
 #include "record_support.h"
 #include "scene/runtime.h"
@@ -70,27 +71,10 @@ class MapImageTest : public ScenePictureTest {
     m->SetPropStr(PR_ONSELECT, "*select");
     return m;
   }
-  std::vector<std::string> events() {
-    std::vector<std::string> out;
-    for (int32_t i = 0; i < scene.Events().Count(); ++i) {
-      const TTimerData& d = scene.Events().Items(i);
-      std::string e = d.Label;
-      for (const std::string& a : d.Args.Items()) e += " " + a;
-      out.push_back(e);
-    }
-    scene.Events().Clear();
-    return out;
-  }
+  std::vector<std::string> events() { return takeEvents(scene, false); }
 
  public:
-  void key(TZirkObject* focus, int32_t vk) {
-    focus->SetPropInt(PR_HANDLEKEY, 1);
-    scene.SetFocus(focus);
-    scene.InputKeyDown(vk);
-    scene.InputStep();
-    scene.InputKeyUp(vk);
-    scene.InputStep();
-  }
+  void key(TZirkObject* focus, int32_t vk) { pressKey(scene, focus, vk); }
 };
 
 TEST_F(MapImageTest, TheHoveredRegionShowsTheHoverPicture) {

@@ -70,6 +70,9 @@ class TZirkPrevMenu : public TZirkControl {
   // A non-repeating animation of an entry or companion played to its end.
   void AnimationEnded(TZirkPrevImages& image);
 
+  // The entries animate themselves; the menu's tick has nothing to do (a
+  // motion's end would otherwise pass for the end of a click).
+  bool Tick() override { return false; }
   TZirkObject* HitTest(TPoint point, TMouseMask mask) override;
   void LButtonDown(int32_t x, int32_t y) override;
   void LButtonUp(int32_t x, int32_t y) override;

@@ -117,6 +117,63 @@ TEST_F(CinemaTest, FramesLandOnTheScreenInThePairAndInTheScene) {
   }
 }
 
+TEST_F(CinemaTest, ATransitionInThePairRedrawsTheWholeCinema) {
+  FilmTrack square;
+  square.type = 0;
+  square.source = "red.dor";
+  square.length = 120;
+  square.positionTo = {119, 0};
+  FilmTrack wipe;
+  wipe.type = 3;
+  wipe.start = 10;
+  wipe.length = 20;
+  ASSERT_TRUE(SaveFilmFile(FilmFile{.width = 200, .height = 100, .tracks = {square, wipe}},
+                           (dir / "w.zcn").string()));
+  files.InvalidateCache();
+  TZirkCinema* cin = cinema("w.zcn");
+  ASSERT_TRUE(cin->PlaysInPair()) << "a transition needs the pair, colour or not";
+  tick(16);
+  tick(16);
+  EXPECT_EQ(screenColor(52, 55), kRed);
+  EXPECT_EQ(tick(333), 20);
+  const uint32_t blend = screenColor(50 + 20 + 2, 55);
+  EXPECT_NE(blend, kRed);
+  EXPECT_NE(blend, 0u) << "half way from the square to the empty screen";
+  EXPECT_EQ(tick(250), 35);
+  EXPECT_EQ(screenColor(50 + 35 + 2, 55), 0u) << "the other screen, without the square";
+  EXPECT_EQ(screenColor(45, 55), kBackground);
+}
+
+TEST_F(CinemaTest, HitTestsPassOverTheFilmsOwnObjects) {
+  writeFilm("a.zcn", -1);
+  TZirkCinema* cin = cinema("a.zcn");
+  tick(16);
+  ASSERT_FALSE(cin->PlaysInPair());
+  ASSERT_EQ(cin->GetChildCount(), 1) << "the film's square";
+  struct Case {
+    int32_t ignoreMouse;
+    TMouseMask mask;
+    TPoint point;
+    bool hit;
+  } cases[] = {
+      {IM_NONE, kLeftClickMask, {55, 55}, true},    // on the square: the cinema
+      {IM_NONE, kLeftClickMask, {150, 120}, true},  // elsewhere inside
+      {IM_NONE, kLeftClickMask, {260, 55}, false},  // outside
+      {IM_ALL, kLeftClickMask, {55, 55}, false},
+  };
+  for (const Case& c : cases) {
+    cin->SetPropInt(PR_IGNOREMOUSE, c.ignoreMouse);
+    EXPECT_EQ(cin->HitTest(c.point, c.mask), c.hit ? cin : nullptr) << c.point.X;
+  }
+  // An animation pause holds the film where it is.
+  cin->SetPropInt(PR_ANIPAUSED, 1);
+  EXPECT_TRUE(cin->Film()->Paused);
+  EXPECT_EQ(tick(1000), 0);
+  cin->SetPropInt(PR_ANIPAUSED, 0);
+  EXPECT_FALSE(cin->Film()->Paused);
+  EXPECT_EQ(tick(1000), 60);
+}
+
 TEST_F(CinemaTest, RepeatLoopsFromTheLoopStartAndTheEndComesOncePerEnd) {
   writeFilm("loop.zcn", 0, 30);
   TZirkCinema* cin = cinema("loop.zcn");

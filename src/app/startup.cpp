@@ -15,14 +15,19 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/box.h"
+#include "objects/button.h"
 #include "objects/cinema.h"
 #include "objects/dorvcache.h"
+#include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/mapimage.h"
 #include "objects/motion.h"
 #include "objects/prevmenu.h"
 #include "objects/propmotion.h"
+#include "objects/scrollbar.h"
+#include "objects/slider.h"
 #include "objects/tile.h"
 #include "objects/timer.h"
 #include "objects/tracks.h"
@@ -41,6 +46,11 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkSlider();
+  RegisterZirkScrollbar();
+  RegisterZirkGauge();
+  RegisterZirkButton();
+  RegisterZirkBox();
   RegisterZirkMotion();
   RegisterFilmTracks();
   RegisterZirkTimer();

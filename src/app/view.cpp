@@ -53,18 +53,14 @@ uint32_t TFixedStepClock::Milliseconds() {
   return static_cast<uint32_t>(steps_ * 1000 / 60);
 }
 
-// The main loop as the player runs it: the film is the game's only object
-// that is not on the scene's tick list, so it moves just before them.
+// The main loop as the player runs it; the film's cinema ticks with the
+// scene's objects.
 class TFormView::TPlayerLoop : public TMainLoop {
  public:
   explicit TPlayerLoop(TFormView& form) : TMainLoop(ScreenList(), &form.workFiles_), form_(form) {}
 
  protected:
   bool Closing() override { return form_.closing_; }
-  void TickObjects() override {
-    if (form_.film_) form_.film_->Tick(ElapsedTime());
-    TMainLoop::TickObjects();
-  }
 
  private:
   TFormView& form_;
@@ -224,7 +220,7 @@ void TFormView::Close() {
   TraceHook("TProject.Free", true);
   SetCurrentProject(nullptr);
   project_.reset();
-  // The film's tracks hand their objects back to the scene, so it goes first.
+  // The film's cinema leaves the scene while the scene is whole.
   film_.reset();
   loop_.reset();
   if (runtimeUp_) {

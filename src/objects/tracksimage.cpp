@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "objects/image.h"
+#include "objects/prevmenu.h"
 #include "objects/tile.h"
 #include "scene/zcontrol.h"
 #include "scene/zscene.h"
@@ -74,6 +75,7 @@ TPictureState TCustomImageFrameList::ComputeState(int32_t i, int32_t cell) const
   const TFilmManager& film = Film();
   TPictureState f;
   f.Drive = film.MotionMode ? TPictureDrive::Motion : TPictureDrive::Film;
+  f.CaptureMask = !dynamic_cast<const TZirkPrevImages*>(film.MotionTarget);
   const TCustomFrame& key = *Frames[static_cast<size_t>(cell)];
   if (const auto* picture = dynamic_cast<const TImageFrame*>(&key)) {
     f.Surface = picture->Cell().Surface.get();

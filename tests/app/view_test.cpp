@@ -48,7 +48,7 @@ class FormTest : public ::testing::Test {
     platform::SetClock(&clock);
     GameTime() = {};
     TMediaHooks hooks;
-    hooks.MediaInit = [this] {
+    hooks.MediaInit = [this](TFormView&) {
       log.push_back(std::string("init project=") + (CurrentProject() ? "1" : "0") +
                     " scene=" + (ScreenList() ? "1" : "0"));
     };
@@ -60,7 +60,7 @@ class FormTest : public ::testing::Test {
     hooks.ResumeAll = [this](bool a) { log.push_back(a ? "resume activate" : "resume loop"); };
     hooks.WmpmanProcessEvent = [this](const Message& m) { log.push_back("wmp " + hex(m.msg)); };
     hooks.VidmanProcessEvent = [this](const Message& m) { log.push_back("vid " + hex(m.msg)); };
-    hooks.PanelPaint = [this] { log.push_back("panel paint"); };
+    hooks.PanelPaint = [this](const Message& m) { log.push_back("panel paint " + hex(m.msg)); };
     hooks.SuspendVideoPlayback = [this] { log.push_back("video suspend"); };
     hooks.ResumeVideoPlayback = [this] { log.push_back("video resume"); };
     hooks.CloseMidiDevice = [this] { log.push_back("midi close"); };
@@ -187,7 +187,7 @@ TEST_F(FormTest, MediaMessagesReachTheLibraryHooks) {
   ASSERT_TRUE(platform::PostMessage(f.Handle(), 0x681));
   ASSERT_TRUE(platform::PostMessage(f.PanelHandle(), platform::WM_PAINT));
   platform::ProcessMessages();
-  EXPECT_EQ(log, (std::vector<std::string>{"wmp 681", "panel paint"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"wmp 681", "panel paint F"}));
 }
 
 TEST_F(FormTest, TheTickMessageRunsOneTickOutsideTheTiming) {

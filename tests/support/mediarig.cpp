@@ -11,8 +11,16 @@
 #include "media/midiman.h"
 #include "media/wavouts.h"
 #include "media/zirkdll.h"
+#include "support/testdata.h"
 
 namespace zirk::test {
+
+MediaRigOptions InTestData(bool directSound) {
+  MediaRigOptions o;
+  o.GameFolder = dataPath("");
+  o.UseDirectSound = directSound;
+  return o;
+}
 
 MediaRig::MediaRig(MediaRigOptions options) {
   platform::SetClock(&clock);

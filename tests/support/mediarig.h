@@ -30,6 +30,8 @@ struct MediaRigOptions {
   // CD drives (".cue" images).
   std::vector<std::string> CdDrives;
 };
+// Options with tests/data as the game folder.
+MediaRigOptions InTestData(bool directSound = true);
 
 class MediaRig {
  public:

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "cd_images.h"
 #include "media/Cdp.h"
@@ -120,26 +118,6 @@ TEST(MediaManagers, AMissingFileMakesNoItem) {
   EXPECT_THROW(WmpMan->Add("audio\\none.wma"), EVrFileError);
   EXPECT_THROW(VideoMan->Add("audio\\none.mpg", true), EVrFileError);
   EXPECT_EQ(OggMan->Count() + WmpMan->Count() + VideoMan->Count(), 0);
-}
-
-TEST(MediaManagers, AVideoItemHandsOutFramesAndReportsItsEndEveryTime) {
-  test::MediaRig rig(InTestData());
-  TVideoItem* item = VideoMan->Add("audio\\testsrc-64x48-10fps.wmv", true);
-  EXPECT_EQ(item->GetSourceWidth(), 64);
-  EXPECT_EQ(item->GetSourceHeight(), 48);
-  item->Play();
-  for (int i = 0; i < 20 && !item->NeedPaint(); ++i) rig.Run(50);
-  ASSERT_TRUE(item->NeedPaint());
-  ASSERT_NE(item->GetDC(), nullptr);
-  EXPECT_EQ(item->GetDC()->width, 64);
-  rig.Run(1200);
-  // The pictures' last moments after the sound run on real time.
-  for (int i = 0; i < 100 && !item->CheckEnd(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    rig.Run(10);
-  }
-  EXPECT_TRUE(item->CheckEnd());
-  EXPECT_TRUE(item->CheckEnd()) << "a movie has no end latch";
 }
 
 TEST(MediaManagers, MidiItemsShareThePlayerAndClampTheirVolume) {

@@ -110,42 +110,37 @@ TEST_F(SoundTest, VolumeBalancePausesAndPositionReachTheItem) {
   EXPECT_TRUE(item->IsPlaying());
 }
 
-TEST_F(SoundTest, FadesFollowTheGameClock) {
-  TZirkSound* s = sound(kOgg);
-  s->SetPropInt(PR_DELAY, 1000);
-  s->SetActive(1);
-  TDMediaItem* item = s->Item();
-  tickGame(0);  // the first step starts from silence
-  EXPECT_EQ(item->GetVol(), -10000);
-  EXPECT_TRUE(item->IsPlaying());
-  tickGame(500);
-  EXPECT_EQ(item->GetVol(), -2500);
-  tickGame(500);
-  EXPECT_EQ(item->GetVol(), 0);
-  EXPECT_EQ(s->Fade(), nullptr) << "a done fade is freed";
+// Fades run on the game clock over each kind's range of levels.
+TEST_F(SoundTest, FadesInAndOutFollowTheGameClock) {
+  const struct {
+    const char* source;
+    int32_t volume, half, full;
+  } cases[] = {{kOgg, 1000, -2500, 0}, {kMidi, 800, -6000, -2000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    TZirkSound* s = sound(c.source, "bgm");
+    s->SetPropInt(PR_VOLUME, c.volume);
+    s->SetPropInt(PR_DELAY, 1000);
+    s->SetActive(1);
+    TDMediaItem* item = s->Item();
+    tickGame(0);  // the first step starts from silence
+    EXPECT_EQ(item->GetVol(), -10000);
+    EXPECT_TRUE(item->IsPlaying());
+    tickGame(500);
+    EXPECT_EQ(item->GetVol(), c.half);
+    tickGame(500);
+    EXPECT_EQ(item->GetVol(), c.full);
+    EXPECT_EQ(s->Fade(), nullptr) << "a done fade is freed";
 
-  // A fade-out renames the object, frees the name and removes it when done.
-  s->SetName("bgm");
-  s->SetActive(3);
-  EXPECT_EQ(s->GetName(), "SCRAP_bgm");
-  TZirkSound* next = sound(kOgg, "bgm");
-  EXPECT_EQ(scene.FindComponentByName("bgm"), next);
-  tickGame(0);
-  tickGame(500);
-  EXPECT_EQ(item->GetVol(), -2500);
-  tickGame(500);
-  EXPECT_EQ(scene.FindComponentByName("SCRAP_bgm"), nullptr);
-}
-
-TEST_F(SoundTest, AMidiFadeSpansTheWholeRange) {
-  TZirkSound* s = sound(kMidi);
-  s->SetPropInt(PR_VOLUME, 800);  // level -2000
-  s->SetPropInt(PR_DELAY, 1000);
-  s->SetActive(1);
-  ASSERT_NE(dynamic_cast<TMidiItem*>(s->Item()), nullptr);
-  tickGame(0);
-  tickGame(500);
-  EXPECT_EQ(s->Item()->GetVol(), -6000);
+    // A fade-out renames the object, freeing its name, and removes it when done.
+    s->SetActive(3);
+    EXPECT_EQ(s->GetName(), "SCRAP_bgm");
+    tickGame(0);
+    tickGame(500);
+    EXPECT_EQ(item->GetVol(), c.half);
+    tickGame(500);
+    EXPECT_EQ(scene.FindComponentByName("SCRAP_bgm"), nullptr);
+  }
 }
 
 TEST_F(SoundTest, WithoutFadeTimeStartPlaysAtOnceAndStopScraps) {

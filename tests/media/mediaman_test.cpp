@@ -21,22 +21,24 @@
 namespace zirk {
 namespace {
 
-using test::InTestData;
-
 constexpr const char* kOgg = "audio\\vorbis-stereo-44100.ogg";  // 2000 ms
 constexpr const char* kWave = "audio\\pcm16-stereo-44100.wav";  // 2000 ms
 constexpr const char* kMidi = "midi\\jazz-soft\\test-2-tracks-type-1.mid";
 
-TEST(MediaManagers, MediaInitMakesEveryManagerAndMediaFinalFreesThem) {
+TEST(MediaManagers, MediaInitMakesManagersThatRefuseMissingFilesAndMediaFinalFreesThem) {
   {
-    test::MediaRig rig(InTestData());
-    EXPECT_TRUE(VideoMan && WmpMan && OggMan && CddaMan && MidiMan);
+    test::MediaRig rig;
+    ASSERT_TRUE(VideoMan && WmpMan && OggMan && CddaMan && MidiMan);
+    EXPECT_THROW(OggMan->Add("audio\\none.ogg"), EVrFileError);
+    EXPECT_THROW(WmpMan->Add("audio\\none.wma"), EVrFileError);
+    EXPECT_THROW(VideoMan->Add("audio\\none.mpg", true), EVrFileError);
+    EXPECT_EQ(OggMan->Count() + WmpMan->Count() + VideoMan->Count(), 0);
   }
   EXPECT_TRUE(!VideoMan && !WmpMan && !OggMan && !CddaMan && !MidiMan && !SharedDirectSound);
 }
 
 TEST(MediaManagers, LibraryItemsReportTheirEndOnceAndAgainAfterARewindOrRestart) {
-  test::MediaRig rig(InTestData());
+  test::MediaRig rig;
   const struct {
     std::function<TDMediaItem*()> add;
     int32_t length;
@@ -68,7 +70,7 @@ TEST(MediaManagers, LibraryItemsReportTheirEndOnceAndAgainAfterARewindOrRestart)
 TEST(MediaManagers, TheSwitchAndSuspendResumePlayOnlyWhatTheyShould) {
   for (const bool directSound : {true, false}) {
     SCOPED_TRACE(directSound ? "library sound" : "mixed sound");
-    test::MediaRig rig(InTestData(directSound));
+    test::MediaRig rig({.UseDirectSound = directSound});
     TDMediaItem* playing = OggMan->Add(kOgg);
     TDMediaItem* idle = OggMan->Add(kWave);
     playing->Play();
@@ -95,7 +97,7 @@ TEST(MediaManagers, TheSwitchAndSuspendResumePlayOnlyWhatTheyShould) {
 }
 
 TEST(MediaManagers, AMixedSoundTurnsLevelsIntoVoiceVolumesAndIsHeard) {
-  test::MediaRig rig(InTestData(false));
+  test::MediaRig rig({.UseDirectSound = false});
   auto* item = dynamic_cast<TOggWaveItem*>(OggMan->Add(kWave));
   ASSERT_NE(item, nullptr);
   const std::pair<int32_t, int32_t> cases[] = {{-6000, 0}, {-5000, 0}, {-2500, 128}, {0, 256}};
@@ -112,16 +114,8 @@ TEST(MediaManagers, AMixedSoundTurnsLevelsIntoVoiceVolumesAndIsHeard) {
   EXPECT_TRUE(item->CheckEnd());
 }
 
-TEST(MediaManagers, AMissingFileMakesNoItem) {
-  test::MediaRig rig(InTestData());
-  EXPECT_THROW(OggMan->Add("audio\\none.ogg"), EVrFileError);
-  EXPECT_THROW(WmpMan->Add("audio\\none.wma"), EVrFileError);
-  EXPECT_THROW(VideoMan->Add("audio\\none.mpg", true), EVrFileError);
-  EXPECT_EQ(OggMan->Count() + WmpMan->Count() + VideoMan->Count(), 0);
-}
-
 TEST(MediaManagers, MidiItemsShareThePlayerAndClampTheirVolume) {
-  test::MediaRig rig(InTestData());
+  test::MediaRig rig;
   // Port 0 is the mapper, and so is every name out of range.
   EXPECT_EQ(MidiMan->GetPortName(-1), TMidiManager::kMapperName);
   EXPECT_EQ(MidiMan->GetPortName(MidiMan->GetPortCount()), TMidiManager::kMapperName);
@@ -175,9 +169,8 @@ TEST(MediaManagers, MidiItemsShareThePlayerAndClampTheirVolume) {
 
 TEST(MediaManagers, CdItemsPlayTracksOfTheDiscAndStaySilentBeyondIt) {
   test::TempDir dir;
-  test::MediaRigOptions options = InTestData();
-  options.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}, {75}}).string()};
-  test::MediaRig rig(options);
+  test::MediaRig rig(
+      {.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}, {75}}).string()}});
 
   for (const char* silent : {"CD_3", "CD_x"}) {
     TCddaItem* item = CddaMan->Add(silent);
@@ -215,9 +208,7 @@ TEST(MediaManagers, TheGamesRegistryKeyChoosesTheCdDrive) {
     SCOPED_TRACE(registryKey);
     TProject project(0, registryKey);
     SetCurrentProject(&project);
-    test::MediaRigOptions options = InTestData();
-    options.CdDrives = {empty.string(), first.string(), second.string()};
-    test::MediaRig rig(options);
+    test::MediaRig rig({.CdDrives = {empty.string(), first.string(), second.string()}});
     EXPECT_EQ(CddaMan->DriveIndex(), -1) << "no drive is searched before a track is asked for";
     EXPECT_EQ(CddaMan->Add("CD_1")->GetLen(), 1000);
     EXPECT_EQ(CddaMan->DriveIndex(), drive) << "the named drive, else the first with a track";

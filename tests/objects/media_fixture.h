@@ -47,7 +47,7 @@ class MediaSceneTest : public ::testing::Test {
     return n;
   }
 
-  MediaRig rig{InTestData()};
+  MediaRig rig;
   TProject project;
   TZirkBaseList scene;
 };

@@ -50,16 +50,21 @@ TEST(SoundLevels, VolumesBecomeLevelsOfEachKind) {
         << c.midi << " " << c.volume;
 }
 
-TEST_F(SoundTest, ReportsItsEndOnceLoopsWithoutEndAndRepeatStartsAnEndedSoundOver) {
+TEST_F(SoundTest, AnEndIsReportedOnceOrScrapsAndRepeatStartsAnEndedSoundOver) {
   TZirkSound* s = sound(kShort);
   s->SetPropStr(PR_ONPLAYEND, "*done");
   s->SetActive(0);
+  TZirkSound* scrapped = sound(kShort, "se");
+  scrapped->SetPropInt(PR_AUTOSCRAP, 1);
+  scrapped->SetActive(0);
   EXPECT_EQ(s->GetPropInt(PR_COUNT), 1000);
   run(200);
   EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
   EXPECT_GT(rig.Peak(), 8000);
   run(1700);
   EXPECT_EQ(events(PR_ONPLAYEND), 1) << "an ended sound reports once";
+  EXPECT_EQ(scene.FindComponentByName("se"), nullptr) << "auto-scrap removes it at its end";
+  EXPECT_EQ(OggMan->Count(), 1);
 
   s->SetPropInt(PR_REPEAT, 1);
   run(100);
@@ -72,20 +77,6 @@ TEST_F(SoundTest, ReportsItsEndOnceLoopsWithoutEndAndRepeatStartsAnEndedSoundOve
   s->SetPropInt(PR_INDEX, 0);
   run(1300);
   EXPECT_EQ(events(PR_ONPLAYEND), 2);
-}
-
-TEST_F(SoundTest, AutoScrapRemovesTheObjectAtTheEndOrOnAMissingFile) {
-  TZirkSound* s = sound(kShort, "se");
-  s->SetPropInt(PR_AUTOSCRAP, 1);
-  s->SetActive(0);
-  run(1400);
-  EXPECT_EQ(scene.FindComponentByName("se"), nullptr);
-  EXPECT_EQ(OggMan->Count(), 0);
-
-  TZirkSound* missing = sound("audio\\none.ogg", "gone");
-  missing->SetPropInt(PR_AUTOSCRAP, 1);
-  missing->SetActive(0);
-  EXPECT_TRUE(missing->IsScrapped());
 }
 
 TEST_F(SoundTest, VolumeBalancePausesAndPositionReachTheItem) {
@@ -143,7 +134,7 @@ TEST_F(SoundTest, FadesInAndOutFollowTheGameClock) {
   }
 }
 
-TEST_F(SoundTest, WithoutFadeTimeStartPlaysAtOnceAndStopScraps) {
+TEST_F(SoundTest, WithoutFadeTimeStartPlaysAtOnceAndStopOrAMissingFileScraps) {
   TZirkSound* s = sound(kOgg, "bgm");
   s->SetActive(1);
   EXPECT_EQ(s->GetActive(), 0);
@@ -151,6 +142,11 @@ TEST_F(SoundTest, WithoutFadeTimeStartPlaysAtOnceAndStopScraps) {
   s->SetActive(2);
   EXPECT_TRUE(s->IsScrapped());
   EXPECT_EQ(OggMan->Count(), 0);
+
+  TZirkSound* missing = sound("audio\\none.ogg");
+  missing->SetPropInt(PR_AUTOSCRAP, 1);
+  missing->SetActive(0);
+  EXPECT_TRUE(missing->IsScrapped()) << "with auto-scrap on";
 }
 
 TEST_F(SoundTest, ChangingTheSourceDropsTheItemAndItsFade) {

@@ -117,8 +117,10 @@ TEST_F(VideoTest, AFadedOutMovieLeavesTheVideoManager) {
   EXPECT_EQ(VideoMan->Count(), 0);
 }
 
-TEST_F(VideoTest, PausesAndOverlaySwitchKeepThePosition) {
-  TZirkVideo* v = video();
+// Pauses, the overlay switch and a save all keep the movie's position.
+TEST_F(VideoTest, PausesOverlaySwitchAndSaveKeepThePosition) {
+  TZirkVideo* v = video("movie");
+  v->SetPropInt(PR_BALANCE, 500);
   v->SetActive(0);
   run(300);
   const int32_t at = v->GetPropInt(PR_INDEX);
@@ -131,11 +133,21 @@ TEST_F(VideoTest, PausesAndOverlaySwitchKeepThePosition) {
   EXPECT_TRUE(v->Item()->IsPaused()) << "the second pause flag holds it too";
   v->SetPropInt(PR_ANIPAUSED, 0);
   EXPECT_FALSE(v->Item()->IsPaused());
-
-  const int32_t before = v->GetPropInt(PR_INDEX);
   v->SetPropInt(PR_OVERLAY, 0);
-  EXPECT_NEAR(v->GetPropInt(PR_INDEX), before, 20) << "the movie goes on where it was";
+  EXPECT_NEAR(v->GetPropInt(PR_INDEX), at, 20) << "the movie goes on where it was";
   EXPECT_EQ(VideoMan->Count(), 1);
+
+  TKwMemoryStream stream;
+  v->SaveToStream(stream);
+  scene.FreeObject(v);
+  EXPECT_EQ(VideoMan->Count(), 0);
+  stream.SetPosition(0);
+  auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
+  loaded->LoadFromStream(stream, 129);
+  ASSERT_NE(loaded->Item(), nullptr);
+  EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), at, 20);
+  EXPECT_FALSE(loaded->GetPropInt(PR_OVERLAY));
+  EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
 }
 
 TEST_F(VideoTest, WithoutAnItemPlayingFollowsRepeatAndSurfacesStayAway) {
@@ -150,27 +162,6 @@ TEST_F(VideoTest, WithoutAnItemPlayingFollowsRepeatAndSurfacesStayAway) {
   EXPECT_EQ(v->FrameSurface(), nullptr);
   EXPECT_NEAR(v->GetPropInt(PR_COUNT), 1000, 60) << "the length comes from a temporary item";
   EXPECT_EQ(VideoMan->Count(), 0);
-}
-
-TEST_F(VideoTest, SaveAndLoadRestartTheMovieWhereItWas) {
-  TZirkVideo* v = video("movie");
-  v->SetPropInt(PR_OVERLAY, 0);
-  v->SetPropInt(PR_BALANCE, 500);
-  v->SetActive(0);
-  run(300);
-  const int32_t at = v->GetPropInt(PR_INDEX);
-  TKwMemoryStream stream;
-  v->SaveToStream(stream);
-  scene.FreeObject(v);
-  EXPECT_EQ(VideoMan->Count(), 0);
-
-  stream.SetPosition(0);
-  auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
-  loaded->LoadFromStream(stream, 129);
-  ASSERT_NE(loaded->Item(), nullptr);
-  EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), at, 20);
-  EXPECT_FALSE(loaded->GetPropInt(PR_OVERLAY));
-  EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "base/streams.h"
-#include "media/MidiPlayV.h"
 #include "media/cddaman.h"
 #include "media/mediaitems.h"
 #include "media/midiman.h"
@@ -30,24 +29,16 @@ class SoundTest : public test::MediaSceneTest {
   }
 };
 
-TEST(SoundLevels, VolumesBecomeLevelsOfEachKind) {
-  struct Case {
-    bool midi;
+TEST_F(SoundTest, VolumesBecomeLevelsOfEachKind) {
+  TDMediaItem* midi = MidiMan->Add(kMidi);
+  TDMediaItem* plain = OggMan->Add(kOgg);
+  const struct {
+    TDMediaItem* item;
     int32_t volume, level;
-  } cases[] = {{false, 0, -10000}, {false, 1, -4995},   {false, 500, -2500}, {false, 1000, 0},
-               {false, 1200, 0},   {true, 0, -10000},   {true, 1, -9990},    {true, 1000, 0},
-               {true, 1200, 0},    {true, -100, -10000}};
-  TMediaConfig config;
-  config.MainFormAlive = [] { return false; };
-  config.MakeMidiPlayer = [] { return std::make_unique<TMidiPlayV>(false); };
-  TMidiManager midi(config);
-  TMidiItem* midiItem = midi.Add("x.mid");
-  TDMediaManager other;
-  TDMediaItem plain(other);
-  for (const Case& c : cases)
-    EXPECT_EQ(MediaItemLevel(c.midi ? static_cast<TDMediaItem*>(midiItem) : &plain, c.volume),
-              c.level)
-        << c.midi << " " << c.volume;
+  } cases[] = {{plain, 0, -10000}, {plain, 1, -4995}, {plain, 500, -2500}, {plain, 1200, 0},
+               {midi, 1, -9990},   {midi, 1200, 0},   {midi, -100, -10000}};
+  for (const auto& c : cases)
+    EXPECT_EQ(MediaItemLevel(c.item, c.volume), c.level) << (c.item == midi) << " " << c.volume;
 }
 
 TEST_F(SoundTest, AnEndIsReportedOnceOrScrapsAndRepeatStartsAnEndedSoundOver) {

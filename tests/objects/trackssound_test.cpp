@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "film_support.h"
 #include "media/mediaman.h"
 #include "media_fixture.h"
 #include "objects/sound.h"
-#include "support/filmwriter.h"
 
 namespace zirk {
 namespace {
@@ -50,19 +50,15 @@ TEST_F(SoundTrackTest, OldFilmsStoredLevelsInHundredthsOfADecibel) {
   } cases[] = {
       {107, 0, 1000}, {107, -10000, 0}, {107, -1, 1000}, {107, -5000, 500}, {108, 700, 700}};
   for (const Case& c : cases) {
-    test::FilmFile file;
-    file.version = c.version;
-    file.tracks.push_back(test::SoundTrack({"music.ogg", c.stored, c.stored}, 0, 60));
-    TKwMemoryStream stream;
-    const std::string bytes = test::WriteFilmFile(file);
-    stream.Assign(std::vector<uint8_t>(bytes.begin(), bytes.end()));
     TFilmManager loaded;
     loaded.SkipAfterLoad = true;
-    loaded.ReadFilm(stream, "game\\film\\a.zcn");
+    test::readFilm(loaded,
+                   {.version = c.version,
+                    .tracks = {test::SoundTrack({"music.ogg", c.stored, c.stored}, 0, 60)}});
     auto* sound = dynamic_cast<TSoundFrameList*>(loaded.TrackAt(0));
     ASSERT_NE(sound, nullptr) << "sound tracks load";
     EXPECT_EQ(sound->VolumeFrom, c.perMille) << c.version << " " << c.stored;
-    EXPECT_EQ(sound->GetSource(), "game\\film\\music.ogg");
+    EXPECT_EQ(sound->GetSource(), "c:\\game\\film\\music.ogg");
   }
 }
 

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include "control_fixture.h"
+#include "objects/listbox.h"
+#include "script/saveversion.h"
+#include "script/sysvars.h"
+
+namespace zirk::test {
+namespace {
+
+constexpr uint32_t kScroll[7] = {0x000010, 0x000020, 0x000030, 0x000040,
+                                 0x000050, 0x000060, 0x000070};
+constexpr uint32_t kFrame = 0x0000C0, kFill = 0x303000;
+
+using Vs = std::vector<std::string>;
+
+std::string rowsText(int32_t n) {
+  std::string text;
+  for (int32_t i = 0; i < n; ++i) text += (i ? "\r\nR" : "R") + std::to_string(i);
+  return text;
+}
+
+// Rows of "R0".."R9" (16 x 16 each) at (100, 50), four visible, 4 apart,
+// margins 2, a frame of 1, a scroll strip of 10 x 12 cells and check signs
+// of 6 x 6: the widget is 38 x 82; rows start at y 53 (hit bands 20 high
+// from y 51), the scroll column is x 127..136, the up button y 51..62, the
+// down button y 119..130 and the thumb 63 + 44 x top / 6.
+class ListBoxTest : public ControlTest {
+ protected:
+  void SetUp() override {
+    ControlTest::SetUp();
+    writeStrip(
+        "scroll.dor", 10, 12,
+        {kScroll[0], kScroll[1], kScroll[2], kScroll[3], kScroll[4], kScroll[5], kScroll[6]});
+    writeStrip("check.dor", 6, 6, {0x00A000, 0x00B000});
+  }
+
+  template <class T = TZirkCustomListBox>
+  T* make(int32_t rows = 10) {
+    auto* b = scene.Create<T>(nullptr, "");
+    b->SetPropInt(PR_LEFT, 100);
+    b->SetPropInt(PR_TOP, 50);
+    b->SetPropInt(PR_ALPHA, 255);
+    b->SetPropStr(PR_FONTNAME, "IPAGothic");
+    b->SetPropInt(PR_FONTHEIGHT, 16);
+    b->SetPropInt(PR_ROWCOUNT, 4);
+    b->SetPropInt(PR_LINESPACE, 4);
+    b->SetPropInt(PR_MARGINX, 2);
+    b->SetPropInt(PR_MARGINY, 2);
+    b->SetPropInt(PR_BORDERWIDTH, 1);
+    b->SetPropInt(PR_BORDERCOLOR, kFrame);
+    b->SetPropInt(PR_COLOR, kFill);
+    b->SetPropStr(PR_SCROLLSOURCE, "scroll.dor");
+    b->SetPropStr(PR_CHECKSOURCE, "check.dor");
+    b->SetPropStr(PR_TEXT, rowsText(rows));
+    b->SetPropStr(PR_ONMAPIN, "in");
+    b->SetPropStr(PR_ONMAPOUT, "out");
+    b->SetPropStr(PR_ONSELECT, "sel");
+    b->SetPropInt(PR_HANDLEKEY, 1);
+    frame();
+    takeEvents();
+    return b;
+  }
+  void at(uint32_t ms) {
+    scene.SetSceneClock(ms);
+    scene.InputStep();
+  }
+};
+
+TEST_F(ListBoxTest, TextBecomesRowsAndTheRowsSizeTheWidget) {
+  TZirkCustomListBox* b = make();
+  EXPECT_EQ(b->GetScreenRect(), Bounds(100, 50, 38, 82));
+  struct Case {
+    std::string text;
+    Vs rows;
+    int32_t height;
+  } cases[] = {
+      {"", {}, 6},
+      {"\r\n\r\n\r\n", {}, 6},
+      {"\x01\tA\r\nB\rC\nD\r\n\x02", {"A", "B", "C", "D"}, 82},
+      {"A\r\n\r\nB", {"A", "", "B"}, 62},
+  };
+  for (const Case& c : cases) {
+    b->SetRowChecked(0, true);
+    b->SetPropStr(PR_TEXT, c.text);
+    frame();
+    ASSERT_EQ(b->Count(), int32_t(c.rows.size())) << c.text;
+    for (int32_t i = 0; i < b->Count(); ++i) EXPECT_EQ(b->RowText(i), c.rows[size_t(i)]);
+    EXPECT_FALSE(b->GetRowChecked(0)) << "new rows start unchecked";
+    EXPECT_EQ(b->Height(), c.height) << c.text;
+  }
+  struct Top {
+    int32_t rows, value, top;
+  } tops[] = {{3, 5, 0}, {10, 9, 6}, {10, -3, 0}, {10, 2, 2}};
+  for (const Top& t : tops) {
+    b->SetPropStr(PR_TEXT, rowsText(t.rows));
+    b->SetPropInt(PR_TOPINDEX, t.value);
+    EXPECT_EQ(b->TopIndex(), t.top) << t.rows << " rows, " << t.value;
+  }
+}
+
+TEST_F(ListBoxTest, HoverAndClickSelectRows) {
+  TZirkCustomListBox* b = make();
+  move(110, 60);
+  EXPECT_EQ(takeEvents(), (Vs{"in:R0,-1"}));
+  move(110, 75);
+  EXPECT_EQ(takeEvents(), (Vs{"in:R1,-1"})) << "moving between rows only maps in";
+  move(300, 300);
+  EXPECT_EQ(takeEvents(), (Vs{"out:R1,-1"}));
+  EXPECT_EQ(b->HoveredRow(), -1);
+
+  press(110, 95);
+  release(110, 95);
+  EXPECT_EQ(takeEvents(), (Vs{"in:R2,-1", "sel:R2,2"}));
+  EXPECT_EQ(b->GetPropInt(PR_INDEX), 2);
+  EXPECT_EQ(SystemVariables().SelStr, "R2");
+  EXPECT_EQ(SystemVariables().SelIndex, 2);
+
+  press(130, 125);  // the down button
+  release(110, 60);
+  EXPECT_EQ(takeEvents(), (Vs{"out:R2,2"})) << "a press on the scroll bar never selects";
+  EXPECT_EQ(b->MousePart(), TZirkCustomListBox::kNoPart);
+}
+
+TEST_F(ListBoxTest, KeysMoveTheHoverAndScrollItIntoView) {
+  TZirkCustomListBox* b = make();
+  scene.SetFocus(b);
+  struct Step {
+    int32_t vk, hovered, top;
+  } steps[] = {{40, 0, 0}, {34, 4, 1}, {34, 8, 5}, {40, 9, 6}, {40, 9, 6},
+               {33, 5, 5}, {33, 1, 1}, {38, 0, 0}, {38, 0, 0}, {37, 0, 0}};
+  for (const Step& s : steps) {
+    key(s.vk);
+    EXPECT_EQ(b->HoveredRow(), s.hovered) << s.vk;
+    EXPECT_EQ(b->TopIndex(), s.top) << s.vk;
+  }
+  for (int32_t vk : {38, 33}) {
+    TZirkCustomListBox* fresh = make();
+    scene.SetFocus(fresh);
+    key(vk);
+    EXPECT_EQ(fresh->HoveredRow(), 9) << "from no row, " << vk << " goes to the last";
+    EXPECT_EQ(fresh->TopIndex(), 6);
+  }
+  // An empty list has no row to hover, whatever the key.
+  TZirkCustomListBox* empty = make(0);
+  scene.SetFocus(empty);
+  for (int32_t vk : {40, 34, 38, 33}) {
+    key(vk);
+    EXPECT_EQ(empty->HoveredRow(), -1) << vk;
+  }
+  EXPECT_EQ(takeEvents(), Vs{});
+}
+
+TEST_F(ListBoxTest, AHeldKeyRepeatsOnTheSceneClock) {
+  TZirkCustomListBox* b = make();
+  scene.SetFocus(b);
+  scene.InputKeyDown(40);
+  const std::pair<uint32_t, int32_t> steps[] = {{1000, 0}, {1100, 0}, {1299, 0}, {1300, 1},
+                                                {1350, 2}, {1390, 2}, {1400, 3}};
+  for (auto [ms, row] : steps) {
+    at(ms);
+    EXPECT_EQ(b->HoveredRow(), row) << ms;
+  }
+  scene.InputKeyUp(40);
+  at(1500);
+  EXPECT_EQ(b->HoveredRow(), 3);
+}
+
+TEST_F(ListBoxTest, ScrollButtonHoldsRepeatAndStopOffTheButton) {
+  TZirkCustomListBox* b = make();
+  scene.SetSceneClock(1000);
+  press(130, 125);
+  EXPECT_EQ(b->TopIndex(), 1) << "at once";
+  EXPECT_TRUE(b->ButtonHeld());
+  struct Step {
+    uint32_t ms;
+    int32_t x, top;
+    bool held;
+  } steps[] = {{1299, 130, 1, true},  {1300, 130, 2, true}, {1350, 130, 3, true},
+               {1400, 110, 3, false}, {1450, 130, 4, true}, {1500, 130, 5, true},
+               {1550, 130, 6, true},  {1600, 130, 6, true}};
+  for (const Step& s : steps) {
+    scene.InputMouseMove(s.x, 125);
+    at(s.ms);
+    EXPECT_EQ(b->TopIndex(), s.top) << s.ms;
+    EXPECT_EQ(b->ButtonHeld(), s.held) << s.ms;
+  }
+  release(130, 125);
+  EXPECT_FALSE(b->ButtonHeld());
+}
+
+TEST_F(ListBoxTest, TrackPagesAndTheThumbDrags) {
+  TZirkCustomListBox* b = make();
+  press(130, 100);  // below the thumb
+  release(130, 100);
+  EXPECT_EQ(b->TopIndex(), 4);
+  EXPECT_EQ(b->ThumbTop(), 63 + 44 * 4 / 6);
+  press(130, 70);  // above it
+  release(130, 70);
+  EXPECT_EQ(b->TopIndex(), 0);
+
+  press(130, 65);  // on the thumb, 4 above its centre
+  const std::pair<int32_t, int32_t> drags[] = {{100, 5}, {200, 6}, {0, 0}, {85, 3}};
+  for (auto [y, top] : drags) {
+    move(130, y);
+    EXPECT_EQ(b->TopIndex(), top) << y;
+  }
+  release(130, 80);
+}
+
+TEST_F(ListBoxTest, AThumbWithoutRoomToTravelKeepsTheTopIndex) {
+  TZirkCustomListBox* b = make();
+  b->SetPropInt(PR_ROWCOUNT, 1);  // 22 high: the track is shorter than three cells
+  frame();
+  b->SetPropInt(PR_TOPINDEX, 3);
+  const int32_t thumb = b->ThumbTop();
+  press(130, thumb);
+  EXPECT_EQ(b->MousePart(), TZirkCustomListBox::kThumb);
+  move(130, thumb + 30);
+  EXPECT_EQ(b->TopIndex(), 3);
+  release(130, thumb + 30);
+}
+
+TEST_F(ListBoxTest, CheckSignsOutsideTheRowsReadFalseAndSetNothing) {
+  TZirkCustomListBox* b = make(3);
+  b->SetRowChecked(1, true);
+  for (int32_t row : {-1, 3, 1000}) b->SetRowChecked(row, true);
+  const bool expected[] = {false, true, false};
+  for (int32_t row = -1; row <= 3; ++row)
+    EXPECT_EQ(b->GetRowChecked(row), row >= 0 && row < 3 && expected[row]) << row;
+  IRowChecks* checks = As<IRowChecks>(b);
+  ASSERT_NE(checks, nullptr);
+}
+
+TEST_F(ListBoxTest, SaveRecordKeepsChecksAndItsVersionGates) {
+  TZirkCustomListBox* b = make(3);
+  b->SetRowChecked(0, true);
+  b->SetRowChecked(2, true);
+  b->SetPropInt(PR_TOPINDEX, 0);
+  b->SetPropStr(PR_ONMAPIN, "");
+  b->SetPropStr(PR_ONMAPOUT, "");
+  b->SetPropStr(PR_ONSELECT, "");
+  const std::vector<uint8_t> current = record(*b);
+  scene.FreeObject(b);
+  auto check = [&](TZirkCustomListBox* l, int32_t version) {
+    EXPECT_EQ(l->Count(), 3) << version;
+    for (int32_t row = 0; row < 3; ++row) EXPECT_EQ(l->GetRowChecked(row), row != 1) << version;
+    EXPECT_EQ(l->GetPropStr(PR_SCROLLSOURCE), "scroll.dor");
+    EXPECT_EQ(l->GetPropInt(PR_BORDERCOLOR), int32_t(kFrame));
+    scene.FreeObject(l);
+  };
+  check(load<TZirkCustomListBox>(current, SaveVersion), SaveVersion);
+  // The tail after the top index: h-align, 3 checks, select label,
+  // paused, index, menu phase, idle, map-in and map-out labels.
+  std::vector<uint8_t> v133 = current;
+  v133.resize(v133.size() - 8);
+  check(load<TZirkCustomListBox>(v133, 133), 133);
+  std::vector<uint8_t> v130 = v133;
+  v130.resize(v130.size() - 4);
+  check(load<TZirkCustomListBox>(v130, 130), 130);
+  // Before 104 a byte follows the top index, and the base record has
+  // neither order nor tag.
+  std::vector<uint8_t> v103 = withoutTag(v130);
+  v103.erase(v103.begin() + 8, v103.begin() + 12);
+  v103.insert(v103.end() - (1 + 3 + 4 + 1 + 4 + 4), 0x5A);
+  check(load<TZirkCustomListBox>(v103, 103), 103);
+}
+
+}  // namespace
+}  // namespace zirk::test

@@ -80,6 +80,7 @@ class TZirkCustomListBox : public TZirkControl, public IRowChecks {
   int32_t RowAt(int32_t x, int32_t y);
 
   // --- scene calls -------------------------------------------------------------
+  void Draw() override;
   bool Tick() override;
   void LayoutChanged() override { layoutDirty_ = true; }
   void LButtonDown(int32_t x, int32_t y) override;
@@ -126,6 +127,10 @@ class TZirkCustomListBox : public TZirkControl, public IRowChecks {
   std::optional<int32_t> dragTop(int32_t y);
   void setHeld(bool& flag, bool held);
   void scrollStep();
+  // --- drawing -------------------------------------------------------------
+  void drawBorders(TCustomDIBX& target);
+  void drawScrollBar(TCustomDIBX& target, const TRect& inner);
+  void drawRows(TCustomDIBX& target, const TRect& inner);
 
   std::string text_;
   int32_t lineSpace_ = 0;

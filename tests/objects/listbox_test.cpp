@@ -10,6 +10,7 @@ namespace {
 
 constexpr uint32_t kScroll[7] = {0x000010, 0x000020, 0x000030, 0x000040,
                                  0x000050, 0x000060, 0x000070};
+constexpr uint32_t kCheck[2] = {0x00A000, 0x00B000};
 constexpr uint32_t kFrame = 0x0000C0, kFill = 0x303000;
 
 using Vs = std::vector<std::string>;
@@ -32,7 +33,7 @@ class ListBoxTest : public ControlTest {
     writeStrip(
         "scroll.dor", 10, 12,
         {kScroll[0], kScroll[1], kScroll[2], kScroll[3], kScroll[4], kScroll[5], kScroll[6]});
-    writeStrip("check.dor", 6, 6, {0x00A000, 0x00B000});
+    writeStrip("check.dor", 6, 6, {kCheck[0], kCheck[1]});
   }
 
   template <class T = TZirkCustomListBox>
@@ -230,6 +231,69 @@ TEST_F(ListBoxTest, CheckSignsOutsideTheRowsReadFalseAndSetNothing) {
     EXPECT_EQ(b->GetRowChecked(row), row >= 0 && row < 3 && expected[row]) << row;
   IRowChecks* checks = As<IRowChecks>(b);
   ASSERT_NE(checks, nullptr);
+}
+
+TEST_F(ListBoxTest, DrawsFrameStripsAndChecks) {
+  TZirkCustomListBox* m = make();
+  m->SetRowChecked(1, true);
+  m->SetRowChecked(2, true);
+  move(104, 75);  // row 1
+  frame();
+  struct Probe {
+    int32_t x, y;
+    uint32_t color;
+    const char* what;
+  } probes[] = {
+      {100, 50, kFrame, "frame"},         {103, 125, kFill, "background"},
+      {130, 55, kScroll[0], "up button"}, {130, 125, kScroll[2], "down button"},
+      {130, 65, kScroll[6], "thumb"},     {130, 100, kScroll[4], "track below"},
+      {103, 60, kFill, "row 0"},          {105, 80, kCheck[1], "hovered check"},
+      {105, 100, kCheck[0], "check"},
+  };
+  for (const Probe& p : probes) EXPECT_EQ(screenColor(p.x, p.y), p.color) << p.what;
+
+  press(130, 125);  // holds the down button: the top moves to 1
+  frame();
+  EXPECT_EQ(screenColor(130, 125), kScroll[3]);
+  EXPECT_EQ(screenColor(130, 65), kScroll[4]) << "track above";
+  EXPECT_EQ(screenColor(130, 72), kScroll[6]);
+  release(130, 125);
+
+  m->SetPropInt(PR_ALPHA, 0);
+  frame();
+  EXPECT_EQ(screenColor(100, 50), kBackground);
+  EXPECT_EQ(screenColor(130, 65), kBackground);
+}
+
+TEST_F(ListBoxTest, BorderImagesAlignAndTheLowerTrackContinuesItsPattern) {
+  // Bottom centre: 10 x 4 of two halves; the track cell: rows 0..5 dark, 6..11 light.
+  TestFrame bottom{10, 4};
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < 10; ++x) bottom.Colors.push_back(x < 5 ? 0x0000A0u : 0x00A0A0u);
+  writePicture("bottom.dor", {bottom});
+  TestFrame strip{70, 12};
+  for (int32_t y = 0; y < 12; ++y)
+    for (int32_t x = 0; x < 70; ++x)
+      strip.Colors.push_back(x / 10 == 4 ? (y < 6 ? 0x101010u : 0xE0E0E0u) : kScroll[x / 10]);
+  writePicture("track.dor", {strip});
+
+  TZirkCustomListBox* b = make();
+  b->SetPropStr(PR_BORDERSOURCEB, "bottom.dor");
+  b->SetPropInt(PR_BORDERHALIGNB, 1);
+  b->SetPropStr(PR_SCROLLSOURCE, "track.dor");
+  b->SetPropInt(PR_TOPINDEX, 1);
+  frame();  // 86 high now, the bottom row 4 high
+  // A 36-pixel cell centres the 10-pixel picture: the tiles start at -3.
+  ASSERT_EQ(b->CellRect(7), Bounds(101, 131, 36, 4));
+  const uint32_t a = 0x0000A0, z = 0x00A0A0;
+  const uint32_t row[] = {a, a, z, z, z, z, z, a, a, a};
+  for (int32_t x = 0; x < 10; ++x) EXPECT_EQ(screenColor(101 + x, 132), row[x]) << x;
+  // The thumb covers y 70..81 of a track from 63: below it the pattern
+  // goes on at row (82 - 63) mod 12 = 7.
+  ASSERT_EQ(b->ThumbTop(), 70);
+  const std::pair<int32_t, uint32_t> track[] = {
+      {63, 0x101010}, {69, 0xE0E0E0}, {82, 0xE0E0E0}, {86, 0xE0E0E0}, {87, 0x101010}};
+  for (auto [y, color] : track) EXPECT_EQ(screenColor(130, y), color) << y;
 }
 
 TEST_F(ListBoxTest, SaveRecordKeepsChecksAndItsVersionGates) {

@@ -15,12 +15,13 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
-#include "objects/button.h"
 #include "objects/box.h"
+#include "objects/button.h"
 #include "objects/dorvcache.h"
 #include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
+#include "objects/menu.h"
 #include "objects/motion.h"
 #include "objects/scrollbar.h"
 #include "objects/slider.h"
@@ -46,6 +47,7 @@ void RegisterPlayerModules() {
   RegisterZirkGauge();
   RegisterZirkButton();
   RegisterZirkBox();
+  RegisterZirkMenu();
   RegisterZirkMotion();
   RegisterFilmTracks();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });

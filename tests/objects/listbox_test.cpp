@@ -2,6 +2,7 @@
 
 #include "control_fixture.h"
 #include "objects/listbox.h"
+#include "objects/menu.h"
 #include "script/saveversion.h"
 #include "script/sysvars.h"
 
@@ -11,7 +12,7 @@ namespace {
 constexpr uint32_t kScroll[7] = {0x000010, 0x000020, 0x000030, 0x000040,
                                  0x000050, 0x000060, 0x000070};
 constexpr uint32_t kCheck[2] = {0x00A000, 0x00B000};
-constexpr uint32_t kFrame = 0x0000C0, kFill = 0x303000;
+constexpr uint32_t kFrame = 0x0000C0, kFill = 0x303000, kHover = 0x600060;
 
 using Vs = std::vector<std::string>;
 
@@ -233,8 +234,11 @@ TEST_F(ListBoxTest, CheckSignsOutsideTheRowsReadFalseAndSetNothing) {
   ASSERT_NE(checks, nullptr);
 }
 
-TEST_F(ListBoxTest, DrawsFrameStripsAndChecks) {
-  TZirkCustomListBox* m = make();
+// A menu shown at once draws like its list box, with the hover colour.
+TEST_F(ListBoxTest, DrawsFrameStripsHoverAndChecks) {
+  TZirkMenu* m = make<TZirkMenu>();
+  m->SetPropInt(PR_HOVERCOLOR, kHover);
+  m->SetActive(TZirkMenu::kShown);
   m->SetRowChecked(1, true);
   m->SetRowChecked(2, true);
   move(104, 75);  // row 1
@@ -244,10 +248,15 @@ TEST_F(ListBoxTest, DrawsFrameStripsAndChecks) {
     uint32_t color;
     const char* what;
   } probes[] = {
-      {100, 50, kFrame, "frame"},         {103, 125, kFill, "background"},
-      {130, 55, kScroll[0], "up button"}, {130, 125, kScroll[2], "down button"},
-      {130, 65, kScroll[6], "thumb"},     {130, 100, kScroll[4], "track below"},
-      {103, 60, kFill, "row 0"},          {105, 80, kCheck[1], "hovered check"},
+      {100, 50, kFrame, "frame"},
+      {103, 125, kFill, "background"},
+      {130, 55, kScroll[0], "up button"},
+      {130, 125, kScroll[2], "down button"},
+      {130, 65, kScroll[6], "thumb"},
+      {130, 100, kScroll[4], "track below"},
+      {103, 72, kHover, "hover row"},
+      {103, 60, kFill, "row 0"},
+      {105, 80, kCheck[1], "hovered check"},
       {105, 100, kCheck[0], "check"},
   };
   for (const Probe& p : probes) EXPECT_EQ(screenColor(p.x, p.y), p.color) << p.what;

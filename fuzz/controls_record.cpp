@@ -1,10 +1,11 @@
-// Saved records of sliders, scroll bars, gauges and image buttons read from
-// untrusted bytes, then pressed, dragged, held, keyed, ticked and painted,
-// so whatever range, value, bar size, state or countdown a damaged record
-// holds reaches the geometry, the value arithmetic and the tiled draws.
-// Records may name the strips "t.dor" and "u.dor" (with masks), written
-// once for the run. The first byte picks the kind (bits 0-1) and the save
-// version.
+// Saved records of sliders, scroll bars, gauges, image buttons and menus
+// read from untrusted bytes, then pressed, dragged, held, keyed, ticked and
+// painted, so whatever range, value, bar size, state, countdown, row count
+// or menu phase a damaged record holds reaches the geometry, the value
+// arithmetic and the tiled draws. Records may name the strips "t.dor" and
+// "u.dor" (with masks), written once for the run. The first byte picks the
+// kind and the save version: below 160 bits 0-1 pick one of the first four
+// kinds, from 160 on it is a menu.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "objects/button.h"
 #include "objects/dorvcache.h"
 #include "objects/gauge.h"
+#include "objects/menu.h"
 #include "objects/scrollbar.h"
 #include "objects/slider.h"
 #include "scene/zscene.h"
@@ -68,8 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
   static Pictures pictures;
   if (size < 1) return 0;
-  const int32_t kind = data[0] & 3;
-  const int32_t version = 100 + (data[0] >> 2) % 40;
+  const bool menu = data[0] >= 160;
+  const int32_t kind = menu ? 4 : data[0] & 3;
+  const int32_t version = 100 + (menu ? data[0] - 160 : data[0] >> 2) % 40;
   TKwMemoryStream stream(std::vector<uint8_t>(data + 1, data + size));
   TDorvCollection cache;
   SetImageCache(&cache);
@@ -82,7 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (kind == 1) object = scene.Create<TZirkScrollbar>(nullptr, "");
       if (kind == 2) object = scene.Create<TZirkGauge>(nullptr, "");
       if (kind == 3) object = scene.Create<TZirkButton>(nullptr, "");
+      if (kind == 4) object = scene.Create<TZirkMenu>(nullptr, "");
       object->LoadFromStream(stream, version);
+      if (auto* m = dynamic_cast<TZirkMenu*>(object)) m->SetActive(TZirkMenu::kOpened);
       object->SetPropInt(PR_HANDLEKEY, 1);
       scene.SetFocus(object);
       uint32_t clock = 0;
@@ -106,11 +111,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           step();
         }
       }
-      for (int32_t vk : {37, 38, 39, 40, 13, 32}) {
+      for (int32_t vk : {37, 38, 39, 40, 33, 34, 13, 32, 27}) {
         scene.InputKeyDown(vk);
         for (int32_t held = 0; held < 25; ++held) step();
         scene.InputKeyUp(vk);
       }
+      scene.InputMouseDown(TMouseButton::Right, 5, 5);
+      for (int32_t held = 0; held < 25 && scene.Contains(object); ++held) step();
     } catch (const zirk::Exception&) {
     }
     scene.ClearObjects();

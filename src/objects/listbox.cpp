@@ -302,7 +302,8 @@ int32_t TZirkCustomListBox::RowAt(int32_t x, int32_t y) {
   if (x < left || x >= right || y < top || y >= bottom) return -1;
   int64_t row = int64_t{topIndex_} - 1;
   int64_t boundary = textTop - lineSpace_ / 2;
-  for (int64_t i = 0; i <= int64_t{rows_}; ++i) {
+  // Past the last row nothing more can be hit, however many lines show.
+  for (int64_t i = 0; i <= int64_t{rows_} && row < Count(); ++i) {
     if (boundary > y) break;
     ++row;
     boundary += int64_t{rowHeight()} + lineSpace_;
@@ -612,7 +613,9 @@ void TZirkCustomListBox::LoadFromStream(TKwStream& stream, int32_t version) {
   }
   setStrip(true, in.Str());
   setStrip(false, in.Str());
-  topIndex_ = in.Int();
+  const int32_t top = in.Int();
+  topIndex_ = 0;
+  setTopIndex(top);
   if (!in.Has(104)) in.Byte();
   hAlign_ = in.Byte();
   const std::vector<uint8_t> checks = in.Bytes(static_cast<int32_t>(checks_.size()));

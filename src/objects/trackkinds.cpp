@@ -3,6 +3,7 @@
 #include "objects/tracksbox.h"
 #include "objects/tracksimage.h"
 #include "objects/trackslabel.h"
+#include "objects/trackssound.h"
 #include "objects/trackswipe.h"
 
 namespace zirk {
@@ -12,6 +13,7 @@ void RegisterFilmTracks() {
   RegisterBoxTracks();
   RegisterLabelTracks();
   RegisterWipeTracks();
+  RegisterSoundTracks();
 }
 
 }  // namespace zirk

@@ -253,6 +253,9 @@ TEST_F(ListBoxTest, DrawsFrameStripsHoverAndChecks) {
   EXPECT_EQ(screenColor(130, 72), kScroll[6]);
   release(130, 125);
 
+  m->SetPropInt(PR_ALPHA, 256 + 128);  // additive: the fill scaled to a half
+  frame();
+  EXPECT_EQ(screenColor(103, 125), kBackground + 0x181800);
   m->SetPropInt(PR_ALPHA, 0);
   frame();
   EXPECT_EQ(screenColor(100, 50), kBackground);

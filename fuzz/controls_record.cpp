@@ -15,11 +15,10 @@
 #include "base/vrfiles.h"
 #include "imaging/dorvs.h"
 #include "objects/button.h"
-#include "objects/dorvcache.h"
 #include "objects/gauge.h"
 #include "objects/scrollbar.h"
 #include "objects/slider.h"
-#include "scene/zscene.h"
+#include "record_harness.h"
 #include "surfaces/dibsfc.h"
 
 namespace {
@@ -67,54 +66,42 @@ struct Pictures {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
   static Pictures pictures;
-  if (size < 1) return 0;
-  const int32_t kind = data[0] & 3;
-  const int32_t version = 100 + (data[0] >> 2) % 40;
-  TKwMemoryStream stream(std::vector<uint8_t>(data + 1, data + size));
-  TDorvCollection cache;
-  SetImageCache(&cache);
-  {
-    TZirkBaseList scene(64, 48);
-    scene.SetFrameInterval(16);
-    try {
-      TZirkControl* object = nullptr;
-      if (kind == 0) object = scene.Create<TZirkSlider>(nullptr, "");
-      if (kind == 1) object = scene.Create<TZirkScrollbar>(nullptr, "");
-      if (kind == 2) object = scene.Create<TZirkGauge>(nullptr, "");
-      if (kind == 3) object = scene.Create<TZirkButton>(nullptr, "");
-      object->LoadFromStream(stream, version);
-      object->SetPropInt(PR_HANDLEKEY, 1);
-      scene.SetFocus(object);
-      uint32_t clock = 0;
-      auto step = [&] {
-        scene.SetSceneClock(clock += 16);
-        scene.InputStep();
-        scene.TickObjects();
-        scene.RedrawAll();
-        scene.Paint();
-      };
-      for (int32_t y = 1; y < 48; y += 9) {
-        for (int32_t x = 2; x < 64; x += 11) {
-          scene.InputMouseMove(x, y);
-          step();
-          scene.InputMouseDown(TMouseButton::Left, x, y);
-          step();
-          for (int32_t held = 0; held < 4; ++held) step();
-          scene.InputMouseMove(x + 5, 47 - y);
-          step();
-          scene.InputMouseUp(TMouseButton::Left, x + 5, 47 - y);
-          step();
+  return fuzz::RunRecord(
+      data, size, 2, [](TZirkBaseList& scene, TKwStream& stream, int32_t kind, int32_t version) {
+        scene.SetFrameInterval(16);
+        TZirkControl* object = nullptr;
+        if (kind == 0) object = scene.Create<TZirkSlider>(nullptr, "");
+        if (kind == 1) object = scene.Create<TZirkScrollbar>(nullptr, "");
+        if (kind == 2) object = scene.Create<TZirkGauge>(nullptr, "");
+        if (kind == 3) object = scene.Create<TZirkButton>(nullptr, "");
+        object->LoadFromStream(stream, version);
+        object->SetPropInt(PR_HANDLEKEY, 1);
+        scene.SetFocus(object);
+        uint32_t clock = 0;
+        auto step = [&] {
+          scene.SetSceneClock(clock += 16);
+          scene.InputStep();
+          scene.TickObjects();
+          scene.RedrawAll();
+          scene.Paint();
+        };
+        for (int32_t y = 1; y < 48; y += 9) {
+          for (int32_t x = 2; x < 64; x += 11) {
+            scene.InputMouseMove(x, y);
+            step();
+            scene.InputMouseDown(TMouseButton::Left, x, y);
+            step();
+            for (int32_t held = 0; held < 4; ++held) step();
+            scene.InputMouseMove(x + 5, 47 - y);
+            step();
+            scene.InputMouseUp(TMouseButton::Left, x + 5, 47 - y);
+            step();
+          }
         }
-      }
-      for (int32_t vk : {37, 38, 39, 40, 13, 32}) {
-        scene.InputKeyDown(vk);
-        for (int32_t held = 0; held < 25; ++held) step();
-        scene.InputKeyUp(vk);
-      }
-    } catch (const zirk::Exception&) {
-    }
-    scene.ClearObjects();
-  }
-  SetImageCache(nullptr);
-  return 0;
+        for (int32_t vk : {37, 38, 39, 40, 13, 32}) {
+          scene.InputKeyDown(vk);
+          for (int32_t held = 0; held < 25; ++held) step();
+          scene.InputKeyUp(vk);
+        }
+      });
 }

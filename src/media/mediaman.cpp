@@ -13,6 +13,12 @@
 
 namespace zirk {
 
+bool TDMediaItem::playDeferred() {
+  if (manager_.Enabled()) return false;
+  ResumeFlag = true;
+  return true;
+}
+
 TDMediaManager::~TDMediaManager() {
   Clear();
 }

@@ -183,5 +183,31 @@ TEST_F(VideoTest, SaveAndLoadRestartTheMovieWhereItWas) {
   EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
 }
 
+TEST_F(VideoTest, MuteAndRewindOnLoadHoldForMoviesToo) {
+  struct Case {
+    bool mute, rewind;
+  } cases[] = {{false, false}, {true, false}, {false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.mute << c.rewind);
+    TZirkVideo* v = video("movie");
+    v->SetPropInt(PR_OVERLAY, 0);
+    v->SetPropInt(PR_MUTEONLOAD, c.mute);
+    v->SetPropInt(PR_REWINDONLOAD, c.rewind);
+    v->SetActive(0);
+    run(300);
+    const int32_t at = v->GetPropInt(PR_INDEX);
+    TKwMemoryStream stream;
+    v->SaveToStream(stream);
+    scene.FreeObject(v);
+
+    stream.SetPosition(0);
+    auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
+    loaded->LoadFromStream(stream, 129);
+    EXPECT_EQ(loaded->GetPropInt(PR_VOLUME), c.mute ? 0 : 1000);
+    EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), c.rewind ? 0 : at, 20);
+    scene.FreeObject(loaded);
+  }
+}
+
 }  // namespace
 }  // namespace zirk

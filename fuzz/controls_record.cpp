@@ -7,7 +7,6 @@
 // version.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,25 +19,19 @@
 #include "objects/slider.h"
 #include "record_harness.h"
 #include "surfaces/dibsfc.h"
+#include "work_folder.h"
 
 namespace {
 
 // The strips, in one folder for the whole run, removed at exit.
 struct Pictures {
   Pictures() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zirk-ctlfuzz-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path = pattern;
     write("t.dor", 24, 9);
     write("u.dor", 18, 6);
-    files = std::make_unique<zirk::TVrFileManager>(path.string());
+    files = std::make_unique<zirk::TVrFileManager>(folder.path.string());
     zirk::TVrFileManager::SetGlobal(files.get());
   }
-  ~Pictures() {
-    zirk::TVrFileManager::SetGlobal(nullptr);
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
+  ~Pictures() { zirk::TVrFileManager::SetGlobal(nullptr); }
   // Two frames of stripes, with an alpha plane of stripes too.
   void write(const char* name, int32_t width, int32_t height) {
     zirk::TDorvFrameList list;
@@ -55,9 +48,9 @@ struct Pictures {
       }
       frame->Delay = 30;
     }
-    list.SaveToFile((path / name).string());
+    list.SaveToFile((folder.path / name).string());
   }
-  std::filesystem::path path;
+  zirk::fuzz::WorkFolder folder{"zirk-ctlfuzz"};
   std::unique_ptr<zirk::TVrFileManager> files;
 };
 

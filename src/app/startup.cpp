@@ -16,17 +16,22 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
-#include "objects/button.h"
 #include "objects/box.h"
+#include "objects/button.h"
+#include "objects/cinema.h"
 #include "objects/dorvcache.h"
 #include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
+#include "objects/mapimage.h"
 #include "objects/motion.h"
+#include "objects/prevmenu.h"
+#include "objects/propmotion.h"
 #include "objects/scrollbar.h"
 #include "objects/slider.h"
 #include "objects/sound.h"
 #include "objects/tile.h"
+#include "objects/timer.h"
 #include "objects/tracks.h"
 #include "objects/video.h"
 #include "platform/dynlib.h"
@@ -53,6 +58,11 @@ void RegisterPlayerModules() {
   RegisterZirkSound();
   RegisterZirkVideo();
   RegisterFilmTracks();
+  RegisterZirkTimer();
+  RegisterZirkCinema();
+  RegisterZirkMapImage();
+  RegisterZirkPrevMenu();
+  RegisterZirkPropMotion();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));

@@ -53,18 +53,14 @@ uint32_t TFixedStepClock::Milliseconds() {
   return static_cast<uint32_t>(steps_ * 1000 / 60);
 }
 
-// The main loop as the player runs it: the film is the game's only object
-// that is not on the scene's tick list, so it moves just before them.
+// The main loop as the player runs it; the film's cinema ticks with the
+// scene's objects.
 class TFormView::TPlayerLoop : public TMainLoop {
  public:
   explicit TPlayerLoop(TFormView& form) : TMainLoop(ScreenList(), &form.workFiles_), form_(form) {}
 
  protected:
   bool Closing() override { return form_.closing_; }
-  void TickObjects() override {
-    if (form_.film_) form_.film_->Tick(ElapsedTime());
-    TMainLoop::TickObjects();
-  }
 
  private:
   TFormView& form_;
@@ -167,11 +163,11 @@ void TFormView::startup() {
 
 void TFormView::startMovie(const std::string& name) {
   // Like the film, a stand-in for what a script would do: a looping movie
-  // drawn above the film's pictures, 16 pixels in from the top right corner
-  // of the second screen, the one a film's first screen flip shows.
+  // drawn above the cinema that plays the film, 16 pixels in from the top
+  // right corner of the screen.
   constexpr int32_t kMargin = 16, kPriority = 100;
   TZirkBaseList& scene = *ScreenList();
-  auto* movie = scene.Create<TZirkVideo>(scene.GetBase(1), "movie");
+  auto* movie = scene.Create<TZirkVideo>(nullptr, "movie");
   movie->SetPropInt(PR_OVERLAY, 0);
   movie->SetPropInt(PR_REPEAT, 1);
   movie->SetPropInt(PR_VOLUME, 1000);
@@ -224,7 +220,7 @@ void TFormView::Close() {
   TraceHook("TProject.Free", true);
   SetCurrentProject(nullptr);
   project_.reset();
-  // The film's tracks hand their objects back to the scene, so it goes first.
+  // The film's cinema leaves the scene while the scene is whole.
   film_.reset();
   loop_.reset();
   if (runtimeUp_) {

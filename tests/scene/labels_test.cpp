@@ -11,6 +11,7 @@
 
 #include "base/records.h"
 #include "base/vocab.h"
+#include "support/inkbox.h"
 
 namespace zirk {
 namespace {
@@ -23,18 +24,8 @@ void useTestFont(TKwLabelList& list, int32_t height = 16) {
   list.SetSmoothing(3);
 }
 
-// The bounding box of the pixels that are not the background.
-TRect inkBox(const TCustomDIBX& s, uint32_t background = 0) {
-  TRect box = Rect(s.Width(), s.Height(), 0, 0);
-  for (int32_t y = 0; y < s.Height(); ++y)
-    for (int32_t x = 0; x < s.Width(); ++x)
-      if ((s.GetPixel(x, y) & 0xFFFFFF) != background) {
-        box.Left = std::min(box.Left, x);
-        box.Top = std::min(box.Top, y);
-        box.Right = std::max(box.Right, x + 1);
-        box.Bottom = std::max(box.Bottom, y + 1);
-      }
-  return box;
+TRect inkBox(const TCustomDIBX& s) {
+  return test::InkBox(s, 0);
 }
 
 // A 32-bit surface of one colour that the list draws on.

@@ -34,11 +34,10 @@ TEST(Fonts, CellHeightIsTheHeightAskedFor) {
   for (int32_t h : {8, 12, 16, 24, 40}) {
     const TFontMetrics m = Fonts().Metrics(ipa(h));
     EXPECT_EQ(m.Height, h);
-    EXPECT_GT(m.Ascent, h / 2);
-    EXPECT_LE(m.Ascent, h);
-    EXPECT_GE(m.UnderlineTop, m.Ascent - 1);
+    EXPECT_TRUE(m.Ascent > h / 2 && m.Ascent <= h) << m.Ascent;
+    // The underline lies under the baseline and inside the cell; strike-out above it.
+    EXPECT_TRUE(m.UnderlineTop >= m.Ascent - 1 && m.UnderlineTop + m.UnderlineHeight <= h);
     EXPECT_LT(m.StrikeOutTop, m.Ascent);
-    EXPECT_LE(m.UnderlineTop + m.UnderlineHeight, h);
   }
   // A height of 0 or less still makes a cell of one pixel.
   EXPECT_EQ(Fonts().Metrics(ipa(0)).Height, 1);
@@ -51,12 +50,11 @@ TEST(Fonts, GlyphsAdvanceByTheirWidthAndStayInTheirCell) {
   } cases[] = {{U'A', 8}, {U'g', 8}, {U'漢', 16}, {U'ｱ', 8}, {U'あ', 16}};
   for (const Case& c : cases) {
     auto g = Fonts().Glyph(ipa(16), c.code);
-    EXPECT_EQ(g->Advance, c.advance) << uint32_t(c.code);
+    SCOPED_TRACE(uint32_t(c.code));
+    EXPECT_EQ(g->Advance, c.advance);
     ASSERT_GT(g->Width, 0);
-    EXPECT_GE(g->Left, 0);
-    EXPECT_LE(g->Left + g->Width, c.advance + 1);
-    EXPECT_GE(g->Top, 0);
-    EXPECT_LE(g->Top + g->Height, 16);
+    EXPECT_TRUE(g->Left >= 0 && g->Left + g->Width <= c.advance + 1) << g->Left;
+    EXPECT_TRUE(g->Top >= 0 && g->Top + g->Height <= 16) << g->Top;
     EXPECT_EQ(g->Levels.size(), size_t(g->Width) * size_t(g->Height));
   }
   // A space moves the pen without ink.
@@ -65,10 +63,12 @@ TEST(Fonts, GlyphsAdvanceByTheirWidthAndStayInTheirCell) {
   EXPECT_TRUE(space->Mask().empty());
   // 'g' reaches below the baseline, 'A' does not.
   const int32_t base = Fonts().Metrics(ipa(16)).Ascent;
-  auto a = Fonts().Glyph(ipa(16), U'A');
-  auto g = Fonts().Glyph(ipa(16), U'g');
-  EXPECT_LE(a->Top + a->Height, base + 1);
-  EXPECT_GT(g->Top + g->Height, base);
+  auto bottom = [](char32_t c) {
+    auto g = Fonts().Glyph(ipa(16), c);
+    return g->Top + g->Height;
+  };
+  EXPECT_LE(bottom(U'A'), base + 1);
+  EXPECT_GT(bottom(U'g'), base);
 }
 
 TEST(Fonts, SmoothingLevelsGiveTheirNumberOfGreySteps) {

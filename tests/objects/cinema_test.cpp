@@ -89,14 +89,11 @@ TEST_F(CinemaTest, FramesLandOnTheScreenInThePairAndInTheScene) {
     EXPECT_EQ(cin->PlaysInPair(), c.inPair);
     EXPECT_EQ(cin->GetPropInt(PR_COUNT), 120);
     EXPECT_EQ(scene.Width(), 640) << "the cinema's scene keeps its size";
-    struct Step {
-      uint32_t elapsed;
-      int32_t frame;
-    } steps[] = {{16, 0}, {16, 0}, {500, 30}, {1000, 90}, {490, 119}};
-    for (const Step& s : steps) {
-      EXPECT_EQ(tick(s.elapsed), s.frame);
-      EXPECT_EQ(screenColor(50 + s.frame, 55), kRed) << s.frame;
-      EXPECT_EQ(screenColor(50 + s.frame + 10, 55), c.empty) << s.frame;
+    for (auto [elapsed, index] :
+         {std::pair{16u, 0}, {16u, 0}, {500u, 30}, {1000u, 90}, {490u, 119}}) {
+      EXPECT_EQ(tick(elapsed), index);
+      EXPECT_EQ(screenColor(50 + index, 55), kRed) << index;
+      EXPECT_EQ(screenColor(50 + index + 10, 55), c.empty) << index;
       EXPECT_EQ(screenColor(249, 149), c.empty);
       EXPECT_EQ(screenColor(250, 55), kBackground);
       EXPECT_EQ(screenColor(60, 150), kBackground);
@@ -145,18 +142,17 @@ TEST_F(CinemaTest, HitTestsPassOverTheFilmsOwnObjects) {
   ASSERT_EQ(cin->GetChildCount(), 1) << "the film's square";
   struct Case {
     int32_t ignoreMouse;
-    TMouseMask mask;
     TPoint point;
     bool hit;
   } cases[] = {
-      {IM_NONE, kLeftClickMask, {55, 55}, true},    // on the square: the cinema
-      {IM_NONE, kLeftClickMask, {150, 120}, true},  // elsewhere inside
-      {IM_NONE, kLeftClickMask, {260, 55}, false},  // outside
-      {IM_ALL, kLeftClickMask, {55, 55}, false},
+      {IM_NONE, {55, 55}, true},    // on the square: the cinema
+      {IM_NONE, {150, 120}, true},  // elsewhere inside
+      {IM_NONE, {260, 55}, false},  // outside
+      {IM_ALL, {55, 55}, false},
   };
   for (const Case& c : cases) {
     cin->SetPropInt(PR_IGNOREMOUSE, c.ignoreMouse);
-    EXPECT_EQ(cin->HitTest(c.point, c.mask), c.hit ? cin : nullptr) << c.point.X;
+    EXPECT_EQ(cin->HitTest(c.point, kLeftClickMask), c.hit ? cin : nullptr) << c.point.X;
   }
   // An animation pause holds the film where it is.
   cin->SetPropInt(PR_ANIPAUSED, 1);
@@ -170,15 +166,11 @@ TEST_F(CinemaTest, RepeatLoopsFromTheLoopStartAndTheEndComesOncePerEnd) {
   TZirkCinema* cin = cinema("loop.zcn");
   cin->SetPropInt(PR_REPEAT, 1);
   cin->SetPropInt(PR_INDEX, 119);
-  struct Step {
-    uint32_t elapsed;
-    int32_t frame;
-  } steps[] = {
-      {16, 119}, {16, 119},    // the index is applied on the next two ticks
-      {100, 35},               // 125 wraps to 30 + 5
-      {100, 41}, {5000, 119},  // 341 wraps to 30 + 101, beyond the last
-  };
-  for (const Step& s : steps) EXPECT_EQ(tick(s.elapsed), s.frame);
+  // The index is applied on the next two ticks; 125 wraps to 30 + 5, 341 to
+  // 30 + 101, beyond the last.
+  for (auto [elapsed, index] :
+       {std::pair{16u, 119}, {16u, 119}, {100u, 35}, {100u, 41}, {5000u, 119}})
+    EXPECT_EQ(tick(elapsed), index) << elapsed;
   EXPECT_EQ(endEvents(), 0) << "a repeating film never ends";
   EXPECT_EQ(tick(16), 30) << "119 + 1 wraps to the loop start";
 

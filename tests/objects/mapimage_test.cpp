@@ -130,13 +130,10 @@ TEST_F(MapImageTest, EachMapImageCutsItsOwnMasksAndTheCacheKeepsItsOwn) {
 
 TEST_F(MapImageTest, KeysMoveAroundTheRegionsAndSelect) {
   TZirkMapImage* m = map();
-  struct Step {
-    int32_t vk;
-    int32_t hovered;
-  } steps[] = {{38, 3}, {38, 2}, {37, 1}, {40, 2}, {39, 3}, {40, 0}, {37, 3}};
-  for (const Step& s : steps) {
-    key(s.vk, m);
-    EXPECT_EQ(m->Hovered(), s.hovered) << s.vk;
+  for (auto [vk, hovered] :
+       {std::pair{38, 3}, {38, 2}, {37, 1}, {40, 2}, {39, 3}, {40, 0}, {37, 3}}) {
+    key(vk, m);
+    EXPECT_EQ(m->Hovered(), hovered) << vk;
   }
   takeEvents();
   key(13, m);

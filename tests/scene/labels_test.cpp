@@ -126,8 +126,8 @@ TEST(LabelList, BorderAndShadowSurroundTheText) {
     for (int32_t x = 2; x < 60; ++x) {
       // Two pixels left of any text pixel is text or border, never shadow.
       const uint32_t left = target->GetPixel(x - 2, y) & 0xFFFFFF;
-      if ((target->GetPixel(x, y) & 0xFFFFFF) == kWhite)
-        EXPECT_TRUE(left == kWhite || left == red) << x << "," << y;
+      const bool text = (target->GetPixel(x, y) & 0xFFFFFF) == kWhite;
+      EXPECT_TRUE(!text || left == kWhite || left == red) << x << "," << y;
     }
 }
 
@@ -159,20 +159,16 @@ TEST(LabelList, UnderlineAndStrikeOutRunTheLineLength) {
 
 TEST(LabelList, LinesAlignInsideTheWidestLine) {
   // "I" is 8 wide, "IIII" 32: the short line starts 0, 12 or 24 pixels in.
-  struct Case {
-    uint8_t align;
-    int32_t start;
-  } cases[] = {{0, 0}, {1, 12}, {2, 24}};
-  for (const Case& c : cases) {
+  for (auto [align, start] : {std::pair<uint8_t, int32_t>{0, 0}, {1, 12}, {2, 24}}) {
     TKwLabelList list;
     useTestFont(list);
-    list.SetHAlign(c.align);
+    list.SetHAlign(align);
     auto target = canvas(list, 40, 40);
     list.DrawLabelClipped(*list.AddLabel("I\r\nIIII"), 0, 0);
     TDIBX firstLine(40, 16, 32);
     firstLine.Draw(0, 0, *target, Rect(0, 0, 40, 16), false, false, false);
     const TRect ink = inkBox(firstLine);
-    EXPECT_TRUE(ink.Left >= c.start && ink.Right <= c.start + 8) << int(c.align);
+    EXPECT_TRUE(ink.Left >= start && ink.Right <= start + 8) << int(align);
   }
 }
 
@@ -198,21 +194,19 @@ TEST(LabelList, ARenderedLabelIsKeptUntilItsLookOrTextChanges) {
 }
 
 TEST(LabelList, AlphaFollowsTheImageRule) {
-  struct Case {
-    int32_t alpha;
-    uint32_t peak;  // the brightest channel drawn on grey 0x40
-  } cases[] = {{0, 0x40}, {128, 0xA0}, {255, 0xFF}, {256 + 64, 0x40 + 63}};
-  for (const Case& c : cases) {
+  // The brightest channel drawn on grey 0x40.
+  for (auto [alpha, brightest] :
+       {std::pair{0, 0x40u}, {128, 0xA0u}, {255, 0xFFu}, {256 + 64, 0x40u + 63}}) {
     TKwLabelList list;
     useTestFont(list, 24);
     list.SetSmoothing(0);
-    list.Alpha = c.alpha;
+    list.Alpha = alpha;
     auto target = canvas(list, 20, 30, 0x404040);
     list.DrawLabelClipped(*list.AddLabel("I"), 0, 0);
     uint32_t peak = 0;
     for (int32_t y = 0; y < 30; ++y)
       for (int32_t x = 0; x < 20; ++x) peak = std::max(peak, target->GetPixel(x, y) & 0xFF);
-    EXPECT_EQ(peak, c.peak) << c.alpha;
+    EXPECT_EQ(peak, brightest) << alpha;
   }
 }
 

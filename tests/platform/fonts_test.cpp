@@ -44,16 +44,13 @@ TEST(Fonts, CellHeightIsTheHeightAskedFor) {
 }
 
 TEST(Fonts, GlyphsAdvanceByTheirWidthAndStayInTheirCell) {
-  struct Case {
-    char32_t code;
-    int32_t advance;
-  } cases[] = {{U'A', 8}, {U'g', 8}, {U'漢', 16}, {U'ｱ', 8}, {U'あ', 16}};
-  for (const Case& c : cases) {
-    auto g = Fonts().Glyph(ipa(16), c.code);
-    SCOPED_TRACE(uint32_t(c.code));
-    EXPECT_EQ(g->Advance, c.advance);
+  for (auto [code, advance] :
+       {std::pair{U'A', 8}, {U'g', 8}, {U'漢', 16}, {U'ｱ', 8}, {U'あ', 16}}) {
+    auto g = Fonts().Glyph(ipa(16), code);
+    SCOPED_TRACE(uint32_t(code));
+    EXPECT_EQ(g->Advance, advance);
     ASSERT_GT(g->Width, 0);
-    EXPECT_TRUE(g->Left >= 0 && g->Left + g->Width <= c.advance + 1) << g->Left;
+    EXPECT_TRUE(g->Left >= 0 && g->Left + g->Width <= advance + 1) << g->Left;
     EXPECT_TRUE(g->Top >= 0 && g->Top + g->Height <= 16) << g->Top;
     EXPECT_EQ(g->Levels.size(), size_t(g->Width) * size_t(g->Height));
   }
@@ -72,21 +69,17 @@ TEST(Fonts, GlyphsAdvanceByTheirWidthAndStayInTheirCell) {
 }
 
 TEST(Fonts, SmoothingLevelsGiveTheirNumberOfGreySteps) {
-  struct Case {
-    int32_t smoothing;
-    size_t levels;
-  } cases[] = {{0, 2}, {1, 5}, {2, 17}, {3, 65}};
-  for (const Case& c : cases) {
+  for (auto [smoothing, levels] : {std::pair<int32_t, size_t>{0, 2}, {1, 5}, {2, 17}, {3, 65}}) {
     std::set<uint8_t> seen;
     for (char32_t ch : std::u32string(U"漢字のテストABCxyz")) {
-      auto g = Fonts().Glyph(ipa(24, 0, c.smoothing), ch);
+      auto g = Fonts().Glyph(ipa(24, 0, smoothing), ch);
       seen.insert(g->Levels.begin(), g->Levels.end());
     }
-    EXPECT_LE(seen.size(), c.levels) << c.smoothing;
-    EXPECT_TRUE(seen.count(0) && seen.count(255)) << c.smoothing;
+    EXPECT_LE(seen.size(), levels) << smoothing;
+    EXPECT_TRUE(seen.count(0) && seen.count(255)) << smoothing;
     std::set<uint8_t> steps;
-    for (size_t k = 0; k < c.levels; ++k) steps.insert(uint8_t(k * 255 / (c.levels - 1)));
-    for (uint8_t v : seen) EXPECT_TRUE(steps.count(v)) << c.smoothing << " " << int(v);
+    for (size_t k = 0; k < levels; ++k) steps.insert(uint8_t(k * 255 / (levels - 1)));
+    for (uint8_t v : seen) EXPECT_TRUE(steps.count(v)) << smoothing << " " << int(v);
   }
 }
 

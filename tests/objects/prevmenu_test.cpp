@@ -304,7 +304,9 @@ TEST_F(PrevMenuTest, KeysCycleTheVisibleEntriesAndSelect) {
     const Vs events = takeEvents();
     EXPECT_EQ(std::count(events.begin(), events.end(), "*select:three,2"), c.busy);
     frame();
-    if (c.disabled == 0) EXPECT_EQ(entryColor(0), kGrey) << "no disabled hover picture";
+    if (c.disabled == 0) {
+      EXPECT_EQ(entryColor(0), kGrey) << "no disabled hover picture";
+    }
     scene.FreeObject(m);
   }
 }

@@ -24,6 +24,7 @@
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/mapimage.h"
+#include "objects/menu.h"
 #include "objects/motion.h"
 #include "objects/prevmenu.h"
 #include "objects/propmotion.h"
@@ -54,6 +55,7 @@ void RegisterPlayerModules() {
   RegisterZirkGauge();
   RegisterZirkButton();
   RegisterZirkBox();
+  RegisterZirkMenu();
   RegisterZirkMotion();
   RegisterZirkSound();
   RegisterZirkVideo();

@@ -116,10 +116,8 @@ TEST_F(VideoTest, AFadedOutMovieLeavesTheVideoManager) {
   EXPECT_EQ(VideoMan->Count(), 0);
 }
 
-// Pauses, the overlay switch and a save all keep the movie's position.
-TEST_F(VideoTest, PausesOverlaySwitchAndSaveKeepThePosition) {
-  TZirkVideo* v = video("movie");
-  v->SetPropInt(PR_BALANCE, 500);
+TEST_F(VideoTest, PausesAndOverlaySwitchKeepThePosition) {
+  TZirkVideo* v = video();
   v->SetActive(0);
   run(300);
   const int32_t at = v->GetPropInt(PR_INDEX);
@@ -135,18 +133,6 @@ TEST_F(VideoTest, PausesOverlaySwitchAndSaveKeepThePosition) {
   v->SetPropInt(PR_OVERLAY, 0);
   EXPECT_NEAR(v->GetPropInt(PR_INDEX), at, 20) << "the movie goes on where it was";
   EXPECT_EQ(VideoMan->Count(), 1);
-
-  TKwMemoryStream stream;
-  v->SaveToStream(stream);
-  scene.FreeObject(v);
-  EXPECT_EQ(VideoMan->Count(), 0);
-  stream.SetPosition(0);
-  auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
-  loaded->LoadFromStream(stream, 129);
-  ASSERT_NE(loaded->Item(), nullptr);
-  EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), at, 20);
-  EXPECT_FALSE(loaded->GetPropInt(PR_OVERLAY));
-  EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
 }
 
 TEST_F(VideoTest, WithoutAnItemPlayingFollowsRepeatAndSurfacesStayAway) {
@@ -161,6 +147,39 @@ TEST_F(VideoTest, WithoutAnItemPlayingFollowsRepeatAndSurfacesStayAway) {
   EXPECT_EQ(v->FrameSurface(), nullptr);
   EXPECT_NEAR(v->GetPropInt(PR_COUNT), 1000, 60) << "the length comes from a temporary item";
   EXPECT_EQ(VideoMan->Count(), 0);
+}
+
+TEST_F(VideoTest, SaveAndLoadRestartTheMovieWhereItWas) {
+  // Mute and rewind on load hold for movies as for sounds.
+  struct Case {
+    bool mute, rewind;
+  } cases[] = {{false, false}, {true, false}, {false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.mute << c.rewind);
+    TZirkVideo* v = video("movie");
+    v->SetPropInt(PR_OVERLAY, 0);
+    v->SetPropInt(PR_BALANCE, 500);
+    v->SetPropInt(PR_MUTEONLOAD, c.mute);
+    v->SetPropInt(PR_REWINDONLOAD, c.rewind);
+    v->SetActive(0);
+    run(300);
+    const int32_t at = v->GetPropInt(PR_INDEX);
+    TKwMemoryStream stream;
+    v->SaveToStream(stream);
+    scene.FreeObject(v);
+    EXPECT_EQ(VideoMan->Count(), 0);
+
+    stream.SetPosition(0);
+    auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
+    loaded->LoadFromStream(stream, 129);
+    EXPECT_EQ(loaded->GetActive(), 0);
+    ASSERT_NE(loaded->Item(), nullptr);
+    EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), c.rewind ? 0 : at, 20);
+    EXPECT_FALSE(loaded->GetPropInt(PR_OVERLAY));
+    EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
+    EXPECT_EQ(loaded->GetPropInt(PR_VOLUME), c.mute ? 0 : 1000);
+    scene.FreeObject(loaded);
+  }
 }
 
 }  // namespace

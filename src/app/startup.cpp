@@ -16,6 +16,7 @@
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
 #include "objects/dorvcache.h"
+#include "objects/fire.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/tile.h"
@@ -35,6 +36,7 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkFire();
   RegisterZirkMotion();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.

@@ -21,6 +21,7 @@
 #include "objects/motion.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
+#include "objects/wave.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -37,6 +38,7 @@ void RegisterPlayerModules() {
   RegisterZirkImages();
   RegisterZirkTile();
   RegisterZirkFire();
+  RegisterZirkWave();
   RegisterZirkMotion();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.

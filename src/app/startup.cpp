@@ -19,6 +19,7 @@
 #include "objects/fire.h"
 #include "objects/images.h"
 #include "objects/motion.h"
+#include "objects/particle.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
 #include "objects/wave.h"
@@ -39,6 +40,7 @@ void RegisterPlayerModules() {
   RegisterZirkTile();
   RegisterZirkFire();
   RegisterZirkWave();
+  RegisterZirkParticle();
   RegisterZirkMotion();
   RegisterFilmTracks();
   // A flip that names a mask picture reveals the new screen by its grey levels.

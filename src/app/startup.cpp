@@ -17,6 +17,7 @@
 #include "media/zirkdll.h"
 #include "objects/dorvcache.h"
 #include "objects/fire.h"
+#include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/particle.h"
@@ -43,6 +44,7 @@ void RegisterPlayerModules() {
   RegisterZirkParticle();
   RegisterZirkMotion();
   RegisterFilmTracks();
+  RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
 }

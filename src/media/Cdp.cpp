@@ -12,7 +12,6 @@ using namespace platform;
 
 namespace {
 
-constexpr uint32_t WM_TIMER = 0x0113;
 constexpr auto kPollInterval = std::chrono::milliseconds(200);
 
 // MCI modes as the player reports them.

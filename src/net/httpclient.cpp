@@ -1,31 +1,26 @@
 #include "net/httpclient.h"
 
-#include <poll.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstring>
+
+#include "net/linesplit.h"
+#include "platform/clock.h"
 
 namespace zirk {
 
 using namespace platform;
 
 namespace {
-constexpr int kLineBufferSize = 8192;
+constexpr int kReceiveChunk = 8192;
 constexpr int kSendChunk = 8193;
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 std::string errorReason(int code) {
   return SocketErrorText(code) + " (Error #" + std::to_string(code) + ")";
+}
+
+// Only plain HTTP is spoken; an empty scheme means it.
+bool fetchableScheme(const std::string& scheme) {
+  return scheme.empty() || scheme == "http";
 }
 }  // namespace
 
@@ -36,10 +31,28 @@ struct THttpClient::SyncCall {
   std::exception_ptr error;
 };
 
+class THttpClient::ReplyListener : public THttpReplyParser::TListener {
+ public:
+  explicit ReplyListener(THttpClient& client) : client_(client) {}
+  void ReplyHeaderBegin() override {
+    if (client_.OnHeaderBegin) client_.OnHeaderBegin(&client_);
+  }
+  void ReplyHeaderLine(std::string_view name, std::string_view value) override {
+    client_.ReplyHeaderLine(name, value);
+  }
+  void ReplyHeaderEnd(THttpReplyParser::THeaderEnd how) override { client_.ReplyHeaderEnd(how); }
+  void ReplyBody(std::string_view data) override { client_.ReplyBody(data); }
+
+ private:
+  THttpClient& client_;
+};
+
 THttpClient::THttpClient()
     : socket_(std::make_unique<TAsyncSocket>()),
       owner_(std::this_thread::get_id()),
-      rcvBuf_(kLineBufferSize + 1),
+      listener_(std::make_unique<ReplyListener>(*this)),
+      reply_(listener_.get()),
+      rcvBuf_(kReceiveChunk),
       sendBuf_(kSendChunk) {
   hWnd_ = AllocateHWnd([this](const Message& m) { return WndProc(m); });
   socket_->OnSessionClosed = [this](TCustomAsyncSocket*, uint16_t e) { SocketSessionClosed(e); };
@@ -52,15 +65,21 @@ THttpClient::THttpClient()
   socket_->OnSocksError = [this](TCustomAsyncSocket*, int, const std::string& msg) {
     socksErrorText_ = msg;
   };
-  timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
 }
 
 THttpClient::~THttpClient() {
+  Cancel();
+  DeallocateHWnd(hWnd_);
+  socket_.reset();
+}
+
+void THttpClient::Cancel() {
   {
-    // A waiter on another thread must not wait for a client that is gone,
-    // nor touch it after waking: it is released with an error, and the
-    // destructor goes on only when it has left.
+    // A waiter on another thread must not wait for a client that is going
+    // away, nor touch it after waking: it is released with an error (and so
+    // is any that comes later), and this returns only when it has left.
     std::unique_lock lock(syncMutex_);
+    cancelled_ = true;
     for (auto* call : {&queuedSync_, &activeSync_}) {
       if (*call && !(*call)->done) {
         (*call)->error = std::make_exception_ptr(EHttpException("HTTP component destroyed", 404));
@@ -71,19 +90,13 @@ THttpClient::~THttpClient() {
     syncCv_.notify_all();
     syncCv_.wait(lock, [this] { return waiters_ == 0; });
   }
-  if (State() != hsReady) {
+  if (phase_ != TPhase::Idle) {
     try {
       Abort();
     } catch (...) {
-      // The socket is destroyed below in any case.
+      // The socket goes with the client in any case.
     }
   }
-  if (timerFd_ >= 0) {
-    UnregisterFd(timerFd_);
-    close(timerFd_);
-  }
-  DeallocateHWnd(hWnd_);
-  socket_.reset();
 }
 
 void THttpClient::SetMultiThreaded(bool v) {
@@ -91,10 +104,16 @@ void THttpClient::SetMultiThreaded(bool v) {
   socket_->SetMultiThreaded(v);
 }
 
-int64_t THttpClient::NowMs() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+int THttpClient::StatusCode() const {
+  return failure_ && !reply_.GotStatusLine() ? 404 : reply_.StatusCode();
+}
+
+const std::string& THttpClient::ReasonPhrase() const {
+  return failure_ && !reply_.GotStatusLine() ? failure_->text : reply_.ReasonPhrase();
+}
+
+bool THttpClient::Connected() const {
+  return (phase_ == TPhase::Header || phase_ == TPhase::Body) && socket_->State() == wsConnected;
 }
 
 void THttpClient::SetState(THttpState s) {
@@ -102,41 +121,40 @@ void THttpClient::SetState(THttpState s) {
   if (OnStateChange) OnStateChange(this);
 }
 
+void THttpClient::Enter(TPhase phase) {
+  // The published state of each phase, in the order of TPhase. Idle is
+  // published by SetReady together with a waiter's result; a request being
+  // relocated or ending shows the state it had.
+  constexpr int kKeep = -1;
+  static constexpr int kShown[] = {kKeep,           hsNotConnected, hsDnsLookup, hsDnsLookupDone,
+                                   hsWaitingHeader, hsWaitingBody,  kKeep,       kKeep};
+  phase_ = phase;
+  if (const int shown = kShown[static_cast<size_t>(phase)]; shown != kKeep)
+    SetState(static_cast<THttpState>(shown));
+}
+
 // --- request start ----------------------------------------------------------
 
 void THttpClient::ResetResponse() {
-  responseHeader_.clear();
-  authChallenges_.clear();
-  requestDoneError_ = 0;
+  failure_.reset();
   documentName_.clear();
-  statusCode_ = 0;
-  reasonPhrase_.clear();
-  receivedCount_ = 0;
   sentCount_ = 0;
-  headerLineCount_ = bodyLineCount_ = 0;
-  contentLength_ = -1;
-  contentType_.clear();
   sending_ = false;
   location_ = URL;
-  rcvCnt_ = 0;
-  locationFlag_ = headerInProgress_ = relocating_ = false;
-  gotStatusLine_ = headerless_ = headerEnded_ = false;
-  closedByUs_ = failed_ = aborting_ = false;
   relocations_ = 0;
   socksErrorText_.clear();
-  pendingError_.reset();
+  reply_.Reset();
 }
 
 void THttpClient::DoRequestAsync(THttpRequest rq) {
-  if (State() != hsReady) throw EHttpException("HTTP component is busy", 1);
+  if (phase_ != TPhase::Idle) throw EHttpException("HTTP component is busy", 1);
   if (rq == rqPost && !PostStream) throw EHttpException("HTTP component has nothing to post", 2);
   ++serial_;
-  relocating_ = false;
-  SetState(hsNotConnected);
+  Enter(TPhase::Starting);
   requestType_ = rq;
   ResetResponse();
-  startMs_ = lastProgressMs_ = NowMs();
-  if (Timeout > 0) ArmTimer(int64_t{Timeout} * 1000);
+  startMs_ = lastProgressMs_ = timeGetTime();
+  if (Timeout > 0) ArmDeadline(static_cast<uint32_t>(Timeout) * 1000);
 
   // "./" and "../" forms are relative to the previous request path (to the
   // root in proxy mode, where that path is a whole URL).
@@ -162,8 +180,11 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
 
   // Line breaks or NUL in a URL would inject request lines.
   if (URL.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
-    Fail(WSAHOST_NOT_FOUND, "can't resolve hostname to IP address");
-    PostReady();
+    FinishFailed(WSAHOST_NOT_FOUND, "can't resolve hostname to IP address");
+    return;
+  }
+  if (!fetchableScheme(url.scheme)) {
+    FinishFailed(WSAEPROTONOSUPPORT, errorReason(WSAEPROTONOSUPPORT));
     return;
   }
   StartLookup();
@@ -171,35 +192,24 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
 
 void THttpClient::StartLookup() {
   socket_->OnSessionClosed = [this](TCustomAsyncSocket*, uint16_t e) { SocketSessionClosed(e); };
-  SetState(hsDnsLookup);
+  Enter(TPhase::Lookup);
   try {
     socket_->SetLocalAddr(LocalAddr);
     socket_->DnsLookup(target_.connectHost);
   } catch (const std::exception& e) {
-    statusCode_ = 404;
-    reasonPhrase_ = e.what();
-    if (requestDoneError_ == 0) requestDoneError_ = WSAHOST_NOT_FOUND;
-    failed_ = true;
-    connected_ = false;
+    if (phase_ != TPhase::Lookup) return;  // the lookup ended the request already
+    failure_ = TFailure{WSAHOST_NOT_FOUND, e.what()};
     SetReady();
   }
 }
 
-void THttpClient::Fail(uint16_t error, const std::string& reason) {
-  requestDoneError_ = error;
-  statusCode_ = 404;
-  reasonPhrase_ = reason;
-  failed_ = true;
-}
-
 void THttpClient::SocketDnsLookupDone(uint16_t error) {
-  if (aborting_ || State() != hsDnsLookup) return;
+  if (phase_ != TPhase::Lookup) return;
   if (error != 0) {
-    Fail(error, "can't resolve hostname to IP address");
-    NormalClosed(0);
+    FinishFailed(error, "can't resolve hostname to IP address");
     return;
   }
-  SetState(hsDnsLookupDone);
+  Enter(TPhase::Connecting);
   try {
     socket_->SetAddr(socket_->DnsResult());
     socket_->SetLocalAddr(LocalAddr);
@@ -215,30 +225,24 @@ void THttpClient::SocketDnsLookupDone(uint16_t error) {
                                                             : socksAuthenticateUsercode);
     }
     socket_->Connect();
-  } catch (const std::exception& e) {
-    int code = socket_->LastError();
-    Fail(static_cast<uint16_t>(code ? code : int{WSAEINVAL}),
-         "can't connect: " + SocketErrorText(code) + " (Error #" + std::to_string(code) + ")");
-    aborting_ = true;
-    socket_->Close();
-    aborting_ = false;
-    NormalClosed(0);
+  } catch (const std::exception&) {
+    if (phase_ != TPhase::Connecting) return;
+    const int code = socket_->LastError();
+    FinishFailed(static_cast<uint16_t>(code ? code : int{WSAEINVAL}),
+                 "can't connect: " + errorReason(code));
   }
 }
 
 void THttpClient::SocketSessionConnected(uint16_t error) {
-  if (aborting_) return;
+  if (phase_ != TPhase::Connecting) return;
   if (error != 0) {
-    std::string text = socksErrorText_.empty() ? SocketErrorText(error) : socksErrorText_;
-    Fail(error, text + " (Error #" + std::to_string(error) + ")");
-    NormalClosed(error);
+    const std::string text = socksErrorText_.empty() ? SocketErrorText(error) : socksErrorText_;
+    FinishFailed(error, text + " (Error #" + std::to_string(error) + ")");
     return;
   }
-  connected_ = true;
   SetState(hsConnected);
   if (OnSessionConnected) OnSessionConnected(this);
-  nextLine_ = &THttpClient::HeaderLine;
-  SetState(hsWaitingHeader);
+  Enter(TPhase::Header);
   try {
     SendRequest(requestType_ == rqPost ? "POST" : requestType_ == rqHead ? "HEAD" : "GET");
     if (requestType_ == rqPost) {
@@ -247,7 +251,9 @@ void THttpClient::SocketSessionConnected(uint16_t error) {
       SendPostChunk();
     }
   } catch (const std::exception&) {
-    CloseConnection();
+    const int code = socket_->LastError();
+    FinishFailed(static_cast<uint16_t>(code ? code : int{WSAECONNABORTED}),
+                 errorReason(code ? code : int{WSAECONNABORTED}));
   }
 }
 
@@ -282,7 +288,6 @@ void THttpClient::SendRequest(const std::string& method) {
     ContentRangeBegin.clear();
     ContentRangeEnd.clear();
   }
-  acceptRanges_.clear();
   if (OnRequestHeaderEnd) OnRequestHeaderEnd(this);
   SendCommand("");
   socket_->SendStr(request_);
@@ -303,304 +308,188 @@ void THttpClient::SendPostChunk() {
 }
 
 void THttpClient::SocketDataSent(uint16_t) {
-  if (sending_) SendPostChunk();
+  if (sending_ && (phase_ == TPhase::Header || phase_ == TPhase::Body)) SendPostChunk();
 }
 
 // --- receiving --------------------------------------------------------------
 
 void THttpClient::SocketDataAvailable(uint16_t error) {
-  const int room = kLineBufferSize - rcvCnt_;
-  if (room <= 0) {
-    // Raised into the socket's background path (which aborts); remembered
-    // so the synchronous call reports it instead of a success.
-    pendingError_ = std::make_unique<EHttpException>("HTTP line too long", 4);
-    failed_ = true;
+  const int n = socket_->Receive(rcvBuf_.data(), kReceiveChunk);
+  if (requestType_ == rqNone || n <= 0) return;
+  const std::string_view data(rcvBuf_.data(), static_cast<size_t>(n));
+  if (phase_ != TPhase::Header && phase_ != TPhase::Body) {
+    // Nothing is waiting for these bytes; a listener may still count lines.
+    if (OnLineData)
+      for (size_t at = 0, len; (len = LineLength(data.substr(at), "\n")) > 0; at += len)
+        OnLineData(this, error);
+    return;
+  }
+  lastProgressMs_ = timeGetTime();
+  if (reply_.Feed(data.data(), data.size()) == THttpReplyParser::TFeed::LineTooLong) {
+    // Raised into the socket's background path as well, but the request
+    // ends here as a failure rather than as a short success.
+    FinishFailed(0, "HTTP line too long", 4);
     throw EHttpException("HTTP line too long", 4);
   }
-  int n = socket_->Receive(rcvBuf_.data() + rcvCnt_, room);
-  if (requestType_ == rqNone || n <= 0) return;
-  lastProgressMs_ = NowMs();
-  ConsumeReceived(n, error);
-}
-
-void THttpClient::ConsumeReceived(int n, uint16_t error) {
-  rcvCnt_ += n;
-  rcvBuf_[static_cast<size_t>(rcvCnt_)] = 0;
-
-  if (State() == hsWaitingBody) {
-    const int len = rcvCnt_;
-    rcvCnt_ = 0;
-    if (nextLine_)
-      (this->*nextLine_)(std::string_view(rcvBuf_.data(), static_cast<size_t>(len)));
-    else
-      PostReady();
-    return;
-  }
-  while (rcvCnt_ > 0) {
-    char* begin = rcvBuf_.data();
-    char* lf = static_cast<char*>(std::memchr(begin, '\n', static_cast<size_t>(rcvCnt_)));
-    if (!lf) break;
-    size_t lineLen = static_cast<size_t>(lf - begin);
-    const bool cr = lineLen > 0 && begin[lineLen - 1] == '\r';
-    lineTerminator_ = cr ? "\r\n" : "\n";
-    std::string line(begin, cr ? lineLen - 1 : lineLen);
-    const int consumed = static_cast<int>(lineLen) + 1;
-    std::memmove(begin, begin + consumed, static_cast<size_t>(rcvCnt_ - consumed + 1));
-    rcvCnt_ -= consumed;
-    const THttpState st = State();
-    if (st == hsWaitingHeader || st == hsWaitingBody) {
-      if (nextLine_)
-        (this->*nextLine_)(line);
-      else
-        PostReady();
-    } else if (OnLineData) {
-      OnLineData(this, error);
-    }
+  // An error reply ends with what came together with its header.
+  if (phase_ == TPhase::Body && reply_.StatusCode() >= 400) {
+    if (OnDocEnd) OnDocEnd(this);
+    Finish();
   }
 }
 
-void THttpClient::HeaderLine(std::string_view lineView) {
-  std::string line(lineView);
-  if (headerLineCount_ == 0) {
-    headerInProgress_ = true;
-    if (OnHeaderBegin) OnHeaderBegin(this);
-  }
-  ++headerLineCount_;
-
-  if (upper(line.substr(0, 6)) == "<HTML>") {
-    // A server that sends no header at all: this line starts the body.
-    headerless_ = true;
-    if (contentType_.empty()) contentType_ = "text/html";
-    SetState(hsWaitingBody);
-    nextLine_ = &THttpClient::BodyData;
-    headerInProgress_ = false;
-    headerEnded_ = true;
-    if (OnHeaderEnd) OnHeaderEnd(this);
-    // The line keeps its own line end, and the rest goes unsplit.
-    BodyData(line + lineTerminator_);
-    if (rcvCnt_ > 0 && State() == hsWaitingBody) {
-      const int len = rcvCnt_;
-      rcvCnt_ = 0;
-      BodyData(std::string_view(rcvBuf_.data(), static_cast<size_t>(len)));
-    }
-    rcvCnt_ = 0;
-    return;
-  }
-  if (!line.empty()) {
-    responseHeader_.push_back(line);
-    if (line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0) {
-      gotStatusLine_ = true;
-      statusCode_ = StatusCodeOf(line);
-      reasonPhrase_ = ReasonPhraseOf(line);
-    } else if (line.find(':') != std::string::npos) {
-      HeaderField(line);
-    }
-    if (OnHeaderData) OnHeaderData(this);
-    return;
-  }
-  EndOfHeader();
-}
-
-void THttpClient::HeaderField(const std::string& line) {
-  const size_t colon = line.find(':');
-  const std::string field = lower(line.substr(0, colon));
-  size_t i = colon + 1;
-  while (i + 1 < line.size() && line[i] == ' ') ++i;
-  const std::string value = i < line.size() ? line.substr(i) : std::string();
-  if (field == "location") {
-    locationFlag_ = true;
-    location_ = RelocateTarget(target_, value, !Proxy.empty());
-  } else if (field == "content-length") {
-    contentLength_ = DecimalOr(value, -1);
-    if (contentLength_ < 0) contentLength_ = -1;
-  } else if (field == "content-range") {
-    SplitContentRange(value, ContentRangeBegin, ContentRangeEnd);
-  } else if (field == "accept-ranges") {
-    acceptRanges_ = value;
-  } else if (field == "content-type") {
-    contentType_ = lower(value);
-  } else if (field == "www-authenticate") {
-    authChallenges_.push_back(value);
-  } else if (field == "set-cookie") {
+void THttpClient::ReplyHeaderLine(std::string_view name, std::string_view value) {
+  if (name == "content-range") {
+    SplitContentRange(std::string(value), ContentRangeBegin, ContentRangeEnd);
+  } else if (name == "set-cookie") {
     bool accept = true;
-    if (OnCookie) OnCookie(this, value, accept);
+    if (OnCookie) OnCookie(this, std::string(value), accept);
   }
+  if (OnHeaderData) OnHeaderData(this);
 }
 
-void THttpClient::EndOfHeader() {
-  headerInProgress_ = false;
-  headerEnded_ = true;
-  if (contentLength_ == 0) {
-    if (OnHeaderEnd) OnHeaderEnd(this);
-    // The product left the connection open here, so the next request on
-    // this client found its socket still in use.
-    rcvCnt_ = 0;
-    CloseConnection();
-    PostReady();
-    return;
+void THttpClient::ReplyHeaderEnd(THttpReplyParser::THeaderEnd how) {
+  using THeaderEnd = THttpReplyParser::THeaderEnd;
+  if (how == THeaderEnd::Body) {
+    documentName_ = FixExeDocumentName(documentName_, reply_.ContentType());
+    Enter(TPhase::Body);
   }
-  if (locationFlag_) {
-    if (OnHeaderEnd) OnHeaderEnd(this);
-    rcvCnt_ = 0;
-    headerLineCount_ = bodyLineCount_ = 0;
-    relocating_ = true;
-    CloseConnection();
-    return;
-  }
-  documentName_ = FixExeDocumentName(documentName_, contentType_);
-  SetState(hsWaitingBody);
-  nextLine_ = &THttpClient::BodyData;
   if (OnHeaderEnd) OnHeaderEnd(this);
-  if (rcvCnt_ > 0) {
-    const int len = rcvCnt_;
-    rcvCnt_ = 0;
-    BodyData(std::string_view(rcvBuf_.data(), static_cast<size_t>(len)));
+  if (how == THeaderEnd::Finished) {
+    // The connection is closed here, so the client is free for the next
+    // request (leaving it open made that one find its socket in use).
+    Finish();
+  } else if (how == THeaderEnd::Relocate && Relocate()) {
+    CloseConnection();
   }
-  if (statusCode_ >= 400 && State() == hsWaitingBody) CloseConnection();
 }
 
-void THttpClient::BodyData(std::string_view data) {
-  if (bodyLineCount_ == 0 && OnDocBegin) OnDocBegin(this);
-  ++bodyLineCount_;
-  if (BodyCap > 0 && receivedCount_ + static_cast<int64_t>(data.size()) > BodyCap) {
+bool THttpClient::Relocate() {
+  const std::string& value = reply_.LocationValue();
+  if (!fetchableScheme(ParseURL(value).scheme)) {
+    FinishFailed(WSAEPROTONOSUPPORT, errorReason(WSAEPROTONOSUPPORT));
+    return false;
+  }
+  location_ = RelocateTarget(target_, value, !Proxy.empty());
+  Enter(TPhase::Relocating);
+  return true;
+}
+
+void THttpClient::ReplyBody(std::string_view data) {
+  if (reply_.BodyPieces() == 1 && OnDocBegin) OnDocBegin(this);
+  if (BodyCap > 0 && reply_.BodyBytes() > BodyCap) {
     // A body without bound would exhaust memory; the request fails instead.
-    Fail(WSAENOBUFS, errorReason(WSAENOBUFS));
-    FailNow();
+    FinishFailed(WSAENOBUFS, errorReason(WSAENOBUFS));
     return;
   }
-  receivedCount_ += static_cast<int64_t>(data.size());
   if (ReceiveStream) {
     try {
       ReceiveStream->WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
     } catch (const std::exception& e) {
       // A body that cannot be stored is a failed request, not a short success.
-      Fail(WSAECONNABORTED, e.what());
-      FailNow();
+      FinishFailed(WSAECONNABORTED, e.what());
       return;
     }
   }
   if (OnDocData) OnDocData(this, data.data(), static_cast<int>(data.size()));
 }
 
-void THttpClient::FailNow() {
-  aborting_ = true;
-  socket_->Abort();
-  aborting_ = false;
-  connected_ = false;
-  PostReady();
-}
-
-void THttpClient::ParseReplyBytes(const void* data, size_t len) {
-  if (State() == hsReady) {
-    ++serial_;
-    ResetResponse();
-    requestType_ = rqGet;
-    nextLine_ = &THttpClient::HeaderLine;
-    SetState(hsWaitingHeader);
-  }
-  auto p = static_cast<const char*>(data);
-  while (len > 0 && State() != hsReady) {
-    const int room = kLineBufferSize - rcvCnt_;
-    if (room <= 0) {
-      pendingError_ = std::make_unique<EHttpException>("HTTP line too long", 4);
-      failed_ = true;
-      SetReady();
-      return;
-    }
-    const int n = static_cast<int>(std::min<size_t>(len, static_cast<size_t>(room)));
-    std::memcpy(rcvBuf_.data() + rcvCnt_, p, static_cast<size_t>(n));
-    p += n;
-    len -= static_cast<size_t>(n);
-    ConsumeReceived(n, 0);
-  }
-}
-
 // --- closing ----------------------------------------------------------------
 
 void THttpClient::CloseConnection() {
-  connected_ = false;
-  closedByUs_ = true;
   socket_->Close();
 }
 
 void THttpClient::SocketSessionClosed(uint16_t error) {
-  if (aborting_) return;
-  if (relocating_) {
-    RelocationClosed();
-    return;
-  }
-  NormalClosed(error);
-}
-
-void THttpClient::NormalClosed(uint16_t error) {
-  connected_ = false;
-  if (State() == hsReady) return;
-  // A peer that went away before the reply was complete makes the request
-  // fail; the product reported such a request as a success.
-  if (!closedByUs_ && !failed_ && requestType_ != rqNone) {
-    const int code = error ? int{error} : int{WSAECONNABORTED};
-    const bool bodyExpected = requestType_ != rqHead &&
-                              !(statusCode_ >= 100 && statusCode_ < 200) && statusCode_ != 204 &&
-                              statusCode_ != 304;
-    if (!gotStatusLine_ && !headerless_) {
-      Fail(static_cast<uint16_t>(code), errorReason(code));
-    } else if (bodyExpected &&
-               (!headerEnded_ || (contentLength_ >= 0 && receivedCount_ < contentLength_))) {
-      Fail(static_cast<uint16_t>(code), errorReason(code));
-    }
-  }
-  if (headerInProgress_) {
-    headerInProgress_ = false;
-    if (OnHeaderEnd) OnHeaderEnd(this);
-    if (locationFlag_) {
+  switch (phase_) {
+    case TPhase::Relocating:
       RelocationClosed();
       return;
-    }
-    PostReady();
-    return;
+    case TPhase::Header:
+    case TPhase::Body:
+      RemoteClosed(error);
+      return;
+    case TPhase::Connecting:
+      FinishFailed(error ? error : uint16_t{WSAECONNABORTED},
+                   errorReason(error ? error : int{WSAECONNABORTED}));
+      return;
+    default:
+      return;  // closed by the request's own end
   }
-  if (bodyLineCount_ > 0 && OnDocEnd) OnDocEnd(this);
-  PostReady();
+}
+
+void THttpClient::RemoteClosed(uint16_t error) {
+  if (reply_.HeaderBegun() && !reply_.HeaderEnded()) {
+    if (OnHeaderEnd) OnHeaderEnd(this);
+    // A header cut short still names where the document went.
+    if (reply_.LocationSeen()) {
+      if (Relocate()) RelocationClosed();
+      return;
+    }
+  }
+  // A peer that went away before the reply was complete makes the request
+  // fail, rather than pass a torn document off as a whole one.
+  const int status = reply_.StatusCode();
+  const bool bodyExpected =
+      requestType_ != rqHead && !(status >= 100 && status < 200) && status != 204 && status != 304;
+  const bool cutShort =
+      (!reply_.GotStatusLine() && !reply_.Headerless()) ||
+      (bodyExpected && (!reply_.HeaderEnded() || (reply_.ContentLength() >= 0 &&
+                                                  reply_.BodyBytes() < reply_.ContentLength())));
+  if (cutShort) {
+    const int code = error ? int{error} : int{WSAECONNABORTED};
+    failure_ = failure_.value_or(TFailure{static_cast<uint16_t>(code), errorReason(code)});
+  }
+  if (reply_.HeaderEnded() && reply_.BodyPieces() > 0 && OnDocEnd) OnDocEnd(this);
+  Finish();
 }
 
 void THttpClient::RelocationClosed() {
-  connected_ = false;
-  locationFlag_ = false;
-  relocating_ = false;
   if (++relocations_ > kMaxRelocations) {
-    requestDoneError_ = WSAELOOP;
-    failed_ = true;
-    PostReady();
+    // Ends with the last status; its empty reason text keeps the server's.
+    FinishFailed(WSAELOOP, std::string());
     return;
   }
   if (requestType_ == rqPost) requestType_ = rqGet;
   if (OnLocationChange) OnLocationChange(this);
-  responseHeader_.clear();
+  reply_.NextPass();
   if (!Proxy.empty()) target_.connectPort = ProxyPort;
-  // The next pass starts afresh: its own status line and header.
-  gotStatusLine_ = headerless_ = headerEnded_ = closedByUs_ = false;
-  statusCode_ = 0;
-  contentLength_ = -1;
   PostMessage(hWnd_, WM_HTTP_RELOCATE, serial_);
 }
 
-void THttpClient::PostReady() {
+void THttpClient::Finish(bool abortive) {
+  if (phase_ == TPhase::Idle || phase_ == TPhase::Ending) return;
+  // Ending first: the closed event the close may fire belongs to no request.
+  Enter(TPhase::Ending);
+  reply_.Stop();
+  sending_ = false;
+  if (abortive)
+    socket_->Abort();
+  else
+    CloseConnection();
   PostMessage(hWnd_, WM_HTTP_SET_READY, serial_);
 }
 
+void THttpClient::FinishFailed(uint16_t error, const std::string& text, uint16_t code) {
+  if (phase_ == TPhase::Idle || phase_ == TPhase::Ending) return;
+  if (!failure_) failure_ = TFailure{error, text, code};
+  // A failed connection goes at once, without a graceful shutdown.
+  Finish(true);
+}
+
 void THttpClient::SetReady() {
-  if (State() == hsReady) return;
-  if (timerFd_ >= 0) {
-    itimerspec off{};
-    timerfd_settime(timerFd_, 0, &off, nullptr);
-    UnregisterFd(timerFd_);
-  }
+  if (phase_ == TPhase::Idle) return;
+  KillTimer(hWnd_, kDeadlineTimer);
+  phase_ = TPhase::Idle;
   std::shared_ptr<SyncCall> call;
   {
     std::lock_guard lock(syncMutex_);
     SetState(hsReady);
     if (activeSync_ && activeSync_->serial == serial_) {
       call = std::move(activeSync_);
+      // The waiter gets its result here, so it never reads the client after
+      // waking (which may be gone by then).
+      call->error = Result();
       call->done = true;
     }
   }
@@ -609,47 +498,35 @@ void THttpClient::SetReady() {
 }
 
 void THttpClient::Abort() {
-  if (State() == hsReady) return;
-  if (!failed_) Fail(WSAECONNABORTED, errorReason(WSAECONNABORTED));
-  aborting_ = true;
-  closedByUs_ = true;
+  if (phase_ == TPhase::Idle) return;
+  if (!failure_) failure_ = TFailure{WSAECONNABORTED, errorReason(WSAECONNABORTED)};
+  Enter(TPhase::Ending);
+  reply_.Stop();
   socket_->Abort();
-  aborting_ = false;
-  connected_ = false;
   SetReady();
 }
 
 // --- deadline ---------------------------------------------------------------
 
-void THttpClient::ArmTimer(int64_t ms) {
-  if (timerFd_ < 0) return;
-  ms = std::max<int64_t>(ms, 1);
-  itimerspec spec{};
-  spec.it_value.tv_sec = ms / 1000;
-  spec.it_value.tv_nsec = (ms % 1000) * 1000000;
-  timerfd_settime(timerFd_, 0, &spec, nullptr);
-  RegisterFd(timerFd_, POLLIN, [this](int, short) { OnTimer(); });
+void THttpClient::ArmDeadline(uint32_t ms) {
+  SetTimer(hWnd_, kDeadlineTimer, std::max<uint32_t>(ms, 1));
 }
 
-void THttpClient::OnTimer() {
-  uint64_t expirations;
-  while (read(timerFd_, &expirations, sizeof expirations) > 0) {
-  }
-  if (State() == hsReady || Timeout <= 0) return;
-  const int64_t limit = int64_t{Timeout} * 1000;
-  // Overall until the header has ended; then the body may take as long as
-  // it keeps arriving.
-  const int64_t deadline = (State() == hsWaitingBody ? lastProgressMs_ : startMs_) + limit;
-  const int64_t now = NowMs();
-  if (now < deadline) {
-    ArmTimer(deadline - now);
+void THttpClient::DeadlineTimer() {
+  if (phase_ == TPhase::Idle || phase_ == TPhase::Ending || Timeout <= 0) {
+    KillTimer(hWnd_, kDeadlineTimer);
     return;
   }
-  TimedOut();
-}
-
-void THttpClient::TimedOut() {
-  Fail(WSAETIMEDOUT, errorReason(WSAETIMEDOUT));
+  const uint32_t limit = static_cast<uint32_t>(Timeout) * 1000;
+  // Overall until the header has ended; then the body may take as long as
+  // it keeps arriving.
+  const uint32_t since = phase_ == TPhase::Body ? lastProgressMs_ : startMs_;
+  const uint32_t elapsed = timeGetTime() - since;
+  if (elapsed < limit) {
+    ArmDeadline(limit - elapsed);
+    return;
+  }
+  if (!failure_) failure_ = TFailure{WSAETIMEDOUT, errorReason(WSAETIMEDOUT)};
   Abort();
 }
 
@@ -659,16 +536,19 @@ LRESULT THttpClient::WndProc(const Message& msg) {
   switch (msg.msg) {
     case WM_HTTP_REQUEST_DONE:
       if (msg.wParam == serial_ && OnRequestDone)
-        OnRequestDone(this, requestType_, requestDoneError_);
+        OnRequestDone(this, requestType_, RequestDoneError());
       return 0;
     case WM_HTTP_SET_READY:
-      if (msg.wParam == serial_) SetReady();
+      if (msg.wParam == serial_ && phase_ == TPhase::Ending) SetReady();
       return 0;
     case WM_HTTP_RELOCATE:
-      if (msg.wParam == serial_ && State() != hsReady) StartLookup();
+      if (msg.wParam == serial_ && phase_ == TPhase::Relocating) StartLookup();
       return 0;
     case WM_HTTP_START_SYNC:
       StartSyncOnOwner();
+      return 0;
+    case WM_TIMER:
+      if (msg.wParam == kDeadlineTimer) DeadlineTimer();
       return 0;
     default:
       return 0;
@@ -693,7 +573,8 @@ void THttpClient::StartSyncOnOwner() {
   }
   std::lock_guard lock(syncMutex_);
   call->serial = serial_;
-  if (State() == hsReady) {
+  if (phase_ == TPhase::Idle) {
+    call->error = Result();
     call->done = true;
     syncCv_.notify_all();
   } else {
@@ -701,25 +582,33 @@ void THttpClient::StartSyncOnOwner() {
   }
 }
 
-void THttpClient::RaiseResult() {
-  if (pendingError_) throw EHttpException(*pendingError_);
-  if (statusCode_ >= 400 || requestDoneError_ != 0 || failed_)
-    throw EHttpException(reasonPhrase_, static_cast<uint16_t>(statusCode_ ? statusCode_ : 404));
+std::exception_ptr THttpClient::Result() const {
+  if (failure_ && failure_->code != 0)
+    return std::make_exception_ptr(EHttpException(failure_->text, failure_->code));
+  const int status = StatusCode();
+  if (failure_) {
+    const std::string& text = failure_->text.empty() ? ReasonPhrase() : failure_->text;
+    return std::make_exception_ptr(EHttpException(text, static_cast<uint16_t>(status)));
+  }
+  if (status >= 400)
+    return std::make_exception_ptr(EHttpException(ReasonPhrase(), static_cast<uint16_t>(status)));
+  return nullptr;
 }
 
 void THttpClient::DoRequestSync(THttpRequest rq) {
   if (OnOwnerThread()) {
     DoRequestAsync(rq);
-    while (State() != hsReady) {
+    while (phase_ != TPhase::Idle) {
       WaitMessage(std::chrono::milliseconds(200));
       PumpPendingMessages();
     }
-    RaiseResult();
+    if (auto error = Result()) std::rethrow_exception(error);
     return;
   }
   auto call = std::make_shared<SyncCall>();
   call->rq = rq;
   std::unique_lock lock(syncMutex_);
+  if (cancelled_) throw EHttpException("HTTP component destroyed", 404);
   if (queuedSync_ || activeSync_) throw EHttpException("HTTP component is busy", 1);
   queuedSync_ = call;
   // Counted from here: the destructor waits until this thread has left.
@@ -738,7 +627,6 @@ void THttpClient::DoRequestSync(THttpRequest rq) {
   syncCv_.notify_all();
   lock.unlock();
   if (error) std::rethrow_exception(error);
-  RaiseResult();
 }
 
 }  // namespace zirk

@@ -2,6 +2,8 @@
 // HTTP/1.0 client over one asynchronous socket: lookup, connect, request,
 // status and header lines, the body into a caller's stream, relocations,
 // and a synchronous GET on top for a worker thread or the owning thread.
+// The request is one state machine driven by socket events; the reply is
+// read by THttpReplyParser, which knows nothing of sockets.
 //
 // All socket and client work runs on the thread that created the client;
 // a synchronous call from another thread hands the start to that thread and
@@ -14,12 +16,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
 #include "base/streams.h"
+#include "net/httpreply.h"
 #include "net/httpurl.h"
 #include "net/linesocket.h"
 
@@ -62,6 +66,8 @@ class THttpClient {
   // Relocations followed before a request fails: a pair of servers sending
   // each other's address would otherwise keep it going for ever.
   static constexpr int kMaxRelocations = 20;
+  // Timer id of the request's deadline on the client's window.
+  static constexpr platform::WPARAM kDeadlineTimer = 1;
 
   THttpClient();
   ~THttpClient();
@@ -78,7 +84,7 @@ class THttpClient {
   std::string Cookie;
   std::string ContentTypePost = "application/x-www-form-urlencoded";
   std::string ContentRangeBegin, ContentRangeEnd;
-  const std::string& AcceptRanges() const { return acceptRanges_; }
+  const std::string& AcceptRanges() const { return reply_.AcceptRanges(); }
   bool MultiThreaded() const { return multiThreaded_; }
   void SetMultiThreaded(bool v);
 
@@ -87,6 +93,8 @@ class THttpClient {
   // connect, relocations included. BodyCap ends a request whose body grows
   // beyond it as a failure (0: no cap). Timeout bounds a request in seconds
   // (0: none): overall until the header has ended, then without progress.
+  // Only "http" URLs are fetched, also when a relocation names another
+  // scheme.
   std::string SocksServer, SocksPort, SocksLevel = "5", SocksUsercode, SocksPassword;
   int64_t BodyCap = 0;
   int Timeout = 60;
@@ -94,20 +102,21 @@ class THttpClient {
   // Public, not published.
   TKwStream* ReceiveStream = nullptr;
   TKwStream* PostStream = nullptr;
-  int StatusCode() const { return statusCode_; }
-  const std::string& ReasonPhrase() const { return reasonPhrase_; }
-  int64_t ContentLength() const { return contentLength_; }
-  const std::string& ContentType() const { return contentType_; }
+  // A request that failed before any status line reads as 404 with the
+  // failure's text; after one, the server's status and reason stand.
+  int StatusCode() const;
+  const std::string& ReasonPhrase() const;
+  int64_t ContentLength() const { return reply_.ContentLength(); }
+  const std::string& ContentType() const { return reply_.ContentType(); }
   const std::string& Location() const { return location_; }
   const std::string& DocumentName() const { return documentName_; }
-  const std::vector<std::string>& ResponseHeader() const { return responseHeader_; }
-  const std::vector<std::string>& AuthChallenges() const { return authChallenges_; }
-  int64_t ReceivedCount() const { return receivedCount_; }
+  const std::vector<std::string>& ResponseHeader() const { return reply_.Lines(); }
+  const std::vector<std::string>& AuthChallenges() const { return reply_.AuthChallenges(); }
+  int64_t ReceivedCount() const { return reply_.BodyBytes(); }
   int64_t SentCount() const { return sentCount_; }
-  uint16_t RequestDoneError() const { return requestDoneError_; }
+  uint16_t RequestDoneError() const { return failure_ ? failure_->error : 0; }
   THttpState State() const { return state_.load(std::memory_order_acquire); }
-  bool Connected() const { return connected_; }
-  TAsyncSocket& CtrlSocket() { return *socket_; }
+  bool Connected() const;
 
   // Events.
   TNotify OnTrace;  // never fired
@@ -123,15 +132,18 @@ class THttpClient {
   void DoRequestAsync(THttpRequest rq);
   // Returns when the request has ended; raises EHttpException for a status
   // of 400 or more, a failed lookup or connection (404), a line that does
-  // not fit (4) and a request that failed after its status line.
+  // not fit (4) and a request that failed after its status line (with that
+  // status).
   void DoRequestSync(THttpRequest rq);
   void HttpGetSync() { DoRequestSync(rqGet); }
   // Ends a running request at once as a failure (from the owning thread);
   // a synchronous caller then raises.
   void Abort();
-  // Runs the reply parser over bytes as if a GET's connection had delivered
-  // them, without any connection; this is how the parser is fuzzed.
-  void ParseReplyBytes(const void* data, size_t len);
+  // For an owner about to free the client while another thread may call
+  // DoRequestSync: ends a running request and releases every synchronous
+  // caller on other threads, now and from now on, with an error. Returns
+  // once none of them is inside the client any more. From the owning thread.
+  void Cancel();
 
  protected:
   virtual void SendCommand(const std::string& cmd);
@@ -141,35 +153,52 @@ class THttpClient {
 
  private:
   struct SyncCall;
-  using LineHandler = void (THttpClient::*)(std::string_view line);
+  class ReplyListener;
+
+  // Where the request stands. The published State follows from it, except
+  // that a request being relocated or ending keeps the state it had until
+  // the message loop moves it on.
+  enum class TPhase : uint8_t {
+    Idle,        // no request
+    Starting,    // accepted; the targets are being worked out
+    Lookup,      // host lookup running
+    Connecting,  // connection being made
+    Header,      // request sent; status and header lines arriving
+    Body,        // body arriving until the server closes
+    Relocating,  // closed for a relocation; the next pass starts from the loop
+    Ending,      // over; the end is entered from the message loop
+  };
+  // Why a request failed. The first reason stands.
+  struct TFailure {
+    uint16_t error = 0;  // RequestDoneError
+    std::string text;    // empty: the server's reason phrase says it
+    uint16_t code = 0;   // raised with this code instead of the status
+  };
 
   platform::LRESULT WndProc(const platform::Message& msg);
+  void Enter(TPhase phase);
   void SetState(THttpState s);
+  // The request is over: the connection goes and the loop enters hsReady.
+  void Finish(bool abortive = false);
+  void FinishFailed(uint16_t error, const std::string& text, uint16_t code = 0);
   void SetReady();
-  void PostReady();
-  void Fail(uint16_t error, const std::string& reason);
-  // Drops the connection of a request already marked as failed.
-  void FailNow();
   void SendRequest(const std::string& method);
   void SendPostChunk();
-  void HeaderLine(std::string_view line);
-  void BodyData(std::string_view data);
-  void HeaderField(const std::string& line);
-  void EndOfHeader();
+  void ReplyHeaderLine(std::string_view name, std::string_view value);
+  void ReplyHeaderEnd(THttpReplyParser::THeaderEnd how);
+  void ReplyBody(std::string_view data);
+  bool Relocate();
   void SocketDnsLookupDone(uint16_t error);
   void SocketSessionConnected(uint16_t error);
   void SocketDataAvailable(uint16_t error);
-  void ConsumeReceived(int n, uint16_t error);
   void SocketDataSent(uint16_t error);
   void SocketSessionClosed(uint16_t error);
-  void NormalClosed(uint16_t error);
+  void RemoteClosed(uint16_t error);
   void RelocationClosed();
   void StartSyncOnOwner();
-  void ArmTimer(int64_t ms);
-  void OnTimer();
-  void TimedOut();
-  int64_t NowMs() const;
-  void RaiseResult();
+  void ArmDeadline(uint32_t ms);
+  void DeadlineTimer();
+  std::exception_ptr Result() const;
   bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
 
   std::unique_ptr<TAsyncSocket> socket_;
@@ -177,42 +206,29 @@ class THttpClient {
   std::thread::id owner_;
   bool multiThreaded_ = false;
   std::atomic<THttpState> state_{hsReady};
+  TPhase phase_ = TPhase::Idle;
   THttpRequest requestType_ = rqNone;
   uint64_t serial_ = 0;
+  std::optional<TFailure> failure_;
 
   THttpTarget target_;
-  std::string documentName_, location_, acceptRanges_, contentType_, reasonPhrase_;
-  int statusCode_ = 0;
-  int64_t contentLength_ = -1;
-  std::vector<std::string> responseHeader_, authChallenges_;
-  int64_t receivedCount_ = 0, sentCount_ = 0;
-  uint16_t requestDoneError_ = 0;
-  bool connected_ = false;
-
-  std::vector<char> rcvBuf_;  // the line buffer
-  int rcvCnt_ = 0;
-  std::string lineTerminator_;
-  int headerLineCount_ = 0, bodyLineCount_ = 0;
-  bool locationFlag_ = false, headerInProgress_ = false, sending_ = false;
-  bool relocating_ = false;
+  std::string documentName_, location_;
+  int64_t sentCount_ = 0;
+  bool sending_ = false;  // a POST body is still going out
   int relocations_ = 0;
-  LineHandler nextLine_ = nullptr;
+  std::unique_ptr<ReplyListener> listener_;
+  THttpReplyParser reply_;
+  std::vector<char> rcvBuf_, sendBuf_;
   std::string request_;
-  std::vector<char> sendBuf_;
-
-  // Faults tracked beside the product's state.
-  bool gotStatusLine_ = false, headerless_ = false, headerEnded_ = false;
-  bool closedByUs_ = false, failed_ = false, aborting_ = false;
   std::string socksErrorText_;
-  std::unique_ptr<EHttpException> pendingError_;
 
-  int timerFd_ = -1;
-  int64_t startMs_ = 0, lastProgressMs_ = 0;
+  uint32_t startMs_ = 0, lastProgressMs_ = 0;
 
   std::mutex syncMutex_;
   std::condition_variable syncCv_;
   std::shared_ptr<SyncCall> queuedSync_, activeSync_;
   int waiters_ = 0;  // threads inside DoRequestSync's wait
+  bool cancelled_ = false;
 };
 
 }  // namespace zirk

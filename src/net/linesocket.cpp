@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/linesplit.h"
 #include "platform/clock.h"
 
 namespace zirk {
@@ -79,15 +80,13 @@ void TCustomLineSocket::OfferLine() {
 }
 
 void TCustomLineSocket::DeliverLines(int searchFrom) {
-  const int endLen = static_cast<int>(lineEnd_.size());
   while (lineMode_ && rcvdCnt_ > 0) {
     if (lineLength_ == 0) {
-      const char* begin = rcvdBuf_.data();
-      const char* from = begin + std::min(searchFrom, rcvdCnt_);
-      const char* end = begin + rcvdCnt_;
-      const char* pos = std::search(from, end, lineEnd_.begin(), lineEnd_.end());
-      if (pos == end) break;
-      lineLength_ = static_cast<int>(pos - begin) + endLen;
+      const size_t len =
+          LineLength(std::string_view(rcvdBuf_.data(), static_cast<size_t>(rcvdCnt_)), lineEnd_,
+                     static_cast<size_t>(searchFrom));
+      if (len == 0) break;
+      lineLength_ = static_cast<int>(len);
       lineReceived_ = true;
     }
     const int before = lineLength_;

@@ -33,4 +33,13 @@ class ManualClock : public Clock {
   uint32_t now_;  // accessed atomically
 };
 
+// A manual clock that is the process clock while it exists.
+class ScopedManualClock : public ManualClock {
+ public:
+  explicit ScopedManualClock(uint32_t start = 0) : ManualClock(start) { SetClock(this); }
+  ~ScopedManualClock() override { SetClock(nullptr); }
+  ScopedManualClock(const ScopedManualClock&) = delete;
+  ScopedManualClock& operator=(const ScopedManualClock&) = delete;
+};
+
 }  // namespace zirk::platform

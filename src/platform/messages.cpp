@@ -21,6 +21,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace zirk::platform {
 
 namespace {
@@ -82,12 +84,62 @@ class ThreadQueue {
   void dropFor(HWND wnd) {
     std::lock_guard lock(mutex_);
     std::erase_if(queue_, [wnd](const Entry& e) { return e.message.wnd == wnd; });
+    std::erase_if(timers_, [wnd](const Timer& t) { return t.wnd == wnd; });
   }
 
   void closeAndClear() {
     std::lock_guard lock(mutex_);
     closed_ = true;
     queue_.clear();
+    timers_.clear();
+  }
+
+  bool setTimer(HWND wnd, WPARAM id, uint32_t ms) {
+    const uint32_t due = timeGetTime() + ms;
+    {
+      std::lock_guard lock(mutex_);
+      if (closed_) return false;
+      auto it = std::find_if(timers_.begin(), timers_.end(),
+                             [&](const Timer& t) { return t.wnd == wnd && t.id == id; });
+      if (it == timers_.end()) it = timers_.insert(timers_.end(), Timer{wnd, id, ms, due});
+      it->period = ms;
+      it->due = due;
+    }
+    // A wait that is already sleeping must see the new deadline.
+    wake();
+    return true;
+  }
+
+  void killTimer(HWND wnd, WPARAM id) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(timers_, [&](const Timer& t) { return t.wnd == wnd && t.id == id; });
+  }
+
+  // Queues WM_TIMER for every timer that has run out and starts its next
+  // period; true when any did.
+  bool postDueTimers() {
+    const uint32_t now = timeGetTime();
+    bool any = false;
+    std::lock_guard lock(mutex_);
+    for (Timer& t : timers_) {
+      if (static_cast<int32_t>(now - t.due) < 0) continue;
+      queue_.push_back({Message{t.wnd, WM_TIMER, t.id, 0}, nextSeq_++});
+      t.due = now + t.period;
+      any = true;
+    }
+    return any;
+  }
+
+  // Milliseconds until the next timer runs out; -1 without timers.
+  int64_t untilNextTimer() {
+    const uint32_t now = timeGetTime();
+    std::lock_guard lock(mutex_);
+    int64_t least = -1;
+    for (const Timer& t : timers_) {
+      const int64_t left = std::max<int32_t>(static_cast<int32_t>(t.due - now), 0);
+      if (least < 0 || left < least) least = left;
+    }
+    return least;
   }
 
   int wakeFd() const { return wakeFd_; }
@@ -106,9 +158,16 @@ class ThreadQueue {
     Message message;
     uint64_t seq;
   };
+  struct Timer {
+    HWND wnd;
+    WPARAM id;
+    uint32_t period;
+    uint32_t due;
+  };
   int wakeFd_;
   std::mutex mutex_;
   std::deque<Entry> queue_;
+  std::vector<Timer> timers_;
   uint64_t nextSeq_ = 0;
   bool closed_ = false;
 };
@@ -260,6 +319,7 @@ LRESULT SendMessage(HWND wnd, uint32_t msg, WPARAM wParam, LPARAM lParam) {
 int ProcessMessages() {
   ThreadQueue& q = tlsState.queue();
   q.drainWake();
+  q.postDueTimers();
   const uint64_t limit = q.mark();
   int dispatched = 0;
   Message m;
@@ -281,7 +341,7 @@ bool WaitMessage(std::chrono::milliseconds timeout) {
   std::vector<pollfd> polled;
   std::vector<uint64_t> generations;
   for (;;) {
-    if (q.hasMessages()) return true;
+    if (q.hasMessages() || q.postDueTimers()) return true;
 
     polled.assign(1, pollfd{q.wakeFd(), POLLIN, 0});
     generations.assign(1, 0);
@@ -296,6 +356,8 @@ bool WaitMessage(std::chrono::milliseconds timeout) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
       waitMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
     }
+    if (const int64_t timer = q.untilNextTimer(); timer >= 0 && (waitMs < 0 || timer < waitMs))
+      waitMs = static_cast<int>(timer);
     int n = poll(polled.data(), polled.size(), waitMs);
     if (n < 0) {
       if (errno != EINTR) return false;
@@ -305,8 +367,17 @@ bool WaitMessage(std::chrono::milliseconds timeout) {
       if (ran || q.hasMessages()) return true;
       // Only a stale wake-up from a message already dispatched: keep waiting.
     }
-    if (!forever && SteadyClock::now() >= deadline) return q.hasMessages();
+    if (!forever && SteadyClock::now() >= deadline) return q.hasMessages() || q.postDueTimers();
   }
+}
+
+bool SetTimer(HWND wnd, WPARAM id, uint32_t ms) {
+  auto window = windowTable().find(wnd);
+  return window && window->owner->setTimer(wnd, id, ms);
+}
+
+void KillTimer(HWND wnd, WPARAM id) {
+  if (auto window = windowTable().find(wnd)) window->owner->killTimer(wnd, id);
 }
 
 void RegisterFd(int fd, short events, FdCallback callback) {

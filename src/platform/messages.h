@@ -26,6 +26,8 @@ using WindowProc = std::function<LRESULT(const Message&)>;
 
 // First private message number, as on Windows.
 constexpr uint32_t WM_USER = 0x0400;
+// A window's timer ran out; wParam is the timer's id.
+constexpr uint32_t WM_TIMER = 0x0113;
 
 // A window owned by the calling thread. Its procedure runs only on that thread.
 HWND AllocateHWnd(WindowProc proc);
@@ -49,6 +51,14 @@ int ProcessMessages();
 // descriptor is ready, or the deadline passes; true when something arrived.
 // Dispatches nothing. A negative timeout waits without a deadline.
 bool WaitMessage(std::chrono::milliseconds timeout);
+
+// Timers on the process clock (timeGetTime), so a test's manual clock drives
+// them: every `ms` the window gets WM_TIMER with the id, dispatched like a
+// posted message by its thread's ProcessMessages, until KillTimer or the
+// window goes. Setting a timer that exists restarts it with the new period.
+// False when the window does not exist.
+bool SetTimer(HWND wnd, WPARAM id, uint32_t ms);
+void KillTimer(HWND wnd, WPARAM id);
 
 // Descriptor readiness joins the wait: while registered, the descriptor is
 // polled by the owning thread's WaitMessage, and the callback runs on that

@@ -196,7 +196,8 @@ void TZirkObject::Paint() {
   if (!target) return;
   TRect saved = target->GetClipRect();
   TZirkBase* screen = GetScreen();
-  if (screen && screen->SkipsPaint(this, saved)) return;
+  // The screen judges by screen coordinates, so only what it draws itself.
+  if (screen && target == screen->BackSurface() && screen->SkipsPaint(this, saved)) return;
   TRect own = OwnScreenClip();
   if (own.IsEmpty()) {
     Draw();

@@ -497,11 +497,12 @@ void runFill(const Job& job, const D& df) {
   const TBlitDesc& d = *job.d;
   const uint32_t value = d.Value, rgb = df.toRGB(value);
   const int db = df.bytes();
+  const TBlitOp op = d.Op;  // read once: the pixel stores may alias the description
   for (int32_t y = job.area.Top; y < job.area.Bottom; ++y) {
     uint8_t* p = job.dst->row(y) + int64_t(job.area.Left) * db;
     const int32_t n = job.area.Width();
     for (int32_t i = 0; i < n; ++i, p += db) {
-      switch (d.Op) {
+      switch (op) {
         case TBlitOp::Copy:
           df.store(p, value);
           break;

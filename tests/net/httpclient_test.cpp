@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "netpump.h"
+#include "platform/clock.h"
 #include "support/peers.h"
 
 namespace zirk {
@@ -175,25 +176,30 @@ TEST_F(ScriptedHttpTest, OddRepliesThatStillSucceed) {
 }
 
 TEST_F(ScriptedHttpTest, FailuresRaiseWithTheirCodes) {
+  // A failure before any status line reads as 404; after one, the server's
+  // status stands and the failure's text is raised with it.
   struct Row {
     const char* path;
     uint16_t code;
     const char* what;
     uint16_t doneError;
     const char* body;
+    int status;
   };
   const Row rows[] = {
-      {"/long", 4, "HTTP line too long", 0, ""},
-      {"/noreply", 404, "Connection aborted (Error #10053)", 10053, ""},
-      {"/short", 404, "Connection aborted (Error #10053)", 10053, "ssssssssss"},
-      {"/reset", 404, "Connection reset by peer (Error #10054)", 10054, nullptr},
-      {"/missing", 404, "Not Found", 0, nullptr},
+      {"/long", 4, "HTTP line too long", 0, "", 200},
+      {"/noreply", 404, "Connection aborted (Error #10053)", 10053, "", 404},
+      {"/short", 200, "Connection aborted (Error #10053)", 10053, "ssssssssss", 200},
+      {"/reset", 200, "Connection reset by peer (Error #10054)", 10054, nullptr, 200},
+      {"/missing", 404, "Not Found", 0, nullptr, 404},
+      {"/https", 302, "Protocol not supported (Error #10043)", 10043, "", 302},
   };
   for (const auto& row : rows) {
     auto r = fetch(client_, url(row.path));
     EXPECT_TRUE(r.raised) << row.path;
     EXPECT_EQ(r.code, row.code) << row.path;
     EXPECT_EQ(r.what, row.what) << row.path;
+    EXPECT_EQ(client_.StatusCode(), row.status) << row.path;
     if (row.doneError) {
       EXPECT_EQ(client_.RequestDoneError(), row.doneError) << row.path;
     }
@@ -201,6 +207,16 @@ TEST_F(ScriptedHttpTest, FailuresRaiseWithTheirCodes) {
       EXPECT_EQ(r.body, row.body) << row.path;
     }
     EXPECT_EQ(client_.State(), hsReady);
+  }
+  EXPECT_EQ(client_.ReasonPhrase(), "Found");
+  // Only http is fetched.
+  for (const char* scheme : {"ftp", "https", "mailto"}) {
+    auto r = fetch(client_, std::string(scheme) +
+                                "://127.0.0.1:" + std::to_string(peer_.peer->port()) + "/echo");
+    EXPECT_TRUE(r.raised) << scheme;
+    EXPECT_EQ(r.code, 404) << scheme;
+    EXPECT_EQ(r.what, "Protocol not supported (Error #10043)") << scheme;
+    EXPECT_EQ(client_.ReasonPhrase(), r.what) << scheme;
   }
   // The bytes of a reset reply are kept.
   auto r = fetch(client_, url("/reset"));
@@ -230,7 +246,7 @@ TEST_F(ScriptedHttpTest, DeadlineEndsStalledRequests) {
     auto r = fetch(client_, url(path));
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_TRUE(r.raised) << path;
-    EXPECT_EQ(r.code, 404) << path;
+    EXPECT_EQ(r.code, std::string(path) == "/hang" ? 200 : 404) << path;
     EXPECT_EQ(r.what, "Connection timed out (Error #10060)") << path;
     EXPECT_EQ(client_.RequestDoneError(), 10060);
     EXPECT_LT(took, std::chrono::seconds(5)) << path;
@@ -238,6 +254,37 @@ TEST_F(ScriptedHttpTest, DeadlineEndsStalledRequests) {
       EXPECT_EQ(r.body, "hello");
     }
   }
+}
+
+TEST_F(ScriptedHttpTest, DeadlineRunsOnTheProcessClock) {
+  platform::ScopedManualClock clock;
+  client_.Timeout = 10;
+  bool done = false;
+  uint16_t doneError = 0;
+  client_.OnRequestDone = [&](THttpClient*, THttpRequest, uint16_t e) {
+    done = true;
+    doneError = e;
+  };
+  TKwMemoryStream body;
+  client_.ReceiveStream = &body;
+  for (const char* path : {"/silent", "/hang"}) {
+    const bool hang = std::string(path) == "/hang";
+    done = false;
+    client_.URL = url(path);
+    client_.DoRequestAsync(rqGet);
+    ASSERT_TRUE(pumpUntil([&] {
+      return client_.State() == (hang ? hsWaitingBody : hsWaitingHeader);
+    })) << path;
+    test::pumpFor(std::chrono::milliseconds(100));
+    clock.Advance(9999);
+    test::pumpFor(std::chrono::milliseconds(100));
+    EXPECT_FALSE(done) << path;
+    clock.Advance(1);
+    ASSERT_TRUE(pumpUntil([&] { return done; })) << path;
+    EXPECT_EQ(doneError, 10060) << path;
+    EXPECT_EQ(client_.StatusCode(), hang ? 200 : 404) << path;
+  }
+  client_.ReceiveStream = nullptr;
 }
 
 TEST_F(ScriptedHttpTest, BodyCapEndsTheRequestAsFailure) {
@@ -263,7 +310,7 @@ TEST_F(ScriptedHttpTest, AStreamThatCannotStoreTheBodyFailsTheRequest) {
     client_.HttpGetSync();
     ADD_FAILURE() << "no exception";
   } catch (const EHttpException& e) {
-    EXPECT_EQ(e.ErrorCode, 404);
+    EXPECT_EQ(e.ErrorCode, 200);  // the status line had come
     EXPECT_STREQ(e.what(), "Stream write error");
   }
   client_.ReceiveStream = nullptr;

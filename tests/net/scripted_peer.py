@@ -61,6 +61,8 @@ def http_route(conn, port2):
         reply(conn, "302 Found", [("Location", "echo?from=rel")], b"moved")
     elif path == "/abs2":
         reply(conn, "302 Found", [("Location", "http://127.0.0.1:%s/echo?from=abs2" % port2)], b"moved")
+    elif path == "/https":
+        reply(conn, "302 Found", [("Location", "https://127.0.0.1:%s/echo" % port2)], b"moved")
     elif path == "/loop":
         reply(conn, "302 Found", [("Location", "/loop")], b"again")
     elif path == "/nohdr":

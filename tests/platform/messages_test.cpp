@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace zirk::platform {
 namespace {
 
@@ -382,6 +384,71 @@ TEST(Messages, ClosedDescriptorIsReportedOnceNotSpun) {
   EXPECT_TRUE(events[0] & POLLNVAL);
   EXPECT_FALSE(WaitMessage(20ms));
   EXPECT_EQ(events.size(), 1u);
+}
+
+}  // namespace
+}  // namespace zirk::platform
+
+namespace zirk::platform {
+namespace {
+
+// Timers run on the process clock: a manual clock decides when they are due,
+// each period queues one WM_TIMER, and a killed timer or a gone window stops.
+TEST(Messages, TimersFollowTheProcessClock) {
+  ScopedManualClock clock(0xFFFFFF00u);  // runs across the wrap-around
+  {
+    Recorder r;
+    EXPECT_FALSE(SetTimer(HWND(987654321), 1, 10));
+    ASSERT_TRUE(SetTimer(r.wnd(), 7, 100));
+    ASSERT_TRUE(SetTimer(r.wnd(), 8, 250));
+    struct Step {
+      uint32_t advance;
+      std::vector<WPARAM> ids;
+    };
+    const Step steps[] = {{99, {}}, {1, {7}}, {0, {}}, {100, {7}}, {50, {8}}, {350, {7, 8}}};
+    for (const Step& step : steps) {
+      clock.Advance(step.advance);
+      r.seen.clear();
+      ProcessMessages();
+      std::vector<WPARAM> ids;
+      for (const Message& m : r.seen) {
+        EXPECT_EQ(m.msg, WM_TIMER);
+        ids.push_back(m.wParam);
+      }
+      EXPECT_EQ(ids, step.ids) << "after " << step.advance;
+    }
+    // Setting it again restarts the period; killing it stops it.
+    ASSERT_TRUE(SetTimer(r.wnd(), 7, 40));
+    KillTimer(r.wnd(), 8);
+    clock.Advance(39);
+    r.seen.clear();
+    ProcessMessages();
+    EXPECT_TRUE(r.seen.empty());
+    clock.Advance(1);
+    ProcessMessages();
+    EXPECT_EQ(r.seen.size(), 1u);
+    // A due timer ends a wait at once.
+    clock.Advance(40);
+    const auto start = SteadyClock::now();
+    EXPECT_TRUE(WaitMessage(10s));
+    EXPECT_LT(SteadyClock::now() - start, kPrompt);
+    ProcessMessages();
+  }
+  // The window is gone and its timer with it.
+  Recorder other;
+  clock.Advance(1000);
+  EXPECT_EQ(ProcessMessages(), 0);
+}
+
+// On the real clock a wait sleeps only until the next timer.
+TEST(Messages, WaitEndsWhenATimerRunsOut) {
+  Recorder r;
+  ASSERT_TRUE(SetTimer(r.wnd(), 1, 30));
+  const auto start = SteadyClock::now();
+  ASSERT_TRUE(pumpUntil([&] { return !r.seen.empty(); }));
+  EXPECT_GE(SteadyClock::now() - start, 25ms);
+  EXPECT_EQ(r.seen.front().msg, WM_TIMER);
+  KillTimer(r.wnd(), 1);
 }
 
 }  // namespace

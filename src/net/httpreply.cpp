@@ -1,0 +1,175 @@
+#include "net/httpreply.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "net/httpurl.h"
+#include "net/linesplit.h"
+
+namespace zirk {
+
+namespace {
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+void THttpReplyParser::Reset() {
+  NextPass();
+  contentType_.clear();
+  acceptRanges_.clear();
+  authChallenges_.clear();
+  bodyBytes_ = 0;
+  bodyPieces_ = 0;
+}
+
+void THttpReplyParser::NextPass() {
+  ++pass_;
+  phase_ = TPhase::Header;
+  buffer_.clear();
+  searched_ = 0;
+  headerLines_ = 0;
+  headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = false;
+  statusCode_ = 0;
+  reasonPhrase_.clear();
+  contentLength_ = -1;
+  location_.clear();
+  lines_.clear();
+}
+
+THttpReplyParser::TFeed THttpReplyParser::Feed(const char* data, size_t size) {
+  // A listener may start the next pass from inside a callback; what is left
+  // of these bytes belonged to the reply that ended.
+  const uint64_t pass = pass_;
+  while (size > 0 && pass == pass_) {
+    if (phase_ == TPhase::Done) return TFeed::Ok;
+    if (phase_ == TPhase::Body) {
+      body(std::string_view(data, size));
+      return TFeed::Ok;
+    }
+    const size_t room = kLineLimit - buffer_.size();
+    if (room == 0) {
+      phase_ = TPhase::Done;
+      return TFeed::LineTooLong;
+    }
+    const size_t take = std::min(size, room);
+    buffer_.append(data, take);
+    data += take;
+    size -= take;
+    splitLines();
+  }
+  return TFeed::Ok;
+}
+
+void THttpReplyParser::splitLines() {
+  const uint64_t pass = pass_;
+  size_t start = 0;
+  while (phase_ == TPhase::Header) {
+    const std::string_view rest = std::string_view(buffer_).substr(start);
+    const size_t len = LineLength(rest, "\n", searched_ - std::min(searched_, start));
+    if (len == 0) break;
+    const bool cr = len >= 2 && rest[len - 2] == '\r';
+    const std::string line(rest.substr(0, len - (cr ? 2 : 1)));
+    start += len;
+    searched_ = start;
+    headerLine(line, cr ? "\r\n" : "\n");
+    if (pass != pass_) return;
+    if (phase_ == TPhase::Body && start < buffer_.size()) {
+      // Bytes already read behind the header are the body's first piece.
+      buffer_.erase(0, start);
+      flushToBody();
+      return;
+    }
+  }
+  if (phase_ != TPhase::Header) {
+    buffer_.clear();
+    searched_ = 0;
+    return;
+  }
+  buffer_.erase(0, start);
+  searched_ = buffer_.size();
+}
+
+void THttpReplyParser::headerLine(const std::string& line, std::string_view terminator) {
+  if (headerLines_++ == 0 && listener_) listener_->ReplyHeaderBegin();
+
+  std::string head = line.substr(0, 6);
+  for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (head == "<HTML>") {
+    // A server that sends no header at all: this line starts the body, with
+    // its own line end, and the rest goes on unsplit.
+    headerless_ = true;
+    headerEnded_ = true;
+    if (contentType_.empty()) contentType_ = "text/html";
+    phase_ = TPhase::Body;
+    if (listener_) listener_->ReplyHeaderEnd(THeaderEnd::Body);
+    if (phase_ == TPhase::Body) body(line + std::string(terminator));
+    return;
+  }
+  if (line.empty()) {
+    endOfHeader();
+    return;
+  }
+  lines_.push_back(line);
+  if (line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0) {
+    gotStatusLine_ = true;
+    statusCode_ = StatusCodeOf(line);
+    reasonPhrase_ = ReasonPhraseOf(line);
+    if (listener_) listener_->ReplyHeaderLine({}, {});
+  } else if (line.find(':') != std::string::npos) {
+    headerField(line);
+  } else if (listener_) {
+    listener_->ReplyHeaderLine({}, {});
+  }
+}
+
+void THttpReplyParser::headerField(const std::string& line) {
+  const size_t colon = line.find(':');
+  const std::string name = lower(line.substr(0, colon));
+  size_t i = colon + 1;
+  // Leading blanks go, but never the value's last character.
+  while (i + 1 < line.size() && line[i] == ' ') ++i;
+  const std::string value = i < line.size() ? line.substr(i) : std::string();
+  if (name == "location") {
+    locationSeen_ = true;
+    location_ = value;
+  } else if (name == "content-length") {
+    contentLength_ = DecimalOr(value, -1);
+    if (contentLength_ < 0) contentLength_ = -1;
+  } else if (name == "accept-ranges") {
+    acceptRanges_ = value;
+  } else if (name == "content-type") {
+    contentType_ = lower(value);
+  } else if (name == "www-authenticate") {
+    authChallenges_.push_back(value);
+  }
+  if (listener_) listener_->ReplyHeaderLine(name, value);
+}
+
+void THttpReplyParser::endOfHeader() {
+  headerEnded_ = true;
+  THeaderEnd how = THeaderEnd::Body;
+  if (contentLength_ == 0)
+    how = THeaderEnd::Finished;
+  else if (locationSeen_)
+    how = THeaderEnd::Relocate;
+  phase_ = how == THeaderEnd::Body ? TPhase::Body : TPhase::Done;
+  if (listener_) listener_->ReplyHeaderEnd(how);
+}
+
+void THttpReplyParser::flushToBody() {
+  std::string rest;
+  rest.swap(buffer_);
+  searched_ = 0;
+  body(rest);
+}
+
+void THttpReplyParser::body(std::string_view data) {
+  if (data.empty()) return;
+  bodyBytes_ += static_cast<int64_t>(data.size());
+  ++bodyPieces_;
+  if (listener_) listener_->ReplyBody(data);
+}
+
+}  // namespace zirk

@@ -1,0 +1,105 @@
+#pragma once
+// The reply of an HTTP/1.0 server, read from bytes as they arrive: the
+// status line and header lines, then the body, which ends only with the
+// connection. The parser knows no socket and no request; the client feeds it
+// what the connection delivers, and the fuzz target feeds it anything.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zirk {
+
+class THttpReplyParser {
+ public:
+  // Bytes a header line may take before its line end.
+  static constexpr size_t kLineLimit = 8192;
+
+  // What the end of the header means for the request.
+  enum class THeaderEnd : uint8_t {
+    Body,      // the body follows until the connection closes
+    Finished,  // a content length of 0: nothing follows (a location is not followed)
+    Relocate,  // a location was given: the request goes there instead
+  };
+
+  enum class TFeed : uint8_t { Ok, LineTooLong };
+
+  // What the owner hears while bytes are fed; each call happens inside Feed.
+  class TListener {
+   public:
+    virtual ~TListener() = default;
+    virtual void ReplyHeaderBegin() {}
+    // A header line, taken in already. `name` is the lower-cased field name
+    // and `value` its value; both are empty for the status line and for
+    // lines without ":".
+    virtual void ReplyHeaderLine(std::string_view /*name*/, std::string_view /*value*/) {}
+    virtual void ReplyHeaderEnd(THeaderEnd) {}
+    virtual void ReplyBody(std::string_view /*data*/) {}
+  };
+
+  explicit THttpReplyParser(TListener* listener = nullptr) : listener_(listener) {}
+
+  // Forgets the whole reply.
+  void Reset();
+  // Starts the reply of a relocated request. What the previous reply said
+  // of the document (content type, challenges, ranges) stays until the new
+  // one says otherwise. Called from a listener's callback, it drops the
+  // rest of the bytes being fed.
+  void NextPass();
+  // Stops reading: later bytes are dropped.
+  void Stop() { phase_ = TPhase::Done; }
+
+  // Takes bytes in. A header line that does not fit kLineLimit bytes stops
+  // the parser and is reported.
+  TFeed Feed(const char* data, size_t size);
+
+  bool HeaderBegun() const { return headerLines_ > 0; }
+  bool HeaderEnded() const { return headerEnded_; }
+  bool InBody() const { return phase_ == TPhase::Body; }
+  bool GotStatusLine() const { return gotStatusLine_; }
+  // The reply began with "<HTML>": a server that sends no header.
+  bool Headerless() const { return headerless_; }
+  int StatusCode() const { return statusCode_; }
+  const std::string& ReasonPhrase() const { return reasonPhrase_; }
+  int64_t ContentLength() const { return contentLength_; }  // -1: not given
+  const std::string& ContentType() const { return contentType_; }
+  const std::string& AcceptRanges() const { return acceptRanges_; }
+  // The last "location" value, empty when none came.
+  const std::string& LocationValue() const { return location_; }
+  bool LocationSeen() const { return locationSeen_; }
+  const std::vector<std::string>& Lines() const { return lines_; }
+  const std::vector<std::string>& AuthChallenges() const { return authChallenges_; }
+  int64_t BodyBytes() const { return bodyBytes_; }
+  int BodyPieces() const { return bodyPieces_; }
+
+ private:
+  enum class TPhase : uint8_t { Header, Body, Done };
+
+  void splitLines();
+  void headerLine(const std::string& line, std::string_view terminator);
+  void headerField(const std::string& line);
+  void endOfHeader();
+  void body(std::string_view data);
+  // Hands what is buffered to the body at once, unsplit.
+  void flushToBody();
+
+  TListener* listener_;
+  TPhase phase_ = TPhase::Header;
+  uint64_t pass_ = 0;  // counts NextPass calls
+  std::string buffer_;
+  size_t searched_ = 0;  // bytes of buffer_ known to hold no line end
+  int headerLines_ = 0;
+  bool headerEnded_ = false, gotStatusLine_ = false, headerless_ = false;
+  bool locationSeen_ = false;
+  int statusCode_ = 0;
+  std::string reasonPhrase_;
+  int64_t contentLength_ = -1;
+  std::string contentType_, acceptRanges_, location_;
+  std::vector<std::string> lines_, authChallenges_;
+  int64_t bodyBytes_ = 0;
+  int bodyPieces_ = 0;
+};
+
+}  // namespace zirk

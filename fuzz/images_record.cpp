@@ -13,6 +13,7 @@
 #include "objects/tile.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
+#include "scene_frames.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
@@ -35,12 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                : scene.Create<TZirkImages>(nullptr, "");
       object->LoadFromStream(stream, version);
       object->SetBackSurface(&picture);
-      for (uint32_t elapsed : {0u, 16u, 5000u, 0xFFFFFFFFu}) {
-        GameTime().ElapsedTime = elapsed;
-        scene.TickObjects();
-        scene.RedrawAll();
-        scene.Paint();
-      }
+      RunFuzzFrames(scene, {0u, 16u, 5000u, 0xFFFFFFFFu});
     } catch (const zirk::Exception&) {
     }
     GameTime().ElapsedTime = 0;

@@ -338,7 +338,15 @@ void TZirkParticle::Advance(int32_t n, bool spawning) {
     for (size_t k = particles_.size(); k-- > 0;) particles_[k]->ParticleStep(n);
   }
   if (!spawning || mode_ == PM_NONE) return;
-  while (countdown_ < 1) spawn(left);
+  for (int32_t spawned = 0; countdown_ < 1; ++spawned) {
+    // A pre-roll or tick far longer than any particle lives would make
+    // more particles than a scene can hold: the backlog is dropped.
+    if (spawned == kMaxSpawns) {
+      countdown_ = 1;
+      break;
+    }
+    spawn(left);
+  }
 }
 
 bool TZirkParticle::Tick() {

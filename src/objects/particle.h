@@ -93,6 +93,9 @@ class TZirkParticle : public TZirkControl {
   static constexpr int32_t kFrameMs = 16;
   // Phases.
   static constexpr int32_t kRestart = 0, kEmitting = 1, kDraining = 2;
+  // Most particles one Advance spawns: more than the 3 s the longest tick
+  // lasts holds at the shortest interval.
+  static constexpr int32_t kMaxSpawns = 2048;
 
   explicit TZirkParticle(TZirkBaseList& scene);
   ~TZirkParticle() override;

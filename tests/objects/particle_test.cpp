@@ -86,6 +86,15 @@ TEST_F(ParticleTest, PreRollModeChangesAndIntervals) {
     EXPECT_EQ(p->GetPropInt(PR_IGNOREMOUSE), IM_ALL);
     EXPECT_EQ(p->GetName().front(), kHiddenNameChar);
   }
+  // A pre-roll of 100 s at the shortest interval spawns what a scene can
+  // hold, and drops the rest.
+  TZirkParticle* flood = emitter(PM_STAR, 0, 1.0, 0, {0, 0, 0, 0, 0, 0}, "flood");
+  flood->SetPropInt(PR_INDEX, 100000);
+  tick(0);
+  EXPECT_EQ(flood->Particles().size(), size_t(TZirkParticle::kMaxSpawns));
+  EXPECT_EQ(flood->SpawnCountdown(), 1);
+  scene.FreeObject(flood);
+
   // Without a record the expressions decide; empty ones give every 16 ms
   // at the corner.
   dense->ClearParam();

@@ -1,8 +1,9 @@
 #pragma once
-// The random numbers of the fire, wave and particle effects: a Mersenne
-// twister turned into integers and reals by fixed arithmetic (not the
-// standard distributions, whose algorithms differ between libraries), so a
-// seeded effect replays the same way everywhere.
+// The random numbers of the fire and particle effects: a Mersenne twister
+// turned into integers and reals by fixed arithmetic (not the standard
+// distributions, whose algorithms differ between libraries), so a seeded
+// effect replays the same way everywhere. Effects seed it with their
+// object's serial number, so a game played the same way looks the same.
 
 #include <cstdint>
 #include <random>
@@ -11,7 +12,6 @@ namespace zirk {
 
 class TEffectRandom {
  public:
-  TEffectRandom() : engine_(std::random_device{}()) {}
   explicit TEffectRandom(uint32_t seed) : engine_(seed) {}
 
   void Seed(uint32_t seed) { engine_.seed(seed); }

@@ -87,7 +87,7 @@ const std::array<uint32_t, 256>& TZirkFire::ColorTable16() {
 }
 
 TZirkFire::TZirkFire(TZirkBaseList& scene)
-    : TZirkControl(scene), heat_(std::make_unique<TDIBX>(8, 8, 8)) {
+    : TZirkControl(scene), heat_(std::make_unique<TDIBX>(8, 8, 8)), random_(uint32_t(Serial())) {
   heat_->SetColorKey(kColdHeat);
   // The table starts from 4.5 while the power reads 1; it follows the
   // power once the power changes.

@@ -228,7 +228,8 @@ const TPropTable& TZirkParticleImages::Properties() const {
 
 // --- the emitter ----------------------------------------------------------------------------
 
-TZirkParticle::TZirkParticle(TZirkBaseList& scene) : TZirkControl(scene) {}
+TZirkParticle::TZirkParticle(TZirkBaseList& scene)
+    : TZirkControl(scene), random_(uint32_t(Serial())) {}
 
 TZirkParticle::~TZirkParticle() {
   // Particles freed after the emitter (outside the scene's bottom-up

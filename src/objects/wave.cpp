@@ -44,8 +44,10 @@ TCustomDIBX* TZirkWave::GetDrawSurface() {
 void TZirkWave::followGeometry() {
   wave_.LeftOrigin = GetDrawLeft();
   wave_.TopOrigin = GetDrawTop();
-  if (wave_.Height() != std::max(Height(), 0) || wave_.Width() != std::max(Width(), 0))
-    wave_.SetSize(Width(), Height(), 0);
+  // Lines past any screen stay straight rather than cost an offset each.
+  const int32_t lines = std::clamp(Height(), 0, kMaxLines);
+  if (wave_.Height() != lines || wave_.Width() != std::max(Width(), 0))
+    wave_.SetSize(Width(), lines, 0);
 }
 
 int32_t TZirkWave::reach() const {
@@ -145,7 +147,6 @@ void TZirkWave::LoadFromStream(TKwStream& stream, int32_t version) {
   // Both divide the phase arithmetic: a damaged 0 counts as 1.
   waveLength_ = std::max(in.Int(), 1);
   period_ = std::max(in.Int(), 1);
-  wave_.SetSize(Width(), Height(), 0);
   followGeometry();
   if (in.Has(104)) {
     onIdle_ = in.Str();

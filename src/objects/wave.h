@@ -14,6 +14,9 @@ namespace zirk {
 
 class TZirkWave : public TZirkControl {
  public:
+  // Most lines with an offset of their own; lines below stay straight.
+  static constexpr int32_t kMaxLines = 1 << 15;
+
   explicit TZirkWave(TZirkBaseList& scene);
   ~TZirkWave() override;
 

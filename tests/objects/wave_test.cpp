@@ -64,6 +64,9 @@ TEST_F(WaveTest, PhaseMovesBy256UnitsPerPeriodAndShiftsEachLine) {
   tick(50);
   EXPECT_EQ(w->Phase(), phase);
   EXPECT_FALSE(w->GetPropInt(PR_PLAYING));
+  // Lines past any screen keep no offsets.
+  w->SetPropInt(PR_HEIGHT, 2000000000);
+  EXPECT_EQ(w->Distortion().Offsets.size(), size_t(TZirkWave::kMaxLines));
 }
 
 TEST_F(WaveTest, ChildrenDrawShiftedLineByLine) {

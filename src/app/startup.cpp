@@ -15,12 +15,17 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/button.h"
+#include "objects/box.h"
 #include "objects/dorvcache.h"
 #include "objects/fire.h"
+#include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/motion.h"
 #include "objects/particle.h"
+#include "objects/scrollbar.h"
+#include "objects/slider.h"
 #include "objects/tile.h"
 #include "objects/tracks.h"
 #include "objects/wave.h"
@@ -39,6 +44,11 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkSlider();
+  RegisterZirkScrollbar();
+  RegisterZirkGauge();
+  RegisterZirkButton();
+  RegisterZirkBox();
   RegisterZirkFire();
   RegisterZirkWave();
   RegisterZirkParticle();

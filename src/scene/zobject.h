@@ -183,8 +183,10 @@ class TZirkObject : public TPropObject {
   // --- button groups (called on the buttons' parent) ------------------------
   // Keeps one selected button per group index among the children: when
   // `button` is selected, the other selected group buttons (IGroupButton)
-  // of its group are set up through SetDown(false).
-  void UpdateButtonGroup(TZirkObject* button);
+  // of its group are set up through SetDown(false). `setUp` tells that
+  // the button was just set up: a group whose buttons do not allow all up
+  // (PR_ALLOWALLUP) keeps it down when no other button of the group is.
+  void UpdateButtonGroup(TZirkObject* button, bool setUp = false);
   // Hands allow-all-up to every group button of the group.
   void SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp);
 

@@ -49,7 +49,7 @@ void clipBlock(Bytes& b, const FilmTrack& t) {
   b.byte(t.clipYEasing);
 }
 
-void imageRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+void imagePart(Bytes& b, const FilmTrack& t, int32_t version) {
   b.point(t.anchor);
   b.point(t.positionFrom);
   b.point(t.positionTo);
@@ -69,7 +69,43 @@ void imageRecord(Bytes& b, const FilmTrack& t, int32_t version) {
     b.f64(t.scaleYTo);
     b.byte(t.scaleYEasing);
   }
+}
+
+void imageRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+  imagePart(b, t, version);
   b.str(t.source);
+}
+
+void boxRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+  b.point(t.positionFrom);
+  b.point(t.positionTo);
+  b.byte(t.positionXEasing);
+  b.byte(t.positionYEasing);
+  b.i32(t.alphaFrom);
+  b.i32(t.alphaTo);
+  b.i32(t.widthFrom);
+  b.i32(t.heightFrom);
+  b.i32(t.widthTo);
+  b.i32(t.heightTo);
+  b.i32(t.colorFrom);
+  b.i32(t.colorTo);
+  b.i32(t.borderWidthFrom);
+  b.i32(t.borderWidthTo);
+  b.i32(t.borderColorFrom);
+  b.i32(t.borderColorTo);
+  if (version >= 101) clipBlock(b, t);
+}
+
+void labelRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+  imagePart(b, t, version);
+  b.str(t.text);
+  b.byte(t.antialias);
+  b.str(t.fontName);
+  b.i32(t.fontHeight);
+  b.i32(t.lineSpace);
+  b.byte(t.fontStyle);
+  b.i32(t.fontColor);
+  if (version >= 103) b.byte(t.hAlign);
 }
 
 }  // namespace
@@ -104,6 +140,12 @@ std::string WriteFilmTrack(const FilmTrack& t, int32_t version) {
       b.i32(t.distanceX);
       b.i32(t.distanceY);
       if (version >= 101) clipBlock(b, t);
+      break;
+    case 1:
+      labelRecord(b, t, version);
+      break;
+    case 2:
+      boxRecord(b, t, version);
       break;
     case 3:
       b.byte(t.wipeKind);

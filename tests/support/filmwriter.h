@@ -15,12 +15,12 @@ struct FilmPoint {
 };
 
 struct FilmTrack {
-  uint8_t type = 0;  // 0 image, 3 wipe, 5 tile; other kinds take `raw`
+  uint8_t type = 0;  // 0 image, 1 label, 2 box, 3 wipe, 5 tile; other kinds take `raw`
   int32_t parent = -1;
   int32_t length = 0, reserved = 0, start = 0, loopLength = 0, priority = 0;
   bool flipH = false, flipV = false, otherScreen = false;
 
-  // Image and tile tracks.
+  // Image, label and tile tracks (box tracks: position, clip, alpha).
   FilmPoint anchor, positionFrom, positionTo;
   uint8_t positionXEasing = 0, positionYEasing = 0;
   int32_t rotationFrom = 0, rotationTo = 0;
@@ -37,6 +37,20 @@ struct FilmTrack {
   int32_t scrollXFrom = 0, scrollYFrom = 0, scrollXTo = 0, scrollYTo = 0;
   uint8_t scrollXEasing = 0, scrollYEasing = 0;
   int32_t distanceX = 0, distanceY = 0;
+
+  // Box tracks (and their size in widthFrom .. heightTo).
+  int32_t colorFrom = 0, colorTo = 0;
+  int32_t borderWidthFrom = 0, borderWidthTo = 0;
+  int32_t borderColorFrom = 0, borderColorTo = 0;
+
+  // Label tracks.
+  std::string text;
+  uint8_t antialias = 0;
+  std::string fontName;
+  int32_t fontHeight = 12, lineSpace = 0;
+  uint8_t fontStyle = 0;
+  int32_t fontColor = 0xFFFFFF;
+  uint8_t hAlign = 0;
 
   // Wipe tracks.
   uint8_t wipeKind = 1;

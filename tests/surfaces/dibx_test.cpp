@@ -559,6 +559,34 @@ TEST(DIBXFill, FillsAndFramesStayInsideAndNeverBlendTwice) {
   EXPECT_EQ(c->GetPixel(7, 0), 0x654321u);
 }
 
+TEST(DIBXFill, CoverageMasksWeighAFillAndEndWhereTheMaskEnds) {
+  // Levels 0, 128, 255 of a 3 x 1 mask placed at (1, 0) of a 5 x 2 surface.
+  auto m = mask8({{0, 128, 255}});
+  struct Case {
+    int32_t x, y, opacity, bits;
+    std::vector<uint32_t> row0;
+  } cases[] = {
+      {1, 0, 255, 32, {0, 0, 0x808080, 0xFFFFFF, 0}},
+      {1, 0, 128, 32, {0, 0, 0x404040, 0x808080, 0}},
+      {-1, 0, 255, 32, {0x808080, 0xFFFFFF, 0, 0, 0}},  // cut at the left edge
+      {5, 0, 255, 32, {0, 0, 0, 0, 0}},                 // wholly outside
+      {1, 0, 255, 8, {0, 0, 0x80, 0xFF, 0}},            // an 8-bit coverage union
+      {1, 1, 255, 32, {0, 0, 0, 0, 0}},                 // the second row only
+  };
+  for (const Case& c : cases) {
+    auto s = solid(5, 2, 0, c.bits);
+    EXPECT_EQ(s->FillMasked(c.x, c.y, m->Pixels(), c.bits == 8 ? 0xFF : 0xFFFFFF, c.opacity),
+              c.x < 5);
+    EXPECT_EQ(row(*s, 0), c.row0) << c.x << "," << c.y << " " << c.opacity;
+  }
+  // The clip holds a masked fill as it holds any other.
+  auto s = solid(5, 1, 0);
+  s->SetClipRect(Rect(0, 0, 3, 1));
+  s->FillMasked(1, 0, m->Pixels(), 0xFFFFFF);
+  EXPECT_EQ(row(*s, 0), (std::vector<uint32_t>{0, 0, 0x808080, 0, 0}));
+  EXPECT_FALSE(s->FillMasked(0, 0, m->Pixels(), 0xFFFFFF, 0));
+}
+
 TEST(DIBXSurface, SizeKeyPixelsLockAndCopy) {
   TDIBX one;
   EXPECT_EQ(one.Width(), 1);

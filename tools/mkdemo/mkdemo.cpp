@@ -221,6 +221,44 @@ FilmFile demoFilm() {
   spin.priority = 1;
   add(spin);
 
+  // A title in a framed box along the bottom: the box opens out from its
+  // middle, then the caption fades in. The face named is the usual Windows
+  // one; the player's Japanese face stands in for it.
+  FilmTrack titleBox;
+  titleBox.type = 2;
+  titleBox.start = 10;
+  titleBox.length = 40;
+  titleBox.positionFrom = {310, 396};
+  titleBox.positionTo = {110, 396};
+  titleBox.widthFrom = 20;
+  titleBox.widthTo = 420;
+  titleBox.heightFrom = titleBox.heightTo = 64;
+  titleBox.alphaFrom = titleBox.alphaTo = 200;
+  titleBox.colorFrom = 0x402010;
+  titleBox.colorTo = 0x201008;
+  titleBox.borderWidthFrom = titleBox.borderWidthTo = 3;
+  titleBox.borderColorFrom = titleBox.borderColorTo = 0x40C0E0;
+  titleBox.priority = 4;
+  const int32_t titleBoxIndex = add(titleBox);
+  add(chained(titleBox, titleBoxIndex, kSceneOneEnd - 50));
+
+  FilmTrack title;
+  title.type = 1;
+  title.start = 50;
+  title.length = 30;
+  title.text = "ZirkPlayer \x83\x66\x83\x82";                            // "デモ" in Shift-JIS
+  title.fontName = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // "ＭＳ ゴシック"
+  title.fontHeight = 32;
+  title.antialias = 1;
+  title.fontColor = 0xF0F0F0;
+  // 11 half-width and 2 full-width characters: 240 pixels, centred in the box.
+  title.positionFrom = title.positionTo = {200, 412};
+  title.alphaFrom = 1;
+  title.alphaTo = 255;
+  title.priority = 5;
+  const int32_t titleIndex = add(title);
+  add(chained(title, titleIndex, kSceneOneEnd - 80));
+
   FilmTrack wipe;
   wipe.type = 3;
   wipe.start = kWipeStart;

@@ -76,12 +76,7 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list) {
     TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
     list.Clear();
     TDorvFrame* frame = list.AddFrame();
-    LoadPNGSurface(frame->Image, file);
-    if (frame->Image.GetTransparent() && frame->Image.TransparentColor() >= 0) {
-      frame->TransparentColor = frame->Image.TransparentColor();
-      frame->TransparentValue =
-          static_cast<int32_t>(frame->Image.ColorToPixel(uint32_t(frame->TransparentColor)));
-    }
+    frame->SetTransparentColor(ReadPNGSurface(frame->Image, file));
     return ext;
   }
   if (ext == "gif") {
@@ -118,7 +113,11 @@ void savePicture(const std::string& path, const TDorvFrameList& list) {
   if (!frame) throw EInvalidGraphic("The picture has no frames");
   if (ext == "png") {
     TKwFileStream file(path, TKwFileStream::Mode::Create);
-    SavePNGSurface(frame->Image, file, frame->TransparentColor);
+    // A palette picture's key names its entry, which may share its colour.
+    const bool byIndex = frame->Image.BitCount() <= 8 && frame->TransparentValue >= 0 &&
+                         frame->TransparentColor >= 0;
+    SavePNGSurface(frame->Image, file,
+                   byIndex ? 0x01000000 + frame->TransparentValue : frame->TransparentColor);
     return;
   }
   std::unique_ptr<TGraphic> graphic = graphicFor(ext);

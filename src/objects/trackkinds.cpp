@@ -1,6 +1,7 @@
 // The track kinds of the player's films: one line per kind's file.
 #include "objects/tracks.h"
 #include "objects/tracksbox.h"
+#include "objects/trackseffects.h"
 #include "objects/tracksimage.h"
 #include "objects/trackslabel.h"
 #include "objects/trackswipe.h"
@@ -12,6 +13,7 @@ void RegisterFilmTracks() {
   RegisterBoxTracks();
   RegisterLabelTracks();
   RegisterWipeTracks();
+  RegisterEffectTracks();
 }
 
 }  // namespace zirk

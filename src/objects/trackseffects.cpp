@@ -114,7 +114,7 @@ bool TEffectFrameList::Apply(int32_t time) {
 
 void TEffectFrameList::SaveToStream(TFilmRecordWriter& out) {
   TCustomFrameList::SaveToStream(out);
-  SaveOwnFields(out);
+  saveOwnFields(out);
 }
 
 void TEffectFrameList::LoadFromStream(TFilmRecordReader& in) {
@@ -225,7 +225,7 @@ void TParticleFrameList::updateTarget(int32_t i) {
   SetClipProps(*t, r.Clip);
 }
 
-void TParticleFrameList::SaveOwnFields(TFilmRecordWriter& out) {
+void TParticleFrameList::saveOwnFields(TFilmRecordWriter& out) {
   out.Str(MakeRelativePath(source_, out.Folder()));
   out.Byte(PartMotion);
   out.Int(Index);
@@ -314,7 +314,7 @@ void TFireFrameList::updateTarget(int32_t i) {
   SetClipProps(*t, r.Clip);
 }
 
-void TFireFrameList::SaveOwnFields(TFilmRecordWriter& out) {
+void TFireFrameList::saveOwnFields(TFilmRecordWriter& out) {
   writeRect(out, *this);
   for (double v : {GetZoomXFrom(), GetZoomYFrom(), ZoomXTo, ZoomYTo}) out.Double(v);
   out.Byte(ZoomXEasing);

@@ -31,9 +31,9 @@ class TEffectFrameList : public TRectFrameList {
   // The common part, then the kind's own fields.
   void SaveToStream(TFilmRecordWriter& out) override;
   void LoadFromStream(TFilmRecordReader& in) override;
-  virtual void SaveOwnFields(TFilmRecordWriter& out) = 0;
 
  protected:
+  virtual void saveOwnFields(TFilmRecordWriter& out) = 0;
   virtual void loadOwnFields(TFilmRecordReader& in) = 0;
   // Lets go of the object made here (the particle track first takes its
   // parameter record back).
@@ -90,9 +90,8 @@ class TParticleFrameList : public TEffectFrameList {
   // The picture and, for a motion file, every file its own tracks use.
   void CollectFiles(std::vector<std::string>& files) const override;
 
-  void SaveOwnFields(TFilmRecordWriter& out) override;
-
  protected:
+  void saveOwnFields(TFilmRecordWriter& out) override;
   void loadOwnFields(TFilmRecordReader& in) override;
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
   void updateTarget(int32_t i) override;
@@ -118,9 +117,8 @@ class TFireFrameList : public TEffectFrameList {
   double GetZoomXFrom() const { return Parent ? Parent->GetScaleXTo() : ZoomXFrom; }
   double GetZoomYFrom() const { return Parent ? Parent->GetScaleYTo() : ZoomYFrom; }
 
-  void SaveOwnFields(TFilmRecordWriter& out) override;
-
  protected:
+  void saveOwnFields(TFilmRecordWriter& out) override;
   void loadOwnFields(TFilmRecordReader& in) override;
   TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) override;
   void updateTarget(int32_t i) override;

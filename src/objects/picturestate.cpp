@@ -71,7 +71,7 @@ void ApplyPictureState(TZirkControl& t, const TPictureState& s) {
     t.SetPropInt(PR_SCROLLY, s.ScrollY);
   }
   SetClipProps(t, s.Clip);
-  t.SetPropInt(PR_CAPTUREMASK, 1);
+  if (s.CaptureMask) t.SetPropInt(PR_CAPTUREMASK, 1);
 }
 
 }  // namespace zirk

@@ -4,6 +4,7 @@
 #include "objects/trackseffects.h"
 #include "objects/tracksimage.h"
 #include "objects/trackslabel.h"
+#include "objects/trackssound.h"
 #include "objects/trackswipe.h"
 
 namespace zirk {
@@ -13,6 +14,7 @@ void RegisterFilmTracks() {
   RegisterBoxTracks();
   RegisterLabelTracks();
   RegisterWipeTracks();
+  RegisterSoundTracks();
   RegisterEffectTracks();
 }
 

@@ -215,6 +215,13 @@ TRect TCustomFrameList::clipAt(int32_t i, TPoint positionFrom, TPoint sizeFrom, 
   return Rect(left, top, saturate(int64_t(left) + w), saturate(int64_t(top) + h));
 }
 
+int32_t TCustomFrameList::sizeAt(uint8_t easing, int32_t i, int32_t first, int32_t from,
+                                 int32_t sizeFrom, int32_t to, int32_t sizeTo) const {
+  const int32_t last = InterpolateInt(easing, saturate(int64_t(sizeFrom) + from - 1), i,
+                                      saturate(int64_t(sizeTo) + to - 1));
+  return saturate(int64_t(last) - first + 1);
+}
+
 int32_t TCustomFrameList::alphaAt(int32_t i, int32_t from, int32_t to) const {
   if (from == 0 && to == 0) return 255;
   const int32_t a = InterpolateInt(MT_NORMAL, from == 0 ? 255 : from, i, to == 0 ? 255 : to);

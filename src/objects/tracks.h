@@ -233,6 +233,11 @@ class TCustomFrameList {
   // below 1.
   TRect clipAt(int32_t i, TPoint positionFrom, TPoint sizeFrom, TPoint positionTo, TPoint sizeTo,
                uint8_t xEasing, uint8_t yEasing) const;
+  // The size of an area i ticks in whose first pixel, now at `first`,
+  // moves from `from` to `to` and whose last pixel moves from
+  // from + sizeFrom - 1 to to + sizeTo - 1, both by the easing.
+  int32_t sizeAt(uint8_t easing, int32_t i, int32_t first, int32_t from, int32_t sizeFrom,
+                 int32_t to, int32_t sizeTo) const;
   // The opacity i ticks in, where 0 stands for 255 and both 0 leave it
   // opaque; a negative result counts as additive (256 - a).
   int32_t alphaAt(int32_t i, int32_t from, int32_t to) const;

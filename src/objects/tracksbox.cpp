@@ -39,14 +39,8 @@ TRectFrame TRectFrameList::RectAt(int32_t i) const {
   TRectFrame r;
   r.X = InterpolateInt(PositionXEasing, from.X, i, to.X);
   r.Y = InterpolateInt(PositionYEasing, from.Y, i, to.Y);
-  const int32_t x2 =
-      InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
-                     Saturate32(int64_t(WidthTo) + to.X - 1));
-  const int32_t y2 =
-      InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
-                     Saturate32(int64_t(HeightTo) + to.Y - 1));
-  r.Width = Saturate32(int64_t(x2) - r.X + 1);
-  r.Height = Saturate32(int64_t(y2) - r.Y + 1);
+  r.Width = sizeAt(PositionXEasing, i, r.X, from.X, GetWidthFrom(), to.X, WidthTo);
+  r.Height = sizeAt(PositionYEasing, i, r.Y, from.Y, GetHeightFrom(), to.Y, HeightTo);
   r.Clip = clipAt(i, GetClipPositionFrom(), GetClipSizeFrom(), ClipPositionTo, ClipSizeTo,
                   ClipXEasing, ClipYEasing);
   return r;

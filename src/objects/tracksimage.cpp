@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "objects/image.h"
+#include "objects/prevmenu.h"
 #include "objects/tile.h"
 #include "scene/zcontrol.h"
 #include "scene/zscene.h"
@@ -74,6 +75,7 @@ TPictureState TCustomImageFrameList::ComputeState(int32_t i, int32_t cell) const
   const TFilmManager& film = Film();
   TPictureState f;
   f.Drive = film.MotionMode ? TPictureDrive::Motion : TPictureDrive::Film;
+  f.CaptureMask = !dynamic_cast<const TZirkPrevImages*>(film.MotionTarget);
   const TCustomFrame& key = *Frames[static_cast<size_t>(cell)];
   if (const auto* picture = dynamic_cast<const TImageFrame*>(&key)) {
     f.Surface = picture->Cell().Surface.get();
@@ -252,14 +254,8 @@ TPictureState TTileFrameList::ComputeState(int32_t i, int32_t cell) const {
   const TPoint from = filmPosition(GetPositionFrom()), to = filmPosition(PositionTo);
   // The area runs from the interpolated first to the interpolated last
   // column and row.
-  const int32_t x2 =
-      InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
-                     Saturate32(int64_t(WidthTo) + to.X - 1));
-  const int32_t y2 =
-      InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
-                     Saturate32(int64_t(HeightTo) + to.Y - 1));
-  f.Width = Saturate32(int64_t(x2) - f.X + 1);
-  f.Height = Saturate32(int64_t(y2) - f.Y + 1);
+  f.Width = sizeAt(PositionXEasing, i, f.X, from.X, GetWidthFrom(), to.X, WidthTo);
+  f.Height = sizeAt(PositionYEasing, i, f.Y, from.Y, GetHeightFrom(), to.Y, HeightTo);
   f.SizeWhileUnzoomed = false;
   f.Tiled = true;
   f.Angle = 0;

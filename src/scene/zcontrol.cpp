@@ -128,8 +128,6 @@ void TZirkControl::Draw() {
 TZirkObject* TZirkControl::HitTest(TPoint point, TMouseMask mask) {
   if (!visible_ || IsScrapped()) return nullptr;
   if (!GetScreenRect().Contains(point)) return nullptr;
-  TRect own = ScreenClipRect();
-  if (!own.IsEmpty() && !own.Contains(point)) return nullptr;
   for (int32_t i = GetChildCount() - 1; i >= 0; --i) {
     if (TZirkObject* hit = GetChild(i)->HitTest(point, mask)) return hit;
   }

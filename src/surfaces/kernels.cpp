@@ -498,14 +498,27 @@ void runFill(const Job& job, const D& df) {
   const uint32_t value = d.Value, rgb = df.toRGB(value);
   const int db = df.bytes();
   const TBlitOp op = d.Op;  // read once: the pixel stores may alias the description
+  if (op == TBlitOp::Copy) {
+    if (job.area.IsEmpty()) return;
+    // The first row grows from its first pixel by doubling copies; every
+    // other row is one copy of the first.
+    const size_t rowBytes = size_t(job.area.Width()) * size_t(db);
+    uint8_t* first = job.dst->row(job.area.Top) + int64_t(job.area.Left) * db;
+    df.store(first, value);
+    for (size_t done = size_t(db); done < rowBytes;) {
+      const size_t k = std::min(done, rowBytes - done);
+      std::memcpy(first + done, first, k);
+      done += k;
+    }
+    for (int32_t y = job.area.Top + 1; y < job.area.Bottom; ++y)
+      std::memcpy(job.dst->row(y) + int64_t(job.area.Left) * db, first, rowBytes);
+    return;
+  }
   for (int32_t y = job.area.Top; y < job.area.Bottom; ++y) {
     uint8_t* p = job.dst->row(y) + int64_t(job.area.Left) * db;
     const int32_t n = job.area.Width();
     for (int32_t i = 0; i < n; ++i, p += db) {
       switch (op) {
-        case TBlitOp::Copy:
-          df.store(p, value);
-          break;
         case TBlitOp::Blend:
           df.store(p, df.fromRGB(Blend32(rgb, df.toRGB(df.load(p)), d.Level)));
           break;

@@ -312,9 +312,13 @@ TEST_F(ObjectsTest, DrawPositionFollowsParentScrollPlusMotionAndZoom) {
   child->SetPropInt(PR_CLIPWIDTH, 100);
   child->SetPropInt(PR_CLIPHEIGHT, 100);
   EXPECT_EQ(child->ScreenClipRect(), Bounds(108, 50, 100, 100));
-  EXPECT_EQ(scene.GetBase(0)->HitTest({104, 78}, kAllMouseMask), parent)
-      << "the clipped-away part of the child is not hit";
+  // A clip limits drawing only: the hidden part of the child is still hit,
+  // and so is a grandchild outside the child's clip.
+  EXPECT_EQ(scene.GetBase(0)->HitTest({104, 78}, kAllMouseMask), child);
   EXPECT_EQ(scene.GetBase(0)->HitTest({108, 78}, kAllMouseMask), child);
+  TestBox* grandchild = addBox(scene, child, 1, 1, 1, 1);
+  EXPECT_EQ(grandchild->GetScreenRect(), Bounds(105, 78, 1, 1));
+  EXPECT_EQ(scene.GetBase(0)->HitTest({105, 78}, kAllMouseMask), grandchild);
 }
 
 // A motion of a fixed number of steps that moves its target one pixel a step.

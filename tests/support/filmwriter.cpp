@@ -234,3 +234,24 @@ bool SaveFilmFile(const FilmFile& film, const std::string& hostPath) {
 }
 
 }  // namespace zirk::test
+
+namespace zirk::test {
+
+FilmTrack SoundTrack(const FilmSound& sound, int32_t start, int32_t length) {
+  FilmTrack t;
+  t.type = 4;
+  t.start = start;
+  t.length = length;
+  Bytes b;
+  b.str(sound.file);
+  b.i32(sound.volumeFrom);
+  b.i32(sound.volumeTo);
+  b.i32(sound.balanceFrom);
+  b.i32(sound.balanceTo);
+  b.byte(sound.volumeEasing);
+  b.byte(sound.balanceEasing);
+  t.raw = b.take();
+  return t;
+}
+
+}  // namespace zirk::test

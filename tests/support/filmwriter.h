@@ -98,3 +98,16 @@ std::string WriteFilmTrack(const FilmTrack& track, int32_t version);
 bool SaveFilmFile(const FilmFile& film, const std::string& hostPath);
 
 }  // namespace zirk::test
+
+namespace zirk::test {
+
+// A sound track (type 4): its record after the common part goes in `raw`.
+struct FilmSound {
+  std::string file;                            // as stored: relative to the film's folder
+  int32_t volumeFrom = 1000, volumeTo = 1000;  // per mille (from version 108)
+  int32_t balanceFrom = 0, balanceTo = 0;
+  uint8_t volumeEasing = 0, balanceEasing = 0;
+};
+FilmTrack SoundTrack(const FilmSound& sound, int32_t start, int32_t length);
+
+}  // namespace zirk::test

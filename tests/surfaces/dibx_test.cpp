@@ -526,6 +526,24 @@ TEST(DIBXRotate, ImageAlphaRangeAndMask) {
 
 // ---- fills, frames, surface services -------------------------------------
 
+TEST(DIBXFill, PlainFillsCoverExactlyTheRectangleAtEveryDepth) {
+  for (const int32_t bits : {8, 16, 24, 32}) {
+    for (int32_t width = 1; width <= 9; ++width) {
+      TDIBX s(12, 4, bits);
+      s.FillRect(s.GetBoundsRect(), 0);
+      const uint32_t value = bits == 8 ? 0xA5 : bits == 16 ? 0x7BCD : 0xABCDEF;
+      s.FillRect(Rect(2, 1, 2 + width, 3), value);
+      for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 12; ++x) {
+          const bool inside = x >= 2 && x < 2 + width && y >= 1 && y < 3;
+          ASSERT_EQ(s.GetPixel(x, y), inside ? value : 0u)
+              << bits << " bits, width " << width << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST(DIBXFill, FillsAndFramesStayInsideAndNeverBlendTwice) {
   auto s = solid(6, 6, 0x404040);
   s->FillRectAdd(Rect(0, 0, 2, 1), 0xD0D0D0);

@@ -1,7 +1,8 @@
 // mkdemo: writes the demo game folder: layered pictures drawn here and
 // saved with the player's own layered-image writer, and the film that plays
-// them, written with the film writer the tests use. The output depends on
-// nothing but this file, so the same folder comes out every time.
+// them, written with the film writer the tests use; demomedia.cpp makes its
+// sound and movie. The output depends on nothing but these files, so the
+// same folder comes out every time.
 // Usage: mkdemo FOLDER. Exit status 0 on success, 1 when a file cannot be
 // written, 2 on wrong usage.
 
@@ -19,6 +20,7 @@
 #include "imaging/dorvs.h"
 #include "support/filmwriter.h"
 #include "surfaces/dibsfc.h"
+#include "tools/mkdemo/demomedia.h"
 
 namespace {
 
@@ -353,7 +355,10 @@ void build(const std::filesystem::path& folder) {
                [](int32_t x, int32_t y, int32_t) { return panel(x, y, 240, 100); });
   writePicture(folder / "anim.dor", {80, 80, 8, 100, false, static_cast<int32_t>(kKey)},
                [](int32_t x, int32_t y, int32_t f) { return spinner(x, y, f, 80); });
-  if (!test::SaveFilmFile(demoFilm(), (folder / "demo.zcn").string()))
+  demo::WriteDemoMedia(folder);
+  FilmFile film = demoFilm();
+  demo::AddDemoSoundTracks(film, 300, 600);
+  if (!test::SaveFilmFile(film, (folder / "demo.zcn").string()))
     throw std::runtime_error("cannot write " + (folder / "demo.zcn").string());
 }
 

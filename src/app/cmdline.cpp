@@ -55,7 +55,7 @@ std::string CommandLineUsage() {
          "                     folders are searched for game files after it\n"
          "  --film NAME        play the film file NAME of the game\n"
          "  --movie NAME       play the movie file NAME of the game, looping, in the top\n"
-         "                     right corner of the screen the film flips to\n"
+         "                     right corner of the screen, above the film\n"
          "  --headless         no window; a fixed step of 1000/60 ms per tick, no waiting\n"
          "  --frames N         close after N ticks\n"
          "  --screenshot FILE  write the screen as PNG when closing\n";

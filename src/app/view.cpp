@@ -163,11 +163,11 @@ void TFormView::startup() {
 
 void TFormView::startMovie(const std::string& name) {
   // Like the film, a stand-in for what a script would do: a looping movie
-  // drawn above the film's pictures, 16 pixels in from the top right corner
-  // of the second screen, the one a film's first screen flip shows.
+  // drawn above the cinema that plays the film, 16 pixels in from the top
+  // right corner of the screen.
   constexpr int32_t kMargin = 16, kPriority = 100;
   TZirkBaseList& scene = *ScreenList();
-  auto* movie = scene.Create<TZirkVideo>(scene.GetBase(1), "movie");
+  auto* movie = scene.Create<TZirkVideo>(nullptr, "movie");
   movie->SetPropInt(PR_OVERLAY, 0);
   movie->SetPropInt(PR_REPEAT, 1);
   movie->SetPropInt(PR_VOLUME, 1000);

@@ -108,7 +108,7 @@ TEST_F(PlayerTest, AHeadlessRunOfTheDemoGivesTheSameScreenshotTwice) {
 }
 
 TEST_F(PlayerTest, TheDemoPlaysItsMusicTuneAndMovie) {
-  // Past the screen flip: the movie shows in the top right corner.
+  // The movie shows in the top right corner, above the film.
   const ProcessResult r =
       play({(dir / "demo").string(), "--film", "demo.zcn", "--movie", "movie.wmv", "--headless",
             "--frames", "420", "--screenshot", (dir / "movie.png").string()});

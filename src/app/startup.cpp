@@ -25,6 +25,7 @@
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/mapimage.h"
+#include "objects/menu.h"
 #include "objects/motion.h"
 #include "objects/particle.h"
 #include "objects/prevmenu.h"
@@ -57,6 +58,7 @@ void RegisterPlayerModules() {
   RegisterZirkGauge();
   RegisterZirkButton();
   RegisterZirkBox();
+  RegisterZirkMenu();
   RegisterZirkFire();
   RegisterZirkWave();
   RegisterZirkParticle();

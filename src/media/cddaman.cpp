@@ -65,10 +65,7 @@ void TCddaItem::makeCurrent() {
 }
 
 void TCddaItem::Play() {
-  if (!Manager().Enabled()) {
-    ResumeFlag = true;
-    return;
-  }
+  if (playDeferred()) return;
   if (!isCurrent()) makeCurrent();
   if (!isCurrent() || !owner_.DeviceOpen()) return;
   TCDP& player = owner_.Player();

@@ -114,10 +114,7 @@ bool TLibraryItem::CheckEnd() {
 }
 
 void TLibraryItem::Play() {
-  if (gated_ && !Manager().Enabled()) {
-    ResumeFlag = true;
-    return;
-  }
+  if (gated_ && playDeferred()) return;
   // Playing an item that ended starts it over, so its end comes again.
   if (entries_.IsEnd(handle_) != 0) endLatch_ = false;
   entries_.Play(handle_);
@@ -276,10 +273,7 @@ bool TOggWaveItem::IsPlaying() {
 
 void TOggWaveItem::Play() {
   // "Sound off" holds for mixed sounds as for the library's.
-  if (!Manager().Enabled()) {
-    ResumeFlag = true;
-    return;
-  }
+  if (playDeferred()) return;
   if (voice_) voice_->Play();
   paused_ = false;
 }

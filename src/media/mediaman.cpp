@@ -13,6 +13,12 @@
 
 namespace zirk {
 
+bool TDMediaItem::playDeferred() {
+  if (manager_.Enabled()) return false;
+  ResumeFlag = true;
+  return true;
+}
+
 TDMediaManager::~TDMediaManager() {
   Clear();
 }
@@ -112,6 +118,13 @@ TManagers& managers() {
   return m;
 }
 
+template <class T, class... Args>
+void makeManager(const char* step, std::unique_ptr<T>& owner, T*& global, const Args&... args) {
+  TraceHook(step, true);
+  owner = std::make_unique<T>(args...);
+  global = owner.get();
+}
+
 template <class T>
 void freeManager(const char* step, std::unique_ptr<T>& owner, T*& global) {
   TraceHook(step, true);
@@ -144,21 +157,11 @@ void MediaInit(const TMediaInitParams& params) {
     }
   }
   TManagers& m = managers();
-  TraceHook("MediaInit.TVideoManager.Create", true);
-  m.video = std::make_unique<TVideoManager>();
-  VideoMan = m.video.get();
-  TraceHook("MediaInit.TWmpManager.Create", true);
-  m.wmp = std::make_unique<TWmpManager>(params.Config);
-  WmpMan = m.wmp.get();
-  TraceHook("MediaInit.TOggManager.Create", true);
-  m.ogg = std::make_unique<TOggManager>(params.Config);
-  OggMan = m.ogg.get();
-  TraceHook("MediaInit.TCddaManager.Create", true);
-  m.cdda = std::make_unique<TCddaManager>(params.Config);
-  CddaMan = m.cdda.get();
-  TraceHook("MediaInit.TMidiManager.Create", true);
-  m.midi = std::make_unique<TMidiManager>(params.Config);
-  MidiMan = m.midi.get();
+  makeManager("MediaInit.TVideoManager.Create", m.video, VideoMan);
+  makeManager("MediaInit.TWmpManager.Create", m.wmp, WmpMan, params.Config);
+  makeManager("MediaInit.TOggManager.Create", m.ogg, OggMan, params.Config);
+  makeManager("MediaInit.TCddaManager.Create", m.cdda, CddaMan, params.Config);
+  makeManager("MediaInit.TMidiManager.Create", m.midi, MidiMan, params.Config);
   TraceHook("MediaInit.end", true);
 }
 

@@ -61,6 +61,11 @@ class TDMediaItem {
   // manager); ResumeAll plays these.
   bool ResumeFlag = false;
 
+ protected:
+  // Play's first step for the kinds the sound switch silences: true while
+  // the manager is off, and the item then starts when it is switched on.
+  bool playDeferred();
+
  private:
   TDMediaManager& manager_;
 };

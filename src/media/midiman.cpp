@@ -57,15 +57,12 @@ bool TMidiItem::load(TMidiPlayV& player) {
 }
 
 void TMidiItem::Play() {
-  if (!Manager().Enabled()) {
-    ResumeFlag = true;
-  } else if (TMidiPlayV* player = owner_.GetPlayer()) {
-    if (isCurrent() || load(*player)) {
-      if (!player->DeviceOpen()) owner_.openPort();
-      owner_.current_ = this;
-      player->Seek(0, savedMs_, -1);
-      SetVol(GetVol());
-    }
+  TMidiPlayV* player = playDeferred() ? nullptr : owner_.GetPlayer();
+  if (player && (isCurrent() || load(*player))) {
+    if (!player->DeviceOpen()) owner_.openPort();
+    owner_.current_ = this;
+    player->Seek(0, savedMs_, -1);
+    SetVol(GetVol());
   }
   paused_ = false;
 }

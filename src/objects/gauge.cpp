@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/records.h"
+#include "objects/strips.h"
 #include "scene/factory.h"
 #include "scene/proptable.h"
 #include "scene/zscene.h"
@@ -30,21 +31,14 @@ TZirkGauge::TZirkGauge(TZirkBaseList& scene) : TZirkControl(scene) {}
 TZirkGauge::~TZirkGauge() = default;
 
 int32_t TZirkGauge::Value() const {
-  return value_ < min_ ? min_ : std::min(value_, max_);
+  return BoundedValue(value_, min_, max_);
 }
 
 void TZirkGauge::setSource(const std::string& name) {
   if (name == source_) return;
   Invalidate();
   source_ = name;
-  image_.Reset();
-  try {
-    if (!name.empty()) image_ = TDorvLease(name, false, false);
-  } catch (...) {
-    resize();
-    throw;
-  }
-  resize();
+  LeaseStrip(image_, name, [this] { resize(); });
 }
 
 void TZirkGauge::resize() {
@@ -132,8 +126,7 @@ bool TZirkGauge::Tick() {
 void TZirkGauge::Draw() {
   if (Width() == 0 || Height() == 0 || !image_) return;
   TCustomDIBX* target = GetDrawSurface();
-  const TDorvItemFrame* frame = image_->Frame(0);
-  if (!target || !frame || !RectsOverlap(GetScreenRect(), target->GetClipRect())) return;
+  if (!target || !image_->Frame(0) || !RectsOverlap(GetScreenRect(), target->GetClipRect())) return;
   const int32_t cw = image_->Width / 2, h = image_->Height;
   if (cw >= 1 && h >= 1) {
     const int64_t length = vertical() ? sizeY_ : sizeX_;
@@ -143,10 +136,9 @@ void TZirkGauge::Draw() {
     const int64_t left = GetDrawLeft(), top = GetDrawTop();
     auto tile = [&](int64_t x, int64_t y, int64_t w, int64_t hh, int32_t cell, int64_t offsetX,
                     int64_t offsetY, bool flipH, bool flipV) {
-      if ((vertical() ? hh : w) <= 0) return;
       const TRect dest = Bounds(Saturate32(x), Saturate32(y), Saturate32(w), Saturate32(hh));
-      DrawDorvFrameTiled(*frame, *target, dest, Bounds(cell * cw, 0, cw, h), Saturate32(offsetX),
-                         Saturate32(offsetY), flipH, flipV, alpha_);
+      TileStripCell(image_, 2, cell, *target, dest, Saturate32(offsetX), Saturate32(offsetY), flipH,
+                    flipV, alpha_);
     };
     if (!vertical()) {
       // A reversed bar grows from the right end, mirrored.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/records.h"
 #include "media/midiman.h"
 #include "objects/fades.h"
 #include "script/project.h"
@@ -68,6 +69,42 @@ void TMediaPlayback::setBalance(int32_t balance) {
 int32_t TMediaPlayback::getIndex() const {
   TDMediaItem* item = playedItem();
   return item ? item->GetPosition() : 0;
+}
+
+void TMediaPlayback::saveSourceRun(TRecordWriter& out) const {
+  out.Str(source_);
+  out.Bool(repeat_);
+  out.Bool(autoScrap_);
+  out.Bool(paused_);
+}
+
+void TMediaPlayback::saveLevelRun(TRecordWriter& out) const {
+  out.Int(volume_);
+  out.Int(balance_);
+  out.Int(fadeTime_);
+  out.Int(getIndex());
+}
+
+void TMediaPlayback::loadSourceRun(TRecordReader& in, TLoadedSettings& loaded) {
+  loaded.Source = in.Str();
+  repeat_ = in.Bool();
+  autoScrap_ = in.Bool();
+  loaded.Paused = in.Bool();
+}
+
+void TMediaPlayback::loadLevelRun(TRecordReader& in, TLoadedSettings& loaded) {
+  volume_ = in.Int();
+  balance_ = std::clamp(in.Int(), -10000, 10000);
+  loaded.FadeTime = in.Int();
+  loaded.Position = in.Int();
+}
+
+void TMediaPlayback::takeLoaded(const TLoadedSettings& loaded) {
+  fadeTime_ = 0;
+  if (muteOnLoad_) volume_ = 0;
+  SetSource(loaded.Source);
+  startPosition_ = rewindOnLoad_ ? 0 : loaded.Position;
+  paused_ = loaded.Paused;
 }
 
 }  // namespace zirk

@@ -10,6 +10,8 @@
 namespace zirk {
 
 class TDMediaItem;
+class TRecordReader;
+class TRecordWriter;
 class TZirkMixer;
 
 // The play states of sound and video objects.
@@ -24,6 +26,9 @@ bool MediaSourceAvailable(const std::string& source);
 class TMediaPlayback {
  public:
   virtual ~TMediaPlayback();
+
+  // A new source lets go of the item of the old one.
+  virtual void SetSource(const std::string& source) = 0;
 
  protected:
   TMediaPlayback();
@@ -40,6 +45,24 @@ class TMediaPlayback {
   void setRepeat(bool repeat);
   void setBalance(int32_t balance);
   int32_t getIndex() const;
+
+  // What a load reads before the object takes it.
+  struct TLoadedSettings {
+    std::string Source;
+    bool Paused = false;
+    int32_t FadeTime = 0;
+    int32_t Position = 0;
+  };
+  // The two runs both save records hold: the source with the loop,
+  // auto-scrap and pause flags; the volume, balance, fade time and position.
+  void saveSourceRun(TRecordWriter& out) const;
+  void saveLevelRun(TRecordWriter& out) const;
+  void loadSourceRun(TRecordReader& in, TLoadedSettings& loaded);
+  void loadLevelRun(TRecordReader& in, TLoadedSettings& loaded);
+  // Takes the source, start position and pause flag of a load: a muted load
+  // starts silent, a rewinding one from the beginning. The fade time stays
+  // 0 until the object has restored its state.
+  void takeLoaded(const TLoadedSettings& loaded);
 
   std::string source_;
   int32_t state_ = kStopped;

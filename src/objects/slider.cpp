@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/records.h"
+#include "objects/strips.h"
 #include "scene/factory.h"
 #include "scene/proptable.h"
 #include "scene/zbase.h"
@@ -34,7 +35,7 @@ TZirkSlider::~TZirkSlider() {
 }
 
 int32_t TZirkSlider::Value() const {
-  return value_ < min_ ? min_ : std::min(value_, max_);
+  return BoundedValue(value_, min_, max_);
 }
 
 // --- strips and size ------------------------------------------------------------------
@@ -45,17 +46,11 @@ void TZirkSlider::setStrip(TStrip strip, const std::string& name) {
   if (name == field) return;
   Invalidate();
   field = name;
-  image.Reset();
-  try {
-    if (!name.empty()) image = TDorvLease(name, false, false);
-  } catch (...) {
-    // The size follows what is held, even when the new picture failed.
+  // The size follows what is held, even when the new picture failed.
+  LeaseStrip(image, name, [this] {
     recomputeTrack();
     Resize();
-    throw;
-  }
-  recomputeTrack();
-  Resize();
+  });
 }
 
 void TZirkSlider::recomputeTrack() {
@@ -172,7 +167,7 @@ std::optional<int32_t> TZirkSlider::valueAt(int64_t pixel, int64_t span) const {
 }
 
 void TZirkSlider::setValueNotify(int64_t v) {
-  const int32_t bounded = v < min_ ? min_ : static_cast<int32_t>(std::min<int64_t>(v, max_));
+  const int32_t bounded = BoundedValue(v, min_, max_);
   if (bounded == Value()) return;
   SetPropInt(PR_VALUE, bounded);
   QueueEvent(PR_ONNOTIFY, {std::to_string(bounded)});
@@ -333,12 +328,8 @@ void TZirkSlider::Draw() {
 }
 
 void TZirkSlider::tileTrack(const TRect& dest, int32_t cell, int32_t offsetX, int32_t offsetY) {
-  const TDorvItemFrame* frame = firstFrame(track_);
-  TCustomDIBX* target = GetDrawSurface();
-  const int32_t w = track_ ? track_->Width / 2 : 0;
-  if (!frame || !target || w < 1 || dest.IsEmpty()) return;
-  DrawDorvFrameTiled(*frame, *target, dest, Bounds(cell * w, 0, w, track_->Height), offsetX,
-                     offsetY, false, false, alpha_);
+  if (TCustomDIBX* target = GetDrawSurface())
+    TileStripCell(track_, 2, cell, *target, dest, offsetX, offsetY, false, false, alpha_);
 }
 
 void TZirkSlider::DrawSlider() {

@@ -250,16 +250,10 @@ bool TZirkSound::Tick() {
 void TZirkSound::SaveToStream(TKwStream& stream) {
   TZirkComponent::SaveToStream(stream);
   TRecordWriter out(stream);
-  out.Str(source_);
-  out.Bool(repeat_);
-  out.Bool(autoScrap_);
-  out.Bool(paused_);
+  saveSourceRun(out);
   out.Bool(held_);
   out.Bool(ended_);
-  out.Int(volume_);
-  out.Int(balance_);
-  out.Int(fadeTime_);
-  out.Int(getIndex());
+  saveLevelRun(out);
   // A short one-shot sound is not started again by a load.
   const bool oneShot =
       !repeat_ && (state_ == kPlaying || state_ == kFadingIn) && GetLength() < 3000;
@@ -272,33 +266,24 @@ void TZirkSound::SaveToStream(TKwStream& stream) {
 void TZirkSound::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkComponent::LoadFromStream(stream, version);
   TRecordReader in(stream, version);
-  const std::string source = in.Str();
-  repeat_ = in.Bool();
-  autoScrap_ = in.Bool();
-  const bool paused = in.Bool();
+  TLoadedSettings loaded;
+  loadSourceRun(in, loaded);
   const bool held = in.Bool();
   const bool ended = in.Bool();
-  volume_ = in.Int();
-  balance_ = std::clamp(in.Int(), -10000, 10000);
-  const int32_t fadeTime = in.Int();
-  const int32_t position = in.Int();
+  loadLevelRun(in, loaded);
   const int32_t state = in.Byte();
   endLabel_ = in.Str();
   rewindOnLoad_ = in.Has(108) ? in.Bool() : false;
   muteOnLoad_ = in.Has(129) ? in.Bool() : false;
-  fadeTime_ = 0;
 
-  if (muteOnLoad_) volume_ = 0;
-  SetSource(source);
-  startPosition_ = rewindOnLoad_ ? 0 : position;
-  paused_ = paused;
+  takeLoaded(loaded);
   held_ = held;
   ended_ = ended;
   if (state == kFadingOut) {
     SetActive(kPlaying);
     ended_ = ended;
   }
-  fadeTime_ = fadeTime;
+  fadeTime_ = loaded.FadeTime;
   if (ended)
     state_ = state;
   else

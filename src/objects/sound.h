@@ -41,7 +41,7 @@ class TZirkSound : public TZirkComponent,
   void SaveToStream(TKwStream& stream) override;
   void LoadFromStream(TKwStream& stream, int32_t version) override;
 
-  void SetSource(const std::string& source);
+  void SetSource(const std::string& source) override;
   const std::string& Source() const { return source_; }
   TDMediaItem* Item() const { return item_; }
   TZirkMixer* Fade() const { return fade_.get(); }

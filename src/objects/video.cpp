@@ -367,14 +367,8 @@ void TZirkVideo::CabinetResume() {
 void TZirkVideo::SaveToStream(TKwStream& stream) {
   TZirkCustomImage::SaveToStream(stream);
   TRecordWriter out(stream);
-  out.Str(source_);
-  out.Bool(repeat_);
-  out.Bool(autoScrap_);
-  out.Bool(paused_);
-  out.Int(volume_);
-  out.Int(balance_);
-  out.Int(fadeTime_);
-  out.Int(getIndex());
+  saveSourceRun(out);
+  saveLevelRun(out);
   out.Byte(static_cast<uint8_t>(state_));
   out.Str(GetPropStr(PR_ONPLAYEND));
   out.Str(idleLabel_);
@@ -386,28 +380,19 @@ void TZirkVideo::SaveToStream(TKwStream& stream) {
 void TZirkVideo::LoadFromStream(TKwStream& stream, int32_t version) {
   TZirkCustomImage::LoadFromStream(stream, version);
   TRecordReader in(stream, version);
-  const std::string source = in.Str();
-  repeat_ = in.Bool();
-  autoScrap_ = in.Bool();
-  const bool paused = in.Bool();
-  volume_ = in.Int();
-  balance_ = std::clamp(in.Int(), -10000, 10000);
-  const int32_t fadeTime = in.Int();
-  const int32_t position = in.Int();
+  TLoadedSettings loaded;
+  loadSourceRun(in, loaded);
+  loadLevelRun(in, loaded);
   const int32_t state = in.Byte();
   SetPropStr(PR_ONPLAYEND, in.Str());
   idleLabel_ = in.Str();
   rewindOnLoad_ = in.Has(108) ? in.Bool() : false;
   if (in.Has(112)) overlay_ = in.Bool();
   muteOnLoad_ = in.Has(129) ? in.Bool() : false;
-  fadeTime_ = 0;
 
-  if (muteOnLoad_) volume_ = 0;
-  SetSource(source);
-  startPosition_ = rewindOnLoad_ ? 0 : position;
-  paused_ = paused;
+  takeLoaded(loaded);
   if (state == kFadingOut) SetActive(kPlaying);
-  fadeTime_ = fadeTime;
+  fadeTime_ = loaded.FadeTime;
   SetActive(state);
 }
 

@@ -44,7 +44,7 @@ class TZirkVideo : public TZirkCustomImage,
   void SaveToStream(TKwStream& stream) override;
   void LoadFromStream(TKwStream& stream, int32_t version) override;
 
-  void SetSource(const std::string& source);
+  void SetSource(const std::string& source) override;
   const std::string& Source() const { return source_; }
   TVideoItem* Item() const { return item_; }
   TZirkMixer* Fade() const { return fade_.get(); }

@@ -239,6 +239,8 @@ TEST(MediaManagers, MidiItemsShareThePlayerAndScaleTheirVolume) {
 
   MidiMan->SetEnabled(false);
   EXPECT_FALSE(b->IsPlaying());
+  b->Play();
+  EXPECT_FALSE(b->IsPlaying()) << "with sound off a piece asked to play waits";
   MidiMan->SetEnabled(true);
   EXPECT_TRUE(b->IsPlaying());
   rig.Run(static_cast<uint32_t>(length) + 500);

@@ -13,19 +13,20 @@ namespace {
 constexpr int32_t kRed = 0x0000FF;
 constexpr int32_t kGreen = 0x00FF00;
 
+struct Look {
+  int32_t color = -1, borderColor = -1, borderWidth = 0, alpha = 255;
+};
+
 class BoxTest : public ScenePictureTest {
  protected:
-  TZirkBox* box(int32_t left, int32_t top, int32_t width, int32_t height, int32_t color) {
-    TZirkBox* b = scene.Create<TZirkBox>(nullptr, "");
-    b->SetBounds(left, top, width, height);
-    b->SetPropInt(PR_COLOR, color);
+  TZirkBox* box(TRect bounds, Look look, TZirkObject* parent = nullptr) {
+    TZirkBox* b = scene.Create<TZirkBox>(parent, "");
+    b->SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+    b->SetPropInt(PR_COLOR, look.color);
+    b->SetPropInt(PR_BORDERCOLOR, look.borderColor);
+    b->SetPropInt(PR_BORDERWIDTH, look.borderWidth);
+    b->SetPropInt(PR_ALPHA, look.alpha);
     return b;
-  }
-  std::vector<TClipData*> clipsOf(TZirkBox& b, TClipManager& clips) {
-    b.CollectClipRects(clips);
-    std::vector<TClipData*> out;
-    for (int32_t i = 0; i < clips.Count(); ++i) out.push_back(&clips.Items(i));
-    return out;
   }
 };
 
@@ -43,8 +44,7 @@ TEST_F(BoxTest, AlphaBlendsAddsOrDrawsNothing) {
       {-5, 0x404040},
   };
   for (const Case& c : cases) {
-    TZirkBox* b = box(10, 10, 20, 20, kRed);
-    b->SetPropInt(PR_ALPHA, c.alpha);
+    TZirkBox* b = box(Bounds(10, 10, 20, 20), {.color = kRed, .alpha = c.alpha});
     frame();
     EXPECT_EQ(screenColor(15, 15), c.color) << c.alpha;
     EXPECT_EQ(screenColor(30, 15), kBackground) << c.alpha;
@@ -56,98 +56,75 @@ TEST_F(BoxTest, AlphaBlendsAddsOrDrawsNothing) {
 TEST_F(BoxTest, FramesAndFillsFollowBorderAndColour) {
   // A 20 x 20 box at (10, 10) with a 3-pixel frame.
   struct Case {
-    int32_t color, borderColor, borderWidth;
+    Look look;
     uint32_t edge, inside;
   } cases[] = {
-      {kRed, kGreen, 3, 0x00FF00, 0x0000FF}, {-1, kGreen, 3, 0x00FF00, kBackground},
-      {kRed, -1, 3, kBackground, 0x0000FF},  // the fill keeps off the frame
-      {kRed, kGreen, 0, 0x0000FF, 0x0000FF}, {-1, -1, 3, kBackground, kBackground},
+      {{kRed, kGreen, 3}, 0x00FF00, 0x0000FF}, {{-1, kGreen, 3}, 0x00FF00, kBackground},
+      {{kRed, -1, 3}, kBackground, 0x0000FF},  // the fill keeps off the frame
+      {{kRed, kGreen, 0}, 0x0000FF, 0x0000FF}, {{-1, -1, 3}, kBackground, kBackground},
   };
   for (const Case& c : cases) {
-    TZirkBox* b = box(10, 10, 20, 20, c.color);
-    b->SetPropInt(PR_BORDERCOLOR, c.borderColor);
-    b->SetPropInt(PR_BORDERWIDTH, c.borderWidth);
+    SCOPED_TRACE(testing::Message() << c.look.color << " " << c.look.borderColor);
+    TZirkBox* b = box(Bounds(10, 10, 20, 20), c.look);
     frame();
-    EXPECT_EQ(screenColor(11, 20), c.edge) << c.color << " " << c.borderColor;
-    EXPECT_EQ(screenColor(28, 28), c.edge) << c.color << " " << c.borderColor;
-    EXPECT_EQ(screenColor(15, 15), c.inside) << c.color << " " << c.borderColor;
+    EXPECT_EQ(screenColor(11, 20), c.edge);
+    EXPECT_EQ(screenColor(28, 28), c.edge);
+    EXPECT_EQ(screenColor(15, 15), c.inside);
     b->Scrap();
     frame();
   }
   // A box turned inside out by a track draws nothing.
-  TZirkBox* inverted = box(10, 10, -20, 20, kRed);
-  inverted->SetPropInt(PR_BORDERCOLOR, kGreen);
-  inverted->SetPropInt(PR_BORDERWIDTH, 3);
+  TZirkBox* inverted = box(Rect(10, 10, -10, 30), {kRed, kGreen, 3});
   frame();
   EXPECT_EQ(screenColor(5, 15), kBackground);
   EXPECT_EQ(screenColor(11, 15), kBackground);
   inverted->Scrap();
   // A box that draws nothing still draws its children.
-  TZirkBox* empty = box(40, 40, 20, 20, -1);
-  TZirkBox* child = scene.Create<TZirkBox>(empty, "");
-  child->SetBounds(2, 2, 4, 4);
-  child->SetPropInt(PR_COLOR, kGreen);
+  box(Bounds(2, 2, 4, 4), {kGreen}, box(Bounds(40, 40, 20, 20), {}));
   frame();
   EXPECT_EQ(screenColor(43, 43), 0x00FF00u);
   EXPECT_EQ(screenColor(50, 50), kBackground);
 }
 
 TEST_F(BoxTest, ClipRectanglesAreWhatTheBoxPaints) {
+  const std::vector<TRect> whole = {Rect(0, 0, 100, 100)}, none;
+  const std::vector<TRect> bars = {Rect(0, 0, 100, 4), Rect(0, 96, 100, 100), Rect(0, 0, 4, 100),
+                                   Rect(96, 0, 100, 100)};
   struct Case {
-    const char* what;
-    int32_t color, borderColor, borderWidth, height, alpha;
+    Look look;
+    int32_t height;
     std::vector<TRect> rects;  // screen coordinates of the box at (0, 0)
     bool opaque;
   } cases[] = {
-      {"filled", kRed, -1, 0, 100, 255, {Rect(0, 0, 100, 100)}, true},
-      {"fill inside an unpainted frame", kRed, -1, 4, 100, 255, {Rect(4, 4, 96, 96)}, true},
-      {"frame only",
-       -1,
-       kGreen,
-       4,
-       100,
-       255,
-       {Rect(0, 0, 100, 4), Rect(0, 96, 100, 100), Rect(0, 0, 4, 100), Rect(96, 0, 100, 100)},
-       true},
-      {"frame only, too low for side bars",
-       -1,
-       kGreen,
-       4,
-       6,
-       255,
-       {Rect(0, 0, 100, 4), Rect(0, 2, 100, 6)},
-       true},
-      {"blended", kRed, -1, 0, 100, 128, {Rect(0, 0, 100, 100)}, false},
-      {"additive", kRed, -1, 0, 100, 300, {Rect(0, 0, 100, 100)}, false},
+      {{kRed}, 100, whole, true},
+      {{kRed, -1, 4}, 100, {Rect(4, 4, 96, 96)}, true},  // inside an unpainted frame
+      {{-1, kGreen, 4}, 100, bars, true},
+      {{-1, kGreen, 4}, 6, {Rect(0, 0, 100, 4), Rect(0, 2, 100, 6)}, true},  // no side bars
+      {{kRed, -1, 0, 128}, 100, whole, false},
+      {{kRed, -1, 0, 300}, 100, whole, false},
+      // Nothing drawn, nothing registered.
+      {{-1, -1, 2}, 100, none, false},
+      {{kRed, -1, 2, 512}, 100, none, false},
+      {{kRed, -1, 2, 0}, 100, none, false},
   };
   for (const Case& c : cases) {
-    TZirkBox* b = box(0, 0, 100, c.height, c.color);
-    b->SetPropInt(PR_BORDERCOLOR, c.borderColor);
-    b->SetPropInt(PR_BORDERWIDTH, c.borderWidth);
-    b->SetPropInt(PR_ALPHA, c.alpha);
+    SCOPED_TRACE(testing::Message()
+                 << c.look.color << " " << c.look.borderColor << " " << c.look.alpha);
+    TZirkBox* b = box(Bounds(0, 0, 100, c.height), c.look);
     TClipManager clips;
-    auto records = clipsOf(*b, clips);
-    ASSERT_EQ(records.size(), 1u) << c.what;
-    EXPECT_EQ(records[0]->DrawRects(), c.rects) << c.what;
-    EXPECT_EQ(records[0]->OpaqueRects(), c.opaque ? c.rects : std::vector<TRect>{}) << c.what;
-    b->Scrap();
-  }
-  // Nothing drawn, nothing registered.
-  for (auto [color, borderColor, alpha] :
-       {std::tuple{-1, -1, 255}, std::tuple{kRed, -1, 512}, std::tuple{kRed, -1, 0}}) {
-    TZirkBox* b = box(0, 0, 100, 100, color);
-    b->SetPropInt(PR_BORDERCOLOR, borderColor);
-    b->SetPropInt(PR_BORDERWIDTH, 2);
-    b->SetPropInt(PR_ALPHA, alpha);
-    TClipManager clips;
-    EXPECT_TRUE(clipsOf(*b, clips).empty()) << color << " " << alpha;
+    b->CollectClipRects(clips);
+    ASSERT_EQ(clips.Count(), c.rects.empty() ? 0 : 1);
+    if (!c.rects.empty()) {
+      EXPECT_EQ(clips.Items(0).DrawRects(), c.rects);
+      EXPECT_EQ(clips.Items(0).OpaqueRects(), c.opaque ? c.rects : none);
+    }
     b->Scrap();
   }
 }
 
 TEST_F(BoxTest, AnOpaqueBoxSparesWhatLiesWhollyUnderIt) {
-  TZirkBox* under = box(20, 20, 10, 10, kGreen);
-  box(10, 10, 40, 40, kRed);
+  TZirkBox* under = box(Bounds(20, 20, 10, 10), {kGreen});
+  box(Bounds(10, 10, 40, 40), {kRed});
   frame();
   EXPECT_EQ(screenColor(25, 25), 0x0000FFu);
   // The covered box changes; the repaint of its rectangle skips it.
@@ -157,10 +134,7 @@ TEST_F(BoxTest, AnOpaqueBoxSparesWhatLiesWhollyUnderIt) {
 }
 
 TEST_F(BoxTest, SaveRecordKeepsFrameAlphaLabelsAndFlags) {
-  TZirkBox* b = box(5, 6, 70, 80, kRed);
-  b->SetPropInt(PR_BORDERWIDTH, 3);
-  b->SetPropInt(PR_BORDERCOLOR, kGreen);
-  b->SetPropInt(PR_ALPHA, 300);
+  TZirkBox* b = box(Bounds(5, 6, 70, 80), {kRed, kGreen, 3, 300});
   b->SetPropStr(PR_ONIDLE, "*idle");
   b->SetPropStr(PR_SOURCE, "box.txt");
   b->SetPropInt(PR_REPEAT, 1);
@@ -183,23 +157,21 @@ TEST_F(BoxTest, SaveRecordKeepsFrameAlphaLabelsAndFlags) {
   for (int32_t version : {SaveVersion, 103}) {
     TKwMemoryStream& in = version == SaveVersion ? stream : stream103;
     in.SetPosition(0);
-    TZirkBox* back = box(0, 0, 1, 1, -1);
+    TZirkBox* back = box(Bounds(0, 0, 1, 1), {});
     back->LoadFromStream(in, version);
-    EXPECT_EQ(in.Remaining(), 0) << version;
+    SCOPED_TRACE(version);
+    EXPECT_EQ(in.Remaining(), 0);
     EXPECT_EQ(back->GetPropInt(PR_WIDTH), 70);
     EXPECT_EQ(back->BorderWidth(), 3);
     EXPECT_EQ(back->BorderColor(), kGreen);
     EXPECT_EQ(back->Alpha(), 300);
     const bool all = version >= 104;
-    EXPECT_EQ(back->GetPropStr(PR_ONIDLE), all ? "*idle" : "") << version;
-    EXPECT_EQ(back->GetPropStr(PR_SOURCE), all ? "box.txt" : "") << version;
-    EXPECT_EQ(back->GetPropInt(PR_REPEAT), all) << version;
-    EXPECT_EQ(back->GetPropInt(PR_AUTOSCRAP), all) << version;
-    EXPECT_EQ(back->GetPropStr(PR_ONPLAYEND), all ? "*end" : "") << version;
-    EXPECT_EQ(back->GetPropInt(PR_PAUSED), all) << version;
+    EXPECT_EQ(
+        back->GetPropStr(PR_ONIDLE) + back->GetPropStr(PR_SOURCE) + back->GetPropStr(PR_ONPLAYEND),
+        all ? "*idlebox.txt*end" : "");
+    for (int id : {PR_REPEAT, PR_AUTOSCRAP, PR_PAUSED}) EXPECT_EQ(back->GetPropInt(id), all) << id;
     // The control's own record keeps the animation pause too.
-    EXPECT_EQ(back->GetPropInt(PR_ANIPAUSED), 1) << version;
-    EXPECT_EQ(back->GetKind(), LT_BOX);
+    EXPECT_EQ(back->GetPropInt(PR_ANIPAUSED), 1);
     back->Scrap();
   }
 }

@@ -45,7 +45,11 @@ void ControlTest::idle(int32_t steps) {
   for (int32_t i = 0; i < steps; ++i) scene.InputStep();
 }
 
-void ControlTest::key(int32_t vk) {
+void ControlTest::key(int32_t vk, TZirkObject* focus) {
+  if (focus) {
+    focus->SetPropInt(PR_HANDLEKEY, 1);
+    scene.SetFocus(focus);
+  }
   scene.InputKeyDown(vk);
   scene.InputStep();
   scene.InputKeyUp(vk);

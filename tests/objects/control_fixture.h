@@ -29,8 +29,9 @@ class ControlTest : public ScenePictureTest {
   void release(int32_t x, int32_t y);
   // Input steps with nothing new (capture ticks run).
   void idle(int32_t steps = 1);
-  // A key pressed in one input step and let go.
-  void key(int32_t vk);
+  // A key pressed in one input step and let go; with a focus, that object
+  // takes keys and holds the focus first.
+  void key(int32_t vk, TZirkObject* focus = nullptr);
 
   // The queued events as "label" or "label:arg,arg", emptied.
   std::vector<std::string> takeEvents();

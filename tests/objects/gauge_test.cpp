@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "control_fixture.h"
 #include "objects/gauge.h"
 #include "script/saveversion.h"
@@ -155,6 +157,16 @@ TEST_F(GaugeTest, BarAndLostPartLieByOrientationAndReverse) {
   frame();
   EXPECT_EQ(screenColor(199, 51), kBar) << "half the length";
   EXPECT_EQ(screenColor(200, 51), kBackground);
+}
+
+TEST_F(GaugeTest, AStripThatFailsToLoadLeavesTheSizeOfWhatIsHeld) {
+  TZirkGauge* g = make(false, 50);
+  std::ofstream(dir.path() / "broken.dor") << "not a picture";
+  EXPECT_ANY_THROW(g->SetPropStr(PR_SOURCE, "broken.dor"));
+  EXPECT_EQ(g->Width(), 200) << "the bar size holds";
+  EXPECT_EQ(g->Height(), 0);
+  frame();
+  EXPECT_EQ(screenColor(100, 51), kBackground);
 }
 
 TEST_F(GaugeTest, LoadedGaugeShowsItsValueStill) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "picture_fixture.h"
+#include "support/inkbox.h"
 
 namespace zirk::test {
 namespace {
@@ -18,19 +19,7 @@ class LabelTest : public ScenePictureTest {
     l->SetPropInt(PR_TOP, 100);
     return l;
   }
-  // The box of the pixels that differ from the background, near the caption.
-  TRect inkBox() {
-    TRect box = Rect(640, 480, 0, 0);
-    for (int32_t y = 0; y < 240; ++y)
-      for (int32_t x = 0; x < 240; ++x)
-        if (screenColor(x, y) != kBackground) {
-          box.Left = std::min(box.Left, x);
-          box.Top = std::min(box.Top, y);
-          box.Right = std::max(box.Right, x + 1);
-          box.Bottom = std::max(box.Bottom, y + 1);
-        }
-    return box;
-  }
+  TRect inkBox() { return InkBox(*scene.GetBase(0)->BackSurface(), kBackground); }
 };
 
 TEST_F(LabelTest, CaptionSizeFollowsTextBorderAndZoom) {

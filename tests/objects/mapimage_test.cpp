@@ -9,8 +9,7 @@
 #include <cstring>
 
 #include "base/records.h"
-#include "input_support.h"
-#include "picture_fixture.h"
+#include "control_fixture.h"
 #include "record_support.h"
 #include "scene/runtime.h"
 #include "script/saveversion.h"
@@ -21,6 +20,7 @@ namespace {
 
 constexpr uint32_t kRed = 0x0000FF;
 constexpr uint32_t kBlue = 0xFF0000;
+using Vs = std::vector<std::string>;
 
 struct MapShape {
   std::string name;
@@ -48,10 +48,10 @@ const std::vector<MapShape> kShapes = {
     {"d", 2, {0, 20, 20, 20, 0, 29}},
 };
 
-class MapImageTest : public ScenePictureTest {
+class MapImageTest : public ControlTest {
  protected:
   void SetUp() override {
-    ScenePictureTest::SetUp();
+    ControlTest::SetUp();
     writeSolid("blue.dor", 40, 30, kBlue);
     writeSolid("red.dor", 40, 30, kRed);
     writeFile(dir / "map.rgn", regionMap(kShapes));
@@ -71,19 +71,11 @@ class MapImageTest : public ScenePictureTest {
     m->SetPropStr(PR_ONSELECT, "*select");
     return m;
   }
-  std::vector<std::string> events() { return takeEvents(scene, false); }
-
- public:
-  void key(TZirkObject* focus, int32_t vk) { pressKey(scene, focus, vk); }
 };
 
 TEST_F(MapImageTest, TheHoveredRegionShowsTheHoverPicture) {
   TZirkMapImage* m = map();
   ASSERT_EQ(m->RegionCount(), 4);
-  EXPECT_EQ(m->GetPropInt(PR_WIDTH), 40);
-  EXPECT_EQ(m->GetPropInt(PR_HEIGHT), 30);
-  frame();
-  EXPECT_EQ(screenColor(105, 105), kBlue);
   struct Case {
     int32_t x, y;  // local
     int32_t hovered;
@@ -105,15 +97,14 @@ TEST_F(MapImageTest, TheHoveredRegionShowsTheHoverPicture) {
     for (auto [x, y] : c.blue) EXPECT_EQ(screenColor(100 + x, 100 + y), kBlue) << x << "," << y;
   }
   EXPECT_EQ(screenColor(99, 105), kBackground);
-  events();
   // Region 2 to region 0: out before in.
   m->MouseMove(130, 110);
-  events();
+  takeEvents();
   m->MouseMove(101, 101);
-  EXPECT_EQ(events(), (std::vector<std::string>{"*out c 2", "*in a 0"}));
+  EXPECT_EQ(takeEvents(), (Vs{"*out:c,2", "*in:a,0"}));
   m->MouseOut();
   EXPECT_EQ(m->Hovered(), -1);
-  EXPECT_EQ(events(), (std::vector<std::string>{"*out a 0"}));
+  EXPECT_EQ(takeEvents(), Vs{"*out:a,0"});
 }
 
 TEST_F(MapImageTest, EachMapImageCutsItsOwnMasksAndTheCacheKeepsItsOwn) {
@@ -139,72 +130,56 @@ TEST_F(MapImageTest, EachMapImageCutsItsOwnMasksAndTheCacheKeepsItsOwn) {
 
 TEST_F(MapImageTest, KeysMoveAroundTheRegionsAndSelect) {
   TZirkMapImage* m = map();
-  struct Step {
-    int32_t vk;
-    int32_t hovered;
-  } steps[] = {{38, 3}, {38, 2}, {37, 1}, {40, 2}, {39, 3}, {40, 0}, {37, 3}};
-  for (const Step& s : steps) {
-    key(m, s.vk);
-    EXPECT_EQ(m->Hovered(), s.hovered) << s.vk;
+  for (auto [vk, hovered] :
+       {std::pair{38, 3}, {38, 2}, {37, 1}, {40, 2}, {39, 3}, {40, 0}, {37, 3}}) {
+    key(vk, m);
+    EXPECT_EQ(m->Hovered(), hovered) << vk;
   }
-  events();
-  key(m, 13);
+  takeEvents();
+  key(13, m);
   EXPECT_EQ(SystemVariables().SelStr, "d");
   EXPECT_EQ(SystemVariables().SelIndex, 3);
-  key(m, 32);
-  EXPECT_EQ(events(), (std::vector<std::string>{"*select d 3"}))
+  key(32, m);
+  EXPECT_EQ(takeEvents(), Vs{"*select:d,3"})
       << "a second selection before the first ran queues nothing";
 
   // Without regions the arrows do nothing.
   m->SetPropStr(PR_MAPSOURCE, "none.rgn");
-  EXPECT_EQ(m->RegionCount(), 0);
-  for (int32_t vk : {37, 38, 39, 40, 13}) key(m, vk);
+  for (int32_t vk : {37, 38, 39, 40, 13}) key(vk, m);
   EXPECT_EQ(m->Hovered(), -1);
-  EXPECT_TRUE(events().empty());
+  EXPECT_EQ(takeEvents(), Vs{});
 }
 
 TEST_F(MapImageTest, SelectAndCancelCloseTheMapTwoTicksLater) {
+  enum Act { kClick, kRightClick, kEscape };
   struct Case {
-    const char* what;
-    bool autoScrap, rClickScrap;
-    std::function<void(TZirkMapImage&, MapImageTest&)> act;
-    bool closes;
+    Act act;
+    bool autoScrap, rClickScrap, closes;
     std::string selStr;
     int32_t selIndex;
   } cases[] = {
-      {"a click with auto scrap", true, false,
-       [](TZirkMapImage& m, MapImageTest&) {
-         m.MouseMove(125, 105);
-         m.LButtonDown(125, 105);
-       },
-       true, "c", 2},
-      {"a click without", false, false,
-       [](TZirkMapImage& m, MapImageTest&) {
-         m.MouseMove(125, 105);
-         m.LButtonDown(125, 105);
-       },
-       false, "c", 2},
-      {"a right click", false, true, [](TZirkMapImage& m, MapImageTest&) { m.RightClickClose(); },
-       true, "", -1},
-      {"escape", false, true, [](TZirkMapImage& m, MapImageTest& t) { t.key(&m, 27); }, true, "",
-       -1},
-      {"escape without right-click scrap", false, false,
-       [](TZirkMapImage& m, MapImageTest& t) { t.key(&m, 27); }, false, "old", 7},
+      {kClick, true, false, true, "c", 2},      {kClick, false, false, false, "c", 2},
+      {kRightClick, false, true, true, "", -1}, {kEscape, false, true, true, "", -1},
+      {kEscape, false, false, false, "old", 7},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(testing::Message() << c.act << c.autoScrap << c.rClickScrap);
     SystemVariables().SelStr = "old";
     SystemVariables().SelIndex = 7;
     TZirkMapImage* m = map();
     m->SetPropInt(PR_AUTOSCRAP, c.autoScrap);
     m->SetPropInt(PR_RCLICKSCRAP, c.rClickScrap);
-    c.act(*m, *this);
+    if (c.act == kClick) {
+      m->MouseMove(125, 105);
+      m->LButtonDown(125, 105);
+    }
+    if (c.act == kRightClick) m->RightClickClose();
+    if (c.act == kEscape) key(27, m);
     EXPECT_EQ(SystemVariables().SelStr, c.selStr);
     EXPECT_EQ(SystemVariables().SelIndex, c.selIndex);
     frame();
-    EXPECT_EQ(scene.FindComponentByName("map") != nullptr, true);
+    ASSERT_NE(scene.FindComponentByName("map"), nullptr);
     if (c.closes) {
-      EXPECT_TRUE(m->IsBusy());
       m->MouseMove(101, 101);
       EXPECT_NE(m->Hovered(), 0) << "busy: the mouse does nothing";
     }
@@ -259,44 +234,36 @@ TEST_F(MapImageTest, SaveRecordAtEachVersion) {
   m->SetPropInt(PR_RCLICKSCRAP, 1);
   m->SetPropStr(PR_ONIDLE, "*idle");
   m->SetPropInt(PR_PAUSED, 1);
-  TKwMemoryStream current;
-  m->SaveToStream(current);
+  const auto current = record(*m);
   scene.FreeObject(m);
   auto old = [](int32_t version) {
-    auto s = std::make_unique<TKwMemoryStream>();
-    WriteControlBase(*s, version);
-    TRecordWriter w(*s);
-    for (const char* text : {"blue.dor", "red.dor", "map.rgn"}) w.Str(text);
-    w.Int(255);
-    w.Int(-20);
-    w.Str("*in");
-    w.Str("*out");
-    w.Bool(false);
-    w.Bool(true);
-    if (version >= 104) {
-      w.Str("*idle");
+    return OldControlRecord(version, [&](TRecordWriter& w) {
+      for (const char* text : {"blue.dor", "red.dor", "map.rgn"}) w.Str(text);
+      w.Int(255);
+      w.Int(-20);
+      w.Str("*in");
+      w.Str("*out");
+      w.Bool(false);
       w.Bool(true);
-      w.Str("*select");
-    }
-    if (version >= 115) w.Int(TZirkMapImage::kCloseRequested);
-    return s;
+      if (version >= 104) {
+        w.Str("*idle");
+        w.Bool(true);
+        w.Str("*select");
+      }
+      if (version >= 115) w.Int(TZirkMapImage::kCloseRequested);
+    });
   };
   struct Case {
-    std::unique_ptr<TKwMemoryStream> stream;
+    std::vector<uint8_t> bytes;
     int32_t version;
     bool v104, closing;
-  };
-  Case cases[] = {{std::make_unique<TKwMemoryStream>(), SaveVersion, true, false},
-                  {old(103), 103, false, false},
-                  {old(104), 104, true, false},
-                  {old(115), 115, true, true}};
-  cases[0].stream->Assign(current.Bytes());
-  for (Case& c : cases) {
+  } cases[] = {{current, SaveVersion, true, false},
+               {old(103), 103, false, false},
+               {old(104), 104, true, false},
+               {old(115), 115, true, true}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
-    c.stream->SetPosition(0);
-    auto* copy = scene.Create<TZirkMapImage>(nullptr, "");
-    copy->LoadFromStream(*c.stream, c.version);
-    EXPECT_EQ(c.stream->Remaining(), 0);
+    auto* copy = load<TZirkMapImage>(c.bytes, c.version);
     EXPECT_EQ(copy->RegionCount(), 4);
     EXPECT_EQ(copy->GetPropInt(PR_WIDTH), 40);
     EXPECT_EQ(copy->GetPropInt(PR_ALPHA), 255);
@@ -309,7 +276,7 @@ TEST_F(MapImageTest, SaveRecordAtEachVersion) {
     copy->SetPropInt(PR_PAUSED, 0);
     frame();
     frame();
-    EXPECT_EQ(scene.Contains(copy) ? 0 : 1, c.closing ? 1 : 0);
+    EXPECT_EQ(scene.Contains(copy), !c.closing);
     if (!c.closing) scene.FreeObject(copy);
   }
 }

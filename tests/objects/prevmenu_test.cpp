@@ -6,13 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
-#include "base/records.h"
+#include "control_fixture.h"
 #include "film_support.h"
-#include "input_support.h"
 #include "objects/motion.h"
-#include "picture_fixture.h"
 #include "record_support.h"
 #include "scene/runtime.h"
 #include "script/saveversion.h"
@@ -22,26 +21,37 @@ namespace {
 
 constexpr uint32_t kRed = 0x0000FF, kGreen = 0x00FF00, kBlue = 0xFF0000;
 constexpr uint32_t kYellow = 0x00FFFF, kGrey = 0x808080, kWhite = 0xFFFFFF;
+using Vs = std::vector<std::string>;
 
 struct MenuEntry {
-  int32_t x = 0, y = 0;
+  int32_t x = 0, y = 10;
   std::array<std::string, kPrevMenuSlots> pictures;
   uint8_t captureMask = 0;
   std::string name;
-  int32_t companionX = 0, companionY = 0;
-  std::string cursor;
+  int32_t companionX = 0, companionY = 50;
+  std::string cursor = "7";
 };
 
+// An entry with the pictures the menu fixture writes.
+MenuEntry entry(const std::string& name, int32_t x) {
+  MenuEntry e{.x = x, .name = name, .companionX = x};
+  e.pictures[psNormal] = "n.dor";
+  e.pictures[psHover] = "h.dor";
+  e.pictures[psLeave] = "l.dor";
+  e.pictures[psClick] = "c.dor";
+  e.pictures[psDisabled] = "d.dor";
+  e.pictures[psHoverCompanion] = "hc.dor";
+  return e;
+}
+
 // The file's bytes at the version, with the fields that version has.
-std::string menuFile(int32_t version, const std::vector<MenuEntry>& entries, int32_t width = 300,
-                     int32_t height = 100) {
+std::string menuFile(int32_t version, const std::vector<MenuEntry>& entries) {
   TKwMemoryStream s;
   s.WriteBuffer("ZirkPrevMenu", 12);
-  const std::string digits = std::to_string(version);
-  s.WriteBuffer(digits.data(), 3);
+  s.WriteBuffer(std::to_string(version).data(), 3);
   TRecordWriter w(s);
-  w.Int(width);
-  w.Int(height);
+  w.Int(300);
+  w.Int(100);
   w.Int(static_cast<int32_t>(entries.size()));
   for (const MenuEntry& e : entries) {
     const auto& p = e.pictures;
@@ -50,18 +60,13 @@ std::string menuFile(int32_t version, const std::vector<MenuEntry>& entries, int
     w.Str(p[psNormal]);
     w.Byte(e.captureMask);
     w.Str(e.name);
-    for (TPrevMenuSlot slot : {psHover, psLeave, psClick}) w.Str(p[slot]);
-    if (version >= 101) w.Str(p[psDisabled]);
-    if (version >= 103) {
-      w.Str(p[psDisabledHover]);
-      w.Str(p[psDisabledLeave]);
-    }
-    for (TPrevMenuSlot slot : {psHoverCompanion, psLeaveCompanion, psClickCompanion})
-      w.Str(p[slot]);
-    if (version >= 102) {
-      w.Str(p[psDisabledHoverCompanion]);
-      w.Str(p[psDisabledLeaveCompanion]);
-    }
+    std::vector<TPrevMenuSlot> slots = {psHover, psLeave, psClick};
+    if (version >= 101) slots.push_back(psDisabled);
+    if (version >= 103) slots.insert(slots.end(), {psDisabledHover, psDisabledLeave});
+    slots.insert(slots.end(), {psHoverCompanion, psLeaveCompanion, psClickCompanion});
+    if (version >= 102)
+      slots.insert(slots.end(), {psDisabledHoverCompanion, psDisabledLeaveCompanion});
+    for (TPrevMenuSlot slot : slots) w.Str(p[slot]);
     w.Int(e.companionX);
     w.Int(e.companionY);
     w.Str(e.cursor);
@@ -69,83 +74,57 @@ std::string menuFile(int32_t version, const std::vector<MenuEntry>& entries, int
   return std::string(s.Bytes().begin(), s.Bytes().end());
 }
 
-MenuEntry fullEntry(const std::string& name, int32_t x) {
-  MenuEntry e;
-  e.x = x;
-  e.y = 10;
-  e.name = name;
-  e.pictures = {"n.dor",  "h.dor",  "l.dor",  "c.dor",  "d.dor",   "dh.dor",
-                "dl.dor", "hc.dor", "lc.dor", "cc.dor", "dhc.dor", "dlc.dor"};
-  e.companionX = x;
-  e.companionY = 60;
-  e.cursor = "3";
-  return e;
-}
-
 TEST(PrevMenuReader, ReadsEachVersionsFieldsAndResolvesPictureNames) {
-  struct Case {
-    int32_t version;
-    bool disabled, disabledCompanions, disabledStates;
-  } cases[] = {{100, false, false, false},
-               {101, true, false, false},
-               {102, true, true, false},
-               {103, true, true, true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
-    MenuEntry e = fullEntry("first", 5);
+  for (int32_t version : {100, 101, 102, 103}) {
+    SCOPED_TRACE(version);
+    MenuEntry e = entry("first", 5);
+    for (size_t slot = 0; slot < kPrevMenuSlots; ++slot)
+      e.pictures[slot] = std::to_string(slot) + ".dor";
     e.pictures[psHover] = "..\\up.dor";
-    const std::string bytes = menuFile(c.version, {e, fullEntry("second", 50)}, 320, 200);
+    const std::string bytes = menuFile(version, {e, entry("second", 50)});
     TKwMemoryStream s(std::vector<uint8_t>(bytes.begin(), bytes.end()));
     TContSelList list;
     ReadPrevMenu(list, s, "menus\\");
     EXPECT_EQ(s.Remaining(), 0);
-    EXPECT_EQ(list.Width, 320);
-    EXPECT_EQ(list.Height, 200);
+    EXPECT_EQ(list.Height, 100);
     ASSERT_EQ(list.Count(), 2);
     const TContSelButton& b = list.Button(0);
-    EXPECT_EQ(b.ButtonName, "Button00");
     EXPECT_EQ(list.Button(1).ButtonName, "Button01");
     EXPECT_EQ(b.Name, "first") << "names are not resolved";
-    EXPECT_EQ(b.X, 5);
-    EXPECT_EQ(b.Pictures[psNormal], "menus\\n.dor");
+    EXPECT_EQ(b.Pictures[psNormal], "menus\\0.dor");
     EXPECT_EQ(b.Pictures[psHover], "up.dor");
-    EXPECT_EQ(b.Pictures[psClickCompanion], "menus\\cc.dor");
-    EXPECT_EQ(b.Pictures[psDisabled].empty(), !c.disabled);
-    EXPECT_EQ(b.Pictures[psDisabledHoverCompanion].empty(), !c.disabledCompanions);
-    EXPECT_EQ(b.Pictures[psDisabledLeave].empty(), !c.disabledStates);
-    EXPECT_EQ(b.CompanionY, 60);
-    EXPECT_EQ(b.Cursor, "3");
+    EXPECT_EQ(b.Pictures[psClickCompanion], "menus\\9.dor");
+    EXPECT_EQ(b.Pictures[psDisabled].empty(), version < 101);
+    EXPECT_EQ(b.Pictures[psDisabledHoverCompanion].empty(), version < 102);
+    EXPECT_EQ(b.Pictures[psDisabledLeave].empty(), version < 103);
   }
 }
 
 TEST(PrevMenuReader, DamagedFilesRaiseAndNeverReadPastTheirBytes) {
-  const std::string good = menuFile(103, {fullEntry("a", 0), fullEntry("b", 1)});
+  const std::string good = menuFile(103, {entry("a", 0), entry("b", 1)});
   auto patched = [&](size_t at, int32_t value) {
     std::string s = good;
     std::memcpy(s.data() + at, &value, 4);
     return s;
   };
+  const char* format = "ZirkPreviewMenu:このファイル形式には対応していません";
+  const char* version = "ZirkPreviewMenu:このバージョンのファイル形式には対応していません";
   struct Case {
-    const char* what;
     std::string bytes;
     const char* message;  // nullptr: the format error
   } cases[] = {
-      {"another tag", "ZirkPrevMenX103" + good.substr(15),
-       "ZirkPreviewMenu:このファイル形式には対応していません"},
-      {"short", "ZirkPrev", "ZirkPreviewMenu:このファイル形式には対応していません"},
-      {"version 104", "ZirkPrevMenu104" + good.substr(15),
-       "ZirkPreviewMenu:このバージョンのファイル形式には対応していません"},
-      {"version 099", "ZirkPrevMenu099" + good.substr(15),
-       "ZirkPreviewMenu:このバージョンのファイル形式には対応していません"},
-      {"digits that are none", "ZirkPrevMenu1x3" + good.substr(15),
-       "ZirkPreviewMenu:このバージョンのファイル形式には対応していません"},
-      {"cut in an entry", good.substr(0, good.size() - 20), nullptr},
-      {"a count beyond the bytes", patched(23, 100000), nullptr},
-      {"a negative count", patched(23, -1), nullptr},
-      {"a string beyond the bytes", patched(35, 0x7FFFFFF0), nullptr},
+      {"ZirkPrevMenX103" + good.substr(15), format},
+      {"ZirkPrev", format},
+      {"ZirkPrevMenu104" + good.substr(15), version},
+      {"ZirkPrevMenu099" + good.substr(15), version},
+      {"ZirkPrevMenu1x3" + good.substr(15), version},
+      {good.substr(0, good.size() - 20), nullptr},  // cut in an entry
+      {patched(23, 100000), nullptr},               // a count beyond the bytes
+      {patched(23, -1), nullptr},
+      {patched(35, 0x7FFFFFF0), nullptr},  // a string beyond the bytes
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.bytes.substr(0, 15));
     TKwMemoryStream s(std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
     TContSelList list;
     try {
@@ -160,41 +139,22 @@ TEST(PrevMenuReader, DamagedFilesRaiseAndNeverReadPastTheirBytes) {
   }
 }
 
-class PrevMenuTest : public ScenePictureTest {
+class PrevMenuTest : public ControlTest {
  protected:
   void SetUp() override {
-    ScenePictureTest::SetUp();
+    ControlTest::SetUp();
     RegisterZirkMotion();
-    for (auto [name, color] : std::vector<std::pair<std::string, uint32_t>>{{"n.dor", kBlue},
-                                                                            {"h.dor", kRed},
-                                                                            {"d.dor", kGrey},
-                                                                            {"hc.dor", kYellow},
-                                                                            {"cc.dor", kWhite}})
+    for (auto [name, color] : std::vector<std::pair<std::string, uint32_t>>{
+             {"n.dor", kBlue}, {"h.dor", kRed}, {"d.dor", kGrey}, {"hc.dor", kYellow}})
       writeSolid(name, 20, 20, color);
     // Two frames of 50 ms each: the leave and click animations.
-    writePicture("l.dor", {TestFrame{20, 20, {}, kGreen, -1, 50}, {20, 20, {}, kGreen, -1, 50}});
-    writePicture("c.dor", {TestFrame{20, 20, {}, kWhite, -1, 50}, {20, 20, {}, kWhite, -1, 50}});
+    for (auto [name, color] : {std::pair{"l.dor", kGreen}, {"c.dor", kWhite}, {"cc.dor", kWhite}})
+      writePicture(name, {TestFrame{20, 20, {}, color, -1, 50}, {20, 20, {}, color, -1, 50}});
     GameTime().ElapsedTime = 20;
   }
   void TearDown() override {
-    ScenePictureTest::TearDown();
+    ControlTest::TearDown();
     GameTime() = {};
-  }
-  MenuEntry entry(const std::string& name, int32_t x) {
-    MenuEntry e;
-    e.x = x;
-    e.y = 10;
-    e.name = name;
-    e.pictures[psNormal] = "n.dor";
-    e.pictures[psHover] = "h.dor";
-    e.pictures[psLeave] = "l.dor";
-    e.pictures[psClick] = "c.dor";
-    e.pictures[psDisabled] = "d.dor";
-    e.pictures[psHoverCompanion] = "hc.dor";
-    e.companionX = x;
-    e.companionY = 50;
-    e.cursor = "7";
-    return e;
   }
   TZirkPrevMenu* menu(const std::vector<MenuEntry>& entries, int32_t version = 103) {
     writeFile(dir / "m.zpm", menuFile(version, entries));
@@ -202,8 +162,10 @@ class PrevMenuTest : public ScenePictureTest {
     auto* m = scene.Create<TZirkPrevMenu>(nullptr, "menu");
     m->SetPropInt(PR_LEFT, 100);
     m->SetPropInt(PR_TOP, 100);
-    for (int id : {PR_ONMAPIN, PR_ONMAPOUT, PR_ONSELECT, PR_ONPLAYEND})
-      m->SetPropStr(id, "*" + std::to_string(id));
+    m->SetPropStr(PR_ONMAPIN, "*in");
+    m->SetPropStr(PR_ONMAPOUT, "*out");
+    m->SetPropStr(PR_ONSELECT, "*select");
+    m->SetPropStr(PR_ONPLAYEND, "*end");
     m->SetSource("m.zpm");
     frame();
     return m;
@@ -211,28 +173,23 @@ class PrevMenuTest : public ScenePictureTest {
   TZirkPrevMenu* threeEntries() {
     return menu({entry("one", 0), entry("two", 40), entry("three", 80)});
   }
-  // Queued events as "id name index", then cleared.
-  std::vector<std::string> events() { return takeEvents(scene, true); }
+  void click(TZirkPrevMenu* m, int32_t x) {
+    m->MouseMove(x, 115);
+    m->LButtonDown(x, 115);
+    m->LButtonUp(x, 115);
+  }
   uint32_t entryColor(int32_t index) { return screenColor(100 + index * 40 + 5, 115); }
   uint32_t companionColor(int32_t index) { return screenColor(100 + index * 40 + 5, 155); }
-
- public:
-  void key(TZirkObject* focus, int32_t vk) { pressKey(scene, focus, vk); }
 };
 
 TEST_F(PrevMenuTest, LoadsItsEntriesAsPicturesOfTheMenu) {
   TZirkPrevMenu* m = threeEntries();
   EXPECT_EQ(m->GetPropInt(PR_WIDTH), 300);
-  EXPECT_EQ(m->GetPropInt(PR_COUNT), 3);
   EXPECT_EQ(m->GetPropStr(PR_TEXT), "one\r\ntwo\r\nthree");
-  EXPECT_EQ(m->IndexOfEntry("two"), 1);
   EXPECT_EQ(m->IndexOfEntry("TWO"), -1);
   for (int32_t i = 0; i < 3; ++i) {
     EXPECT_EQ(entryColor(i), kBlue) << i;
-    EXPECT_EQ(m->EntryImage(i)->GetParent(), m);
     EXPECT_EQ(m->EntryImage(i)->GetName()[0], kHiddenNameChar);
-    EXPECT_TRUE(m->GetEntryEnabled(i));
-    EXPECT_TRUE(m->GetEntryShown(i));
   }
   EXPECT_FALSE(m->GetEntryEnabled(3));
   EXPECT_EQ(screenColor(100 + 25, 115), kBackground);
@@ -240,7 +197,6 @@ TEST_F(PrevMenuTest, LoadsItsEntriesAsPicturesOfTheMenu) {
   EXPECT_EQ(m->Preloaded().size(), 6u);
   // A menu file the project lacks gives an empty menu of no size.
   m->SetSource("missing.zpm");
-  EXPECT_EQ(m->GetPropInt(PR_COUNT), 0);
   EXPECT_EQ(m->GetPropInt(PR_WIDTH), 0);
   EXPECT_TRUE(m->Preloaded().empty());
   frame();
@@ -251,19 +207,17 @@ TEST_F(PrevMenuTest, LoadsItsEntriesAsPicturesOfTheMenu) {
 TEST_F(PrevMenuTest, HoverPlaysTheLeavePictureOnceAndQueuesOutBeforeIn) {
   TZirkPrevMenu* m = threeEntries();
   m->MouseMove(105, 115);
-  EXPECT_EQ(m->Hovered(), 0);
-  EXPECT_EQ(events(), (std::vector<std::string>{"104 one 0"}));
+  EXPECT_EQ(takeEvents(), Vs{"*in:one,0"});
   frame();
   EXPECT_EQ(entryColor(0), kRed);
   EXPECT_EQ(companionColor(0), kYellow);
   EXPECT_EQ(m->GetHoverCursor(), 7);
   m->MouseMove(145, 115);
-  EXPECT_EQ(events(), (std::vector<std::string>{"105 one 0", "104 two 1"}));
-  EXPECT_EQ(m->Companion(0), nullptr) << "no leave companion: it goes";
+  EXPECT_EQ(takeEvents(), (Vs{"*out:one,0", "*in:two,1"}));
   frame();
   EXPECT_EQ(entryColor(0), kGreen) << "the leave picture";
   EXPECT_EQ(entryColor(1), kRed);
-  EXPECT_EQ(companionColor(0), kBackground);
+  EXPECT_EQ(companionColor(0), kBackground) << "no leave companion: it goes";
   EXPECT_EQ(companionColor(1), kYellow);
   for (int i = 0; i < 6; ++i) frame();
   EXPECT_EQ(entryColor(0), kBlue) << "back to normal after one pass";
@@ -272,28 +226,21 @@ TEST_F(PrevMenuTest, HoverPlaysTheLeavePictureOnceAndQueuesOutBeforeIn) {
   m->MouseMove(125, 115);
   EXPECT_EQ(m->Hovered(), -1);
   m->MouseOut();
-  EXPECT_EQ(events(), (std::vector<std::string>{"105 two 1"}));
+  EXPECT_EQ(takeEvents(), Vs{"*out:two,1"});
 }
 
 TEST_F(PrevMenuTest, AClickPlaysItsAnimationThenEnds) {
-  struct Case {
-    const char* what;
-    bool autoScrap;
-  } cases[] = {{"end event", false}, {"auto scrap", true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (bool autoScrap : {false, true}) {
+    SCOPED_TRACE(autoScrap);
     MenuEntry clicked = entry("two", 40);
     clicked.pictures[psClickCompanion] = "cc.dor";
     TZirkPrevMenu* m = menu({entry("one", 0), clicked});
-    m->SetPropInt(PR_AUTOSCRAP, c.autoScrap);
-    m->MouseMove(145, 115);
-    events();
-    m->LButtonDown(145, 115);
-    m->LButtonUp(145, 115);
+    m->SetPropInt(PR_AUTOSCRAP, autoScrap);
+    click(m, 145);
     EXPECT_EQ(m->Busy(), 2) << "the picture and its companion";
     EXPECT_EQ(LastPrevMenuSelection().Name, "two");
     EXPECT_EQ(LastPrevMenuSelection().Index, 1);
-    EXPECT_EQ(events(), (std::vector<std::string>{"72 two 1"}));
+    EXPECT_EQ(takeEvents(), (Vs{"*in:two,1", "*select:two,1"}));
     frame();
     EXPECT_EQ(entryColor(1), kWhite);
     EXPECT_EQ(companionColor(1), kWhite);
@@ -301,32 +248,29 @@ TEST_F(PrevMenuTest, AClickPlaysItsAnimationThenEnds) {
     m->MouseMove(105, 115);
     EXPECT_EQ(m->Hovered(), 1);
     for (int i = 0; i < 8; ++i) frame();
-    if (c.autoScrap) {
+    if (autoScrap) {
       EXPECT_EQ(scene.FindComponentByName("menu"), nullptr);
-      EXPECT_TRUE(events().empty());
+      EXPECT_EQ(takeEvents(), Vs{});
       continue;
     }
-    EXPECT_EQ(m->Busy(), 0);
-    EXPECT_EQ(events(), (std::vector<std::string>{"43 two 1"}));
+    EXPECT_EQ(takeEvents(), Vs{"*end:two,1"});
     EXPECT_EQ(entryColor(1), kBlue) << "the resting picture after the click";
-    EXPECT_EQ(m->Companion(1), nullptr);
+    EXPECT_EQ(companionColor(1), kBackground);
     m->MouseMove(105, 115);
     EXPECT_EQ(m->Hovered(), 0);
     scene.FreeObject(m);
-    events();
+    takeEvents();
   }
 }
 
 TEST_F(PrevMenuTest, HidingTheClickedEntryEndsItsAnimation) {
   TZirkPrevMenu* m = threeEntries();
-  m->MouseMove(145, 115);
-  m->LButtonDown(145, 115);
-  m->LButtonUp(145, 115);
+  click(m, 145);
   ASSERT_EQ(m->Busy(), 1);
-  events();
+  takeEvents();
   m->SetEntryShown(1, false);
   EXPECT_EQ(m->Busy(), 0);
-  EXPECT_EQ(events(), (std::vector<std::string>{"43 two 1"}));
+  EXPECT_EQ(takeEvents(), Vs{"*end:two,1"});
   frame();
   EXPECT_EQ(entryColor(1), kBackground);
   m->MouseMove(105, 115);
@@ -342,35 +286,29 @@ TEST_F(PrevMenuTest, HidingTheClickedEntryEndsItsAnimation) {
 TEST_F(PrevMenuTest, KeysCycleTheVisibleEntriesAndSelect) {
   struct Case {
     std::vector<int32_t> keys;
-    int32_t hovered;
+    int32_t hidden, disabled;
+    int32_t hovered, busy;
   } cases[] = {
-      {{40}, 0}, {{38}, 2}, {{39, 39}, 1}, {{37}, 2}, {{40, 40, 40}, 2}, {{38, 38}, 1},
+      {{40}, -1, -1, 0, 0},        {{38}, -1, -1, 2, 0},         {{39, 39}, -1, -1, 1, 0},
+      {{37}, -1, -1, 2, 0},        {{40, 40, 40}, -1, -1, 2, 0}, {{38, 38}, -1, -1, 1, 0},
+      {{40, 40, 13}, 1, -1, 2, 1},  // a hidden entry is left out; Enter clicks
+      {{40, 32}, -1, 0, 0, 0},      // a disabled entry does not click
   };
   for (const Case& c : cases) {
     TZirkPrevMenu* m = threeEntries();
-    for (int32_t vk : c.keys) key(m, vk);
+    m->SetEntryShown(c.hidden, false);
+    m->SetEntryEnabled(c.disabled, false);
+    for (int32_t vk : c.keys) key(vk, m);
     EXPECT_EQ(m->Hovered(), c.hovered) << c.keys.size();
+    EXPECT_EQ(m->Busy(), c.busy) << c.keys.size();
+    const Vs events = takeEvents();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "*select:three,2"), c.busy);
+    frame();
+    if (c.disabled == 0) {
+      EXPECT_EQ(entryColor(0), kGrey) << "no disabled hover picture";
+    }
     scene.FreeObject(m);
   }
-  // A hidden entry is left out of the cycle; Enter clicks the hovered one.
-  TZirkPrevMenu* m = threeEntries();
-  m->SetEntryShown(1, false);
-  key(m, 40);
-  key(m, 40);
-  EXPECT_EQ(m->Hovered(), 2);
-  events();
-  key(m, 13);
-  EXPECT_EQ(m->Busy(), 1);
-  EXPECT_EQ(events(), (std::vector<std::string>{"72 three 2"}));
-  // A disabled entry does not click.
-  scene.FreeObject(m);
-  m = threeEntries();
-  m->SetEntryEnabled(0, false);
-  key(m, 40);
-  key(m, 32);
-  EXPECT_EQ(m->Busy(), 0);
-  frame();
-  EXPECT_EQ(entryColor(0), kGrey) << "no disabled hover picture: the disabled one";
 }
 
 TEST_F(PrevMenuTest, AVersion100EntryDisabledShowsNothing) {
@@ -378,9 +316,6 @@ TEST_F(PrevMenuTest, AVersion100EntryDisabledShowsNothing) {
   m->SetEntryEnabled(0, false);
   frame();
   EXPECT_EQ(entryColor(0), kBackground);
-  m->SetEntryEnabled(0, true);
-  frame();
-  EXPECT_EQ(entryColor(0), kBlue);
 }
 
 TEST_F(PrevMenuTest, MotionEntriesKeepTheirCaptureMaskAndPreloadTheirPictures) {
@@ -390,12 +325,10 @@ TEST_F(PrevMenuTest, MotionEntriesKeepTheirCaptureMaskAndPreloadTheirPictures) {
   t.length = 10;
   ASSERT_TRUE(
       SaveFilmFile(FilmFile{.kind = "ZirkMotion", .tracks = {t}}, (dir / "m.zmt").string()));
-  MenuEntry e = entry("one", 0);
-  e.pictures = {};
+  MenuEntry e{.name = "one"};
   e.pictures[psNormal] = "m.zmt";
-  e.captureMask = 0;
   TZirkPrevMenu* m = menu({e});
-  EXPECT_EQ(m->Preloaded(), (std::vector<std::string>{"h.dor"}));
+  EXPECT_EQ(m->Preloaded(), Vs{"h.dor"});
   for (int i = 0; i < 3; ++i) frame();
   EXPECT_EQ(entryColor(0), kRed);
   EXPECT_EQ(m->EntryImage(0)->GetPropInt(PR_CAPTUREMASK), 0);
@@ -412,50 +345,40 @@ TEST_F(PrevMenuTest, SaveRecordAtEachVersion) {
   m->SetEntryShown(2, false);
   m->SetPropInt(PR_RCLICKSCRAP, 1);
   m->SetPropStr(PR_ONIDLE, "*idle");
-  TKwMemoryStream current;
-  m->SaveToStream(current);
+  const auto current = record(*m);
   scene.FreeObject(m);
   auto old = [](int32_t version) {
-    auto s = std::make_unique<TKwMemoryStream>();
-    WriteControlBase(*s, version);
-    TRecordWriter w(*s);
-    w.Str("m.zpm");
-    w.Bool(false);
-    w.Bool(true);
-    w.Bool(false);
-    for (const char* label : {"*104", "*105", "*idle", "*72", "*43"}) w.Str(label);
-    if (version >= 127) {
-      w.Int(5);  // more than the menu has: the rest is read and dropped
-      for (uint8_t b : {1, 0, 1, 0, 0}) w.Byte(b);
-    }
-    if (version >= 132) {
-      w.Int(2);
-      for (uint8_t b : {1, 0}) w.Byte(b);
-    }
-    return s;
+    return OldControlRecord(version, [&](TRecordWriter& w) {
+      w.Str("m.zpm");
+      for (bool b : {false, true, false}) w.Bool(b);
+      for (const char* label : {"*in", "*out", "*idle", "*select", "*end"}) w.Str(label);
+      if (version >= 127) {
+        w.Int(5);  // more than the menu has: the rest is read and dropped
+        for (uint8_t b : {1, 0, 1, 0, 0}) w.Byte(b);
+      }
+      if (version >= 132) {
+        w.Int(2);
+        for (uint8_t b : {1, 0}) w.Byte(b);
+      }
+    });
   };
   struct Case {
-    std::unique_ptr<TKwMemoryStream> stream;
+    std::vector<uint8_t> bytes;
     int32_t version;
     std::vector<bool> enabled, shown;
-  };
-  Case cases[] = {
-      {std::make_unique<TKwMemoryStream>(), SaveVersion, {true, false, true}, {true, true, false}},
+  } cases[] = {
+      {current, SaveVersion, {true, false, true}, {true, true, false}},
       {old(126), 126, {true, true, true}, {true, true, true}},
       {old(127), 127, {true, false, true}, {true, true, true}},
       {old(132), 132, {true, false, true}, {true, false, true}},
   };
-  cases[0].stream->Assign(current.Bytes());
-  for (Case& c : cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
-    c.stream->SetPosition(0);
-    auto* copy = scene.Create<TZirkPrevMenu>(nullptr, "copy");
-    copy->LoadFromStream(*c.stream, c.version);
-    EXPECT_EQ(c.stream->Remaining(), 0);
+    auto* copy = load<TZirkPrevMenu>(c.bytes, c.version);
     EXPECT_EQ(copy->GetPropStr(PR_SOURCE), "m.zpm");
     EXPECT_EQ(copy->GetPropInt(PR_RCLICKSCRAP), 1);
     EXPECT_EQ(copy->GetPropStr(PR_ONIDLE), "*idle");
-    EXPECT_EQ(copy->GetPropStr(PR_ONPLAYEND), "*43");
+    EXPECT_EQ(copy->GetPropStr(PR_ONPLAYEND), "*end");
     ASSERT_EQ(copy->EntryCount(), 3);
     for (int32_t i = 0; i < 3; ++i) {
       EXPECT_EQ(copy->GetEntryEnabled(i), c.enabled[static_cast<size_t>(i)]) << i;

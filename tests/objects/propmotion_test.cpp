@@ -32,12 +32,7 @@ class PropMotionTest : public ::testing::Test {
  protected:
   void TearDown() override { GameTime() = {}; }
 
-  Recorder* recorder(const std::string& name = "target", int32_t left = 0) {
-    Recorder* r = scene.Create<Recorder>(nullptr, name);
-    r->SetPropInt(PR_LEFT, left);
-    r->written.clear();
-    return r;
-  }
+  Recorder* recorder() { return scene.Create<Recorder>(nullptr, "target"); }
   TZirkPropMotion* motion(int32_t propId, long double to, int32_t duration, int32_t easing = 0,
                           const std::string& target = "target") {
     auto* m = scene.Create<TZirkPropMotion>(nullptr, "motion");
@@ -57,53 +52,42 @@ class PropMotionTest : public ::testing::Test {
 TEST_F(PropMotionTest, EasingsFromStartToTarget) {
   const double q = std::acos(-1.0) / 2;
   struct Case {
-    int32_t easing;
-    std::vector<double> expected;  // at t = 0, 250, 500, 1000
+    int32_t easing, duration;
+    std::vector<double> expected;  // at t = 0, 250, 500, 1000; the last one ends it
   } cases[] = {
-      {0, {0, 25, 50, 100}},
-      {1, {0, 100 - std::sin(749 * q / 1000) * 100, 100 - std::sin(499 * q / 1000) * 100, 100}},
-      {2, {0, std::sin(250 * q / 1000) * 100, std::sin(500 * q / 1000) * 100, 100}},
-      {7, {0, 25, 50, 100}},  // unknown easings move linearly
+      {0, 1000, {0, 25, 50, 100}},
+      {1,
+       1000,
+       {0, 100 - std::sin(749 * q / 1000) * 100, 100 - std::sin(499 * q / 1000) * 100, 100}},
+      {2, 1000, {0, std::sin(250 * q / 1000) * 100, std::sin(500 * q / 1000) * 100, 100}},
+      {7, 1000, {0, 25, 50, 100}},  // unknown easings move linearly
+      // Short durations apply the target at once.
+      {0, 1, {100}},
+      {0, 0, {100}},
+      {0, -5, {100}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.easing);
+    SCOPED_TRACE(testing::Message() << c.easing << " " << c.duration);
     Recorder* r = recorder();
-    motion(PR_LEFT, 100, 1000, c.easing);
-    EXPECT_TRUE(tick(250));
-    EXPECT_TRUE(tick(250));
-    EXPECT_TRUE(tick(500));
-    EXPECT_FALSE(tick(16)) << "the target value ends the motion";
-    ASSERT_EQ(r->written.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(r->written[i], c.expected[i], 1e-9) << i;
-    EXPECT_EQ(r->GetPropInt(PR_LEFT), 100);
-    scene.FreeObject(r);
-  }
-}
-
-TEST_F(PropMotionTest, ShortDurationsApplyTheTargetAtOnce) {
-  for (int32_t duration : {1, 0, -5}) {
-    Recorder* r = recorder("target", 20);
-    motion(PR_LEFT, 70, duration);
-    EXPECT_FALSE(tick(16));
-    EXPECT_EQ(r->written, std::vector<double>{70});
+    motion(PR_LEFT, 100, c.duration, c.easing);
+    size_t ticks = 0;
+    for (uint32_t ms : {250, 250, 500, 16})
+      EXPECT_EQ(tick(ms), ++ticks < c.expected.size()) << ticks;
+    ASSERT_EQ(r->written.size(), c.expected.size());
+    for (size_t i = 0; i < c.expected.size(); ++i)
+      EXPECT_NEAR(r->written[i], c.expected[i], 1e-9) << i;
     scene.FreeObject(r);
   }
 }
 
 TEST_F(PropMotionTest, EndsWithoutWritingWhenItsTargetCannotBeMoved) {
-  struct Case {
-    const char* what;
-    int32_t propId;
-    std::string target;
-  } cases[] = {
-      {"no object of that name", PR_LEFT, "nobody"},
-      {"a property id outside the vocabulary", 200, "target"},
-      {"a property that refuses writes", PR_APPEARX, "target"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  // No object of that name, a property id outside the vocabulary, and a
+  // property that refuses writes.
+  for (auto [propId, target] :
+       {std::pair{PR_LEFT, "nobody"}, {200, "target"}, {PR_APPEARX, "target"}}) {
+    SCOPED_TRACE(propId);
     Recorder* r = recorder();
-    motion(c.propId, 100, 1000, 0, c.target);
+    motion(propId, 100, 1000, 0, target);
     EXPECT_FALSE(tick(16));
     EXPECT_TRUE(r->written.empty());
     scene.FreeObject(r);
@@ -154,11 +138,9 @@ TEST_F(PropMotionTest, SaveRecordAtEachVersion) {
     TKwMemoryStream* stream;
     int32_t version;
     bool paused, endsAtOnce;
-  } cases[] = {
-      {&s, SaveVersion, true, false},
-      {v125.get(), 125, false, false},
-      {bad.get(), 125, false, true},
-  };
+  } cases[] = {{&s, SaveVersion, true, false},
+               {v125.get(), 125, false, false},
+               {bad.get(), 125, false, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     r->SetPropInt(PR_LEFT, 40);

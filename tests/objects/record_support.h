@@ -3,7 +3,9 @@
 // version starts with, so a test can append a kind's own fields as that
 // version wrote them.
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/records.h"
 #include "scene/zcontrol.h"
@@ -39,6 +41,17 @@ inline void WriteControlBase(TKwStream& stream, int32_t version) {
   in.Int();
   stream.WriteBuffer(bytes.data() + current.Position(),
                      static_cast<int64_t>(bytes.size()) - current.Position());
+}
+
+// A control's record as the version wrote it: the control's part, then the
+// kind's own fields as `fields(writer)` writes them.
+template <class Fields>
+std::vector<uint8_t> OldControlRecord(int32_t version, Fields fields) {
+  TKwMemoryStream s;
+  WriteControlBase(s, version);
+  TRecordWriter w(s);
+  fields(w);
+  return s.Bytes();
 }
 
 }  // namespace zirk::test

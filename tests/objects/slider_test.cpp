@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "control_fixture.h"
 #include "objects/scrollbar.h"
 #include "objects/slider.h"
@@ -72,6 +74,18 @@ TEST_F(SliderTest, SizesItselfFromItsStrips) {
   EXPECT_EQ(bar->GetTrackRect(), Bounds(101, 60, 10, 100));
   bar->SetPropInt(PR_VALUE, 50);
   EXPECT_EQ(bar->GetThumbRect(), Bounds(100, 100, 12, 20));
+}
+
+TEST_F(SliderTest, AStripThatFailsToLoadLeavesTheSizeOfWhatIsHeld) {
+  TZirkSlider* s = make(true);
+  s->SetPropInt(PR_VALUE, 40);
+  std::ofstream(dir.path() / "broken.dor") << "not a picture";
+  EXPECT_ANY_THROW(s->SetPropStr(PR_SOURCE, "broken.dor"));
+  EXPECT_EQ(s->Width(), 0);
+  EXPECT_EQ(s->Height(), 0) << "no track, no size";
+  s->SetPropStr(PR_SOURCE, "vtrack.dor");
+  EXPECT_EQ(s->Height(), 128);
+  EXPECT_EQ(s->GetThumbRect().Top, 120);
 }
 
 TEST_F(SliderTest, TrackClickJumpsThereAndDragsOn) {

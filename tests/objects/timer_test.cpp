@@ -23,8 +23,7 @@ class TimerTest : public ::testing::Test {
     t->SetPropInt(PR_DELAY, period);
     return t;
   }
-  // A tick at the given game clock; returns how many of the timer's events
-  // are queued afterwards.
+  // A tick at the given game clock; how many events are queued afterwards.
   int32_t tickAt(uint32_t clock) {
     GameTime().GameClock = clock;
     scene.TickObjects();
@@ -42,16 +41,14 @@ TEST_F(TimerTest, FiresOnTheGameClockKeepingItsPhase) {
     int32_t queued;
   };
   struct Case {
-    const char* what;
     int32_t period;
     std::vector<Step> steps;
   } cases[] = {
-      {"period 0 fires every tick once the last event left",
-       0,
-       {{0, false, 1}, {16, false, 1}, {32, true, 1}, {48, true, 1}}},
-      {"period -1 never fires", -1, {{0, false, 0}, {100000, false, 0}}},
-      {"period 1000 catches up after a stall, one event at a time",
-       1000,
+      // Every tick once the last event left.
+      {0, {{0, false, 1}, {16, false, 1}, {32, true, 1}, {48, true, 1}}},
+      {-1, {{0, false, 0}, {100000, false, 0}}},  // never
+      // Catching up after a stall, one event at a time.
+      {1000,
        {{999, false, 0},
         {1000, false, 1},
         {4500, false, 1},  // behind: the schedule moves, no second event
@@ -61,7 +58,7 @@ TEST_F(TimerTest, FiresOnTheGameClockKeepingItsPhase) {
         {5000, false, 1}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.period);
     GameTime().GameClock = 0;
     TZirkTimer* t = timer(c.period);
     for (const Step& s : c.steps) {
@@ -69,9 +66,8 @@ TEST_F(TimerTest, FiresOnTheGameClockKeepingItsPhase) {
       EXPECT_EQ(tickAt(s.clock), s.queued) << "at " << s.clock;
     }
     if (scene.Events().Count() > 0) {
-      EXPECT_EQ(scene.Events().Items(0).Label, "*tick");
-      EXPECT_EQ(scene.Events().Items(0).PropId, PR_ONNOTIFY);
-      EXPECT_EQ(scene.Events().Items(0).Object, t);
+      const TTimerData& e = scene.Events().Items(0);
+      EXPECT_TRUE(e.Label == "*tick" && e.PropId == PR_ONNOTIFY && e.Object == t);
     }
     scene.FreeObject(t);
   }
@@ -89,25 +85,18 @@ TEST_F(TimerTest, AutoScrapFiresOnceAndGoesWhenItsEventWasHandled) {
 }
 
 TEST_F(TimerTest, ChangingLabelPeriodOrPauseDropsPendingEventsAndRestarts) {
-  struct Case {
-    const char* what;
-    std::function<void(TZirkTimer&)> change;
-  } cases[] = {
-      {"label", [](TZirkTimer& t) { t.SetPropStr(PR_ONNOTIFY, "*other"); }},
-      {"the same period", [](TZirkTimer& t) { t.SetPropInt(PR_DELAY, 100); }},
-      {"pause and resume",
-       [](TZirkTimer& t) {
-         t.SetPropInt(PR_PAUSED, 1);
-         t.SetPropInt(PR_PAUSED, 0);
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (int change = 0; change < 3; ++change) {
+    SCOPED_TRACE(change);
     GameTime().GameClock = 0;
     TZirkTimer* t = timer(100);
     EXPECT_EQ(tickAt(100), 1);
     GameTime().GameClock = 150;
-    c.change(*t);
+    if (change == 0) t->SetPropStr(PR_ONNOTIFY, "*other");
+    if (change == 1) t->SetPropInt(PR_DELAY, 100);  // the same period
+    if (change == 2) {
+      t->SetPropInt(PR_PAUSED, 1);
+      t->SetPropInt(PR_PAUSED, 0);
+    }
     EXPECT_EQ(scene.Events().Count(), 0);
     EXPECT_EQ(tickAt(249), 0) << "the period counts from the change";
     EXPECT_EQ(tickAt(250), 1);
@@ -115,8 +104,7 @@ TEST_F(TimerTest, ChangingLabelPeriodOrPauseDropsPendingEventsAndRestarts) {
     scene.FreeObject(t);
   }
   // A paused timer is not ticked by the scene.
-  TZirkTimer* t = timer(10);
-  t->SetPropInt(PR_PAUSED, 1);
+  timer(10)->SetPropInt(PR_PAUSED, 1);
   EXPECT_EQ(tickAt(1000), 0);
 }
 
@@ -128,8 +116,7 @@ TEST_F(TimerTest, SaveRecordAtEachVersion) {
   t->SaveToStream(s);
   scene.FreeObject(t);
   handle();
-
-  // The current record, and one from before auto scrap was saved.
+  // From before auto scrap was saved.
   TKwMemoryStream old;
   TRecordWriter w(old);
   w.Str("old");
@@ -137,37 +124,29 @@ TEST_F(TimerTest, SaveRecordAtEachVersion) {
   w.Str("*note");
   w.Int(250);
   w.Bool(false);
-  struct Case {
-    TKwMemoryStream* stream;
-    int32_t version;
-    bool autoScrap, firedBefore;
-  } cases[] = {{&s, SaveVersion, true, true}, {&old, 103, false, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.version);
-    c.stream->SetPosition(0);
+  for (int32_t version : {SaveVersion, 103}) {
+    SCOPED_TRACE(version);
+    TKwMemoryStream& in = version == 103 ? old : s;
+    in.SetPosition(0);
     GameTime().GameClock = 10000;
     auto* copy = scene.Create<TZirkTimer>(nullptr, "");
-    copy->LoadFromStream(*c.stream, c.version);
-    EXPECT_EQ(c.stream->Remaining(), 0);
+    copy->LoadFromStream(in, version);
+    EXPECT_EQ(in.Remaining(), 0);
     EXPECT_EQ(copy->GetPropStr(PR_ONNOTIFY), "*note");
     EXPECT_EQ(copy->GetPropInt(PR_DELAY), 250);
-    EXPECT_EQ(copy->GetPropInt(PR_AUTOSCRAP), c.autoScrap);
-    if (c.firedBefore) {
+    if (version == SaveVersion) {
       EXPECT_EQ(tickAt(10000), 0) << "fired and auto scrap: it goes without firing again";
       EXPECT_EQ(scene.FindComponentByName("timer"), nullptr);
-    } else {
-      EXPECT_EQ(tickAt(10249), 0) << "the period starts afresh after a load";
-      EXPECT_EQ(tickAt(10250), 1);
-      scene.FreeObject(copy);
-      handle();
+      continue;
     }
+    EXPECT_EQ(copy->GetPropInt(PR_AUTOSCRAP), 0);
+    EXPECT_EQ(tickAt(10249), 0) << "the period starts afresh after a load";
+    EXPECT_EQ(tickAt(10250), 1);
   }
   // A truncated record raises the format error.
-  TKwMemoryStream cut;
-  cut.WriteBuffer("\x05\0\0\0ab", 6);
-  cut.SetPosition(0);
-  auto* broken = scene.Create<TZirkTimer>(nullptr, "");
-  EXPECT_THROW(broken->LoadFromStream(cut, SaveVersion), EFormatError);
+  TKwMemoryStream cut(std::vector<uint8_t>{5, 0, 0, 0, 'a', 'b'});
+  EXPECT_THROW(scene.Create<TZirkTimer>(nullptr, "")->LoadFromStream(cut, SaveVersion),
+               EFormatError);
 }
 
 }  // namespace

@@ -162,25 +162,36 @@ TEST_F(VideoTest, WithoutAnItemPlayingFollowsRepeatAndSurfacesStayAway) {
 }
 
 TEST_F(VideoTest, SaveAndLoadRestartTheMovieWhereItWas) {
-  TZirkVideo* v = video("movie");
-  v->SetPropInt(PR_OVERLAY, 0);
-  v->SetPropInt(PR_BALANCE, 500);
-  v->SetActive(0);
-  run(300);
-  const int32_t at = v->GetPropInt(PR_INDEX);
-  TKwMemoryStream stream;
-  v->SaveToStream(stream);
-  scene.FreeObject(v);
-  EXPECT_EQ(VideoMan->Count(), 0);
+  // Mute and rewind on load hold for movies as for sounds.
+  struct Case {
+    bool mute, rewind;
+  } cases[] = {{false, false}, {true, false}, {false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.mute << c.rewind);
+    TZirkVideo* v = video("movie");
+    v->SetPropInt(PR_OVERLAY, 0);
+    v->SetPropInt(PR_BALANCE, 500);
+    v->SetPropInt(PR_MUTEONLOAD, c.mute);
+    v->SetPropInt(PR_REWINDONLOAD, c.rewind);
+    v->SetActive(0);
+    run(300);
+    const int32_t at = v->GetPropInt(PR_INDEX);
+    TKwMemoryStream stream;
+    v->SaveToStream(stream);
+    scene.FreeObject(v);
+    EXPECT_EQ(VideoMan->Count(), 0);
 
-  stream.SetPosition(0);
-  auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
-  loaded->LoadFromStream(stream, 129);
-  EXPECT_EQ(loaded->GetActive(), 0);
-  ASSERT_NE(loaded->Item(), nullptr);
-  EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), at, 20);
-  EXPECT_FALSE(loaded->GetPropInt(PR_OVERLAY));
-  EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
+    stream.SetPosition(0);
+    auto* loaded = scene.Create<TZirkVideo>(nullptr, "");
+    loaded->LoadFromStream(stream, 129);
+    EXPECT_EQ(loaded->GetActive(), 0);
+    ASSERT_NE(loaded->Item(), nullptr);
+    EXPECT_NEAR(loaded->GetPropInt(PR_INDEX), c.rewind ? 0 : at, 20);
+    EXPECT_FALSE(loaded->GetPropInt(PR_OVERLAY));
+    EXPECT_EQ(loaded->GetPropInt(PR_BALANCE), 500);
+    EXPECT_EQ(loaded->GetPropInt(PR_VOLUME), c.mute ? 0 : 1000);
+    scene.FreeObject(loaded);
+  }
 }
 
 }  // namespace

@@ -34,29 +34,24 @@ TEST(Fonts, CellHeightIsTheHeightAskedFor) {
   for (int32_t h : {8, 12, 16, 24, 40}) {
     const TFontMetrics m = Fonts().Metrics(ipa(h));
     EXPECT_EQ(m.Height, h);
-    EXPECT_GT(m.Ascent, h / 2);
-    EXPECT_LE(m.Ascent, h);
-    EXPECT_GE(m.UnderlineTop, m.Ascent - 1);
+    EXPECT_TRUE(m.Ascent > h / 2 && m.Ascent <= h) << m.Ascent;
+    // The underline lies under the baseline and inside the cell; strike-out above it.
+    EXPECT_TRUE(m.UnderlineTop >= m.Ascent - 1 && m.UnderlineTop + m.UnderlineHeight <= h);
     EXPECT_LT(m.StrikeOutTop, m.Ascent);
-    EXPECT_LE(m.UnderlineTop + m.UnderlineHeight, h);
   }
   // A height of 0 or less still makes a cell of one pixel.
   EXPECT_EQ(Fonts().Metrics(ipa(0)).Height, 1);
 }
 
 TEST(Fonts, GlyphsAdvanceByTheirWidthAndStayInTheirCell) {
-  struct Case {
-    char32_t code;
-    int32_t advance;
-  } cases[] = {{U'A', 8}, {U'g', 8}, {U'漢', 16}, {U'ｱ', 8}, {U'あ', 16}};
-  for (const Case& c : cases) {
-    auto g = Fonts().Glyph(ipa(16), c.code);
-    EXPECT_EQ(g->Advance, c.advance) << uint32_t(c.code);
+  for (auto [code, advance] :
+       {std::pair{U'A', 8}, {U'g', 8}, {U'漢', 16}, {U'ｱ', 8}, {U'あ', 16}}) {
+    auto g = Fonts().Glyph(ipa(16), code);
+    SCOPED_TRACE(uint32_t(code));
+    EXPECT_EQ(g->Advance, advance);
     ASSERT_GT(g->Width, 0);
-    EXPECT_GE(g->Left, 0);
-    EXPECT_LE(g->Left + g->Width, c.advance + 1);
-    EXPECT_GE(g->Top, 0);
-    EXPECT_LE(g->Top + g->Height, 16);
+    EXPECT_TRUE(g->Left >= 0 && g->Left + g->Width <= advance + 1) << g->Left;
+    EXPECT_TRUE(g->Top >= 0 && g->Top + g->Height <= 16) << g->Top;
     EXPECT_EQ(g->Levels.size(), size_t(g->Width) * size_t(g->Height));
   }
   // A space moves the pen without ink.
@@ -65,28 +60,26 @@ TEST(Fonts, GlyphsAdvanceByTheirWidthAndStayInTheirCell) {
   EXPECT_TRUE(space->Mask().empty());
   // 'g' reaches below the baseline, 'A' does not.
   const int32_t base = Fonts().Metrics(ipa(16)).Ascent;
-  auto a = Fonts().Glyph(ipa(16), U'A');
-  auto g = Fonts().Glyph(ipa(16), U'g');
-  EXPECT_LE(a->Top + a->Height, base + 1);
-  EXPECT_GT(g->Top + g->Height, base);
+  auto bottom = [](char32_t c) {
+    auto g = Fonts().Glyph(ipa(16), c);
+    return g->Top + g->Height;
+  };
+  EXPECT_LE(bottom(U'A'), base + 1);
+  EXPECT_GT(bottom(U'g'), base);
 }
 
 TEST(Fonts, SmoothingLevelsGiveTheirNumberOfGreySteps) {
-  struct Case {
-    int32_t smoothing;
-    size_t levels;
-  } cases[] = {{0, 2}, {1, 5}, {2, 17}, {3, 65}};
-  for (const Case& c : cases) {
+  for (auto [smoothing, levels] : {std::pair<int32_t, size_t>{0, 2}, {1, 5}, {2, 17}, {3, 65}}) {
     std::set<uint8_t> seen;
     for (char32_t ch : std::u32string(U"漢字のテストABCxyz")) {
-      auto g = Fonts().Glyph(ipa(24, 0, c.smoothing), ch);
+      auto g = Fonts().Glyph(ipa(24, 0, smoothing), ch);
       seen.insert(g->Levels.begin(), g->Levels.end());
     }
-    EXPECT_LE(seen.size(), c.levels) << c.smoothing;
-    EXPECT_TRUE(seen.count(0) && seen.count(255)) << c.smoothing;
+    EXPECT_LE(seen.size(), levels) << smoothing;
+    EXPECT_TRUE(seen.count(0) && seen.count(255)) << smoothing;
     std::set<uint8_t> steps;
-    for (size_t k = 0; k < c.levels; ++k) steps.insert(uint8_t(k * 255 / (c.levels - 1)));
-    for (uint8_t v : seen) EXPECT_TRUE(steps.count(v)) << c.smoothing << " " << int(v);
+    for (size_t k = 0; k < levels; ++k) steps.insert(uint8_t(k * 255 / (levels - 1)));
+    for (uint8_t v : seen) EXPECT_TRUE(steps.count(v)) << smoothing << " " << int(v);
   }
 }
 

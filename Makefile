@@ -61,10 +61,10 @@ run: deps
 	cmake --build --preset release -j $(JOBS) --target zirkplayer mkdemo
 	build/release/bin/mkdemo demo
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
-	  build/release/bin/zirkplayer demo --film demo.zcn; \
+	  build/release/bin/zirkplayer demo --film demo.zcn --movie movie.wmv; \
 	else \
 	  echo "make run: no display; playing 10 seconds of the demo headless"; \
-	  build/release/bin/zirkplayer demo --film demo.zcn --headless --frames 600 \
+	  build/release/bin/zirkplayer demo --film demo.zcn --movie movie.wmv --headless --frames 600 \
 	    --screenshot "$(CURDIR)/build/release/demo-screenshot.png"; \
 	fi
 

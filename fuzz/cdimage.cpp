@@ -14,27 +14,9 @@
 #include "platform/audio.h"
 #include "platform/cdaudio.h"
 #include "platform/messages.h"
+#include "work_folder.h"
 
 namespace {
-
-// One folder for the whole run, removed at exit; in memory where the system
-// has a memory file system, as every input writes its files anew.
-struct WorkFolder {
-  WorkFolder() {
-    std::error_code ec;
-    const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
-                                           ? std::filesystem::path("/dev/shm")
-                                           : std::filesystem::temp_directory_path();
-    std::string pattern = (base / "zirk-cdfuzz-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path = pattern;
-  }
-  ~WorkFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::filesystem::path path;
-};
 
 bool namesAFile(std::string_view line) {
   std::string upper(line);
@@ -82,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!namesAFile(line)) (cue += line) += '\n';
     start = end + 1;
   }
-  static const WorkFolder work;
+  static const zirk::fuzz::WorkFolder work("zirk-cdfuzz");
   const auto& folder = work.path;
   std::ofstream(folder / "disc.bin", std::ios::binary)
       .write(bin.data(), std::streamsize(bin.size()));

@@ -4,36 +4,24 @@
 // version.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-#include "objects/dorvcache.h"
 #include "objects/image.h"
-#include "scene/zscene.h"
+#include "record_harness.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
-  if (size < 1) return 0;
-  const int32_t version = 100 + data[0] % 40;
-  TKwMemoryStream stream(std::vector<uint8_t>(data + 1, data + size));
-  TDorvCollection cache;
-  SetImageCache(&cache);
-  {
-    TZirkBaseList scene(64, 48);
-    try {
-      auto* image = scene.Create<TZirkImage>(nullptr, "");
-      image->LoadFromStream(stream, version);
-      scene.TickObjects();
-      scene.RedrawAll();
-      scene.Paint();
-      for (int32_t y = 0; y < 48; y += 7) {
-        for (int32_t x = 0; x < 64; x += 7) image->HitTest({x, y}, kAllMouseMask);
-      }
-      image->SetPropInt(PR_CAPTUREMASK, 1);
-      image->HitTest({1, 1}, kAllMouseMask);
-    } catch (const zirk::Exception&) {
-    }
-    scene.ClearObjects();
-  }
-  SetImageCache(nullptr);
-  return 0;
+  return fuzz::RunRecord(data, size, 0,
+                         [](TZirkBaseList& scene, TKwStream& stream, int32_t, int32_t version) {
+                           auto* image = scene.Create<TZirkImage>(nullptr, "");
+                           image->LoadFromStream(stream, version);
+                           scene.TickObjects();
+                           scene.RedrawAll();
+                           scene.Paint();
+                           for (int32_t y = 0; y < 48; y += 7) {
+                             for (int32_t x = 0; x < 64; x += 7)
+                               image->HitTest({x, y}, kAllMouseMask);
+                           }
+                           image->SetPropInt(PR_CAPTUREMASK, 1);
+                           image->HitTest({1, 1}, kAllMouseMask);
+                         });
 }

@@ -5,47 +5,26 @@
 // (bit 0) and the save version.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <vector>
 
-#include "objects/dorvcache.h"
 #include "objects/images.h"
 #include "objects/tile.h"
+#include "record_harness.h"
 #include "scene/runtime.h"
-#include "scene/zscene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
-  if (size < 1) return 0;
-  const bool tile = data[0] & 1;
-  const int32_t version = 100 + (data[0] >> 1) % 40;
-  TKwMemoryStream stream(std::vector<uint8_t>(data + 1, data + size));
-  TDorvCollection cache;
-  SetImageCache(&cache);
-  {
-    // A lent picture with a draw rectangle, so the tile's piecewise path
-    // runs too; it outlives the scene's objects.
-    TDIBX picture(7, 5, 32);
-    picture.FillRect(picture.GetBoundsRect(), 0x00FF00);
-    picture.Rects1 = {Rect(1, 1, 6, 4)};
-    TZirkBaseList scene(64, 48);
-    try {
-      TZirkCustomImages* object =
-          tile ? static_cast<TZirkCustomImages*>(scene.Create<TZirkTile>(nullptr, ""))
-               : scene.Create<TZirkImages>(nullptr, "");
-      object->LoadFromStream(stream, version);
-      object->SetBackSurface(&picture);
-      for (uint32_t elapsed : {0u, 16u, 5000u, 0xFFFFFFFFu}) {
-        GameTime().ElapsedTime = elapsed;
-        scene.TickObjects();
-        scene.RedrawAll();
-        scene.Paint();
-      }
-    } catch (const zirk::Exception&) {
-    }
-    GameTime().ElapsedTime = 0;
-    scene.ClearObjects();
-  }
-  SetImageCache(nullptr);
-  return 0;
+  // A lent picture with a draw rectangle, so the tile's piecewise path
+  // runs too; it outlives the scene's objects.
+  TDIBX picture(7, 5, 32);
+  picture.FillRect(picture.GetBoundsRect(), 0x00FF00);
+  picture.Rects1 = {Rect(1, 1, 6, 4)};
+  return fuzz::RunRecord(
+      data, size, 1, [&](TZirkBaseList& scene, TKwStream& stream, int32_t kind, int32_t version) {
+        TZirkCustomImages* object =
+            kind ? static_cast<TZirkCustomImages*>(scene.Create<TZirkTile>(nullptr, ""))
+                 : scene.Create<TZirkImages>(nullptr, "");
+        object->LoadFromStream(stream, version);
+        object->SetBackSurface(&picture);
+        fuzz::RunFrames(scene, {0u, 16u, 5000u, 0xFFFFFFFFu});
+      });
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/vocab.h"
+#include "objects/box.h"
 #include "scene/cabinet.h"
 #include "scene/factory.h"
 #include "scene/zscene.h"
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
   static const bool registered = [] {
     RegisterKind(LT_CABINET, [](TZirkBaseList& s) { return std::make_unique<TZirkCabinet>(s); });
-    RegisterKind(LT_BOX, [](TZirkBaseList& s) { return std::make_unique<TZirkControl>(s); });
+    RegisterZirkBox();
     return true;
   }();
   (void)registered;

@@ -26,6 +26,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       optionsEnded = true;
     } else if (arg == "--film") {
       line.Film = valueOf(args, i);
+    } else if (arg == "--movie") {
+      line.Movie = valueOf(args, i);
     } else if (arg == "--headless") {
       line.Headless = true;
     } else if (arg == "--frames") {
@@ -47,11 +49,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string CommandLineUsage() {
-  return "usage: zirkplayer [GAMEFOLDER ...] [--film NAME] [--headless] [--frames N]\n"
-         "                  [--screenshot FILE.png]\n"
+  return "usage: zirkplayer [GAMEFOLDER ...] [--film NAME] [--movie NAME] [--headless]\n"
+         "                  [--frames N] [--screenshot FILE.png]\n"
          "  GAMEFOLDER         the game's folder (default: the program's folder); further\n"
          "                     folders are searched for game files after it\n"
          "  --film NAME        play the film file NAME of the game\n"
+         "  --movie NAME       play the movie file NAME of the game, looping, in the top\n"
+         "                     right corner of the screen, above the film\n"
          "  --headless         no window; a fixed step of 1000/60 ms per tick, no waiting\n"
          "  --frames N         close after N ticks\n"
          "  --screenshot FILE  write the screen as PNG when closing\n";

@@ -1,7 +1,7 @@
 #pragma once
 // The player's command line:
-//   zirkplayer [GAMEFOLDER ...] [--film NAME] [--headless] [--frames N]
-//              [--screenshot FILE.png]
+//   zirkplayer [GAMEFOLDER ...] [--film NAME] [--movie NAME] [--headless]
+//              [--frames N] [--screenshot FILE.png]
 // The first folder is the base folder, further ones are search folders.
 
 #include <cstdint>
@@ -13,7 +13,8 @@ namespace zirk {
 
 struct TCommandLine {
   std::vector<std::string> Folders;
-  std::optional<std::string> Film;  // a game file name
+  std::optional<std::string> Film;   // a game file name
+  std::optional<std::string> Movie;  // a game file name
   bool Headless = false;
   std::optional<int64_t> Frames;  // ticks to run before closing
   std::optional<std::string> Screenshot;

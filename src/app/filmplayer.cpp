@@ -1,43 +1,52 @@
 #include "app/filmplayer.h"
 
-#include <algorithm>
-
+#include "objects/cinema.h"
 #include "scene/zscene.h"
 
 namespace zirk {
 
-TFilmPlayer::TFilmPlayer(TZirkBaseList& owner) {
-  film_.Owner = &owner;
+TFilmPlayer::TFilmPlayer(TZirkBaseList& scene) : scene_(scene) {}
+
+TFilmPlayer::~TFilmPlayer() {
+  if (TZirkCinema* cinema = Cinema()) scene_.FreeObject(cinema);
 }
 
-TFilmPlayer::~TFilmPlayer() = default;
+TZirkCinema* TFilmPlayer::Cinema() const {
+  return serial_ ? dynamic_cast<TZirkCinema*>(scene_.FindBySerial(serial_)) : nullptr;
+}
 
 void TFilmPlayer::Load(const std::string& fileName) {
-  film_.LoadFilm(fileName);
+  if (TZirkCinema* old = Cinema()) scene_.FreeObject(old);
+  serial_ = 0;
+  TZirkCinema* cinema = scene_.Create<TZirkCinema>(nullptr, "");
+  cinema->SetSource(fileName);
+  const TFilmManager* film = cinema->Film();
+  std::string why;
+  if (!film)
+    why =
+        cinema->LoadError().empty() ? fileName + ": the film file is missing" : cinema->LoadError();
   // The reader takes a file of another kind for an empty film; nothing
   // would ever show, so the player says so instead.
-  if (film_.Kind == 2) throw EFilmFormatError(fileName + " is not a film file");
-  film_.RefreshOwner();
-  timeMs_ = 0;
-  frame_ = -1;
-  fresh_ = true;
-  ended_ = false;
+  else if (film->Kind == 2)
+    why = fileName + " is not a film file";
+  if (!why.empty()) {
+    scene_.FreeObject(cinema);
+    throw EFilmFormatError(why);
+  }
+  scene_.SetWidth(film->Width);
+  scene_.SetHeight(film->Height);
+  if (film->Color >= 0) scene_.SetColor(film->Color);
+  serial_ = cinema->Serial();
 }
 
-void TFilmPlayer::Tick(uint32_t elapsed) {
-  const int32_t length = film_.GetLength();
-  if (length <= 0) return;
-  if (!fresh_ && !ended_) timeMs_ += elapsed;
-  fresh_ = false;
-  int32_t frame = MsToFilmTicks(static_cast<double>(timeMs_));
-  if (frame >= length - 1) {
-    frame = length - 1;
-    ended_ = true;
-  }
-  if (frame != frame_) {
-    frame_ = frame;
-    film_.SetFilmTime(frame);
-  }
+int32_t TFilmPlayer::Frame() const {
+  TZirkCinema* cinema = Cinema();
+  return cinema ? cinema->GetPropInt(PR_INDEX) : 0;
+}
+
+bool TFilmPlayer::Ended() const {
+  TZirkCinema* cinema = Cinema();
+  return cinema && cinema->Ended();
 }
 
 }  // namespace zirk

@@ -1,44 +1,39 @@
 #pragma once
-// What starts a game while no script engine exists: one film played straight
-// into a scene, its size and colour setting the screen's. The time is kept
-// in ms of played ticks and turned into film ticks as a cinema does (ms over
-// 1000/60, to nearest); at the end the film stays on its last frame.
+// What starts a game while no script engine exists: one film played by a
+// cinema that covers the scene, the film's size and colour setting the
+// screen's. The cinema is an object of the scene and ticks with it; at the
+// end the film stays on its last frame.
 
 #include <cstdint>
 #include <string>
 
-#include "objects/frms.h"
-
 namespace zirk {
 
 class TZirkBaseList;
+class TZirkCinema;
 
 class TFilmPlayer {
  public:
-  explicit TFilmPlayer(TZirkBaseList& owner);
+  explicit TFilmPlayer(TZirkBaseList& scene);
+  // Frees the cinema while the scene still holds it.
   ~TFilmPlayer();
   TFilmPlayer(const TFilmPlayer&) = delete;
   TFilmPlayer& operator=(const TFilmPlayer&) = delete;
 
-  // Reads the named game file and gives the scene the film's size and
-  // colour. Raises what the film reader raises, and EFilmFormatError for a
-  // file that is no film or motion file.
+  // Makes the cinema and gives the scene the film's size and colour.
+  // Raises EFilmFormatError, leaving no cinema, for a film that is missing,
+  // cannot be read, or is no film or motion file.
   void Load(const std::string& fileName);
-  // Advances the film by a tick of `elapsed` ms. The first tick after a
-  // load shows frame 0 without advancing.
-  void Tick(uint32_t elapsed);
 
-  TFilmManager& Film() { return film_; }
-  int32_t Frame() const { return frame_; }
-  int64_t TimeMs() const { return timeMs_; }
-  bool Ended() const { return ended_; }
+  // nullptr before a load or once the scene has freed it.
+  TZirkCinema* Cinema() const;
+  // The film tick shown (PR_INDEX), 0 without a cinema.
+  int32_t Frame() const;
+  bool Ended() const;
 
  private:
-  TFilmManager film_;
-  int64_t timeMs_ = 0;
-  int32_t frame_ = -1;
-  bool fresh_ = true;
-  bool ended_ = false;
+  TZirkBaseList& scene_;
+  uint64_t serial_ = 0;
 };
 
 }  // namespace zirk

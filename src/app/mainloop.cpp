@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <string>
 
 #include "app/workfiles.h"
+#include "media/zirkdll.h"
 #include "platform/clock.h"
 #include "scene/events.h"
 #include "scene/runtime.h"
@@ -101,10 +104,19 @@ void TMainLoop::InputStep() {
   if (scene_) scene_->InputStep();
 }
 
+void LogScriptEvent(const TTimerData& event) {
+  if (!ZirkLogWrite) return;
+  // The time on the platform clock, the handler's label and the event id.
+  char head[32], tail[16];
+  std::snprintf(head, sizeof head, "%.8x : <Event>", platform::timeGetTime());
+  std::snprintf(tail, sizeof tail, "(%d)", event.PropId);
+  ZirkLogWrite((head + event.Label + tail).c_str());
+}
+
 void TMainLoop::RunScript() {
   // No script engine runs here: the queued events are taken off so that
   // objects waiting for theirs to finish see them done.
-  if (scene_) TEventDrain().Run(scene_->Events());
+  if (scene_) TEventDrain(LogScriptEvent).Run(scene_->Events());
 }
 
 void TMainLoop::TickObjects() {

@@ -16,6 +16,12 @@ namespace zirk {
 
 class TZirkBaseList;
 class TWorkFiles;
+struct TTimerData;
+
+// With the log library bound, writes the line of an event the script step
+// runs: "%.8x : <Event>%s(%d)" with the platform clock, the handler's label
+// and the event id.
+void LogScriptEvent(const TTimerData& event);
 
 class TMainLoop {
  public:

@@ -8,6 +8,7 @@
 #include "app/application.h"
 #include "app/cmdline.h"
 #include "app/instance.h"
+#include "app/mediahooks.h"
 #include "app/view.h"
 #include "base/utils.h"
 #include "imaging/GIFImage.h"
@@ -15,12 +16,28 @@
 #include "imaging/dorvs.h"
 #include "imaging/maskwipe.h"
 #include "media/zirkdll.h"
+#include "objects/box.h"
+#include "objects/button.h"
+#include "objects/cinema.h"
 #include "objects/dorvcache.h"
+#include "objects/fire.h"
+#include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
+#include "objects/mapimage.h"
+#include "objects/menu.h"
 #include "objects/motion.h"
+#include "objects/particle.h"
+#include "objects/prevmenu.h"
+#include "objects/propmotion.h"
+#include "objects/scrollbar.h"
+#include "objects/slider.h"
+#include "objects/sound.h"
 #include "objects/tile.h"
+#include "objects/timer.h"
 #include "objects/tracks.h"
+#include "objects/video.h"
+#include "objects/wave.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -36,8 +53,24 @@ void RegisterPlayerModules() {
   RegisterDorvCache();
   RegisterZirkImages();
   RegisterZirkTile();
+  RegisterZirkSlider();
+  RegisterZirkScrollbar();
+  RegisterZirkGauge();
+  RegisterZirkButton();
+  RegisterZirkBox();
+  RegisterZirkMenu();
+  RegisterZirkFire();
+  RegisterZirkWave();
+  RegisterZirkParticle();
   RegisterZirkMotion();
+  RegisterZirkSound();
+  RegisterZirkVideo();
   RegisterFilmTracks();
+  RegisterZirkTimer();
+  RegisterZirkCinema();
+  RegisterZirkMapImage();
+  RegisterZirkPrevMenu();
+  RegisterZirkPropMotion();
   RegisterZirkHttp([] { return Application && Application->Terminated(); });
   // A flip that names a mask picture reveals the new screen by its grey levels.
   SetWipeFactory(MakeMaskWipeFactory(ProjectIdentCode));
@@ -90,12 +123,14 @@ int RunPlayer(const std::vector<std::string>& args) {
 
   int code;
   {
+    InstallMediaHooks();
     TApplication application(exe.string());
     Application = &application;
     TViewOptions options;
     options.ProgramFolder = programFolder;
     options.Folders = line.Folders;
     options.Film = line.Film;
+    options.Movie = line.Movie;
     options.Headless = line.Headless;
     options.Frames = line.Frames;
     options.Screenshot = line.Screenshot;
@@ -107,6 +142,7 @@ int RunPlayer(const std::vector<std::string>& args) {
     if (code == 0 && line.Screenshot) std::printf("%s\n", line.Screenshot->c_str());
     application.MainForm = nullptr;
     Application = nullptr;
+    RemoveMediaHooks();
   }
   FinalizeModules();
   return code;

@@ -7,6 +7,7 @@
 #include "app/screenshot.h"
 #include "base/utils.h"
 #include "base/vrfiles.h"
+#include "objects/video.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
 #include "scene/runtime.h"
@@ -33,7 +34,7 @@ void call(const F& hook, Args&&... args) {
 // library paints movies over it.
 platform::HWND makePanel() {
   return platform::AllocateHWnd([](const platform::Message& m) -> platform::LRESULT {
-    if (m.msg == platform::WM_PAINT) call(MediaHooks().PanelPaint);
+    if (m.msg == platform::WM_PAINT) call(MediaHooks().PanelPaint, m);
     return 0;
   });
 }
@@ -64,18 +65,14 @@ uint32_t TFixedStepClock::Milliseconds() {
   return static_cast<uint32_t>(steps_ * 1000 / 60);
 }
 
-// The main loop as the player runs it: the film is the game's only object
-// that is not on the scene's tick list, so it moves just before them.
+// The main loop as the player runs it; the film's cinema ticks with the
+// scene's objects.
 class TFormView::TPlayerLoop : public TMainLoop {
  public:
   explicit TPlayerLoop(TFormView& form) : TMainLoop(ScreenList(), &form.workFiles_), form_(form) {}
 
  protected:
   bool Closing() override { return form_.closing_; }
-  void TickObjects() override {
-    if (form_.film_) form_.film_->Tick(ElapsedTime());
-    TMainLoop::TickObjects();
-  }
 
  private:
   TFormView& form_;
@@ -150,7 +147,7 @@ void TFormView::startup() {
   project_ = std::make_unique<TProject>();
   SetCurrentProject(project_.get());
   TraceHook("MediaInit", true);
-  call(MediaHooks().MediaInit);
+  call(MediaHooks().MediaInit, *this);
 
   TZirkBaseList& scene = *ScreenList();
   TraceHook("SceneColors", true);
@@ -164,6 +161,7 @@ void TFormView::startup() {
                  "zirkplayer: nothing starts the game (no --film NAME given); showing the empty "
                  "scene\n");
   }
+  if (options_.Movie) startMovie(*options_.Movie);
   openWindow();
   presentScene();
   if (options_.Headless) {
@@ -172,6 +170,24 @@ void TFormView::startup() {
   }
   loop_->ResetClock();
   TraceHook("Application.OnIdle", true);
+}
+
+void TFormView::startMovie(const std::string& name) {
+  // Like the film, a stand-in for what a script would do: a looping movie
+  // drawn above the cinema that plays the film, 16 pixels in from the top
+  // right corner of the screen.
+  constexpr int32_t kMargin = 16, kPriority = 100;
+  TZirkBaseList& scene = *ScreenList();
+  auto* movie = scene.Create<TZirkVideo>(nullptr, "movie");
+  movie->SetPropInt(PR_OVERLAY, 0);
+  movie->SetPropInt(PR_REPEAT, 1);
+  movie->SetPropInt(PR_VOLUME, 1000);
+  movie->SetPriority(kPriority);
+  movie->SetPropStr(PR_SOURCE, name);
+  movie->SetActive(0);
+  if (!movie->Item()) throw std::runtime_error(name + ": the movie cannot be played");
+  movie->SetPropInt(PR_LEFT, scene.Width() - movie->GetPropInt(PR_WIDTH) - kMargin);
+  movie->SetPropInt(PR_TOP, kMargin);
 }
 
 void TFormView::openWindow() {
@@ -215,7 +231,7 @@ void TFormView::Close() {
   TraceHook("TProject.Free", true);
   SetCurrentProject(nullptr);
   project_.reset();
-  // The film's tracks hand their objects back to the scene, so it goes first.
+  // The film's cinema leaves the scene while the scene is whole.
   film_.reset();
   loop_.reset();
   if (runtimeUp_) {

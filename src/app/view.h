@@ -27,6 +27,7 @@ class MainWindow;
 }
 class TApplication;
 class TFilmPlayer;
+class TFormView;
 class TProject;
 class TScreenManager;
 class TVrFileManager;
@@ -34,7 +35,7 @@ class TVrFileManager;
 // The media layer's part in the main window; empty hooks do nothing.
 struct TMediaHooks {
   // After the project is loaded, and last of the close.
-  std::function<void()> MediaInit;
+  std::function<void(TFormView& form)> MediaInit;
   std::function<void()> MediaFinal;
   // On deactivation (true) or on entering a menu or size-move loop (false):
   // SuspendAll of the video manager and of each media manager that exists
@@ -47,8 +48,8 @@ struct TMediaHooks {
   std::function<void(const platform::Message&)> WmpmanProcessEvent;
   // Message 0x682 and WM_DISPLAYCHANGE, before it.
   std::function<void(const platform::Message&)> VidmanProcessEvent;
-  // The main panel was painted.
-  std::function<void()> PanelPaint;
+  // The main panel was painted: its paint message.
+  std::function<void(const platform::Message&)> PanelPaint;
   // The sound component's restore event.
   std::function<void()> SoundRestore;
   // Around the full-screen switch: video playback, and the MIDI device the
@@ -72,6 +73,7 @@ struct TViewOptions {
   // The base folder (else the program folder) and the search folders.
   std::vector<std::string> Folders;
   std::optional<std::string> Film;
+  std::optional<std::string> Movie;
   // No window on screen, on a fixed step of 1000/60 ms per tick.
   bool Headless = false;
   // No SDL window at all (tests of the window procedure).
@@ -142,6 +144,7 @@ class TFormView : public TDXForm {
 
   // --- what the form owns -------------------------------------------------
   const TGameSettings& Settings() const { return settings_; }
+  TApplication& Application() const { return application_; }
   TDXSound& DXSound() { return *dxSound_; }
   TWorkFiles& WorkFiles() { return workFiles_; }
   TFilmPlayer* FilmPlayer() const { return film_.get(); }
@@ -150,6 +153,7 @@ class TFormView : public TDXForm {
  private:
   class TPlayerLoop;
   void startup();
+  void startMovie(const std::string& name);
   void mountFolders();
   void openWindow();
   void presentScene();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "imaging/GIFImage.h"
@@ -17,7 +18,6 @@ constexpr int kMaxCodeBits = 12;
 // Conformant files use 2..8; 1 still works, 0 and 12+ would put the clear
 // code at or past the end of the 4096-entry table.
 constexpr int kMaxMinCodeSize = 11;
-constexpr int kHashSize = 8009;
 constexpr uint32_t kHashEmpty = 0xFFFFFFFF;
 constexpr int kMaxSubBlock = 254;
 
@@ -172,67 +172,87 @@ int64_t decodeCodes(const std::vector<uint8_t>& data, bool terminated, int minCo
   return pos;
 }
 
+// The string table is a hash of (prefix code, pixel) keys to codes; which
+// hashing finds an entry does not change the codes written. A power-of-two
+// table kept at most half full and probed linearly keeps each lookup to one
+// cache line most of the time.
 class Encoder {
  public:
-  Encoder(std::vector<uint8_t>& out, int minCodeSize)
-      : out_(out),
+  Encoder(int minCodeSize, size_t pixels)
+      : minCodeSize_(minCodeSize),
         initWidth_(minCodeSize + 1),
         clear_(1 << minCodeSize),
         end_(clear_ + 1),
-        hash_(kHashSize) {
-    out_.push_back(uint8_t(minCodeSize));
+        // Every pixel can cost a code of at most 12 bits, plus clear and
+        // end codes and the last partial byte.
+        capacity_(pixels * 3 / 2 + pixels / 2048 * 2 + 16),
+        codes_(std::make_unique_for_overwrite<uint8_t[]>(capacity_)) {
     width_ = initWidth_;
     limit_ = (1 << width_) - 1;
     reset();
   }
 
   void Run(const uint8_t* pixels, int width, int height, bool interlaced) {
-    int prefix = -1;
+    uint32_t prefix = kNoPrefix;
     for (int fileRow = 0; fileRow < height; ++fileRow) {
       const int row = interlaced ? GIFInterlacedRow(fileRow, height) : fileRow;
       const uint8_t* p = pixels + size_t(row) * size_t(width);
-      for (int x = 0; x < width; ++x) {
-        const int c = p[x];
-        if (prefix < 0) {
-          prefix = c;
+      int x = 0;
+      if (prefix == kNoPrefix && width > 0) prefix = p[x++];
+      for (; x < width; ++x) {
+        const uint32_t c = p[x];
+        const uint32_t key = (prefix << 8) | c;
+        uint32_t index = hashOf(key);
+        uint32_t entry;
+        while ((entry = table_[index]) != kHashEmpty) {
+          if ((entry >> 12) == key) break;
+          index = (index + 1) & kTableMask;
+        }
+        if (entry != kHashEmpty) {
+          prefix = entry & 0xFFF;
           continue;
         }
-        const uint32_t key = (uint32_t(prefix) << 8) | uint32_t(c);
-        int index = int(((key >> 4) ^ key) % kHashSize);
-        const int step = index == 0 ? 1 : kHashSize - index;
-        int found = -1;
-        while (hash_[size_t(index)] != kHashEmpty) {
-          if ((hash_[size_t(index)] >> 12) == key) {
-            found = int(hash_[size_t(index)] & 0xFFF);
-            break;
-          }
-          index -= step;
-          if (index < 0) index += kHashSize;
-        }
-        if (found >= 0) {
-          prefix = found;
-          continue;
-        }
-        emit(prefix);
+        emit(int(prefix));
         if (next_ >= kMaxCodes - 1) {
           reset();
         } else {
-          hash_[size_t(index)] = (key << 12) | uint32_t(next_);
+          table_[index] = (key << 12) | uint32_t(next_);
           ++next_;
         }
         prefix = c;
       }
     }
-    if (prefix >= 0) emit(prefix);
+    if (prefix != kNoPrefix) emit(int(prefix));
     emit(end_);
-    if (bits_ > 0) push(uint8_t(acc_));
-    flush();
-    out_.push_back(0);
+    if (bits_ > 0) codes_[used_++] = uint8_t(acc_);
+  }
+
+  // The minimum code size, the codes as sub-blocks of at most 254 bytes,
+  // and the zero terminator.
+  void WriteTo(TKwStream& stream) const {
+    const size_t blocks = (used_ + kMaxSubBlock - 1) / kMaxSubBlock;
+    std::vector<uint8_t> out(used_ + blocks + 2);
+    uint8_t* o = out.data();
+    *o++ = uint8_t(minCodeSize_);
+    for (size_t at = 0; at < used_; at += kMaxSubBlock) {
+      const size_t n = std::min<size_t>(kMaxSubBlock, used_ - at);
+      *o++ = uint8_t(n);
+      std::memcpy(o, codes_.get() + at, n);
+      o += n;
+    }
+    *o = 0;
+    stream.WriteBuffer(out.data(), int64_t(out.size()));
   }
 
  private:
+  static constexpr int kTableBits = 13;
+  static constexpr uint32_t kTableMask = (1u << kTableBits) - 1;
+  static constexpr uint32_t kNoPrefix = 0xFFFFFFFF;
+
+  static uint32_t hashOf(uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kTableBits); }
+
   void reset() {
-    std::fill(hash_.begin(), hash_.end(), kHashEmpty);
+    table_.fill(kHashEmpty);
     next_ = clear_ + 2;
     justCleared_ = true;
     emit(clear_);
@@ -242,7 +262,7 @@ class Encoder {
     acc_ |= uint32_t(code) << bits_;
     bits_ += width_;
     while (bits_ >= 8) {
-      push(uint8_t(acc_));
+      codes_[used_++] = uint8_t(acc_);
       acc_ >>= 8;
       bits_ -= 8;
     }
@@ -256,19 +276,7 @@ class Encoder {
     }
   }
 
-  void push(uint8_t b) {
-    block_[size_t(blockLen_++)] = b;
-    if (blockLen_ >= kMaxSubBlock) flush();
-  }
-
-  void flush() {
-    if (blockLen_ == 0) return;
-    out_.push_back(uint8_t(blockLen_));
-    out_.insert(out_.end(), block_.begin(), block_.begin() + blockLen_);
-    blockLen_ = 0;
-  }
-
-  std::vector<uint8_t>& out_;
+  const int minCodeSize_;
   const int initWidth_;
   const int clear_;
   const int end_;
@@ -278,9 +286,10 @@ class Encoder {
   bool justCleared_ = false;
   uint32_t acc_ = 0;
   int bits_ = 0;
-  std::array<uint8_t, 256> block_{};
-  int blockLen_ = 0;
-  std::vector<uint32_t> hash_;
+  const size_t capacity_;
+  std::unique_ptr<uint8_t[]> codes_;
+  size_t used_ = 0;
+  std::array<uint32_t, size_t{1} << kTableBits> table_;
 };
 
 }  // namespace
@@ -329,11 +338,9 @@ void EncodeGIFPixels(TKwStream& stream, const uint8_t* pixels, int width, int he
   int bits = std::clamp(bitsPerPixel, 1, 8);
   // Values past the table would come out as clear or end codes.
   while (bits < 8 && (largest >> bits) != 0) ++bits;
-  std::vector<uint8_t> out;
-  out.reserve(total / 2 + 64);
-  Encoder encoder(out, std::max(bits, 2));
-  encoder.Run(pixels, width, height, interlaced);
-  stream.WriteBuffer(out.data(), int64_t(out.size()));
+  auto encoder = std::make_unique<Encoder>(std::max(bits, 2), total);
+  encoder->Run(pixels, width, height, interlaced);
+  encoder->WriteTo(stream);
 }
 
 void DecodeImageData(TGIFSubImage& frame, TKwStream& stream) {

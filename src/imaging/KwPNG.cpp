@@ -267,6 +267,10 @@ void invertInto(TDIB& target, const TDIB& source) {
 }  // namespace
 
 void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream) {
+  ReadPNGSurface(surface, stream);
+}
+
+int32_t ReadPNGSurface(TDIBSurface& surface, TKwStream& stream) {
   TKwPNG png;
   png.Allow16BitTarget = true;
   png.LoadFromStream(stream);
@@ -276,6 +280,7 @@ void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream) {
     invertInto(alpha, png.AlphaBitmap());
     SurfaceSetAlpha(surface, alpha);
   }
+  return png.Bitmap().GetTransparent() ? png.TransparentColor() : -1;
 }
 
 void SavePNGSurface(const TDIBSurface& surface, TKwStream& stream, int32_t transparentColor) {

@@ -124,8 +124,13 @@ class TDIBSurface;
 // (alpha = 255 - mask) and the transparent colour. Pictures the writer made
 // from 15- and 16-bit bitmaps come back at 16 bits.
 void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream);
+// LoadPNGSurface that also returns the transparent colour as the file gives
+// it: 0x01000000 + index for a palette entry, whose colour another entry may
+// share; -1 for none.
+int32_t ReadPNGSurface(TDIBSurface& surface, TKwStream& stream);
 // A surface written as PNG: its alpha plane as alpha, and as the key the
-// given colour (0x00BBGGRR), or the surface's own when it is -1.
+// given colour (0x00BBGGRR, or 0x01000000 + index for a palette entry), or
+// the surface's own when it is -1.
 void SavePNGSurface(const TDIBSurface& surface, TKwStream& stream, int32_t transparentColor = -1);
 
 // Registers "PNG" / "PNG Format" with the picture formats and PNG data with

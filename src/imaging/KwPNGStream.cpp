@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "imaging/KwPNGCommon.h"
 #include "imaging/SFunc.h"
 
@@ -59,6 +63,43 @@ void rgbToBGR(const uint8_t* src, uint8_t* dest, uint8_t* mask, int count) {
     if constexpr (Alpha) mask[k] = static_cast<uint8_t>(255 - src[3 * S]);
   }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// 8-bit RGBA rows, the commonest picture with alpha, four pixels per byte
+// shuffle where the processor has one; the plain loops otherwise.
+__attribute__((target("ssse3"))) void rgbaToBGRShuffled(const uint8_t* src, uint8_t* dest,
+                                                        uint8_t* mask, int count) {
+  const __m128i toBGR = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  const __m128i toAlpha =
+      _mm_setr_epi8(3, 7, 11, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i ones = _mm_set1_epi8(-1);
+  int k = 0;
+  for (; k + 4 <= count; k += 4, src += 16, dest += 12) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i bgr = _mm_shuffle_epi8(v, toBGR);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dest), bgr);
+    const auto high = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(bgr, 8)));
+    std::memcpy(dest + 8, &high, 4);
+    const auto inverted =
+        static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(_mm_shuffle_epi8(v, toAlpha), ones)));
+    std::memcpy(mask + k, &inverted, 4);
+  }
+  rgbToBGR<1, true>(src, dest, mask + k, count - k);
+}
+
+// 8-bit RGB rows, five pixels per shuffle; each step stores one byte past
+// its five pixels, which the next step writes again.
+__attribute__((target("ssse3"))) void rgbToBGRShuffled(const uint8_t* src, uint8_t* dest,
+                                                       uint8_t* mask, int count) {
+  const __m128i toBGR = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  int k = 0;
+  for (; k + 6 <= count; k += 5, src += 15, dest += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_shuffle_epi8(v, toBGR));
+  }
+  rgbToBGR<1, false>(src, dest, mask, count - k);
+}
+#endif
 
 // Bits is 15 (5-5-5) or 16 (5-6-5).
 template <int Bits, int S, bool Alpha>
@@ -532,6 +573,11 @@ void TKwPNGReadStream::chooseConverter() {
     } else {
       convert_ = wide ? (alpha ? rgbToBGR<2, true> : rgbToBGR<2, false>)
                       : (alpha ? rgbToBGR<1, true> : rgbToBGR<1, false>);
+#if defined(__x86_64__) || defined(__i386__)
+      if (!wide && __builtin_cpu_supports("ssse3")) {
+        convert_ = alpha ? rgbaToBGRShuffled : rgbToBGRShuffled;
+      }
+#endif
     }
     return;
   }

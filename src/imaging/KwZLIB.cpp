@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zirk {
 
 // --- TKwInflater ---
@@ -181,24 +185,28 @@ void unfilterFixed(int type, uint8_t* row, const uint8_t* prev, size_t n) {
   }
 }
 
+// The first pixel has no left neighbours; after it the loops run without
+// a test per byte, so that the compiler can take many bytes per step.
 template <int B>
 void filterFixed(int type, const uint8_t* row, const uint8_t* prev, size_t n, uint8_t* out) {
-  auto left = [&](size_t i) -> int { return i >= B ? row[i - B] : 0; };
-  auto upLeft = [&](size_t i) -> int { return i >= B ? prev[i - B] : 0; };
+  const size_t first = std::min<size_t>(B, n);
   switch (type) {
     case 1:
-      for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - left(i));
+      std::memcpy(out, row, first);
+      for (size_t i = first; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - row[i - B]);
       break;
     case 2:
       for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(row[i] - prev[i]);
       break;
     case 3:
-      for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint8_t>(row[i] - ((left(i) + prev[i]) >> 1));
+      for (size_t i = 0; i < first; ++i) out[i] = static_cast<uint8_t>(row[i] - (prev[i] >> 1));
+      for (size_t i = first; i < n; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - ((row[i - B] + prev[i]) >> 1));
       break;
     case 4:
-      for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint8_t>(row[i] - paeth(left(i), prev[i], upLeft(i)));
+      for (size_t i = 0; i < first; ++i) out[i] = static_cast<uint8_t>(row[i] - prev[i]);
+      for (size_t i = first; i < n; ++i)
+        out[i] = static_cast<uint8_t>(row[i] - paeth(row[i - B], prev[i], prev[i - B]));
       break;
     default:
       std::memcpy(out, row, n);
@@ -230,9 +238,87 @@ void dispatchBytesPerPixel(int bpp, Args&&... args) {
   }
 }
 
+#if defined(__SSE2__)
+// Four-byte pixels (8-bit RGBA) carry a dependency from pixel to pixel
+// that keeps the byte loops above scalar; these work on a whole pixel per
+// step, Paeth in 16-bit lanes. Up has no such dependency and is left to
+// the compiler.
+inline __m128i loadPixel(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(static_cast<int>(v));
+}
+
+inline void storePixel(uint8_t* p, __m128i v) {
+  const auto bits = static_cast<uint32_t>(_mm_cvtsi128_si32(v));
+  std::memcpy(p, &bits, 4);
+}
+
+inline __m128i select(__m128i mask, __m128i yes, __m128i no) {
+  return _mm_or_si128(_mm_and_si128(mask, yes), _mm_andnot_si128(mask, no));
+}
+
+inline __m128i abs16(__m128i v) {
+  return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
+}
+
+bool unfilterRGBA(int type, uint8_t* row, const uint8_t* prev, size_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  const size_t end = n - n % 4;
+  switch (type) {
+    case 1: {
+      __m128i a = zero;
+      for (size_t i = 0; i < end; i += 4) {
+        a = _mm_add_epi8(a, loadPixel(row + i));
+        storePixel(row + i, a);
+      }
+      return true;
+    }
+    case 3: {
+      const __m128i one = _mm_set1_epi8(1);
+      __m128i a = zero;
+      for (size_t i = 0; i < end; i += 4) {
+        const __m128i b = loadPixel(prev + i);
+        // avg_epu8 rounds up; the filter takes the floor.
+        const __m128i floor =
+            _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), one));
+        a = _mm_add_epi8(loadPixel(row + i), floor);
+        storePixel(row + i, a);
+      }
+      return true;
+    }
+    case 4: {
+      __m128i a = zero, c = zero;
+      for (size_t i = 0; i < end; i += 4) {
+        const __m128i b = _mm_unpacklo_epi8(loadPixel(prev + i), zero);
+        const __m128i toA = _mm_sub_epi16(b, c);
+        const __m128i toB = _mm_sub_epi16(a, c);
+        const __m128i pa = abs16(toA), pb = abs16(toB), pc = abs16(_mm_add_epi16(toA, toB));
+        const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+        // Ties go to the left neighbour, then to the one above.
+        const __m128i nearest =
+            select(_mm_cmpeq_epi16(smallest, pa), a, select(_mm_cmpeq_epi16(smallest, pb), b, c));
+        const __m128i d = _mm_add_epi8(_mm_unpacklo_epi8(loadPixel(row + i), zero), nearest);
+        storePixel(row + i, _mm_packus_epi16(d, d));
+        a = d;
+        c = b;
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+#endif
+
 template <int B>
 struct UnfilterOp {
   static void run(int type, uint8_t* row, const uint8_t* prev, size_t n) {
+#if defined(__SSE2__)
+    if constexpr (B == 4) {
+      if (n % 4 == 0 && unfilterRGBA(type, row, prev, n)) return;
+    }
+#endif
     unfilterFixed<B>(type, row, prev, n);
   }
 };
@@ -260,8 +346,18 @@ void FilterRow(int type, const uint8_t* row, const uint8_t* prev, size_t length,
 
 int RowScore(const uint8_t* row, size_t length, int bitsPerPixel) {
   if (length == 0) return -1;
-  uint32_t counts[256] = {};
-  for (size_t i = 0; i < length; ++i) ++counts[row[i]];
+  // Four tables, so that runs of one value do not wait on one counter.
+  uint32_t lanes[4][256] = {};
+  size_t i = 0;
+  for (; i + 4 <= length; i += 4) {
+    ++lanes[0][row[i]];
+    ++lanes[1][row[i + 1]];
+    ++lanes[2][row[i + 2]];
+    ++lanes[3][row[i + 3]];
+  }
+  for (; i < length; ++i) ++lanes[0][row[i]];
+  uint32_t counts[256];
+  for (int v = 0; v < 256; ++v) counts[v] = lanes[0][v] + lanes[1][v] + lanes[2][v] + lanes[3][v];
   int distinct = 0;
   uint64_t c1 = 0, c2 = 0, c3 = 0;
   for (uint32_t c : counts) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/SFunc.h"
 #include "imaging/jpeg.h"
 #include "surfaces/pixelformat.h"
 
@@ -21,6 +22,10 @@ void putInt(uint8_t* p, int32_t v) {
 int32_t getInt(const uint8_t* p) {
   return static_cast<int32_t>(uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
                               (uint32_t{p[3]} << 24));
+}
+
+bool sameSize(const TDIB& a, const TDIB& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && a.BitCount() == b.BitCount();
 }
 
 // Clips each rectangle to r and moves it to r's origin; empty ones go.
@@ -170,9 +175,13 @@ void TDorvFrame::ComposeLayer(int32_t index, bool& firstVisible) {
     }
   }
   const bool plainFirst = firstVisible && Owner && Owner->PlainFirstLayer;
+  const bool whole = !(alphaDraw && index >= 1) && (layer->TransparentValue < 0 || plainFirst) &&
+                     layer->Opacity >= 255;
+  // A layer copied whole over the picture leaves nothing of the background.
+  if (firstVisible && !(whole && sameSize(Image, src))) FillBackground();
   if (alphaDraw && index >= 1) {
     SurfaceAlphaDraw(Image, 0, 0, src, SurfaceBoundsRect(src), 255);
-  } else if ((layer->TransparentValue < 0 || plainFirst) && layer->Opacity >= 255) {
+  } else if (whole) {
     SurfaceDrawWhole(Image, 0, 0, src);
   } else {
     SurfaceBlendDraw(Image, 0, 0, src, SurfaceBoundsRect(src), layer->TransparentValue,
@@ -187,9 +196,23 @@ void TDorvFrame::FillBackground() {
 }
 
 void TDorvFrame::ComposeLayers() {
-  FillBackground();
   bool firstVisible = true;
   for (int32_t i = 0; i < Count(); ++i) ComposeLayer(i, firstVisible);
+  if (firstVisible) FillBackground();
+}
+
+void TDorvFrame::SetTransparentColor(int32_t color) {
+  if (color < 0) {
+    TransparentValue = TransparentColor = -1;
+  } else if (IsPaletteIndexColor(color) && Image.BitCount() <= 8) {
+    TransparentValue = color & 0xFF;
+    TransparentColor = static_cast<int32_t>(Image.PixelToColor(uint32_t(TransparentValue)));
+  } else {
+    TransparentColor = IsPaletteIndexColor(color)
+                           ? static_cast<int32_t>(QuadToColor(Image.ColorTable()[color & 0xFF]))
+                           : color;
+    TransparentValue = static_cast<int32_t>(Image.ColorToPixel(uint32_t(TransparentColor)));
+  }
 }
 
 void TDorvFrame::BuildAlpha() {
@@ -227,9 +250,34 @@ TRect TDorvFrame::Trim() {
   return kept;
 }
 
-void TDorvFrame::CopyToDIBX(TCustomDIBX& target) const {
+bool TDorvFrame::keySharedIn(const TCustomDIBX& target) const {
+  if (TransparentValue < 0 || TransparentColor < 0 || Image.BitCount() > 8) return false;
+  std::array<bool, 256> used{};
+  for (int y = 0; y < Image.Height(); ++y) {
+    if (Image.BitCount() == 8) {
+      const uint8_t* row = Image.ScanLine(y);
+      for (int x = 0; x < Image.Width(); ++x) used[row[x]] = true;
+    } else {
+      for (int x = 0; x < Image.Width(); ++x) used[Image.GetRawPixel(x, y) & 0xFF] = true;
+    }
+  }
+  const int32_t key = target.ColorToPixel(TransparentColor);
+  for (uint32_t i = 0; i < used.size(); ++i) {
+    if (used[i] && i != uint32_t(TransparentValue) &&
+        target.ColorToPixel(int32_t(Image.PixelToColor(i))) == key) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TDorvFrame::CopyToDIBX(TCustomDIBX& target) {
   const int w = Image.Width(), h = Image.Height();
   target.SetSize(w, h, target.BitCount());
+  if (keySharedIn(target)) {
+    BuildAlpha();
+    TransparentValue = TransparentColor = -1;
+  }
   if (w > 0 && h > 0 && target.StorageBitCount() == 32 &&
       (Image.BitCount() == 24 || Image.BitCount() == 32)) {
     const bool from24 = Image.BitCount() == 24;

@@ -129,10 +129,18 @@ class TDorvFrame : public TObjList<TDorvLayer> {
   // Fills Image with the list's background colour.
   void FillBackground();
   // Draws layer `index` onto Image by the composition rules; firstVisible
-  // is the running flag of the frame (true before the first layer).
+  // is the running flag of the frame (true before the first layer). Image
+  // gets the background from the first visible layer, unless that layer
+  // replaces every pixel anyway; a frame none of whose layers is visible is
+  // filled by its reader.
   void ComposeLayer(int32_t index, bool& firstVisible);
   // Fills Image with the list's background and composes every layer.
   void ComposeLayers();
+
+  // Sets both transparency fields from a colour: 0x00BBGGRR, or 0x01000000
+  // + index for an entry of Image's colour table, which keeps that index as
+  // the pixel value even where another entry shows the same colour; -1 none.
+  void SetTransparentColor(int32_t color);
 
   bool HasAlpha() const { return Image.HasAlphaPlane(); }
   // Gives Image an alpha plane from TransparentValue (0 there, 255
@@ -143,12 +151,19 @@ class TDorvFrame : public TObjList<TDorvLayer> {
   // changed.
   TRect Trim();
   // Copies Image into the surface at the surface's own bit count, with the
-  // rectangle lists.
-  void CopyToDIBX(TCustomDIBX& target) const;
+  // rectangle lists. A palette key that the surface could not tell from an
+  // opaque entry of the same colour becomes the alpha plane first, and the
+  // frame loses its key, so that a mask does what the key cannot.
+  void CopyToDIBX(TCustomDIBX& target);
   // Copies the alpha plane into an 8-bit target; without one the target is
   // left as it is.
   void CopyAlphaToDIBX(TDIBX& target) const;
   void CopyAlphaToSurface(TDIBSurface& target) const;
+
+ private:
+  // Whether a pixel of another entry than the key's, once in the target's
+  // pixel layout, equals the key there.
+  bool keySharedIn(const TCustomDIBX& target) const;
 };
 
 class TDorvFrameList : public TObjList<TDorvFrame> {

@@ -178,24 +178,31 @@ class DorvReader {
     } else {
       frame.TransparentColor = -1;
     }
-    frame.FillBackground();
     bool firstVisible = true;
     for (int32_t i = 0; i < layerCount; ++i) {
       TDorvLayer* layer = frame.AddLayer();
-      ReadDorvLayer(frame, frameIndex, *layer, i);
-      frame.ComposeLayer(i, firstVisible);
+      if (ReadDorvLayer(frame, frameIndex, *layer, i, firstVisible)) {
+        firstVisible = false;
+      } else {
+        frame.ComposeLayer(i, firstVisible);
+      }
     }
+    if (firstVisible) frame.FillBackground();
     if (header_.Version >= 104) {
       readRects(frame.Rects1);
       readRects(frame.Rects2);
     }
   }
 
-  void ReadDorvLayer(TDorvFrame& frame, int32_t frameIndex, TDorvLayer& layer, int32_t layerIndex) {
+  // Reads a layer. Returns true when its pixels went straight into the
+  // frame's picture, which composing would only have copied them to: the
+  // layer then keeps an empty picture and is not composed.
+  bool ReadDorvLayer(TDorvFrame& frame, int32_t frameIndex, TDorvLayer& layer, int32_t layerIndex,
+                     bool firstVisible) {
     TDIBSurface& image = layer.Image;
     image.ColorTable() = frame.Image.ColorTable();
-    sizeImage(image, frame.Image.Width(), frame.Image.Height(), SurfaceBitCount(frame.Image));
-    if (image.BitCount() <= 8) image.UpdatePalette();
+    const int bitCount = SurfaceBitCount(frame.Image);
+    charge(int64_t{DIBRowBytes(frame.Image.Width(), storageBits(bitCount))} * frame.Image.Height());
     skip(8, "a layer record");
     layer.Visible = readByte() != 0;
     layer.TransparentValue = ReadStreamInt(stream_);
@@ -207,17 +214,44 @@ class DorvReader {
     const int kind = header_.Compression;
     const int32_t pixelSize = ReadStreamInt(stream_);
     need(pixelSize, "a pixel plane");
+    if (decodesIntoFrame(frame, layer, firstVisible, pixelSize)) {
+      readPlane(frame.Image, pixelSize, false, PlaneKind::Pixels, frameIndex, layerIndex);
+      stream_.Seek(4, SeekOrigin::Current);  // the alpha size, 0
+      return true;
+    }
+    image.SetSize(frame.Image.Width(), frame.Image.Height(), bitCount);
+    if (image.BitCount() <= 8) image.UpdatePalette();
     readPlane(image, pixelSize, kind == dcDefault, PlaneKind::Pixels, frameIndex, layerIndex);
 
-    if (header_.Version < 100) return;
+    if (header_.Version < 100) return false;
     const int32_t alphaSize = ReadStreamInt(stream_);
     need(alphaSize, "an alpha plane");
-    if (alphaSize <= 0) return;
+    if (alphaSize <= 0) return false;
     layer.TransparentValue = -1;
     charge(int64_t{DIBRowBytes(image.Width(), 8)} * image.Height());
     EnsureAlphaPlane(image);
     const bool inflate = kind == dcDefault || kind == dcNonreversible;
     readPlane(*image.AlphaPlane(), alphaSize, inflate, PlaneKind::Alpha, frameIndex, layerIndex);
+    return false;
+  }
+
+  // A JPEG plane of the first visible layer that composing would copy whole
+  // (opaque, no key or a plain first layer, no alpha plane after it) decodes
+  // into the frame's picture itself. The stream is left where it was.
+  bool decodesIntoFrame(const TDorvFrame& frame, const TDorvLayer& layer, bool firstVisible,
+                        int32_t pixelSize) {
+    if (header_.Version < 103 || header_.Compression != dcNonreversible || !layer.Visible ||
+        !firstVisible || layer.Opacity < 255 || frame.Image.BitCount() != 24 ||
+        frame.Image.GetEmpty() || pixelSize <= 0 ||
+        !(layer.TransparentValue < 0 || list_.PlainFirstLayer)) {
+      return false;
+    }
+    const int64_t at = stream_.Position();
+    if (stream_.Remaining() < int64_t{pixelSize} + 4) return false;
+    stream_.Seek(pixelSize, SeekOrigin::Current);
+    const int32_t alphaSize = ReadStreamInt(stream_);
+    stream_.Seek(at, SeekOrigin::Begin);
+    return alphaSize <= 0;
   }
 
   // Reads `size` bytes of plane data and decodes them. Data of a memory
@@ -381,20 +415,19 @@ class DorvReader {
   }
 
   void readJpeg(TDIB& plane, PlaneData data) {
-    const TJpegInfo info = JpegReadInfo(data.Bytes, size_t(data.Size));
-    if (info.Width != plane.Width() || info.Height != plane.Height()) {
-      fail("JPEG plane of " + std::to_string(info.Width) + " x " + std::to_string(info.Height) +
-           " in a layer of " + std::to_string(plane.Width()) + " x " +
-           std::to_string(plane.Height()));
-    }
-    if (plane.BitCount() == 24) {
-      JpegDecodeInto(data.Bytes, size_t(data.Size), plane);
-      return;
-    }
-    charge(int64_t{DIBRowBytes(info.Width, 24)} * info.Height);
-    TDIB decoded(info.Width, info.Height, 24);
-    JpegDecodeInto(data.Bytes, size_t(data.Size), decoded);
-    SurfaceDrawWhole(plane, 0, 0, decoded);
+    TDIB decoded;
+    JpegDecodeWith(data.Bytes, size_t(data.Size), [&](const TJpegInfo& info) -> TDIB& {
+      if (info.Width != plane.Width() || info.Height != plane.Height()) {
+        fail("JPEG plane of " + std::to_string(info.Width) + " x " + std::to_string(info.Height) +
+             " in a layer of " + std::to_string(plane.Width()) + " x " +
+             std::to_string(plane.Height()));
+      }
+      if (plane.BitCount() == 24) return plane;
+      charge(int64_t{DIBRowBytes(info.Width, 24)} * info.Height);
+      decoded.SetSize(info.Width, info.Height, 24);
+      return decoded;
+    });
+    if (plane.BitCount() != 24) SurfaceDrawWhole(plane, 0, 0, decoded);
   }
 
   // The plane a tile reference of a file points at: that layer's pixels or

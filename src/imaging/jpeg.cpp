@@ -107,11 +107,13 @@ TJpegInfo JpegReadInfo(const uint8_t* data, size_t size) {
   return {int(d->cinfo.image_width), int(d->cinfo.image_height), d->cinfo.num_components};
 }
 
-void JpegDecodeInto(const uint8_t* data, size_t size, TDIB& target24) {
+void JpegDecodeWith(const uint8_t* data, size_t size, const TJpegTarget& target) {
   auto d = std::make_unique<Decoder>();
   if (setjmp(d->err.jump)) throw EJPEG(d->err.message);
   setUpDecoder(*d, data, size);
   checkHeader(d->cinfo);
+  TDIB& target24 =
+      target({int(d->cinfo.image_width), int(d->cinfo.image_height), d->cinfo.num_components});
   if (target24.BitCount() != 24 || unsigned(target24.Width()) != d->cinfo.image_width ||
       unsigned(target24.Height()) != d->cinfo.image_height) {
     throw EJPEG("JPEG image size differs from its target");
@@ -127,10 +129,16 @@ void JpegDecodeInto(const uint8_t* data, size_t size, TDIB& target24) {
   jpeg_finish_decompress(&d->cinfo);
 }
 
+void JpegDecodeInto(const uint8_t* data, size_t size, TDIB& target24) {
+  JpegDecodeWith(data, size, [&target24](const TJpegInfo&) -> TDIB& { return target24; });
+}
+
 void JpegDecode(const uint8_t* data, size_t size, TDIB& target) {
-  TJpegInfo info = JpegReadInfo(data, size);
-  TDIB decoded(info.Width, info.Height, 24);
-  JpegDecodeInto(data, size, decoded);
+  TDIB decoded;
+  JpegDecodeWith(data, size, [&decoded](const TJpegInfo& info) -> TDIB& {
+    decoded.SetSize(info.Width, info.Height, 24);
+    return decoded;
+  });
   target.Assign(decoded);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ TJpegInfo JpegReadInfo(const uint8_t* data, size_t size);
 // Decodes into a 24-bit bitmap that already has the picture's size (grey
 // pictures are expanded to B, G, R); raises EJPEG otherwise.
 void JpegDecodeInto(const uint8_t* data, size_t size, TDIB& target24);
+// Reads the header once and decodes into the bitmap that `target` gives for
+// it, which must be 24-bit and of the picture's size; `target` may raise to
+// refuse the picture.
+using TJpegTarget = std::function<TDIB&(const TJpegInfo& info)>;
+void JpegDecodeWith(const uint8_t* data, size_t size, const TJpegTarget& target);
 // Sizes the bitmap to 24 bits and decodes into it.
 void JpegDecode(const uint8_t* data, size_t size, TDIB& target);
 // Encodes a picture of any bit count (converted through 24 bits) at quality

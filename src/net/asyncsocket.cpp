@@ -250,7 +250,8 @@ void TCustomAsyncSocket::SetLocalAddr(const std::string& value) {
   if (state_ != wsClosed) return RaiseException("Cannot change LocalAddr if not closed");
   std::string v = trim(value);
   if (v.empty()) v = "0.0.0.0";
-  if (!IsDottedIp(v)) return RaiseException("SetLocalAddr(): Invalid IP address");
+  uint32_t addr;
+  if (!InetAddr(v, &addr)) return RaiseException("SetLocalAddr(): Invalid IP address");
   localAddr_ = v;
 }
 
@@ -444,8 +445,23 @@ void TCustomAsyncSocket::InternalClose(bool shut, int error) {
   if (state_ == wsClosed && !IsOpen()) return;
   if (IsOpen()) {
     if (shut) platform::Shutdown(hSocket_, 1);
-    int rc = CloseSocket(hSocket_);
-    if (rc != 0) lastError_ = WSAGetLastError();
+    // A socket still handing over its data may ask to be closed again later.
+    while (CloseSocket(hSocket_) != 0) {
+      const int err = WSAGetLastError();
+      if (err == WSAEWOULDBLOCK) {
+        ProcessMessages();
+        continue;
+      }
+      // The handle is gone whatever is reported, so a report that raises
+      // leaves nothing to close twice.
+      hSocket_ = INVALID_SOCKET;
+      token_ = 0;
+      lastError_ = err;
+      if (err == WSANOTINITIALISED) break;
+      WSASetLastError(err);
+      SocketError("Disconnect (closesocket)");
+      break;
+    }
     hSocket_ = INVALID_SOCKET;
     token_ = 0;
   }

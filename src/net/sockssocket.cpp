@@ -209,10 +209,8 @@ bool TCustomSocksSocket::TriggerDataAvailable(uint16_t error) {
         return true;
       } else if (rcvCnt_ == 2) {
         if (rcvBuf_[1] != 0) {
-          // The server usually closes right after refusing; report the
-          // failed authentication either way.
-          TriggerSocksAuthState(socksAuthFailure);
-          socksState_ = 0;
+          // The error names the refusal; the failure state is left to a
+          // server that hangs up without answering.
           SocksError(socksAuthenticationFailed, "socks authentication failed");
         } else {
           rcvCnt_ = 0;

@@ -7,6 +7,7 @@
 
 #include "base/records.h"
 #include "objects/dorvcache.h"
+#include "scene/clipmgr.h"
 #include "scene/proptable.h"
 #include "scene/zbase.h"
 #include "surfaces/pixelmath.h"
@@ -231,6 +232,15 @@ void TZirkCustomImage::blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* ma
   target.DrawImage(left, top, s, s.GetBoundsRect(), flipH_, flipV_, mask, alpha_);
 }
 
+TRect TZirkCustomImage::drawPiece(const TCustomDIBX& s, const TRect& r, int32_t left,
+                                  int32_t top) const {
+  // Draw rectangles are in the picture's coordinates: mirrored inside the
+  // picture under the flips, never around the object.
+  const int32_t x = flipH_ ? s.Width() - r.Right : r.Left;
+  const int32_t y = flipV_ ? s.Height() - r.Bottom : r.Top;
+  return Bounds(Saturate32(int64_t{left} + x), Saturate32(int64_t{top} + y), r.Width(), r.Height());
+}
+
 void TZirkCustomImage::DrawImage() {
   TCustomDIBX* target = GetDrawSurface();
   TCustomDIBX* s = GetBackSurface();
@@ -260,16 +270,10 @@ void TZirkCustomImage::DrawImage() {
       blit(*target, *s, m, left, top);
       return;
     }
-    // Draw rectangles are in the picture's coordinates: mirrored inside the
-    // picture under the flips, never around the object.
     const TRect saved = target->GetClipRect();
     for (const TRect& r : s->Rects1) {
-      const int32_t x = flipH_ ? s->Width() - r.Right : r.Left;
-      const int32_t y = flipV_ ? s->Height() - r.Bottom : r.Top;
-      const TRect dest = Bounds(Saturate32(int64_t{left} + x), Saturate32(int64_t{top} + y),
-                                r.Width(), r.Height());
       TRect clip;
-      if (!IntersectRect(clip, dest, saved)) continue;
+      if (!IntersectRect(clip, drawPiece(*s, r, left, top), saved)) continue;
       target->SetClipRect(clip);
       blit(*target, *s, m, left, top);
     }
@@ -278,6 +282,34 @@ void TZirkCustomImage::DrawImage() {
   }
 
   target->StretchDrawImage(GetScreenRect(), *s, bounds, flipH_, flipV_, m, alpha_);
+}
+
+void TZirkCustomImage::CollectClipRects(TClipManager& clips) {
+  TCustomDIBX* s = GetBackSurface();
+  TZirkBase* screen = GetScreen();
+  if (!s || s->IsEmpty() || Width() <= 0 || Height() <= 0 || !screen ||
+      GetDrawSurface() != screen->BackSurface())
+    return;
+  if (alpha_ != 255 || (angle_ & 255) != 0 || GetMaskSurface() || s->ColorKey() != -1) return;
+  const auto* dib = dynamic_cast<const TDIBX*>(s);
+  if (!dib || dib->DIB().HasAlphaPlane()) return;
+  // Drawn only through its own clip and those of its ancestors.
+  TRect shown = GetScreenRect();
+  const TRect own = ScreenClipRect();
+  if (!own.IsEmpty() && !IntersectRect(shown, shown, own)) return;
+  if (GetParent() && !GetParent()->GetContainerClip(shown)) return;
+  TClipData& data = clips.NewClipData();
+  // A stretched picture fills its whole rectangle; a one-to-one one only
+  // its draw rectangles, placed as DrawImage places them.
+  if (s->Rects1.empty() || s->Width() != Width() || s->Height() != Height()) {
+    data.AddOpaqueRect(shown);
+    return;
+  }
+  const int32_t left = GetDrawLeft(), top = GetDrawTop();
+  for (const TRect& r : s->Rects1) {
+    TRect piece;
+    if (IntersectRect(piece, drawPiece(*s, r, left, top), shown)) data.AddOpaqueRect(piece);
+  }
 }
 
 // --- hit test -------------------------------------------------------------------------------
@@ -303,8 +335,6 @@ bool TZirkCustomImage::maskHit(int32_t x, int32_t y) {
 TZirkObject* TZirkCustomImage::HitTest(TPoint point, TMouseMask mask) {
   if (!GetVisible() || IsScrapped()) return nullptr;
   if (!GetScreenRect().Contains(point)) return nullptr;
-  const TRect clip = ScreenClipRect();
-  if (!clip.IsEmpty() && !clip.Contains(point)) return nullptr;
   for (int32_t i = GetChildCount() - 1; i >= 0; --i) {
     if (TZirkObject* hit = GetChild(i)->HitTest(point, mask)) return hit;
   }

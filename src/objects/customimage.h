@@ -66,6 +66,12 @@ class TZirkCustomImage : public TZirkControl {
   TZirkObject* HitTest(TPoint point, TMouseMask mask) override;
   bool Tick() override;
 
+  // Reports the picture as opaque cover when DrawImage overwrites every
+  // pixel of it on the screen's own surface: unturned, without mask, colour
+  // key or alpha plane, at full opacity; only its draw rectangles when it
+  // has any, and only inside the clips it is drawn through. A subclass that
+  // draws otherwise reports its own cover.
+  void CollectClipRects(TClipManager& clips) override;
   // Puts the shown surface on the drawing surface.
   virtual void DrawImage();
   // Whether the displayed size follows the picture (no motion drives it).
@@ -92,6 +98,9 @@ class TZirkCustomImage : public TZirkControl {
   void markChildrenSizeDirty();
   // The alpha rule of one plain blit of the whole surface.
   void blit(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, int32_t left, int32_t top);
+  // Where on the screen a draw rectangle r of s lands for a picture drawn
+  // at (left, top).
+  TRect drawPiece(const TCustomDIBX& s, const TRect& r, int32_t left, int32_t top) const;
   // Whether the mask admits a hit at (x, y), a point inside the picture as
   // displayed at (left, top).
   bool maskHit(int32_t x, int32_t y);

@@ -37,13 +37,13 @@ int64_t DorvFrameMemorySize(const TDorvItemFrame& frame) {
 
 // --- items ------------------------------------------------------------------------------
 
-namespace {
-
-bool fileAvailable(const std::string& name) {
+bool GameFileAvailable(const std::string& name) {
   if (const TProject* project = CurrentProject()) return project->FileAvailable(name);
   TVrFileManager* files = TVrFileManager::Global();
   return files && files->FileExists(name);
 }
+
+namespace {
 
 // Reads and parses the file; the list is left empty when it has no frames.
 void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
@@ -98,7 +98,7 @@ void TDorvItem::load() {
   const TKeyParts key = splitKey(Name());
   const int32_t depth = ScreenSurfaceDepth();
 
-  if (!fileAvailable(key.FileName)) {
+  if (!GameFileAvailable(key.FileName)) {
     auto frame = std::make_unique<TDorvItemFrame>();
     frame->Surface->SetSize(kDorvPlaceholderSize, kDorvPlaceholderSize, depth);
     frame->Surface->FillRect(frame->Surface->GetBoundsRect(), 0);

@@ -149,6 +149,9 @@ class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheS
 
 // The current project's identification code, 0 without a project.
 int32_t ProjectIdentCode();
+// Whether a game file can be read: the current project's answer, else the
+// program's virtual file system's.
+bool GameFileAvailable(const std::string& name);
 
 // Installs the factory the scene runtime makes the cache with.
 void RegisterDorvCache();

@@ -2,6 +2,7 @@
 
 #include "base/vocab.h"
 #include "objects/customimage.h"
+#include "objects/tracks.h"
 #include "scene/zcontrol.h"
 
 namespace zirk {
@@ -69,11 +70,8 @@ void ApplyPictureState(TZirkControl& t, const TPictureState& s) {
     t.SetPropInt(PR_SCROLLX, s.ScrollX);
     t.SetPropInt(PR_SCROLLY, s.ScrollY);
   }
-  t.SetPropInt(PR_CLIPLEFT, s.Clip.Left);
-  t.SetPropInt(PR_CLIPTOP, s.Clip.Top);
-  t.SetPropInt(PR_CLIPWIDTH, s.Clip.Width());
-  t.SetPropInt(PR_CLIPHEIGHT, s.Clip.Height());
-  t.SetPropInt(PR_CAPTUREMASK, 1);
+  SetClipProps(t, s.Clip);
+  if (s.CaptureMask) t.SetPropInt(PR_CAPTUREMASK, 1);
 }
 
 }  // namespace zirk

@@ -49,11 +49,14 @@ struct TPictureState {
   int32_t DistanceX = 0, DistanceY = 0;
   int32_t ScrollX = 0, ScrollY = 0;
   TRect Clip;  // empty: no clipping
+  // Hit tests follow the picture's mask; a preview menu's entry keeps the
+  // capture mask its menu file gave it.
+  bool CaptureMask = true;
 };
 
 // Sets the frame on the control, in the order the values depend on each
 // other (the size before the zoom, the zoom before the flips), and turns
-// the mask hit test on.
+// the mask hit test on when the state asks for it.
 void ApplyPictureState(TZirkControl& target, const TPictureState& state);
 
 }  // namespace zirk

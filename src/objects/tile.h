@@ -31,6 +31,9 @@ class TZirkTile : public TZirkCustomImages {
   TZirkImageList* GetImageList() override { return &list_; }
   bool CanAutoSize() override { return false; }
   void DrawImage() override;
+  // The copies lie where the tiling puts them, spaced or scrolled: the
+  // single picture's cover does not describe them.
+  void CollectClipRects(TClipManager&) override {}
 
   void ReleaseSurfaces() override;
   void RestoreSurfaces() override;

@@ -6,6 +6,8 @@
 #include <map>
 #include <numbers>
 
+#include "scene/zscene.h"
+
 namespace zirk {
 
 namespace {
@@ -194,6 +196,77 @@ void TCustomFrameList::LoadFromStream(TFilmRecordReader& in) {
   Length = saturate(length);
   Start = saturate(start);
   LoopLength = saturate(loop);
+}
+
+TPoint TCustomFrameList::filmPosition(TPoint p) const {
+  const TFilmManager& film = Film();
+  if (!film.MotionMode || !film.Relative) return p;
+  return {saturate(int64_t(p.X) - film.Origin.X + film.BasePoint.X),
+          saturate(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
+}
+
+TRect TCustomFrameList::clipAt(int32_t i, TPoint positionFrom, TPoint sizeFrom, TPoint positionTo,
+                               TPoint sizeTo, uint8_t xEasing, uint8_t yEasing) const {
+  const int32_t w = InterpolateInt(xEasing, sizeFrom.X, i, sizeTo.X);
+  const int32_t h = InterpolateInt(yEasing, sizeFrom.Y, i, sizeTo.Y);
+  if (w < 1 || h < 1) return {};
+  const int32_t left = InterpolateInt(xEasing, positionFrom.X, i, positionTo.X);
+  const int32_t top = InterpolateInt(yEasing, positionFrom.Y, i, positionTo.Y);
+  return Rect(left, top, saturate(int64_t(left) + w), saturate(int64_t(top) + h));
+}
+
+int32_t TCustomFrameList::sizeAt(uint8_t easing, int32_t i, int32_t first, int32_t from,
+                                 int32_t sizeFrom, int32_t to, int32_t sizeTo) const {
+  const int32_t last = InterpolateInt(easing, saturate(int64_t(sizeFrom) + from - 1), i,
+                                      saturate(int64_t(sizeTo) + to - 1));
+  return saturate(int64_t(last) - first + 1);
+}
+
+int32_t TCustomFrameList::alphaAt(int32_t i, int32_t from, int32_t to) const {
+  if (from == 0 && to == 0) return 255;
+  const int32_t a = InterpolateInt(MT_NORMAL, from == 0 ? 255 : from, i, to == 0 ? 255 : to);
+  return a < 0 ? saturate(256 - int64_t(a)) : a;
+}
+
+TZirkObject* TCustomFrameList::placementParent() const {
+  const TFilmManager& film = Film();
+  if (film.MotionMode) return nullptr;
+  if (film.Host) return film.Host;
+  if (!film.Owner) return nullptr;
+  const int32_t p = film.WipeParity(TrackStart());
+  return film.Owner->GetBase(OtherScreen ? p ^ 1 : p);
+}
+
+// --- driven objects ---------------------------------------------------------------
+
+void SetClipProps(TZirkObject& object, const TRect& clip) {
+  object.SetPropInt(PR_CLIPLEFT, clip.Left);
+  object.SetPropInt(PR_CLIPTOP, clip.Top);
+  object.SetPropInt(PR_CLIPWIDTH, clip.Width());
+  object.SetPropInt(PR_CLIPHEIGHT, clip.Height());
+}
+
+TZirkObject* TTrackTarget::Get(const TFilmManager& film) const {
+  if (!object_ || !film.Owner) return nullptr;
+  return film.Owner->FindBySerial(serial_);
+}
+
+TZirkObject* TTrackTarget::GetOrCreate(TFilmManager& film, const TCreator& create) {
+  if (TZirkObject* t = Get(film)) return t;
+  object_ = nullptr;
+  TZirkBaseList* scene = film.Owner;
+  if (!scene) return nullptr;
+  std::string prefix(1, kHiddenNameChar);
+  if (film.Host) prefix += film.Host->GetName() + kHiddenNameChar;
+  object_ = create(*scene, scene->MakeUniqueName(prefix));
+  serial_ = object_ ? object_->Serial() : 0;
+  return object_;
+}
+
+TZirkObject* TTrackTarget::Take(const TFilmManager& film) {
+  TZirkObject* t = Get(film);
+  object_ = nullptr;
+  return t;
 }
 
 void TCustomFrameList::addUnique(std::vector<std::string>& files, const std::string& name) {

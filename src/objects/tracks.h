@@ -6,6 +6,7 @@
 // and writer, and the registry of track kinds.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,50 @@ void RegisterTrackKind(uint8_t type, TTrackFactory factory);
 std::unique_ptr<TCustomFrameList> CreateTrack(TFilmManager& film, uint8_t type);
 // Registers every track kind the player builds.
 void RegisterFilmTracks();
+
+// The object a track made in its film's owner scene. It is looked up again
+// by its serial each time, since a script may have scrapped it meanwhile.
+class TTrackTarget {
+ public:
+  using TCreator = std::function<TZirkObject*(TZirkBaseList& scene, const std::string& name)>;
+  TZirkObject* Get(const TFilmManager& film) const;
+  // Makes the object with `create` when there is none, named for the film
+  // (chr(1), or chr(1) + the host's name + chr(1), and a number).
+  TZirkObject* GetOrCreate(TFilmManager& film, const TCreator& create);
+  // The live object, forgotten; nullptr when there is none.
+  TZirkObject* Take(const TFilmManager& film);
+  bool Made() const { return object_ != nullptr; }
+
+ private:
+  TZirkObject* object_ = nullptr;
+  uint64_t serial_ = 0;
+};
+
+// The clip block of a track record (image-based and rectangle kinds):
+// start and end position and size, and the two easings. Start values are
+// written through the getters, so a chained track writes its parent's.
+template <class Track>
+void WriteClipKeys(TRecordWriter& out, const Track& t) {
+  out.Point(t.GetClipPositionFrom());
+  out.Point(t.GetClipSizeFrom());
+  out.Point(t.ClipPositionTo);
+  out.Point(t.ClipSizeTo);
+  out.Byte(t.ClipXEasing);
+  out.Byte(t.ClipYEasing);
+}
+template <class Track>
+void ReadClipKeys(TRecordReader& in, Track& t) {
+  t.ClipPositionFrom = in.Point();
+  t.ClipSizeFrom = in.Point();
+  t.ClipPositionTo = in.Point();
+  t.ClipSizeTo = in.Point();
+  t.ClipXEasing = in.Byte();
+  t.ClipYEasing = in.Byte();
+}
+
+// Hands a clip rectangle to a driven object (PR_CLIPLEFT, PR_CLIPTOP,
+// PR_CLIPWIDTH, PR_CLIPHEIGHT, in that order).
+void SetClipProps(TZirkObject& object, const TRect& clip);
 
 // A key frame.
 class TCustomFrame {
@@ -143,6 +188,9 @@ class TCustomFrameList {
   virtual int32_t GetHeightTo() const { return GetContentHeight(); }
   virtual int32_t GetScrollXTo() const { return 0; }
   virtual int32_t GetScrollYTo() const { return 0; }
+  virtual int32_t GetColorTo() const { return 0; }
+  virtual int32_t GetBorderWidthTo() const { return 0; }
+  virtual int32_t GetBorderColorTo() const { return 0; }
   // The size of a key frame without a picture of its own: a wipe covers
   // the film; rectangle kinds give their rectangle.
   virtual int32_t GetFrameWidth() const;
@@ -177,6 +225,26 @@ class TCustomFrameList {
 
  protected:
   static void addUnique(std::vector<std::string>& files, const std::string& name);
+  // The parts of applying a frame that the kinds share.
+  // A point of a relative motion, moved from the film's origin to the
+  // motion's base point; other points as they are.
+  TPoint filmPosition(TPoint p) const;
+  // The clip rectangle i ticks in; empty (no clip) while either size is
+  // below 1.
+  TRect clipAt(int32_t i, TPoint positionFrom, TPoint sizeFrom, TPoint positionTo, TPoint sizeTo,
+               uint8_t xEasing, uint8_t yEasing) const;
+  // The size of an area i ticks in whose first pixel, now at `first`,
+  // moves from `from` to `to` and whose last pixel moves from
+  // from + sizeFrom - 1 to to + sizeTo - 1, both by the easing.
+  int32_t sizeAt(uint8_t easing, int32_t i, int32_t first, int32_t from, int32_t sizeFrom,
+                 int32_t to, int32_t sizeTo) const;
+  // The opacity i ticks in, where 0 stands for 255 and both 0 leave it
+  // opaque; a negative result counts as additive (256 - a).
+  int32_t alphaAt(int32_t i, int32_t from, int32_t to) const;
+  // Where the driven object hangs: the film's host, else the owner's
+  // screen by the wipes finished at the track's start (the other one with
+  // OtherScreen); nullptr in a motion.
+  TZirkObject* placementParent() const;
 
  private:
   TFilmManager* film_;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "objects/image.h"
+#include "objects/prevmenu.h"
 #include "objects/tile.h"
 #include "scene/zcontrol.h"
 #include "scene/zscene.h"
@@ -18,11 +19,6 @@ using pixelmath::Saturate32;
 // Zoom in 1/256 from a scale factor, truncated toward zero.
 int32_t zoomOf(double scale) {
   return Saturate32(static_cast<int64_t>(std::trunc(scale * 256)));
-}
-
-TPoint relative(TPoint p, const TFilmManager& film) {
-  return {Saturate32(int64_t(p.X) - film.Origin.X + film.BasePoint.X),
-          Saturate32(int64_t(p.Y) - film.Origin.Y + film.BasePoint.Y)};
 }
 
 }  // namespace
@@ -50,27 +46,17 @@ TCustomImageFrameList::~TCustomImageFrameList() {
 
 TZirkObject* TCustomImageFrameList::GetTarget() const {
   if (Film().MotionMode) return Film().MotionTarget;
-  if (!target_ || !Film().Owner) return nullptr;
-  // The object may have been scrapped by a script; look it up again.
-  return Film().Owner->FindBySerial(targetSerial_);
+  return target_.Get(Film());
 }
 
 TZirkObject* TCustomImageFrameList::getOrCreateTarget() {
-  if (TZirkObject* t = GetTarget()) return t;
-  target_ = nullptr;
-  TZirkBaseList* scene = Film().Owner;
-  if (!scene) return nullptr;
-  std::string prefix(1, kHiddenNameChar);
-  if (Film().Host) prefix += Film().Host->GetName() + kHiddenNameChar;
-  target_ = createTarget(*scene, scene->MakeUniqueName(prefix));
-  targetSerial_ = target_ ? target_->Serial() : 0;
-  return target_;
+  return target_.GetOrCreate(Film(), [this](TZirkBaseList& scene, const std::string& name) {
+    return createTarget(scene, name);
+  });
 }
 
 void TCustomImageFrameList::ReleaseTarget() {
-  if (!target_) return;
-  TZirkObject* t = Film().Owner ? Film().Owner->FindBySerial(targetSerial_) : nullptr;
-  target_ = nullptr;
+  TZirkObject* t = target_.Take(Film());
   if (!t) return;
   t->Invalidate();
   t->SetBackSurface(nullptr);
@@ -89,6 +75,7 @@ TPictureState TCustomImageFrameList::ComputeState(int32_t i, int32_t cell) const
   const TFilmManager& film = Film();
   TPictureState f;
   f.Drive = film.MotionMode ? TPictureDrive::Motion : TPictureDrive::Film;
+  f.CaptureMask = !dynamic_cast<const TZirkPrevImages*>(film.MotionTarget);
   const TCustomFrame& key = *Frames[static_cast<size_t>(cell)];
   if (const auto* picture = dynamic_cast<const TImageFrame*>(&key)) {
     f.Surface = picture->Cell().Surface.get();
@@ -102,35 +89,19 @@ TPictureState TCustomImageFrameList::ComputeState(int32_t i, int32_t cell) const
   f.OffsetX = Saturate32(int64_t(Anchor.X) - offset.X);
   f.OffsetY = Saturate32(int64_t(Anchor.Y) - offset.Y);
 
-  TPoint from = GetPositionFrom(), to = PositionTo;
-  if (film.MotionMode && film.Relative) {
-    from = relative(from, film);
-    to = relative(to, film);
-  }
+  const TPoint from = filmPosition(GetPositionFrom()), to = filmPosition(PositionTo);
   f.X = InterpolateInt(PositionXEasing, from.X, i, to.X);
   f.Y = InterpolateInt(PositionYEasing, from.Y, i, to.Y);
   f.ZoomX = InterpolateInt(ScaleXEasing, zoomOf(GetScaleXFrom()), i, zoomOf(ScaleXTo));
   f.ZoomY = InterpolateInt(ScaleYEasing, zoomOf(GetScaleYFrom()), i, zoomOf(ScaleYTo));
 
-  TPoint sizeFrom = GetClipSizeFrom(), posFrom = GetClipPositionFrom();
-  int32_t w = InterpolateInt(ClipXEasing, sizeFrom.X, i, ClipSizeTo.X);
-  int32_t h = InterpolateInt(ClipYEasing, sizeFrom.Y, i, ClipSizeTo.Y);
-  if (w >= 1 && h >= 1) {
-    int32_t left = InterpolateInt(ClipXEasing, posFrom.X, i, ClipPositionTo.X);
-    int32_t top = InterpolateInt(ClipYEasing, posFrom.Y, i, ClipPositionTo.Y);
-    f.Clip = Rect(left, top, Saturate32(int64_t(left) + w), Saturate32(int64_t(top) + h));
-  }
+  f.Clip = clipAt(i, GetClipPositionFrom(), GetClipSizeFrom(), ClipPositionTo, ClipSizeTo,
+                  ClipXEasing, ClipYEasing);
 
   int32_t rotationFrom = GetRotationFrom();
   if (rotationFrom != 0 || RotationTo != 0)
     f.Angle = AngleFromDegrees(InterpolateFloat(RotationEasing, i, rotationFrom, RotationTo));
-
-  int32_t alphaFrom = GetAlphaFrom();
-  if (alphaFrom != 0 || AlphaTo != 0) {
-    int32_t a = InterpolateInt(MT_NORMAL, alphaFrom == 0 ? 255 : alphaFrom, i,
-                               AlphaTo == 0 ? 255 : AlphaTo);
-    f.Alpha = a < 0 ? Saturate32(256 - int64_t(a)) : a;
-  }
+  f.Alpha = alphaAt(i, GetAlphaFrom(), AlphaTo);
 
   if (film.MotionMode) {
     // A motion's target is sized by the zoomed cell and ordered by the
@@ -142,12 +113,7 @@ TPictureState TCustomImageFrameList::ComputeState(int32_t i, int32_t cell) const
     f.Width = key.Width();
     f.Height = key.Height();
     f.SizeWhileUnzoomed = true;
-    if (film.Host) {
-      f.Parent = film.Host;
-    } else if (film.Owner) {
-      int32_t p = film.WipeParity(TrackStart());
-      f.Parent = film.Owner->GetBase(OtherScreen ? p ^ 1 : p);
-    }
+    f.Parent = placementParent();
   }
   return f;
 }
@@ -163,27 +129,12 @@ bool TCustomImageFrameList::Apply(int32_t time) {
   const int32_t k = FrameIndexAt(i);
   if (k < 0 || k >= static_cast<int32_t>(Frames.size())) return true;
   TZirkObject* target = motion ? Film().MotionTarget : GetTarget();
-  if (auto* control = dynamic_cast<TZirkControl*>(target))
-    ApplyPictureState(*control, ComputeState(i, k));
+  if (auto* control = dynamic_cast<TZirkControl*>(target)) applyState(*control, ComputeState(i, k));
   return true;
 }
 
-void TCustomImageFrameList::writeClip(TFilmRecordWriter& out) const {
-  out.Point(GetClipPositionFrom());
-  out.Point(GetClipSizeFrom());
-  out.Point(ClipPositionTo);
-  out.Point(ClipSizeTo);
-  out.Byte(ClipXEasing);
-  out.Byte(ClipYEasing);
-}
-
-void TCustomImageFrameList::readClip(TFilmRecordReader& in) {
-  ClipPositionFrom = in.Point();
-  ClipSizeFrom = in.Point();
-  ClipPositionTo = in.Point();
-  ClipSizeTo = in.Point();
-  ClipXEasing = in.Byte();
-  ClipYEasing = in.Byte();
+void TCustomImageFrameList::applyState(TZirkControl& target, const TPictureState& state) {
+  ApplyPictureState(target, state);
 }
 
 void TCustomImageFrameList::SaveToStream(TFilmRecordWriter& out) {
@@ -201,7 +152,7 @@ void TCustomImageFrameList::SaveToStream(TFilmRecordWriter& out) {
   out.Int(GetAlphaFrom());
   out.Int(AlphaTo);
   out.Byte(RotationEasing);
-  writeClip(out);
+  WriteClipKeys(out, *this);
   out.Double(GetScaleYFrom());
   out.Double(ScaleYTo);
   out.Byte(ScaleYEasing);
@@ -222,7 +173,7 @@ void TCustomImageFrameList::LoadFromStream(TFilmRecordReader& in) {
   AlphaFrom = in.Int();
   AlphaTo = in.Int();
   RotationEasing = in.Byte();
-  if (in.Has(101)) readClip(in);
+  if (in.Has(101)) ReadClipKeys(in, *this);
   // Older films scaled both ways alike.
   ScaleYFrom = in.From(105, ScaleXFrom);
   ScaleYTo = in.From(105, ScaleXTo);
@@ -300,21 +251,11 @@ void TTileFrameList::SetSource(const std::string& name) {
 
 TPictureState TTileFrameList::ComputeState(int32_t i, int32_t cell) const {
   TPictureState f = TCustomImageFrameList::ComputeState(i, cell);
-  TPoint from = GetPositionFrom(), to = PositionTo;
-  if (Film().MotionMode && Film().Relative) {
-    from = relative(from, Film());
-    to = relative(to, Film());
-  }
+  const TPoint from = filmPosition(GetPositionFrom()), to = filmPosition(PositionTo);
   // The area runs from the interpolated first to the interpolated last
   // column and row.
-  const int32_t x2 =
-      InterpolateInt(PositionXEasing, Saturate32(int64_t(GetWidthFrom()) + from.X - 1), i,
-                     Saturate32(int64_t(WidthTo) + to.X - 1));
-  const int32_t y2 =
-      InterpolateInt(PositionYEasing, Saturate32(int64_t(GetHeightFrom()) + from.Y - 1), i,
-                     Saturate32(int64_t(HeightTo) + to.Y - 1));
-  f.Width = Saturate32(int64_t(x2) - f.X + 1);
-  f.Height = Saturate32(int64_t(y2) - f.Y + 1);
+  f.Width = sizeAt(PositionXEasing, i, f.X, from.X, GetWidthFrom(), to.X, WidthTo);
+  f.Height = sizeAt(PositionYEasing, i, f.Y, from.Y, GetHeightFrom(), to.Y, HeightTo);
   f.SizeWhileUnzoomed = false;
   f.Tiled = true;
   f.Angle = 0;
@@ -345,7 +286,7 @@ void TTileFrameList::SaveToStream(TFilmRecordWriter& out) {
   out.Byte(ScrollYEasing);
   out.Int(DistanceX);
   out.Int(DistanceY);
-  writeClip(out);
+  WriteClipKeys(out, *this);
 }
 
 void TTileFrameList::LoadFromStream(TFilmRecordReader& in) {
@@ -363,7 +304,7 @@ void TTileFrameList::LoadFromStream(TFilmRecordReader& in) {
   DistanceX = in.Int();
   DistanceY = in.Int();
   // The second clip block is the one that counts.
-  if (in.Has(101)) readClip(in);
+  if (in.Has(101)) ReadClipKeys(in, *this);
 }
 
 void RegisterImageTracks() {

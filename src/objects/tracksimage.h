@@ -15,6 +15,7 @@
 namespace zirk {
 
 class TCustomDIBX;
+class TZirkControl;
 class TZirkObject;
 
 // One cell of a cached picture.
@@ -82,12 +83,12 @@ class TCustomImageFrameList : public TCustomFrameList {
   // Makes the object the track drives; nullptr when it cannot.
   virtual TZirkObject* createTarget(TZirkBaseList& scene, const std::string& name) = 0;
   TZirkObject* getOrCreateTarget();
-  void writeClip(TFilmRecordWriter& out) const;
-  void readClip(TFilmRecordReader& in);
+  // Hands the applied frame to the driven control (label tracks set text
+  // and font on it as well).
+  virtual void applyState(TZirkControl& target, const TPictureState& state);
 
  private:
-  TZirkObject* target_ = nullptr;
-  uint64_t targetSerial_ = 0;
+  TTrackTarget target_;
 };
 
 class TImageFrameList : public TCustomImageFrameList {

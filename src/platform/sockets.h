@@ -127,6 +127,11 @@ struct SockAddrIn {
 
 // Dotted text of a host-order address.
 std::string AddrToText(uint32_t addr);
+// inet_addr's reading of an address: one to four parts, each decimal, octal
+// (leading 0) or hexadecimal (leading 0x), the last filling the bytes left,
+// so "127.1" is 127.0.0.1. False for text it cannot read; the host-order
+// address goes to *addr.
+bool InetAddr(const std::string& text, uint32_t* addr);
 
 // The socket calls. Descriptors are non-blocking and close-on-exec; every
 // failure returns SOCKET_ERROR (or INVALID_SOCKET) and sets WSAGetLastError.

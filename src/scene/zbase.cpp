@@ -10,9 +10,8 @@ namespace {
 // Past this many separate rectangles one covering rectangle paints faster.
 constexpr size_t kMaxDirtyRects = 32;
 
-bool inside(const TRect& inner, const TRect& outer) {
-  return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
-         inner.Bottom <= outer.Bottom;
+int64_t area(const TRect& r) {
+  return int64_t{r.Width()} * r.Height();
 }
 }  // namespace
 
@@ -40,10 +39,22 @@ bool TZirkBase::GetContainerClip(TRect& r) {
 void TZirkBase::InvalidateRect(const TRect& rect) {
   TRect r;
   if (!IntersectRect(r, rect, GetScreenRect())) return;
-  for (const TRect& d : dirty_) {
-    if (inside(r, d)) return;
+  // A listed rectangle that overlaps r, or whose common bounds with r hold
+  // no more pixels than the two apart, is painted as one with it: no pixel
+  // is painted twice, a picture moving by a few pixels repaints one
+  // rectangle, and a busy screen few large ones (each rectangle costs every
+  // object reaching it a draw of its own). A joined rectangle may now join
+  // others.
+  for (auto it = dirty_.begin(); it != dirty_.end();) {
+    const TRect joined = UnionRect(r, *it);
+    if (RectsOverlap(r, *it) || area(joined) <= area(r) + area(*it)) {
+      r = joined;
+      dirty_.erase(it);
+      it = dirty_.begin();
+    } else {
+      ++it;
+    }
   }
-  std::erase_if(dirty_, [&](const TRect& d) { return inside(d, r); });
   dirty_.push_back(r);
   if (dirty_.size() > kMaxDirtyRects) {
     TRect all = dirty_.front();
@@ -55,15 +66,18 @@ void TZirkBase::InvalidateRect(const TRect& rect) {
 std::vector<TRect> TZirkBase::PaintDirty() {
   std::vector<TRect> painted;
   painted.swap(dirty_);
-  if (!back_ || back_->IsEmpty()) return painted;
+  if (painted.empty() || !back_ || back_->IsEmpty()) return painted;
   TRect saved = back_->GetClipRect();
   uint32_t fill = Color() < 0 ? 0 : static_cast<uint32_t>(back_->ColorToPixel(Color()));
+  // Drawing changes no object, so what the objects cover holds for every
+  // rectangle of this paint.
+  clips_.Clear();
+  covers_.clear();
+  for (int32_t i = 0; i < GetChildCount(); ++i) collectCovers(GetChild(i));
   for (const TRect& r : painted) {
-    clips_.Clear();
-    covers_.clear();
-    for (int32_t i = 0; i < GetChildCount(); ++i) collectCovers(GetChild(i));
     back_->SetClipRect(r);
-    back_->FillRect(r, fill);
+    // Under a picture that covers the whole rectangle the colour would not show.
+    if (!clips_.CoveredFrom(0, r)) back_->FillRect(r, fill);
     TZirkControl::Draw();
   }
   clips_.Clear();
@@ -89,7 +103,8 @@ bool TZirkBase::SkipsPaint(const TZirkObject* object, const TRect& clip) const {
   auto it = covers_.find(object);
   if (it == covers_.end()) return false;
   TRect visible;
-  if (!IntersectRect(visible, it->second.bounds, clip)) return false;
+  // Neither the object nor any of its children reaches the rectangle.
+  if (!IntersectRect(visible, it->second.bounds, clip)) return true;
   return clips_.CoveredFrom(it->second.laterRecords, visible);
 }
 

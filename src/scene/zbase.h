@@ -32,15 +32,19 @@ class TZirkBase : public TZirkControl {
   bool GetContainerClip(TRect& r) override;
   void Invalidate() override { InvalidateRect(GetScreenRect()); }
   // Adds a rectangle (screen coordinates) to the dirty list, clipped to the
-  // screen; a rectangle inside one already listed is dropped.
+  // screen; it is joined with each listed one it overlaps or whose common
+  // bounds hold no more pixels than the two apart, so listed rectangles
+  // never overlap.
   void InvalidateRect(const TRect& r) override;
   const std::vector<TRect>& DirtyRects() const { return dirty_; }
   void ClearDirtyRects() { dirty_.clear(); }
   // Fills each dirty rectangle with the screen colour (black when none) and
   // draws the objects into it; returns the painted rectangles and empties
-  // the list. Before each rectangle the shown objects report what they
-  // cover opaquely (CollectClipRects); an object whose whole picture, with
-  // its children, lies under an opaque rectangle drawn after it is skipped.
+  // the list. First the shown objects report what they cover opaquely
+  // (CollectClipRects); a rectangle wholly under one such cover is not
+  // filled, and in each rectangle an object whose whole picture, with its
+  // children, lies outside it or under an opaque rectangle drawn after it
+  // is skipped.
   std::vector<TRect> PaintDirty();
   // Whether the paint in progress may skip the object inside clip.
   bool SkipsPaint(const TZirkObject* object, const TRect& clip) const;

@@ -81,15 +81,19 @@ bool TZirkControl::GetContainerClip(TRect& r) {
 }
 
 void TZirkControl::Invalidate() {
+  invalidateScreenRect(GetScreenRect());
+}
+
+void TZirkControl::invalidateScreenRect(TRect r) {
   if (IsScrapped() || !IsShown()) return;
   TZirkBase* screen = GetScreen();
   if (!screen) return;
-  TRect r = GetScreenRect();
   if (r.IsEmpty()) return;
   if (GetParent() && !GetParent()->GetContainerClip(r)) return;
   TRect own = ScreenClipRect();
   if (!own.IsEmpty() && !IntersectRect(r, r, own)) return;
   InvalidateRect(r);
+  for (TZirkObject* p = GetParent(); p; p = p->GetParent()) p->ChildInvalidated(r);
   screen->InvalidateRect(r);
 }
 
@@ -124,8 +128,6 @@ void TZirkControl::Draw() {
 TZirkObject* TZirkControl::HitTest(TPoint point, TMouseMask mask) {
   if (!visible_ || IsScrapped()) return nullptr;
   if (!GetScreenRect().Contains(point)) return nullptr;
-  TRect own = ScreenClipRect();
-  if (!own.IsEmpty() && !own.Contains(point)) return nullptr;
   for (int32_t i = GetChildCount() - 1; i >= 0; --i) {
     if (TZirkObject* hit = GetChild(i)->HitTest(point, mask)) return hit;
   }

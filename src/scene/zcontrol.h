@@ -69,7 +69,9 @@ class TZirkControl : public TZirkObject {
   // Children, in order, each through its own clip.
   void Draw() override;
   // Deepest visible control under the point whose mouse transparency is in
-  // the mask; children are tried from the top (last) down.
+  // the mask; children are tried from the top (last) down. Clip rectangles
+  // limit drawing only: a point a clip hides still reaches the object and
+  // its children.
   TZirkObject* HitTest(TPoint point, TMouseMask mask) override;
   // The zoom that scales PR_LEFT / PR_TOP when PR_POSZOOMED is on.
   virtual int32_t PositionZoomX() { return 256; }
@@ -102,6 +104,9 @@ class TZirkControl : public TZirkObject {
   TPoint parentOrigin();
   // Invalidate, store, invalidate (the control and its descendants).
   void moveField(int32_t& field, int32_t value);
+  // Reports r (screen coordinates), narrowed by the parent's container clip
+  // and the own clip and widened by the ancestors, to the screen.
+  void invalidateScreenRect(TRect r);
 
  private:
   int32_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;

@@ -156,8 +156,7 @@ TZirkBase* TZirkObject::GetScreen() {
 }
 
 TCustomDIBX* TZirkObject::GetDrawSurface() {
-  TZirkBase* screen = GetScreen();
-  return screen ? screen->GetDrawSurface() : nullptr;
+  return parent_ ? parent_->GetDrawSurface() : nullptr;
 }
 
 void TZirkObject::Scrap() {
@@ -197,7 +196,8 @@ void TZirkObject::Paint() {
   if (!target) return;
   TRect saved = target->GetClipRect();
   TZirkBase* screen = GetScreen();
-  if (screen && screen->SkipsPaint(this, saved)) return;
+  // The screen judges by screen coordinates, so only what it draws itself.
+  if (screen && target == screen->BackSurface() && screen->SkipsPaint(this, saved)) return;
   TRect own = OwnScreenClip();
   if (own.IsEmpty()) {
     Draw();
@@ -247,17 +247,27 @@ void TZirkObject::QueueEventOnce(int32_t propId, const TArrayString& args) {
 
 // --- button groups ---------------------------------------------------------------
 
-void TZirkObject::UpdateButtonGroup(TZirkObject* button) {
+void TZirkObject::UpdateButtonGroup(TZirkObject* button, bool setUp) {
   if (!button || button->parent_ != this) return;
   int32_t group = button->GetPropInt(PR_GROUPINDEX);
-  if (group == 0 || button->GetPropInt(PR_SELECTED) == 0) return;
+  if (group == 0) return;
+  auto selectedIn = [&](TZirkObject* other) {
+    return other != button && other->GetPropInt(PR_GROUPINDEX) == group &&
+           other->GetPropInt(PR_SELECTED) != 0;
+  };
+  if (button->GetPropInt(PR_SELECTED) == 0) {
+    if (!setUp || button->GetPropInt(PR_ALLOWALLUP) != 0) return;
+    for (const auto& child : children_) {
+      if (selectedIn(child.get())) return;
+    }
+    if (IGroupButton* b = As<IGroupButton>(button)) b->SetDown(true);
+    return;
+  }
   // SetDown may change the tree only through lazy scraps, so indices hold.
   for (int32_t i = 0; i < GetChildCount(); ++i) {
     TZirkObject* other = GetChild(i);
-    if (other != button && other->GetPropInt(PR_GROUPINDEX) == group &&
-        other->GetPropInt(PR_SELECTED) != 0) {
-      if (IGroupButton* b = As<IGroupButton>(other)) b->SetDown(false);
-    }
+    if (!selectedIn(other)) continue;
+    if (IGroupButton* b = As<IGroupButton>(other)) b->SetDown(false);
   }
 }
 

@@ -99,7 +99,9 @@ class TZirkObject : public TPropObject {
 
   // The screen the object is on (walking up the parents), or nullptr.
   virtual TZirkBase* GetScreen();
-  // The surface the object draws into: its screen's back surface.
+  // The surface the object draws into: its parent's, which is in the end
+  // its screen's back surface unless a container between hands its
+  // children another.
   virtual TCustomDIBX* GetDrawSurface();
 
   // --- life cycle -------------------------------------------------------
@@ -136,6 +138,9 @@ class TZirkObject : public TPropObject {
   void InvalidateTree();
   // Hears of changes inside the object (a host of private screens).
   virtual void InvalidateRect(const TRect&) {}
+  // A descendant's invalidation on its way to the screen: an object that
+  // moves what its children draw widens the rectangle to where they land.
+  virtual void ChildInvalidated(TRect&) {}
   // Draws into the clip the caller set on the draw surface.
   virtual void Draw() {}
   // Narrows the surface clip to the object's own clip, then Draw.
@@ -178,8 +183,10 @@ class TZirkObject : public TPropObject {
   // --- button groups (called on the buttons' parent) ------------------------
   // Keeps one selected button per group index among the children: when
   // `button` is selected, the other selected group buttons (IGroupButton)
-  // of its group are set up through SetDown(false).
-  void UpdateButtonGroup(TZirkObject* button);
+  // of its group are set up through SetDown(false). `setUp` tells that
+  // the button was just set up: a group whose buttons do not allow all up
+  // (PR_ALLOWALLUP) keeps it down when no other button of the group is.
+  void UpdateButtonGroup(TZirkObject* button, bool setUp = false);
   // Hands allow-all-up to every group button of the group.
   void SetGroupAllowAllUp(int32_t groupIndex, bool allowAllUp);
 

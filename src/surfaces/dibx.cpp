@@ -555,6 +555,16 @@ bool TCustomDIBX::FillRectAlpha(const TRect& r, uint32_t pixel, int32_t alpha) {
   return Execute(d);
 }
 
+bool TCustomDIBX::FillMasked(int32_t x, int32_t y, const platform::PixelBuffer& mask,
+                             uint32_t pixel, int32_t opacity) {
+  if (mask.empty() || opacity <= 0) return false;
+  TBlitDesc d = fillDesc(Bounds(x, y, mask.width, mask.height), pixel,
+                         opacity >= 255 ? TBlitOp::Copy : TBlitOp::Blend);
+  d.Mask = mask;
+  d.Level = std::min(opacity, 255);
+  return Execute(d);
+}
+
 template <class Fill>
 bool TCustomDIBX::frame(const TRect& r, int32_t thickness, Fill fill) {
   if (r.IsEmpty() || thickness <= 0) return false;

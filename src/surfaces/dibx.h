@@ -185,6 +185,11 @@ class TCustomDIBX {
   bool FillRectAdd(const TRect& r, uint32_t pixel);
   bool FillRectSub(const TRect& r, uint32_t pixel);
   bool FillRectAlpha(const TRect& r, uint32_t pixel, int32_t alpha);
+  // The pixel value through an 8-bit coverage mask whose top-left corner
+  // lands on (x, y): each level of the mask is an opacity, scaled by
+  // `opacity` (0..255).
+  bool FillMasked(int32_t x, int32_t y, const platform::PixelBuffer& mask, uint32_t pixel,
+                  int32_t opacity = 255);
   // Four edge bars of the given thickness inside r, never overlapping.
   bool FrameRect(const TRect& r, int32_t thickness, uint32_t pixel);
   bool FrameRectAlpha(const TRect& r, int32_t thickness, uint32_t pixel, int32_t alpha);

@@ -508,14 +508,28 @@ void runFill(const Job& job, const D& df) {
   const TBlitDesc& d = *job.d;
   const uint32_t value = d.Value, rgb = df.toRGB(value);
   const int db = df.bytes();
+  const TBlitOp op = d.Op;  // read once: the pixel stores may alias the description
+  if (op == TBlitOp::Copy) {
+    if (job.area.IsEmpty()) return;
+    // The first row grows from its first pixel by doubling copies; every
+    // other row is one copy of the first.
+    const size_t rowBytes = size_t(job.area.Width()) * size_t(db);
+    uint8_t* first = job.dst->row(job.area.Top) + int64_t(job.area.Left) * db;
+    df.store(first, value);
+    for (size_t done = size_t(db); done < rowBytes;) {
+      const size_t k = std::min(done, rowBytes - done);
+      std::memcpy(first + done, first, k);
+      done += k;
+    }
+    for (int32_t y = job.area.Top + 1; y < job.area.Bottom; ++y)
+      std::memcpy(job.dst->row(y) + int64_t(job.area.Left) * db, first, rowBytes);
+    return;
+  }
   for (int32_t y = job.area.Top; y < job.area.Bottom; ++y) {
     uint8_t* p = job.dst->row(y) + int64_t(job.area.Left) * db;
     const int32_t n = job.area.Width();
     for (int32_t i = 0; i < n; ++i, p += db) {
-      switch (d.Op) {
-        case TBlitOp::Copy:
-          df.store(p, value);
-          break;
+      switch (op) {
         case TBlitOp::Blend:
           df.store(p, df.fromRGB(Blend32(rgb, df.toRGB(df.load(p)), d.Level)));
           break;
@@ -532,8 +546,30 @@ void runFill(const Job& job, const D& df) {
   }
 }
 
+// A fill through a coverage mask (glyphs): the mask's level at the pixel
+// scales the opacity.
+template <class D>
+void runMaskedFill(const Job& job, const D& df) {
+  const TBlitDesc& d = *job.d;
+  const uint32_t value = d.Value, rgb = df.toRGB(value);
+  const int db = df.bytes();
+  for (int32_t y = job.area.Top; y < job.area.Bottom; ++y) {
+    uint8_t* p = job.dst->row(y) + int64_t(job.area.Left) * db;
+    const uint8_t* m = d.Mask.row(y - d.Dest.Top) + (job.area.Left - d.Dest.Left);
+    for (int32_t i = 0; i < job.area.Width(); ++i, p += db) {
+      const uint32_t a = MaskedOpacity(m[i], job.params.level);
+      if (a == 255)
+        df.store(p, value);
+      else if (a != 0)
+        df.store(p, df.fromRGB(Blend32(rgb, df.toRGB(df.load(p)), a)));
+    }
+  }
+}
+
 bool validDesc(const PixelBuffer& dst, const TBlitDesc& d) {
   if (dst.empty() || !kernelBitCount(dst.bitCount)) return false;
+  if (d.Shape == TBlitShape::Fill && !d.Mask.empty())
+    return d.Mask.bitCount == 8 && (d.Op == TBlitOp::Copy || d.Op == TBlitOp::Blend);
   if (d.Shape == TBlitShape::Fill) return d.Op != TBlitOp::Add && d.Op != TBlitOp::AddTable;
   if (d.Op == TBlitOp::FillAdd || d.Op == TBlitOp::FillSub) return false;
   if (d.Source.empty() || !kernelBitCount(d.Source.bitCount)) return false;
@@ -613,9 +649,22 @@ bool RunBlit(const PixelBuffer& dst, const TRect& clip, const TBlitDesc& desc) {
   Job job{&dst, &desc, {}, {uint32_t(std::clamp(desc.Level, 0, 255)), desc.Key, desc.Table}};
   TRect limit;
   if (!IntersectRect(limit, clip, Rect(0, 0, dst.width, dst.height))) return false;
-  const TRect reach = desc.Shape == TBlitShape::Direct ? directArea(desc) : desc.Bounds();
+  TRect reach = desc.Shape == TBlitShape::Direct ? directArea(desc) : desc.Bounds();
+  const bool maskedFill = desc.Shape == TBlitShape::Fill && !desc.Mask.empty();
+  if (maskedFill &&
+      !IntersectRect(reach, reach,
+                     Bounds(desc.Dest.Left, desc.Dest.Top, desc.Mask.width, desc.Mask.height)))
+    return false;
   if (!IntersectRect(job.area, limit, reach)) return false;
   if (desc.Op == TBlitOp::Blend && job.params.level == 0) return true;
+  if (maskedFill) {
+    if (desc.Op == TBlitOp::Copy) job.params.level = 255;
+    if (dst.bitCount == 32)
+      runMaskedFill(job, Format32());
+    else
+      runMaskedFill(job, FormatAny{dst.bitCount});
+    return true;
+  }
   if (desc.Shape == TBlitShape::Fill) {
     if (dst.bitCount == 32) {
       runFill(job, Format32());

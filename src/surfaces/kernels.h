@@ -27,7 +27,10 @@ struct TBlitDesc {
   TBlitShape Shape = TBlitShape::Direct;
   TBlitOp Op = TBlitOp::Copy;
   platform::PixelBuffer Source;  // unused by fills
-  platform::PixelBuffer Mask;    // 8-bit, in source coordinates; empty = none
+  // 8-bit, in source coordinates; empty = none. A Fill reads it as the
+  // coverage of the area from Dest's corner on (Copy and Blend only): each
+  // level scales the opacity, and the area ends where the mask does.
+  platform::PixelBuffer Mask;
   // Source pixels equal to the key are skipped (table draws: values at or
   // below it); -1 = none. A mask replaces the key.
   int64_t Key = -1;

@@ -21,13 +21,15 @@ const std::string kPlayer = ZIRK_PLAYER_EXE;
 const std::string kMkdemo = ZIRK_MKDEMO_EXE;
 
 TEST(CommandLine, FoldersAndOptions) {
-  const TCommandLine line = ParseCommandLine({"game", "--film", "op.zcn", "more", "--headless",
-                                              "--frames", "12", "--screenshot", "s.png"});
+  const TCommandLine line =
+      ParseCommandLine({"game", "--film", "op.zcn", "more", "--headless", "--frames", "12",
+                        "--screenshot", "s.png", "--movie", "m.wmv"});
   EXPECT_EQ(line.Folders, (std::vector<std::string>{"game", "more"}));
   EXPECT_EQ(line.Film, "op.zcn");
   EXPECT_TRUE(line.Headless);
   EXPECT_EQ(line.Frames, 12);
   EXPECT_EQ(line.Screenshot, "s.png");
+  EXPECT_EQ(line.Movie, "m.wmv");
   const TCommandLine empty = ParseCommandLine({});
   EXPECT_TRUE(empty.Folders.empty());
   EXPECT_FALSE(empty.Film || empty.Frames || empty.Screenshot || empty.Headless);
@@ -106,6 +108,21 @@ TEST_F(PlayerTest, AHeadlessRunOfTheDemoGivesTheSameScreenshotTwice) {
   EXPECT_GT(colors.size(), 20u);
 }
 
+TEST_F(PlayerTest, TheDemoPlaysItsMusicTuneAndMovie) {
+  // The movie shows in the top right corner, above the film.
+  const ProcessResult r =
+      play({(dir / "demo").string(), "--film", "demo.zcn", "--movie", "movie.wmv", "--headless",
+            "--frames", "420", "--screenshot", (dir / "movie.png").string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto shotPtr = picture(dir / "movie.png");
+  const TDIBSurface& shot = *shotPtr;
+  std::set<uint32_t> colors;
+  for (int32_t y = 24; y < 104; y += 4)
+    for (int32_t x = 504; x < 616; x += 4)
+      colors.insert(shot.PixelToColor(shot.GetRawPixel(x, y)) & 0xFFFFFF);
+  EXPECT_GT(colors.size(), 40u) << "the colour wheel of the movie";
+}
+
 TEST_F(PlayerTest, WithoutAFilmTheEmptySceneShows) {
   const ProcessResult r = play({(dir / "demo").string(), "--headless", "--frames", "3",
                                 "--screenshot", (dir / "empty.png").string()});
@@ -134,6 +151,9 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
         "--screenshot", (dir / "no" / "such" / "s.png").string()},
        1,
        "cannot write the screenshot"},
+      {{(dir / "demo").string(), "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
+       1,
+       "nomovie.wmv"},
   };
   for (const Case& c : cases) {
     const ProcessResult r = play(c.args);

@@ -11,6 +11,7 @@
 #include "base/vrfiles.h"
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
+#include "objects/cinema.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
 #include "scene/runtime.h"
@@ -48,7 +49,7 @@ class FormTest : public ::testing::Test {
     platform::SetClock(&clock);
     GameTime() = {};
     TMediaHooks hooks;
-    hooks.MediaInit = [this] {
+    hooks.MediaInit = [this](TFormView&) {
       log.push_back(std::string("init project=") + (CurrentProject() ? "1" : "0") +
                     " scene=" + (ScreenList() ? "1" : "0"));
     };
@@ -60,7 +61,7 @@ class FormTest : public ::testing::Test {
     hooks.ResumeAll = [this](bool a) { log.push_back(a ? "resume activate" : "resume loop"); };
     hooks.WmpmanProcessEvent = [this](const Message& m) { log.push_back("wmp " + hex(m.msg)); };
     hooks.VidmanProcessEvent = [this](const Message& m) { log.push_back("vid " + hex(m.msg)); };
-    hooks.PanelPaint = [this] { log.push_back("panel paint"); };
+    hooks.PanelPaint = [this](const Message& m) { log.push_back("panel paint " + hex(m.msg)); };
     hooks.SuspendVideoPlayback = [this] { log.push_back("video suspend"); };
     hooks.ResumeVideoPlayback = [this] { log.push_back("video resume"); };
     hooks.CloseMidiDevice = [this] { log.push_back("midi close"); };
@@ -187,7 +188,7 @@ TEST_F(FormTest, MediaMessagesReachTheLibraryHooks) {
   ASSERT_TRUE(platform::PostMessage(f.Handle(), 0x681));
   ASSERT_TRUE(platform::PostMessage(f.PanelHandle(), platform::WM_PAINT));
   platform::ProcessMessages();
-  EXPECT_EQ(log, (std::vector<std::string>{"wmp 681", "panel paint"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"wmp 681", "panel paint F"}));
 }
 
 TEST_F(FormTest, TheTickMessageRunsOneTickOutsideTheTiming) {
@@ -283,9 +284,10 @@ TEST_F(FormTest, AFilmSetsTheScreenAndRunsForTheAskedTicks) {
     ++idles;
   }
   EXPECT_EQ(f.Loop().TickCount(), 5u);
-  // Four ticks of 17 ms after the first: 68 ms, film tick 4.
+  // The cinema shows frame 0 on two ticks, then three of 17 ms: 51 ms, film
+  // tick 3.
   ASSERT_NE(f.FilmPlayer(), nullptr);
-  EXPECT_EQ(f.FilmPlayer()->Frame(), 4);
+  EXPECT_EQ(f.FilmPlayer()->Frame(), 3);
   f.Close();
   TKwMemoryStream png;
   png.LoadFromFile((dir / "shot.png").string());
@@ -294,9 +296,9 @@ TEST_F(FormTest, AFilmSetsTheScreenAndRunsForTheAskedTicks) {
   ASSERT_EQ(shot.Width(), 320);
   ASSERT_EQ(shot.Height(), 240);
   EXPECT_EQ(shot.PixelToColor(shot.GetRawPixel(300, 200)) & 0xFFFFFF, 0x302010u);
-  // The picture has moved 40 pixels: 290 * 4 / 29.
-  EXPECT_EQ(shot.PixelToColor(shot.GetRawPixel(45, 15)) & 0xFFFFFF, 0x0000FFu);
-  EXPECT_EQ(shot.PixelToColor(shot.GetRawPixel(35, 15)) & 0xFFFFFF, 0x302010u);
+  // The picture has moved 30 pixels: 290 * 3 / 29.
+  EXPECT_EQ(shot.PixelToColor(shot.GetRawPixel(35, 15)) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(shot.PixelToColor(shot.GetRawPixel(25, 15)) & 0xFFFFFF, 0x302010u);
 }
 
 TEST_F(FormTest, AFilmThatCannotBeReadFailsTheStartUp) {
@@ -342,30 +344,43 @@ TEST_F(FormTest, AnErrorInATickIsShownAndEndsTheGameInOrder) {
   EXPECT_EQ(ScreenList(), nullptr);
 }
 
-TEST(FilmPlayer, TicksFollowThePlayedMillisecondsAndStopOnTheLastFrame) {
+TEST(FilmPlayer, ACinemaPlaysTheFilmOnThePlayedMillisecondsAndStopsOnTheLastFrame) {
   RegisterPlayerModules();
-  TZirkBaseList scene;
-  TFilmPlayer player(scene);
-  TKwMemoryStream stream;
+  TempDir dir;
+  TVrFileManager files(dir.path().string());
+  TVrFileManager::SetGlobal(&files);
   FilmTrack wipe;
   wipe.type = 3;
   wipe.length = 10;
-  const std::string bytes = WriteFilmFile(FilmFile{.tracks = {wipe}});
-  stream.Assign(std::vector<uint8_t>(bytes.begin(), bytes.end()));
-  player.Film().ReadFilm(stream, "a.zcn");
-  ASSERT_EQ(player.Film().GetLength(), 10);
-  struct Step {
-    uint32_t elapsed;
-    int32_t frame;
-    bool ended;
-  } steps[] = {{16, 0, false}, {16, 1, false}, {17, 2, false}, {8, 2, false},
-               {1, 3, false},  {100, 9, true}, {16, 9, true},  {1000, 9, true}};
-  for (const Step& s : steps) {
-    player.Tick(s.elapsed);
-    EXPECT_EQ(player.Frame(), s.frame) << s.elapsed;
-    EXPECT_EQ(player.Ended(), s.ended) << s.elapsed;
+  ASSERT_TRUE(SaveFilmFile(FilmFile{.width = 320, .height = 200, .tracks = {wipe}},
+                           (dir / "a.zcn").string()));
+  TZirkBaseList scene;
+  {
+    TFilmPlayer player(scene);
+    EXPECT_THROW(player.Load("missing.zcn"), EFilmFormatError);
+    EXPECT_EQ(scene.ObjectCount(), 0) << "a failed load leaves no cinema";
+    player.Load("a.zcn");
+    ASSERT_NE(player.Cinema(), nullptr);
+    EXPECT_EQ(scene.Width(), 320);
+    EXPECT_EQ(scene.Height(), 200);
+    // The cinema applies a fresh film on two ticks before its time moves.
+    struct Step {
+      uint32_t elapsed;
+      int32_t frame;
+      bool ended;
+    } steps[] = {{16, 0, false}, {16, 0, false},  {17, 1, false}, {8, 2, false},
+                 {1, 2, false},  {100, 8, false}, {100, 9, true}, {1000, 9, true}};
+    for (const Step& s : steps) {
+      GameTime().ElapsedTime = s.elapsed;
+      scene.TickObjects();
+      EXPECT_EQ(player.Frame(), s.frame) << s.elapsed;
+      EXPECT_EQ(player.Ended(), s.ended) << s.elapsed;
+    }
+    EXPECT_EQ(player.Cinema()->TimeMs(), 226) << "the time stops at the end";
   }
-  EXPECT_EQ(player.TimeMs(), 142);  // the time stops at the end
+  EXPECT_EQ(scene.ObjectCount(), 0) << "the player takes its cinema along";
+  GameTime() = {};
+  TVrFileManager::SetGlobal(nullptr);
 }
 
 }  // namespace

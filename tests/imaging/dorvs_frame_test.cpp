@@ -212,6 +212,57 @@ TEST(DorvFrame, CopyToDIBXFromEveryDepthKeepsTheColourKey) {
   }
 }
 
+// Entry 1 is opaque, entry 3 transparent; entry 0 is red. Whether the
+// surface can tell entry 1 from the key decides between key and mask.
+TEST(DorvFrame, PaletteKeySharedByAnOpaqueEntryBecomesAMask) {
+  struct Case {
+    uint32_t opaque;  // colour of entry 1 (0x00BBGGRR)
+    int target;
+    bool used;  // whether a pixel shows entry 1
+    bool masked;
+  };
+  const uint32_t white = 0xFFFFFF;
+  for (const Case& c : std::vector<Case>{{white, 32, true, true},
+                                         {white, 24, true, true},
+                                         {white, 16, true, true},
+                                         {white, 32, false, false},
+                                         {0xFCFCFC, 32, true, false},
+                                         {0xFCFCFC, 16, true, true},
+                                         {0xFCFCFC, 15, true, true},
+                                         {0x00FF00, 16, true, false}}) {
+    for (int depth : {8, 4}) {
+      SCOPED_TRACE(testing::Message() << std::hex << c.opaque << std::dec << " " << c.target
+                                      << " bits, used " << c.used << ", from " << depth);
+      TDorvFrameList list;
+      TDorvFrame* f = list.AddFrame();
+      f->Image.SetSize(4, 1, depth);
+      f->Image.ColorTable()[0] = ColorToQuad(0x0000FF);
+      f->Image.ColorTable()[1] = ColorToQuad(c.opaque);
+      f->Image.ColorTable()[3] = ColorToQuad(white);
+      f->Image.UpdatePalette();
+      const uint32_t row[4] = {0, c.used ? 1u : 0u, 3, 0};
+      for (int x = 0; x < 4; ++x) f->Image.SetRawPixel(x, 0, row[x]);
+      f->SetTransparentColor(0x01000003);
+      EXPECT_EQ(f->TransparentValue, 3) << "the key names its entry, not the first of its colour";
+      EXPECT_EQ(f->TransparentColor, int32_t(white));
+
+      TDIBX surface(1, 1, c.target);
+      f->CopyToDIBX(surface);
+      ASSERT_EQ(f->HasAlpha(), c.masked);
+      if (c.masked) {
+        EXPECT_EQ(f->TransparentColor, -1);
+        EXPECT_EQ(test::RowsOf(*f->Image.AlphaPlane()),
+                  (std::vector<test::Bytes>{{255, 255, 0, 255}}));
+      } else {
+        EXPECT_EQ(f->TransparentValue, 3);
+        EXPECT_EQ(f->TransparentColor, int32_t(white));
+      }
+      EXPECT_EQ(surface.GetPixel(1, 0),
+                uint32_t(surface.ColorToPixel(int32_t(c.used ? c.opaque : 0x0000FF))));
+    }
+  }
+}
+
 TEST(DorvFrame, CopyAlpha) {
   TDorvFrameList list;
   TDorvFrame* f = list.AddFrame();

@@ -273,6 +273,45 @@ TEST(DorvRead, JpegPlanesEqualLibjpegsOwnDecode) {
   }
 }
 
+// A JPEG layer that composing would copy whole decodes into the frame's
+// picture; what the frame shows is the same whichever layers come around it.
+TEST(DorvRead, JpegLayersWithoutAlphaComposeAsCopies) {
+  TDIB first, second;
+  const Bytes jpeg1 = smoothPicture24(9, 5, first);
+  Bytes jpeg2 = JpegEncode(first, 10);  // another picture of the same size
+  int w = 0, h = 0;
+  const std::vector<Bytes> ref1 = test::ReferenceJpegDecode(jpeg1, w, h);
+  const std::vector<Bytes> ref2 = test::ReferenceJpegDecode(jpeg2, w, h);
+  const DorvLayerRecord plain1{.Pixels = jpeg1}, plain2{.Pixels = jpeg2};
+  const DorvLayerRecord hidden{.Visible = false, .Pixels = jpeg2};
+  const DorvLayerRecord keyed{.Transparent = 0x123456, .Pixels = jpeg2};
+  struct Case {
+    const char* name;
+    std::vector<DorvLayerRecord> layers;
+    uint8_t plainFirst;
+    const std::vector<Bytes>* expected;
+  };
+  for (const Case& c : std::vector<Case>{{"one layer", {plain1}, 0, &ref1},
+                                         {"after an invisible one", {hidden, plain1}, 0, &ref1},
+                                         {"covered by a second", {plain1, plain2}, 0, &ref2},
+                                         {"keyed but plain first", {keyed}, 1, &ref2}}) {
+    SCOPED_TRACE(c.name);
+    DorvFile file = fileOf({.Width = 9, .Height = 5, .BitCount = 24}, {},
+                           {.Compression = 2, .PlainFirstLayer = c.plainFirst});
+    file.Frames[0].Layers = c.layers;
+    const Bytes bytes = test::BuildDorv(file);
+    TDorvFrameList inPlace, copied;
+    test::LoadBytes(inPlace, bytes);
+    test::PlainStream plain(bytes);
+    LoadDorvStream(copied, plain, false);
+    for (const TDorvFrameList* list : {&inPlace, &copied}) {
+      const TDIBSurface& image = list->GetFrame(0)->Image;
+      EXPECT_FALSE(image.HasAlphaPlane());
+      EXPECT_EQ(test::RowsOf(image), *c.expected);
+    }
+  }
+}
+
 TEST(DorvRead, FirstFrameOnlyStopsAfterTheFirstRecord) {
   DorvFile file =
       fileOf({.Width = 2, .Height = 2},

@@ -6,8 +6,10 @@
 #include <zlib.h>
 
 #include <memory>
+#include <random>
 
 #include "imaging/KwPNG.h"
+#include "imaging/KwZLIB.h"
 #include "imaging_support.h"
 #include "png_support.h"
 #include "support/testdata.h"
@@ -44,6 +46,34 @@ Bytes paletteFile(const Bytes& trns) {
       {"PLTE", {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120}}};
   if (!trns.empty()) extra.push_back({"tRNS", trns});
   return SimplePng(4, {{0, 1, 2, 3}}, 8, 3, extra);
+}
+
+// Every filter type on RGB and RGBA rows of widths that leave each
+// remainder of the four-pixel steps, with values that make Paeth ties
+// likely: the picture libpng decodes.
+TEST(PngRead, EveryFilterOnColourRowsOfAnyWidth) {
+  std::mt19937 random(5);
+  for (int colorType : {2, 6}) {
+    const int bpp = colorType == 6 ? 4 : 3;
+    for (int width : {1, 2, 3, 4, 5, 7, 9, 17}) {
+      SCOPED_TRACE(testing::Message() << "type " << colorType << ", width " << width);
+      const size_t rowBytes = size_t(width * bpp);
+      Bytes filtered, previous(rowBytes, 0);
+      for (int type = 0; type <= 4; ++type) {
+        for (int repeat = 0; repeat < 2; ++repeat) {
+          Bytes row(rowBytes);
+          for (uint8_t& b : row) b = uint8_t(random() % 4 * 85);
+          Bytes out(rowBytes + 1);
+          FilterRow(type, row.data(), previous.data(), rowBytes, bpp, out.data());
+          filtered.insert(filtered.end(), out.begin(), out.end());
+          previous = row;
+        }
+      }
+      PngBuilder b;
+      b.Ihdr(uint32_t(width), 10, 8, colorType).Idat(filtered).End();
+      EXPECT_EQ(RgbaOfPicture(*load(b.bytes())), LibpngDecode(b.bytes()));
+    }
+  }
 }
 
 TEST(PngRead, HeaderAndImageFailuresRaiseTheirTexts) {

@@ -225,6 +225,39 @@ TEST(Zirkimg, PngWithoutImageDataIsRefusedAndACutOneWarns) {
   EXPECT_EQ(shown.pixels[0], rows[0][0]);
 }
 
+// Entries 1 and 3 are both white and only entry 3 is transparent: exactly
+// its pixels lose their alpha, read directly, through a PNG written again
+// and through a layered image.
+TEST(Zirkimg, PaletteKeySharingItsColourStaysWithItsEntry) {
+  test::TempDir temp;
+  struct Case {
+    int depth;
+    test::Bytes rows;  // one row of pixels 0, 1, 3, 1, 2, 3, 0, 1
+  };
+  for (const Case& c : {Case{8, {0, 1, 3, 1, 2, 3, 0, 1}}, Case{4, {0x01, 0x31, 0x23, 0x01}},
+                        Case{2, {0x1D, 0xB1}}}) {
+    SCOPED_TRACE(c.depth);
+    const test::Bytes file =
+        test::SimplePng(8, {c.rows}, c.depth, 3,
+                        {{"PLTE", {200, 0, 0, 255, 255, 255, 0, 0, 200, 255, 255, 255}},
+                         {"tRNS", {255, 255, 255, 0}}});
+    test::writeFile(temp / "k.png", file.data(), file.size());
+    const test::Rgba expected = test::LibpngDecode(file);
+    for (const std::string via : {"", "k2.png", "k.dor"}) {
+      SCOPED_TRACE(via);
+      std::string source = "k.png";
+      if (!via.empty()) {
+        ToolRun r = run("convert " + q(temp / "k.png") + " " + q(temp / via), temp);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        source = via;
+      }
+      ToolRun r = run("dump " + q(temp / source) + " " + q(temp / "k.pam"), temp);
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(test::ReadPam((temp / "k.pam").string()), expected);
+    }
+  }
+}
+
 // Each GIF frame dumped is the screen after the frames before it, disposal
 // included, with alpha 0 where no frame has drawn.
 TEST(Zirkimg, GifDumpedFramesAreTheComposedScreens) {

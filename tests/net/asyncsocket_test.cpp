@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <memory>
 
 #include "net/linesocket.h"
@@ -133,6 +135,52 @@ TEST(AsyncSocketTest, OperationErrorsAndSetterRules) {
     ADD_FAILURE();
   } catch (const ESocketException& e) {
     EXPECT_STREQ(e.what(), "Connect: No IP Address Specified");
+  }
+}
+
+TEST(AsyncSocketTest, LocalAddrTakesWhatInetAddrReads) {
+  TAsyncSocket s;
+  for (const char* text : {"127.1", "10.1.2", "0x7f.0.0.1", "0177.0.0.1", " 1.2.3.4 "}) {
+    EXPECT_NO_THROW(s.SetLocalAddr(text)) << text;
+  }
+  EXPECT_EQ(s.LocalAddr(), "1.2.3.4");
+  for (const char* text : {"1.2.3.4.5", "256.1.1.1", "1..2", "host"}) {
+    EXPECT_THROW(s.SetLocalAddr(text), ESocketException) << text;
+  }
+  // The short form binds where its long form would.
+  Loopback p;
+  p.client.SetLocalAddr("127.1");
+  p.connect();
+  EXPECT_EQ(p.client.GetBoundAddr(), "127.0.0.1");
+}
+
+TEST(AsyncSocketTest, AFailedCloseIsReportedAndStillCloses) {
+  for (const bool withOnError : {false, true}) {
+    SCOPED_TRACE(withOnError ? "OnError" : "raised");
+    TAsyncSocket s;
+    int errors = 0, closed = 0;
+    if (withOnError) s.OnError = [&](TCustomAsyncSocket*) { ++errors; };
+    s.OnSessionClosed = [&](TCustomAsyncSocket*, uint16_t) { ++closed; };
+    const platform::SOCKET fd =
+        platform::Socket(platform::SOCK_STREAM_WS, platform::IPPROTO_TCP_WS);
+    ASSERT_GE(fd, 0);
+    s.Dup(fd);
+    ASSERT_EQ(s.State(), wsConnected);
+    ::close(fd);  // taken away behind the component's back
+    try {
+      s.Close();
+      EXPECT_TRUE(withOnError) << "no exception";
+    } catch (const ESocketException& e) {
+      EXPECT_STREQ(e.what(), "Error 10009 in function Disconnect (closesocket)\r\nBad file number");
+    }
+    EXPECT_EQ(s.LastError(), 10009);
+    EXPECT_EQ(errors, withOnError ? 1 : 0);
+    if (withOnError) {
+      EXPECT_EQ(s.State(), wsClosed);
+      EXPECT_EQ(closed, 1);
+    }
+    // Nothing is left to close twice.
+    EXPECT_NO_THROW(s.Close());
   }
 }
 

@@ -145,6 +145,8 @@ def socks_session(conn):
         recv_exact(1)
         user = recv_exact(recv_exact(1)[0]).decode()
         pw = recv_exact(recv_exact(1)[0]).decode()
+        if pw == "hangup":
+            return
         if pw != "secret":
             conn.sendall(b"\x01\x01")
             return

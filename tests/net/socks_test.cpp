@@ -142,7 +142,19 @@ TEST_F(ScriptedSocksTest, Level5Authentication) {
   bad.s.SetSocksPassword("wrong");
   bad.run();
   EXPECT_EQ(bad.connected, std::vector<int>{20015});
-  EXPECT_EQ(bad.authStates, (std::vector<int>{0, 2}));
+  EXPECT_EQ(bad.authStates, std::vector<int>{0}) << "the refusal is the error alone";
+  EXPECT_EQ(bad.errors,
+            (std::vector<std::pair<int, std::string>>{{20015, "socks authentication failed"}}));
+
+  // A server that hangs up instead of answering fails the authentication.
+  SocksClient gone(port(), "5", "plain.example");
+  gone.s.SetSocksAuthentication(socksAuthenticateUsercode);
+  gone.s.SetSocksUsercode("user");
+  gone.s.SetSocksPassword("hangup");
+  gone.run();
+  EXPECT_EQ(gone.authStates, (std::vector<int>{0, 2}));
+  ASSERT_EQ(gone.connected.size(), 1u);
+  EXPECT_NE(gone.connected[0], 0);
 }
 
 TEST_F(ScriptedSocksTest, ServerHangingUpEndsTheAttemptOnce) {

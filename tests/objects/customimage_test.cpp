@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "objects/customimage.h"
 #include "picture_fixture.h"
 #include "scene/zbase.h"
@@ -30,10 +32,11 @@ std::unique_ptr<TDIBX> quadrants(int32_t n) {
 class CustomImageTest : public ScenePictureTest {
  protected:
   // A picture object showing a lent surface at (left, top), sized to it.
-  TZirkCustomImage* show(std::unique_ptr<TDIBX> picture, int32_t left, int32_t top,
-                         TZirkObject* parent = nullptr) {
+  template <class T = TZirkCustomImage>
+  T* show(std::unique_ptr<TDIBX> picture, int32_t left, int32_t top,
+          TZirkObject* parent = nullptr) {
     pictures.push_back(std::move(picture));
-    auto* image = scene.Create<TZirkCustomImage>(parent, "");
+    auto* image = scene.Create<T>(parent, "");
     image->SetBackSurface(pictures.back().get());
     image->SetPropInt(PR_LEFT, left);
     image->SetPropInt(PR_TOP, top);
@@ -222,6 +225,124 @@ TEST_F(CustomImageTest, MaskHitTests) {
   EXPECT_EQ(hit(image, 1, 0), image);
   EXPECT_EQ(hit(image, 2, 0), nullptr);
   image->SetMaskSurface(nullptr);
+}
+
+TEST_F(CustomImageTest, ClipsHideButDoNotStopHits) {
+  TZirkCustomImage* parent = show(quadrants(8), 0, 0);
+  TZirkCustomImage* child = show(quadrants(2), 5, 5, parent);
+  for (auto [prop, value] :
+       {std::pair{PR_CLIPLEFT, 0}, {PR_CLIPTOP, 0}, {PR_CLIPWIDTH, 4}, {PR_CLIPHEIGHT, 4}}) {
+    parent->SetPropInt(prop, value);
+  }
+  scene.RedrawAll();
+  frame();
+  EXPECT_EQ(screenColor(5, 5), kBackground) << "the child is drawn only inside the clip";
+  EXPECT_EQ(hit(parent, 5, 5), child);
+  EXPECT_EQ(hit(parent, 6, 1), parent) << "nor is the parent's own clipped part a miss";
+}
+
+// Counts its drawings; with `paints` off it reports its cover but leaves
+// the screen as it was, which shows what was drawn under it.
+class CountedImage : public TZirkCustomImage {
+ public:
+  using TZirkCustomImage::TZirkCustomImage;
+  void DrawImage() override {
+    ++draws;
+    if (paints) TZirkCustomImage::DrawImage();
+  }
+  bool paints = true;
+  int draws = 0;
+};
+
+TEST_F(CustomImageTest, AnOpaquePictureCoversWhatLiesUnderIt) {
+  TZirkCustomImage* green = show(makeSurface(8, 8, std::vector<uint32_t>(64, kGreen)), 0, 0);
+  auto* under = show<CountedImage>(quadrants(4), 20, 20);
+  auto* top = show<CountedImage>(quadrants(8), 18, 18);
+  under->draws = top->draws = 0;
+  scene.RedrawAll();
+  frame();
+  EXPECT_EQ(under->draws, 0) << "wholly under an opaque picture";
+  EXPECT_EQ(top->draws, 1);
+  top->SetPropInt(PR_ALPHA, 254);
+  frame();
+  EXPECT_EQ(under->draws, 1) << "a translucent picture covers nothing";
+
+  // A cover that draws nothing leaves what was there: the screen colour is
+  // not filled under it.
+  pictures.push_back(makeSurface(8, 8, std::vector<uint32_t>(64, kRed)));
+  auto* claims = scene.Create<CountedImage>(nullptr, "");
+  claims->paints = false;
+  claims->SetBackSurface(pictures.back().get());
+  claims->SetSizeDirty(true);
+  green->SetPropInt(PR_VISIBLE, 0);
+  frame();
+  EXPECT_EQ(screenColor(3, 3), kGreen);
+  claims->SetPropInt(PR_CLIPLEFT, 0);
+  claims->SetPropInt(PR_CLIPTOP, 0);
+  claims->SetPropInt(PR_CLIPWIDTH, 4);
+  claims->SetPropInt(PR_CLIPHEIGHT, 8);
+  scene.GetBase(0)->ClearDirtyRects();
+  scene.GetBase(0)->InvalidateRect(Rect(5, 1, 7, 4));
+  frame();
+  EXPECT_EQ(screenColor(3, 3), kGreen);
+  EXPECT_EQ(screenColor(5, 3), kBackground) << "filled outside the clip the picture is drawn in";
+}
+
+TEST_F(CustomImageTest, CoverLeavesEveryPixelAsWithoutIt) {
+  struct Case {
+    const char* what;
+    std::function<void(TZirkCustomImage&, TDIBX&, TZirkCustomImage& parent)> setup;
+  } cases[] = {
+      {"plain", [](TZirkCustomImage&, TDIBX&, TZirkCustomImage&) {}},
+      {"draw rectangles, flipped",
+       [](TZirkCustomImage& top, TDIBX& s, TZirkCustomImage&) {
+         s.Rects1 = {Rect(0, 0, 3, 8), Rect(3, 5, 8, 8)};
+         top.SetPropInt(PR_FLIPH, 1);
+       }},
+      {"stretched",
+       [](TZirkCustomImage& top, TDIBX&, TZirkCustomImage&) {
+         top.SetPropInt(PR_ZOOMX, 400);
+         top.SetPropInt(PR_ZOOMY, 300);
+       }},
+      {"own clip",
+       [](TZirkCustomImage& top, TDIBX&, TZirkCustomImage&) {
+         top.SetPropInt(PR_CLIPLEFT, 3);
+         top.SetPropInt(PR_CLIPTOP, 2);
+         top.SetPropInt(PR_CLIPWIDTH, 4);
+         top.SetPropInt(PR_CLIPHEIGHT, 5);
+       }},
+      {"parent's clip",
+       [](TZirkCustomImage&, TDIBX&, TZirkCustomImage& parent) {
+         parent.SetPropInt(PR_CLIPLEFT, 0);
+         parent.SetPropInt(PR_CLIPTOP, 0);
+         parent.SetPropInt(PR_CLIPWIDTH, 13);
+         parent.SetPropInt(PR_CLIPHEIGHT, 12);
+       }},
+  };
+  auto screen = [&] {
+    scene.RedrawAll();
+    frame();
+    std::vector<uint32_t> pixels;
+    for (int32_t y = 0; y < 40; ++y) {
+      for (int32_t x = 0; x < 40; ++x) pixels.push_back(screenColor(x, y));
+    }
+    return pixels;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    scene.ClearObjects();
+    show(quadrants(4), 9, 10);  // wholly under the top one when nothing cuts it
+    TZirkCustomImage* parent = show(quadrants(16), 2, 2);
+    parent->SetPropInt(PR_ALPHA, 128);
+    TZirkCustomImage* top = show(quadrants(8), 6, 7, parent);
+    TDIBX& s = *pictures.back();
+    c.setup(*top, s, *parent);
+    frame();
+    s.SetColorKey(s.ColorToPixel(0x010203));  // in no pixel: the same drawing, no cover
+    const std::vector<uint32_t> uncovered = screen();
+    s.SetColorKey(-1);
+    EXPECT_EQ(screen(), uncovered);
+  }
 }
 
 TEST_F(CustomImageTest, ZoomAndExplicitSizes) {

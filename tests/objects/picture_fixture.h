@@ -13,20 +13,11 @@
 #include "base/vrfiles.h"
 #include "objects/dorvcache.h"
 #include "scene/zscene.h"
+#include "support/picturewriter.h"
 #include "support/testdata.h"
 #include "surfaces/dibx.h"
 
 namespace zirk::test {
-
-// One frame of a test picture; colours are 0x00BBGGRR.
-struct TestFrame {
-  int32_t Width = 1, Height = 1;
-  std::vector<uint32_t> Colors;  // row-major; empty: every pixel Fill
-  uint32_t Fill = 0;
-  int32_t Transparent = -1;  // colour
-  int32_t Delay = 100;
-  std::vector<uint8_t> Alpha;  // row-major alpha plane; empty: none
-};
 
 // A 32-bit surface of the given colours (row-major, 0x00BBGGRR).
 std::unique_ptr<TDIBX> makeSurface(int32_t width, int32_t height,

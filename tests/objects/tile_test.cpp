@@ -87,6 +87,8 @@ TEST_F(TileTest, SpacingScrollAndTheirDrawPaths) {
     t->SetPropInt(PR_DISTANCEX, c.distance);
     t->SetPropInt(PR_SCROLLX, c.scroll);
     if (c.drawRects) t->GetBackSurface()->Rects1 = {Rect(0, 0, 64, 4)};
+    // Stale pixels that a gap would keep if the tile claimed to cover it.
+    scene.GetBase(0)->BackSurface()->FillRect(Rect(0, 10, 160, 14), 0x123456);
     frame();
     EXPECT_EQ(row(170), c.expected + std::string(10, '.'));
     if (c.drawRects) t->GetBackSurface()->Rects1.clear();

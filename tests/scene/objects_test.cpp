@@ -312,9 +312,13 @@ TEST_F(ObjectsTest, DrawPositionFollowsParentScrollPlusMotionAndZoom) {
   child->SetPropInt(PR_CLIPWIDTH, 100);
   child->SetPropInt(PR_CLIPHEIGHT, 100);
   EXPECT_EQ(child->ScreenClipRect(), Bounds(108, 50, 100, 100));
-  EXPECT_EQ(scene.GetBase(0)->HitTest({104, 78}, kAllMouseMask), parent)
-      << "the clipped-away part of the child is not hit";
+  // A clip limits drawing only: the hidden part of the child is still hit,
+  // and so is a grandchild outside the child's clip.
+  EXPECT_EQ(scene.GetBase(0)->HitTest({104, 78}, kAllMouseMask), child);
   EXPECT_EQ(scene.GetBase(0)->HitTest({108, 78}, kAllMouseMask), child);
+  TestBox* grandchild = addBox(scene, child, 1, 1, 1, 1);
+  EXPECT_EQ(grandchild->GetScreenRect(), Bounds(105, 78, 1, 1));
+  EXPECT_EQ(scene.GetBase(0)->HitTest({105, 78}, kAllMouseMask), grandchild);
 }
 
 // A motion of a fixed number of steps that moves its target one pixel a step.
@@ -530,9 +534,9 @@ class GroupButton : public TestBox, public IGroupButton {
         {
             P(PR_GROUPINDEX, &GroupButton::group),
             P(PR_SELECTED, &GroupButton::selected).Set([](GroupButton& b, bool selected) {
-              if (selected == b.selected || b.group == 0) return;
+              if (selected == b.selected || (selected && b.group == 0)) return;
               b.selected = selected;
-              b.GetParent()->UpdateButtonGroup(&b);
+              b.GetParent()->UpdateButtonGroup(&b, !selected);
             }),
             P(PR_ALLOWALLUP, &GroupButton::allowAllUp).Set([](GroupButton& b, bool allowAllUp) {
               b.GetParent()->SetGroupAllowAllUp(b.group, allowAllUp);
@@ -565,9 +569,14 @@ TEST_F(ObjectsTest, ButtonGroupsKeepOneSelectedPerGroup) {
   EXPECT_EQ(states(), "00110") << "group 2 is left alone";
   b[4]->SetPropInt(PR_SELECTED, 1);
   EXPECT_EQ(states(), "00110") << "no group, no selection";
+  b[2]->SetPropInt(PR_SELECTED, 0);
+  EXPECT_EQ(states(), "00110") << "the group does not allow all up";
   b[1]->SetPropInt(PR_ALLOWALLUP, 1);
   EXPECT_TRUE(b[0]->allowAllUp && b[1]->allowAllUp && b[2]->allowAllUp);
   EXPECT_FALSE(b[3]->allowAllUp);
+  b[2]->SetPropInt(PR_SELECTED, 0);
+  EXPECT_EQ(states(), "00010") << "all up allowed";
+  b[2]->SetPropInt(PR_SELECTED, 1);
   // Not a child of this parent: nothing happens.
   TestBox* other = addBox(scene, nullptr, 0, 0, 1, 1);
   other->UpdateButtonGroup(b[0]);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "scene/builtins.h"
 #include "scene/capabilities.h"
 #include "scene/clipmgr.h"
@@ -168,6 +171,105 @@ TEST_F(PaintTest, WhatLiesWhollyUnderALaterOpaqueControlIsNotDrawn) {
   withKid->Invalidate();
   frame();
   EXPECT_EQ(under->draws, 1);
+}
+
+TEST_F(PaintTest, TheScreenColourIsNotFilledUnderAnOpaqueCover) {
+  // Reports opaque cover but paints nothing, so what stays under it shows
+  // whether the screen colour was filled there.
+  class Claims : public OpaqueBox {
+   public:
+    using OpaqueBox::OpaqueBox;
+    void Draw() override { ++draws; }
+  };
+  scene.SetColor(0x0000FF);
+  TestBox* green = addBox(scene, nullptr, 0, 0, 100, 100, 0x00FF00);
+  frame();
+  green->SetPropInt(PR_VISIBLE, 0);
+  auto* cover = scene.Create<Claims>(nullptr, "");
+  cover->SetBounds(0, 0, 100, 100);
+  cover->SetPropInt(PR_COLOR, 0);
+  frame();
+  EXPECT_EQ(cover->draws, 1);
+  EXPECT_EQ(pixel(50, 50), px(0x00FF00)) << "not filled under the cover";
+  cover->SetBounds(0, 0, 50, 100);
+  frame();
+  EXPECT_EQ(pixel(75, 50), px(0x0000FF)) << "filled where the cover left";
+}
+
+TEST_F(PaintTest, DirtyRectanglesJoinWhenTheyOverlapOrTheirBoundsCostNoMorePixels) {
+  struct Case {
+    const char* what;
+    std::vector<TRect> invalidated;
+    std::vector<TRect> listed;
+  };
+  const Case cases[] = {
+      {"a picture moved by a few pixels",
+       {Rect(10, 10, 74, 74), Rect(14, 12, 78, 76)},
+       {Rect(10, 10, 78, 76)}},
+      {"a diagonal move invalidates in two steps",
+       {Rect(10, 10, 74, 74), Rect(14, 10, 78, 74), Rect(14, 12, 78, 76)},
+       {Rect(10, 10, 78, 76)}},
+      {"one inside another", {Rect(0, 0, 100, 100), Rect(10, 10, 20, 20)}, {Rect(0, 0, 100, 100)}},
+      {"apart",
+       {Rect(0, 0, 10, 10), Rect(100, 100, 110, 110)},
+       {Rect(0, 0, 10, 10), Rect(100, 100, 110, 110)}},
+      {"a cross overlaps", {Rect(0, 45, 100, 55), Rect(45, 0, 55, 100)}, {Rect(0, 0, 100, 100)}},
+      {"side by side", {Rect(0, 0, 10, 10), Rect(10, 0, 20, 10)}, {Rect(0, 0, 20, 10)}},
+      {"a gap costs more",
+       {Rect(0, 0, 10, 10), Rect(0, 11, 10, 21)},
+       {Rect(0, 0, 10, 10), Rect(0, 11, 10, 21)}},
+      {"a join reaches a third",
+       {Rect(0, 0, 10, 10), Rect(20, 0, 30, 10), Rect(8, 0, 22, 10)},
+       {Rect(0, 0, 30, 10)}},
+      {"cut to the screen", {Rect(600, 400, 700, 500)}, {Rect(600, 400, 640, 480)}},
+  };
+  TZirkBase& screen = *scene.GetBase(0);
+  auto sorted = [](std::vector<TRect> v) {
+    std::sort(v.begin(), v.end(), [](const TRect& a, const TRect& b) {
+      return std::tie(a.Left, a.Top, a.Right, a.Bottom) <
+             std::tie(b.Left, b.Top, b.Right, b.Bottom);
+    });
+    return v;
+  };
+  for (const Case& c : cases) {
+    screen.ClearDirtyRects();
+    for (const TRect& r : c.invalidated) screen.InvalidateRect(r);
+    EXPECT_EQ(sorted(screen.DirtyRects()), sorted(c.listed)) << c.what;
+  }
+}
+
+TEST_F(PaintTest, ARectangleRepaintsOnlyTheObjectsReachingIt) {
+  auto box = [&](TZirkObject* parent, int32_t l, int32_t t, int32_t c) {
+    auto* b = scene.Create<OpaqueBox>(parent, "");
+    b->opaque = false;
+    b->SetBounds(l, t, 20, 20);
+    b->SetPropInt(PR_COLOR, c);
+    return b;
+  };
+  OpaqueBox* mover = box(nullptr, 10, 10, 0x0000FF);
+  OpaqueBox* far = box(nullptr, 300, 300, 0x00FF00);
+  OpaqueBox* farParent = box(nullptr, 400, 10, 0x00FF00);
+  OpaqueBox* kidNearby = box(farParent, -380, 30, 0xFF0000);  // at (20, 40)
+  // Draws into a picture of its own size, whose coordinates are not the screen's.
+  class Private : public OpaqueBox {
+   public:
+    using OpaqueBox::OpaqueBox;
+    TCustomDIBX* GetDrawSurface() override { return &own; }
+    TDIBX own{20, 20, 32};
+  };
+  auto* aside = scene.Create<Private>(nullptr, "");
+  aside->SetBounds(500, 400, 20, 20);
+  frame();
+  mover->SetPropInt(PR_TOP, 25);
+  frame();
+  EXPECT_EQ(mover->draws, 2);
+  EXPECT_EQ(far->draws, 1);
+  EXPECT_EQ(farParent->draws, 2) << "its child reaches the rectangle";
+  EXPECT_EQ(kidNearby->draws, 2);
+  EXPECT_EQ(aside->draws, 2) << "the screen does not judge another surface";
+  EXPECT_EQ(pixel(15, 15), 0u);
+  EXPECT_EQ(pixel(15, 30), px(0x0000FF));
+  EXPECT_EQ(pixel(25, 42), px(0xFF0000)) << "the child is drawn over the mover";
 }
 
 TEST_F(PaintTest, FlipWithATransitionReachesTheNewScreenAfterItsLength) {

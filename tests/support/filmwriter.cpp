@@ -49,7 +49,7 @@ void clipBlock(Bytes& b, const FilmTrack& t) {
   b.byte(t.clipYEasing);
 }
 
-void imageRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+void imagePart(Bytes& b, const FilmTrack& t, int32_t version) {
   b.point(t.anchor);
   b.point(t.positionFrom);
   b.point(t.positionTo);
@@ -69,7 +69,81 @@ void imageRecord(Bytes& b, const FilmTrack& t, int32_t version) {
     b.f64(t.scaleYTo);
     b.byte(t.scaleYEasing);
   }
+}
+
+void imageRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+  imagePart(b, t, version);
   b.str(t.source);
+}
+
+void boxRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+  b.point(t.positionFrom);
+  b.point(t.positionTo);
+  b.byte(t.positionXEasing);
+  b.byte(t.positionYEasing);
+  b.i32(t.alphaFrom);
+  b.i32(t.alphaTo);
+  b.i32(t.widthFrom);
+  b.i32(t.heightFrom);
+  b.i32(t.widthTo);
+  b.i32(t.heightTo);
+  b.i32(t.colorFrom);
+  b.i32(t.colorTo);
+  b.i32(t.borderWidthFrom);
+  b.i32(t.borderWidthTo);
+  b.i32(t.borderColorFrom);
+  b.i32(t.borderColorTo);
+  if (version >= 101) clipBlock(b, t);
+}
+
+void labelRecord(Bytes& b, const FilmTrack& t, int32_t version) {
+  imagePart(b, t, version);
+  b.str(t.text);
+  b.byte(t.antialias);
+  b.str(t.fontName);
+  b.i32(t.fontHeight);
+  b.i32(t.lineSpace);
+  b.byte(t.fontStyle);
+  b.i32(t.fontColor);
+  if (version >= 103) b.byte(t.hAlign);
+}
+
+// The rectangle of particle and fire tracks: corners, size and clip.
+void rectPart(Bytes& b, const FilmTrack& t) {
+  b.point(t.positionFrom);
+  b.point(t.positionTo);
+  b.byte(t.positionXEasing);
+  b.byte(t.positionYEasing);
+  b.i32(t.widthFrom);
+  b.i32(t.heightFrom);
+  b.i32(t.widthTo);
+  b.i32(t.heightTo);
+  clipBlock(b, t);
+}
+
+void particleRecord(Bytes& b, const FilmTrack& t) {
+  b.str(t.source);
+  b.byte(t.partMotion);
+  b.i32(t.index);
+  for (int32_t v :
+       {t.intervalFrom, t.intervalTo, t.spreadFrom, t.spreadTo, t.value1From, t.value2From,
+        t.value1To, t.value2To, t.range1From, t.range2From, t.range1To, t.range2To})
+    b.i32(v);
+  b.byte(t.value1Easing);
+  b.byte(t.value2Easing);
+  for (double v : {t.param1From, t.param2From, t.param3From, t.param1To, t.param2To, t.param3To})
+    b.f64(v);
+  rectPart(b, t);
+  b.i32(t.alphaFrom);
+  b.i32(t.alphaTo);
+}
+
+void fireRecord(Bytes& b, const FilmTrack& t) {
+  rectPart(b, t);
+  for (double v : {t.zoomXFrom, t.zoomYFrom, t.zoomXTo, t.zoomYTo}) b.f64(v);
+  b.byte(t.zoomXEasing);
+  b.byte(t.zoomYEasing);
+  b.i32(t.power);
 }
 
 }  // namespace
@@ -104,6 +178,18 @@ std::string WriteFilmTrack(const FilmTrack& t, int32_t version) {
       b.i32(t.distanceX);
       b.i32(t.distanceY);
       if (version >= 101) clipBlock(b, t);
+      break;
+    case 1:
+      labelRecord(b, t, version);
+      break;
+    case 2:
+      boxRecord(b, t, version);
+      break;
+    case 6:
+      particleRecord(b, t);
+      break;
+    case 7:
+      fireRecord(b, t);
       break;
     case 3:
       b.byte(t.wipeKind);
@@ -145,6 +231,27 @@ bool SaveFilmFile(const FilmFile& film, const std::string& hostPath) {
   std::string bytes = WriteFilmFile(film);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+}  // namespace zirk::test
+
+namespace zirk::test {
+
+FilmTrack SoundTrack(const FilmSound& sound, int32_t start, int32_t length) {
+  FilmTrack t;
+  t.type = 4;
+  t.start = start;
+  t.length = length;
+  Bytes b;
+  b.str(sound.file);
+  b.i32(sound.volumeFrom);
+  b.i32(sound.volumeTo);
+  b.i32(sound.balanceFrom);
+  b.i32(sound.balanceTo);
+  b.byte(sound.volumeEasing);
+  b.byte(sound.balanceEasing);
+  t.raw = b.take();
+  return t;
 }
 
 }  // namespace zirk::test

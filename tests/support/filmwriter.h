@@ -15,12 +15,14 @@ struct FilmPoint {
 };
 
 struct FilmTrack {
-  uint8_t type = 0;  // 0 image, 3 wipe, 5 tile; other kinds take `raw`
+  // 0 image, 1 label, 2 box, 3 wipe, 5 tile, 6 particle, 7 fire; other
+  // kinds take `raw`.
+  uint8_t type = 0;
   int32_t parent = -1;
   int32_t length = 0, reserved = 0, start = 0, loopLength = 0, priority = 0;
   bool flipH = false, flipV = false, otherScreen = false;
 
-  // Image and tile tracks.
+  // Image, label and tile tracks (box tracks: position, clip, alpha).
   FilmPoint anchor, positionFrom, positionTo;
   uint8_t positionXEasing = 0, positionYEasing = 0;
   int32_t rotationFrom = 0, rotationTo = 0;
@@ -37,6 +39,36 @@ struct FilmTrack {
   int32_t scrollXFrom = 0, scrollYFrom = 0, scrollXTo = 0, scrollYTo = 0;
   uint8_t scrollXEasing = 0, scrollYEasing = 0;
   int32_t distanceX = 0, distanceY = 0;
+
+  // Box tracks (and their size in widthFrom .. heightTo).
+  int32_t colorFrom = 0, colorTo = 0;
+  int32_t borderWidthFrom = 0, borderWidthTo = 0;
+  int32_t borderColorFrom = 0, borderColorTo = 0;
+
+  // Label tracks.
+  std::string text;
+  uint8_t antialias = 0;
+  std::string fontName;
+  int32_t fontHeight = 12, lineSpace = 0;
+  uint8_t fontStyle = 0;
+  int32_t fontColor = 0xFFFFFF;
+  uint8_t hAlign = 0;
+
+  // Particle tracks (their rectangle in positionFrom .. heightTo, with the
+  // clip and alpha above; the picture in `source`).
+  uint8_t partMotion = 0;
+  int32_t index = 0;
+  int32_t intervalFrom = 100, intervalTo = 100, spreadFrom = 1, spreadTo = 1;
+  int32_t value1From = 0, value2From = 0, value1To = 0, value2To = 0;
+  int32_t range1From = 1, range2From = 1, range1To = 1, range2To = 1;
+  uint8_t value1Easing = 0, value2Easing = 0;
+  double param1From = 0, param2From = 0, param3From = 0;
+  double param1To = 0, param2To = 0, param3To = 0;
+
+  // Fire tracks (their rectangle and clip as particle tracks).
+  double zoomXFrom = 4.0, zoomYFrom = 4.0, zoomXTo = 4.0, zoomYTo = 4.0;
+  uint8_t zoomXEasing = 0, zoomYEasing = 0;
+  int32_t power = 100;
 
   // Wipe tracks.
   uint8_t wipeKind = 1;
@@ -64,5 +96,18 @@ std::string WriteFilmFile(const FilmFile& film);
 std::string WriteFilmTrack(const FilmTrack& track, int32_t version);
 // Writes the bytes to a host file; false when it cannot.
 bool SaveFilmFile(const FilmFile& film, const std::string& hostPath);
+
+}  // namespace zirk::test
+
+namespace zirk::test {
+
+// A sound track (type 4): its record after the common part goes in `raw`.
+struct FilmSound {
+  std::string file;                            // as stored: relative to the film's folder
+  int32_t volumeFrom = 1000, volumeTo = 1000;  // per mille (from version 108)
+  int32_t balanceFrom = 0, balanceTo = 0;
+  uint8_t volumeEasing = 0, balanceEasing = 0;
+};
+FilmTrack SoundTrack(const FilmSound& sound, int32_t start, int32_t length);
 
 }  // namespace zirk::test

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
 
 namespace zirk::test {
 
@@ -24,20 +22,6 @@ void writeFile(const std::filesystem::path& path, const void* data, size_t size)
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
   ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
-
-TempDir::TempDir() {
-  std::random_device rd;
-  auto base = std::filesystem::temp_directory_path();
-  for (;;) {
-    path_ = base / ("zirk-test-" + std::to_string(rd()));
-    if (std::filesystem::create_directory(path_)) break;
-  }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
 }
 
 }  // namespace zirk::test

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/tempdir.h"
+
 namespace zirk::test {
 
 // Absolute path of a file under tests/data.
@@ -18,19 +20,5 @@ void writeFile(const std::filesystem::path& path, const void* data, size_t size)
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
   writeFile(path, text.data(), text.size());
 }
-
-// A fresh folder under the system temporary folder, removed by the destructor.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 }  // namespace zirk::test

@@ -526,6 +526,24 @@ TEST(DIBXRotate, ImageAlphaRangeAndMask) {
 
 // ---- fills, frames, surface services -------------------------------------
 
+TEST(DIBXFill, PlainFillsCoverExactlyTheRectangleAtEveryDepth) {
+  for (const int32_t bits : {8, 16, 24, 32}) {
+    for (int32_t width = 1; width <= 9; ++width) {
+      TDIBX s(12, 4, bits);
+      s.FillRect(s.GetBoundsRect(), 0);
+      const uint32_t value = bits == 8 ? 0xA5 : bits == 16 ? 0x7BCD : 0xABCDEF;
+      s.FillRect(Rect(2, 1, 2 + width, 3), value);
+      for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 12; ++x) {
+          const bool inside = x >= 2 && x < 2 + width && y >= 1 && y < 3;
+          ASSERT_EQ(s.GetPixel(x, y), inside ? value : 0u)
+              << bits << " bits, width " << width << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 TEST(DIBXFill, FillsAndFramesStayInsideAndNeverBlendTwice) {
   auto s = solid(6, 6, 0x404040);
   s->FillRectAdd(Rect(0, 0, 2, 1), 0xD0D0D0);
@@ -557,6 +575,34 @@ TEST(DIBXFill, FillsAndFramesStayInsideAndNeverBlendTwice) {
   c->DIB().SetSize(8, 1, 32);
   c->FillRect(c->GetBoundsRect(), 0x654321);
   EXPECT_EQ(c->GetPixel(7, 0), 0x654321u);
+}
+
+TEST(DIBXFill, CoverageMasksWeighAFillAndEndWhereTheMaskEnds) {
+  // Levels 0, 128, 255 of a 3 x 1 mask placed at (1, 0) of a 5 x 2 surface.
+  auto m = mask8({{0, 128, 255}});
+  struct Case {
+    int32_t x, y, opacity, bits;
+    std::vector<uint32_t> row0;
+  } cases[] = {
+      {1, 0, 255, 32, {0, 0, 0x808080, 0xFFFFFF, 0}},
+      {1, 0, 128, 32, {0, 0, 0x404040, 0x808080, 0}},
+      {-1, 0, 255, 32, {0x808080, 0xFFFFFF, 0, 0, 0}},  // cut at the left edge
+      {5, 0, 255, 32, {0, 0, 0, 0, 0}},                 // wholly outside
+      {1, 0, 255, 8, {0, 0, 0x80, 0xFF, 0}},            // an 8-bit coverage union
+      {1, 1, 255, 32, {0, 0, 0, 0, 0}},                 // the second row only
+  };
+  for (const Case& c : cases) {
+    auto s = solid(5, 2, 0, c.bits);
+    EXPECT_EQ(s->FillMasked(c.x, c.y, m->Pixels(), c.bits == 8 ? 0xFF : 0xFFFFFF, c.opacity),
+              c.x < 5);
+    EXPECT_EQ(row(*s, 0), c.row0) << c.x << "," << c.y << " " << c.opacity;
+  }
+  // The clip holds a masked fill as it holds any other.
+  auto s = solid(5, 1, 0);
+  s->SetClipRect(Rect(0, 0, 3, 1));
+  s->FillMasked(1, 0, m->Pixels(), 0xFFFFFF);
+  EXPECT_EQ(row(*s, 0), (std::vector<uint32_t>{0, 0, 0x808080, 0, 0}));
+  EXPECT_FALSE(s->FillMasked(0, 0, m->Pixels(), 0xFFFFFF, 0));
 }
 
 TEST(DIBXSurface, SizeKeyPixelsLockAndCopy) {

@@ -1,7 +1,8 @@
 // mkdemo: writes the demo game folder: layered pictures drawn here and
 // saved with the player's own layered-image writer, and the film that plays
-// them, written with the film writer the tests use. The output depends on
-// nothing but this file, so the same folder comes out every time.
+// them, written with the film writer the tests use; demomedia.cpp makes its
+// sound and movie. The output depends on nothing but these files, so the
+// same folder comes out every time.
 // Usage: mkdemo FOLDER. Exit status 0 on success, 1 when a file cannot be
 // written, 2 on wrong usage.
 
@@ -19,6 +20,7 @@
 #include "imaging/dorvs.h"
 #include "support/filmwriter.h"
 #include "surfaces/dibsfc.h"
+#include "tools/mkdemo/demomedia.h"
 
 namespace {
 
@@ -221,6 +223,44 @@ FilmFile demoFilm() {
   spin.priority = 1;
   add(spin);
 
+  // A title in a framed box along the bottom: the box opens out from its
+  // middle, then the caption fades in. The face named is the usual Windows
+  // one; the player's Japanese face stands in for it.
+  FilmTrack titleBox;
+  titleBox.type = 2;
+  titleBox.start = 10;
+  titleBox.length = 40;
+  titleBox.positionFrom = {310, 396};
+  titleBox.positionTo = {110, 396};
+  titleBox.widthFrom = 20;
+  titleBox.widthTo = 420;
+  titleBox.heightFrom = titleBox.heightTo = 64;
+  titleBox.alphaFrom = titleBox.alphaTo = 200;
+  titleBox.colorFrom = 0x402010;
+  titleBox.colorTo = 0x201008;
+  titleBox.borderWidthFrom = titleBox.borderWidthTo = 3;
+  titleBox.borderColorFrom = titleBox.borderColorTo = 0x40C0E0;
+  titleBox.priority = 4;
+  const int32_t titleBoxIndex = add(titleBox);
+  add(chained(titleBox, titleBoxIndex, kSceneOneEnd - 50));
+
+  FilmTrack title;
+  title.type = 1;
+  title.start = 50;
+  title.length = 30;
+  title.text = "ZirkPlayer \x83\x66\x83\x82";                            // "デモ" in Shift-JIS
+  title.fontName = "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E";  // "ＭＳ ゴシック"
+  title.fontHeight = 32;
+  title.antialias = 1;
+  title.fontColor = 0xF0F0F0;
+  // 11 half-width and 2 full-width characters: 240 pixels, centred in the box.
+  title.positionFrom = title.positionTo = {200, 412};
+  title.alphaFrom = 1;
+  title.alphaTo = 255;
+  title.priority = 5;
+  const int32_t titleIndex = add(title);
+  add(chained(title, titleIndex, kSceneOneEnd - 80));
+
   FilmTrack wipe;
   wipe.type = 3;
   wipe.start = kWipeStart;
@@ -260,6 +300,38 @@ FilmFile demoFilm() {
   const int32_t bigIndex = add(bigSpin);
   add(chained(bigSpin, bigIndex, kEnd - kSceneOneEnd));
 
+  // Snow over the first scene: a flake every 40 to 80 ms somewhere along
+  // the top, falling a little over a pixel a frame and swaying.
+  FilmTrack snow;
+  snow.type = 6;
+  snow.length = kSceneOneEnd;
+  snow.source = "snow.dor";
+  snow.partMotion = 1;
+  snow.widthFrom = snow.widthTo = 640;
+  snow.heightFrom = snow.heightTo = 480;
+  snow.intervalFrom = snow.intervalTo = 60;
+  snow.spreadFrom = snow.spreadTo = 40;
+  snow.value2From = snow.value2To = -8;
+  snow.range1From = snow.range1To = 640;
+  snow.param1From = snow.param1To = 1.2;
+  snow.param3From = snow.param3To = 12;
+  snow.priority = 3;
+  add(snow);
+
+  // A fire along the bottom of the second scene, growing taller.
+  FilmTrack fire;
+  fire.type = 7;
+  fire.start = kWipeStart;
+  fire.length = kEnd - kWipeStart;
+  fire.otherScreen = true;
+  fire.positionFrom = fire.positionTo = {0, 360};
+  fire.widthFrom = fire.widthTo = 160;
+  fire.heightFrom = fire.heightTo = 30;
+  fire.zoomYFrom = 2.0;
+  fire.power = 100;
+  fire.priority = 4;
+  add(fire);
+
   FilmTrack ball2 = image("ball.dor", kSceneOneEnd, kEnd - kSceneOneEnd, 600, 60);
   ball2.positionTo = {60, 200};
   ball2.alphaFrom = 255;
@@ -273,6 +345,8 @@ void build(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
   writePicture(folder / "tile1.dor", {64, 64}, checker(0x6A3A18, 0x8A5428));
   writePicture(folder / "tile2.dor", {64, 64}, checker(0x183A6A, 0x28548A));
+  writePicture(folder / "snow.dor", {8, 8, 1, 100, true},
+               [](int32_t x, int32_t y, int32_t) { return sphere(x, y, 8, 0xFFF0E8); });
   writePicture(folder / "ball.dor", {64, 64, 1, 100, true},
                [](int32_t x, int32_t y, int32_t) { return sphere(x, y, 64, 0x3050E0); });
   writePicture(folder / "star.dor", {96, 96, 1, 100, false, static_cast<int32_t>(kKey)},
@@ -281,7 +355,10 @@ void build(const std::filesystem::path& folder) {
                [](int32_t x, int32_t y, int32_t) { return panel(x, y, 240, 100); });
   writePicture(folder / "anim.dor", {80, 80, 8, 100, false, static_cast<int32_t>(kKey)},
                [](int32_t x, int32_t y, int32_t f) { return spinner(x, y, f, 80); });
-  if (!test::SaveFilmFile(demoFilm(), (folder / "demo.zcn").string()))
+  demo::WriteDemoMedia(folder);
+  FilmFile film = demoFilm();
+  demo::AddDemoSoundTracks(film, 300, 600);
+  if (!test::SaveFilmFile(film, (folder / "demo.zcn").string()))
     throw std::runtime_error("cannot write " + (folder / "demo.zcn").string());
 }
 

@@ -114,13 +114,8 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t l
     // Through a surface, so that alpha and the transparent colour come along.
     list.Clear();
     TDorvFrame* frame = list.AddFrame();
-    LoadPNGSurface(frame->Image, data);
+    frame->SetTransparentColor(ReadPNGSurface(frame->Image, data));
     refuseEmpty(path, *frame);
-    if (frame->Image.GetTransparent() && frame->Image.TransparentColor() >= 0) {
-      frame->TransparentColor = frame->Image.TransparentColor();
-      frame->TransparentValue =
-          static_cast<int32_t>(frame->Image.ColorToPixel(uint32_t(frame->TransparentColor)));
-    }
     return ext;
   }
   if (ext == "gif") {
@@ -148,7 +143,11 @@ void savePicture(const std::string& path, const TDorvFrameList& list) {
   if (!frame) throw EInvalidGraphic("The picture has no frames");
   if (ext == "png") {
     TKwFileStream file(path, TKwFileStream::Mode::Create);
-    SavePNGSurface(frame->Image, file, frame->TransparentColor);
+    // A palette picture's key names its entry, which may share its colour.
+    const bool byIndex = frame->Image.BitCount() <= 8 && frame->TransparentValue >= 0 &&
+                         frame->TransparentColor >= 0;
+    SavePNGSurface(frame->Image, file,
+                   byIndex ? 0x01000000 + frame->TransparentValue : frame->TransparentColor);
     return;
   }
   std::unique_ptr<TGraphic> graphic = graphicFor(ext);

@@ -1,0 +1,188 @@
+#include "objects/trackssound.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "objects/sound.h"
+#include "scene/runtime.h"
+#include "scene/zscene.h"
+
+namespace zirk {
+
+TSoundFrameList::TSoundFrameList(TFilmManager& film) : TCustomFrameList(film) {
+  Frames.push_back(std::make_unique<TBoxFrame>(*this));
+}
+
+TSoundFrameList::~TSoundFrameList() {
+  ReleaseTarget();
+}
+
+TZirkBaseList* TSoundFrameList::soundScene() const {
+  // Sounds live in the global scene; a film without one plays into its owner.
+  if (TZirkBaseList* global = ScreenList()) return global;
+  return Film().Owner;
+}
+
+TZirkSound* TSoundFrameList::ownSound() const {
+  if (soundSerial_ == 0 || !soundScene_) return nullptr;
+  // A script may have scrapped the object: look it up again.
+  return dynamic_cast<TZirkSound*>(soundScene_->FindBySerial(soundSerial_));
+}
+
+TZirkObject* TSoundFrameList::GetTarget() const {
+  return ownSound();
+}
+
+void TSoundFrameList::ReleaseTarget() {
+  TZirkSound* sound = ownSound();
+  soundSerial_ = 0;
+  if (sound) sound->Scrap();
+}
+
+TSoundFrameList* TSoundFrameList::parentSound() const {
+  return dynamic_cast<TSoundFrameList*>(Parent);
+}
+
+const TSoundFrameList* TSoundFrameList::rootTrack() const {
+  const TSoundFrameList* track = this;
+  for (int guard = 0; track->parentSound() && guard < 100000; ++guard) track = track->parentSound();
+  return track;
+}
+
+TZirkSound* TSoundFrameList::RootSound() {
+  if (TSoundFrameList* parent = parentSound()) {
+    ReleaseTarget();
+    return parent->RootSound();
+  }
+  return ownSound();
+}
+
+std::string TSoundFrameList::GetSource() const {
+  return rootTrack()->fileName_;
+}
+
+void TSoundFrameList::SetSource(const std::string& name) {
+  if (name == fileName_) return;
+  fileName_ = name;
+  ReleaseTarget();
+}
+
+void TSoundFrameList::SetPaused(bool paused) {
+  if (paused == paused_) return;
+  paused_ = paused;
+  if (TZirkSound* sound = ownSound()) sound->SetPropInt(PR_PAUSED, paused);
+}
+
+void TSoundFrameList::PlayingStopped() {
+  if (TZirkSound* sound = ownSound()) sound->SetPropInt(PR_PAUSED, 1);
+}
+
+bool TSoundFrameList::RepeatRule(TZirkSound& sound) {
+  const int64_t trackMs = static_cast<int64_t>(int64_t{Length} * 1000 / 60);
+  if (trackMs > sound.GetPropInt(PR_COUNT)) return true;
+  const int64_t start = TrackStart(), end = start + Length;
+  const int32_t loop = Film().LoopStart, length = Film().Length;
+  return end >= length && start <= loop && end > loop && loop >= 1 && loop < length - 1;
+}
+
+void TSoundFrameList::EnsureSound() {
+  if (RootSound() || Parent) return;
+  TZirkBaseList* scene = soundScene();
+  if (!scene || fileName_.empty()) return;
+  std::string prefix(1, kHiddenNameChar);
+  if (Film().Host) prefix += Film().Host->GetName() + kHiddenNameChar;
+  auto* sound = scene->Create<TZirkSound>(nullptr, scene->MakeUniqueName(prefix));
+  soundScene_ = scene;
+  soundSerial_ = sound->Serial();
+  sound->SetPropStr(PR_SOURCE, fileName_);
+  sound->SetPropInt(PR_VOLUME,
+                    static_cast<int32_t>(int64_t{VolumeFrom} * Film().VolumeScale / 1000));
+  sound->SetPropInt(PR_REPEAT, RepeatRule(*sound));
+  sound->SetPropInt(PR_BALANCE, BalanceFrom);
+  sound->SetPropInt(PR_PAUSED, 1);
+  sound->SetActive(kPlaying);
+}
+
+bool TSoundFrameList::Apply(int32_t time) {
+  EnsureSound();
+  if (time < lastTime_ && Film().Playing) {
+    // The film went back: the sound waits for the next step to restart.
+    if (TZirkSound* sound = ownSound()) sound->SetPropInt(PR_PAUSED, 1);
+  }
+  lastTime_ = time;
+  const int32_t start = TrackStart();
+  const int32_t end =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{start} + Length, int64_t{Film().Length} - 1));
+  TZirkSound* root = RootSound();
+  if (start <= time && time < end) {
+    if (!root) return true;
+    const int32_t i = time - start;
+    const int32_t volume = InterpolateInt(VolumeEasing, VolumeFrom, i, VolumeTo);
+    const int32_t balance = InterpolateInt(BalanceEasing, BalanceFrom, i, BalanceTo);
+    root->SetPropInt(PR_VOLUME, static_cast<int32_t>(int64_t{Film().VolumeScale} * volume / 1000));
+    root->SetPropInt(PR_BALANCE, balance);
+    if (!Film().Playing) {
+      root->SetPropInt(PR_PAUSED, 1);
+    } else if (!root->GetPropInt(PR_PAUSED) && root->GetActive() != kStopped) {
+      const int64_t expected = (int64_t{time} - rootTrack()->TrackStart()) * 1000 / 60;
+      if (std::llabs(root->GetPropInt(PR_INDEX) - expected) >= kSeekTolerance)
+        root->SetPropInt(PR_INDEX, static_cast<int32_t>(expected));
+    } else {
+      root->StartPlay();
+    }
+    return true;
+  }
+  if (root && !ChainedTrack()) {
+    const int32_t rootStart = rootTrack()->TrackStart();
+    if (!(rootStart <= time && time < end)) root->SetPropInt(PR_PAUSED, 1);
+  }
+  return false;
+}
+
+void TSoundFrameList::SaveToStream(TFilmRecordWriter& out) {
+  TCustomFrameList::SaveToStream(out);
+  out.Str(fileName_.empty() ? fileName_ : MakeRelativePath(fileName_, out.Folder()));
+  out.Int(VolumeFrom);
+  out.Int(VolumeTo);
+  out.Int(BalanceFrom);
+  out.Int(BalanceTo);
+  out.Byte(VolumeEasing);
+  out.Byte(BalanceEasing);
+}
+
+void TSoundFrameList::LoadFromStream(TFilmRecordReader& in) {
+  TCustomFrameList::LoadFromStream(in);
+  const std::string name = in.Str();
+  SetSource(name.empty() ? name : ResolveRelativePath(name, in.Folder()));
+  VolumeFrom = in.Int();
+  VolumeTo = in.Int();
+  BalanceFrom = in.Int();
+  BalanceTo = in.Int();
+  VolumeEasing = in.Byte();
+  BalanceEasing = in.Byte();
+  if (!in.Has(108)) {
+    // Older films stored levels in hundredths of a decibel.
+    VolumeFrom = VolumeFrom / 10 + 1000;
+    VolumeTo = VolumeTo / 10 + 1000;
+  }
+}
+
+void TSoundFrameList::Reload() {
+  const int32_t length = Length;
+  const std::string name = fileName_;
+  SetSource({});
+  SetSource(name);
+  Length = length;
+}
+
+void TSoundFrameList::CollectFiles(std::vector<std::string>& files) const {
+  addUnique(files, fileName_);
+}
+
+void RegisterSoundTracks() {
+  RegisterTrackKind(ttSound, [](TFilmManager& film) -> std::unique_ptr<TCustomFrameList> {
+    return std::make_unique<TSoundFrameList>(film);
+  });
+}
+
+}  // namespace zirk

@@ -1,0 +1,71 @@
+#pragma once
+// Sound tracks play a sound file through a sound object in step with the
+// film: volume and balance follow the timeline, playback follows pausing,
+// rewinding and seeking of the film. A chain of sound tracks plays one
+// sound object, made by the chain's first track; the later ones move only
+// its volume and balance.
+
+#include <cstdint>
+#include <string>
+
+#include "objects/tracks.h"
+
+namespace zirk {
+
+class TZirkSound;
+
+class TSoundFrameList : public TCustomFrameList {
+ public:
+  // A film and its sound more than this far apart are brought together.
+  static constexpr int32_t kSeekTolerance = 3000;  // ms
+
+  explicit TSoundFrameList(TFilmManager& film);
+  ~TSoundFrameList() override;
+  TTrackType GetType() const override { return ttSound; }
+  int32_t FrameIndexAt(int32_t) const override { return 0; }
+
+  // A chained track reports its root's file.
+  std::string GetSource() const override;
+  void SetSource(const std::string& name) override;
+  bool GetPaused() const override { return paused_; }
+  void SetPaused(bool paused) override;
+
+  int32_t VolumeFrom = 1000, VolumeTo = 1000;  // per mille
+  int32_t BalanceFrom = 0, BalanceTo = 0;
+  uint8_t VolumeEasing = 0, BalanceEasing = 0;
+
+  void ReleaseTarget() override;
+  TZirkObject* GetTarget() const override;
+  bool Apply(int32_t time) override;
+  void SaveToStream(TFilmRecordWriter& out) override;
+  void LoadFromStream(TFilmRecordReader& in) override;
+  void Reload() override;
+  void CollectFiles(std::vector<std::string>& files) const override;
+  void OwnerRefreshed() override { EnsureSound(); }
+  void PlayingStopped() override;
+
+  // Makes the chain's sound object when the chain has none yet.
+  void EnsureSound();
+  // The sound object the chain plays; a chained track lets go of its own.
+  TZirkSound* RootSound();
+  // Whether the sound loops: when the track outlasts the sound, or when the
+  // film loops back into the track.
+  bool RepeatRule(TZirkSound& sound);
+
+ private:
+  const TSoundFrameList* rootTrack() const;
+  TSoundFrameList* parentSound() const;
+  TZirkSound* ownSound() const;
+  TZirkBaseList* soundScene() const;
+
+  std::string fileName_;
+  bool paused_ = false;
+  int32_t lastTime_ = 0;
+  uint64_t soundSerial_ = 0;
+  TZirkBaseList* soundScene_ = nullptr;
+};
+
+// Registers the sound (4) track kind.
+void RegisterSoundTracks();
+
+}  // namespace zirk

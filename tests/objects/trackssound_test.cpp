@@ -1,0 +1,161 @@
+// Film sound tracks playing sound objects in step with the film.
+
+#include "objects/trackssound.h"
+
+#include <gtest/gtest.h>
+
+#include "film_support.h"
+#include "media/mediaman.h"
+#include "media_fixture.h"
+#include "objects/sound.h"
+
+namespace zirk {
+namespace {
+
+constexpr const char* kOgg = "audio\\vorbis-stereo-44100.ogg";  // 2000 ms = 120 ticks
+
+class SoundTrackTest : public test::MediaSceneTest {
+ protected:
+  void SetUp() override {
+    MediaSceneTest::SetUp();
+    RegisterSoundTracks();
+    film.Owner = &scene;
+  }
+  void TearDown() override {
+    film.Clear();
+    MediaSceneTest::TearDown();
+  }
+  TSoundFrameList* track(int32_t start, int32_t length, TCustomFrameList* parent = nullptr) {
+    auto t = std::make_unique<TSoundFrameList>(film);
+    t->Start = start;
+    t->Length = length;
+    t->Parent = parent;
+    t->SetSource(kOgg);
+    auto* raw = static_cast<TSoundFrameList*>(film.AddTrack(std::move(t)));
+    film.Length = std::max(film.Length, raw->TrackEnd());
+    return raw;
+  }
+  // The film at a tick, then a tick of the scene and the media.
+  void at(int32_t time) {
+    film.SetFilmTime(time);
+    run(10);
+  }
+
+  TFilmManager film;
+};
+
+TEST_F(SoundTrackTest, OldFilmsStoredLevelsInHundredthsOfADecibel) {
+  struct Case {
+    int32_t version, stored, perMille;
+  } cases[] = {
+      {107, 0, 1000}, {107, -10000, 0}, {107, -1, 1000}, {107, -5000, 500}, {108, 700, 700}};
+  for (const Case& c : cases) {
+    TFilmManager loaded;
+    loaded.SkipAfterLoad = true;
+    test::readFilm(loaded,
+                   {.version = c.version,
+                    .tracks = {test::SoundTrack({"music.ogg", c.stored, c.stored}, 0, 60)}});
+    auto* sound = dynamic_cast<TSoundFrameList*>(loaded.TrackAt(0));
+    ASSERT_NE(sound, nullptr) << "sound tracks load";
+    EXPECT_EQ(sound->VolumeFrom, c.perMille) << c.version << " " << c.stored;
+    EXPECT_EQ(sound->GetSource(), "c:\\game\\film\\music.ogg");
+  }
+}
+
+TEST_F(SoundTrackTest, TheFilmsVolumeScaleAndTheTimelineSetTheSound) {
+  film.VolumeScale = 500;
+  TSoundFrameList* t = track(0, 120);
+  t->VolumeTo = 0;
+  t->BalanceFrom = -1000;
+  t->BalanceTo = 1000;
+  film.RefreshOwner();
+  TZirkSound* sound = t->RootSound();
+  ASSERT_NE(sound, nullptr) << "the owner's refresh makes the sound";
+  EXPECT_EQ(sound->GetName()[0], kHiddenNameChar);
+  EXPECT_TRUE(sound->GetPropInt(PR_PAUSED));
+  at(0);
+  EXPECT_EQ(sound->GetPropInt(PR_VOLUME), 500);
+  EXPECT_TRUE(sound->GetPropInt(PR_PLAYING));
+  at(60);
+  EXPECT_NEAR(sound->GetPropInt(PR_VOLUME), 250, 5);
+  EXPECT_NEAR(sound->GetPropInt(PR_BALANCE), 0, 20);
+}
+
+// Close to the film the sound runs on; far from it, it is seeked, and going
+// back starts it over.
+TEST_F(SoundTrackTest, TheSoundFollowsTheFilmsPosition) {
+  TSoundFrameList* t = track(0, 600);
+  at(0);
+  TZirkSound* sound = t->RootSound();
+  ASSERT_TRUE(sound->GetPropInt(PR_PLAYING));
+  EXPECT_TRUE(sound->GetPropInt(PR_REPEAT)) << "a track longer than its sound loops it";
+  run(100);
+  const int32_t heard = sound->GetPropInt(PR_INDEX);
+  at(12);  // 200 ms of film: 100 ms off
+  EXPECT_NEAR(sound->GetPropInt(PR_INDEX), heard + 10, 30) << "close enough: no seek";
+  film.SetFilmTime(240);  // 4000 ms: far off
+  EXPECT_NEAR(sound->GetPropInt(PR_INDEX) % 2000, 0, 30);
+  film.SetFilmTime(30);  // back to 500 ms
+  EXPECT_FALSE(sound->GetPropInt(PR_PAUSED));
+  EXPECT_LT(sound->GetPropInt(PR_INDEX), 100) << "restarted from the beginning, not seeked";
+}
+
+TEST_F(SoundTrackTest, PausingOrStoppingTheFilmPausesItsSound) {
+  TSoundFrameList* t = track(0, 110);
+  at(0);
+  TZirkSound* sound = t->RootSound();
+  film.SetPaused(true);
+  EXPECT_TRUE(sound->GetPropInt(PR_PAUSED));
+  film.SetPaused(false);
+  EXPECT_FALSE(sound->GetPropInt(PR_PAUSED));
+  film.SetTracksEnabled(false);
+  EXPECT_TRUE(sound->GetPropInt(PR_PAUSED));
+  at(1);
+  EXPECT_TRUE(sound->GetPropInt(PR_PAUSED)) << "a film that does not play keeps it paused";
+  film.SetTracksEnabled(true);
+  at(2);
+  EXPECT_FALSE(sound->GetPropInt(PR_PAUSED));
+  at(200);  // past the track
+  EXPECT_TRUE(sound->GetPropInt(PR_PAUSED));
+}
+
+TEST_F(SoundTrackTest, AChainPlaysOneSoundObject) {
+  TSoundFrameList* first = track(0, 60);
+  TSoundFrameList* second = track(0, 60, first);
+  second->VolumeFrom = second->VolumeTo = 300;
+  film.RefreshOwner();
+  at(0);
+  at(70);
+  EXPECT_EQ(second->RootSound(), first->RootSound());
+  EXPECT_EQ(first->RootSound()->GetPropInt(PR_VOLUME), 300);
+  int32_t sounds = 0;
+  for (TZirkObject* o : scene.Objects()) sounds += dynamic_cast<TZirkSound*>(o) != nullptr;
+  EXPECT_EQ(sounds, 1);
+}
+
+TEST_F(SoundTrackTest, ALoopingFilmLoopsTheSoundOfItsLastTrack) {
+  film.LoopStart = 30;
+  TSoundFrameList* t = track(10, 100);  // shorter than the sound, reaching the film's end
+  film.Length = 110;
+  film.RefreshOwner();
+  EXPECT_TRUE(t->RootSound()->GetPropInt(PR_REPEAT));
+  film.LoopStart = 0;
+  EXPECT_FALSE(t->RepeatRule(*t->RootSound()));
+}
+
+TEST_F(SoundTrackTest, ChangingTheFileScrapsTheSound) {
+  TSoundFrameList* t = track(0, 110);
+  at(0);
+  TZirkSound* sound = t->RootSound();
+  t->SetSource("audio\\pcm16-stereo-44100.wav");
+  EXPECT_TRUE(sound->IsScrapped());
+  at(1);
+  ASSERT_NE(t->RootSound(), nullptr);
+  EXPECT_EQ(t->RootSound()->Source(), "audio\\pcm16-stereo-44100.wav");
+  std::vector<std::string> files;
+  film.CollectFiles(files);
+  EXPECT_EQ(files, std::vector<std::string>{"audio\\pcm16-stereo-44100.wav"});
+}
+
+}  // namespace
+}  // namespace zirk

@@ -11,16 +11,6 @@
 #include "record_harness.h"
 #include "scene/runtime.h"
 
-namespace {
-
-// The game clock goes back to rest before the objects go, however the run
-// ended.
-struct ClockRest {
-  ~ClockRest() { zirk::GameTime().ElapsedTime = 0; }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zirk;
   // A lent picture with a draw rectangle, so the tile's piecewise path
@@ -30,17 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   picture.Rects1 = {Rect(1, 1, 6, 4)};
   return fuzz::RunRecord(
       data, size, 1, [&](TZirkBaseList& scene, TKwStream& stream, int32_t kind, int32_t version) {
-        const ClockRest rest;
         TZirkCustomImages* object =
             kind ? static_cast<TZirkCustomImages*>(scene.Create<TZirkTile>(nullptr, ""))
                  : scene.Create<TZirkImages>(nullptr, "");
         object->LoadFromStream(stream, version);
         object->SetBackSurface(&picture);
-        for (uint32_t elapsed : {0u, 16u, 5000u, 0xFFFFFFFFu}) {
-          GameTime().ElapsedTime = elapsed;
-          scene.TickObjects();
-          scene.RedrawAll();
-          scene.Paint();
-        }
+        fuzz::RunFrames(scene, {0u, 16u, 5000u, 0xFFFFFFFFu});
       });
 }

@@ -7,13 +7,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "base/streams.h"
 #include "objects/dorvcache.h"
+#include "scene/runtime.h"
 #include "scene/zscene.h"
 
 namespace zirk::fuzz {
+
+// One frame per elapsed time: every object ticked and the whole scene
+// repainted, as the main loop would. The game clock is back at rest
+// afterwards, however the run ended.
+inline void RunFrames(TZirkBaseList& scene, std::initializer_list<uint32_t> elapsed) {
+  struct Rest {
+    ~Rest() { GameTime().ElapsedTime = 0; }
+  } rest;
+  for (uint32_t ms : elapsed) {
+    GameTime().ElapsedTime = ms;
+    scene.TickObjects();
+    scene.RedrawAll();
+    scene.Paint();
+  }
+}
 
 template <class Body>
 int RunRecord(const uint8_t* data, size_t size, int32_t kindBits, Body&& body) {

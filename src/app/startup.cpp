@@ -20,12 +20,14 @@
 #include "objects/button.h"
 #include "objects/cinema.h"
 #include "objects/dorvcache.h"
+#include "objects/fire.h"
 #include "objects/gauge.h"
 #include "objects/http.h"
 #include "objects/images.h"
 #include "objects/mapimage.h"
 #include "objects/menu.h"
 #include "objects/motion.h"
+#include "objects/particle.h"
 #include "objects/prevmenu.h"
 #include "objects/propmotion.h"
 #include "objects/scrollbar.h"
@@ -35,6 +37,7 @@
 #include "objects/timer.h"
 #include "objects/tracks.h"
 #include "objects/video.h"
+#include "objects/wave.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -56,6 +59,9 @@ void RegisterPlayerModules() {
   RegisterZirkButton();
   RegisterZirkBox();
   RegisterZirkMenu();
+  RegisterZirkFire();
+  RegisterZirkWave();
+  RegisterZirkParticle();
   RegisterZirkMotion();
   RegisterZirkSound();
   RegisterZirkVideo();

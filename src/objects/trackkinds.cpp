@@ -1,6 +1,7 @@
 // The track kinds of the player's films: one line per kind's file.
 #include "objects/tracks.h"
 #include "objects/tracksbox.h"
+#include "objects/trackseffects.h"
 #include "objects/tracksimage.h"
 #include "objects/trackslabel.h"
 #include "objects/trackssound.h"
@@ -14,6 +15,7 @@ void RegisterFilmTracks() {
   RegisterLabelTracks();
   RegisterWipeTracks();
   RegisterSoundTracks();
+  RegisterEffectTracks();
 }
 
 }  // namespace zirk

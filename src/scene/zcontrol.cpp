@@ -81,15 +81,19 @@ bool TZirkControl::GetContainerClip(TRect& r) {
 }
 
 void TZirkControl::Invalidate() {
+  invalidateScreenRect(GetScreenRect());
+}
+
+void TZirkControl::invalidateScreenRect(TRect r) {
   if (IsScrapped() || !IsShown()) return;
   TZirkBase* screen = GetScreen();
   if (!screen) return;
-  TRect r = GetScreenRect();
   if (r.IsEmpty()) return;
   if (GetParent() && !GetParent()->GetContainerClip(r)) return;
   TRect own = ScreenClipRect();
   if (!own.IsEmpty() && !IntersectRect(r, r, own)) return;
   InvalidateRect(r);
+  for (TZirkObject* p = GetParent(); p; p = p->GetParent()) p->ChildInvalidated(r);
   screen->InvalidateRect(r);
 }
 

@@ -104,6 +104,9 @@ class TZirkControl : public TZirkObject {
   TPoint parentOrigin();
   // Invalidate, store, invalidate (the control and its descendants).
   void moveField(int32_t& field, int32_t value);
+  // Reports r (screen coordinates), narrowed by the parent's container clip
+  // and the own clip and widened by the ancestors, to the screen.
+  void invalidateScreenRect(TRect r);
 
  private:
   int32_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;

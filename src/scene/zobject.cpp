@@ -156,8 +156,7 @@ TZirkBase* TZirkObject::GetScreen() {
 }
 
 TCustomDIBX* TZirkObject::GetDrawSurface() {
-  TZirkBase* screen = GetScreen();
-  return screen ? screen->GetDrawSurface() : nullptr;
+  return parent_ ? parent_->GetDrawSurface() : nullptr;
 }
 
 void TZirkObject::Scrap() {

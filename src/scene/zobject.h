@@ -99,7 +99,9 @@ class TZirkObject : public TPropObject {
 
   // The screen the object is on (walking up the parents), or nullptr.
   virtual TZirkBase* GetScreen();
-  // The surface the object draws into: its screen's back surface.
+  // The surface the object draws into: its parent's, which is in the end
+  // its screen's back surface unless a container between hands its
+  // children another.
   virtual TCustomDIBX* GetDrawSurface();
 
   // --- life cycle -------------------------------------------------------
@@ -136,6 +138,9 @@ class TZirkObject : public TPropObject {
   void InvalidateTree();
   // Hears of changes inside the object (a host of private screens).
   virtual void InvalidateRect(const TRect&) {}
+  // A descendant's invalidation on its way to the screen: an object that
+  // moves what its children draw widens the rectangle to where they land.
+  virtual void ChildInvalidated(TRect&) {}
   // Draws into the clip the caller set on the draw surface.
   virtual void Draw() {}
   // Narrows the surface clip to the object's own clip, then Draw.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
+#include <tuple>
 
 namespace zirk {
 namespace {
@@ -20,6 +22,12 @@ std::vector<uint8_t> sample() {
   return s.Bytes();
 }
 
+using TSample = std::tuple<int32_t, bool, TPoint, double, std::string, uint8_t>;
+// Braces read the fields in their order.
+TSample readSample(TRecordReader& in) {
+  return TSample{in.Int(), in.Bool(), in.Point(), in.Double(0), in.Str(), in.Byte()};
+}
+
 TEST(Records, FieldsRoundTripInTheirLittleEndianLayout) {
   std::vector<uint8_t> bytes = sample();
   const std::vector<uint8_t> expected = {0xFE, 0xFF, 0xFF, 0xFF, 1, 3,   0,   0,   0, 0xFC,
@@ -28,12 +36,7 @@ TEST(Records, FieldsRoundTripInTheirLittleEndianLayout) {
   EXPECT_EQ(bytes, expected);
   TKwMemoryStream s(bytes);
   TRecordReader in(s, 100);
-  EXPECT_EQ(in.Int(), -2);
-  EXPECT_TRUE(in.Bool());
-  EXPECT_EQ(in.Point(), (TPoint{3, -4}));
-  EXPECT_EQ(in.Double(0), 1.0);
-  EXPECT_EQ(in.Str(), "abc");
-  EXPECT_EQ(in.Byte(), 7);
+  EXPECT_EQ(readSample(in), (TSample{-2, true, {3, -4}, 1.0, "abc", 7}));
   EXPECT_EQ(s.Remaining(), 0);
 }
 
@@ -61,17 +64,7 @@ TEST(Records, EveryTruncationAndImpossibleLengthIsTheFormatError) {
   for (size_t cut = 0; cut < bytes.size(); ++cut) {
     TKwMemoryStream s(std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
     TRecordReader in(s, 100);
-    EXPECT_THROW(
-        {
-          in.Int();
-          in.Bool();
-          in.Point();
-          in.Double(0);
-          in.Str();
-          in.Byte();
-        },
-        EFormatError)
-        << cut;
+    EXPECT_THROW(readSample(in), EFormatError) << cut;
   }
   for (int32_t n : {-1, 5, std::numeric_limits<int32_t>::max()}) {
     TKwMemoryStream s;

@@ -163,8 +163,8 @@ TEST(FilmFile, DamagedFilesFailAndLeaveTheFilmEmpty) {
 }
 
 TEST(FilmFile, TrackKindsWithoutATrackClassFailTheLoad) {
-  // Kinds 6 and 7 come with their scene objects; 8..127 do not exist.
-  for (uint8_t type : {6, 7, 8, 100, 127, 0xFF}) {
+  // Kinds 8..127 do not exist.
+  for (uint8_t type : {8, 100, 127, 0xFF}) {
     FilmFile f;
     FilmTrack t = wipeTrack(0, 5);
     t.type = type;

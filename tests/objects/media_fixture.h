@@ -5,15 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-
 #include "scene/events.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "script/project.h"
 #include "support/mediarig.h"
-#include "support/testdata.h"
 
 namespace zirk::test {
 
@@ -28,20 +24,13 @@ class MediaSceneTest : public ::testing::Test {
     SetCurrentProject(nullptr);
     GameTime() = {};
   }
-  static MediaRigOptions options(bool directSound = true) {
-    MediaRigOptions o;
-    o.GameFolder = dataPath("");
-    o.UseDirectSound = directSound;
-    return o;
-  }
-
   // Ticks of 10 ms: the game clock, the scene's objects, then the media.
   void run(uint32_t ms) {
     for (uint32_t t = 0; t < ms; t += 10) {
       GameTime().ElapsedTime = 10;
       GameTime().GameClock += 10;
       scene.TickObjects();
-      rig->Run(10);
+      rig.Run(10);
     }
   }
   // Ticks of the game clock only, the media standing still.
@@ -57,14 +46,8 @@ class MediaSceneTest : public ::testing::Test {
       n += scene.Events().Items(i).PropId == prop;
     return n;
   }
-  // Made anew by a test that wants other settings.
-  void remakeRig(bool directSound) {
-    scene.ClearObjects();
-    rig.reset();
-    rig = std::make_unique<MediaRig>(options(directSound));
-  }
 
-  std::unique_ptr<MediaRig> rig = std::make_unique<MediaRig>(options());
+  MediaRig rig;
   TProject project;
   TZirkBaseList scene;
 };

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "base/streams.h"
-#include "media/MidiPlayV.h"
 #include "media/cddaman.h"
 #include "media/mediaitems.h"
 #include "media/midiman.h"
@@ -30,82 +29,50 @@ class SoundTest : public test::MediaSceneTest {
   }
 };
 
-TEST(SoundLevels, VolumesBecomeLevelsOfEachKind) {
-  struct Case {
-    bool midi;
+TEST_F(SoundTest, VolumesBecomeLevelsOfEachKind) {
+  TDMediaItem* midi = MidiMan->Add(kMidi);
+  TDMediaItem* plain = OggMan->Add(kOgg);
+  const struct {
+    TDMediaItem* item;
     int32_t volume, level;
-  } cases[] = {{false, 0, -10000}, {false, 1, -4995},   {false, 500, -2500}, {false, 1000, 0},
-               {false, 1200, 0},   {true, 0, -10000},   {true, 1, -9990},    {true, 1000, 0},
-               {true, 1200, 0},    {true, -100, -10000}};
-  TMediaConfig config;
-  config.MainFormAlive = [] { return false; };
-  config.MakeMidiPlayer = [] { return std::make_unique<TMidiPlayV>(false); };
-  TMidiManager midi(config);
-  TMidiItem* midiItem = midi.Add("x.mid");
-  TDMediaManager other;
-  TDMediaItem plain(other);
-  for (const Case& c : cases)
-    EXPECT_EQ(MediaItemLevel(c.midi ? static_cast<TDMediaItem*>(midiItem) : &plain, c.volume),
-              c.level)
-        << c.midi << " " << c.volume;
+  } cases[] = {{plain, 0, -10000}, {plain, 1, -4995}, {plain, 500, -2500}, {plain, 1200, 0},
+               {midi, 1, -9990},   {midi, 1200, 0},   {midi, -100, -10000}};
+  for (const auto& c : cases)
+    EXPECT_EQ(MediaItemLevel(c.item, c.volume), c.level) << (c.item == midi) << " " << c.volume;
 }
 
-TEST_F(SoundTest, PlaysLoopsAndReportsItsEndOnce) {
-  TZirkSound* s = sound(kShort, "voice");
+TEST_F(SoundTest, AnEndIsReportedOnceOrScrapsAndRepeatStartsAnEndedSoundOver) {
+  TZirkSound* s = sound(kShort);
   s->SetPropStr(PR_ONPLAYEND, "*done");
   s->SetActive(0);
-  ASSERT_NE(s->Item(), nullptr);
-  EXPECT_EQ(s->GetActive(), 0);
+  TZirkSound* scrapped = sound(kShort, "se");
+  scrapped->SetPropInt(PR_AUTOSCRAP, 1);
+  scrapped->SetActive(0);
   EXPECT_EQ(s->GetPropInt(PR_COUNT), 1000);
   run(200);
   EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
-  EXPECT_GT(rig->Peak(), 8000);
-  run(1200);
-  EXPECT_EQ(events(PR_ONPLAYEND), 1);
-  EXPECT_TRUE(s->Ended());
-  run(500);
+  EXPECT_GT(rig.Peak(), 8000);
+  run(1700);
   EXPECT_EQ(events(PR_ONPLAYEND), 1) << "an ended sound reports once";
+  EXPECT_EQ(scene.FindComponentByName("se"), nullptr) << "auto-scrap removes it at its end";
+  EXPECT_EQ(OggMan->Count(), 1);
 
-  // Repeat on after the end starts it over; the next end is reported again.
   s->SetPropInt(PR_REPEAT, 1);
-  EXPECT_FALSE(s->Ended());
   run(100);
-  EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
+  EXPECT_TRUE(s->GetPropInt(PR_PLAYING)) << "repeat on after the end starts it over";
   EXPECT_LT(s->GetPropInt(PR_INDEX), 200);
+  run(1300);
+  EXPECT_EQ(events(PR_ONPLAYEND), 1) << "a looping sound never ends";
+  EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
   s->SetPropInt(PR_REPEAT, 0);
   s->SetPropInt(PR_INDEX, 0);
   run(1300);
   EXPECT_EQ(events(PR_ONPLAYEND), 2);
 }
 
-TEST_F(SoundTest, ALoopingSoundNeverEnds) {
-  TZirkSound* s = sound(kShort);
-  s->SetPropStr(PR_ONPLAYEND, "*done");
-  s->SetPropInt(PR_REPEAT, 1);
-  s->SetActive(0);
-  run(2600);
-  EXPECT_EQ(events(PR_ONPLAYEND), 0);
-  EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
-}
-
-TEST_F(SoundTest, AutoScrapRemovesTheObjectAtTheEnd) {
-  TZirkSound* s = sound(kShort, "se");
-  s->SetPropInt(PR_AUTOSCRAP, 1);
-  s->SetActive(0);
-  run(1400);
-  EXPECT_EQ(scene.FindComponentByName("se"), nullptr);
-  EXPECT_EQ(OggMan->Count(), 0);
-
-  TZirkSound* missing = sound("audio\\none.ogg", "gone");
-  missing->SetPropInt(PR_AUTOSCRAP, 1);
-  missing->SetActive(0);
-  EXPECT_TRUE(missing->IsScrapped()) << "a missing file scraps an auto-scrap sound";
-}
-
-TEST_F(SoundTest, VolumeBalancePauseAndPositionReachTheItem) {
+TEST_F(SoundTest, VolumeBalancePausesAndPositionReachTheItem) {
   TZirkSound* s = sound(kOgg);
   s->SetPropInt(PR_BALANCE, 20000);
-  EXPECT_EQ(s->GetPropInt(PR_BALANCE), 10000);
   s->SetPropInt(PR_VOLUME, 500);
   s->SetActive(0);
   TDMediaItem* item = s->Item();
@@ -120,60 +87,57 @@ TEST_F(SoundTest, VolumeBalancePauseAndPositionReachTheItem) {
   EXPECT_FALSE(item->IsPlaying()) << "the second pause flag holds it too";
   s->SetPropInt(PR_ANIPAUSED, 0);
   s->SetPropInt(PR_INDEX, 1500);
-  EXPECT_EQ(s->GetPropInt(PR_INDEX), 1500);
+  EXPECT_EQ(item->GetPosition(), 1500);
   run(100);
   EXPECT_TRUE(item->IsPlaying());
 }
 
-TEST_F(SoundTest, FadesFollowTheGameClock) {
-  TZirkSound* s = sound(kOgg);
-  s->SetPropInt(PR_DELAY, 1000);
-  s->SetActive(1);
-  ASSERT_NE(s->Fade(), nullptr);
-  TDMediaItem* item = s->Item();
-  tickGame(0);  // the first step starts from silence
-  EXPECT_EQ(item->GetVol(), -10000);
-  EXPECT_TRUE(item->IsPlaying());
-  tickGame(500);
-  EXPECT_EQ(item->GetVol(), -2500);
-  tickGame(500);
-  EXPECT_EQ(item->GetVol(), 0);
-  EXPECT_EQ(s->Fade(), nullptr) << "a done fade is freed";
+// Fades run on the game clock over each kind's range of levels.
+TEST_F(SoundTest, FadesInAndOutFollowTheGameClock) {
+  const struct {
+    const char* source;
+    int32_t volume, half, full;
+  } cases[] = {{kOgg, 1000, -2500, 0}, {kMidi, 800, -6000, -2000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    TZirkSound* s = sound(c.source, "bgm");
+    s->SetPropInt(PR_VOLUME, c.volume);
+    s->SetPropInt(PR_DELAY, 1000);
+    s->SetActive(1);
+    TDMediaItem* item = s->Item();
+    tickGame(0);  // the first step starts from silence
+    EXPECT_EQ(item->GetVol(), -10000);
+    EXPECT_TRUE(item->IsPlaying());
+    tickGame(500);
+    EXPECT_EQ(item->GetVol(), c.half);
+    tickGame(500);
+    EXPECT_EQ(item->GetVol(), c.full);
+    EXPECT_EQ(s->Fade(), nullptr) << "a done fade is freed";
 
-  // A fade-out renames the object, frees the name and removes it when done.
-  s->SetName("bgm");
-  s->SetActive(3);
-  EXPECT_EQ(s->GetName(), "SCRAP_bgm");
-  TZirkSound* next = sound(kOgg, "bgm");
-  EXPECT_EQ(scene.FindComponentByName("bgm"), next);
-  tickGame(0);
-  tickGame(500);
-  EXPECT_EQ(item->GetVol(), -2500);
-  tickGame(500);
-  EXPECT_EQ(scene.FindComponentByName("SCRAP_bgm"), nullptr);
+    // A fade-out renames the object, freeing its name, and removes it when done.
+    s->SetActive(3);
+    EXPECT_EQ(s->GetName(), "SCRAP_bgm");
+    tickGame(0);
+    tickGame(500);
+    EXPECT_EQ(item->GetVol(), c.half);
+    tickGame(500);
+    EXPECT_EQ(scene.FindComponentByName("SCRAP_bgm"), nullptr);
+  }
 }
 
-TEST_F(SoundTest, AMidiFadeSpansTheWholeRange) {
-  TZirkSound* s = sound(kMidi);
-  s->SetPropInt(PR_VOLUME, 800);  // level -2000
-  s->SetPropInt(PR_DELAY, 1000);
-  s->SetActive(1);
-  ASSERT_NE(dynamic_cast<TMidiItem*>(s->Item()), nullptr);
-  tickGame(0);
-  tickGame(500);
-  EXPECT_EQ(s->Item()->GetVol(), -6000);
-}
-
-TEST_F(SoundTest, SetActiveWithoutFadeTimePlaysAtOnceAndStopScraps) {
+TEST_F(SoundTest, WithoutFadeTimeStartPlaysAtOnceAndStopOrAMissingFileScraps) {
   TZirkSound* s = sound(kOgg, "bgm");
   s->SetActive(1);
   EXPECT_EQ(s->GetActive(), 0);
-  EXPECT_EQ(s->Fade(), nullptr);
   EXPECT_EQ(s->Item()->GetVol(), 0);
   s->SetActive(2);
-  EXPECT_EQ(s->Item(), nullptr);
   EXPECT_TRUE(s->IsScrapped());
   EXPECT_EQ(OggMan->Count(), 0);
+
+  TZirkSound* missing = sound("audio\\none.ogg");
+  missing->SetPropInt(PR_AUTOSCRAP, 1);
+  missing->SetActive(0);
+  EXPECT_TRUE(missing->IsScrapped()) << "with auto-scrap on";
 }
 
 TEST_F(SoundTest, ChangingTheSourceDropsTheItemAndItsFade) {
@@ -183,36 +147,32 @@ TEST_F(SoundTest, ChangingTheSourceDropsTheItemAndItsFade) {
   ASSERT_NE(s->Fade(), nullptr);
   s->SetPropStr(PR_SOURCE, kShort);
   EXPECT_EQ(s->Fade(), nullptr) << "the fade does not outlive its item";
-  EXPECT_EQ(s->Item(), nullptr);
   EXPECT_EQ(s->GetActive(), 2);
   tickGame(500);  // nothing left to step
   EXPECT_EQ(OggMan->Count(), 0);
 }
 
 TEST_F(SoundTest, RoutesSourcesByExtensionAndCdName) {
-  EXPECT_EQ(SoundManagerFor("a\\b.MID"), MidiMan);
-  EXPECT_EQ(SoundManagerFor("b.sgt"), MidiMan);
-  EXPECT_EQ(SoundManagerFor("b.wma"), WmpMan);
-  EXPECT_EQ(SoundManagerFor("b.Ogg"), OggMan);
-  EXPECT_EQ(SoundManagerFor("b.wav"), OggMan);
-  EXPECT_EQ(SoundManagerFor("CD_2"), static_cast<TDMediaManager*>(CddaMan));
-  EXPECT_EQ(SoundManagerFor("cd_2"), nullptr);
-  EXPECT_EQ(SoundManagerFor("dir.x\\noext"), nullptr);
+  const std::pair<const char*, TDMediaManager*> cases[] = {
+      {"a\\b.MID", MidiMan}, {"b.sgt", MidiMan}, {"b.wma", WmpMan}, {"b.Ogg", OggMan},
+      {"b.wav", OggMan},     {"CD_2", CddaMan},  {"cd_2", nullptr}, {"dir.x\\noext", nullptr}};
+  for (const auto& [source, manager] : cases) EXPECT_EQ(SoundManagerFor(source), manager) << source;
   TZirkSound* cd = sound("CD_2");
   cd->SetActive(0);
   EXPECT_NE(dynamic_cast<TCddaItem*>(cd->Item()), nullptr) << "a CD name skips the file check";
 }
 
-TEST_F(SoundTest, SaveKeepsLongAndLoopingSoundsPlayingAndStopsShortOnes) {
+TEST_F(SoundTest, SaveKeepsLoopingSoundsPlayingStopsOneShotsAndMutesOnRequest) {
   struct Case {
     const char* source;
-    bool repeat;
+    bool repeat, mute;
     int32_t loadedState;
-  } cases[] = {{kShort, false, 2}, {kShort, true, 0}, {kOgg, false, 2}};
+  } cases[] = {{kShort, false, false, 2}, {kShort, true, false, 0}, {kOgg, false, true, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
     TZirkSound* s = sound(c.source, "s");
     s->SetPropInt(PR_REPEAT, c.repeat);
+    s->SetPropInt(PR_MUTEONLOAD, c.mute);
     s->SetPropInt(PR_BALANCE, -300);
     s->SetPropStr(PR_ONPLAYEND, "*end");
     s->SetActive(0);
@@ -226,35 +186,9 @@ TEST_F(SoundTest, SaveKeepsLongAndLoopingSoundsPlayingAndStopsShortOnes) {
     EXPECT_EQ(loaded.Source(), c.source);
     EXPECT_EQ(loaded.GetPropInt(PR_BALANCE), -300);
     EXPECT_EQ(loaded.GetPropStr(PR_ONPLAYEND), "*end");
+    EXPECT_EQ(loaded.GetPropInt(PR_VOLUME), c.mute ? 0 : 1000);
     EXPECT_EQ(loaded.GetActive(), c.loadedState);
     EXPECT_EQ(loaded.Item() != nullptr, c.loadedState == 0);
-  }
-}
-
-TEST_F(SoundTest, MuteOnLoadSilencesTheLoadedSound) {
-  TZirkSound* s = sound(kOgg, "s");
-  s->SetPropInt(PR_MUTEONLOAD, 1);
-  TKwMemoryStream stream;
-  s->SaveToStream(stream);
-  scene.FreeObject(s);
-  stream.SetPosition(0);
-  TZirkSound muted(scene);
-  muted.LoadFromStream(stream, 129);
-  EXPECT_EQ(muted.GetPropInt(PR_VOLUME), 0);
-}
-
-TEST_F(SoundTest, SoundOffHoldsNewSoundsWithMixedSoundToo) {
-  for (const bool directSound : {true, false}) {
-    SCOPED_TRACE(directSound);
-    remakeRig(directSound);
-    OggMan->SetEnabled(false);
-    TZirkSound* s = sound(kOgg);
-    s->SetActive(0);
-    run(100);
-    EXPECT_FALSE(s->GetPropInt(PR_PLAYING));
-    OggMan->SetEnabled(true);
-    run(100);
-    EXPECT_TRUE(s->GetPropInt(PR_PLAYING));
   }
 }
 

@@ -36,14 +36,6 @@ FilmTrack labelTrack(const std::string& text, int32_t start, int32_t length) {
   return t;
 }
 
-template <class Object>
-std::vector<Object*> objectsOf(TZirkBaseList& scene) {
-  std::vector<Object*> out;
-  for (TZirkObject* o : scene.Objects())
-    if (auto* x = dynamic_cast<Object*>(o); x && !x->IsScrapped()) out.push_back(x);
-  return out;
-}
-
 class BoxLabelTrackTest : public ScenePictureTest {
  protected:
   void load(TFilmManager& film, const FilmFile& file) {

@@ -21,9 +21,6 @@ class PrivateSceneTest : public SceneTest {
 };
 
 TEST_F(PrivateSceneTest, EventsOfThePairReachTheHostQueue) {
-  EXPECT_EQ(pair.Host(), &scene);
-  EXPECT_EQ(scene.Host(), nullptr);
-  EXPECT_EQ(&pair.Events(), &scene.Events());
   TestBox* box = addBox(pair, nullptr, 10, 10, 20, 20);
   box->SetPropStr(PR_ONLBTNDOWN, "*down");
   box->idleLabel = "*idle";
@@ -37,15 +34,8 @@ TEST_F(PrivateSceneTest, EventsOfThePairReachTheHostQueue) {
   EXPECT_EQ(q.Items(0).Args.Items(), (std::vector<std::string>{"5", "6"}));
   EXPECT_EQ(q.Items(1).PropId, PR_ONIDLE) << "one idle event while it is pending";
 
-  // The main loop's drain runs them; a freed object's pending events go.
-  std::vector<std::string> run;
-  TEventDrain drain([&](const TTimerData& d) { run.push_back(d.Label); });
-  EXPECT_EQ(drain.Run(scene.Events()), 2);
-  EXPECT_EQ(run, (std::vector<std::string>{"*down", "*idle"}));
-  pair.TickObjects();
-  EXPECT_EQ(q.Count(), 1);
   pair.FreeObject(box);
-  EXPECT_EQ(q.Count(), 0);
+  EXPECT_EQ(q.Count(), 0) << "a freed object's pending events go";
 
   // A pair inside a pair still posts to the outermost queue.
   TZirkBaseList inner(pair, 16, 16);
@@ -56,23 +46,16 @@ TEST_F(PrivateSceneTest, EventsOfThePairReachTheHostQueue) {
 }
 
 TEST_F(PrivateSceneTest, ThePairReadsTheGlobalClocks) {
-  struct Case {
-    uint32_t sceneClock, frameInterval;
-  } cases[] = {{0, 16}, {1234, 17}, {0xFFFFFFF0u, 33}};
-  for (const Case& c : cases) {
-    scene.SetSceneClock(c.sceneClock);
-    scene.SetFrameInterval(c.frameInterval);
-    TZirkBaseList inner(pair, 8, 8);
-    EXPECT_EQ(pair.SceneClock(), c.sceneClock);
-    EXPECT_EQ(pair.FrameInterval(), c.frameInterval);
-    EXPECT_EQ(inner.SceneClock(), c.sceneClock);
-    EXPECT_EQ(inner.FrameInterval(), c.frameInterval);
-  }
+  scene.SetSceneClock(0xFFFFFFF0u);
+  scene.SetFrameInterval(17);
+  TZirkBaseList inner(pair, 8, 8);
   // Its own settings do not bend them.
   pair.SetSceneClock(5);
   pair.SetFrameInterval(5);
-  EXPECT_EQ(pair.SceneClock(), scene.SceneClock());
-  EXPECT_EQ(pair.FrameInterval(), scene.FrameInterval());
+  for (TZirkBaseList* p : {&pair, &inner}) {
+    EXPECT_EQ(p->SceneClock(), 0xFFFFFFF0u);
+    EXPECT_EQ(p->FrameInterval(), 17u);
+  }
 }
 
 TEST_F(PrivateSceneTest, TheHostReadsWhatThePairPaintedUntilItTakesThem) {
@@ -121,7 +104,6 @@ TEST_F(PrivateSceneTest, ThePairRendersItsTransitionForTheHost) {
   pair.ClearPaintedRects();
   // A 6-tick cross-fade driven by nobody: it runs on the global time.
   ASSERT_NE(pair.FlipScreensWithWipe(0, 1, 1, false, 0, 6), nullptr);
-  EXPECT_EQ(pair.FlipFlag, 1);
   bool blended = false;
   int ticks = 0;
   while (pair.WipeRunning() && ticks < 100) {

@@ -108,6 +108,44 @@ void labelRecord(Bytes& b, const FilmTrack& t, int32_t version) {
   if (version >= 103) b.byte(t.hAlign);
 }
 
+// The rectangle of particle and fire tracks: corners, size and clip.
+void rectPart(Bytes& b, const FilmTrack& t) {
+  b.point(t.positionFrom);
+  b.point(t.positionTo);
+  b.byte(t.positionXEasing);
+  b.byte(t.positionYEasing);
+  b.i32(t.widthFrom);
+  b.i32(t.heightFrom);
+  b.i32(t.widthTo);
+  b.i32(t.heightTo);
+  clipBlock(b, t);
+}
+
+void particleRecord(Bytes& b, const FilmTrack& t) {
+  b.str(t.source);
+  b.byte(t.partMotion);
+  b.i32(t.index);
+  for (int32_t v :
+       {t.intervalFrom, t.intervalTo, t.spreadFrom, t.spreadTo, t.value1From, t.value2From,
+        t.value1To, t.value2To, t.range1From, t.range2From, t.range1To, t.range2To})
+    b.i32(v);
+  b.byte(t.value1Easing);
+  b.byte(t.value2Easing);
+  for (double v : {t.param1From, t.param2From, t.param3From, t.param1To, t.param2To, t.param3To})
+    b.f64(v);
+  rectPart(b, t);
+  b.i32(t.alphaFrom);
+  b.i32(t.alphaTo);
+}
+
+void fireRecord(Bytes& b, const FilmTrack& t) {
+  rectPart(b, t);
+  for (double v : {t.zoomXFrom, t.zoomYFrom, t.zoomXTo, t.zoomYTo}) b.f64(v);
+  b.byte(t.zoomXEasing);
+  b.byte(t.zoomYEasing);
+  b.i32(t.power);
+}
+
 }  // namespace
 
 std::string WriteFilmTrack(const FilmTrack& t, int32_t version) {
@@ -146,6 +184,12 @@ std::string WriteFilmTrack(const FilmTrack& t, int32_t version) {
       break;
     case 2:
       boxRecord(b, t, version);
+      break;
+    case 6:
+      particleRecord(b, t);
+      break;
+    case 7:
+      fireRecord(b, t);
       break;
     case 3:
       b.byte(t.wipeKind);

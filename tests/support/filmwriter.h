@@ -15,7 +15,9 @@ struct FilmPoint {
 };
 
 struct FilmTrack {
-  uint8_t type = 0;  // 0 image, 1 label, 2 box, 3 wipe, 5 tile; other kinds take `raw`
+  // 0 image, 1 label, 2 box, 3 wipe, 5 tile, 6 particle, 7 fire; other
+  // kinds take `raw`.
+  uint8_t type = 0;
   int32_t parent = -1;
   int32_t length = 0, reserved = 0, start = 0, loopLength = 0, priority = 0;
   bool flipH = false, flipV = false, otherScreen = false;
@@ -51,6 +53,22 @@ struct FilmTrack {
   uint8_t fontStyle = 0;
   int32_t fontColor = 0xFFFFFF;
   uint8_t hAlign = 0;
+
+  // Particle tracks (their rectangle in positionFrom .. heightTo, with the
+  // clip and alpha above; the picture in `source`).
+  uint8_t partMotion = 0;
+  int32_t index = 0;
+  int32_t intervalFrom = 100, intervalTo = 100, spreadFrom = 1, spreadTo = 1;
+  int32_t value1From = 0, value2From = 0, value1To = 0, value2To = 0;
+  int32_t range1From = 1, range2From = 1, range1To = 1, range2To = 1;
+  uint8_t value1Easing = 0, value2Easing = 0;
+  double param1From = 0, param2From = 0, param3From = 0;
+  double param1To = 0, param2To = 0, param3To = 0;
+
+  // Fire tracks (their rectangle and clip as particle tracks).
+  double zoomXFrom = 4.0, zoomYFrom = 4.0, zoomXTo = 4.0, zoomYTo = 4.0;
+  uint8_t zoomXEasing = 0, zoomYEasing = 0;
+  int32_t power = 100;
 
   // Wipe tracks.
   uint8_t wipeKind = 1;

@@ -18,10 +18,8 @@ MediaRig::MediaRig(MediaRigOptions options) {
   platform::SetClock(&clock);
   EXPECT_EQ(device.Open(platform::AudioBackend::Manual), platform::AudioBackend::Manual);
   EXPECT_EQ(LoadMediaDll(ZIRK_MEDIALIB_DIR), TMediaDllStatus::mdsOk);
-  if (!options.GameFolder.empty()) {
-    files_ = std::make_unique<TVrFileManager>(options.GameFolder.string());
-    TVrFileManager::SetGlobal(files_.get());
-  }
+  files_ = std::make_unique<TVrFileManager>(options.GameFolder.string());
+  TVrFileManager::SetGlobal(files_.get());
   sound_ = std::make_unique<TDXSound>(&form_);
   sound_->AutoInitialize = false;
   sound_->Driver = [this] { return MakeDeviceDirectSound(device, platform::AudioBackend::Manual); };
@@ -59,7 +57,7 @@ MediaRig::~MediaRig() {
   MediaFinal();
   sound_.reset();
   FinalDll();
-  if (files_ && TVrFileManager::Global() == files_.get()) TVrFileManager::SetGlobal(nullptr);
+  if (TVrFileManager::Global() == files_.get()) TVrFileManager::SetGlobal(nullptr);
   platform::SetClock(nullptr);
 }
 

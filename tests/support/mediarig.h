@@ -16,6 +16,7 @@
 #include "platform/audio.h"
 #include "platform/clock.h"
 #include "platform/midiout.h"
+#include "support/testdata.h"
 
 namespace zirk {
 class TWavOut;
@@ -25,10 +26,10 @@ namespace zirk::test {
 
 struct MediaRigOptions {
   bool UseDirectSound = true;
-  // The game folder the managers read from (none: no file system).
-  std::filesystem::path GameFolder;
   // CD drives (".cue" images).
   std::vector<std::string> CdDrives;
+  // The game folder the managers read from.
+  std::filesystem::path GameFolder = dataPath("");
 };
 
 class MediaRig {
@@ -42,7 +43,6 @@ class MediaRig {
   // sound device on by `ms` in 10 ms steps. The peak sample heard is kept.
   void Run(uint32_t ms);
   int Peak() const { return peak_; }
-  void ResetPeak() { peak_ = 0; }
 
   platform::ManualClock clock{1000};
   platform::AudioDevice device;

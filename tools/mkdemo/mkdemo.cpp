@@ -249,6 +249,38 @@ FilmFile demoFilm() {
   const int32_t bigIndex = add(bigSpin);
   add(chained(bigSpin, bigIndex, kEnd - kSceneOneEnd));
 
+  // Snow over the first scene: a flake every 40 to 80 ms somewhere along
+  // the top, falling a little over a pixel a frame and swaying.
+  FilmTrack snow;
+  snow.type = 6;
+  snow.length = kSceneOneEnd;
+  snow.source = "snow.dor";
+  snow.partMotion = 1;
+  snow.widthFrom = snow.widthTo = 640;
+  snow.heightFrom = snow.heightTo = 480;
+  snow.intervalFrom = snow.intervalTo = 60;
+  snow.spreadFrom = snow.spreadTo = 40;
+  snow.value2From = snow.value2To = -8;
+  snow.range1From = snow.range1To = 640;
+  snow.param1From = snow.param1To = 1.2;
+  snow.param3From = snow.param3To = 12;
+  snow.priority = 3;
+  add(snow);
+
+  // A fire along the bottom of the second scene, growing taller.
+  FilmTrack fire;
+  fire.type = 7;
+  fire.start = kWipeStart;
+  fire.length = kEnd - kWipeStart;
+  fire.otherScreen = true;
+  fire.positionFrom = fire.positionTo = {0, 360};
+  fire.widthFrom = fire.widthTo = 160;
+  fire.heightFrom = fire.heightTo = 30;
+  fire.zoomYFrom = 2.0;
+  fire.power = 100;
+  fire.priority = 4;
+  add(fire);
+
   FilmTrack ball2 = image("ball.dor", kSceneOneEnd, kEnd - kSceneOneEnd, 600, 60);
   ball2.positionTo = {60, 200};
   ball2.alphaFrom = 255;
@@ -262,6 +294,8 @@ void build(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
   writePicture(folder / "tile1.dor", {64, 64}, checker(0x6A3A18, 0x8A5428));
   writePicture(folder / "tile2.dor", {64, 64}, checker(0x183A6A, 0x28548A));
+  writePicture(folder / "snow.dor", {8, 8, 1, 100, true},
+               [](int32_t x, int32_t y, int32_t) { return sphere(x, y, 8, 0xFFF0E8); });
   writePicture(folder / "ball.dor", {64, 64, 1, 100, true},
                [](int32_t x, int32_t y, int32_t) { return sphere(x, y, 64, 0x3050E0); });
   writePicture(folder / "star.dor", {96, 96, 1, 100, false, static_cast<int32_t>(kKey)},

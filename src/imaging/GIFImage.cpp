@@ -92,9 +92,9 @@ void TGIFImage::Warning(int severity, const std::string& message) {
 // --- derived values ---
 
 TGIFVersion TGIFImage::RequiredVersion() const {
-  // The header's own fields (aspect ratio, sort flag) count too, so an
-  // empty picture still has a version to write.
-  TGIFVersion version = header_.RequiredVersion();
+  // The frames decide alone: a picture without frames has no version and
+  // cannot be written.
+  TGIFVersion version = gvUnknown;
   for (const auto& frame : frames_) {
     if (version == gv89a) break;
     version = std::max(version, frame->RequiredVersion());

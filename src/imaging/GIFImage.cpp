@@ -358,7 +358,6 @@ void TGIFImage::StopPainting() {
     if (!painter_->Executing()) painter_.reset();
   }
   bitmap_.reset();
-  animationBitmap_ = false;
 }
 
 void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
@@ -369,7 +368,9 @@ void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
     DrawFrame(*frames_.front(), canvas, rect, PaintOptions & poTransparent);
     return;
   }
-  if (bitmap_ && animationBitmap_ && !direct) {
+  // Whatever made the cached bitmap, a painter or Bitmap(), it stands for
+  // the picture until it is dropped.
+  if (bitmap_ && !direct) {
     refreshFromPainter();
     bitmap_->Draw(canvas, rect);
     return;
@@ -389,7 +390,6 @@ void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
     TDIB under(rect.Width(), rect.Height(), 32);
     SurfaceDrawWhole(under, -rect.Left, -rect.Top, canvas);
     under.Draw(*bitmap_, SurfaceBoundsRect(*bitmap_));
-    animationBitmap_ = true;
     target = bitmap_.get();
     targetRect = SurfaceBoundsRect(*bitmap_);
   }

@@ -55,16 +55,18 @@ fuzz: deps
 	echo "== executions per second"; awk '{ printf "%-22s %8s\n", $$1, $$2 }' build/fuzz/rates.txt
 
 # Plays the demo in a window; without a display, 10 seconds of it headless,
-# ending with a screenshot.
+# ending with a screenshot. The menu's choices are the game's own Japanese
+# text: the player turns them into Shift-JIS and prints a choice in UTF-8.
+DEMO_ARGS := --film demo.zcn --movie movie.wmv --menu "続ける|最初から|終わる"
 run: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target zirkplayer mkdemo
 	build/release/bin/mkdemo demo
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
-	  build/release/bin/zirkplayer demo --film demo.zcn --movie movie.wmv; \
+	  build/release/bin/zirkplayer demo $(DEMO_ARGS); \
 	else \
 	  echo "make run: no display; playing 10 seconds of the demo headless"; \
-	  build/release/bin/zirkplayer demo --film demo.zcn --movie movie.wmv --headless --frames 600 \
+	  build/release/bin/zirkplayer demo $(DEMO_ARGS) --headless --frames 600 \
 	    --screenshot "$(CURDIR)/build/release/demo-screenshot.png"; \
 	fi
 

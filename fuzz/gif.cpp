@@ -47,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto* frame : framesOf(image)) pixels += int64_t(frame->Width) * frame->Height;
   if (pixels > kMaxWork) return 0;
   zirk::TKwMemoryStream saved;
+  if (image.Count() == 0) return 0;  // a picture without frames has no version to write
   image.SaveToStream(saved);
   saved.SetPosition(0);
   zirk::TGIFImage back;

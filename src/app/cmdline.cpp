@@ -1,7 +1,10 @@
 #include "app/cmdline.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
+
+#include "base/sjis.h"
 
 namespace zirk {
 
@@ -11,6 +14,30 @@ const std::string& valueOf(const std::vector<std::string>& args, size_t& i) {
   if (i + 1 >= args.size() || args[i + 1].empty())
     throw std::invalid_argument(args[i] + " needs a value");
   return args[++i];
+}
+
+// The choices are split while still UTF-8: a trail byte of a Shift-JIS
+// character can be the byte of "|".
+std::vector<std::string> menuChoices(const std::string& utf8) {
+  std::vector<std::string> choices;
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = utf8.find('|', start);
+    const std::string choice = utf8.substr(start, bar == std::string::npos ? bar : bar - start);
+    // A control character would split or trim the menu's rows.
+    const bool control = std::any_of(choice.begin(), choice.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 32; });
+    std::string sjis;
+    if (choice.empty() || control)
+      throw std::invalid_argument("--menu needs choices of text between the \"|\", not \"" + utf8 +
+                                  "\"");
+    if (!Utf8ToSjis(choice, sjis))
+      throw std::invalid_argument("--menu: \"" + choice +
+                                  "\" is not UTF-8 text that Shift-JIS can hold");
+    choices.push_back(std::move(sjis));
+    if (bar == std::string::npos) return choices;
+    start = bar + 1;
+  }
 }
 
 }  // namespace
@@ -28,6 +55,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.Film = valueOf(args, i);
     } else if (arg == "--movie") {
       line.Movie = valueOf(args, i);
+    } else if (arg == "--menu") {
+      line.Menu = menuChoices(valueOf(args, i));
     } else if (arg == "--headless") {
       line.Headless = true;
     } else if (arg == "--frames") {
@@ -49,13 +78,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string CommandLineUsage() {
-  return "usage: zirkplayer [GAMEFOLDER ...] [--film NAME] [--movie NAME] [--headless]\n"
-         "                  [--frames N] [--screenshot FILE.png]\n"
+  return "usage: zirkplayer [GAMEFOLDER ...] [--film NAME] [--movie NAME] [--menu CHOICES]\n"
+         "                  [--headless] [--frames N] [--screenshot FILE.png]\n"
          "  GAMEFOLDER         the game's folder (default: the program's folder); further\n"
          "                     folders are searched for game files after it\n"
          "  --film NAME        play the film file NAME of the game\n"
          "  --movie NAME       play the movie file NAME of the game, looping, in the top\n"
          "                     right corner of the screen, above the film\n"
+         "  --menu CHOICES     open a pop-up menu of the choices, separated by \"|\", in the\n"
+         "                     middle of the screen after 7 seconds of the film (at once\n"
+         "                     without one); a choice prints \"zirkplayer: chosen: TEXT\",\n"
+         "                     a right click or Escape closes the menu\n"
          "  --headless         no window; a fixed step of 1000/60 ms per tick, no waiting\n"
          "  --frames N         close after N ticks\n"
          "  --screenshot FILE  write the screen as PNG when closing\n";

@@ -1,7 +1,7 @@
 #pragma once
 // The player's command line:
-//   zirkplayer [GAMEFOLDER ...] [--film NAME] [--movie NAME] [--headless]
-//              [--frames N] [--screenshot FILE.png]
+//   zirkplayer [GAMEFOLDER ...] [--film NAME] [--movie NAME] [--menu CHOICES]
+//              [--headless] [--frames N] [--screenshot FILE.png]
 // The first folder is the base folder, further ones are search folders.
 
 #include <cstdint>
@@ -15,6 +15,9 @@ struct TCommandLine {
   std::vector<std::string> Folders;
   std::optional<std::string> Film;   // a game file name
   std::optional<std::string> Movie;  // a game file name
+  // The menu's choices, given in UTF-8 separated by "|", as the game's
+  // Shift-JIS text.
+  std::optional<std::vector<std::string>> Menu;
   bool Headless = false;
   std::optional<int64_t> Frames;  // ticks to run before closing
   std::optional<std::string> Screenshot;

@@ -131,6 +131,7 @@ int RunPlayer(const std::vector<std::string>& args) {
     options.Folders = line.Folders;
     options.Film = line.Film;
     options.Movie = line.Movie;
+    options.Menu = line.Menu;
     options.Headless = line.Headless;
     options.Frames = line.Frames;
     options.Screenshot = line.Screenshot;

@@ -4,12 +4,14 @@
 
 #include "app/application.h"
 #include "app/filmplayer.h"
+#include "app/menuplayer.h"
 #include "app/screenshot.h"
 #include "base/utils.h"
 #include "base/vrfiles.h"
 #include "objects/video.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
+#include "scene/events.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "script/project.h"
@@ -66,13 +68,19 @@ uint32_t TFixedStepClock::Milliseconds() {
 }
 
 // The main loop as the player runs it; the film's cinema ticks with the
-// scene's objects.
+// scene's objects, and the menu's events reach the menu's stand-in.
 class TFormView::TPlayerLoop : public TMainLoop {
  public:
   explicit TPlayerLoop(TFormView& form) : TMainLoop(ScreenList(), &form.workFiles_), form_(form) {}
 
  protected:
   bool Closing() override { return form_.closing_; }
+  void RunScript() override {
+    TEventDrain([this](const TTimerData& event) {
+      LogScriptEvent(event);
+      if (form_.menu_) form_.menu_->HandleEvent(event);
+    }).Run(scene()->Events());
+  }
 
  private:
   TFormView& form_;
@@ -162,6 +170,7 @@ void TFormView::startup() {
                  "scene\n");
   }
   if (options_.Movie) startMovie(*options_.Movie);
+  if (options_.Menu) startMenu(*options_.Menu);
   openWindow();
   presentScene();
   if (options_.Headless) {
@@ -188,6 +197,17 @@ void TFormView::startMovie(const std::string& name) {
   if (!movie->Item()) throw std::runtime_error(name + ": the movie cannot be played");
   movie->SetPropInt(PR_LEFT, scene.Width() - movie->GetPropInt(PR_WIDTH) - kMargin);
   movie->SetPropInt(PR_TOP, kMargin);
+}
+
+void TFormView::startMenu(const std::vector<std::string>& choices) {
+  // Like the film and the movie, a stand-in for what a script would do: the
+  // menu opens once the film has run a while, at once without a film.
+  constexpr uint32_t kFilmRunMs = 7000;
+  menu_ = std::make_unique<TMenuPlayer>(*ScreenList(), choices, film_ ? kFilmRunMs : 0,
+                                        [](const std::string& text) {
+                                          std::printf("zirkplayer: chosen: %s\n", text.c_str());
+                                          std::fflush(stdout);
+                                        });
 }
 
 void TFormView::openWindow() {
@@ -231,7 +251,8 @@ void TFormView::Close() {
   TraceHook("TProject.Free", true);
   SetCurrentProject(nullptr);
   project_.reset();
-  // The film's cinema leaves the scene while the scene is whole.
+  // The film's cinema and the menu leave the scene while the scene is whole.
+  menu_.reset();
   film_.reset();
   loop_.reset();
   if (runtimeUp_) {

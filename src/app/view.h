@@ -28,6 +28,7 @@ class MainWindow;
 class TApplication;
 class TFilmPlayer;
 class TFormView;
+class TMenuPlayer;
 class TProject;
 class TScreenManager;
 class TVrFileManager;
@@ -74,6 +75,8 @@ struct TViewOptions {
   std::vector<std::string> Folders;
   std::optional<std::string> Film;
   std::optional<std::string> Movie;
+  // The choices of a pop-up menu, as Shift-JIS rows.
+  std::optional<std::vector<std::string>> Menu;
   // No window on screen, on a fixed step of 1000/60 ms per tick.
   bool Headless = false;
   // No SDL window at all (tests of the window procedure).
@@ -148,12 +151,14 @@ class TFormView : public TDXForm {
   TDXSound& DXSound() { return *dxSound_; }
   TWorkFiles& WorkFiles() { return workFiles_; }
   TFilmPlayer* FilmPlayer() const { return film_.get(); }
+  TMenuPlayer* MenuPlayer() const { return menu_.get(); }
   TVrFileManager& Files() { return *files_; }
 
  private:
   class TPlayerLoop;
   void startup();
   void startMovie(const std::string& name);
+  void startMenu(const std::vector<std::string>& choices);
   void mountFolders();
   void openWindow();
   void presentScene();
@@ -170,6 +175,7 @@ class TFormView : public TDXForm {
   std::unique_ptr<TDXSound> dxSound_;
   std::unique_ptr<TProject> project_;
   std::unique_ptr<TFilmPlayer> film_;
+  std::unique_ptr<TMenuPlayer> menu_;
   std::unique_ptr<TMainLoop> loop_;
   std::unique_ptr<platform::MainWindow> window_;
   std::unique_ptr<TFixedStepClock> stepClock_;

@@ -92,9 +92,9 @@ void TGIFImage::Warning(int severity, const std::string& message) {
 // --- derived values ---
 
 TGIFVersion TGIFImage::RequiredVersion() const {
-  // The header's own fields (aspect ratio, sort flag) count too, so an
-  // empty picture still has a version to write.
-  TGIFVersion version = header_.RequiredVersion();
+  // The frames decide alone: a picture without frames has no version and
+  // cannot be written.
+  TGIFVersion version = gvUnknown;
   for (const auto& frame : frames_) {
     if (version == gv89a) break;
     version = std::max(version, frame->RequiredVersion());
@@ -358,7 +358,6 @@ void TGIFImage::StopPainting() {
     if (!painter_->Executing()) painter_.reset();
   }
   bitmap_.reset();
-  animationBitmap_ = false;
 }
 
 void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
@@ -369,7 +368,9 @@ void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
     DrawFrame(*frames_.front(), canvas, rect, PaintOptions & poTransparent);
     return;
   }
-  if (bitmap_ && animationBitmap_ && !direct) {
+  // Whatever made the cached bitmap, a painter or Bitmap(), it stands for
+  // the picture until it is dropped.
+  if (bitmap_ && !direct) {
     refreshFromPainter();
     bitmap_->Draw(canvas, rect);
     return;
@@ -389,7 +390,6 @@ void TGIFImage::Draw(TDIB& canvas, const TRect& rect) {
     TDIB under(rect.Width(), rect.Height(), 32);
     SurfaceDrawWhole(under, -rect.Left, -rect.Top, canvas);
     under.Draw(*bitmap_, SurfaceBoundsRect(*bitmap_));
-    animationBitmap_ = true;
     target = bitmap_.get();
     targetRect = SurfaceBoundsRect(*bitmap_);
   }

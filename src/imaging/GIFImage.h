@@ -140,7 +140,6 @@ class TGIFImage : public TGraphic {
   std::unique_ptr<TGIFPainter> painter_;
   std::vector<TRGBQuad> palette_;
   std::unique_ptr<TDIB> bitmap_;
-  bool animationBitmap_ = false;  // bitmap_ is the surface a painter animates
   int64_t pixelBytes_ = 0;
   bool painting_ = false;
   mutable bool paletteQuery_ = false;

@@ -151,7 +151,7 @@ bool TMidiPlayV::LoadFromStream(TKwStream& stream) {
   std::lock_guard lock(lock_);
   const bool result = TMidiV::LoadFromStream(stream);
   index_ = 0;
-  current_ = nullptr;
+  current_ = Events().empty() ? nullptr : &Events().front();
   // A new sequence starts at its beginning, not where the last one stopped.
   position_ = 0;
   for (auto& channel : raw_) channel[kVolumeController] = 127;

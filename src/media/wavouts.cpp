@@ -357,8 +357,9 @@ void TWavOut::Refill() {
     if (!IsOpen() || blocks_.size() >= kMaxQueued || active_.empty()) break;
     TWavPrimary* block = makeBlock();
     if (!MixBlock(block->entry->data.data())) {
+      // A voice with nothing yet may have something on the second try.
       deleteBlock(blocks_.size() - 1);
-      break;
+      continue;
     }
     block->queued = true;
     if (block->prepared && (block->entry->header.dwFlags.load() & platform::WHDR_PREPARED)) {

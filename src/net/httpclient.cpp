@@ -175,7 +175,8 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
     documentName_ = url.path;
     target_.connectPort = url.port.empty() ? "80" : url.port;
   }
-  if (target_.requestPath.empty()) target_.requestPath = "/";
+  // By count and character, as GCC 12 misreads a literal here (-Wrestrict).
+  if (target_.requestPath.empty()) target_.requestPath.assign(1, '/');
   documentName_ = DocumentNameOf(documentName_);
 
   // Line breaks or NUL in a URL would inject request lines.

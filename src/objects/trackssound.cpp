@@ -124,7 +124,12 @@ bool TSoundFrameList::Apply(int32_t time) {
     if (!Film().Playing) {
       root->SetPropInt(PR_PAUSED, 1);
     } else if (!root->GetPropInt(PR_PAUSED) && root->GetActive() != kStopped) {
-      const int64_t expected = (int64_t{time} - rootTrack()->TrackStart()) * 1000 / 60;
+      int64_t expected = (int64_t{time} - rootTrack()->TrackStart()) * 1000 / 60;
+      // A looping sound's position runs round its length: measured against
+      // the film's unwrapped time, every tick after its first pass would
+      // seek it past its end and it would stutter at its start.
+      const int32_t length = root->GetPropInt(PR_COUNT);
+      if (root->GetPropInt(PR_REPEAT) && length > 0) expected %= length;
       if (std::llabs(root->GetPropInt(PR_INDEX) - expected) >= kSeekTolerance)
         root->SetPropInt(PR_INDEX, static_cast<int32_t>(expected));
     } else {

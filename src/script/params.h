@@ -76,7 +76,9 @@ class TParamString : public TCustomParam {
   void SetInteger(int32_t value) override { value_ = std::to_string(value); }
   void SetFloat(long double value) override;
   void SetString(const std::string& value) override { value_ = value; }
-  void SetBoolean(bool value) override { value_ = value ? "1" : "0"; }
+  // By count and character: GCC 12 at -O2 misreads assigning a short
+  // literal as an overlapping copy (-Wrestrict).
+  void SetBoolean(bool value) override { value_.assign(1, value ? '1' : '0'); }
   void Clear() override { value_.clear(); }
   std::unique_ptr<TCustomParam> Clone() const override;
 

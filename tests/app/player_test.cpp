@@ -35,12 +35,21 @@ TEST(CommandLine, FoldersAndOptions) {
   EXPECT_FALSE(empty.Film || empty.Frames || empty.Screenshot || empty.Headless);
   EXPECT_EQ(ParseCommandLine({"--", "--film"}).Folders, (std::vector<std::string>{"--film"}));
   EXPECT_TRUE(ParseCommandLine({"--help"}).Help);
+  // Menu choices arrive as UTF-8 and become Shift-JIS; a "|" only separates.
+  // "ポ" has the trail byte of "|" in Shift-JIS.
+  EXPECT_EQ(ParseCommandLine({"--menu", "続ける|ポ|End"}).Menu,
+            (std::vector<std::string>{"\x91\xB1\x82\xAF\x82\xE9", "\x83|", "End"}));
   const std::vector<std::vector<std::string>> wrong = {{"--film"},
                                                        {"--frames"},
                                                        {"--frames", "-1"},
                                                        {"--frames", "12x"},
                                                        {"--frames", "99999999999999999999"},
                                                        {"--screenshot", ""},
+                                                       {"--menu", "a||b"},
+                                                       {"--menu", "a|"},
+                                                       {"--menu", "a\nb"},
+                                                       {"--menu", "\xFF"},
+                                                       {"--menu", "😀"},
                                                        {"--fullscreen"}};
   for (const auto& args : wrong)
     EXPECT_THROW(ParseCommandLine(args), std::invalid_argument) << args[0];
@@ -121,6 +130,38 @@ TEST_F(PlayerTest, TheDemoPlaysItsMusicTuneAndMovie) {
     for (int32_t x = 504; x < 616; x += 4)
       colors.insert(shot.PixelToColor(shot.GetRawPixel(x, y)) & 0xFFFFFF);
   EXPECT_GT(colors.size(), 40u) << "the colour wheel of the movie";
+}
+
+TEST_F(PlayerTest, TheMenuOpensInTheMiddleOnceTheFilmHasRunSevenSeconds) {
+  // Three rows of 24 pixels 8 apart, 4 pixels of margin and the 16-pixel
+  // frame: 128 high, from y 176 to 304, its gold line 2 to 4 pixels in.
+  constexpr uint32_t kGold = 0x58C0E8;
+  struct Case {
+    const char* frames;
+    bool open;
+  } cases[] = {{"400", false}, {"480", true}};
+  for (const Case& c : cases) {
+    const std::filesystem::path file = dir / (std::string(c.frames) + ".png");
+    const ProcessResult r =
+        play({(dir / "demo").string(), "--film", "demo.zcn", "--menu", "続ける|最初から|終わる",
+              "--headless", "--frames", c.frames, "--screenshot", file.string()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto shot = picture(file);
+    auto color = [&](int32_t x, int32_t y) {
+      return shot->PixelToColor(shot->GetRawPixel(x, y)) & 0xFFFFFF;
+    };
+    for (int32_t y : {178, 179, 300, 301})
+      EXPECT_EQ(color(320, y) == kGold, c.open) << c.frames << " y " << y;
+    if (!c.open) continue;
+    EXPECT_NE(color(320, 175), kGold);
+    EXPECT_NE(color(320, 304), kGold);
+    // Across the middle row the two gold lines lie as far from the middle.
+    int32_t left = 0, right = 639;
+    while (left < 320 && color(left, 240) != kGold) ++left;
+    while (right > 320 && color(right, 240) != kGold) --right;
+    EXPECT_LT(left, 260);
+    EXPECT_NEAR(left + right, 639, 1);
+  }
 }
 
 TEST_F(PlayerTest, WithoutAFilmTheEmptySceneShows) {

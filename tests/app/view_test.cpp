@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/filmplayer.h"
+#include "app/menuplayer.h"
 #include "app/startup.h"
 #include "app/view.h"
 #include "base/streams.h"
@@ -12,6 +13,7 @@
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
 #include "objects/cinema.h"
+#include "objects/menu.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
 #include "scene/runtime.h"
@@ -342,6 +344,40 @@ TEST_F(FormTest, AnErrorInATickIsShownAndEndsTheGameInOrder) {
   EXPECT_LT(f.Loop().TickCount(), 30u);
   f.Close();
   EXPECT_EQ(ScreenList(), nullptr);
+}
+
+// Without a film the menu opens at once, in the middle of the screen: its
+// middle row lies on the centre, where the mouse goes down and up.
+class MenuFormTest : public FormTest {
+ protected:
+  std::string clickCentre(uint32_t down, uint32_t up) {
+    TFormView& f = make({.Menu = std::vector<std::string>{"A", "B", "C"}});
+    EXPECT_TRUE(f.Create());
+    for (int i = 0; i < 20; ++i) idle(17);
+    TZirkMenu* menu = f.MenuPlayer()->Menu();
+    if (!menu) return "no menu";
+    // Rows of 24 pixels, 8 apart, 4 of margin; no frame pictures here.
+    EXPECT_EQ(menu->GetPropInt(PR_HEIGHT), 3 * 24 + 2 * 8 + 2 * 4);
+    EXPECT_EQ(menu->GetPropInt(PR_TOP), (480 - 96) / 2);
+    const platform::LPARAM centre = platform::MakePointParam(320, 240);
+    testing::internal::CaptureStdout();
+    send(platform::WM_MOUSEMOVE, 0, centre);
+    send(down, 0, centre);
+    idle(17);
+    send(up, 0, centre);
+    for (int i = 0; i < 20; ++i) idle(17);
+    EXPECT_EQ(f.MenuPlayer()->Menu(), nullptr) << "the closed menu is gone";
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+TEST_F(MenuFormTest, AChosenRowIsPrintedAndTheMenuCloses) {
+  EXPECT_EQ(clickCentre(platform::WM_LBUTTONDOWN, platform::WM_LBUTTONUP),
+            "zirkplayer: chosen: B\n");
+}
+
+TEST_F(MenuFormTest, ARightClickClosesTheMenuUnchosen) {
+  EXPECT_EQ(clickCentre(platform::WM_RBUTTONDOWN, platform::WM_RBUTTONUP), "");
 }
 
 TEST(FilmPlayer, ACinemaPlaysTheFilmOnThePlayedMillisecondsAndStopsOnTheLastFrame) {

@@ -378,6 +378,8 @@ TEST(GifFile, LaterRegistrationsOverrideEarlierOnes) {
 
 TEST(GifFile, RequiredVersionFollowsTheFeaturesUsed) {
   TGIFImage image;
+  EXPECT_EQ(image.RequiredVersion(), gvUnknown);
+  EXPECT_THROW(SaveGif(image), GIFException);
   LoadGif(image, smallFile("GIF89a"));
   EXPECT_EQ(image.RequiredVersion(), gv87a);
   const GifBytes plain = SaveGif(image);

@@ -188,6 +188,7 @@ TEST(GifPicture, PainterInsideDrawPlaysTheLoopCountOnce) {
     TGIFPaintOptions options;
     int starts, frames, restarts;
     uint32_t shown;
+    bool stillBitmapFirst = false;  // Bitmap() was asked for before Draw
   } cases[] = {
       {"default options", 0, 3, kGIFDefaultPaintOptions, 0, 0, 0, kColors[1]},
       {"single frame", 0, 1, poAsync | poAnimate | poLoop, 0, 0, 0, kColors[1]},
@@ -196,11 +197,13 @@ TEST(GifPicture, PainterInsideDrawPlaysTheLoopCountOnce) {
       {"loop count 0 plays once inside Draw", 0, 3, poAnimate | poLoop | poDirectPaint, 1, 3, 0,
        kColors[3]},
       {"no loop extension", -1, 3, poAnimate | poLoop, 1, 3, 0, kColors[3]},
+      {"a cached still bitmap is shown", 2, 3, poAnimate | poLoop, 0, 0, 0, kColors[1], true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Animation a(c.loops, c.options, c.frameCount);
     TDIB canvas(6, 6, 32);
+    if (c.stillBitmapFirst) a.image.Bitmap();
     a.image.Draw(canvas, Rect(1, 1, 5, 5));
     EXPECT_EQ(a.start, c.starts);
     EXPECT_EQ(a.frame, c.frames);

@@ -270,6 +270,7 @@ TEST_F(MidiPlayerTest, LoadingRewindsAndResetsTheVolume) {
   EXPECT_FALSE(player_->IsPlaying());
   EXPECT_EQ(sent(), allNotesOffAt(2200));
   EXPECT_EQ(player_->CurrentIndex(), 0);
+  EXPECT_EQ(player_->CurrentEvent(), &player_->Events().front());
   EXPECT_EQ(player_->GetPosition(), 0);
   player_->Seek(0, 0, -1);
   run(1);

@@ -53,6 +53,16 @@ class ShortStream : public TKwStream {
   int64_t pos_ = 0;
 };
 
+// A decoder stream that reports no size until it was asked once.
+class LateStream : public ShortStream {
+ public:
+  using ShortStream::ShortStream;
+  int64_t Size() override { return asked_++ ? ShortStream::Size() : 0; }
+
+ private:
+  int asked_ = 0;
+};
+
 // An output whose format the wave output cannot take.
 class WrongRateOutput : public platform::AudioOutput {
  public:
@@ -332,6 +342,13 @@ TEST_F(WavOutTest, BlocksQueueUpToTwoAndAreDoneWhenPlayed) {
   EXPECT_EQ(mixer_->QueuedCount(), 0u);
   EXPECT_EQ(mixer_->VoiceCount(), 0u);
   EXPECT_EQ(device_.SourceCount(), 0u);
+}
+
+TEST_F(WavOutTest, ARefillWhoseFirstBlockMixedNothingTriesOnceMore) {
+  open(100);
+  voice(std::make_unique<LateStream>(std::vector<uint8_t>(40000, 1), 40000), pcm(2, 44100, 16));
+  mixer_->Refill();
+  EXPECT_EQ(mixer_->QueuedCount(), 1u);
 }
 
 TEST(WaveOutDevice, ABlockIsDoneWhenItsLastByteWasPulled) {

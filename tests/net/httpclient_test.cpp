@@ -76,6 +76,13 @@ TEST_F(ScriptedHttpTest, RequestLinesAreByteExact) {
   // The range is used once.
   EXPECT_EQ(client_.ContentRangeBegin, "");
   EXPECT_EQ(client_.DocumentName(), "echo");
+  // A URL without a path asks for the root.
+  std::string first;
+  client_.OnCommand = [&](THttpClient*, std::string& s) {
+    if (first.empty()) first = s;
+  };
+  fetch(client_, url(""));
+  EXPECT_EQ(first, "GET / HTTP/1.0");
 }
 
 TEST_F(ScriptedHttpTest, ProxyModeSendsAbsoluteUrlsAndKeepsPorts) {

@@ -15,6 +15,7 @@ namespace zirk::test {
 
 class MediaSceneTest : public ::testing::Test {
  protected:
+  explicit MediaSceneTest(MediaRigOptions options = {}) : rig(std::move(options)) {}
   void SetUp() override {
     SetCurrentProject(&project);
     GameTime() = {};

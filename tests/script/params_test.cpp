@@ -50,6 +50,11 @@ TEST(Params, ConversionsBetweenHolderTypes) {
   EXPECT_FALSE(b.AsBoolean());
   b.SetInteger(5);
   EXPECT_EQ(b.AsInteger(), 1);
+  TParamString text;
+  text.SetBoolean(true);
+  EXPECT_EQ(text.AsString(), "1");
+  text.SetBoolean(false);
+  EXPECT_EQ(text.AsString(), "0");
   // Clear gives each holder's own zero: what a getter without a slot yields.
   TParamString cleared("x");
   cleared.Clear();

@@ -1,10 +1,9 @@
 // mkdemo: writes the demo game folder: layered pictures drawn here and
 // saved with the player's own layered-image writer, and the film that plays
 // them, written with the film writer the tests use; demomedia.cpp makes its
-// sound and movie. The output depends on nothing but these files, so the
-// same folder comes out every time.
-// Usage: mkdemo FOLDER. Exit status 0 on success, 1 when a file cannot be
-// written, 2 on wrong usage.
+// sound and movie, demomenu.cpp the pictures of its pop-up menu. The output depends on nothing but
+// these files, so the same folder comes out every time. Usage: mkdemo FOLDER. Exit status 0 on
+// success, 1 when a file cannot be written, 2 on wrong usage.
 
 #include <algorithm>
 #include <cmath>
@@ -17,69 +16,19 @@
 #include <string>
 #include <vector>
 
-#include "imaging/dorvs.h"
 #include "support/filmwriter.h"
-#include "surfaces/dibsfc.h"
 #include "tools/mkdemo/demomedia.h"
+#include "tools/mkdemo/demomenu.h"
+#include "tools/mkdemo/demopicture.h"
 
 namespace {
 
 using namespace zirk;
+using namespace zirk::demo;
 using test::FilmFile;
 using test::FilmTrack;
 
 constexpr double kPi = 3.14159265358979323846;
-// The colour that the pictures with a key leave out.
-constexpr uint32_t kKey = 0xFF00FF;
-
-// What a picture has at one pixel: a 0x00BBGGRR colour and its alpha.
-struct Pixel {
-  uint32_t color = 0;
-  uint8_t alpha = 255;
-};
-using Painter = std::function<Pixel(int32_t x, int32_t y, int32_t frame)>;
-
-uint32_t rgb(double r, double g, double b) {
-  auto c = [](double v) { return static_cast<uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
-  return c(r) | (c(g) << 8) | (c(b) << 16);
-}
-
-uint32_t mix(uint32_t a, uint32_t b, double t) {
-  auto ch = [&](int s) { return ((a >> s) & 0xFF) * (1 - t) + ((b >> s) & 0xFF) * t; };
-  return rgb(ch(0), ch(8), ch(16));
-}
-
-struct PictureSpec {
-  int32_t width, height, frames = 1;
-  int32_t delay = 100;       // ms per frame
-  bool alpha = false;        // an alpha plane from the painter
-  int32_t transparent = -1;  // a colour key
-};
-
-void writePicture(const std::filesystem::path& file, const PictureSpec& spec,
-                  const Painter& paint) {
-  TDorvFrameList list;
-  for (int32_t f = 0; f < spec.frames; ++f) {
-    TDorvFrame* frame = list.AddFrame();
-    TDIBSurface& image = frame->Image;
-    image.SetSize(spec.width, spec.height, 24);
-    if (spec.alpha) EnsureAlphaPlane(image);
-    for (int32_t y = 0; y < spec.height; ++y) {
-      for (int32_t x = 0; x < spec.width; ++x) {
-        const Pixel p = paint(x, y, f);
-        image.SetRawPixel(x, y, image.ColorToPixel(p.color));
-        if (spec.alpha) image.AlphaPlane()->SetRawPixel(x, y, p.alpha);
-      }
-    }
-    if (spec.transparent >= 0) {
-      frame->TransparentColor = spec.transparent;
-      frame->TransparentValue =
-          static_cast<int32_t>(image.ColorToPixel(static_cast<uint32_t>(spec.transparent)));
-    }
-    frame->Delay = spec.delay;
-  }
-  list.SaveToFile(file.string());
-}
 
 // A diagonal checker of two tones with a light seam: the background tile.
 Painter checker(uint32_t dark, uint32_t light) {
@@ -356,6 +305,7 @@ void build(const std::filesystem::path& folder) {
   writePicture(folder / "anim.dor", {80, 80, 8, 100, false, static_cast<int32_t>(kKey)},
                [](int32_t x, int32_t y, int32_t f) { return spinner(x, y, f, 80); });
   demo::WriteDemoMedia(folder);
+  demo::WriteMenuPictures(folder);
   FilmFile film = demoFilm();
   demo::AddDemoSoundTracks(film, 300, 600);
   if (!test::SaveFilmFile(film, (folder / "demo.zcn").string()))

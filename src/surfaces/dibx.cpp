@@ -401,7 +401,7 @@ struct SpacedAxis {
 template <class DrawOne>
 bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcRect, int32_t stepX,
                       int32_t stepY, int32_t zoomX, int32_t zoomY, bool flipH, bool flipV,
-                      int32_t scrollX, int32_t scrollY, DrawOne drawOne) {
+                      int32_t scrollX, int32_t scrollY, int64_t maxWork, DrawOne drawOne) {
   if (area.IsEmpty() || srcRect.IsEmpty() || zoomX <= 0 || zoomY <= 0) return false;
   const SpacedAxis ax{int64_t(area.Left) - scrollX, std::max<int64_t>(stepX, 1), srcRect.Width(),
                       zoomX};
@@ -417,11 +417,8 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
   bool drawn = false;
   // Copies overlapping without end (a tiny step under a huge zoom, or a
   // one-pixel picture at a tiny zoom) could ask for billions of copies, or
-  // draw the same pixels billions of times. The work of a copy is counted
-  // as its visible pixels plus 16 for each visible line (a line costs a
-  // blit set-up on a wave); no screen needs more than this budget (a
-  // hundred layers of a 640x480 screen).
-  constexpr int64_t kMaxCopies = int64_t(1) << 22, kMaxWork = int64_t(1) << 25;
+  // draw the same pixels billions of times: the target's budget ends them.
+  constexpr int64_t kMaxCopies = int64_t(1) << 22;
   constexpr int64_t kMaxSide = int64_t(1) << 31, kLineWork = 16;
   int64_t copies = 0, work = 0;
   for (int64_t ky = ay.firstEndingAfter(loY);; ++ky) {
@@ -446,7 +443,7 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
           std::min<int64_t>(b, visible.Bottom) - std::max<int64_t>(t, visible.Top);
       if (seenW > 0 && seenH > 0)
         work += (std::min(seenW, kMaxSide) + kLineWork) * std::min(seenH, kMaxSide);
-      if (++copies > kMaxCopies || work > kMaxWork) return drawn;
+      if (++copies > kMaxCopies || work > maxWork) return drawn;
     }
   }
   return drawn;
@@ -462,7 +459,7 @@ bool drawSpaced(TCustomDIBX& target, TBlitDesc& d, const TRect& dest, const TRec
   // wave, on lines its target shows.
   if (!IntersectRect(reach, target.ReachingRect(c), c)) return false;
   return drawSpacedCopies(dest, reach, srcRect, stepX, stepY, zoomX, zoomY, flipH, flipV, scrollX,
-                          scrollY, [&](const TRect& place) {
+                          scrollY, target.SpacedTileBudget, [&](const TRect& place) {
                             d.Dest = place;
                             return target.ExecuteClipped(d, c);
                           });

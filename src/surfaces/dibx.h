@@ -87,6 +87,12 @@ class TCustomDIBX {
   std::vector<TRect> Rects1;
   std::vector<TRect> Rects2;
 
+  // The most work one spaced tiling may do on this surface, counted as its
+  // visible pixels plus 16 for each visible line (a line costs a blit
+  // set-up on a wave): a hundred layers of a 640x480 screen. Copies past it
+  // are not drawn.
+  int64_t SpacedTileBudget = int64_t(1) << 25;
+
   // ---- One-to-one draws of a source rectangle at (x, y) ----
   bool Draw(int32_t x, int32_t y, const TCustomDIBX& src, const TRect& srcRect, bool flipH,
             bool flipV, bool useKey);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "surfaces/kernels.h"
 #include "surfaces/pixelmath.h"
 
 namespace zirk {
@@ -42,13 +43,23 @@ bool TDIBXWave::ExecuteClipped(const TBlitDesc& desc, const TRect& clip) {
   if (!IntersectRect(rows, c, Rect(c.Left, desc.Bounds().Top, c.Right, desc.Bounds().Bottom)) ||
       !IntersectRect(rows, rows, Rect(rows.Left, target.Top, rows.Right, target.Bottom)))
     return false;
+  // A target with pixels of its own is read once for the whole draw: an
+  // 8-bit one rebuilds its 256-colour table each time it is read, which
+  // would cost more than the line it draws. A target without them (another
+  // wave) takes each line through its own operation.
+  const platform::PixelBuffer pixels = Target->Pixels();
   bool drawn = false;
   for (int32_t y = rows.Top; y < rows.Bottom; ++y) {
     // Each line is moved from the original: moves saturate at the int32
     // edges, so undoing the previous line's shift could drift.
     TBlitDesc line = desc;
     line.Translate(OffsetAt(y), 0);
-    drawn = Target->ExecuteClipped(line, Rect(c.Left, y, c.Right, y + 1)) || drawn;
+    const TRect lineClip = Rect(c.Left, y, c.Right, y + 1);
+    TRect onTarget;
+    if (pixels.empty())
+      drawn = Target->ExecuteClipped(line, lineClip) || drawn;
+    else if (IntersectRect(onTarget, lineClip, target))
+      drawn = RunBlit(pixels, onTarget, line) || drawn;
   }
   return drawn;
 }

@@ -414,6 +414,13 @@ TEST(DIBXTile, HugeSpacedTilesVisitOnlyWhatIsSeen) {
   EXPECT_TRUE(dst->TileDrawOffset(Rect(INT32_MIN, 0, INT32_MAX, 8), *src, src->GetBoundsRect(), 1,
                                   1, 1, 256, false, false, false, 255, 0, 0));
   for (int x = 0; x < 16; ++x) EXPECT_EQ(dst->GetPixel(x, 3), pat(0, 0)) << x;
+  // The surface's budget ends a tiling: one-pixel copies cost 1 + 16 each,
+  // and the copy that passes three copies' worth is the last drawn.
+  auto budgeted = solid(8, 1, kBg);
+  budgeted->SpacedTileBudget = 3 * 17;
+  EXPECT_TRUE(budgeted->TileDrawOffset(Rect(0, 0, 8, 1), *src, src->GetBoundsRect(), 1, 1, 256, 256,
+                                       false, false, false, 255, 0, 0));
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(budgeted->GetPixel(x, 0), x < 4 ? pat(0, 0) : kBg) << x;
 }
 
 TEST(DIBXRotate, QuarterTurnsAreExact) {

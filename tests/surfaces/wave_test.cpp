@@ -155,5 +155,34 @@ TEST(DIBXWave, ExtremeOffsetsShiftOnlyTheirOwnLine) {
   EXPECT_EQ(line(screen, 2), "7777");
 }
 
+TEST(DIBXWave, ReadsAnEightBitTargetOncePerDraw) {
+  // An 8-bit target rebuilds its colour table each time its pixels are
+  // read; a draw of many lines reads them once, and every line still lands
+  // shifted and clipped to the target.
+  struct CountingTarget : TDIBX {
+    using TDIBX::TDIBX;
+    platform::PixelBuffer Pixels() const override {
+      ++reads;
+      return TDIBX::Pixels();
+    }
+    mutable int reads = 0;
+  } screen(6, 40, 8);
+  screen.SetClipRect(Rect(0, 0, 6, 39));
+  TDIBXWave wave;
+  wave.Target = &screen;
+  wave.SetSize(6, 40, 0);
+  for (size_t i = 0; i < wave.Offsets.size(); ++i) wave.Offsets[i] = int32_t(i % 3) - 1;
+  screen.reads = 0;
+  EXPECT_TRUE(wave.FillRect(Rect(2, -10, 4, 100), 9));
+  EXPECT_EQ(screen.reads, 1);
+  for (int y = 0; y < 40; ++y) {
+    const int shift = y % 3 - 1;
+    for (int x = 0; x < 6; ++x) {
+      const bool in = y < 39 && x >= 2 + shift && x < 4 + shift;
+      ASSERT_EQ(screen.GetPixel(x, y), in ? 9u : 0u) << x << "," << y;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zirk

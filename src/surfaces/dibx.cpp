@@ -418,7 +418,9 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
   // Copies overlapping without end (a tiny step under a huge zoom, or a
   // one-pixel picture at a tiny zoom) could ask for billions of copies, or
   // draw the same pixels billions of times: the target's budget ends them.
-  constexpr int64_t kMaxCopies = int64_t(1) << 22;
+  // Copies (and rows of them) visited but not seen cost an eighth of a
+  // unit each.
+  const int64_t maxCopies = maxWork / 8;
   constexpr int64_t kMaxSide = int64_t(1) << 31, kLineWork = 16;
   int64_t copies = 0, work = 0;
   for (int64_t ky = ay.firstEndingAfter(loY);; ++ky) {
@@ -426,6 +428,9 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
     const int64_t top = ay.start(ky);
     if (top >= hiY) break;
     const int64_t bottom = ay.end(ky);
+    // A row of copies none of which reaches the visible span still costs
+    // its visit: tall copies at a tiny step make billions of such rows.
+    if (++copies > maxCopies) return drawn;
     for (int64_t kx = ax.firstEndingAfter(loX);; ++kx) {
       kx = ax.firstCovering(kx, hiX);
       const int64_t left = ax.start(kx);
@@ -443,7 +448,7 @@ bool drawSpacedCopies(const TRect& area, const TRect& visible, const TRect& srcR
           std::min<int64_t>(b, visible.Bottom) - std::max<int64_t>(t, visible.Top);
       if (seenW > 0 && seenH > 0)
         work += (std::min(seenW, kMaxSide) + kLineWork) * std::min(seenH, kMaxSide);
-      if (++copies > kMaxCopies || work > maxWork) return drawn;
+      if (++copies > maxCopies || work > maxWork) return drawn;
     }
   }
   return drawn;

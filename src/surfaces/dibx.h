@@ -90,7 +90,7 @@ class TCustomDIBX {
   // The most work one spaced tiling may do on this surface, counted as its
   // visible pixels plus 16 for each visible line (a line costs a blit
   // set-up on a wave): a hundred layers of a 640x480 screen. Copies past it
-  // are not drawn.
+  // are not drawn, nor are those past an eighth of it in number.
   int64_t SpacedTileBudget = int64_t(1) << 25;
 
   // ---- One-to-one draws of a source rectangle at (x, y) ----

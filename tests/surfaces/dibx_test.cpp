@@ -414,6 +414,11 @@ TEST(DIBXTile, HugeSpacedTilesVisitOnlyWhatIsSeen) {
   EXPECT_TRUE(dst->TileDrawOffset(Rect(INT32_MIN, 0, INT32_MAX, 8), *src, src->GetBoundsRect(), 1,
                                   1, 1, 256, false, false, false, 255, 0, 0));
   for (int x = 0; x < 16; ++x) EXPECT_EQ(dst->GetPixel(x, 3), pat(0, 0)) << x;
+  // Two billion rows of tall copies at a tiny zoom, every one of them right
+  // of the surface: the rows cost their visits even though nothing shows.
+  EXPECT_FALSE(dst->TileDrawOffset(Rect(0, INT32_MIN, 16, INT32_MAX), *src,
+                                   Rect(0, -1000000000, 1, 1000000000), INT32_MAX, 1, 256, 1, false,
+                                   false, false, 255, -20, 0));
   // The surface's budget ends a tiling: one-pixel copies cost 1 + 16 each,
   // and the copy that passes three copies' worth is the last drawn.
   auto budgeted = solid(8, 1, kBg);

@@ -145,8 +145,9 @@ void TZirkFire::SetBaseHeight(int32_t height) {
 void TZirkFire::Build() {
   if (phase_ != 0) return;
   // A base size no surface can have is simulated at the nearest one that can.
-  const int32_t w = std::clamp(baseWidth_, 0, kMaxCells);
-  const int32_t h = std::clamp(baseHeight_, 0, kMaxCells);
+  const int32_t side = std::clamp(MaxSide, 0, kMaxCells);
+  const int32_t w = std::clamp(baseWidth_, 0, side);
+  const int32_t h = std::clamp(baseHeight_, 0, side);
   if (heat_->Width() != w || heat_->Height() != h || heat_->StorageBitCount() != 8)
     heat_->SetSize(w, h, 8);
   colOffset_ = 0;

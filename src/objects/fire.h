@@ -27,6 +27,9 @@ class TZirkFire : public TZirkControl {
   static constexpr int32_t kStepMs = 40;
   // Largest simulation side; larger base sizes are simulated at this size.
   static constexpr int32_t kMaxCells = 4096;
+  // This fire's largest simulation side (at most kMaxCells): a smaller one
+  // bounds the work of each step where time matters more than size.
+  int32_t MaxSide = kMaxCells;
 
   explicit TZirkFire(TZirkBaseList& scene);
   ~TZirkFire() override;

@@ -130,11 +130,22 @@ bool TZirkObject::IsAncestorOf(const TZirkObject* other) const {
   return false;
 }
 
+namespace {
+
+bool drawsBefore(const std::unique_ptr<TZirkObject>& a, const std::unique_ptr<TZirkObject>& b) {
+  if (a->GetPriority() != b->GetPriority()) return a->GetPriority() < b->GetPriority();
+  return a->GetOrder() < b->GetOrder();
+}
+
+}  // namespace
+
 void TZirkObject::SortChildren() {
-  std::stable_sort(children_.begin(), children_.end(), [](const auto& a, const auto& b) {
-    if (a->priority_ != b->priority_) return a->priority_ < b->priority_;
-    return a->order_ < b->order_;
-  });
+  std::stable_sort(children_.begin(), children_.end(), drawsBefore);
+}
+
+void TZirkObject::InsertChild(std::unique_ptr<TZirkObject> child) {
+  const auto at = std::upper_bound(children_.begin(), children_.end(), child, drawsBefore);
+  children_.insert(at, std::move(child));
 }
 
 void TZirkObject::SetPriority(int32_t priority) {

@@ -83,6 +83,10 @@ class TZirkObject : public TPropObject {
   bool IsAncestorOf(const TZirkObject* other) const;
   // Children in drawing order: by priority, then order.
   void SortChildren();
+  // Adds a child at its place in drawing order, after the children it ties
+  // with, as appending and sorting would: an emitter adding thousands of
+  // children does not sort them all again for each.
+  void InsertChild(std::unique_ptr<TZirkObject> child);
   // Told, while this object is whole, that a child is leaving it (moved,
   // scrapped or about to be freed), so pointers to it can be dropped.
   // Children are always freed before their parent.

@@ -81,8 +81,9 @@ void TZirkBaseList::registerName(TZirkObject* object, const std::string& name) {
 
 void TZirkBaseList::unregisterName(TZirkObject* object) {
   if (!object->name_.empty()) {
-    auto it = names_.find(nameKey(object->name_));
-    if (it != names_.end() && it->second == object) names_.erase(it);
+    const std::string key = nameKey(object->name_);
+    auto it = names_.find(key);
+    if (it != names_.end() && it->second == object) forgetName(key);
   }
   object->name_.clear();
 }
@@ -94,9 +95,26 @@ TZirkObject* TZirkBaseList::FindComponentByName(const std::string& name) const {
 }
 
 std::string TZirkBaseList::MakeUniqueName(const std::string& prefix) const {
-  for (int64_t n = 0;; ++n) {
+  int64_t& n = firstFree_[nameKey(prefix)];
+  for (;; ++n) {
     std::string name = prefix + std::to_string(n);
     if (!FindComponentByName(name)) return name;
+  }
+}
+
+void TZirkBaseList::forgetName(const std::string& key) {
+  names_.erase(key);
+  // Every way the key ends in a number (as generated: no leading zeros) may
+  // be a prefix's number.
+  int64_t n = 0, scale = 1;
+  for (size_t at = key.size(); at > 0 && key.size() - at < 18; --at) {
+    const char digit = key[at - 1];
+    if (digit < '0' || digit > '9') break;
+    n += (digit - '0') * scale;
+    scale *= 10;
+    if (digit == '0' && at < key.size()) continue;  // a leading zero
+    const auto it = firstFree_.find(key.substr(0, at - 1));
+    if (it != firstFree_.end() && n < it->second) it->second = n;
   }
 }
 
@@ -125,8 +143,7 @@ void TZirkBaseList::adopt(std::unique_ptr<TZirkObject> object, TZirkObject* pare
   }
   TZirkObject* raw = object.get();
   raw->parent_ = parent;
-  parent->children_.push_back(std::move(object));
-  parent->SortChildren();
+  parent->InsertChild(std::move(object));
   forSubtree(raw, [&](TZirkObject* o) { addToTickList(o); });
   registerName(raw, finalName);
   raw->Invalidate();
@@ -216,8 +233,9 @@ void TZirkBaseList::destroyTree(std::unique_ptr<TZirkObject> object) {
 }
 
 void TZirkBaseList::objectDestroyed(TZirkObject* object) {
-  auto it = names_.find(nameKey(object->name_));
-  if (!object->name_.empty() && it != names_.end() && it->second == object) names_.erase(it);
+  const std::string key = nameKey(object->name_);
+  auto it = names_.find(key);
+  if (!object->name_.empty() && it != names_.end() && it->second == object) forgetName(key);
   removeFromTickList(object);
   Events().ForgetObject(object);
   input_.ForgetObject(object);

@@ -194,6 +194,9 @@ class TZirkBaseList : public TPropObject {
   // --- used by TZirkObject ---------------------------------------------------
   void registerName(TZirkObject* object, const std::string& name);
   void unregisterName(TZirkObject* object);
+  // Drops a name's key from the registry; a generated name that goes makes
+  // its number the first one free again.
+  void forgetName(const std::string& key);
   void scrap(TZirkObject* object);
   void reparent(TZirkObject* object, TZirkObject* parent);
   int32_t nextOrder() { return ++orderCounter_; }
@@ -218,6 +221,10 @@ class TZirkBaseList : public TPropObject {
   int32_t color_ = 0;
   std::array<std::unique_ptr<TZirkBase>, 2> bases_;
   std::unordered_map<std::string, TZirkObject*> names_;
+  // Per generated-name prefix (as a key): every prefix + n below this is
+  // taken, so an emitter naming thousands of particles does not test each
+  // lower number again for each one.
+  mutable std::unordered_map<std::string, int64_t> firstFree_;
   std::vector<TZirkObject*> objects_;
   std::vector<std::unique_ptr<TZirkObject>> deleted_;
   TTimerList events_;

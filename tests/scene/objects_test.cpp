@@ -45,6 +45,36 @@ TEST_F(ObjectsTest, CreationEndsWithTheDerivedSetUpStep) {
   EXPECT_EQ(scene.CreateKind(LT_TIMER, nullptr, ""), nullptr) << "nobody registered timers";
 }
 
+TEST_F(ObjectsTest, GeneratedNamesTakeTheFirstFreeNumberThroughChurn) {
+  // Objects named, renamed and freed in a long mixed run, with prefixes
+  // that end in digits, differ only in case or are numbers of each other:
+  // each generated name is the lowest number no object holds.
+  const std::string prefixes[] = {"object", "p1", "P", "p", "q0"};
+  std::vector<TestBox*> live;
+  uint32_t seed = 12345;
+  auto next = [&] { return (seed = seed * 1103515245 + 12345) >> 8; };
+  for (int step = 0; step < 600; ++step) {
+    const std::string& prefix = prefixes[next() % 5];
+    const uint32_t what = next() % 4;
+    if (what < 2 || live.empty()) {
+      int n = 0;
+      while (scene.FindComponentByName(prefix + std::to_string(n))) ++n;
+      const std::string name = scene.MakeUniqueName(prefix);
+      ASSERT_EQ(name, prefix + std::to_string(n)) << step;
+      live.push_back(scene.Create<TestBox>(nullptr, name));
+    } else {
+      const size_t i = next() % live.size();
+      if (what == 2) {
+        scene.FreeObject(live[i]);
+        live.erase(live.begin() + ptrdiff_t(i));
+      } else {
+        const std::string name = prefix + std::to_string(next() % 40);
+        if (!scene.FindComponentByName(name)) live[i]->SetName(name);
+      }
+    }
+  }
+}
+
 TEST_F(ObjectsTest, NamesAreRegisteredUniqueAndCaseInsensitive) {
   EXPECT_EQ(scene.FindComponentByName("base0"), scene.GetBase(0));
   TestBox* a = scene.Create<TestBox>(nullptr, "");
@@ -251,6 +281,9 @@ TEST_F(ObjectsTest, ChildrenSortByPriorityThenOrder) {
       {[&] { c->SetPriority(-1); }, "cba"},
       {[&] { a->SetOrder(-100); }, "cab"},
       {[&] { c->SetPriority(9); }, "abc"},
+      // New children go by their priority 0, each after its ties.
+      {[&] { addBox(scene, nullptr, 0, 0, 1, 1, -1, "d"); }, "dabc"},
+      {[&] { addBox(scene, nullptr, 0, 0, 1, 1, -1, "e"); }, "deabc"},
   };
   for (const Step& s : steps) {
     s.act();

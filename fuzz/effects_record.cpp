@@ -26,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A fire simulates at most 128 x 128 cells here: a fire of the
         // largest side steps 16M cells a frame, a thousand times the work.
         if (auto* fire = dynamic_cast<TZirkFire*>(object)) fire->MaxSide = 128;
+        // An emitter spawns at most 48 particles a frame here, not 2048:
+        // each still lives, moves, dies and is painted.
+        if (auto* emitter = dynamic_cast<TZirkParticle*>(object)) emitter->MaxSpawns = 48;
         // Something for a wave to ripple and an emitter to spawn around.
         auto* child = scene.Create<TZirkFire>(object, "");
         child->SetPropInt(PR_ORIGWIDTH, 9);

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TKwMemoryStream stream(std::vector<uint8_t>(data, data + size));
   std::vector<TMapRegion> regions;
   try {
-    ReadRegionMap(stream, regions);
+    // A few screens' rows, not a thousand: every shape is still built.
+    ReadRegionMap(stream, regions, int64_t(1) << 13);
   } catch (const std::exception&) {
     // Damaged maps keep what was read before the damage.
   }

@@ -342,7 +342,7 @@ void TZirkParticle::Advance(int32_t n, bool spawning) {
   for (int32_t spawned = 0; countdown_ < 1; ++spawned) {
     // A pre-roll or tick far longer than any particle lives would make
     // more particles than a scene can hold: the backlog is dropped.
-    if (spawned == kMaxSpawns) {
+    if (spawned >= std::min(MaxSpawns, kMaxSpawns)) {
       countdown_ = 1;
       break;
     }

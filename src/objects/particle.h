@@ -96,6 +96,8 @@ class TZirkParticle : public TZirkControl {
   // Most particles one Advance spawns: more than the 3 s the longest tick
   // lasts holds at the shortest interval.
   static constexpr int32_t kMaxSpawns = 2048;
+  // This emitter's cap on one Advance's spawns (at most kMaxSpawns).
+  int32_t MaxSpawns = kMaxSpawns;
 
   explicit TZirkParticle(TZirkBaseList& scene);
   ~TZirkParticle() override;

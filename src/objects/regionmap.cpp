@@ -19,7 +19,8 @@ int64_t rowsOf(int64_t top, int64_t bottom) {
 
 class TRegionMapReader : public TRecordReader {
  public:
-  explicit TRegionMapReader(TKwStream& stream) : TRecordReader(stream, 0, "region map") {}
+  TRegionMapReader(TKwStream& stream, int64_t budget)
+      : TRecordReader(stream, 0, "region map"), budget_(budget) {}
 
   TMapRegion Region() {
     TMapRegion r;
@@ -45,6 +46,9 @@ class TRegionMapReader : public TRecordReader {
       bottom = std::max<int64_t>(bottom, p.y);
     }
     if (n > 0) charge(rowsOf(top, bottom));
+    // Each edge is crossed on every row it spans.
+    for (int32_t i = 0; i < n; ++i)
+      charge(rowsOf(points[size_t(i)].y, points[size_t((i + 1) % n)].y) - 1);
     r.Region = platform::CreatePolygonRgn(points.data(), n, platform::WINDING);
     return r;
   }
@@ -52,15 +56,15 @@ class TRegionMapReader : public TRecordReader {
  private:
   void charge(int64_t rows) {
     rows_ += rows;
-    if (rows_ > kRegionMapRowBudget) Fail("region map: the shapes are too large");
+    if (rows_ > budget_) Fail("region map: the shapes are too large");
   }
-  int64_t rows_ = 0;
+  int64_t budget_, rows_ = 0;
 };
 
 }  // namespace
 
-void ReadRegionMap(TKwStream& stream, std::vector<TMapRegion>& regions) {
-  TRegionMapReader in(stream);
+void ReadRegionMap(TKwStream& stream, std::vector<TMapRegion>& regions, int64_t rowBudget) {
+  TRegionMapReader in(stream, rowBudget);
   // A region takes at least its name's length and its shape byte.
   const int32_t count = in.Count(5);
   for (int32_t i = 0; i < count; ++i) regions.push_back(in.Region());

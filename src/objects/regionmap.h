@@ -20,13 +20,16 @@ struct TMapRegion {
   platform::HRGN Region;
 };
 
-// The most region rows a file may make in all: a map covers a screen or
-// two, and a hostile file of many huge shapes must not eat the memory.
+// The most region rows a file may make in all, each polygon edge's rows
+// counted too: a map covers a screen or two, and a hostile file of many
+// huge shapes, or of a polygon zigzagging over every row, must not eat the
+// memory or the time.
 inline constexpr int64_t kRegionMapRowBudget = int64_t{1} << 20;
 
 // Appends the file's regions. A damaged file (a count, length or vertex
 // count beyond its bytes, or shapes beyond the row budget) raises
 // EFormatError; the regions read before the damage stay.
-void ReadRegionMap(TKwStream& stream, std::vector<TMapRegion>& regions);
+void ReadRegionMap(TKwStream& stream, std::vector<TMapRegion>& regions,
+                   int64_t rowBudget = kRegionMapRowBudget);
 
 }  // namespace zirk

@@ -197,12 +197,20 @@ TEST_F(MapImageTest, DamagedRegionMapsKeepWhatWasReadAndNeverCrash) {
     std::memcpy(s.data(), &count, 4);
     return s;
   };
+  // A polygon of `points` corners zigzagging between rows 0 and `height`.
+  auto zigzag = [](int32_t points, int32_t height) {
+    MapShape z{"z", 2, {}};
+    for (int32_t i = 0; i < points; ++i) z.values.insert(z.values.end(), {i, i % 2 ? height : 0});
+    return regionMap({z});
+  };
   struct Case {
     const char* what;
     std::string bytes;
     int32_t regions;
   } cases[] = {
       {"whole", good, 4},
+      {"a zigzag over a screen", zigzag(16, 40), 1},
+      {"a zigzag of every edge crossing every row", zigzag(4000, 60000), 0},
       {"cut in the third region", good.substr(0, 50), 2},
       {"a count beyond the bytes", withCount(1000000), 0},
       {"a negative count", withCount(-3), 0},

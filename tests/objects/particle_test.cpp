@@ -94,6 +94,13 @@ TEST_F(ParticleTest, PreRollModeChangesAndIntervals) {
   EXPECT_EQ(flood->Particles().size(), size_t(TZirkParticle::kMaxSpawns));
   EXPECT_EQ(flood->SpawnCountdown(), 1);
   scene.FreeObject(flood);
+  // An emitter's own lower cap drops the backlog sooner.
+  TZirkParticle* capped = emitter(PM_STAR, 0, 1.0, 0, {0, 0, 0, 0, 0, 0}, "capped");
+  capped->MaxSpawns = 40;
+  capped->SetPropInt(PR_INDEX, 100000);
+  tick(0);
+  EXPECT_EQ(capped->Particles().size(), 40u);
+  scene.FreeObject(capped);
 
   // Without a record the expressions decide; empty ones give every 16 ms
   // at the corner.

@@ -365,12 +365,14 @@ platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>&
   buffer.height = dib.Height();
   buffer.bitCount = SurfaceBitCount(dib);
   if (dib.BitCount() <= 8) {
-    for (int i = 0; i < dib.ColorTableSize(); ++i) {
-      const TRGBQuad& q = dib.ColorTable()[i];
-      palette[i] = (uint32_t{q.rgbRed} << 16) | (uint32_t{q.rgbGreen} << 8) | q.rgbBlue;
-    }
+    // Read on every draw from or onto an 8-bit surface: one pass, no calls.
+    const int size = dib.ColorTableSize();
+    const TRGBQuad* table = dib.ColorTable().data();
+    for (int i = 0; i < size; ++i)
+      palette[size_t(i)] =
+          (uint32_t{table[i].rgbRed} << 16) | (uint32_t{table[i].rgbGreen} << 8) | table[i].rgbBlue;
     buffer.palette = palette.data();
-    buffer.paletteSize = dib.ColorTableSize();
+    buffer.paletteSize = size;
   }
   return buffer;
 }

@@ -553,10 +553,11 @@ void runMaskedFill(const Job& job, const D& df) {
   const TBlitDesc& d = *job.d;
   const uint32_t value = d.Value, rgb = df.toRGB(value);
   const int db = df.bytes();
+  const int32_t width = job.area.Width();
   for (int32_t y = job.area.Top; y < job.area.Bottom; ++y) {
     uint8_t* p = job.dst->row(y) + int64_t(job.area.Left) * db;
     const uint8_t* m = d.Mask.row(y - d.Dest.Top) + (job.area.Left - d.Dest.Left);
-    for (int32_t i = 0; i < job.area.Width(); ++i, p += db) {
+    for (int32_t i = 0; i < width; ++i, p += db) {
       const uint32_t a = MaskedOpacity(m[i], job.params.level);
       if (a == 255)
         df.store(p, value);

@@ -662,6 +662,8 @@ bool RunBlit(const PixelBuffer& dst, const TRect& clip, const TBlitDesc& desc) {
     if (desc.Op == TBlitOp::Copy) job.params.level = 255;
     if (dst.bitCount == 32)
       runMaskedFill(job, Format32());
+    else if (dst.bitCount == 8)
+      runMaskedFill(job, Format8());
     else
       runMaskedFill(job, FormatAny{dst.bitCount});
     return true;

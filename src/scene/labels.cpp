@@ -14,7 +14,9 @@ namespace {
 // (a border of width w stamps the text about 3 w^2 times).
 constexpr int32_t kMaxEffectWidth = 16;
 constexpr int32_t kMaxPictureSide = 8192;
-constexpr int64_t kMaxPicturePixels = int64_t{1} << 22;
+// A million pixels: more than a whole 1280 x 720 screen. A label track may
+// render its caption anew every tick, so the cap is also a frame's work.
+constexpr int64_t kMaxPicturePixels = int64_t{1} << 20;
 // Pixels a border may stamp in all; a thinner pen stands in beyond it.
 constexpr int64_t kMaxStampWork = int64_t{1} << 26;
 constexpr uint32_t kFullCoverage = 255;

@@ -270,10 +270,11 @@ void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream) {
   ReadPNGSurface(surface, stream);
 }
 
-int32_t ReadPNGSurface(TDIBSurface& surface, TKwStream& stream) {
+int32_t ReadPNGSurface(TDIBSurface& surface, TKwStream& stream, bool* truncated) {
   TKwPNG png;
   png.Allow16BitTarget = true;
   png.LoadFromStream(stream);
+  if (truncated) *truncated = png.Truncated();
   surface.Assign(png.Bitmap());
   if (png.HasAlpha && !png.AlphaBitmap().GetEmpty()) {
     TDIB alpha;

@@ -126,8 +126,9 @@ class TDIBSurface;
 void LoadPNGSurface(TDIBSurface& surface, TKwStream& stream);
 // LoadPNGSurface that also returns the transparent colour as the file gives
 // it: 0x01000000 + index for a palette entry, whose colour another entry may
-// share; -1 for none.
-int32_t ReadPNGSurface(TDIBSurface& surface, TKwStream& stream);
+// share; -1 for none. `truncated`, when given, tells whether the image data
+// ended before the last row.
+int32_t ReadPNGSurface(TDIBSurface& surface, TKwStream& stream, bool* truncated = nullptr);
 // A surface written as PNG: its alpha plane as alpha, and as the key the
 // given colour (0x00BBGGRR, or 0x01000000 + index for a palette entry), or
 // the surface's own when it is -1.

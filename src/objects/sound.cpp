@@ -273,8 +273,8 @@ void TZirkSound::LoadFromStream(TKwStream& stream, int32_t version) {
   loadLevelRun(in, loaded);
   const int32_t state = in.Byte();
   endLabel_ = in.Str();
-  rewindOnLoad_ = in.Has(108) ? in.Bool() : false;
-  muteOnLoad_ = in.Has(129) ? in.Bool() : false;
+  rewindOnLoad_ = in.From(108, false);
+  muteOnLoad_ = in.From(129, false);
 
   takeLoaded(loaded);
   held_ = held;

@@ -386,9 +386,9 @@ void TZirkVideo::LoadFromStream(TKwStream& stream, int32_t version) {
   const int32_t state = in.Byte();
   SetPropStr(PR_ONPLAYEND, in.Str());
   idleLabel_ = in.Str();
-  rewindOnLoad_ = in.Has(108) ? in.Bool() : false;
-  if (in.Has(112)) overlay_ = in.Bool();
-  muteOnLoad_ = in.Has(129) ? in.Bool() : false;
+  rewindOnLoad_ = in.From(108, false);
+  overlay_ = in.From(112, overlay_);
+  muteOnLoad_ = in.From(129, false);
 
   takeLoaded(loaded);
   if (state == kFadingOut) SetActive(kPlaying);

@@ -83,18 +83,6 @@ void refuseEmpty(const std::string& path, const TDorvFrame& frame) {
   }
 }
 
-// A PNG whose image data ends early is shown as far as it goes; the rows
-// never read are blank. The surface loader does not tell whether the data
-// ended early, so a picture object reads it once more to find out.
-void warnIfCutShort(const std::string& path, TKwStream& data) {
-  TKwPNG png;
-  png.LoadFromStream(data);
-  if (png.Truncated() && !png.GetEmpty()) {
-    std::cerr << "zirkimg: warning: " << path
-              << ": the image data is cut short; the picture holds only what was read\n";
-  }
-}
-
 // Reads any supported picture into a frame list; returns the format name.
 // A picture of no pixels is refused: nothing could be read of it.
 // Of a GIF, only frames up to `last` are made.
@@ -109,13 +97,18 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t l
   if (ext == "png") {
     TKwMemoryStream data;
     data.LoadFromFile(path);
-    warnIfCutShort(path, data);
-    data.SetPosition(0);
     // Through a surface, so that alpha and the transparent colour come along.
     list.Clear();
     TDorvFrame* frame = list.AddFrame();
-    frame->SetTransparentColor(ReadPNGSurface(frame->Image, data));
+    bool truncated = false;
+    frame->SetTransparentColor(ReadPNGSurface(frame->Image, data, &truncated));
     refuseEmpty(path, *frame);
+    // Image data that ends early is shown as far as it goes; the rows never
+    // read are blank.
+    if (truncated) {
+      std::cerr << "zirkimg: warning: " << path
+                << ": the image data is cut short; the picture holds only what was read\n";
+    }
     return ext;
   }
   if (ext == "gif") {

@@ -70,7 +70,7 @@ class THttpClient {
   static constexpr platform::WPARAM kDeadlineTimer = 1;
 
   THttpClient();
-  ~THttpClient();
+  virtual ~THttpClient();
   THttpClient(const THttpClient&) = delete;
   THttpClient& operator=(const THttpClient&) = delete;
 

@@ -111,8 +111,8 @@ bool TSoundFrameList::Apply(int32_t time) {
   }
   lastTime_ = time;
   const int32_t start = TrackStart();
-  const int32_t end =
-      static_cast<int32_t>(std::min<int64_t>(int64_t{start} + Length, int64_t{Film().Length} - 1));
+  // Wide arithmetic: a damaged film may give a track a negative length.
+  const int64_t end = std::min<int64_t>(int64_t{start} + Length, int64_t{Film().Length} - 1);
   TZirkSound* root = RootSound();
   if (start <= time && time < end) {
     if (!root) return true;

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         scene.SetFocus(object);
         // Frames of 16 ms while the pointer moves; a held key or button
         // lives through fewer, longer frames (repeats and countdowns still
-        // come due), so a record costs a few hundred frames, not a thousand.
+        // come due), so a record costs about a hundred frames.
         uint32_t clock = 0;
         auto step = [&](uint32_t ms = 16) {
           scene.SetSceneClock(clock += ms);
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           scene.RedrawAll();
           scene.Paint();
         };
-        for (int32_t y = 1; y < 48; y += 15) {
+        for (int32_t y = 1; y < 48; y += 20) {
           for (int32_t x = 2; x < 64; x += 19) {
             scene.InputMouseMove(x, y);
             step();
@@ -107,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         for (int32_t vk : {37, 38, 39, 40, 33, 34, 13, 32, 27}) {
           scene.InputKeyDown(vk);
-          for (int32_t held = 0; held < 5; ++held) step(80);
+          // Pressed, then past the repeat delay, then one repeat more.
+          for (uint32_t ms : {16u, 300u, 80u}) step(ms);
           scene.InputKeyUp(vk);
         }
         scene.InputMouseDown(TMouseButton::Right, 5, 5);

@@ -5,20 +5,19 @@
 #include "base/records.h"
 #include "base/sjis.h"
 #include "base/vocab.h"
+#include "surfaces/dilate.h"
 
 namespace zirk {
 
 namespace {
 
 // Script values are arbitrary; pictures and border passes stay bounded
-// (a border of width w stamps the text about 3 w^2 times).
+// (a border of width w takes about 3 w steps per pixel).
 constexpr int32_t kMaxEffectWidth = 16;
 constexpr int32_t kMaxPictureSide = 8192;
 // A million pixels: more than a whole 1280 x 720 screen. A label track may
 // render its caption anew every tick, so the cap is also a frame's work.
 constexpr int64_t kMaxPicturePixels = int64_t{1} << 20;
-// Pixels a border may stamp in all; a thinner pen stands in beyond it.
-constexpr int64_t kMaxStampWork = int64_t{1} << 26;
 constexpr uint32_t kFullCoverage = 255;
 
 int32_t effectWidth(int32_t w) {
@@ -224,20 +223,10 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
     top += m.Height + std::max(0, lineSpace_);
   }
 
-  // The bordered shape: the text stamped at every offset within the border
-  // width (a round pen).
+  // The bordered shape: the text grown by a round pen of the border width.
   TDIBX bordered(border > 0 ? width : 0, border > 0 ? height : 0, 8);
   const TDIBX& outer = border > 0 ? bordered : text;
-  if (border > 0) {
-    bordered.FillRect(bordered.GetBoundsRect(), 0);
-    const int64_t pixels = int64_t{width} * height;
-    int32_t pen = border;
-    while (pen > 1 && int64_t{2 * pen + 1} * (2 * pen + 1) * pixels > kMaxStampWork) --pen;
-    for (int32_t dy = -pen; dy <= pen; ++dy)
-      for (int32_t dx = -pen; dx <= pen; ++dx)
-        if (dx * dx + dy * dy <= pen * (pen + 1))
-          bordered.FillMasked(dx, dy, text.Pixels(), kFullCoverage);
-  }
+  if (border > 0) DilateCoverage(text.Pixels(), bordered.Pixels(), border);
 
   // Coverage of everything drawn; colours start from the lowest layer so
   // soft edges keep their own colour.

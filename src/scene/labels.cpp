@@ -220,7 +220,7 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
     };
     if (fontStyle_ & FS_UNDERLINE) lineBar(m.UnderlineTop, m.UnderlineHeight);
     if (fontStyle_ & FS_STRIKEOUT) lineBar(m.StrikeOutTop, m.StrikeOutHeight);
-    top += m.Height + std::max(0, lineSpace_);
+    top += int64_t{m.Height} + std::max(0, lineSpace_);
   }
 
   // The bordered shape: the text grown by a round pen of the border width.

@@ -1,5 +1,6 @@
 #include "scene/zobject.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "base/records.h"
@@ -148,17 +149,35 @@ void TZirkObject::InsertChild(std::unique_ptr<TZirkObject> child) {
   children_.insert(at, std::move(child));
 }
 
+void TZirkObject::PlaceChild(const TZirkObject* child) {
+  const auto at = std::find_if(children_.begin(), children_.end(),
+                               [child](const auto& c) { return c.get() == child; });
+  if (at == children_.end()) return;
+  const auto index = at - children_.begin();
+  std::unique_ptr<TZirkObject> moving = std::move(*at);
+  children_.erase(at);
+  // Among children it ties with, its old index keeps its place, as in a
+  // stable sort of the whole list.
+  const auto [low, high] =
+      std::equal_range(children_.begin(), children_.end(), moving, drawsBefore);
+  const auto place =
+      children_.begin() + std::clamp(index, low - children_.begin(), high - children_.begin());
+  children_.insert(place, std::move(moving));
+  // The rest was in order unless a key was changed behind the list's back.
+  if (!std::is_sorted(children_.begin(), children_.end(), drawsBefore)) SortChildren();
+}
+
 void TZirkObject::SetPriority(int32_t priority) {
   priority_ = priority;
   order_ = scene_->nextOrder();
-  if (parent_) parent_->SortChildren();
+  if (parent_) parent_->PlaceChild(this);
   InvalidateTree();
 }
 
 void TZirkObject::SetOrder(int32_t order) {
   if (order == order_) return;
   order_ = order;
-  if (parent_) parent_->SortChildren();
+  if (parent_) parent_->PlaceChild(this);
   InvalidateTree();
 }
 

@@ -79,19 +79,29 @@ void DilateCoverage(const platform::PixelBuffer& src, const platform::PixelBuffe
   for (int32_t d = 0; d <= r; ++d) halfWidth[static_cast<size_t>(d)] = penHalfWidth(r, d);
 
   // Each source row is widened step by step; at each half-width it is merged
-  // into the output rows at the distances whose pen row is that wide.
+  // into the output rows at the distances whose pen row is that wide. Only
+  // the span the row's coverage can reach is touched: blank rows (the gaps
+  // between lines) cost one scan, and outside the span every value is 0, so
+  // the span's ends may stand for the picture's.
   std::vector<uint8_t> a(static_cast<size_t>(w)), b(static_cast<size_t>(w));
   for (int32_t sy = 0; sy < h; ++sy) {
-    std::memcpy(a.data(), src.row(sy), static_cast<size_t>(w));
+    const uint8_t* row = src.row(sy);
+    int32_t first = 0, last = w - 1;
+    while (first < w && row[first] == 0) ++first;
+    if (first == w) continue;
+    while (row[last] == 0) --last;
+    const int32_t left = std::max(0, first - r);
+    const int32_t n = std::min(w - 1, last + r) - left + 1;
+    std::memcpy(a.data(), row + left, static_cast<size_t>(n));
     int32_t width = 0;
     for (int32_t d = r; d >= 0; --d) {
       const int32_t want = halfWidth[static_cast<size_t>(d)];
-      for (; width < want && width < w; ++width) {
-        widenRow(a.data(), b.data(), w);
+      for (; width < want && width < n; ++width) {
+        widenRow(a.data(), b.data(), n);
         a.swap(b);
       }
-      if (sy - d >= 0) maxInto(dst.row(sy - d), a.data(), w);
-      if (d > 0 && sy + d < h) maxInto(dst.row(sy + d), a.data(), w);
+      if (sy - d >= 0) maxInto(dst.row(sy - d) + left, a.data(), n);
+      if (d > 0 && sy + d < h) maxInto(dst.row(sy + d) + left, a.data(), n);
     }
   }
 }

@@ -284,6 +284,9 @@ TEST_F(ObjectsTest, ChildrenSortByPriorityThenOrder) {
       // New children go by their priority 0, each after its ties.
       {[&] { addBox(scene, nullptr, 0, 0, 1, 1, -1, "d"); }, "dabc"},
       {[&] { addBox(scene, nullptr, 0, 0, 1, 1, -1, "e"); }, "deabc"},
+      // Equal keys keep the order they had, as a stable sort keeps it.
+      {[&] { base->GetChild(0)->SetOrder(base->GetChild(1)->GetOrder()); }, "deabc"},
+      {[&] { base->GetChild(1)->SetOrder(base->GetChild(0)->GetOrder() - 1); }, "edabc"},
   };
   for (const Step& s : steps) {
     s.act();

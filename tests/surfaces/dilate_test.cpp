@@ -34,8 +34,9 @@ TEST(Dilate, EqualsTheHighestCoverageUnderARoundPen) {
   struct Case {
     int32_t width, height, radius;
     int sparseness;  // one pixel in this many carries coverage
-  } cases[] = {{1, 1, 0, 1},    {1, 9, 3, 2},      {9, 1, 3, 2},   {23, 17, 1, 20}, {23, 17, 2, 30},
-               {40, 31, 5, 60}, {64, 48, 16, 400}, {5, 5, 16, 10}, {67, 9, 2, 1}};
+  } cases[] = {{1, 1, 0, 1},    {1, 9, 3, 2},    {9, 1, 3, 2},      {23, 17, 1, 20},
+               {23, 17, 2, 30}, {40, 31, 5, 60}, {64, 48, 16, 400}, {5, 5, 16, 10},
+               {67, 9, 2, 1},   {90, 12, 3, 150}};
   for (const Case& c : cases) {
     Plane src(c.width, c.height), dst(c.width, c.height);
     for (auto& v : src.bytes)

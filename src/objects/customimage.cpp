@@ -194,12 +194,10 @@ void TZirkCustomImage::GetDrawOrigin(TPoint& position, TPoint& anchor) {
   if (flipV_) anchor.Y = Saturate32(int64_t{s->Height()} - 1 - anchor.Y);
 }
 
-int32_t TZirkCustomImage::GetDrawLeft() {
-  return Saturate32(int64_t{GetRotationCentre().X} - int64_t{OffsetX()} * effectiveZoomX() / 256);
-}
-
-int32_t TZirkCustomImage::GetDrawTop() {
-  return Saturate32(int64_t{GetRotationCentre().Y} - int64_t{OffsetY()} * effectiveZoomY() / 256);
+TPoint TZirkCustomImage::GetDrawPos() {
+  const TPoint c = GetRotationCentre();
+  return {Saturate32(int64_t{c.X} - int64_t{OffsetX()} * effectiveZoomX() / 256),
+          Saturate32(int64_t{c.Y} - int64_t{OffsetY()} * effectiveZoomY() / 256)};
 }
 
 TRect TZirkCustomImage::GetScreenRect() {
@@ -265,7 +263,7 @@ void TZirkCustomImage::DrawImage() {
   }
 
   if (s->Width() == Width() && s->Height() == Height()) {
-    const int32_t left = GetDrawLeft(), top = GetDrawTop();
+    const auto [left, top] = GetDrawPos();
     if (s->Rects1.empty() || dynamic_cast<TDIBXWave*>(target)) {
       blit(*target, *s, m, left, top);
       return;
@@ -305,7 +303,7 @@ void TZirkCustomImage::CollectClipRects(TClipManager& clips) {
     data.AddOpaqueRect(shown);
     return;
   }
-  const int32_t left = GetDrawLeft(), top = GetDrawTop();
+  const auto [left, top] = GetDrawPos();
   for (const TRect& r : s->Rects1) {
     TRect piece;
     if (IntersectRect(piece, drawPiece(*s, r, left, top), shown)) data.AddOpaqueRect(piece);

@@ -52,8 +52,7 @@ class TZirkCustomImage : public TZirkControl {
   // The picture's top-left corner: the rotation centre less the anchor
   // offset scaled by the zoom, so a zoomed picture keeps its anchor where
   // the rotated drawing puts it.
-  int32_t GetDrawLeft() override;
-  int32_t GetDrawTop() override;
+  TPoint GetDrawPos() override;
   int32_t PositionZoomX() override { return zoomX_; }
   int32_t PositionZoomY() override { return zoomY_; }
   // The screen point the picture's anchor lands on, and the anchor in the

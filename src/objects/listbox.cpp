@@ -451,6 +451,10 @@ void TZirkCustomListBox::KeyRepeat(int32_t vk) {
   if (first != 0 && first == vk) {
     const int32_t n = Count(), h = hovered_;
     int32_t next = h;
+    // A page stays on the list whatever row count a damaged record holds.
+    const auto pageTo = [&](int64_t step) {
+      return static_cast<int32_t>(std::clamp<int64_t>(int64_t{h} + step, 0, n - 1));
+    };
     // An empty list has no row to move to.
     if (n > 0) {
       if (vk == kVkUp)
@@ -458,9 +462,9 @@ void TZirkCustomListBox::KeyRepeat(int32_t vk) {
       else if (vk == kVkDown)
         next = h < 0 ? 0 : h < n - 1 ? h + 1 : h;
       else if (vk == kVkPageUp)
-        next = h > 0 ? std::max(0, h - rows_) : h < 0 ? n - 1 : h;
+        next = h > 0 ? pageTo(-int64_t{rows_}) : h < 0 ? n - 1 : h;
       else
-        next = h < 0 ? 0 : h < n - 1 ? Saturate32(std::min<int64_t>(n - 1, int64_t{h} + rows_)) : h;
+        next = h < 0 ? 0 : h < n - 1 ? pageTo(rows_) : h;
     }
     if (next != h) {
       hoverChange(next);

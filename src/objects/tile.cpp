@@ -57,16 +57,11 @@ void TZirkTile::SetSource(const std::string& source) {
   if (list_.Count() > 0) SetIndex(0);
 }
 
-int32_t TZirkTile::GetDrawLeft() {
-  TPoint origin = parentOrigin();
-  int32_t own = GetMotion() ? MotionX() : Left();
-  return GetParent() ? Saturate32(int64_t(origin.X) + own) : own;
-}
-
-int32_t TZirkTile::GetDrawTop() {
-  TPoint origin = parentOrigin();
-  int32_t own = GetMotion() ? MotionY() : Top();
-  return GetParent() ? Saturate32(int64_t(origin.Y) + own) : own;
+TPoint TZirkTile::GetDrawPos() {
+  const TPoint own = GetMotion() ? TPoint{MotionX(), MotionY()} : TPoint{Left(), Top()};
+  if (!GetParent()) return own;
+  const TPoint origin = parentOrigin();
+  return {Saturate32(int64_t(origin.X) + own.X), Saturate32(int64_t(origin.Y) + own.Y)};
 }
 
 void TZirkTile::drawPieces(TCustomDIBX& target, TCustomDIBX& s, TCustomDIBX* mask, const TRect& r,

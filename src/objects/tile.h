@@ -26,8 +26,7 @@ class TZirkTile : public TZirkCustomImages {
 
   // The parent's origin less its scroll plus PR_LEFT / PR_TOP, unzoomed; a
   // motion places the tile by its motion position.
-  int32_t GetDrawLeft() override;
-  int32_t GetDrawTop() override;
+  TPoint GetDrawPos() override;
   TZirkImageList* GetImageList() override { return &list_; }
   bool CanAutoSize() override { return false; }
   void DrawImage() override;

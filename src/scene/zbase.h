@@ -27,8 +27,7 @@ class TZirkBase : public TZirkControl {
   void Resize(int32_t width, int32_t height);
 
   TRect GetScreenRect() override { return Rect(0, 0, Width(), Height()); }
-  int32_t GetDrawLeft() override { return 0; }
-  int32_t GetDrawTop() override { return 0; }
+  TPoint GetDrawPos() override { return {0, 0}; }
   bool GetContainerClip(TRect& r) override;
   void Invalidate() override { InvalidateRect(GetScreenRect()); }
   // Adds a rectangle (screen coordinates) to the dirty list, clipped to the

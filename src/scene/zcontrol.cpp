@@ -37,8 +37,9 @@ TRect TZirkControl::ClipRect() const {
 TPoint TZirkControl::parentOrigin() {
   TZirkObject* parent = GetParent();
   if (!parent) return {0, 0};
-  return {Saturate32(int64_t{parent->GetDrawLeft()} - parent->GetPropInt(PR_SCROLLX)),
-          Saturate32(int64_t{parent->GetDrawTop()} - parent->GetPropInt(PR_SCROLLY))};
+  const TPoint p = parent->GetDrawPos();
+  return {Saturate32(int64_t{p.X} - parent->GetPropInt(PR_SCROLLX)),
+          Saturate32(int64_t{p.Y} - parent->GetPropInt(PR_SCROLLY))};
 }
 
 TRect TZirkControl::ScreenClipRect() {
@@ -63,15 +64,14 @@ TPoint TZirkControl::GetRotationCentre() {
   return {Saturate32(int64_t{p.X} + o.X + plusX_), Saturate32(int64_t{p.Y} + o.Y + plusY_)};
 }
 
-int32_t TZirkControl::GetDrawLeft() {
-  return Saturate32(int64_t{GetRotationCentre().X} - offsetX_);
-}
-int32_t TZirkControl::GetDrawTop() {
-  return Saturate32(int64_t{GetRotationCentre().Y} - offsetY_);
+TPoint TZirkControl::GetDrawPos() {
+  const TPoint c = GetRotationCentre();
+  return {Saturate32(int64_t{c.X} - offsetX_), Saturate32(int64_t{c.Y} - offsetY_)};
 }
 
 TRect TZirkControl::GetScreenRect() {
-  return Bounds(GetDrawLeft(), GetDrawTop(), width_, height_);
+  const TPoint p = GetDrawPos();
+  return Bounds(p.X, p.Y, width_, height_);
 }
 
 bool TZirkControl::GetContainerClip(TRect& r) {

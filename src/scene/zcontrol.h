@@ -60,8 +60,7 @@ class TZirkControl : public TZirkObject {
   TPoint GetMotionPosition() const { return {motionX_, motionY_}; }
   // The screen point a rotated picture turns around.
   TPoint GetRotationCentre();
-  int32_t GetDrawLeft() override;
-  int32_t GetDrawTop() override;
+  TPoint GetDrawPos() override;
   TRect GetScreenRect() override;
   TRect OwnScreenClip() override { return ScreenClipRect(); }
   bool GetContainerClip(TRect& r) override;

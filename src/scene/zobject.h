@@ -133,8 +133,11 @@ class TZirkObject : public TPropObject {
   virtual bool GetVisible() { return false; }
   // Visible with every ancestor visible.
   bool IsShown();
-  virtual int32_t GetDrawLeft() { return 0; }
-  virtual int32_t GetDrawTop() { return 0; }
+  // The draw left and top as one point: a child's position is its parent's
+  // plus its own, so one call per level keeps a deep tree linear.
+  virtual TPoint GetDrawPos() { return {0, 0}; }
+  int32_t GetDrawLeft() { return GetDrawPos().X; }
+  int32_t GetDrawTop() { return GetDrawPos().Y; }
   virtual TRect GetScreenRect() { return {}; }
   virtual TRect GetBoundsRect() { return GetScreenRect(); }
   // Narrows r to what the object lets its children show; false when nothing

@@ -355,6 +355,11 @@ TEST_F(ObjectsTest, DrawPositionFollowsParentScrollPlusMotionAndZoom) {
   TestBox* grandchild = addBox(scene, child, 1, 1, 1, 1);
   EXPECT_EQ(grandchild->GetScreenRect(), Bounds(105, 78, 1, 1));
   EXPECT_EQ(scene.GetBase(0)->HitTest({105, 78}, kAllMouseMask), grandchild);
+  // Each level asks its parent once: a chain as deep as a damaged save may
+  // nest is placed at once (asking twice per level took 2^depth steps).
+  TZirkObject* deepest = grandchild;
+  for (int32_t depth = 0; depth < 64; ++depth) deepest = addBox(scene, deepest, 1, 2, 1, 1);
+  EXPECT_EQ(deepest->GetScreenRect(), Bounds(105 + 64, 78 + 128, 1, 1));
 }
 
 // A motion of a fixed number of steps that moves its target one pixel a step.

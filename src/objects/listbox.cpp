@@ -129,7 +129,7 @@ void TZirkCustomListBox::applyLayoutHeight(int32_t height) {
 
 void TZirkCustomListBox::setTopIndex(int32_t index) {
   int32_t v = std::max(index, 0);
-  v = Count() > rows_ ? std::min(v, Count() - rows_) : 0;
+  v = Count() > rows_ ? static_cast<int32_t>(std::min<int64_t>(v, int64_t{Count()} - rows_)) : 0;
   if (v == topIndex_) return;
   topIndex_ = v;
   Invalidate();

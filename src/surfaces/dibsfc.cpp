@@ -356,7 +356,9 @@ void SurfaceAlphaDraw(TDIB& dest, int x, int y, const TDIBSurface& source, const
   blitDIB(dest, x, y, source, sourceRect, -1, alpha, static_cast<uint32_t>(std::min(level, 255)));
 }
 
-platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>& palette) {
+namespace {
+
+platform::PixelBuffer rowsOf(const TDIB& dib) {
   platform::PixelBuffer buffer;
   if (dib.GetEmpty()) return buffer;
   buffer.bits = const_cast<uint8_t*>(dib.GetBitsReadOnly());
@@ -364,14 +366,40 @@ platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>&
   buffer.width = dib.Width();
   buffer.height = dib.Height();
   buffer.bitCount = SurfaceBitCount(dib);
-  if (dib.BitCount() <= 8) {
-    // Read on every draw from or onto an 8-bit surface: one pass, no calls.
-    const int size = dib.ColorTableSize();
-    const TRGBQuad* table = dib.ColorTable().data();
-    for (int i = 0; i < size; ++i)
-      palette[size_t(i)] =
-          (uint32_t{table[i].rgbRed} << 16) | (uint32_t{table[i].rgbGreen} << 8) | table[i].rgbBlue;
+  return buffer;
+}
+
+void convertTable(const TDIB& dib, std::array<uint32_t, 256>& palette) {
+  const int size = dib.ColorTableSize();
+  const TRGBQuad* table = dib.ColorTable().data();
+  for (int i = 0; i < size; ++i)
+    palette[size_t(i)] =
+        (uint32_t{table[i].rgbRed} << 16) | (uint32_t{table[i].rgbGreen} << 8) | table[i].rgbBlue;
+}
+
+}  // namespace
+
+platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>& palette) {
+  platform::PixelBuffer buffer = rowsOf(dib);
+  if (!buffer.empty() && dib.BitCount() <= 8) {
+    convertTable(dib, palette);
     buffer.palette = palette.data();
+    buffer.paletteSize = dib.ColorTableSize();
+  }
+  return buffer;
+}
+
+platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, TConvertedPalette& palette) {
+  platform::PixelBuffer buffer = rowsOf(dib);
+  if (!buffer.empty() && dib.BitCount() <= 8) {
+    const int size = dib.ColorTableSize();
+    const size_t bytes = sizeof(TRGBQuad) * size_t(size);
+    if (size != palette.size || std::memcmp(palette.from.data(), dib.ColorTable().data(), bytes)) {
+      convertTable(dib, palette.entries);
+      std::memcpy(palette.from.data(), dib.ColorTable().data(), bytes);
+      palette.size = size;
+    }
+    buffer.palette = palette.entries.data();
     buffer.paletteSize = size;
   }
   return buffer;

@@ -91,6 +91,14 @@ void SurfaceAlphaDraw(TDIB& dest, int x, int y, const TDIBSurface& source, const
 // A view of the bitmap's rows for the device-context stand-ins; palette
 // receives the colour table as 0x00RRGGBB entries and must outlive the view.
 platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, std::array<uint32_t, 256>& palette);
+// The converted colour table a surface keeps between views: a surface is
+// viewed for every draw from or onto it, its table rarely changes.
+struct TConvertedPalette {
+  std::array<uint32_t, 256> entries{};
+  TDIBColorTable from{};
+  int size = -1;
+};
+platform::PixelBuffer DIBPixelBuffer(const TDIB& dib, TConvertedPalette& palette);
 // StretchDIBits of the source rectangle into the destination rectangle of
 // the device context, SRCCOPY.
 void SurfaceDrawToDC(const TDIB& surface, platform::HDC dc, const TRect& destRect,

@@ -242,7 +242,7 @@ class TDIBX : public TCustomDIBX {
  private:
   TDIBSurface dib_;
   // The colour table as the device contexts read it (0x00RRGGBB).
-  mutable std::array<uint32_t, 256> palette_{};
+  mutable TConvertedPalette palette_;
 };
 
 // The hardware-surface name of the same memory surface: display surfaces

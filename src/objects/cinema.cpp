@@ -176,7 +176,8 @@ void TZirkCinema::takePairChanges() {
     if (pair_.FlipFlag != 0) {
       Invalidate();
     } else {
-      const int32_t x = GetDrawLeft(), y = GetDrawTop();
+      const TPoint drawPos = GetDrawPos();
+      const int32_t x = drawPos.X, y = drawPos.Y;
       for (const TRect& r : pair_.PaintedRects()) {
         TRect moved = Rect(r.Left + x, r.Top + y, r.Right + x, r.Bottom + y);
         screen->InvalidateRect(moved);

@@ -349,7 +349,8 @@ TZirkObject* TZirkCustomImage::HitTest(TPoint point, TMouseMask mask) {
     p.Y =
         Saturate32(static_cast<int64_t>(std::nearbyint(dx * std::sin(t) + dy * std::cos(t) + c.Y)));
   }
-  const TRect r = Bounds(GetDrawLeft(), GetDrawTop(), Width(), Height());
+  const TPoint drawPos = GetDrawPos();
+  const TRect r = Bounds(drawPos.X, drawPos.Y, Width(), Height());
   if (!r.Contains(p)) return nullptr;
   if (captureMask_ && GetMaskSurface() && !maskHit(p.X - r.Left, p.Y - r.Top)) return nullptr;
   return this;

@@ -133,7 +133,8 @@ void TZirkGauge::Draw() {
     const double range = double(int64_t{max_} - min_);
     const int64_t bar = range > 0 ? nearest(double(length) * (double(shown_) - min_) / range) : 0;
     const int64_t lost = range > 0 ? nearest(double(length) * lost_ / range) : 0;
-    const int64_t left = GetDrawLeft(), top = GetDrawTop();
+    const TPoint drawPos = GetDrawPos();
+    const int64_t left = drawPos.X, top = drawPos.Y;
     auto tile = [&](int64_t x, int64_t y, int64_t w, int64_t hh, int32_t cell, int64_t offsetX,
                     int64_t offsetY, bool flipH, bool flipV) {
       const TRect dest = Bounds(Saturate32(x), Saturate32(y), Saturate32(w), Saturate32(hh));

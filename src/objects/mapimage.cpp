@@ -203,7 +203,8 @@ void TZirkMapImage::invalidateRegion(int32_t index) {
   const platform::Region& region = *regions_[static_cast<size_t>(index)].Region;
   if (region.IsEmpty()) return;
   const platform::RECT b = region.Box();
-  const int32_t x = GetDrawLeft(), y = GetDrawTop();
+  const TPoint drawPos = GetDrawPos();
+  const int32_t x = drawPos.X, y = drawPos.Y;
   TRect box = Rect(b.left + x, b.top + y, b.right + x, b.bottom + y);
   if (TZirkObject* parent = GetParent(); parent && !parent->GetContainerClip(box)) return;
   const TRect own = ScreenClipRect();

@@ -21,7 +21,8 @@ int64_t TZirkScrollbar::travel() const {
 
 TRect TZirkScrollbar::GetThumbRect() {
   const TCells& c = cells();
-  const int64_t left = GetDrawLeft(), top = GetDrawTop();
+  const TPoint drawPos = GetDrawPos();
+  const int64_t left = drawPos.X, top = drawPos.Y;
   if (Vertical())
     return box(left + (int64_t{Width()} - c.ThumbW) / 2, top + c.ButtonH + int64_t{thumbPos()},
                c.ThumbW, c.ThumbH);
@@ -85,7 +86,8 @@ void TZirkScrollbar::DrawSlider() {
     split = std::min<int64_t>(int64_t{thumbPos()} + (Vertical() ? c.ThumbH : c.ThumbW) / 2, length);
     first = DragMode() == kPageToStart ? 1 : 0;
   }
-  const int64_t left = GetDrawLeft(), top = GetDrawTop();
+  const TPoint drawPos = GetDrawPos();
+  const int64_t left = drawPos.X, top = drawPos.Y;
   const int32_t offset = Saturate32(split);
   if (Vertical()) {
     const int64_t x = left + (int64_t{Width()} - c.TrackW) / 2, y0 = top + c.ButtonH;

@@ -101,7 +101,8 @@ void TZirkSlider::UpdateThumb() {
 
 TRect TZirkSlider::GetTrackRect() {
   const TCells& c = cells_;
-  const int64_t left = GetDrawLeft(), top = GetDrawTop();
+  const TPoint drawPos = GetDrawPos();
+  const int64_t left = drawPos.X, top = drawPos.Y;
   const int64_t start = int64_t{Vertical() ? c.ButtonH : c.ButtonW} + thumbOverhang() / 2;
   if (Vertical())
     return box(left + (int64_t{Width()} - c.TrackW) / 2, top + start, c.TrackW, c.TrackH);
@@ -110,7 +111,8 @@ TRect TZirkSlider::GetTrackRect() {
 
 TRect TZirkSlider::GetThumbRect() {
   const TCells& c = cells_;
-  const int64_t left = GetDrawLeft(), top = GetDrawTop();
+  const TPoint drawPos = GetDrawPos();
+  const int64_t left = drawPos.X, top = drawPos.Y;
   if (Vertical())
     return box(left + (int64_t{Width()} - c.ThumbW) / 2,
                top + c.ButtonH + int64_t{c.TrackH} - thumbPos_, c.ThumbW, c.ThumbH);
@@ -120,7 +122,8 @@ TRect TZirkSlider::GetThumbRect() {
 
 TRect TZirkSlider::GetButtonRect(int32_t index) {
   const TCells& c = cells_;
-  const int64_t left = GetDrawLeft(), top = GetDrawTop();
+  const TPoint drawPos = GetDrawPos();
+  const int64_t left = drawPos.X, top = drawPos.Y;
   const bool second = index != 0;
   if (Vertical())
     return box(left + (int64_t{Width()} - c.ButtonW) / 2, second ? top + Height() - c.ButtonH : top,
@@ -336,7 +339,8 @@ void TZirkSlider::DrawSlider() {
   if (!track_ || track_->Height < 1) return;
   const TCells& c = cells_;
   const int32_t cw = track_->Width / 2, h = track_->Height;
-  const int64_t left = GetDrawLeft(), top = GetDrawTop(), pos = thumbPos_;
+  const TPoint drawPos = GetDrawPos();
+  const int64_t left = drawPos.X, top = drawPos.Y, pos = thumbPos_;
   if (Vertical()) {
     // Both parts keep the pattern anchored at the bottom end of the track.
     const int64_t x = left + (int64_t{Width()} - c.TrackW) / 2;

@@ -284,7 +284,8 @@ int32_t TZirkVideo::GetLength() {
 
 void TZirkVideo::UpdateVideoRect() {
   if (!item_) return;
-  const TRect r = Bounds(GetDrawLeft(), GetDrawTop(), Width(), Height());
+  const TPoint drawPos = GetDrawPos();
+  const TRect r = Bounds(drawPos.X, drawPos.Y, Width(), Height());
   TRect d = r;
   if (GetParent() && !GetParent()->GetContainerClip(d)) d = {};
   const TRect own = OwnScreenClip();

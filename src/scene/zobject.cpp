@@ -104,7 +104,7 @@ bool TZirkObject::SetParent(TZirkObject* parent) {
   bool wasInCabinet = InCabinet();
   InvalidateTree();
   scene_->reparent(this, parent);
-  parent->SortChildren();
+  parent->PlaceChild(this);
   InvalidateTree();
   bool nowInCabinet = InCabinet();
   if (!wasInCabinet && nowInCabinet) CabinetPause();
@@ -163,8 +163,6 @@ void TZirkObject::PlaceChild(const TZirkObject* child) {
   const auto place =
       children_.begin() + std::clamp(index, low - children_.begin(), high - children_.begin());
   children_.insert(place, std::move(moving));
-  // The rest was in order unless a key was changed behind the list's back.
-  if (!std::is_sorted(children_.begin(), children_.end(), drawsBefore)) SortChildren();
 }
 
 void TZirkObject::SetPriority(int32_t priority) {

@@ -87,8 +87,9 @@ class TZirkObject : public TPropObject {
   // with, as appending and sorting would: an emitter adding thousands of
   // children does not sort them all again for each.
   void InsertChild(std::unique_ptr<TZirkObject> child);
-  // After one child's priority or order changed: moves it alone to where a
-  // stable sort would put it (particles change theirs as they are born).
+  // After one child's priority or order changed, or it was appended: moves
+  // it alone to where a stable sort would put it (particles change theirs as
+  // they are born).
   void PlaceChild(const TZirkObject* child);
   // Told, while this object is whole, that a child is leaving it (moved,
   // scrapped or about to be freed), so pointers to it can be dropped.

@@ -262,13 +262,15 @@ void TFormView::Close() {
     runtimeUp_ = false;
   }
   TraceHook("MediaFinal", true);
-  call(MediaHooks().MediaFinal);
-  dxSound_->Finalize();
+  // The media finalisation frees the screen manager first, then the media
+  // managers.
   if (screenMan_) {
     TraceHook("ScreenMan.Free", true);
     ScreenMan = nullptr;
     screenMan_.reset();
   }
+  call(MediaHooks().MediaFinal);
+  dxSound_->Finalize();
   if (files_ && TVrFileManager::Global() == files_.get()) TVrFileManager::SetGlobal(nullptr);
   window_.reset();
   if (stepClock_) {
@@ -419,9 +421,10 @@ platform::LRESULT TFormView::WndProc(const platform::Message& message) {
     default:
       break;
   }
+  Dispatch(message);
+  // The library's audio events come after the default handling.
   if (msg >= WM_WMPEVENT_FIRST && msg <= WM_WMPEVENT_LAST && msg != WM_VIDEVENT)
     call(MediaHooks().WmpmanProcessEvent, message);
-  Dispatch(message);
   return 0;
 }
 

@@ -88,7 +88,9 @@ bool TCddaItem::IsPlaying() {
 }
 
 bool TCddaItem::CheckEnd() {
-  return isCurrent() && owner_.Player().Mode() == kModeStopped;
+  // Pausing stops the drive: a paused track has not ended, it goes on from
+  // where it was when it plays again.
+  return isCurrent() && !paused_ && owner_.Player().Mode() == kModeStopped;
 }
 
 int32_t TCddaItem::GetPosition() {

@@ -166,8 +166,9 @@ void MediaInit(const TMediaInitParams& params) {
 }
 
 void MediaFinal() {
-  TraceHook("ScreenMan.Free", true);
+  // A screen manager the window made, the window has freed just before.
   if (ownScreenManager()) {
+    TraceHook("ScreenMan.Free", true);
     if (ScreenMan == ownScreenManager().get()) ScreenMan = nullptr;
     ownScreenManager().reset();
   }

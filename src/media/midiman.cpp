@@ -52,14 +52,21 @@ bool TMidiItem::load(TMidiPlayV& player) {
   owner_.current_ = this;
   memory.SetPosition(0);
   player.LoadFromStream(memory);
+  player.SetRepeat(repeat_);
   length_ = static_cast<int32_t>(player.TotalLength());
   return true;
 }
 
 void TMidiItem::Play() {
   TMidiPlayV* player = playDeferred() ? nullptr : owner_.GetPlayer();
-  if (player && (isCurrent() || load(*player))) {
-    if (!player->DeviceOpen()) owner_.openPort();
+  const bool loads = player && !isCurrent();
+  if (player && (!loads || load(*player))) {
+    // A new piece starts from a reset device, so nothing the last one set
+    // carries over; a resumed piece keeps what it set up.
+    if (!player->DeviceOpen())
+      owner_.openPort();
+    else if (loads)
+      player->SendGMReset();
     owner_.current_ = this;
     player->Seek(0, savedMs_, -1);
     SetVol(GetVol());
@@ -116,12 +123,8 @@ int32_t TMidiItem::GetLen() {
   return length_;
 }
 
-bool TMidiItem::GetAutoRepeat() {
-  TMidiPlayV* player = isCurrent() ? owner_.GetPlayer() : nullptr;
-  return player && player->GetRepeat();
-}
-
 void TMidiItem::SetAutoRepeat(bool on) {
+  repeat_ = on;
   if (TMidiPlayV* player = isCurrent() ? owner_.GetPlayer() : nullptr) player->SetRepeat(on);
 }
 
@@ -176,8 +179,8 @@ TMidiPlayV* TMidiManager::GetPlayer() {
 }
 
 void TMidiManager::openPort() {
-  // A device fresh from opening holds no programs: reset it once here, not
-  // on every play, so a resumed piece keeps what it set up.
+  // A device fresh from opening starts from General MIDI; on an open one
+  // only a piece that loads resets it (TMidiItem::Play).
   player_->OpenDevice(portIndex_ - 1);
   player_->SendGMReset();
 }

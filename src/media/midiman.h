@@ -18,7 +18,8 @@ class TMidiItem : public TDMediaItem {
   TMidiItem(TMidiManager& manager, const std::string& name);
   ~TMidiItem() override;
 
-  bool GetAutoRepeat() override;
+  // Each piece loops by its own flag, handed to the player when it loads.
+  bool GetAutoRepeat() override { return repeat_; }
   void SetAutoRepeat(bool on) override;
   int32_t GetVol() override { return volume_; }
   // Levels outside -10000..0 are taken as the nearer end.
@@ -45,6 +46,7 @@ class TMidiItem : public TDMediaItem {
   bool paused_ = false;
   int32_t volume_ = 0;
   int32_t length_ = 0;
+  bool repeat_ = false;
 };
 
 class TMidiManager : public TDMediaManager {

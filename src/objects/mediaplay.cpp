@@ -30,7 +30,7 @@ void TMediaPlayback::startFadeIn() {
   fade_ = std::make_unique<TZirkMixerFadein>(*playedItem(), level(), fadeTime_);
 }
 
-void TMediaPlayback::restartItem(bool replay) {
+void TMediaPlayback::restartItem() {
   TDMediaItem* item = playedItem();
   fade_.reset();
   if (fadeTime_ > 0) {
@@ -41,7 +41,9 @@ void TMediaPlayback::restartItem(bool replay) {
   } else {
     item->SetVol(level());
     item->SetPosition(0);
-    if (replay) item->Play();
+    // Asked after the rewind, which starts some kinds (CD, MIDI) itself. A
+    // fresh item is neither playing nor paused: it starts here too.
+    if (!item->IsPlaying() || item->IsPaused()) item->Play();
   }
 }
 

@@ -39,8 +39,8 @@ class TMediaPlayback {
   // A fade-in from silence to the level, over the fade time.
   void startFadeIn();
   // StartPlay's part on an existing item: from the beginning, faded in when
-  // a fade time is set; `replay` says whether Play is needed at once.
-  void restartItem(bool replay);
+  // a fade time is set, else at once.
+  void restartItem();
   // Repeat on rewinds an item at (or past) its end and plays it again.
   void setRepeat(bool repeat);
   void setBalance(int32_t balance);

@@ -164,7 +164,7 @@ void TZirkSound::StartPlay() {
   paused_ = false;
   ended_ = false;
   SetActive(kFadingIn);
-  if (item_) restartItem(!item_->IsPlaying());
+  if (item_) restartItem();
 }
 
 void TZirkSound::applyPause() {

@@ -57,6 +57,20 @@ TZirkSound* TSoundFrameList::RootSound() {
   return ownSound();
 }
 
+int32_t TSoundFrameList::fromParent(int32_t TSoundFrameList::*to, int32_t own) const {
+  if (!Parent) return own;
+  const TSoundFrameList* parent = parentSound();
+  return parent ? parent->*to : 0;
+}
+
+int32_t TSoundFrameList::GetVolumeFrom() const {
+  return fromParent(&TSoundFrameList::VolumeTo, VolumeFrom);
+}
+
+int32_t TSoundFrameList::GetBalanceFrom() const {
+  return fromParent(&TSoundFrameList::BalanceTo, BalanceFrom);
+}
+
 std::string TSoundFrameList::GetSource() const {
   return rootTrack()->fileName_;
 }
@@ -117,8 +131,8 @@ bool TSoundFrameList::Apply(int32_t time) {
   if (start <= time && time < end) {
     if (!root) return true;
     const int32_t i = time - start;
-    const int32_t volume = InterpolateInt(VolumeEasing, VolumeFrom, i, VolumeTo);
-    const int32_t balance = InterpolateInt(BalanceEasing, BalanceFrom, i, BalanceTo);
+    const int32_t volume = InterpolateInt(VolumeEasing, GetVolumeFrom(), i, VolumeTo);
+    const int32_t balance = InterpolateInt(BalanceEasing, GetBalanceFrom(), i, BalanceTo);
     root->SetPropInt(PR_VOLUME, static_cast<int32_t>(int64_t{Film().VolumeScale} * volume / 1000));
     root->SetPropInt(PR_BALANCE, balance);
     if (!Film().Playing) {
@@ -147,9 +161,9 @@ bool TSoundFrameList::Apply(int32_t time) {
 void TSoundFrameList::SaveToStream(TFilmRecordWriter& out) {
   TCustomFrameList::SaveToStream(out);
   out.Str(fileName_.empty() ? fileName_ : MakeRelativePath(fileName_, out.Folder()));
-  out.Int(VolumeFrom);
+  out.Int(GetVolumeFrom());
   out.Int(VolumeTo);
-  out.Int(BalanceFrom);
+  out.Int(GetBalanceFrom());
   out.Int(BalanceTo);
   out.Byte(VolumeEasing);
   out.Byte(BalanceEasing);

@@ -33,6 +33,10 @@ class TSoundFrameList : public TCustomFrameList {
   int32_t VolumeFrom = 1000, VolumeTo = 1000;  // per mille
   int32_t BalanceFrom = 0, BalanceTo = 0;
   uint8_t VolumeEasing = 0, BalanceEasing = 0;
+  // A chained track starts where its parent ends, so the chain plays on
+  // without a jump at the joint; a parent of another kind has no level (0).
+  int32_t GetVolumeFrom() const;
+  int32_t GetBalanceFrom() const;
 
   void ReleaseTarget() override;
   TZirkObject* GetTarget() const override;
@@ -55,6 +59,8 @@ class TSoundFrameList : public TCustomFrameList {
  private:
   const TSoundFrameList* rootTrack() const;
   TSoundFrameList* parentSound() const;
+  // A start value: the parent's end value `to` when chained, else `own`.
+  int32_t fromParent(int32_t TSoundFrameList::*to, int32_t own) const;
   TZirkSound* ownSound() const;
   TZirkBaseList* soundScene() const;
 

@@ -207,7 +207,7 @@ void TZirkVideo::StartPlay() {
   startPosition_ = 0;
   paused_ = false;
   SetActive(kFadingIn);
-  if (item_) restartItem(item_->IsPaused());
+  if (item_) restartItem();
 }
 
 void TZirkVideo::pauseChange(bool wasRunning) {
@@ -282,8 +282,8 @@ int32_t TZirkVideo::GetLength() {
   }
 }
 
-void TZirkVideo::UpdateVideoRect() {
-  if (!item_) return;
+bool TZirkVideo::VideoRects(ZirkRect& source, ZirkRect& dest) {
+  if (!item_) return false;
   const TPoint drawPos = GetDrawPos();
   const TRect r = Bounds(drawPos.X, drawPos.Y, Width(), Height());
   TRect d = r;
@@ -291,20 +291,25 @@ void TZirkVideo::UpdateVideoRect() {
   const TRect own = OwnScreenClip();
   if (!own.IsEmpty() && !IntersectRect(d, d, own)) d = {};
   const int32_t zx = std::max(ZoomX(), 1), zy = std::max(ZoomY(), 1);
-  const ZirkRect s{
+  source = {
       static_cast<int32_t>((int64_t{d.Left} - r.Left) * 256 / zx),
       static_cast<int32_t>((int64_t{d.Top} - r.Top) * 256 / zy),
       static_cast<int32_t>(item_->GetSourceWidth() - (int64_t{r.Right} - d.Right) * 256 / zx),
       static_cast<int32_t>(item_->GetSourceHeight() - (int64_t{r.Bottom} - d.Bottom) * 256 / zy)};
-  if (s.right <= s.left || s.bottom <= s.top || d.IsEmpty() || !IsShown()) {
-    item_->SetVisible(false);
-    return;
-  }
+  if (source.right <= source.left || source.bottom <= source.top || d.IsEmpty() || !IsShown())
+    return false;
   const int32_t scale = Scene().DisplayScale;
   auto scaled = [scale](int32_t v) { return static_cast<int32_t>(int64_t{v} * scale / 100); };
-  const ZirkRect dest{scaled(d.Left), scaled(d.Top), scaled(d.Right), scaled(d.Bottom)};
-  item_->SetRect(s, dest);
-  item_->SetVisible(true);
+  dest = {scaled(d.Left), scaled(d.Top), scaled(d.Right), scaled(d.Bottom)};
+  return true;
+}
+
+void TZirkVideo::UpdateVideoRect() {
+  if (!item_) return;
+  ZirkRect source{}, dest{};
+  const bool shows = VideoRects(source, dest);
+  if (shows) item_->SetRect(source, dest);
+  item_->SetVisible(shows);
 }
 
 void TZirkVideo::Draw() {

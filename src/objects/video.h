@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "medialib/zirk.h"
 #include "objects/customimage.h"
 #include "objects/mediaplay.h"
 #include "scene/capabilities.h"
@@ -52,6 +53,10 @@ class TZirkVideo : public TZirkCustomImage,
   int32_t GetLength();
   // Places the movie on the screen (overlay mode).
   void UpdateVideoRect();
+  // What UpdateVideoRect hands the library: the part of the movie that
+  // shows (movie pixels) and where (window pixels, at the display scale);
+  // false when nothing of it shows.
+  bool VideoRects(ZirkRect& source, ZirkRect& dest);
 
  protected:
   TDMediaItem* playedItem() const override;

@@ -97,10 +97,6 @@ TEST_F(PlayerMediaTest, TheWindowSuspendsAndResumesWhatPlays) {
     ScreenList()->SetMediaEnabled(true);
     EXPECT_TRUE(item->IsPlaying());
 
-    // Messages of the library and the panel's paint reach its entries.
-    send(platform::WM_PAINT);
-    send(WM_VIDEVENT);
-    send(WM_WMPEVENT_FIRST);
     f.Close();
     EXPECT_EQ(OggMan, nullptr);
     EXPECT_EQ(VideoMan, nullptr);

@@ -57,7 +57,7 @@ class FormTest : public ::testing::Test {
     };
     hooks.MediaFinal = [this] {
       log.push_back(std::string("final project=") + (CurrentProject() ? "1" : "0") +
-                    " scene=" + (ScreenList() ? "1" : "0"));
+                    " scene=" + (ScreenList() ? "1" : "0") + " screen=" + (ScreenMan ? "1" : "0"));
     };
     hooks.SuspendAll = [this](bool d) { log.push_back(d ? "suspend deactivate" : "suspend loop"); };
     hooks.ResumeAll = [this](bool a) { log.push_back(a ? "resume activate" : "resume loop"); };
@@ -128,7 +128,8 @@ TEST_F(FormTest, StartUpMakesTheGameAndTheCloseFreesItInOrder) {
   EXPECT_EQ(CurrentProject(), nullptr);
   EXPECT_EQ(ScreenMan, nullptr);
   EXPECT_EQ(TVrFileManager::Global(), nullptr);
-  EXPECT_EQ(log, (std::vector<std::string>{"init project=1 scene=1", "final project=0 scene=0"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"init project=1 scene=1",
+                                           "final project=0 scene=0 screen=0"}));
   f.Close();
   EXPECT_EQ(log.size(), 2u);
 }
@@ -183,8 +184,13 @@ TEST_F(FormTest, MediaMessagesReachTheLibraryHooks) {
   TFormView& f = make();
   ASSERT_TRUE(f.Create());
   log.clear();
+  // Audio events come after the default handling, video events before it.
+  f.AddSubclass([this](const Message& m) {
+    if (m.msg == 0x680 || m.msg == 0x682) log.push_back("default " + hex(m.msg));
+  });
   for (uint32_t msg : {0x67Fu, 0x680u, 0x681u, 0x682u, 0x683u, 0x684u, 0x7Eu}) send(msg);
-  EXPECT_EQ(log, (std::vector<std::string>{"wmp 680", "wmp 681", "vid 682", "wmp 683", "vid 7E"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"default 680", "wmp 680", "wmp 681", "vid 682",
+                                           "default 682", "wmp 683", "vid 7E"}));
   // Posted to the window's handle, as the library does, they arrive the same way.
   log.clear();
   ASSERT_TRUE(platform::PostMessage(f.Handle(), 0x681));

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
 
 #include "cd_images.h"
+#include "media/AMixer.h"
 #include "media/Cdp.h"
 #include "media/MidiPlayV.h"
 #include "media/cddaman.h"
@@ -169,6 +171,45 @@ TEST(MediaManagers, MidiItemsShareThePlayerAndClampTheirVolume) {
   EXPECT_EQ(MidiMan->CurrentItem(), nullptr);
 }
 
+TEST(MediaManagers, EachMidiPieceLoopsByItsOwnFlagAndLoadsOnAResetDevice) {
+  test::MediaRig rig;
+  TMidiItem* a = MidiMan->Add(kMidi);
+  TMidiItem* b = MidiMan->Add(kMidi);
+  a->Play();
+  a->SetAutoRepeat(true);
+  a->Pause();
+  a->Play();  // resumed: it keeps what it set up
+  b->Play();
+  const auto log = rig.midiLog->Records();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const auto& r) { return r.kind == platform::MidiRecord::Kind::Long; }),
+            2);
+  EXPECT_FALSE(MidiMan->GetPlayer()->GetRepeat() || b->GetAutoRepeat()) << "a's loop stays a's";
+}
+
+// The CD line's volume scales with the item's level, from what the user set.
+TEST(MediaManagers, ACdItemsLevelScalesTheUsersCdLine) {
+  test::TempDir dir;
+  platform::MixerDevices devices(platform::MixerDevices::Standard());
+  TAudioMixer user(&devices);
+  const auto line = [&] {
+    return devices.Gain(platform::MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC).left;
+  };
+  user.SetVolume(0, 0, 40000, 40000, 0);
+  test::MediaRig rig(
+      {.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}}).string()}, .Mixer = &devices});
+  TCddaItem* item = CddaMan->Add("CD_1");
+  item->Play();
+  item->SetVol(-2500);
+  EXPECT_EQ(line(), 20000u);
+  CddaMan->RestoreMixerVolume();
+  EXPECT_EQ(line(), 40000u);
+  user.SetVolume(0, 0, 30000, 30000, 0);
+  CddaMan->SaveMixerVolume();
+  item->SetVol(-1000);
+  EXPECT_EQ(line(), 24000u);
+}
+
 TEST(MediaManagers, CdItemsPlayTracksOfTheDiscAndStaySilentBeyondIt) {
   test::TempDir dir;
   test::MediaRig rig(
@@ -192,6 +233,7 @@ TEST(MediaManagers, CdItemsPlayTracksOfTheDiscAndStaySilentBeyondIt) {
   EXPECT_TRUE(first->IsPlaying());
   first->Pause();
   EXPECT_TRUE(first->IsPaused());
+  EXPECT_FALSE(first->CheckEnd()) << "pausing stops the drive, but the track has not ended";
   CddaMan->Remove(first);
   EXPECT_EQ(CddaMan->CurrentItem(), nullptr);
 }

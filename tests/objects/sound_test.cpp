@@ -130,6 +130,9 @@ TEST_F(SoundTest, WithoutFadeTimeStartPlaysAtOnceAndStopOrAMissingFileScraps) {
   s->SetActive(1);
   EXPECT_EQ(s->GetActive(), 0);
   EXPECT_EQ(s->Item()->GetVol(), 0);
+  run(500);
+  s->StartPlay();
+  EXPECT_LT(s->GetPropInt(PR_INDEX), 50) << "StartPlay starts over";
   s->SetActive(2);
   EXPECT_TRUE(s->IsScrapped());
   EXPECT_EQ(OggMan->Count(), 0);

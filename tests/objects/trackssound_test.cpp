@@ -164,12 +164,13 @@ TEST_F(SoundTrackTest, PausingOrStoppingTheFilmPausesItsSound) {
 TEST_F(SoundTrackTest, AChainPlaysOneSoundObject) {
   TSoundFrameList* first = track(0, 60);
   TSoundFrameList* second = track(0, 60, first);
+  first->VolumeTo = 600;
   second->VolumeFrom = second->VolumeTo = 300;
   film.RefreshOwner();
   at(0);
-  at(70);
+  at(60);
   EXPECT_EQ(second->RootSound(), first->RootSound());
-  EXPECT_EQ(first->RootSound()->GetPropInt(PR_VOLUME), 300);
+  EXPECT_EQ(first->RootSound()->GetPropInt(PR_VOLUME), 600) << "it starts where its parent ends";
   int32_t sounds = 0;
   for (TZirkObject* o : scene.Objects()) sounds += dynamic_cast<TZirkSound*>(o) != nullptr;
   EXPECT_EQ(sounds, 1);

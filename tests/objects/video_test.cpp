@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "media/mediaitems.h"
 #include "media_fixture.h"
@@ -104,6 +106,29 @@ TEST_F(VideoTest, AnEndIsReportedOnceAndAutoScrapRemovesTheObject) {
   EXPECT_EQ(scene.FindComponentByName("scrapped"), nullptr);
 }
 
+TEST_F(VideoTest, StartPlayPlaysAtOnceOrFadesIn) {
+  for (const int32_t fadeTime : {0, 200}) {
+    TZirkVideo* v = video();
+    v->SetPropInt(PR_DELAY, fadeTime);
+    v->StartPlay();
+    run(300);
+    EXPECT_GT(v->GetPropInt(PR_INDEX), 200) << fadeTime;
+  }
+}
+
+TEST_F(VideoTest, TheOverlayShowsTheClippedPartOfTheMovieAtTheDisplayScale) {
+  TZirkVideo* v = video();  // at (10, 20)
+  v->SetActive(0);
+  for (const auto& [prop, value] :
+       {std::pair{PR_ZOOMX, 512}, {PR_CLIPWIDTH, 74}, {PR_CLIPHEIGHT, 58}})
+    v->SetPropInt(prop, value);
+  scene.DisplayScale = 200;
+  ZirkRect s{}, d{};
+  ASSERT_TRUE(v->VideoRects(s, d));
+  EXPECT_EQ(std::tuple(s.left, s.top, s.right, s.bottom, d.left, d.top, d.right, d.bottom),
+            std::tuple(0, 0, 32, 38, 20, 40, 148, 116));
+}
+
 TEST_F(VideoTest, AFadedOutMovieLeavesTheVideoManager) {
   TZirkVideo* v = video("movie");
   v->SetPropInt(PR_DELAY, 200);
@@ -147,6 +172,33 @@ TEST_F(VideoTest, WithoutAnItemPlayingFollowsRepeatAndSurfacesStayAway) {
   EXPECT_EQ(v->FrameSurface(), nullptr);
   EXPECT_NEAR(v->GetPropInt(PR_COUNT), 1000, 60) << "the length comes from a temporary item";
   EXPECT_EQ(VideoMan->Count(), 0);
+}
+
+// A record of version 104..119: the object part unnamed and without the tag
+// of 120, and without the last `dropped` flags, which later versions added.
+TEST_F(VideoTest, OlderRecordsLackRewindOverlayAndMuteFlags) {
+  TZirkVideo* v = video();
+  for (const int prop : {PR_REWINDONLOAD, PR_MUTEONLOAD}) v->SetPropInt(prop, 1);
+  v->SetPropInt(PR_OVERLAY, 0);
+  TKwMemoryStream now;
+  v->SaveToStream(now);
+  const int64_t rest = 16 + static_cast<int64_t>(v->GetName().size());
+  const struct {
+    int32_t version, dropped, rewind, overlay;
+  } cases[] = {{107, 3, 0, 1}, {111, 2, 1, 1}, {119, 1, 1, 0}};
+  for (const auto& c : cases) {
+    TKwMemoryStream old;
+    old.WriteBuffer(std::array<uint8_t, 4>{}.data(), 4);
+    old.WriteBuffer(now.Bytes().data() + rest - 12, 8);
+    old.WriteBuffer(now.Bytes().data() + rest, now.Size() - rest - c.dropped);
+    old.SetPosition(0);
+    TZirkVideo loaded(scene);
+    loaded.LoadFromStream(old, c.version);
+    EXPECT_EQ(std::tuple(loaded.GetPropInt(PR_REWINDONLOAD), loaded.GetPropInt(PR_OVERLAY),
+                         loaded.GetPropInt(PR_MUTEONLOAD)),
+              std::tuple(c.rewind, c.overlay, 0))
+        << c.version;
+  }
 }
 
 TEST_F(VideoTest, SaveAndLoadRestartTheMovieWhereItWas) {

@@ -45,6 +45,7 @@ MediaRig::MediaRig(MediaRigOptions options) {
     });
     return player;
   };
+  config.Mixer = options.Mixer;
   config.MakeCdPlayer = [drives = options.CdDrives, this] {
     return std::make_unique<TCDP>(drives, platform::CdAudioOutput{&device, nullptr}, false);
   };

@@ -16,6 +16,7 @@
 #include "platform/audio.h"
 #include "platform/clock.h"
 #include "platform/midiout.h"
+#include "platform/mixerdev.h"
 #include "support/testdata.h"
 
 namespace zirk {
@@ -30,6 +31,8 @@ struct MediaRigOptions {
   std::vector<std::string> CdDrives;
   // The game folder the managers read from.
   std::filesystem::path GameFolder = dataPath("");
+  // The mixer the CD line is found in; null for the process's.
+  platform::MixerDevices* Mixer = nullptr;
 };
 
 class MediaRig {

@@ -99,6 +99,8 @@ void TZirkBox::CollectClipRects(TClipManager& clips) {
   if (!GetVisible() || !drawsAtAll()) return;
   if (Color() < 0 && !framed()) return;
   const TRect b = GetBoundsRect();
+  TRect shown = b;
+  if (!coverOnScreen(shown)) return;
   const int32_t w = borderWidth_;
   std::vector<TRect> rects;
   if (borderColor_ < 0 && w >= 1) {
@@ -118,8 +120,12 @@ void TZirkBox::CollectClipRects(TClipManager& clips) {
   }
   TClipData& data = clips.NewClipData();
   for (const TRect& r : rects) {
-    if (alpha_ == 255) data.AddOpaqueRect(r);
-    data.AddDrawRect(r);
+    // Only what is painted: a frame wider than the box stops at its edges,
+    // and a clip hides the rest.
+    TRect piece;
+    if (!IntersectRect(piece, r, shown)) continue;
+    if (alpha_ == 255) data.AddOpaqueRect(piece);
+    data.AddDrawRect(piece);
   }
 }
 

@@ -147,8 +147,7 @@ void TZirkButton::LButtonUp(int32_t x, int32_t y) {
 }
 
 void TZirkButton::KeyRepeat(int32_t vk) {
-  // Enter and Space in one tick are one click.
-  if (vk == kEnter || (vk == kSpace && !Scene().KeyRepeated(kEnter))) click();
+  if (firstKey(vk, {{kEnter}, {kSpace}}) != 0) click();
   TZirkImages::KeyRepeat(vk);
 }
 

@@ -146,8 +146,8 @@ bool TZirkCinema::Tick() {
   if (paused_) return done;
   if (!ended_ && !aniPaused && refreshCount_ < 1) time_ = saturate(int64_t{time_} + ElapsedTime());
   const int32_t length = film_->GetLength();
-  // An empty film has no frame to show, repeating or not: it has ended.
-  if (length < 1) return reachEnd() || done;
+  // An empty film has no frame to show; it ends unless it repeats.
+  if (length < 1) return repeat_ ? done : (reachEnd() || done);
   int32_t frame = saturate(static_cast<int64_t>(std::nearbyint(time_ / kFrameMs)));
   if (frame >= length) {
     if (!repeat_) {
@@ -189,6 +189,10 @@ void TZirkCinema::takePairChanges() {
 
 void TZirkCinema::Draw() {
   if (PlaysInPair()) {
+    // A cinema that is not ticked (paused) paints here what changed in its
+    // pair since, a new size among it.
+    if (!pair_.GetBase(0)->DirtyRects().empty() || !pair_.GetBase(1)->DirtyRects().empty())
+      takePairChanges();
     TCustomDIBX* target = GetDrawSurface();
     TCustomDIBX* picture = pair_.PresentedSurface();
     if (target && picture)

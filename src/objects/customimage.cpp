@@ -284,18 +284,12 @@ void TZirkCustomImage::DrawImage() {
 
 void TZirkCustomImage::CollectClipRects(TClipManager& clips) {
   TCustomDIBX* s = GetBackSurface();
-  TZirkBase* screen = GetScreen();
-  if (!s || s->IsEmpty() || Width() <= 0 || Height() <= 0 || !screen ||
-      GetDrawSurface() != screen->BackSurface())
-    return;
+  if (!s || s->IsEmpty() || Width() <= 0 || Height() <= 0) return;
   if (alpha_ != 255 || (angle_ & 255) != 0 || GetMaskSurface() || s->ColorKey() != -1) return;
   const auto* dib = dynamic_cast<const TDIBX*>(s);
   if (!dib || dib->DIB().HasAlphaPlane()) return;
-  // Drawn only through its own clip and those of its ancestors.
   TRect shown = GetScreenRect();
-  const TRect own = ScreenClipRect();
-  if (!own.IsEmpty() && !IntersectRect(shown, shown, own)) return;
-  if (GetParent() && !GetParent()->GetContainerClip(shown)) return;
+  if (!coverOnScreen(shown)) return;
   TClipData& data = clips.NewClipData();
   // A stretched picture fills its whole rectangle; a one-to-one one only
   // its draw rectangles, placed as DrawImage places them.

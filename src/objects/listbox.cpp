@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "base/records.h"
 #include "base/vrfiles.h"
@@ -60,9 +61,9 @@ void TZirkCustomListBox::setText(const std::string& value) {
   Invalidate();
   normal_.Clear();
   hover_.Clear();
-  text_ = value;
-  // Control characters around the text make no rows; a trail byte of a
-  // double-byte character is never below 32, so bytes can be judged alone.
+  // Control characters around the text make no rows and are not kept; a
+  // trail byte of a double-byte character is never below 32, so bytes can
+  // be judged alone.
   const auto first = std::find_if(value.begin(), value.end(),
                                   [](char c) { return static_cast<unsigned char>(c) >= 32; });
   std::string trimmed(first, value.end());
@@ -82,6 +83,9 @@ void TZirkCustomListBox::setText(const std::string& value) {
     normal_.AddLabel(line);
     hover_.AddLabel(line);
   }
+  text_ = std::move(trimmed);
+  // Enter must not select a row that is gone.
+  if (hovered_ >= Count()) hovered_ = -1;
   topIndex_ = 0;
   layoutDirty_ = true;
 }
@@ -440,15 +444,7 @@ void TZirkCustomListBox::scrollStep() {
 // --- keys ---------------------------------------------------------------------------------------
 
 void TZirkCustomListBox::KeyRepeat(int32_t vk) {
-  // Several of the keys in one tick move once, by the first of them.
-  int32_t first = 0;
-  for (int32_t k : {kVkUp, kVkDown, kVkPageUp, kVkPageDown}) {
-    if (Scene().KeyRepeated(k)) {
-      first = k;
-      break;
-    }
-  }
-  if (first != 0 && first == vk) {
+  if (firstKey(vk, {{kVkUp}, {kVkDown}, {kVkPageUp}, {kVkPageDown}}) != 0) {
     const int32_t n = Count(), h = hovered_;
     int32_t next = h;
     // A page stays on the list whatever row count a damaged record holds.

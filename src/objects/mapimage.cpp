@@ -197,19 +197,13 @@ TArrayString TZirkMapImage::eventArgs(int32_t index) const {
 }
 
 void TZirkMapImage::invalidateRegion(int32_t index) {
-  if (index < 0 || index >= RegionCount() || !GetVisible()) return;
-  TZirkBase* screen = GetScreen();
-  if (!screen) return;
+  if (index < 0 || index >= RegionCount()) return;
   const platform::Region& region = *regions_[static_cast<size_t>(index)].Region;
   if (region.IsEmpty()) return;
   const platform::RECT b = region.Box();
-  const TPoint drawPos = GetDrawPos();
-  const int32_t x = drawPos.X, y = drawPos.Y;
-  TRect box = Rect(b.left + x, b.top + y, b.right + x, b.bottom + y);
-  if (TZirkObject* parent = GetParent(); parent && !parent->GetContainerClip(box)) return;
-  const TRect own = ScreenClipRect();
-  if (!own.IsEmpty() && !IntersectRect(box, box, own)) return;
-  screen->InvalidateRect(box);
+  const TPoint at = GetDrawPos();
+  // Through the clips to the object's own hook, its parents' and the screen.
+  invalidateScreenRect(OffsetRect(Rect(b.left, b.top, b.right, b.bottom), at.X, at.Y));
 }
 
 void TZirkMapImage::SetHovered(int32_t index) {
@@ -276,16 +270,24 @@ void TZirkMapImage::LButtonDown(int32_t x, int32_t y) {
 
 void TZirkMapImage::KeyRepeat(int32_t vk) {
   const int32_t count = RegionCount();
+  const bool hovered = hovered_ >= 0;
+  const int32_t key = selected_ ? 0
+                                : firstKey(vk, {{VK_UP},
+                                                {VK_LEFT},
+                                                {VK_DOWN},
+                                                {VK_RIGHT},
+                                                {VK_RETURN, true, hovered},
+                                                {VK_SPACE, true, hovered},
+                                                {VK_ESCAPE, true, rClickScrap_}});
   // Without regions the arrows have nothing to move to.
-  if (!selected_ && count > 0 && (vk == VK_UP || vk == VK_LEFT)) {
+  if ((key == VK_UP || key == VK_LEFT) && count > 0)
     SetHovered(hovered_ <= 0 ? count - 1 : hovered_ - 1);
-  } else if (!selected_ && count > 0 && (vk == VK_DOWN || vk == VK_RIGHT)) {
+  else if ((key == VK_DOWN || key == VK_RIGHT) && count > 0)
     SetHovered(hovered_ < 0 || hovered_ >= count - 1 ? 0 : hovered_ + 1);
-  } else if (!selected_ && (vk == VK_RETURN || vk == VK_SPACE)) {
-    if (Scene().KeyPressed(vk) && hovered_ >= 0) SelectRegion();
-  } else if (!selected_ && vk == VK_ESCAPE) {
-    if (rClickScrap_ && Scene().KeyPressed(vk)) cancel();
-  }
+  else if (key == VK_RETURN || key == VK_SPACE)
+    SelectRegion();
+  else if (key == VK_ESCAPE)
+    cancel();
   TZirkControl::KeyRepeat(vk);
 }
 

@@ -177,13 +177,15 @@ bool TZirkMenu::RightClickClose() {
 
 void TZirkMenu::KeyRepeat(int32_t vk) {
   if (active_ == kHidden || active_ == kClosed) return;
-  // Enter and Space select once in a tick, on the first of them pressed.
-  const int32_t select = Scene().KeyPressed(kVkEnter) ? kVkEnter : kVkSpace;
-  if (vk == select && Scene().KeyPressed(vk) && HoveredRow() >= 0 && !closing_) {
-    SelectHovered();
-  } else if (vk == kVkEscape && rclickScrap_ && !closing_ && Scene().KeyPressed(vk)) {
+  // A selection in a tick leaves Escape unheard.
+  const bool selects = HoveredRow() >= 0 && !closing_;
+  const int32_t key = firstKey(vk, {{kVkEnter, true, selects},
+                                    {kVkSpace, true, selects},
+                                    {kVkEscape, true, rclickScrap_ && !closing_}});
+  if (key == kVkEscape)
     setMenuPhase(kCloseRequested);
-  }
+  else if (key != 0)
+    SelectHovered();
   TZirkCustomListBox::KeyRepeat(vk);
 }
 

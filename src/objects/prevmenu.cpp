@@ -421,14 +421,19 @@ void TZirkPrevMenu::KeyRepeat(int32_t vk) {
   const int32_t n = static_cast<int32_t>(cycle.size());
   const auto at = std::find(cycle.begin(), cycle.end(), hovered_);
   const int32_t cur = at == cycle.end() ? -1 : static_cast<int32_t>(at - cycle.begin());
-  if (vk == VK_LEFT || vk == VK_UP) {
+  const bool clicks = GetEntryEnabled(hovered_) && !IsBusy();
+  const int32_t key = firstKey(vk, {{VK_LEFT},
+                                    {VK_UP},
+                                    {VK_RIGHT},
+                                    {VK_DOWN},
+                                    {VK_SPACE, true, clicks},
+                                    {VK_RETURN, true, clicks}});
+  if (key == VK_LEFT || key == VK_UP)
     SetHover(cycle[static_cast<size_t>(cur < 1 ? n - 1 : cur - 1)]);
-  } else if (vk == VK_RIGHT || vk == VK_DOWN) {
+  else if (key == VK_RIGHT || key == VK_DOWN)
     SetHover(cycle[static_cast<size_t>(cur < 0 ? 0 : (cur + 1) % n)]);
-  } else if ((vk == VK_SPACE || vk == VK_RETURN) && Scene().KeyPressed(vk) &&
-             GetEntryEnabled(hovered_) && !IsBusy()) {
+  else if (key != 0)
     Click();
-  }
   TZirkControl::KeyRepeat(vk);
 }
 

@@ -307,16 +307,12 @@ void TZirkSlider::CaptureTick() {
 // --- keys -------------------------------------------------------------------------------------
 
 void TZirkSlider::KeyRepeat(int32_t vk) {
-  // Both keys in one tick give one step: the rule runs on the first of
-  // them that fired.
   const int32_t up = increaseKey(), down = decreaseKey();
-  const bool upFired = Scene().KeyRepeated(up);
-  if (vk == (upFired ? up : down)) {
-    if (upFired && Value() < max_)
-      setValueNotify(int64_t{Value()} + smallChange_);
-    else if (Scene().KeyRepeated(down) && Value() > min_)
-      setValueNotify(int64_t{Value()} - smallChange_);
-  }
+  const int32_t key = firstKey(vk, {{up, false, Value() < max_}, {down, false, Value() > min_}});
+  if (key == up)
+    setValueNotify(int64_t{Value()} + smallChange_);
+  else if (key == down)
+    setValueNotify(int64_t{Value()} - smallChange_);
   TZirkControl::KeyRepeat(vk);
 }
 

@@ -97,6 +97,14 @@ void TZirkControl::invalidateScreenRect(TRect r) {
   screen->InvalidateRect(r);
 }
 
+bool TZirkControl::coverOnScreen(TRect& r) {
+  TZirkBase* screen = GetScreen();
+  if (!screen || GetDrawSurface() != screen->BackSurface()) return false;
+  const TRect own = ScreenClipRect();
+  if (!own.IsEmpty() && !IntersectRect(r, r, own)) return false;
+  return !GetParent() || GetParent()->GetContainerClip(r);
+}
+
 void TZirkControl::moveField(int32_t& field, int32_t value) {
   if (field == value) return;
   InvalidateTree();
@@ -165,6 +173,15 @@ void TZirkControl::RestoreSurfaces() {
 
 void TZirkControl::KeyRepeat(int32_t) {
   QueueEvent(PR_ONKEYREPEAT);
+}
+
+int32_t TZirkControl::firstKey(int32_t vk, std::initializer_list<TControlKey> keys) {
+  for (const TControlKey& k : keys) {
+    if (!k.Applies) continue;
+    if (k.PressOnly ? Scene().KeyPressed(k.Vk) : Scene().KeyRepeated(k.Vk))
+      return k.Vk == vk ? vk : 0;
+  }
+  return 0;
 }
 
 // --- properties --------------------------------------------------------------------

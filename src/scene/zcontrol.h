@@ -5,12 +5,24 @@
 // and key events. Widgets, pictures and effects derive from it.
 
 #include <array>
+#include <initializer_list>
 #include <memory>
 
 #include "scene/motion.h"
 #include "scene/zobject.h"
 
 namespace zirk {
+
+// A key a control answers to, listed in the order the control tests its
+// keys.
+struct TControlKey {
+  int32_t Vk = 0;
+  // Only a press in this tick counts, not an auto-repeat.
+  bool PressOnly = false;
+  // Whether the control's rule for the key holds now; a key whose rule does
+  // not hold leaves the turn to the next one.
+  bool Applies = true;
+};
 
 class TZirkControl : public TZirkObject {
  public:
@@ -101,11 +113,23 @@ class TZirkControl : public TZirkObject {
   TPoint ownPosition();
   // The parent's origin for PR_LEFT / PR_TOP: its draw position less its scroll.
   TPoint parentOrigin();
+  // The keys a control tells apart are alternatives within a tick: of those
+  // that fired in it (pressed, or for the repeating ones auto-repeated) and
+  // whose rule holds, only the first in the control's order acts, once, in
+  // the key-repeat call for that key. Returns the key when this call, for
+  // vk, is that one; else 0.
+  int32_t firstKey(int32_t vk, std::initializer_list<TControlKey> keys);
   // Invalidate, store, invalidate (the control and its descendants).
   void moveField(int32_t& field, int32_t value);
   // Reports r (screen coordinates), narrowed by the parent's container clip
   // and the own clip and widened by the ancestors, to the screen.
   void invalidateScreenRect(TRect r);
+  // Narrows r (screen coordinates), a part the control paints, to what of
+  // it lands on the screen's own surface through the own clip and the
+  // parent's; false when nothing does, or when the control draws on another
+  // surface (a wave moves each line sideways). Opaque cover reported to the
+  // redraw's clip manager goes through here.
+  bool coverOnScreen(TRect& r);
 
  private:
   int32_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "objects/wave.h"
 #include "picture_fixture.h"
 #include "scene/clipmgr.h"
 #include "scene/zbase.h"
@@ -99,7 +100,8 @@ TEST_F(BoxTest, ClipRectanglesAreWhatTheBoxPaints) {
       {{kRed}, 100, whole, true},
       {{kRed, -1, 4}, 100, {Rect(4, 4, 96, 96)}, true},  // inside an unpainted frame
       {{-1, kGreen, 4}, 100, bars, true},
-      {{-1, kGreen, 4}, 6, {Rect(0, 0, 100, 4), Rect(0, 2, 100, 6)}, true},  // no side bars
+      {{-1, kGreen, 4}, 6, {Rect(0, 0, 100, 4), Rect(0, 2, 100, 6)}, true},   // no side bars
+      {{-1, kGreen, 10}, 6, {Rect(0, 0, 100, 6), Rect(0, 0, 100, 6)}, true},  // bars cut to it
       {{kRed, -1, 0, 128}, 100, whole, false},
       {{kRed, -1, 0, 300}, 100, whole, false},
       // Nothing drawn, nothing registered.
@@ -131,6 +133,17 @@ TEST_F(BoxTest, AnOpaqueBoxSparesWhatLiesWhollyUnderIt) {
   under->SetPropInt(PR_COLOR, 0xFFFFFF);
   frame();
   EXPECT_EQ(screenColor(25, 25), 0x0000FFu);
+}
+
+TEST_F(BoxTest, ClipsAndAWaveLimitWhatTheBoxCovers) {
+  TZirkBox* clipped = box(Bounds(0, 0, 40, 40), {kRed});
+  clipped->SetPropInt(PR_CLIPWIDTH, 5);
+  clipped->SetPropInt(PR_CLIPHEIGHT, 5);
+  box(Bounds(0, 0, 40, 40), {kRed}, scene.Create<TZirkWave>(nullptr, ""));  // shifted: no cover
+  TClipManager clips;
+  for (TZirkObject* o : scene.Objects()) o->CollectClipRects(clips);
+  ASSERT_EQ(clips.Count(), 1);
+  EXPECT_EQ(clips.Items(0).OpaqueRects(), std::vector{Rect(0, 0, 5, 5)});
 }
 
 TEST_F(BoxTest, SaveRecordKeepsFrameAlphaLabelsAndFlags) {

@@ -210,7 +210,7 @@ TEST_F(CinemaTest, EmptyMissingAndDamagedFilmsLeaveAQuietCinema) {
     bool film, repeat;
     int32_t endEvents;
   } cases[] = {
-      {"empty.zcn", true, true, 1},  // length 0: ended, even when repeating
+      {"empty.zcn", true, true, 0},  // length 0: ended, unless it repeats
       {"empty.zcn", true, false, 1}, {"missing.zcn", false, false, 0},
       {"bad.zcn", false, false, 0},  {"digits.zcn", false, false, 0},
   };

@@ -121,6 +121,22 @@ TEST_F(FireTest, StepsOncePerFortyMsOfGameTime) {
   EXPECT_EQ(f->HeatSurface().GetPixel(5, 9), TZirkFire::kColdHeat);
 }
 
+TEST_F(FireTest, OneStepWorkedByHand) {
+  TZirkFire* f = fire(3, 5);
+  tick(0);
+  f->Step();
+  TEffectRandom r(7);  // the seed's noise field, row by row
+  uint32_t n[15];
+  for (uint32_t& v : n) v = uint32_t(r.Int(9));
+  // Rows 1..4 burn at 254. The middle of rows 0..2 takes the decayed sum of its
+  // neighbours (778 -> 173, 1016 -> 226 at 4.5) less the noise at column 1 of
+  // row y + 2, the row offset having moved one on.
+  const uint32_t want[5][3] = {
+      {16, 173 - n[7], 16}, {254, 226 - n[10], 254}, {254, 226 - n[13], 254}, {254, 254, 254}};
+  for (int32_t i = 0; i < 15; ++i)
+    EXPECT_EQ(f->HeatSurface().GetPixel(i % 3, i / 3), i < 12 ? want[i / 3][i % 3] : 254u) << i;
+}
+
 TEST_F(FireTest, SeededFlameIsTheSameEveryRun) {
   TZirkFire* f = fire(64, 48);
   f->SetPropInt(PR_POWER, 128);

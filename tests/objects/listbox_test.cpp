@@ -85,6 +85,8 @@ TEST_F(ListBoxTest, TextBecomesRowsAndTheRowsSizeTheWidget) {
     EXPECT_FALSE(b->GetRowChecked(0)) << "new rows start unchecked";
     EXPECT_EQ(b->Height(), c.height) << c.text;
   }
+  b->SetPropStr(PR_TEXT, "\r\nA\r\n");
+  EXPECT_EQ(b->GetPropStr(PR_TEXT), "A") << "kept as its rows read";
   // Check signs outside the rows read false and set nothing.
   b->SetPropStr(PR_TEXT, "A\r\nB");
   for (int32_t row : {-1, 1, 2, 1000}) b->SetRowChecked(row, true);
@@ -162,6 +164,8 @@ TEST_F(ListBoxTest, KeysMoveTheHoverScrollItIntoViewAndRepeat) {
   scene.InputKeyUp(40);
   at(1500);
   EXPECT_EQ(held->HoveredRow(), 3);
+  held->SetPropStr(PR_TEXT, rowsText(3));
+  EXPECT_EQ(held->HoveredRow(), -1) << "a row the new text lacks";
 }
 
 TEST_F(ListBoxTest, ScrollButtonHoldsRepeatAndStopOffTheButton) {

@@ -83,6 +83,7 @@ TEST_F(MapImageTest, TheHoveredRegionShowsTheHoverPicture) {
   } cases[] = {
       {0, 0, 0, {{0, 0}, {9, 9}, {7, 7}}, {{10, 0}, {0, 10}, {15, 15}}},
       {12, 12, 1, {{5, 5}, {19, 19}, {7, 7}}, {{4, 4}, {20, 20}, {25, 5}}},
+      {7, 7, 0, {{9, 9}}, {{12, 12}}},  // in "a" and "b": the first wins
       {30, 10, 2, {{30, 10}, {21, 10}}, {{20, 0}, {39, 19}, {30, 25}}},
       {2, 22, 3, {{2, 22}, {10, 21}}, {{15, 28}, {30, 25}}},
       {35, 28, -1, {}, {{0, 0}, {30, 10}, {35, 28}}},
@@ -135,12 +136,16 @@ TEST_F(MapImageTest, KeysMoveAroundTheRegionsAndSelect) {
     key(vk, m);
     EXPECT_EQ(m->Hovered(), hovered) << vk;
   }
+  for (int32_t vk : {38, 40}) scene.InputKeyDown(vk);
+  scene.InputStep();
+  EXPECT_EQ(m->Hovered(), 2) << "of the keys of one tick only the first acts";
+  for (int32_t vk : {38, 40}) scene.InputKeyUp(vk);
   takeEvents();
   key(13, m);
-  EXPECT_EQ(SystemVariables().SelStr, "d");
-  EXPECT_EQ(SystemVariables().SelIndex, 3);
+  EXPECT_EQ(SystemVariables().SelStr, "c");
+  EXPECT_EQ(SystemVariables().SelIndex, 2);
   key(32, m);
-  EXPECT_EQ(takeEvents(), Vs{"*select:d,3"})
+  EXPECT_EQ(takeEvents(), Vs{"*select:c,2"})
       << "a second selection before the first ran queues nothing";
 
   // Without regions the arrows do nothing.

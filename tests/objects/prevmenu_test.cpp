@@ -281,6 +281,11 @@ TEST_F(PrevMenuTest, HidingTheClickedEntryEndsItsAnimation) {
   frame();
   EXPECT_EQ(entryColor(1), kBlue);
   EXPECT_EQ(entryColor(2), kGrey);
+  click(m, 105);
+  m->SetEntryEnabled(0, false);
+  for (int i = 0; i < 8; ++i) frame();
+  EXPECT_EQ(m->Busy(), 0);
+  EXPECT_EQ(entryColor(0), kGrey) << "disabled, it rests on the disabled picture after its click";
 }
 
 TEST_F(PrevMenuTest, KeysCycleTheVisibleEntriesAndSelect) {

@@ -166,6 +166,14 @@ TEST_F(PropMotionTest, SaveRecordAtEachVersion) {
     EXPECT_NEAR(r->written[0], 40 + 60 * 0.4, 1e-9) << "start read anew from the object";
     scene.FreeObject(copy);
   }
+  TKwMemoryStream early;  // saved before its first tick
+  motion(PR_LEFT, 100, 1000)->SaveToStream(early);
+  scene.FreeObject(scene.FindComponentByName("motion"));
+  early.SetPosition(0);
+  scene.Create<TZirkPropMotion>(nullptr, "motion")->LoadFromStream(early, SaveVersion);
+  r->written.clear();
+  EXPECT_TRUE(tick(16));
+  EXPECT_EQ(r->written, std::vector<double>{40}) << "it still knows what to move";
 }
 
 }  // namespace

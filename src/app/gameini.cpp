@@ -1,8 +1,12 @@
 #include "app/gameini.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
 #include <optional>
 #include <sstream>
 
@@ -99,11 +103,26 @@ TGameSettings ParseGameIni(std::string_view text) {
 }
 
 TGameSettings ReadGameIni(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return ParseGameIni({});
-  std::ostringstream text;
-  text << in.rdbuf();
-  return ParseGameIni(text.str());
+  // Only a regular file of a settings file's size is read: opened without
+  // waiting, a FIFO put there cannot hold the start, nor can a link to an
+  // endless device fill memory.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ParseGameIni({});
+  std::string text;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kGameIniLimit) {
+    text.resize(static_cast<size_t>(kGameIniLimit) + 1);
+    size_t got = 0;
+    for (ssize_t n; got < text.size() && (n = ::read(fd, &text[got], text.size() - got)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      got += static_cast<size_t>(n);
+    }
+    // A file that grew past the bound while being read is no settings file.
+    text.resize(got <= static_cast<size_t>(kGameIniLimit) ? got : 0);
+  }
+  ::close(fd);
+  return ParseGameIni(text);
 }
 
 }  // namespace zirk

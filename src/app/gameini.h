@@ -25,7 +25,11 @@ int32_t NormalizeSoundDelayTime(int64_t ms);
 // The settings of an ini text; missing or unreadable values keep their
 // defaults. Section and key names compare case-insensitively.
 TGameSettings ParseGameIni(std::string_view text);
-// The same from a file; a missing file gives the defaults.
+// Bytes no settings file reaches: a larger file is not read.
+constexpr int64_t kGameIniLimit = 64 * 1024;
+
+// The same from a file; a missing file, or one that is not a regular file
+// of at most kGameIniLimit bytes, gives the defaults.
 TGameSettings ReadGameIni(const std::filesystem::path& file);
 
 }  // namespace zirk

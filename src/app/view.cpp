@@ -8,6 +8,7 @@
 #include "app/screenshot.h"
 #include "base/utils.h"
 #include "base/vrfiles.h"
+#include "media/mediaitems.h"
 #include "objects/video.h"
 #include "platform/msgbox.h"
 #include "platform/window.h"
@@ -195,6 +196,13 @@ void TFormView::startMovie(const std::string& name) {
   movie->SetPropStr(PR_SOURCE, name);
   movie->SetActive(0);
   if (!movie->Item()) throw std::runtime_error(name + ": the movie cannot be played");
+  if (movie->Item()->Handle() == 0) {
+    // The file is there but the media library cannot play it: the player
+    // says which movie and plays on without it, as a game would.
+    std::fprintf(stderr, "zirkplayer: %s: the movie cannot be played\n", name.c_str());
+    scene.FreeObject(movie);
+    return;
+  }
   movie->SetPropInt(PR_LEFT, scene.Width() - movie->GetPropInt(PR_WIDTH) - kMargin);
   movie->SetPropInt(PR_TOP, kMargin);
 }

@@ -148,16 +148,20 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
   const int rate = c->sample_rate;
   const int channels = c->ch_layout.nb_channels;
   if (rate < 1 || rate > 768000 || channels < 1) return nullptr;
-  AVChannelLayout outLayout;
+  // Zeroed before use: the copy below first frees what its target holds,
+  // and stack bytes read as a custom order would be freed as a pointer.
+  AVChannelLayout outLayout{};
   av_channel_layout_default(&outLayout, std::min(channels, 2));
-  AVChannelLayout inLayout;
+  AVChannelLayout inLayout{};
+  int err = 0;
   if (c->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
     av_channel_layout_default(&inLayout, channels);
   else
-    av_channel_layout_copy(&inLayout, &c->ch_layout);
+    err = av_channel_layout_copy(&inLayout, &c->ch_layout);
   SwrContext* swr = nullptr;
-  int err = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate, &inLayout, c->sample_fmt,
-                                rate, 0, nullptr);
+  if (err >= 0)
+    err = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate, &inLayout, c->sample_fmt,
+                              rate, 0, nullptr);
   av_channel_layout_uninit(&inLayout);
   state->swr.reset(swr);
   if (err < 0 || swr_init(swr) < 0) return nullptr;

@@ -153,7 +153,7 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
   Enter(TPhase::Starting);
   requestType_ = rq;
   ResetResponse();
-  startMs_ = lastProgressMs_ = timeGetTime();
+  startMs_ = timeGetTime();
   if (Timeout > 0) ArmDeadline(static_cast<uint32_t>(Timeout) * 1000);
 
   // "./" and "../" forms are relative to the previous request path (to the
@@ -325,12 +325,14 @@ void THttpClient::SocketDataAvailable(uint16_t error) {
         OnLineData(this, error);
     return;
   }
-  lastProgressMs_ = timeGetTime();
-  if (reply_.Feed(data.data(), data.size()) == THttpReplyParser::TFeed::LineTooLong) {
+  const THttpReplyParser::TFeed fed = reply_.Feed(data.data(), data.size());
+  if (fed != THttpReplyParser::TFeed::Ok) {
     // Raised into the socket's background path as well, but the request
     // ends here as a failure rather than as a short success.
-    FinishFailed(0, "HTTP line too long", 4);
-    throw EHttpException("HTTP line too long", 4);
+    const char* what = fed == THttpReplyParser::TFeed::LineTooLong ? "HTTP line too long"
+                                                                   : "HTTP header too large";
+    FinishFailed(0, what, 4);
+    throw EHttpException(what, 4);
   }
   // An error reply ends with what came together with its header.
   if (phase_ == TPhase::Body && reply_.StatusCode() >= 400) {
@@ -354,6 +356,8 @@ void THttpClient::ReplyHeaderEnd(THttpReplyParser::THeaderEnd how) {
   if (how == THeaderEnd::Body) {
     documentName_ = FixExeDocumentName(documentName_, reply_.ContentType());
     Enter(TPhase::Body);
+    progressStartMs_ = timeGetTime();
+    progressBytes_ = 0;
   }
   if (OnHeaderEnd) OnHeaderEnd(this);
   if (how == THeaderEnd::Finished) {
@@ -377,6 +381,7 @@ bool THttpClient::Relocate() {
 }
 
 void THttpClient::ReplyBody(std::string_view data) {
+  progressBytes_ += static_cast<int64_t>(data.size());
   if (reply_.BodyPieces() == 1 && OnDocBegin) OnDocBegin(this);
   if (BodyCap > 0 && reply_.BodyBytes() > BodyCap) {
     // A body without bound would exhaust memory; the request fails instead.
@@ -447,8 +452,10 @@ void THttpClient::RemoteClosed(uint16_t error) {
 
 void THttpClient::RelocationClosed() {
   if (++relocations_ > kMaxRelocations) {
-    // Ends with the last status; its empty reason text keeps the server's.
-    FinishFailed(WSAELOOP, std::string());
+    // Ends with the last status, and says why it did not go on.
+    FinishFailed(WSAELOOP, "Too many redirects (" + std::to_string(kMaxRelocations) +
+                               " followed); the last said " + std::to_string(reply_.StatusCode()) +
+                               " " + reply_.ReasonPhrase());
     return;
   }
   if (requestType_ == rqPost) requestType_ = rqGet;
@@ -520,11 +527,19 @@ void THttpClient::DeadlineTimer() {
   }
   const uint32_t limit = static_cast<uint32_t>(Timeout) * 1000;
   // Overall until the header has ended; then the body may take as long as
-  // it keeps arriving.
-  const uint32_t since = phase_ == TPhase::Body ? lastProgressMs_ : startMs_;
-  const uint32_t elapsed = timeGetTime() - since;
+  // at least kMinProgressBytes arrive within each span of the limit, so
+  // that a trickle of a byte now and then cannot hold the request for ever.
+  const bool body = phase_ == TPhase::Body;
+  const uint32_t now = timeGetTime();
+  const uint32_t elapsed = now - (body ? progressStartMs_ : startMs_);
   if (elapsed < limit) {
     ArmDeadline(limit - elapsed);
+    return;
+  }
+  if (body && progressBytes_ >= kMinProgressBytes) {
+    progressStartMs_ = now;
+    progressBytes_ = 0;
+    ArmDeadline(limit);
     return;
   }
   if (!failure_) failure_ = TFailure{WSAETIMEDOUT, errorReason(WSAETIMEDOUT)};

@@ -66,6 +66,8 @@ class THttpClient {
   // Relocations followed before a request fails: a pair of servers sending
   // each other's address would otherwise keep it going for ever.
   static constexpr int kMaxRelocations = 20;
+  // Body bytes that must arrive within each span of Timeout.
+  static constexpr int64_t kMinProgressBytes = 1024;
   // Timer id of the request's deadline on the client's window.
   static constexpr platform::WPARAM kDeadlineTimer = 1;
 
@@ -92,7 +94,9 @@ class THttpClient {
   // and optional user and password) is copied into the socket before every
   // connect, relocations included. BodyCap ends a request whose body grows
   // beyond it as a failure (0: no cap). Timeout bounds a request in seconds
-  // (0: none): overall until the header has ended, then without progress.
+  // (0: none): overall until the header has ended, then as a rate: the
+  // request fails when less than kMinProgressBytes of body arrive within
+  // one span of it.
   // Only "http" URLs are fetched, also when a relocation names another
   // scheme.
   std::string SocksServer, SocksPort, SocksLevel = "5", SocksUsercode, SocksPassword;
@@ -222,7 +226,9 @@ class THttpClient {
   std::string request_;
   std::string socksErrorText_;
 
-  uint32_t startMs_ = 0, lastProgressMs_ = 0;
+  uint32_t startMs_ = 0;
+  uint32_t progressStartMs_ = 0;  // start of the span the body's rate is counted over
+  int64_t progressBytes_ = 0;     // body bytes within that span
 
   std::mutex syncMutex_;
   std::condition_variable syncCv_;

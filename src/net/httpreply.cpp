@@ -29,6 +29,8 @@ void THttpReplyParser::NextPass() {
   phase_ = TPhase::Header;
   buffer_.clear();
   searched_ = 0;
+  headerBytes_ = 0;
+  headerTooLarge_ = false;
   headerLines_ = 0;
   headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = false;
   statusCode_ = 0;
@@ -58,6 +60,7 @@ THttpReplyParser::TFeed THttpReplyParser::Feed(const char* data, size_t size) {
     data += take;
     size -= take;
     splitLines();
+    if (headerTooLarge_ && pass == pass_) return TFeed::HeaderTooLarge;
   }
   return TFeed::Ok;
 }
@@ -69,6 +72,12 @@ void THttpReplyParser::splitLines() {
     const std::string_view rest = std::string_view(buffer_).substr(start);
     const size_t len = LineLength(rest, "\n", searched_ - std::min(searched_, start));
     if (len == 0) break;
+    headerBytes_ += len;
+    if (headerBytes_ > kHeaderLimit) {
+      headerTooLarge_ = true;
+      phase_ = TPhase::Done;
+      break;
+    }
     const bool cr = len >= 2 && rest[len - 2] == '\r';
     const std::string line(rest.substr(0, len - (cr ? 2 : 1)));
     start += len;

@@ -16,6 +16,9 @@ class THttpReplyParser {
  public:
   // Bytes a header line may take before its line end.
   static constexpr size_t kLineLimit = 8192;
+  // Bytes the whole header of one reply may take, line ends included: far
+  // beyond any real reply, and a bound on what an endless header keeps.
+  static constexpr size_t kHeaderLimit = 256 * 1024;
 
   // What the end of the header means for the request.
   enum class THeaderEnd : uint8_t {
@@ -24,7 +27,7 @@ class THttpReplyParser {
     Relocate,  // a location was given: the request goes there instead
   };
 
-  enum class TFeed : uint8_t { Ok, LineTooLong };
+  enum class TFeed : uint8_t { Ok, LineTooLong, HeaderTooLarge };
 
   // What the owner hears while bytes are fed; each call happens inside Feed.
   class TListener {
@@ -51,8 +54,8 @@ class THttpReplyParser {
   // Stops reading: later bytes are dropped.
   void Stop() { phase_ = TPhase::Done; }
 
-  // Takes bytes in. A header line that does not fit kLineLimit bytes stops
-  // the parser and is reported.
+  // Takes bytes in. A header line that does not fit kLineLimit bytes, or a
+  // header that does not fit kHeaderLimit, stops the parser and is reported.
   TFeed Feed(const char* data, size_t size);
 
   bool HeaderBegun() const { return headerLines_ > 0; }
@@ -89,7 +92,9 @@ class THttpReplyParser {
   TPhase phase_ = TPhase::Header;
   uint64_t pass_ = 0;  // counts NextPass calls
   std::string buffer_;
-  size_t searched_ = 0;  // bytes of buffer_ known to hold no line end
+  size_t searched_ = 0;     // bytes of buffer_ known to hold no line end
+  size_t headerBytes_ = 0;  // of this pass's header lines so far
+  bool headerTooLarge_ = false;
   int headerLines_ = 0;
   bool headerEnded_ = false, gotStatusLine_ = false, headerless_ = false;
   bool locationSeen_ = false;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/gameini.h"
 #include "support/testdata.h"
@@ -52,6 +53,14 @@ TEST(GameIni, ReadsTheFileAndDefaultsWithoutIt) {
   const TGameSettings s = ReadGameIni(dir / "game.ini");
   EXPECT_FALSE(s.UseDirectSound);
   EXPECT_EQ(s.SoundDelayTime, 100);
+
+  // What is no settings file gives the defaults at once: a FIFO nobody
+  // writes, an endless device, a file past any settings file's size.
+  ASSERT_EQ(::mkfifo((dir / "fifo.ini").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "zero.ini");
+  writeFile(dir / "huge.ini", "[Sound]\nDirectSound=0\n;" + std::string(kGameIniLimit, 'x'));
+  for (const char* name : {"fifo.ini", "zero.ini", "huge.ini"})
+    EXPECT_TRUE(ReadGameIni(dir / name).UseDirectSound) << name;
 }
 
 }  // namespace

@@ -195,7 +195,16 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{(dir / "demo").string(), "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
        1,
        "nomovie.wmv"},
+      // A movie the library cannot play is named, and the run goes on.
+      {{(dir / "demo").string(), "--movie", "junk.wmv", "--headless", "--frames", "1"},
+       0,
+       "junk.wmv: the movie cannot be played"},
+      {{(dir / "demo").string(), "--menu", "a|b", "--headless", "--frames", "1"},
+       1,
+       "menutl.dor: Negative frame count"},
   };
+  writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
+  writeFile(dir / "demo" / "menutl.dor", std::string(4, '\xFF') + std::string(60, '\0'));
   for (const Case& c : cases) {
     const ProcessResult r = play(c.args);
     EXPECT_EQ(r.exitCode, c.code) << c.args[0] << r.err;

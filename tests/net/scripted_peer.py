@@ -97,6 +97,15 @@ def http_route(conn, port2):
         for b in b"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\ndrip\r\n":
             conn.sendall(bytes([b]))
             time.sleep(0.002)
+    elif path == "/flood":  # header lines without end, up to 4 MB
+        for _ in range(40):
+            conn.sendall(b"HTTP/1.0 200 OK\r\n" + (b"X-Flood: " + b"f" * 89 + b"\r\n") * 1000)
+    elif path in ("/trickle", "/slow"):  # a byte each 50 ms for 6 s; 1500 each 250 ms for 2 s
+        piece, count, pause = (b"t", 120, 0.05) if path == "/trickle" else (b"w" * 1500, 8, 0.25)
+        conn.sendall(b"HTTP/1.0 200 OK\r\n\r\n")
+        for _ in range(count):
+            conn.sendall(piece)
+            time.sleep(pause)
     elif path == "/lfonly":
         conn.sendall(b"HTTP/1.1 404 Not Found\nContent-Type: text/html\n\nmissing")
     elif path == "/badstatus":

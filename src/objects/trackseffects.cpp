@@ -202,8 +202,8 @@ void TParticleFrameList::updateTarget(int32_t i) {
   if (!t) return;
   const TRectFrame r = RectAt(i);
   const int32_t spread = InterpolateInt(MT_NORMAL, GetSpreadFrom(), i, SpreadTo);
-  const int32_t interval =
-      Saturate32(int64_t(InterpolateInt(MT_NORMAL, GetIntervalFrom(), i, IntervalTo)) - spread / 2);
+  const int32_t centre = InterpolateInt(MT_NORMAL, GetIntervalFrom(), i, IntervalTo);
+  const int32_t interval = Saturate32(int64_t(centre) - spread / 2);
   const int32_t value1 = InterpolateInt(Value1Easing, GetValue1From(), i, Value1To);
   const int32_t value2 = InterpolateInt(Value2Easing, GetValue2From(), i, Value2To);
   const int32_t range1 = InterpolateInt(MT_NORMAL, GetRange1From(), i, Range1To);
@@ -215,7 +215,9 @@ void TParticleFrameList::updateTarget(int32_t i) {
   t->SetPropInt(PR_ALPHA, alphaAt(i, GetAlphaFrom(), AlphaTo));
   if (auto* e = dynamic_cast<TZirkParticle*>(t); e && !Film().MotionMode) {
     e->SetPropStr(PR_SOURCE, source_);
-    e->SetPropInt(PR_PARTMOTION, PartMotion);
+    // No film gives a negative time between spawns: a damaged track
+    // emits nothing, rather than a particle every 2 ms for ever.
+    e->SetPropInt(PR_PARTMOTION, centre < 0 ? PM_NONE : PartMotion);
     e->SetPropInt(PR_INDEX, Index);
     e->SetPropFloat(PR_PARAM1, params[0]);
     e->SetPropFloat(PR_PARAM2, params[1]);

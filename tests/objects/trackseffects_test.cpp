@@ -140,6 +140,25 @@ TEST_F(EffectTrackTest, ChainKeepsOneEmitterUntilItsLastTrackEnds) {
   EXPECT_EQ(objectsOf<TZirkParticle>(scene).size(), 1u);
 }
 
+TEST_F(EffectTrackTest, EmittersStayBoundedWhateverTheirInterval) {
+  // Stars that keep their speed never leave: at the shortest interval the
+  // emitter stops at its cap, and a damaged interval spawns nothing.
+  TParticleFrameList* fast = particles(0, 100);
+  TParticleFrameList* damaged = particles(0, 100);
+  for (TParticleFrameList* p : {fast, damaged}) {
+    p->PartMotion = PM_STAR;
+    p->Param1From = p->Param1To = 0;
+    p->Param2From = p->Param2To = 1.0;
+  }
+  fast->IntervalFrom = fast->IntervalTo = 0;
+  damaged->IntervalFrom = damaged->IntervalTo = INT32_MIN;
+  for (int32_t t = 0; t < 4; ++t) play(t, 3000);
+  auto emitters = objectsOf<TZirkParticle>(scene);
+  ASSERT_EQ(emitters.size(), 2u);
+  EXPECT_EQ(emitters[0]->Particles().size(), TZirkParticle::kMaxParticles);
+  EXPECT_TRUE(emitters[1]->Particles().empty());
+}
+
 TEST_F(EffectTrackTest, FireFollowsItsRectangleZoomAndPower) {
   TFireFrameList* f = fire(0, 3);
   f->SetPositionFrom({10, 20});

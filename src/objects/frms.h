@@ -117,12 +117,16 @@ class TFilmManager {
 
   int32_t Count() const { return static_cast<int32_t>(tracks_.size()); }
   TCustomFrameList* TrackAt(int32_t index) const;
+  // -1 for nullptr and for a track of another film.
   int32_t IndexOf(const TCustomFrameList* track) const;
   // Appends a track built in code (the reader uses the same path).
   TCustomFrameList* AddTrack(std::unique_ptr<TCustomFrameList> track);
   int32_t GetLength() const { return Length; }
   // The first track whose parent is the given one, nullptr when none.
   TCustomFrameList* ChainedTrack(const TCustomFrameList* track) const;
+  // The track the given one's chain starts from: up the parents while
+  // they are of the track's own kind.
+  TCustomFrameList* KindRoot(const TCustomFrameList* track) const;
 
   void SetSize(TPoint size);
   void SetColor(int32_t color);
@@ -145,10 +149,30 @@ class TFilmManager {
   void SetTracksEnabled(bool enabled);
 
  private:
+  friend class TCustomFrameList;
+  // What every track of a pass over the film (a SetFilmTime, the reader's
+  // length) asks about the others: the chained track, the start, the
+  // chain's root and the wipes' ends. Made once at the start of the pass,
+  // so the pass stays linear in the tracks, and dropped after it, so links
+  // changed between passes are always seen; tracks change none in a pass.
+  struct TPassIndex {
+    bool Active = false;
+    std::vector<TCustomFrameList*> Chained;   // by track index
+    std::vector<int64_t> Start;               // by track index, unsaturated
+    std::vector<TCustomFrameList*> KindRoot;  // by track index
+    std::vector<int64_t> WipeEnds;            // each wipe's last tick, sorted
+  };
+  class TPass;
+  void indexTracks();
+  // The track's index while a pass is indexed, else -1.
+  int32_t passIndexOf(const TCustomFrameList* track) const;
+  // The start a pass has indexed for the track; false outside a pass.
+  bool indexedStart(const TCustomFrameList& track, int64_t& start) const;
   void readTracks(TKwStream& stream, const std::string& folder, int32_t version);
   void resolveParents(const std::vector<int32_t>& parentIndices);
 
   std::vector<std::unique_ptr<TCustomFrameList>> tracks_;
+  TPassIndex pass_;
 };
 
 }  // namespace zirk

@@ -57,14 +57,8 @@ TEffectFrameList::~TEffectFrameList() {
 }
 
 TEffectFrameList* TEffectFrameList::RootTrack() {
-  TEffectFrameList* t = this;
-  // Parent cycles are cut when a film is read; the walk is bounded anyway.
-  for (int guard = 0; guard < 1 << 20; ++guard) {
-    auto* p = dynamic_cast<TEffectFrameList*>(t->Parent);
-    if (!p || p->GetType() != GetType()) break;
-    t = p;
-  }
-  return t;
+  auto* root = dynamic_cast<TEffectFrameList*>(Film().KindRoot(this));
+  return root ? root : this;
 }
 
 const TEffectFrameList* TEffectFrameList::RootTrack() const {

@@ -101,6 +101,22 @@ std::string MakeRelativePath(const std::string& name, const std::string& baseFol
   return result + own.Join() + file;
 }
 
+// --- budget -------------------------------------------------------------------------
+
+int64_t TFilmCharge::Take(TFilmBudget& budget, int64_t bytes) {
+  Release();
+  budget_ = &budget;
+  bytes_ = std::clamp<int64_t>(bytes, 0, budget.left_);
+  budget.left_ -= bytes_;
+  return bytes_;
+}
+
+void TFilmCharge::Release() {
+  if (budget_) budget_->left_ += bytes_;
+  budget_ = nullptr;
+  bytes_ = 0;
+}
+
 // --- film ---------------------------------------------------------------------------
 
 // Indexes the tracks for one pass; a pass begun inside another uses the
@@ -172,6 +188,11 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     TFilmRecordReader in(stream, folder, version);
     Width = in.Int();
     Height = in.Int();
+    if (std::max(Width, Height) > kMaxFilmSide || int64_t(Width) * Height > kMaxFilmPixels)
+      throw EFilmFormatError(fileName + ": a film of " + std::to_string(Width) + " x " +
+                             std::to_string(Height) + " pixels is larger than any screen (" +
+                             std::to_string(kMaxFilmSide) + " x " +
+                             std::to_string(kMaxFilmPixels / kMaxFilmSide) + " at most)");
     Color = in.Int();
     Relative = in.From(102, false);
     Origin = in.From(104, TPoint{});

@@ -43,6 +43,48 @@ enum TTrackType : uint8_t {
   ttFire = 7,
 };
 
+// The largest film a screen can show: the largest screens made (7680 x
+// 4320), either way up. A header asking for more would take gigabytes of
+// screen surfaces from a few bytes.
+inline constexpr int32_t kMaxFilmSide = 7680;
+inline constexpr int64_t kMaxFilmPixels = int64_t{7680} * 4320;
+
+// Bytes that the objects of one film's tracks may hold together beyond
+// the pictures they load: the cells of its fires and the rendered
+// pictures of its captions. Each object's own cap holds, but a film of a
+// few kilobytes could name hundreds of them.
+inline constexpr int64_t kFilmObjectBudget = int64_t{128} << 20;
+
+// What is left of a film's budget; shares are taken through TFilmCharge.
+class TFilmBudget {
+ public:
+  explicit TFilmBudget(int64_t bytes) : left_(bytes) {}
+  int64_t Left() const { return left_; }
+
+ private:
+  friend class TFilmCharge;
+  int64_t left_;
+};
+
+// One object's share of a film's budget; given back when the object goes
+// (Release) or when the charge itself goes.
+class TFilmCharge {
+ public:
+  TFilmCharge() = default;
+  ~TFilmCharge() { Release(); }
+  TFilmCharge(const TFilmCharge&) = delete;
+  TFilmCharge& operator=(const TFilmCharge&) = delete;
+
+  // Gives back the share held and takes up to `bytes`; returns what it got.
+  int64_t Take(TFilmBudget& budget, int64_t bytes);
+  void Release();
+  int64_t Bytes() const { return bytes_; }
+
+ private:
+  TFilmBudget* budget_ = nullptr;
+  int64_t bytes_ = 0;
+};
+
 // One film tick in ms, as the double the file times were made with.
 inline constexpr double kFilmTickMs = 1000.0 / 60.0;
 // Milliseconds to ticks, to nearest with ties to even; saturated to int32.
@@ -89,6 +131,8 @@ class TFilmManager {
   bool Playing = true;
   bool Paused = false;
   int32_t VolumeScale = 1000;
+  // What the objects the tracks make may hold (fire cells, captions).
+  TFilmBudget Budget{kFilmObjectBudget};
 
   // --- set by the film's user ---------------------------------------------
   // A cinema playing the film straight into the global scene: no screen

@@ -71,6 +71,7 @@ TZirkObject* TEffectFrameList::GetTarget() const {
 }
 
 void TEffectFrameList::ReleaseTarget() {
+  charge_.Release();
   TZirkObject* t = own_.Take(Film());
   if (!t) return;
   releaseOwn(*t);
@@ -304,6 +305,13 @@ void TFireFrameList::updateTarget(int32_t i) {
   }
   t->SetPropInt(PR_ORIGWIDTH, r.Width);
   t->SetPropInt(PR_ORIGHEIGHT, r.Height);
+  if (auto* fire = dynamic_cast<TZirkFire*>(t); fire && !Film().MotionMode) {
+    // The cells come out of the film's budget; a fire it cannot hold whole
+    // is simulated smaller.
+    TFilmCharge& charge = rootCharge();
+    const int64_t wanted = TZirkFire::SimulationBytes(r.Width, r.Height, TZirkFire::kMaxCells);
+    charge.Take(Film().Budget, fire->FitSimulation(charge.Take(Film().Budget, wanted)));
+  }
   t->SetPropInt(PR_ZOOMX, zoomX);
   t->SetPropInt(PR_ZOOMY, zoomY);
   t->SetPropInt(PR_POWER, Power);

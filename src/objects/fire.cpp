@@ -142,6 +142,28 @@ void TZirkFire::SetBaseHeight(int32_t height) {
   phase_ = 0;
 }
 
+int64_t TZirkFire::SimulationBytes(int32_t width, int32_t height, int32_t side) {
+  side = std::clamp(side, 0, kMaxCells);
+  return int64_t(std::clamp(width, 0, side)) * std::clamp(height, 0, side) * kCellBytes;
+}
+
+int64_t TZirkFire::FitSimulation(int64_t bytes) {
+  // The bytes grow with the side: the largest side that fits, by halves.
+  int32_t low = 0, high = kMaxCells;
+  while (low < high) {
+    const int32_t side = low + (high - low + 1) / 2;
+    if (SimulationBytes(baseWidth_, baseHeight_, side) <= bytes)
+      low = side;
+    else
+      high = side - 1;
+  }
+  if (low != MaxSide) {
+    MaxSide = low;
+    phase_ = 0;
+  }
+  return SimulationBytes(baseWidth_, baseHeight_, low);
+}
+
 void TZirkFire::Build() {
   if (phase_ != 0) return;
   // A base size no surface can have is simulated at the nearest one that can.

@@ -30,6 +30,14 @@ class TZirkFire : public TZirkControl {
   // This fire's largest simulation side (at most kMaxCells): a smaller one
   // bounds the work of each step where time matters more than size.
   int32_t MaxSide = kMaxCells;
+  // Bytes one simulated cell takes: its heat and its noise.
+  static constexpr int64_t kCellBytes = 2;
+  // Bytes the simulation of a base size takes with a largest side.
+  static int64_t SimulationBytes(int32_t width, int32_t height, int32_t side);
+  // Lowers (or raises, up to kMaxCells) MaxSide to the largest side whose
+  // simulation fits in `bytes`; a change builds the simulation again.
+  // Returns the bytes the simulation takes then.
+  int64_t FitSimulation(int64_t bytes);
 
   explicit TZirkFire(TZirkBaseList& scene);
   ~TZirkFire() override;

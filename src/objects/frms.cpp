@@ -101,7 +101,41 @@ std::string MakeRelativePath(const std::string& name, const std::string& baseFol
   return result + own.Join() + file;
 }
 
+// --- budget -------------------------------------------------------------------------
+
+int64_t TFilmCharge::Take(TFilmBudget& budget, int64_t bytes) {
+  Release();
+  budget_ = &budget;
+  bytes_ = std::clamp<int64_t>(bytes, 0, budget.left_);
+  budget.left_ -= bytes_;
+  return bytes_;
+}
+
+void TFilmCharge::Release() {
+  if (budget_) budget_->left_ += bytes_;
+  budget_ = nullptr;
+  bytes_ = 0;
+}
+
 // --- film ---------------------------------------------------------------------------
+
+// Indexes the tracks for one pass; a pass begun inside another uses the
+// outer one's index.
+class TFilmManager::TPass {
+ public:
+  explicit TPass(TFilmManager& film) : film_(film), outer_(!film.pass_.Active) {
+    if (outer_) film_.indexTracks();
+  }
+  ~TPass() {
+    if (outer_) film_.pass_.Active = false;
+  }
+  TPass(const TPass&) = delete;
+  TPass& operator=(const TPass&) = delete;
+
+ private:
+  TFilmManager& film_;
+  bool outer_;
+};
 
 TFilmManager::TFilmManager() {
   SetTracksEnabled(true);
@@ -113,6 +147,7 @@ TFilmManager::~TFilmManager() {
 
 void TFilmManager::Clear() {
   LastWipe = nullptr;
+  pass_.Active = false;
   // Tracks look at their film while they go (chains, the last wipe).
   while (!tracks_.empty()) tracks_.pop_back();
   Relative = false;
@@ -153,6 +188,11 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     TFilmRecordReader in(stream, folder, version);
     Width = in.Int();
     Height = in.Int();
+    if (std::max(Width, Height) > kMaxFilmSide || int64_t(Width) * Height > kMaxFilmPixels)
+      throw EFilmFormatError(fileName + ": a film of " + std::to_string(Width) + " x " +
+                             std::to_string(Height) + " pixels is larger than any screen (" +
+                             std::to_string(kMaxFilmSide) + " x " +
+                             std::to_string(kMaxFilmPixels / kMaxFilmSide) + " at most)");
     Color = in.Int();
     Relative = in.From(102, false);
     Origin = in.From(104, TPoint{});
@@ -186,6 +226,7 @@ void TFilmManager::readTracks(TKwStream& stream, const std::string& folder, int3
   resolveParents(parents);
   if (!SkipAfterLoad)
     for (auto& t : tracks_) t->Reload();
+  const TPass pass(*this);
   int64_t length = Length;
   for (auto& t : tracks_) length = std::max<int64_t>(length, int64_t(t->TrackStart()) + t->Length);
   Length = static_cast<int32_t>(std::min<int64_t>(length, INT32_MAX));
@@ -213,20 +254,95 @@ TCustomFrameList* TFilmManager::TrackAt(int32_t index) const {
 }
 
 int32_t TFilmManager::IndexOf(const TCustomFrameList* track) const {
-  for (size_t k = 0; k < tracks_.size(); ++k)
-    if (tracks_[k].get() == track) return static_cast<int32_t>(k);
-  return -1;
+  if (!track || track->index_ < 0 || track->index_ >= Count()) return -1;
+  return tracks_[static_cast<size_t>(track->index_)].get() == track ? track->index_ : -1;
 }
 
 TCustomFrameList* TFilmManager::AddTrack(std::unique_ptr<TCustomFrameList> track) {
+  // The rest of a pass that adds tracks walks as outside one.
+  pass_.Active = false;
+  track->index_ = Count();
   tracks_.push_back(std::move(track));
   return tracks_.back().get();
 }
 
+int32_t TFilmManager::passIndexOf(const TCustomFrameList* track) const {
+  return pass_.Active ? IndexOf(track) : -1;
+}
+
 TCustomFrameList* TFilmManager::ChainedTrack(const TCustomFrameList* track) const {
+  if (const int32_t k = passIndexOf(track); k >= 0) return pass_.Chained[static_cast<size_t>(k)];
   for (auto& t : tracks_)
     if (t->Parent == track) return t.get();
   return nullptr;
+}
+
+TCustomFrameList* TFilmManager::KindRoot(const TCustomFrameList* track) const {
+  if (const int32_t k = passIndexOf(track); k >= 0) return pass_.KindRoot[static_cast<size_t>(k)];
+  const TCustomFrameList* t = track;
+  // Bounded like the start's walk, for tracks linked by hand.
+  for (int guard = 0; t && t->Parent && t->Parent->GetType() == t->GetType() && guard < 1 << 20;
+       ++guard)
+    t = t->Parent;
+  return const_cast<TCustomFrameList*>(t);
+}
+
+bool TFilmManager::indexedStart(const TCustomFrameList& track, int64_t& start) const {
+  const int32_t k = passIndexOf(&track);
+  if (k < 0) return false;
+  start = pass_.Start[static_cast<size_t>(k)];
+  return true;
+}
+
+void TFilmManager::indexTracks() {
+  pass_.Active = false;
+  const size_t n = tracks_.size();
+  pass_.Chained.assign(n, nullptr);
+  pass_.Start.assign(n, 0);
+  pass_.KindRoot.assign(n, nullptr);
+  pass_.WipeEnds.clear();
+  // A parent of this film, by index; -1 for none or one linked from
+  // another film by hand.
+  auto parentOf = [&](size_t k) { return IndexOf(tracks_[k]->Parent); };
+  for (size_t k = 0; k < n; ++k)
+    if (const int32_t p = parentOf(k); p >= 0 && !pass_.Chained[size_t(p)])
+      pass_.Chained[size_t(p)] = tracks_[k].get();
+  // Starts and roots down each chain from its first track, each track
+  // once; a chain out of the film or (linked by hand) round in a ring is
+  // walked as outside a pass.
+  std::vector<uint8_t> done(n, 0);
+  std::vector<size_t> chain;
+  for (size_t k = 0; k < n; ++k) {
+    chain.clear();
+    size_t top = k;
+    while (!done[top] && chain.size() <= n) {
+      chain.push_back(top);
+      const int32_t p = parentOf(top);
+      if (p < 0) break;
+      top = size_t(p);
+    }
+    const bool ring = chain.size() > n;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      const TCustomFrameList& t = *tracks_[*it];
+      const int32_t p = parentOf(*it);
+      if (ring || p < 0 || !done[size_t(p)]) {
+        pass_.Start[*it] = t.TrackStart();
+        pass_.KindRoot[*it] = KindRoot(&t);
+      } else {
+        const TCustomFrameList& parent = *tracks_[size_t(p)];
+        pass_.Start[*it] = pass_.Start[size_t(p)] + parent.Length;
+        pass_.KindRoot[*it] =
+            parent.GetType() == t.GetType() ? pass_.KindRoot[size_t(p)] : tracks_[*it].get();
+      }
+      done[*it] = 1;
+    }
+  }
+  for (size_t k = 0; k < n; ++k)
+    if (tracks_[k]->GetType() == ttWipe)
+      pass_.WipeEnds.push_back(int64_t(pixelmath::Saturate32(pass_.Start[k])) + tracks_[k]->Length -
+                               1);
+  std::sort(pass_.WipeEnds.begin(), pass_.WipeEnds.end());
+  pass_.Active = true;
 }
 
 void TFilmManager::SetSize(TPoint size) {
@@ -267,6 +383,11 @@ std::pair<TWipeFrameList*, int32_t> TFilmManager::ActiveWipe(int32_t time) const
 }
 
 int32_t TFilmManager::WipeParity(int32_t time) const {
+  if (pass_.Active) {
+    const auto ended =
+        std::upper_bound(pass_.WipeEnds.begin(), pass_.WipeEnds.end(), int64_t(time));
+    return static_cast<int32_t>((ended - pass_.WipeEnds.begin()) & 1);
+  }
   int32_t parity = 0;
   for (auto& t : tracks_)
     if (t->GetType() == ttWipe && int64_t(t->TrackStart()) + t->Length - 1 <= time) parity ^= 1;
@@ -274,6 +395,7 @@ int32_t TFilmManager::WipeParity(int32_t time) const {
 }
 
 void TFilmManager::SetFilmTime(int32_t time) {
+  const TPass pass(*this);
   for (size_t k = 0; k < tracks_.size(); ++k) tracks_[k]->Apply(time);
   if (!MotionMode && !Host && Owner) {
     auto [wipe, parity] = ActiveWipe(time);

@@ -43,6 +43,48 @@ enum TTrackType : uint8_t {
   ttFire = 7,
 };
 
+// The largest film a screen can show: the largest screens made (7680 x
+// 4320), either way up. A header asking for more would take gigabytes of
+// screen surfaces from a few bytes.
+inline constexpr int32_t kMaxFilmSide = 7680;
+inline constexpr int64_t kMaxFilmPixels = int64_t{7680} * 4320;
+
+// Bytes that the objects of one film's tracks may hold together beyond
+// the pictures they load: the cells of its fires and the rendered
+// pictures of its captions. Each object's own cap holds, but a film of a
+// few kilobytes could name hundreds of them.
+inline constexpr int64_t kFilmObjectBudget = int64_t{128} << 20;
+
+// What is left of a film's budget; shares are taken through TFilmCharge.
+class TFilmBudget {
+ public:
+  explicit TFilmBudget(int64_t bytes) : left_(bytes) {}
+  int64_t Left() const { return left_; }
+
+ private:
+  friend class TFilmCharge;
+  int64_t left_;
+};
+
+// One object's share of a film's budget; given back when the object goes
+// (Release) or when the charge itself goes.
+class TFilmCharge {
+ public:
+  TFilmCharge() = default;
+  ~TFilmCharge() { Release(); }
+  TFilmCharge(const TFilmCharge&) = delete;
+  TFilmCharge& operator=(const TFilmCharge&) = delete;
+
+  // Gives back the share held and takes up to `bytes`; returns what it got.
+  int64_t Take(TFilmBudget& budget, int64_t bytes);
+  void Release();
+  int64_t Bytes() const { return bytes_; }
+
+ private:
+  TFilmBudget* budget_ = nullptr;
+  int64_t bytes_ = 0;
+};
+
 // One film tick in ms, as the double the file times were made with.
 inline constexpr double kFilmTickMs = 1000.0 / 60.0;
 // Milliseconds to ticks, to nearest with ties to even; saturated to int32.
@@ -89,6 +131,8 @@ class TFilmManager {
   bool Playing = true;
   bool Paused = false;
   int32_t VolumeScale = 1000;
+  // What the objects the tracks make may hold (fire cells, captions).
+  TFilmBudget Budget{kFilmObjectBudget};
 
   // --- set by the film's user ---------------------------------------------
   // A cinema playing the film straight into the global scene: no screen
@@ -117,12 +161,16 @@ class TFilmManager {
 
   int32_t Count() const { return static_cast<int32_t>(tracks_.size()); }
   TCustomFrameList* TrackAt(int32_t index) const;
+  // -1 for nullptr and for a track of another film.
   int32_t IndexOf(const TCustomFrameList* track) const;
   // Appends a track built in code (the reader uses the same path).
   TCustomFrameList* AddTrack(std::unique_ptr<TCustomFrameList> track);
   int32_t GetLength() const { return Length; }
   // The first track whose parent is the given one, nullptr when none.
   TCustomFrameList* ChainedTrack(const TCustomFrameList* track) const;
+  // The track the given one's chain starts from: up the parents while
+  // they are of the track's own kind.
+  TCustomFrameList* KindRoot(const TCustomFrameList* track) const;
 
   void SetSize(TPoint size);
   void SetColor(int32_t color);
@@ -145,10 +193,30 @@ class TFilmManager {
   void SetTracksEnabled(bool enabled);
 
  private:
+  friend class TCustomFrameList;
+  // What every track of a pass over the film (a SetFilmTime, the reader's
+  // length) asks about the others: the chained track, the start, the
+  // chain's root and the wipes' ends. Made once at the start of the pass,
+  // so the pass stays linear in the tracks, and dropped after it, so links
+  // changed between passes are always seen; tracks change none in a pass.
+  struct TPassIndex {
+    bool Active = false;
+    std::vector<TCustomFrameList*> Chained;   // by track index
+    std::vector<int64_t> Start;               // by track index, unsaturated
+    std::vector<TCustomFrameList*> KindRoot;  // by track index
+    std::vector<int64_t> WipeEnds;            // each wipe's last tick, sorted
+  };
+  class TPass;
+  void indexTracks();
+  // The track's index while a pass is indexed, else -1.
+  int32_t passIndexOf(const TCustomFrameList* track) const;
+  // The start a pass has indexed for the track; false outside a pass.
+  bool indexedStart(const TCustomFrameList& track, int64_t& start) const;
   void readTracks(TKwStream& stream, const std::string& folder, int32_t version);
   void resolveParents(const std::vector<int32_t>& parentIndices);
 
   std::vector<std::unique_ptr<TCustomFrameList>> tracks_;
+  TPassIndex pass_;
 };
 
 }  // namespace zirk

@@ -1,5 +1,7 @@
 #include "objects/label.h"
 
+#include <algorithm>
+
 #include "scene/proptable.h"
 
 namespace zirk {
@@ -35,6 +37,14 @@ const TPropTable& TZirkLabel::Properties() const {
           P(PR_BORDERCOLOR, &TZirkLabel::borderColor_, kShape).Then(&TZirkLabel::render),
       });
   return table;
+}
+
+int64_t TZirkLabel::PictureBytes(int32_t width, int32_t height) {
+  constexpr int64_t kPixelBytes = 4 + 1;
+  const int64_t w = std::clamp(width, 0, kMaxLabelSide);
+  const int64_t h = std::clamp<int64_t>(
+      height, 0, std::min<int64_t>(kMaxLabelSide, kMaxLabelPixels / std::max<int64_t>(w, 1)));
+  return w * h * kPixelBytes;
 }
 
 void TZirkLabel::render() {

@@ -25,6 +25,10 @@ class TZirkLabel : public TZirkCustomImage {
 
   const TPropTable& Properties() const override;
 
+  // Bytes the rendered text of a measured size takes, its picture (32
+  // bits) and its coverage (8 bits), as far as a label's caps let it grow.
+  static int64_t PictureBytes(int32_t width, int32_t height);
+
   // The rendered text's picture and mask (shown as the back and mask surface).
   const TKwLabelDIB& Label() const { return *label_; }
 

@@ -341,8 +341,9 @@ void TZirkParticle::Advance(int32_t n, bool spawning) {
   if (!spawning || mode_ == PM_NONE) return;
   for (int32_t spawned = 0; countdown_ < 1; ++spawned) {
     // A pre-roll or tick far longer than any particle lives would make
-    // more particles than a scene can hold: the backlog is dropped.
-    if (spawned >= std::min(MaxSpawns, kMaxSpawns)) {
+    // more particles than a scene can hold, and so would particles that
+    // stay: the backlog is dropped.
+    if (spawned >= std::min(MaxSpawns, kMaxSpawns) || particles_.size() >= kMaxParticles) {
       countdown_ = 1;
       break;
     }

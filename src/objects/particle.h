@@ -98,6 +98,11 @@ class TZirkParticle : public TZirkControl {
   static constexpr int32_t kMaxSpawns = 2048;
   // This emitter's cap on one Advance's spawns (at most kMaxSpawns).
   int32_t MaxSpawns = kMaxSpawns;
+  // Most particles one emitter keeps alive: particles that never leave
+  // (a pattern that stands still) would otherwise pile up with every
+  // spawn, and each costs a step (a twister's a re-placing among its
+  // siblings) every frame.
+  static constexpr size_t kMaxParticles = 2048;
 
   explicit TZirkParticle(TZirkBaseList& scene);
   ~TZirkParticle() override;

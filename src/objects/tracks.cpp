@@ -104,9 +104,10 @@ int32_t TBoxFrame::Height() const {
 TCustomFrameList::~TCustomFrameList() = default;
 
 int32_t TCustomFrameList::TrackStart() const {
+  int64_t start = 0;
+  if (film_->indexedStart(*this, start)) return saturate(start);
   // Parent cycles are cut when a film resolves its parents; the walk is
   // still bounded so a track wired by hand cannot recurse forever.
-  int64_t start = 0;
   const TCustomFrameList* t = this;
   for (int guard = 0; t->Parent && guard < 1 << 20; ++guard) {
     t = t->Parent;

@@ -247,8 +247,11 @@ class TCustomFrameList {
   TZirkObject* placementParent() const;
 
  private:
+  friend class TFilmManager;
   TFilmManager* film_;
   int32_t loadedParent_ = -1;
+  // The track's index in its film; -1 until the film takes it.
+  int32_t index_ = -1;
 };
 
 }  // namespace zirk

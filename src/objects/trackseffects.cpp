@@ -57,14 +57,8 @@ TEffectFrameList::~TEffectFrameList() {
 }
 
 TEffectFrameList* TEffectFrameList::RootTrack() {
-  TEffectFrameList* t = this;
-  // Parent cycles are cut when a film is read; the walk is bounded anyway.
-  for (int guard = 0; guard < 1 << 20; ++guard) {
-    auto* p = dynamic_cast<TEffectFrameList*>(t->Parent);
-    if (!p || p->GetType() != GetType()) break;
-    t = p;
-  }
-  return t;
+  auto* root = dynamic_cast<TEffectFrameList*>(Film().KindRoot(this));
+  return root ? root : this;
 }
 
 const TEffectFrameList* TEffectFrameList::RootTrack() const {
@@ -77,6 +71,7 @@ TZirkObject* TEffectFrameList::GetTarget() const {
 }
 
 void TEffectFrameList::ReleaseTarget() {
+  charge_.Release();
   TZirkObject* t = own_.Take(Film());
   if (!t) return;
   releaseOwn(*t);
@@ -202,8 +197,8 @@ void TParticleFrameList::updateTarget(int32_t i) {
   if (!t) return;
   const TRectFrame r = RectAt(i);
   const int32_t spread = InterpolateInt(MT_NORMAL, GetSpreadFrom(), i, SpreadTo);
-  const int32_t interval =
-      Saturate32(int64_t(InterpolateInt(MT_NORMAL, GetIntervalFrom(), i, IntervalTo)) - spread / 2);
+  const int32_t centre = InterpolateInt(MT_NORMAL, GetIntervalFrom(), i, IntervalTo);
+  const int32_t interval = Saturate32(int64_t(centre) - spread / 2);
   const int32_t value1 = InterpolateInt(Value1Easing, GetValue1From(), i, Value1To);
   const int32_t value2 = InterpolateInt(Value2Easing, GetValue2From(), i, Value2To);
   const int32_t range1 = InterpolateInt(MT_NORMAL, GetRange1From(), i, Range1To);
@@ -215,7 +210,9 @@ void TParticleFrameList::updateTarget(int32_t i) {
   t->SetPropInt(PR_ALPHA, alphaAt(i, GetAlphaFrom(), AlphaTo));
   if (auto* e = dynamic_cast<TZirkParticle*>(t); e && !Film().MotionMode) {
     e->SetPropStr(PR_SOURCE, source_);
-    e->SetPropInt(PR_PARTMOTION, PartMotion);
+    // No film gives a negative time between spawns: a damaged track
+    // emits nothing, rather than a particle every 2 ms for ever.
+    e->SetPropInt(PR_PARTMOTION, centre < 0 ? PM_NONE : PartMotion);
     e->SetPropInt(PR_INDEX, Index);
     e->SetPropFloat(PR_PARAM1, params[0]);
     e->SetPropFloat(PR_PARAM2, params[1]);
@@ -308,6 +305,13 @@ void TFireFrameList::updateTarget(int32_t i) {
   }
   t->SetPropInt(PR_ORIGWIDTH, r.Width);
   t->SetPropInt(PR_ORIGHEIGHT, r.Height);
+  if (auto* fire = dynamic_cast<TZirkFire*>(t); fire && !Film().MotionMode) {
+    // The cells come out of the film's budget; a fire it cannot hold whole
+    // is simulated smaller.
+    TFilmCharge& charge = rootCharge();
+    const int64_t wanted = TZirkFire::SimulationBytes(r.Width, r.Height, TZirkFire::kMaxCells);
+    charge.Take(Film().Budget, fire->FitSimulation(charge.Take(Film().Budget, wanted)));
+  }
   t->SetPropInt(PR_ZOOMX, zoomX);
   t->SetPropInt(PR_ZOOMY, zoomY);
   t->SetPropInt(PR_POWER, Power);

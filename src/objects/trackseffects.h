@@ -49,8 +49,12 @@ class TEffectFrameList : public TRectFrameList {
     return p ? p->*to : neutral;
   }
 
+  // The share of the film's budget the chain's object holds.
+  TFilmCharge& rootCharge() { return RootTrack()->charge_; }
+
  private:
   TTrackTarget own_;
+  TFilmCharge charge_;
 };
 
 class TParticleFrameList : public TEffectFrameList {

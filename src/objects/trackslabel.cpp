@@ -61,7 +61,21 @@ void TLabelFrameList::Reload() {
   SetText(text_);
 }
 
+void TLabelFrameList::ReleaseTarget() {
+  TCustomImageFrameList::ReleaseTarget();
+  charge_.Release();
+}
+
 TZirkObject* TLabelFrameList::createTarget(TZirkBaseList& scene, const std::string& name) {
+  // The rendered text comes out of the film's budget; a caption it cannot
+  // hold is not shown. A film read without its after-load step has not
+  // measured its text yet.
+  measure();
+  const int64_t bytes = TZirkLabel::PictureBytes(contentWidth_, contentHeight_);
+  if (charge_.Take(Film().Budget, bytes) < bytes) {
+    charge_.Release();
+    return nullptr;
+  }
   const int32_t screen = OtherScreen ? scene.ActiveIndex ^ 1 : scene.ActiveIndex;
   return scene.Create<TZirkLabel>(scene.GetBase(screen), name);
 }

@@ -49,6 +49,8 @@ class TLabelFrameList : public TCustomImageFrameList {
 
   // Sets the text again (measuring it).
   void Reload() override;
+  // Lets the caption go and gives its share of the film's budget back.
+  void ReleaseTarget() override;
   void SaveToStream(TFilmRecordWriter& out) override;
   void LoadFromStream(TFilmRecordReader& in) override;
 
@@ -67,6 +69,7 @@ class TLabelFrameList : public TCustomImageFrameList {
   uint8_t fontStyle_ = 0;
   int32_t lineSpace_ = 0;
   int32_t contentWidth_ = 0, contentHeight_ = 0;
+  TFilmCharge charge_;
 };
 
 // Registers the label (1) track kind.

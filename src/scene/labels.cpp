@@ -14,10 +14,8 @@ namespace {
 // Script values are arbitrary; pictures and border passes stay bounded
 // (a border of width w takes about 3 w steps per pixel).
 constexpr int32_t kMaxEffectWidth = 16;
-constexpr int32_t kMaxPictureSide = 8192;
-// A million pixels: more than a whole 1280 x 720 screen. A label track may
-// render its caption anew every tick, so the cap is also a frame's work.
-constexpr int64_t kMaxPicturePixels = int64_t{1} << 20;
+constexpr int32_t kMaxPictureSide = kMaxLabelSide;
+constexpr int64_t kMaxPicturePixels = kMaxLabelPixels;
 constexpr uint32_t kFullCoverage = 255;
 
 int32_t effectWidth(int32_t w) {

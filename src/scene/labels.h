@@ -22,6 +22,13 @@ namespace zirk {
 
 class TKwLabelList;
 
+// The largest picture a label renders: its side, and its pixels (a
+// million: more than a whole 1280 x 720 screen; a label track may render
+// its caption anew every tick, so the cap is also a frame's work). A
+// larger label keeps its top lines.
+inline constexpr int32_t kMaxLabelSide = 8192;
+inline constexpr int64_t kMaxLabelPixels = int64_t{1} << 20;
+
 class TKwLabelDIB {
  public:
   const std::string& Text() const { return text_; }

@@ -123,10 +123,8 @@ bool TZirkBaseList::Contains(const TZirkObject* object) const {
 }
 
 TZirkObject* TZirkBaseList::FindBySerial(uint64_t serial) const {
-  for (TZirkObject* o : objects_) {
-    if (o->Serial() == serial) return o;
-  }
-  return nullptr;
+  const auto it = bySerial_.find(serial);
+  return it == bySerial_.end() ? nullptr : it->second;
 }
 
 // --- object life cycle ----------------------------------------------------------------
@@ -166,12 +164,13 @@ TZirkObject* TZirkBaseList::CreateKind(int32_t kind, TZirkObject* parent, const 
 }
 
 void TZirkBaseList::addToTickList(TZirkObject* object) {
-  if (std::find(objects_.begin(), objects_.end(), object) == objects_.end()) {
-    objects_.push_back(object);
-  }
+  if (bySerial_.emplace(object->Serial(), object).second) objects_.push_back(object);
 }
 
 void TZirkBaseList::removeFromTickList(TZirkObject* object) {
+  const auto indexed = bySerial_.find(object->Serial());
+  if (indexed == bySerial_.end() || indexed->second != object) return;
+  bySerial_.erase(indexed);
   auto it = std::find(objects_.begin(), objects_.end(), object);
   if (it == objects_.end()) return;
   int32_t index = static_cast<int32_t>(it - objects_.begin());

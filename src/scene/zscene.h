@@ -226,6 +226,9 @@ class TZirkBaseList : public TPropObject {
   // lower number again for each one.
   mutable std::unordered_map<std::string, int64_t> firstFree_;
   std::vector<TZirkObject*> objects_;
+  // The objects of the tick list by serial: film tracks find theirs again
+  // every tick.
+  std::unordered_map<uint64_t, TZirkObject*> bySerial_;
   std::vector<std::unique_ptr<TZirkObject>> deleted_;
   TTimerList events_;
   TZirkList menus_;

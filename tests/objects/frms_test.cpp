@@ -162,6 +162,31 @@ TEST(FilmFile, DamagedFilesFailAndLeaveTheFilmEmpty) {
   EXPECT_THROW(readFilmBytes(film, badVersion), EFilmFormatError);
 }
 
+TEST(FilmFile, SizesNoScreenShowsAreRefusedNamingTheFilm) {
+  for (auto [w, h] : {std::pair{8000, 8000}, {100000, 480}, {480, 7681}}) {
+    FilmFile f;
+    f.width = w;
+    f.height = h;
+    f.tracks = {wipeTrack(0, 30)};
+    TFilmManager film;
+    try {
+      readFilm(film, f, "c:\\game\\big.zcn");
+      ADD_FAILURE() << w << " x " << h;
+    } catch (const EFilmFormatError& e) {
+      const std::string said = "c:\\game\\big.zcn: a film of " + std::to_string(w) + " x " +
+                               std::to_string(h) + " pixels";
+      EXPECT_EQ(std::string(e.what()).find(said), 0u) << e.what();
+    }
+    EXPECT_EQ(film.Count(), 0);
+  }
+  // The largest screens, either way up, are films.
+  FilmFile tall;
+  tall.width = 4320;
+  tall.height = 7680;
+  TFilmManager film;
+  EXPECT_NO_THROW(readFilm(film, tall));
+}
+
 TEST(FilmFile, TrackKindsWithoutATrackClassFailTheLoad) {
   // Kinds 8..127 do not exist.
   for (uint8_t type : {8, 100, 127, 0xFF}) {

@@ -4,8 +4,10 @@
 
 #include "film_support.h"
 #include "objects/fire.h"
+#include "objects/label.h"
 #include "objects/particle.h"
 #include "objects/trackseffects.h"
+#include "objects/trackslabel.h"
 #include "picture_fixture.h"
 #include "scene/runtime.h"
 
@@ -138,6 +140,53 @@ TEST_F(EffectTrackTest, ChainKeepsOneEmitterUntilItsLastTrackEnds) {
   // Back inside the chain, a new emitter.
   play(5);
   EXPECT_EQ(objectsOf<TZirkParticle>(scene).size(), 1u);
+}
+
+TEST_F(EffectTrackTest, EmittersStayBoundedWhateverTheirInterval) {
+  // Stars that keep their speed never leave: at the shortest interval the
+  // emitter stops at its cap, and a damaged interval spawns nothing.
+  TParticleFrameList* fast = particles(0, 100);
+  TParticleFrameList* damaged = particles(0, 100);
+  for (TParticleFrameList* p : {fast, damaged}) {
+    p->PartMotion = PM_STAR;
+    p->Param1From = p->Param1To = 0;
+    p->Param2From = p->Param2To = 1.0;
+  }
+  fast->IntervalFrom = fast->IntervalTo = 0;
+  damaged->IntervalFrom = damaged->IntervalTo = INT32_MIN;
+  for (int32_t t = 0; t < 4; ++t) play(t, 3000);
+  auto emitters = objectsOf<TZirkParticle>(scene);
+  ASSERT_EQ(emitters.size(), 2u);
+  EXPECT_EQ(emitters[0]->Particles().size(), TZirkParticle::kMaxParticles);
+  EXPECT_TRUE(emitters[1]->Particles().empty());
+}
+
+TEST_F(EffectTrackTest, FiresAndCaptionsShareTheFilmsBudget) {
+  // Five 4096 x 4096 fires and thirty captions of 400 characters at 300 px
+  // ask for some 300 MB: the first fires come whole, the rest go short.
+  for (int k = 0; k < 5; ++k) {
+    TFireFrameList* f = fire(0, 10);
+    f->SetWidthFrom(4096);
+    f->SetHeightFrom(4096);
+    f->WidthTo = f->HeightTo = 4096;
+  }
+  for (int k = 0; k < 30; ++k) {
+    auto* t = static_cast<TLabelFrameList*>(film.AddTrack(std::make_unique<TLabelFrameList>(film)));
+    t->SetFontName("IPAGothic");
+    t->SetFontHeight(300);
+    t->SetText(std::string(400, 'A'));
+  }
+  film.SetFilmTime(0);
+  int64_t held = 0;
+  for (TZirkFire* f : objectsOf<TZirkFire>(scene))
+    held += TZirkFire::SimulationBytes(f->GetPropInt(PR_ORIGWIDTH), f->GetPropInt(PR_ORIGHEIGHT),
+                                       f->MaxSide);
+  for (TZirkLabel* l : objectsOf<TZirkLabel>(scene))
+    held += int64_t(l->Label().Picture().Width()) * l->Label().Picture().Height() * 5;
+  EXPECT_LE(held, kFilmObjectBudget);
+  EXPECT_EQ(objectsOf<TZirkFire>(scene).front()->MaxSide, TZirkFire::kMaxCells);
+  film.Clear();
+  EXPECT_EQ(film.Budget.Left(), kFilmObjectBudget);
 }
 
 TEST_F(EffectTrackTest, FireFollowsItsRectangleZoomAndPower) {

@@ -115,8 +115,11 @@ TEST_F(ObjectsTest, ScrapLeavesTickDrawAndHitTestAtOnceAndFreesAtTheTickEnd) {
   frame();
   ASSERT_EQ(box->ticks, 1);
   EXPECT_EQ(scene.GetBase(0)->HitTest({15, 15}, kAllMouseMask), box);
+  const uint64_t childSerial = child->Serial();
+  EXPECT_EQ(scene.FindBySerial(childSerial), child);
 
   box->Scrap();
+  EXPECT_EQ(scene.FindBySerial(childSerial), nullptr);
   EXPECT_TRUE(box->IsScrapped());
   EXPECT_EQ(box->GetName(), "");
   EXPECT_EQ(scene.FindComponentByName("victim"), nullptr);

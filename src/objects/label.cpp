@@ -1,7 +1,5 @@
 #include "objects/label.h"
 
-#include <algorithm>
-
 #include "scene/proptable.h"
 
 namespace zirk {
@@ -41,10 +39,8 @@ const TPropTable& TZirkLabel::Properties() const {
 
 int64_t TZirkLabel::PictureBytes(int32_t width, int32_t height) {
   constexpr int64_t kPixelBytes = 4 + 1;
-  const int64_t w = std::clamp(width, 0, kMaxLabelSide);
-  const int64_t h = std::clamp<int64_t>(
-      height, 0, std::min<int64_t>(kMaxLabelSide, kMaxLabelPixels / std::max<int64_t>(w, 1)));
-  return w * h * kPixelBytes;
+  const TPoint size = LabelPictureSize(width, height);
+  return int64_t{size.X} * size.Y * kPixelBytes;
 }
 
 void TZirkLabel::render() {

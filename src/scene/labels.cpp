@@ -14,8 +14,6 @@ namespace {
 // Script values are arbitrary; pictures and border passes stay bounded
 // (a border of width w takes about 3 w steps per pixel).
 constexpr int32_t kMaxEffectWidth = 16;
-constexpr int32_t kMaxPictureSide = kMaxLabelSide;
-constexpr int64_t kMaxPicturePixels = kMaxLabelPixels;
 constexpr uint32_t kFullCoverage = 255;
 
 int32_t effectWidth(int32_t w) {
@@ -151,8 +149,8 @@ TKwLabelList::TLayout TKwLabelList::layout(const std::string& text) const {
       pen += glyph->Advance;
       l.glyphs.push_back(std::move(glyph));
     }
-    l.advance = static_cast<int32_t>(std::min<int64_t>(pen, kMaxPictureSide));
-    l.ink = static_cast<int32_t>(std::clamp<int64_t>(ink, 0, kMaxPictureSide));
+    l.advance = static_cast<int32_t>(std::min<int64_t>(pen, kMaxLabelSide));
+    l.ink = static_cast<int32_t>(std::clamp<int64_t>(ink, 0, kMaxLabelSide));
     out.textWidth = std::max(out.textWidth, l.advance);
     out.inkWidth = std::max({out.inkWidth, l.advance, l.ink});
     out.lines.push_back(std::move(l));
@@ -174,11 +172,19 @@ void TKwLabelList::setSize(TKwLabelDIB& label, const TLayout& l) const {
   const int64_t lines = static_cast<int64_t>(l.lines.size());
   const int64_t height = lines * l.metrics.Height + (lines - 1) * std::max(0, lineSpace_) + edges;
   label.Width = l.textWidth + edges;
-  label.Height = static_cast<int32_t>(std::min<int64_t>(height, kMaxPictureSide));
+  label.Height = static_cast<int32_t>(std::min<int64_t>(height, kMaxLabelSide));
 }
 
 void TKwLabelList::Render() {
   for (auto& label : labels_) measure(*label);
+}
+
+TPoint LabelPictureSize(int64_t width, int64_t height) {
+  const int64_t w = std::clamp<int64_t>(width, 0, kMaxLabelSide);
+  // A huge label keeps its top lines.
+  const int64_t h = std::clamp<int64_t>(
+      height, 0, std::min<int64_t>(kMaxLabelSide, kMaxLabelPixels / std::max<int64_t>(w, 1)));
+  return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
 }
 
 void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
@@ -187,10 +193,8 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
   const TLayout l = layout(label.text_);
   const int32_t border = effectWidth(borderWidth_), shadow = effectWidth(shadowWidth_);
   setSize(label, l);
-  const int32_t width = std::min(l.inkWidth + 2 * border + shadow, kMaxPictureSide);
-  // A huge label keeps its top lines.
-  const int32_t height =
-      static_cast<int32_t>(std::min<int64_t>(label.Height, kMaxPicturePixels / std::max(1, width)));
+  const TPoint size = LabelPictureSize(int64_t{l.inkWidth} + 2 * border + shadow, label.Height);
+  const int32_t width = size.X, height = size.Y;
 
   // The coverage of the text itself, lines placed by the alignment.
   TDIBX text(width, height, 8);
@@ -204,7 +208,7 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
       x += (l.textWidth - line.advance) / 2;
     else if (hAlign_ != 0)
       x += l.textWidth - line.advance;
-    const int32_t y = static_cast<int32_t>(std::min<int64_t>(top, kMaxPictureSide));
+    const int32_t y = static_cast<int32_t>(std::min<int64_t>(top, kMaxLabelSide));
     int64_t pen = x;
     for (const auto& glyph : line.glyphs) {
       if (pen > width) break;

@@ -28,6 +28,8 @@ class TKwLabelList;
 // larger label keeps its top lines.
 inline constexpr int32_t kMaxLabelSide = 8192;
 inline constexpr int64_t kMaxLabelPixels = int64_t{1} << 20;
+// The picture a label of the given size renders within those caps.
+TPoint LabelPictureSize(int64_t width, int64_t height);
 
 class TKwLabelDIB {
  public:

@@ -129,7 +129,11 @@ void TVrFileManager::SetGlobal(TVrFileManager* manager) {
   gFileManager = manager;
 }
 
-std::optional<std::string> TVrFileManager::resolve(const std::string& name) {
+std::string TVrFileManager::GetHostPath(const std::string& name) {
+  return resolve(name, false).value_or(std::string());
+}
+
+std::optional<std::string> TVrFileManager::resolve(const std::string& name, bool regularOnly) {
   std::optional<std::vector<std::string>> parts = splitGameName(name);
   if (!parts) return std::nullopt;
   std::lock_guard<std::mutex> guard(lock_);
@@ -148,7 +152,7 @@ std::optional<std::string> TVrFileManager::resolve(const std::string& name) {
       path += '/';
       path += entry->hostName;
     }
-    if (found && isRegularFile(path)) return path;
+    if (found && (!regularOnly || isRegularFile(path))) return path;
   }
   return std::nullopt;
 }
@@ -197,22 +201,31 @@ const TVrFileManager::Entry* TVrFileManager::findEntry(const std::string& hostDi
   return &hit->second.front();
 }
 
-void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name) {
+void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name,
+                      int64_t maxBytes) {
   std::string path = files.GetRealFileName(name);
-  if (path.empty()) throw EVrFileError(name + ":ファイルがありません");
+  if (path.empty()) {
+    if (!files.GetHostPath(name).empty()) throw EVrFileError(name + ": not a regular file");
+    throw EVrFileError(name + ":ファイルがありません");
+  }
+  TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
+  int64_t size = file.Size();
+  if (size > maxBytes)
+    throw EVrFileTooLarge(name + ": the file is " + std::to_string(size) +
+                          " bytes, more than the " + std::to_string(maxBytes) +
+                          " a file of its kind may have");
   if (TKwMemoryStream* mem = target.AsMemoryStream()) {
-    mem->LoadFromFile(path);
+    mem->LoadFromStream(file);
   } else {
-    TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
     target.CopyFrom(file, 0);
   }
   target.SetPosition(0);
 }
 
-void LoadFileToStream(TKwStream& target, const std::string& name) {
+void LoadFileToStream(TKwStream& target, const std::string& name, int64_t maxBytes) {
   TVrFileManager* files = TVrFileManager::Global();
   if (!files) throw EVrFileError(name + ":ファイルがありません");
-  LoadFileToStream(*files, target, name);
+  LoadFileToStream(*files, target, name, maxBytes);
 }
 
 std::string ResolveDotDotPath(const std::string& name, const std::string& baseFolder) {

@@ -36,6 +36,16 @@ class EVrFileError : public Exception {
   using Exception::Exception;
 };
 
+// A game file larger than its reader takes; the message names the file and
+// both sizes.
+class EVrFileTooLarge : public EVrFileError {
+ public:
+  using EVrFileError::EVrFileError;
+};
+
+// The size cap of a reader that sets none of its own.
+inline constexpr int64_t kNoFileSizeCap = INT64_MAX;
+
 class TVrFileManager {
  public:
   TVrFileManager() = default;
@@ -57,6 +67,9 @@ class TVrFileManager {
   bool FileExists(const std::string& name);
   // The host path of the named file, or an empty string when it is missing.
   std::string GetRealFileName(const std::string& name);
+  // The host path the name maps to whatever its kind (a folder, a FIFO), or
+  // an empty string; tells a missing file from one that cannot be read whole.
+  std::string GetHostPath(const std::string& name);
   // A stream over the whole named file, or nullptr when it is missing. The
   // caller owns the stream.
   std::unique_ptr<TRangeStream> OpenMediaStream(const std::string& name);
@@ -84,7 +97,7 @@ class TVrFileManager {
     std::unordered_map<std::string, std::vector<Entry>> byKey;  // folded game name
   };
 
-  std::optional<std::string> resolve(const std::string& name);
+  std::optional<std::string> resolve(const std::string& name, bool regularOnly = true);
   const Entry* findEntry(const std::string& hostDir, const std::string& component);
 
   std::string baseFolder_;
@@ -96,10 +109,15 @@ class TVrFileManager {
 
 // Reads the whole named file into the stream (a memory stream's content is
 // replaced) and sets the stream's position to 0. A missing file raises
-// EVrFileError "<name>:ファイルがありません".
-void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name);
+// EVrFileError "<name>:ファイルがありません", a name that is no regular file
+// (a folder, a FIFO) EVrFileError "<name>: not a regular file", and a file
+// larger than maxBytes EVrFileTooLarge before anything is read, so a reader
+// that caps its kind never holds more than the cap.
+void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name,
+                      int64_t maxBytes = kNoFileSizeCap);
 // The same through the program-wide instance.
-void LoadFileToStream(TKwStream& target, const std::string& name);
+void LoadFileToStream(TKwStream& target, const std::string& name,
+                      int64_t maxBytes = kNoFileSizeCap);
 
 // A picture name of a definition file made relative to the file's folder: a
 // name of 2 or more characters that neither begins with "\" nor has ":" as

@@ -102,6 +102,27 @@ TEST_F(VrFiles, MissingFileMessage) {
   EXPECT_THROW(LoadFileToStream(s, "both.txt"), EVrFileError);
 }
 
+TEST_F(VrFiles, AFileBeyondItsReadersCapOrNotRegularIsNamed) {
+  TKwMemoryStream s(std::vector<uint8_t>(3, 'x'));
+  try {
+    LoadFileToStream(files_, s, "both.txt", 8);  // "from base" is 9 bytes
+    FAIL() << "no exception";
+  } catch (const EVrFileTooLarge& e) {
+    EXPECT_STREQ(e.what(), "both.txt: the file is 9 bytes, more than the 8 a file of its kind may have");
+  }
+  EXPECT_EQ(s.Size(), 3);  // nothing read
+  LoadFileToStream(files_, s, "both.txt", 9);
+  EXPECT_EQ(s.Size(), 9);
+
+  ASSERT_EQ(mkfifo((base() / "pipe.zcn").c_str(), 0600), 0);
+  try {
+    read("PIPE.zcn");
+    FAIL() << "no exception";
+  } catch (const EVrFileError& e) {
+    EXPECT_STREQ(e.what(), "PIPE.zcn: not a regular file");
+  }
+}
+
 TEST_F(VrFiles, LoadReplacesContentAndRewinds) {
   TKwMemoryStream s(std::vector<uint8_t>(100, 'x'));
   s.SetPosition(50);

@@ -4,7 +4,11 @@
 // where each continues its parent. Each is measured at N and 10 N: a tick
 // linear in the tracks costs about ten times as much at 10 N, while
 // lookups that scan every track for every track made it a hundred. The
-// time is that of one tick.
+// time is that of one tick. `SoundChain/N` is a chain of N sound tracks,
+// which play on the sound of the chain's first track; `LaterSounds/N`
+// plays the first five seconds of N sound tracks that start after them,
+// and counts the sound objects open meanwhile (each holds its file open
+// and decoding once the media play it).
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +17,7 @@
 #include <vector>
 
 #include "objects/frms.h"
+#include "objects/sound.h"
 #include "objects/tracks.h"
 #include "scene/zscene.h"
 #include "support/filmwriter.h"
@@ -76,8 +81,36 @@ void Chain(benchmark::State& state) {
   run(state, file);
 }
 
+void SoundChain(benchmark::State& state) {
+  test::FilmFile file;
+  for (int32_t k = 0; k < state.range(0); ++k) {
+    test::FilmTrack t = test::SoundTrack({"music.ogg"}, 0, 1);
+    t.parent = k - 1;
+    file.tracks.push_back(t);
+  }
+  run(state, file);
+}
+
+void LaterSounds(benchmark::State& state) {
+  test::FilmFile file;
+  for (int32_t k = 0; k < state.range(0); ++k)
+    file.tracks.push_back(test::SoundTrack({"music.ogg"}, 600, 60));
+  Stage stage(file);
+  int32_t time = 0;
+  for (auto _ : state) {
+    stage.film.SetFilmTime(time);
+    time = (time + 1) % 300;
+    stage.scene.TickObjects();
+  }
+  int32_t sounds = 0;
+  for (TZirkObject* o : stage.scene.Objects()) sounds += dynamic_cast<TZirkSound*>(o) != nullptr;
+  state.counters["sounds"] = sounds;
+}
+
 BENCHMARK(Boxes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Chain)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
+BENCHMARK(SoundChain)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(LaterSounds)->Arg(5000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zirk

@@ -36,7 +36,11 @@ TZirkObject* TSoundFrameList::GetTarget() const {
 void TSoundFrameList::ReleaseTarget() {
   TZirkSound* sound = ownSound();
   soundSerial_ = 0;
-  if (sound) sound->Scrap();
+  if (!sound) return;
+  // Stopped, it lets go of its media at once rather than when the scene
+  // next takes out what was scrapped.
+  sound->SetActive(kStopped);
+  sound->Scrap();
 }
 
 TSoundFrameList* TSoundFrameList::parentSound() const {
@@ -44,17 +48,28 @@ TSoundFrameList* TSoundFrameList::parentSound() const {
 }
 
 const TSoundFrameList* TSoundFrameList::rootTrack() const {
-  const TSoundFrameList* track = this;
-  for (int guard = 0; track->parentSound() && guard < 100000; ++guard) track = track->parentSound();
-  return track;
+  // The film indexes each chain's first track once a pass, so asking costs
+  // nothing per track; outside a pass it walks up without recursing.
+  const auto* root = dynamic_cast<const TSoundFrameList*>(Film().KindRoot(this));
+  return root ? root : this;
+}
+
+int64_t TSoundFrameList::chainEnd() const {
+  // Bounded by the film's tracks should tracks linked by hand form a ring.
+  const TCustomFrameList* last = this;
+  for (int32_t left = Film().Count(); left > 0; --left) {
+    const auto* next = dynamic_cast<const TSoundFrameList*>(last->ChainedTrack());
+    if (!next) break;
+    last = next;
+  }
+  return int64_t{last->TrackStart()} + last->Length;
 }
 
 TZirkSound* TSoundFrameList::RootSound() {
-  if (TSoundFrameList* parent = parentSound()) {
-    ReleaseTarget();
-    return parent->RootSound();
-  }
-  return ownSound();
+  if (!parentSound()) return ownSound();
+  // Only the chain's first track holds a sound.
+  ReleaseTarget();
+  return rootTrack()->ownSound();
 }
 
 int32_t TSoundFrameList::fromParent(int32_t TSoundFrameList::*to, int32_t own) const {
@@ -99,8 +114,22 @@ bool TSoundFrameList::RepeatRule(TZirkSound& sound) {
   return end >= length && start <= loop && end > loop && loop >= 1 && loop < length - 1;
 }
 
+void TSoundFrameList::keepSoundFor(int64_t time, int64_t end) {
+  if (time >= int64_t{Start} - kOpenAhead && time < end)
+    EnsureSound();
+  else
+    ReleaseTarget();
+}
+
+void TSoundFrameList::OwnerRefreshed() {
+  // Between passes the chain is not indexed: the track's own span stands
+  // for it, and the next tick lets go of what lies outside the chain.
+  const int64_t start = Start, time = Film().Time;
+  if (!Parent && time >= start - kOpenAhead && time < start + Length) EnsureSound();
+}
+
 void TSoundFrameList::EnsureSound() {
-  if (RootSound() || Parent) return;
+  if (Parent || ownSound()) return;
   TZirkBaseList* scene = soundScene();
   if (!scene || fileName_.empty()) return;
   std::string prefix(1, kHiddenNameChar);
@@ -118,7 +147,7 @@ void TSoundFrameList::EnsureSound() {
 }
 
 bool TSoundFrameList::Apply(int32_t time) {
-  EnsureSound();
+  if (!Parent) keepSoundFor(time, chainEnd());
   if (time < lastTime_ && Film().Playing) {
     // The film went back: the sound waits for the next step to restart.
     if (TZirkSound* sound = ownSound()) sound->SetPropInt(PR_PAUSED, 1);

@@ -3,7 +3,9 @@
 // film: volume and balance follow the timeline, playback follows pausing,
 // rewinding and seeking of the film. A chain of sound tracks plays one
 // sound object, made by the chain's first track; the later ones move only
-// its volume and balance.
+// its volume and balance. A sound holds its file open and decoding, so it
+// is made shortly before its chain starts and let go once the chain ends:
+// a film holds only the sounds near its time, however many tracks it has.
 
 #include <cstdint>
 #include <string>
@@ -18,6 +20,9 @@ class TSoundFrameList : public TCustomFrameList {
  public:
   // A film and its sound more than this far apart are brought together.
   static constexpr int32_t kSeekTolerance = 3000;  // ms
+  // How long before its chain starts a sound is made, so its file is open
+  // and ready when the film reaches it.
+  static constexpr int32_t kOpenAhead = 30;  // ticks
 
   explicit TSoundFrameList(TFilmManager& film);
   ~TSoundFrameList() override;
@@ -45,7 +50,7 @@ class TSoundFrameList : public TCustomFrameList {
   void LoadFromStream(TFilmRecordReader& in) override;
   void Reload() override;
   void CollectFiles(std::vector<std::string>& files) const override;
-  void OwnerRefreshed() override { EnsureSound(); }
+  void OwnerRefreshed() override;
   void PlayingStopped() override;
 
   // Makes the chain's sound object when the chain has none yet.
@@ -58,6 +63,12 @@ class TSoundFrameList : public TCustomFrameList {
 
  private:
   const TSoundFrameList* rootTrack() const;
+  // Where the chain that starts at this track ends: at the end of its last
+  // sound track.
+  int64_t chainEnd() const;
+  // A chain's first track: makes the sound when the time lies in the
+  // chain's span or shortly before it, and lets it go elsewhere.
+  void keepSoundFor(int64_t time, int64_t end);
   TSoundFrameList* parentSound() const;
   // A start value: the parent's end value `to` when chained, else `own`.
   int32_t fromParent(int32_t TSoundFrameList::*to, int32_t own) const;

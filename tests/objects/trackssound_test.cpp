@@ -3,6 +3,7 @@
 #include "objects/trackssound.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <fstream>
 
@@ -157,7 +158,7 @@ TEST_F(SoundTrackTest, PausingOrStoppingTheFilmPausesItsSound) {
   film.SetTracksEnabled(true);
   at(2);
   EXPECT_FALSE(sound->GetPropInt(PR_PAUSED));
-  at(200);  // past the track
+  at(109);  // the film's last tick: the track falls silent
   EXPECT_TRUE(sound->GetPropInt(PR_PAUSED));
 }
 
@@ -198,6 +199,38 @@ TEST_F(SoundTrackTest, ChangingTheFileScrapsTheSound) {
   std::vector<std::string> files;
   film.CollectFiles(files);
   EXPECT_EQ(files, std::vector<std::string>{"audio\\pcm16-stereo-44100.wav"});
+}
+
+// A sound is open from shortly before its track until the track ends.
+TEST_F(SoundTrackTest, ASoundIsOpenOnlyNearItsTrack) {
+  TSoundFrameList* first = track(0, 60);
+  TSoundFrameList* later = track(600, 60);
+  at(0);
+  EXPECT_EQ(later->GetTarget(), nullptr) << "ten seconds ahead";
+  at(60);
+  EXPECT_EQ(first->GetTarget(), nullptr) << "its track has ended";
+  at(590);
+  EXPECT_NE(later->GetTarget(), nullptr) << "the film is about to reach it";
+}
+
+// A track of a long chain finds the chain's sound without walking up the
+// chain, let alone recursing: a tick fits a small stack.
+TEST_F(SoundTrackTest, ALongChainTicksOnASmallStack) {
+  std::vector<TSoundFrameList*> chain;  // the last track first
+  for (int32_t k = 0; k < 50000; ++k) {
+    chain.push_back(track(0, 1));
+    if (k > 0) chain[k - 1]->Parent = chain[k];
+  }
+  film.Length = 50000;
+  pthread_attr_t small;
+  pthread_attr_init(&small);
+  pthread_attr_setstacksize(&small, 512 * 1024);
+  pthread_t thread;
+  auto tick = [](void* f) { return static_cast<TFilmManager*>(f)->SetFilmTime(0), f; };
+  ASSERT_EQ(pthread_create(&thread, &small, tick, &film), 0);
+  pthread_join(thread, nullptr);
+  ASSERT_NE(chain.back()->RootSound(), nullptr);
+  EXPECT_EQ(chain.front()->RootSound(), chain.back()->RootSound());
 }
 
 }  // namespace

@@ -75,6 +75,19 @@ TEST(AsyncSocketTest, RemoteCloseHandsOverDataBeforeClosedEventOnce) {
   EXPECT_EQ(p.client.LocalAddr(), "0.0.0.0");
 }
 
+TEST(AsyncSocketTest, AnErrorCloseLeavesTheNextCloseReported) {
+  Loopback p;
+  p.client.OnError = [](TCustomAsyncSocket*) {};  // reported, not raised
+  p.connect();
+  p.server.Close();  // abortive: the client's connection is reset
+  // Unpumped, the client learns of the reset from a query that fails.
+  for (int i = 0; i < 1000000 && p.client.State() != wsClosed; ++i) p.client.GetPeerAddr();
+  ASSERT_EQ(p.closedEvents, 1);
+  p.connect();
+  p.server.Close();
+  EXPECT_TRUE(pumpUntil([&] { return p.closedEvents == 2; }));
+}
+
 TEST(AsyncSocketTest, RefusedConnectionReportsTheError) {
   TAsyncSocket s;
   int port;

@@ -14,6 +14,16 @@ import time
 
 LIFETIME = 90
 
+# Replies sent as they are, the connection then held until the client closes it.
+CANNED = {
+    "/forbidden": b"HTTP/1.0 403 Forbidden\r\n\r\n",
+    "/halfhead": b"HTTP/1.0 200 OK\r\n",
+    "/rangerel": b"HTTP/1.0 302 Found\r\nAccept-Ranges: bytes\r\nLocation: /echo\r\n\r\nmoved",
+    "/inject": b"HTTP/1.0 302 Found\r\nLocation: /next\0 HTTP/1.0\rX-Injected: yes\r\n\r\n",
+    "/badrange": b"HTTP/1.0 206 Partial\r\nContent-Range: bytes 0\rX-Injected: 1-9/10\r\n"
+                 b"Content-Length: 1\r\n\r\nr",
+}
+
 
 def recv_head(conn):
     data = b""
@@ -69,16 +79,16 @@ def http_route(conn, port2):
         conn.sendall(b"<HTML>\r\n<b>x</b>\r\nline2\nend")
     elif path == "/long":
         conn.sendall(b"HTTP/1.0 200 OK\r\nX-Long: " + b"a" * 9000 + b"\r\n\r\nbody")
-    elif path == "/reset":
-        reply(conn, "200 OK", [("Content-Length", "100000")], b"r" * 1000)
+    elif path in ("/reset", "/resetnolen"):
+        reply(conn, "200 OK", [("Content-Length", "100000")] if path == "/reset" else [], b"r" * 1000)
         time.sleep(0.2)
         conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     elif path == "/short":
         reply(conn, "200 OK", [("Content-Length", "1000")], b"s" * 10)
     elif path == "/noreply":
         pass
-    elif path == "/hang":
-        reply(conn, "200 OK", [("Content-Length", "5")], b"hello")
+    elif path in ("/hang", "/held"):  # a body, then the connection kept open
+        reply(conn, "200 OK", [("Content-Length", "5")] if path == "/held" else [], b"hello")
         wait_close(conn, 30)
     elif path == "/silent":
         wait_close(conn, 30)
@@ -110,6 +120,9 @@ def http_route(conn, port2):
         conn.sendall(b"HTTP/1.1 404 Not Found\nContent-Type: text/html\n\nmissing")
     elif path == "/badstatus":
         conn.sendall(b"HTTP/1.0 abc Odd\r\n\r\nbody")
+    elif path in CANNED:
+        conn.sendall(CANNED[path])
+        wait_close(conn, 20)
     else:
         reply(conn, "404 Not Found", [("Content-Length", "4")], b"nope")
 

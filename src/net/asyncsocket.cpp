@@ -537,6 +537,7 @@ void TCustomAsyncSocket::Resume() {
 
 void TCustomAsyncSocket::ProcessMessages() {
   PumpPendingMessages();
+  if (QuitPosted()) terminated_ = true;
 }
 
 // --- sending ----------------------------------------------------------------

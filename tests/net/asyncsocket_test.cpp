@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 #include "net/linesocket.h"
 #include "netpump.h"
@@ -382,6 +383,19 @@ TEST(SyncSocketTest, WaitUntilReadyEndsOnFlagOrTimeout) {
   EXPECT_EQ(s.Synchronize([&] { platform::PostMessage(w, 1); }, done), 0);
   EXPECT_TRUE(done);
   platform::DeallocateHWnd(w);
+}
+
+TEST(SyncSocketTest, AThreadThatQuitsEndsItsWaits) {
+  std::thread([] {
+    TAsyncSocket s;
+    bool done = false;
+    s.SetTimeout(30000);
+    platform::PostQuitMessage();
+    EXPECT_EQ(s.WaitUntilReady(done), TCustomSyncSocket::kWaitFailed);
+    s.ProcessMessages();
+    EXPECT_TRUE(s.Terminated());
+  }).join();
+  EXPECT_FALSE(platform::QuitPosted());  // the state is the quitting thread's
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST(AsyncSocketTest, AnErrorCloseLeavesTheNextCloseReported) {
   p.client.OnError = [](TCustomAsyncSocket*) {};  // reported, not raised
   p.connect();
   p.server.Close();  // abortive: the client's connection is reset
-  // Unpumped, the client learns of the reset from a query that fails.
+  // Unpumped, it learns of the reset from a query that fails.
   for (int i = 0; i < 1000000 && p.client.State() != wsClosed; ++i) p.client.GetPeerAddr();
   ASSERT_EQ(p.closedEvents, 1);
   p.connect();
@@ -383,19 +383,17 @@ TEST(SyncSocketTest, WaitUntilReadyEndsOnFlagOrTimeout) {
   EXPECT_EQ(s.Synchronize([&] { platform::PostMessage(w, 1); }, done), 0);
   EXPECT_TRUE(done);
   platform::DeallocateHWnd(w);
-}
-
-TEST(SyncSocketTest, AThreadThatQuitsEndsItsWaits) {
-  std::thread([] {
-    TAsyncSocket s;
-    bool done = false;
-    s.SetTimeout(30000);
+  std::thread quitting([] {  // a thread whose loop is to end
+    TAsyncSocket t;
+    bool never = false;
+    t.SetTimeout(30000);
     platform::PostQuitMessage();
-    EXPECT_EQ(s.WaitUntilReady(done), TCustomSyncSocket::kWaitFailed);
-    s.ProcessMessages();
-    EXPECT_TRUE(s.Terminated());
-  }).join();
-  EXPECT_FALSE(platform::QuitPosted());  // the state is the quitting thread's
+    EXPECT_EQ(t.WaitUntilReady(never), TCustomSyncSocket::kWaitFailed);
+    t.ProcessMessages();
+    EXPECT_TRUE(t.Terminated());
+  });
+  quitting.join();
+  EXPECT_FALSE(platform::QuitPosted());  // the state is that thread's
 }
 
 }  // namespace

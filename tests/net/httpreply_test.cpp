@@ -95,18 +95,6 @@ TEST(HttpReplyParser, AHeaderLineMustFitItsBuffer) {
   }
 }
 
-TEST(HttpReplyParser, TheBodyEndsAtItsOneLength) {
-  Log log;
-  THttpReplyParser p(&log);
-  const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello, and 26 bytes more";
-  p.Feed(reply.data(), reply.size());
-  EXPECT_EQ(log.body, "hello");
-  EXPECT_TRUE(p.BodyComplete());
-  const std::string twice = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 36\r\n\r\n";
-  EXPECT_EQ(THttpReplyParser().Feed(twice.data(), twice.size()),
-            THttpReplyParser::TFeed::Malformed);
-}
-
 TEST(HttpReplyParser, ARelocatedPassKeepsWhatTheDocumentSaid) {
   THttpReplyParser p;
   const std::string first =

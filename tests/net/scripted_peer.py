@@ -13,15 +13,15 @@ import threading
 import time
 
 LIFETIME = 90
-
-# Replies sent as they are, the connection then held until the client closes it.
-CANNED = {
+CANNED = {  # replies sent as they are, the connection then held until the client closes it
+    "/held": b"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+    "/over": b"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello, and 26 bytes more past it",
+    "/twolen": b"HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 36\r\n\r\nhello",
     "/forbidden": b"HTTP/1.0 403 Forbidden\r\n\r\n",
     "/halfhead": b"HTTP/1.0 200 OK\r\n",
     "/rangerel": b"HTTP/1.0 302 Found\r\nAccept-Ranges: bytes\r\nLocation: /echo\r\n\r\nmoved",
     "/inject": b"HTTP/1.0 302 Found\r\nLocation: /next\0 HTTP/1.0\rX-Injected: yes\r\n\r\n",
-    "/badrange": b"HTTP/1.0 206 Partial\r\nContent-Range: bytes 0\rX-Injected: 1-9/10\r\n"
-                 b"Content-Length: 1\r\n\r\nr",
+    "/badrange": b"HTTP/1.0 206 OK\r\nContent-Range: bytes 0\rX: 1-9/10\r\nContent-Length: 0\r\n\r\n",
 }
 
 
@@ -87,8 +87,8 @@ def http_route(conn, port2):
         reply(conn, "200 OK", [("Content-Length", "1000")], b"s" * 10)
     elif path == "/noreply":
         pass
-    elif path in ("/hang", "/held"):  # a body, then the connection kept open
-        reply(conn, "200 OK", [("Content-Length", "5")] if path == "/held" else [], b"hello")
+    elif path == "/hang":
+        reply(conn, "200 OK", [], b"hello")
         wait_close(conn, 30)
     elif path == "/silent":
         wait_close(conn, 30)

@@ -1,8 +1,9 @@
 #pragma once
 // The reply of an HTTP/1.0 server, read from bytes as they arrive: the
 // status line and header lines, then the body, which ends with its
-// Content-Length or, without one, with the connection. The parser knows no socket and no request;
-// the client feeds it what the connection delivers, and the fuzz target feeds it anything.
+// Content-Length or, without one, with the connection. The parser knows no
+// socket and no request; the client feeds it what the connection delivers,
+// and the fuzz target feeds it anything.
 
 #include <cstddef>
 #include <cstdint>

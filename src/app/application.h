@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/messages.h"
+
 namespace zirk {
 
 class TFormView;
@@ -24,7 +26,10 @@ class TApplication {
   // The flag itself, for threads that end when it turns (the wave mixer's
   // feeder).
   const std::atomic<bool>& TerminatedFlag() const { return terminated_; }
-  void Terminate() { terminated_.store(true); }
+  void Terminate() {
+    terminated_.store(true);
+    platform::PostQuitMessage();  // for the loops of this thread that know no application
+  }
 
   // The program file, and the folder "game.ini" and the logs belong to.
   const std::string& ExeName() const { return exeName_; }

@@ -210,6 +210,9 @@ void TCustomAsyncSocket::SocketError(const std::string& func) {
       TriggerSessionClosed(static_cast<uint16_t>(code));
     }
     ChangeState(wsClosed);
+    // As after every close, or the next connection's close would count as
+    // reported already.
+    AssignDefaultValue();
   }
   lastError_ = code;
   RaiseException(text);
@@ -534,6 +537,7 @@ void TCustomAsyncSocket::Resume() {
 
 void TCustomAsyncSocket::ProcessMessages() {
   PumpPendingMessages();
+  if (QuitPosted()) terminated_ = true;
 }
 
 // --- sending ----------------------------------------------------------------

@@ -18,6 +18,10 @@ std::string errorReason(int code) {
   return SocketErrorText(code) + " (Error #" + std::to_string(code) + ")";
 }
 
+// A URL or header value holding one of these would end its request line
+// early and start another of the sender's choosing.
+const std::string kLineBreakOrNul("\r\n\0", 3);
+
 // Only plain HTTP is spoken; an empty scheme means it.
 bool fetchableScheme(const std::string& scheme) {
   return scheme.empty() || scheme == "http";
@@ -35,6 +39,7 @@ class THttpClient::ReplyListener : public THttpReplyParser::TListener {
  public:
   explicit ReplyListener(THttpClient& client) : client_(client) {}
   void ReplyHeaderBegin() override {
+    client_.headerEndFired_ = false;
     if (client_.OnHeaderBegin) client_.OnHeaderBegin(&client_);
   }
   void ReplyHeaderLine(std::string_view name, std::string_view value) override {
@@ -113,7 +118,7 @@ const std::string& THttpClient::ReasonPhrase() const {
 }
 
 bool THttpClient::Connected() const {
-  return (phase_ == TPhase::Header || phase_ == TPhase::Body) && socket_->State() == wsConnected;
+  return connected_ && socket_->State() == wsConnected;
 }
 
 void THttpClient::SetState(THttpState s) {
@@ -142,6 +147,9 @@ void THttpClient::ResetResponse() {
   sending_ = false;
   location_ = URL;
   relocations_ = 0;
+  connected_ = false;
+  headerEndFired_ = false;
+  receiveError_ = 0;
   socksErrorText_.clear();
   reply_.Reset();
 }
@@ -169,6 +177,7 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
     THttpUrlParts proxy = ParseURL(Proxy);
     target_.connectHost = proxy.host;
     target_.connectPort = proxy.port.empty() ? ProxyPort : proxy.port;
+    proxyConnectPort_ = target_.connectPort;
   } else {
     target_.requestPath = url.path;
     target_.hostHeader = target_.connectHost = url.host;
@@ -179,8 +188,7 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
   if (target_.requestPath.empty()) target_.requestPath.assign(1, '/');
   documentName_ = DocumentNameOf(documentName_);
 
-  // Line breaks or NUL in a URL would inject request lines.
-  if (URL.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+  if (URL.find_first_of(kLineBreakOrNul) != std::string::npos) {
     FinishFailed(WSAHOST_NOT_FOUND, "can't resolve hostname to IP address");
     return;
   }
@@ -241,11 +249,14 @@ void THttpClient::SocketSessionConnected(uint16_t error) {
     FinishFailed(error, text + " (Error #" + std::to_string(error) + ")");
     return;
   }
+  connected_ = true;
+  receiveError_ = 0;
   SetState(hsConnected);
   if (OnSessionConnected) OnSessionConnected(this);
   Enter(TPhase::Header);
   try {
-    SendRequest(requestType_ == rqPost ? "POST" : requestType_ == rqHead ? "HEAD" : "GET");
+    if (!SendRequest(requestType_ == rqPost ? "POST" : requestType_ == rqHead ? "HEAD" : "GET"))
+      return;
     if (requestType_ == rqPost) {
       if (OnSendBegin) OnSendBegin(this);
       sending_ = true;
@@ -261,12 +272,16 @@ void THttpClient::SocketSessionConnected(uint16_t error) {
 void THttpClient::SendCommand(const std::string& cmd) {
   std::string s = cmd;
   if (OnCommand) OnCommand(this, s);
+  // Checked as sent, whatever the value's source: the caller, the URL, a
+  // relocation or a range a reply named.
+  if (s.find_first_of(kLineBreakOrNul) != std::string::npos) badRequestLine_ = true;
   request_ += s;
   request_ += "\r\n";
 }
 
-void THttpClient::SendRequest(const std::string& method) {
+bool THttpClient::SendRequest(const std::string& method) {
   request_.clear();
+  badRequestLine_ = false;
   if (OnRequestHeaderBegin) OnRequestHeaderBegin(this);
   SendCommand(method + " " + target_.requestPath + " HTTP/1.0");
   if (!Sender.empty()) SendCommand("From: " + Sender);
@@ -289,10 +304,17 @@ void THttpClient::SendRequest(const std::string& method) {
     ContentRangeBegin.clear();
     ContentRangeEnd.clear();
   }
+  acceptRanges_.clear();
   if (OnRequestHeaderEnd) OnRequestHeaderEnd(this);
   SendCommand("");
+  if (badRequestLine_) {
+    request_.clear();
+    FinishFailed(WSAEINVAL, "Request refused: a URL or header value holds CR, LF or NUL");
+    return false;
+  }
   socket_->SendStr(request_);
   request_.clear();
+  return true;
 }
 
 void THttpClient::SendPostChunk() {
@@ -316,6 +338,10 @@ void THttpClient::SocketDataSent(uint16_t) {
 
 void THttpClient::SocketDataAvailable(uint16_t error) {
   const int n = socket_->Receive(rcvBuf_.data(), kReceiveChunk);
+  // A failed read may have taken the connection's error with it, so that
+  // its close then looks orderly.
+  if (n < 0 && receiveError_ == 0 && socket_->LastError() != WSAEWOULDBLOCK)
+    receiveError_ = static_cast<uint16_t>(socket_->LastError());
   if (requestType_ == rqNone || n <= 0) return;
   const std::string_view data(rcvBuf_.data(), static_cast<size_t>(n));
   if (phase_ != TPhase::Header && phase_ != TPhase::Body) {
@@ -326,6 +352,10 @@ void THttpClient::SocketDataAvailable(uint16_t error) {
     return;
   }
   const THttpReplyParser::TFeed fed = reply_.Feed(data.data(), data.size());
+  if (fed == THttpReplyParser::TFeed::Malformed) {
+    FinishFailed(WSAEINVAL, "HTTP reply malformed: two different Content-Length values");
+    return;
+  }
   if (fed != THttpReplyParser::TFeed::Ok) {
     // Raised into the socket's background path as well, but the request
     // ends here as a failure rather than as a short success.
@@ -334,15 +364,28 @@ void THttpClient::SocketDataAvailable(uint16_t error) {
     FinishFailed(0, what, 4);
     throw EHttpException(what, 4);
   }
-  // An error reply ends with what came together with its header.
-  if (phase_ == TPhase::Body && reply_.StatusCode() >= 400) {
-    if (OnDocEnd) OnDocEnd(this);
+  // The body ends at its length, without waiting for a close the server may
+  // never make; an error reply ends with what came together with its header.
+  if (phase_ == TPhase::Body && (reply_.BodyComplete() || reply_.StatusCode() >= 400)) {
+    if (reply_.BodyPieces() > 0 && OnDocEnd) OnDocEnd(this);
     Finish();
   }
 }
 
 void THttpClient::ReplyHeaderLine(std::string_view name, std::string_view value) {
-  if (name == "content-range") {
+  if (name == "location") {
+    if (value.find_first_of(kLineBreakOrNul) != std::string_view::npos) {
+      FinishFailed(WSAEINVAL, "Redirect refused: the location holds CR, LF or NUL");
+      return;
+    }
+    // Where the document went is known from here, followed or not; a scheme
+    // that is not fetched fails the request if it is followed.
+    const std::string target(value);
+    if (fetchableScheme(ParseURL(target).scheme))
+      location_ = RelocateTarget(target_, target, !Proxy.empty());
+  } else if (name == "accept-ranges") {
+    acceptRanges_ = value;
+  } else if (name == "content-range") {
     SplitContentRange(std::string(value), ContentRangeBegin, ContentRangeEnd);
   } else if (name == "set-cookie") {
     bool accept = true;
@@ -370,12 +413,10 @@ void THttpClient::ReplyHeaderEnd(THttpReplyParser::THeaderEnd how) {
 }
 
 bool THttpClient::Relocate() {
-  const std::string& value = reply_.LocationValue();
-  if (!fetchableScheme(ParseURL(value).scheme)) {
+  if (!fetchableScheme(ParseURL(reply_.LocationValue()).scheme)) {
     FinishFailed(WSAEPROTONOSUPPORT, errorReason(WSAEPROTONOSUPPORT));
     return false;
   }
-  location_ = RelocateTarget(target_, value, !Proxy.empty());
   Enter(TPhase::Relocating);
   return true;
 }
@@ -403,10 +444,12 @@ void THttpClient::ReplyBody(std::string_view data) {
 // --- closing ----------------------------------------------------------------
 
 void THttpClient::CloseConnection() {
+  connected_ = false;
   socket_->Close();
 }
 
 void THttpClient::SocketSessionClosed(uint16_t error) {
+  connected_ = false;
   switch (phase_) {
     case TPhase::Relocating:
       RelocationClosed();
@@ -426,7 +469,7 @@ void THttpClient::SocketSessionClosed(uint16_t error) {
 
 void THttpClient::RemoteClosed(uint16_t error) {
   if (reply_.HeaderBegun() && !reply_.HeaderEnded()) {
-    if (OnHeaderEnd) OnHeaderEnd(this);
+    EndHeaderCutShort();
     // A header cut short still names where the document went.
     if (reply_.LocationSeen()) {
       if (Relocate()) RelocationClosed();
@@ -434,14 +477,16 @@ void THttpClient::RemoteClosed(uint16_t error) {
     }
   }
   // A peer that went away before the reply was complete makes the request
-  // fail, rather than pass a torn document off as a whole one.
+  // fail, rather than pass a torn document off as a whole one. Without a
+  // length only an orderly close ends the body; one that carries an error
+  // broke it off.
+  if (error == 0) error = receiveError_;
   const int status = reply_.StatusCode();
   const bool bodyExpected =
       requestType_ != rqHead && !(status >= 100 && status < 200) && status != 204 && status != 304;
-  const bool cutShort =
-      (!reply_.GotStatusLine() && !reply_.Headerless()) ||
-      (bodyExpected && (!reply_.HeaderEnded() || (reply_.ContentLength() >= 0 &&
-                                                  reply_.BodyBytes() < reply_.ContentLength())));
+  const bool cutShort = (!reply_.GotStatusLine() && !reply_.Headerless()) ||
+                        (bodyExpected && !reply_.BodyComplete() &&
+                         (!reply_.HeaderEnded() || reply_.ContentLength() >= 0 || error != 0));
   if (cutShort) {
     const int code = error ? int{error} : int{WSAECONNABORTED};
     failure_ = failure_.value_or(TFailure{static_cast<uint16_t>(code), errorReason(code)});
@@ -461,7 +506,7 @@ void THttpClient::RelocationClosed() {
   if (requestType_ == rqPost) requestType_ = rqGet;
   if (OnLocationChange) OnLocationChange(this);
   reply_.NextPass();
-  if (!Proxy.empty()) target_.connectPort = ProxyPort;
+  if (!Proxy.empty()) target_.connectPort = proxyConnectPort_;
   PostMessage(hWnd_, WM_HTTP_RELOCATE, serial_);
 }
 
@@ -469,6 +514,8 @@ void THttpClient::Finish(bool abortive) {
   if (phase_ == TPhase::Idle || phase_ == TPhase::Ending) return;
   // Ending first: the closed event the close may fire belongs to no request.
   Enter(TPhase::Ending);
+  EndHeaderCutShort();
+  connected_ = false;
   reply_.Stop();
   sending_ = false;
   if (abortive)
@@ -509,9 +556,17 @@ void THttpClient::Abort() {
   if (phase_ == TPhase::Idle) return;
   if (!failure_) failure_ = TFailure{WSAECONNABORTED, errorReason(WSAECONNABORTED)};
   Enter(TPhase::Ending);
+  EndHeaderCutShort();
+  connected_ = false;
   reply_.Stop();
   socket_->Abort();
   SetReady();
+}
+
+void THttpClient::EndHeaderCutShort() {
+  if (!reply_.HeaderBegun() || reply_.HeaderEnded() || headerEndFired_) return;
+  headerEndFired_ = true;
+  if (OnHeaderEnd) OnHeaderEnd(this);
 }
 
 // --- deadline ---------------------------------------------------------------

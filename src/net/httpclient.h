@@ -86,7 +86,8 @@ class THttpClient {
   std::string Cookie;
   std::string ContentTypePost = "application/x-www-form-urlencoded";
   std::string ContentRangeBegin, ContentRangeEnd;
-  const std::string& AcceptRanges() const { return reply_.AcceptRanges(); }
+  // Of the reply to the last request sent (a relocation's pass included).
+  const std::string& AcceptRanges() const { return acceptRanges_; }
   bool MultiThreaded() const { return multiThreaded_; }
   void SetMultiThreaded(bool v);
 
@@ -168,7 +169,7 @@ class THttpClient {
     Lookup,      // host lookup running
     Connecting,  // connection being made
     Header,      // request sent; status and header lines arriving
-    Body,        // body arriving until the server closes
+    Body,        // body arriving up to its length or until the server closes
     Relocating,  // closed for a relocation; the next pass starts from the loop
     Ending,      // over; the end is entered from the message loop
   };
@@ -186,7 +187,8 @@ class THttpClient {
   void Finish(bool abortive = false);
   void FinishFailed(uint16_t error, const std::string& text, uint16_t code = 0);
   void SetReady();
-  void SendRequest(const std::string& method);
+  // False when a line would carry CR, LF or NUL; nothing is sent then.
+  bool SendRequest(const std::string& method);
   void SendPostChunk();
   void ReplyHeaderLine(std::string_view name, std::string_view value);
   void ReplyHeaderEnd(THttpReplyParser::THeaderEnd how);
@@ -199,6 +201,8 @@ class THttpClient {
   void SocketSessionClosed(uint16_t error);
   void RemoteClosed(uint16_t error);
   void RelocationClosed();
+  // A header begun and never ended still gets its end event, once.
+  void EndHeaderCutShort();
   void StartSyncOnOwner();
   void ArmDeadline(uint32_t ms);
   void DeadlineTimer();
@@ -220,6 +224,12 @@ class THttpClient {
   int64_t sentCount_ = 0;
   bool sending_ = false;  // a POST body is still going out
   int relocations_ = 0;
+  std::string proxyConnectPort_;  // where the proxy listens, for every pass
+  std::string acceptRanges_;
+  bool connected_ = false;       // between the connected event and the close
+  bool headerEndFired_ = false;  // for the header of this pass
+  bool badRequestLine_ = false;  // a line of the request being built is refused
+  uint16_t receiveError_ = 0;    // a read that failed, for a close that says nothing
   std::unique_ptr<ReplyListener> listener_;
   THttpReplyParser reply_;
   std::vector<char> rcvBuf_, sendBuf_;

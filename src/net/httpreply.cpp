@@ -30,12 +30,13 @@ void THttpReplyParser::NextPass() {
   buffer_.clear();
   searched_ = 0;
   headerBytes_ = 0;
-  headerTooLarge_ = false;
+  failure_ = TFeed::Ok;
   headerLines_ = 0;
   headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = false;
   statusCode_ = 0;
   reasonPhrase_.clear();
   contentLength_ = -1;
+  lengthSeen_ = false;
   location_.clear();
   lines_.clear();
 }
@@ -60,7 +61,7 @@ THttpReplyParser::TFeed THttpReplyParser::Feed(const char* data, size_t size) {
     data += take;
     size -= take;
     splitLines();
-    if (headerTooLarge_ && pass == pass_) return TFeed::HeaderTooLarge;
+    if (failure_ != TFeed::Ok && pass == pass_) return failure_;
   }
   return TFeed::Ok;
 }
@@ -74,7 +75,7 @@ void THttpReplyParser::splitLines() {
     if (len == 0) break;
     headerBytes_ += len;
     if (headerBytes_ > kHeaderLimit) {
-      headerTooLarge_ = true;
+      failure_ = TFeed::HeaderTooLarge;
       phase_ = TPhase::Done;
       break;
     }
@@ -144,8 +145,17 @@ void THttpReplyParser::headerField(const std::string& line) {
     locationSeen_ = true;
     location_ = value;
   } else if (name == "content-length") {
-    contentLength_ = DecimalOr(value, -1);
-    if (contentLength_ < 0) contentLength_ = -1;
+    int64_t length = DecimalOr(value, -1);
+    if (length < 0) length = -1;
+    if (lengthSeen_ && length != contentLength_) {
+      // Which length holds is anybody's guess, and a wrong guess would read
+      // another reply's bytes as this body.
+      failure_ = TFeed::Malformed;
+      phase_ = TPhase::Done;
+      return;
+    }
+    lengthSeen_ = true;
+    contentLength_ = length;
   } else if (name == "accept-ranges") {
     acceptRanges_ = value;
   } else if (name == "content-type") {
@@ -175,6 +185,14 @@ void THttpReplyParser::flushToBody() {
 }
 
 void THttpReplyParser::body(std::string_view data) {
+  if (contentLength_ >= 0) {
+    // Nothing past the stated length belongs to this reply.
+    const int64_t left = std::max<int64_t>(contentLength_ - bodyBytes_, 0);
+    if (static_cast<int64_t>(data.size()) >= left) {
+      data = data.substr(0, static_cast<size_t>(left));
+      phase_ = TPhase::Done;
+    }
+  }
   if (data.empty()) return;
   bodyBytes_ += static_cast<int64_t>(data.size());
   ++bodyPieces_;

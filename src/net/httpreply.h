@@ -1,8 +1,9 @@
 #pragma once
 // The reply of an HTTP/1.0 server, read from bytes as they arrive: the
-// status line and header lines, then the body, which ends only with the
-// connection. The parser knows no socket and no request; the client feeds it
-// what the connection delivers, and the fuzz target feeds it anything.
+// status line and header lines, then the body, which ends with its
+// Content-Length or, without one, with the connection. The parser knows no
+// socket and no request; the client feeds it what the connection delivers,
+// and the fuzz target feeds it anything.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,12 +23,14 @@ class THttpReplyParser {
 
   // What the end of the header means for the request.
   enum class THeaderEnd : uint8_t {
-    Body,      // the body follows until the connection closes
+    Body,      // the body follows, up to its length or until the connection closes
     Finished,  // a content length of 0: nothing follows (a location is not followed)
     Relocate,  // a location was given: the request goes there instead
   };
 
-  enum class TFeed : uint8_t { Ok, LineTooLong, HeaderTooLarge };
+  // Malformed: two Content-Length fields that differ, so the body's end is
+  // unknown.
+  enum class TFeed : uint8_t { Ok, LineTooLong, HeaderTooLarge, Malformed };
 
   // What the owner hears while bytes are fed; each call happens inside Feed.
   class TListener {
@@ -54,8 +57,9 @@ class THttpReplyParser {
   // Stops reading: later bytes are dropped.
   void Stop() { phase_ = TPhase::Done; }
 
-  // Takes bytes in. A header line that does not fit kLineLimit bytes, or a
-  // header that does not fit kHeaderLimit, stops the parser and is reported.
+  // Takes bytes in. A header line that does not fit kLineLimit bytes, a
+  // header that does not fit kHeaderLimit, or a malformed header stops the
+  // parser and is reported. Bytes past the Content-Length are dropped.
   TFeed Feed(const char* data, size_t size);
 
   bool HeaderBegun() const { return headerLines_ > 0; }
@@ -75,6 +79,10 @@ class THttpReplyParser {
   const std::vector<std::string>& Lines() const { return lines_; }
   const std::vector<std::string>& AuthChallenges() const { return authChallenges_; }
   int64_t BodyBytes() const { return bodyBytes_; }
+  // The body has reached its Content-Length.
+  bool BodyComplete() const {
+    return headerEnded_ && contentLength_ >= 0 && bodyBytes_ >= contentLength_;
+  }
   int BodyPieces() const { return bodyPieces_; }
 
  private:
@@ -92,15 +100,16 @@ class THttpReplyParser {
   TPhase phase_ = TPhase::Header;
   uint64_t pass_ = 0;  // counts NextPass calls
   std::string buffer_;
-  size_t searched_ = 0;     // bytes of buffer_ known to hold no line end
-  size_t headerBytes_ = 0;  // of this pass's header lines so far
-  bool headerTooLarge_ = false;
+  size_t searched_ = 0;        // bytes of buffer_ known to hold no line end
+  size_t headerBytes_ = 0;     // of this pass's header lines so far
+  TFeed failure_ = TFeed::Ok;  // what stopped the parser in the header
   int headerLines_ = 0;
   bool headerEnded_ = false, gotStatusLine_ = false, headerless_ = false;
   bool locationSeen_ = false;
   int statusCode_ = 0;
   std::string reasonPhrase_;
   int64_t contentLength_ = -1;
+  bool lengthSeen_ = false;
   std::string contentType_, acceptRanges_, location_;
   std::vector<std::string> lines_, authChallenges_;
   int64_t bodyBytes_ = 0;

@@ -194,7 +194,8 @@ int TCustomSyncSocket::WaitUntilReady(bool& done) {
   while (!done) {
     const uint32_t now = timeGetTime();
     if (timeout_ > 0 && static_cast<int32_t>(now - expiry) >= 0) return kWaitFailed;
-    if (terminated_) return kWaitFailed;
+    // The thread's loop is ending, the application's with it.
+    if (terminated_ || QuitPosted()) return kWaitFailed;
     ProcessMessages();
     if (done) break;
     // Sleep in the queue's wait, which wakes for messages and socket

@@ -144,6 +144,9 @@ class ThreadQueue {
 
   int wakeFd() const { return wakeFd_; }
 
+  // Set and read by the owning thread only.
+  bool quit = false;
+
   // Descriptor registrations; touched only by the owning thread.
   struct FdEntry {
     short events = 0;
@@ -369,6 +372,14 @@ bool WaitMessage(std::chrono::milliseconds timeout) {
     }
     if (!forever && SteadyClock::now() >= deadline) return q.hasMessages() || q.postDueTimers();
   }
+}
+
+void PostQuitMessage() {
+  tlsState.queue().quit = true;
+}
+
+bool QuitPosted() {
+  return tlsState.queue().quit;
 }
 
 bool SetTimer(HWND wnd, WPARAM id, uint32_t ms) {

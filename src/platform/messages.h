@@ -52,6 +52,13 @@ int ProcessMessages();
 // Dispatches nothing. A negative timeout waits without a deadline.
 bool WaitMessage(std::chrono::milliseconds timeout);
 
+// The quit state of the calling thread's queue, which stands for the
+// message its loops end on: once posted it stays, so every pump of the
+// thread sees it, however many there are on the stack. The application posts
+// it on its thread when it terminates.
+void PostQuitMessage();
+bool QuitPosted();
+
 // Timers on the process clock (timeGetTime), so a test's manual clock drives
 // them: every `ms` the window gets WM_TIMER with the id, dispatched like a
 // posted message by its thread's ProcessMessages, until KillTimer or the

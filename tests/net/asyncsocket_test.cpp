@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
 
 #include "net/linesocket.h"
 #include "netpump.h"
@@ -73,6 +74,19 @@ TEST(AsyncSocketTest, RemoteCloseHandsOverDataBeforeClosedEventOnce) {
   // Closing returns every setting to its default.
   EXPECT_EQ(p.client.Addr(), "");
   EXPECT_EQ(p.client.LocalAddr(), "0.0.0.0");
+}
+
+TEST(AsyncSocketTest, AnErrorCloseLeavesTheNextCloseReported) {
+  Loopback p;
+  p.client.OnError = [](TCustomAsyncSocket*) {};  // reported, not raised
+  p.connect();
+  p.server.Close();  // abortive: the client's connection is reset
+  // Unpumped, it learns of the reset from a query that fails.
+  for (int i = 0; i < 1000000 && p.client.State() != wsClosed; ++i) p.client.GetPeerAddr();
+  ASSERT_EQ(p.closedEvents, 1);
+  p.connect();
+  p.server.Close();
+  EXPECT_TRUE(pumpUntil([&] { return p.closedEvents == 2; }));
 }
 
 TEST(AsyncSocketTest, RefusedConnectionReportsTheError) {
@@ -369,6 +383,17 @@ TEST(SyncSocketTest, WaitUntilReadyEndsOnFlagOrTimeout) {
   EXPECT_EQ(s.Synchronize([&] { platform::PostMessage(w, 1); }, done), 0);
   EXPECT_TRUE(done);
   platform::DeallocateHWnd(w);
+  std::thread quitting([] {  // a thread whose loop is to end
+    TAsyncSocket t;
+    bool never = false;
+    t.SetTimeout(30000);
+    platform::PostQuitMessage();
+    EXPECT_EQ(t.WaitUntilReady(never), TCustomSyncSocket::kWaitFailed);
+    t.ProcessMessages();
+    EXPECT_TRUE(t.Terminated());
+  });
+  quitting.join();
+  EXPECT_FALSE(platform::QuitPosted());  // the state is that thread's
 }
 
 }  // namespace

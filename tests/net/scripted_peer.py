@@ -13,6 +13,16 @@ import threading
 import time
 
 LIFETIME = 90
+CANNED = {  # replies sent as they are, the connection then held until the client closes it
+    "/held": b"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+    "/over": b"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello, and 26 bytes more past it",
+    "/twolen": b"HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 36\r\n\r\nhello",
+    "/forbidden": b"HTTP/1.0 403 Forbidden\r\n\r\n",
+    "/halfhead": b"HTTP/1.0 200 OK\r\n",
+    "/rangerel": b"HTTP/1.0 302 Found\r\nAccept-Ranges: bytes\r\nLocation: /echo\r\n\r\nmoved",
+    "/inject": b"HTTP/1.0 302 Found\r\nLocation: /next\0 HTTP/1.0\rX-Injected: yes\r\n\r\n",
+    "/badrange": b"HTTP/1.0 206 OK\r\nContent-Range: bytes 0\rX: 1-9/10\r\nContent-Length: 0\r\n\r\n",
+}
 
 
 def recv_head(conn):
@@ -69,8 +79,8 @@ def http_route(conn, port2):
         conn.sendall(b"<HTML>\r\n<b>x</b>\r\nline2\nend")
     elif path == "/long":
         conn.sendall(b"HTTP/1.0 200 OK\r\nX-Long: " + b"a" * 9000 + b"\r\n\r\nbody")
-    elif path == "/reset":
-        reply(conn, "200 OK", [("Content-Length", "100000")], b"r" * 1000)
+    elif path in ("/reset", "/resetnolen"):
+        reply(conn, "200 OK", [("Content-Length", "100000")] if path == "/reset" else [], b"r" * 1000)
         time.sleep(0.2)
         conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     elif path == "/short":
@@ -78,7 +88,7 @@ def http_route(conn, port2):
     elif path == "/noreply":
         pass
     elif path == "/hang":
-        reply(conn, "200 OK", [("Content-Length", "5")], b"hello")
+        reply(conn, "200 OK", [], b"hello")
         wait_close(conn, 30)
     elif path == "/silent":
         wait_close(conn, 30)
@@ -110,6 +120,9 @@ def http_route(conn, port2):
         conn.sendall(b"HTTP/1.1 404 Not Found\nContent-Type: text/html\n\nmissing")
     elif path == "/badstatus":
         conn.sendall(b"HTTP/1.0 abc Odd\r\n\r\nbody")
+    elif path in CANNED:
+        conn.sendall(CANNED[path])
+        wait_close(conn, 20)
     else:
         reply(conn, "404 Not Found", [("Content-Length", "4")], b"nope")
 

@@ -75,6 +75,7 @@ void TMidiItem::Play() {
 }
 
 void TMidiItem::Pause() {
+  ResumeFlag = false;
   if (isCurrent()) {
     if (TMidiPlayV* player = owner_.GetPlayer()) {
       savedMs_ = static_cast<int32_t>(player->GetPosition());
@@ -85,8 +86,10 @@ void TMidiItem::Pause() {
 }
 
 bool TMidiItem::IsPlaying() {
+  // The player keeps its timer running past the last event; the piece has
+  // ended all the same, as a sound or a CD track that ended has.
   TMidiPlayV* player = isCurrent() ? owner_.GetPlayer() : nullptr;
-  return player && player->IsPlaying();
+  return player && player->IsPlaying() && !player->IsEnd();
 }
 
 bool TMidiItem::CheckEnd() {

@@ -26,6 +26,7 @@ namespace {
 constexpr const char* kOgg = "audio\\vorbis-stereo-44100.ogg";  // 2000 ms
 constexpr const char* kWave = "audio\\pcm16-stereo-44100.wav";  // 2000 ms
 constexpr const char* kMidi = "midi\\jazz-soft\\test-2-tracks-type-1.mid";
+constexpr const char* kWma = "audio\\tone-1500ms.wma";
 
 TEST(MediaManagers, MediaInitMakesManagersThatRefuseMissingFilesAndMediaFinalFreesThem) {
   {
@@ -44,8 +45,7 @@ TEST(MediaManagers, LibraryItemsReportTheirEndOnceAndAgainAfterARewindOrRestart)
   const struct {
     std::function<TDMediaItem*()> add;
     int32_t length;
-  } cases[] = {{[] { return OggMan->Add(kOgg); }, 2000},
-               {[] { return WmpMan->Add("audio\\tone-1500ms.wma"); }, 1500}};
+  } cases[] = {{[] { return OggMan->Add(kOgg); }, 2000}, {[] { return WmpMan->Add(kWma); }, 1500}};
   for (const auto& c : cases) {
     TDMediaItem* item = c.add();
     EXPECT_NEAR(item->GetLen(), c.length, 60);
@@ -95,6 +95,24 @@ TEST(MediaManagers, TheSwitchAndSuspendResumePlayOnlyWhatTheyShould) {
     OggMan->SetEnabled(true);
     rig.Run(50);
     EXPECT_TRUE(idle->IsPlaying() && playing->IsPlaying());
+  }
+}
+
+// A sound the script pauses while sound is off stays paused when it is back.
+TEST(MediaManagers, ASoundPausedWhileSoundIsOffStaysPaused) {
+  test::TempDir dir;
+  test::MediaRig rig({.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}}).string()}});
+  const std::vector<TDMediaItem*> items = {OggMan->Add(kOgg), WmpMan->Add(kWma),
+                                           CddaMan->Add("CD_1"), MidiMan->Add(kMidi)};
+  for (TDMediaItem* item : items) {
+    item->Play();
+    rig.Run(100);
+    ASSERT_TRUE(item->IsPlaying());
+    item->Manager().SetEnabled(false);
+    item->Pause();
+    item->Manager().SetEnabled(true);
+    rig.Run(50);
+    EXPECT_FALSE(item->IsPlaying()) << item->GetLen();
   }
 }
 
@@ -167,6 +185,7 @@ TEST(MediaManagers, MidiItemsShareThePlayerAndClampTheirVolume) {
   EXPECT_TRUE(b->IsPlaying());
   rig.Run(static_cast<uint32_t>(length) + 500);
   EXPECT_TRUE(b->CheckEnd());
+  EXPECT_FALSE(b->IsPlaying()) << "a piece that ended does not play";
   MidiMan->Remove(b);
   EXPECT_EQ(MidiMan->CurrentItem(), nullptr);
 }

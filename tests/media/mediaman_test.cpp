@@ -26,7 +26,6 @@ namespace {
 constexpr const char* kOgg = "audio\\vorbis-stereo-44100.ogg";  // 2000 ms
 constexpr const char* kWave = "audio\\pcm16-stereo-44100.wav";  // 2000 ms
 constexpr const char* kMidi = "midi\\jazz-soft\\test-2-tracks-type-1.mid";
-constexpr const char* kWma = "audio\\tone-1500ms.wma";
 
 TEST(MediaManagers, MediaInitMakesManagersThatRefuseMissingFilesAndMediaFinalFreesThem) {
   {
@@ -45,7 +44,8 @@ TEST(MediaManagers, LibraryItemsReportTheirEndOnceAndAgainAfterARewindOrRestart)
   const struct {
     std::function<TDMediaItem*()> add;
     int32_t length;
-  } cases[] = {{[] { return OggMan->Add(kOgg); }, 2000}, {[] { return WmpMan->Add(kWma); }, 1500}};
+  } cases[] = {{[] { return OggMan->Add(kOgg); }, 2000},
+               {[] { return WmpMan->Add("audio\\tone-1500ms.wma"); }, 1500}};
   for (const auto& c : cases) {
     TDMediaItem* item = c.add();
     EXPECT_NEAR(item->GetLen(), c.length, 60);
@@ -98,11 +98,10 @@ TEST(MediaManagers, TheSwitchAndSuspendResumePlayOnlyWhatTheyShould) {
   }
 }
 
-// A sound the script pauses while sound is off stays paused when it is back.
-TEST(MediaManagers, ASoundPausedWhileSoundIsOffStaysPaused) {
+TEST(MediaManagers, ASoundPausedWhileSoundIsOffStaysPausedWhenItComesBack) {
   test::TempDir dir;
   test::MediaRig rig({.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}}).string()}});
-  const std::vector<TDMediaItem*> items = {OggMan->Add(kOgg), WmpMan->Add(kWma),
+  const std::vector<TDMediaItem*> items = {OggMan->Add(kOgg), WmpMan->Add("audio\\tone-1500ms.wma"),
                                            CddaMan->Add("CD_1"), MidiMan->Add(kMidi)};
   for (TDMediaItem* item : items) {
     item->Play();

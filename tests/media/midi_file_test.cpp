@@ -346,8 +346,7 @@ TEST(MidiFile, TempoActsFromItsOwnTickAndTimesDoNotDrift) {
   }
 }
 
-// 2.1 million of the largest delta at the slowest tempo, one tick a quarter:
-// times past 64 bits.
+// 2.1 million of the largest delta at the slowest tempo: times past 64 bits.
 TEST(MidiFile, AHugeFileIsCutAtTheEventCapAndItsTimesStayInOrder) {
   std::vector<uint8_t> body = {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0x01};
   for (int i = 0; i < 2100000; ++i) body.insert(body.end(), {0xFF, 0xFF, 0xFF, 0x7F, 0x01});

@@ -170,6 +170,7 @@ bool TMidiPlayV::OpenDevice(int32_t index) {
   }
   port_ = std::move(port);
   deviceOpen_ = true;
+  replayFromStart_ = true;
   return true;
 }
 
@@ -294,7 +295,8 @@ void TMidiPlayV::timerTick() {
     const uint32_t now = platform::timeGetTime();
     position_ += std::min(kMaxTickStep, now - lastTickTime_);
     lastTickTime_ = now;
-    while (index_ < count && events[static_cast<size_t>(index_)].time < position_) {
+    while (index_ < count && events[static_cast<size_t>(index_)].time < position_ &&
+           sent.size() < kMaxEventsPerTick) {
       const TMidiMsgEvent& event = events[static_cast<size_t>(index_)];
       if (index_ < count - 1) {
         sendEvent(event);
@@ -356,9 +358,12 @@ void TMidiPlayV::Seek(int64_t tick, int64_t time, int32_t beat) {
     const int32_t target = tick >= 1    ? indexByTick(tick)
                            : beat == -1 ? indexByTime(time)
                                         : indexByBeat(time, beat);
-    if (target != index_) {
+    // At the first event nothing has been sent that a reset could have lost.
+    const bool fromStart = replayFromStart_ && index_ > 0;
+    replayFromStart_ = false;
+    if (target != index_ || fromStart) {
       allNotesOff();
-      if (target < index_) {
+      if (target < index_ || fromStart) {
         index_ = 0;
         position_ = 0;
       }

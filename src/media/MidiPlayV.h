@@ -83,6 +83,11 @@ class TMidiPlayV : public TMidiV {
   static constexpr uint32_t kTimerInterval = 10;
   // A stalled timer catches up at most this much per tick.
   static constexpr uint32_t kMaxTickStep = 1000;
+  // At most this many events go out in one tick; a denser stretch goes out
+  // over the next ticks. A tick holds the player lock, which the position
+  // and end queries of the main thread wait for, and every message waits
+  // for the synthesizer.
+  static constexpr size_t kMaxEventsPerTick = 128;
 
   // Without the timer thread a caller drives playback with Timer().Tick().
   explicit TMidiPlayV(bool useTimerThread = true);
@@ -91,6 +96,8 @@ class TMidiPlayV : public TMidiV {
   // Stops, reads the file and rewinds to its first event; always false.
   bool LoadFromStream(TKwStream& stream) override;
 
+  // A device fresh from opening knows nothing of the sequence: the next Seek
+  // sends everything but the notes again from the first event.
   bool OpenDevice(int32_t index);
   void CloseDevice();
   bool DeviceOpen() const { return deviceOpen_; }
@@ -139,6 +146,7 @@ class TMidiPlayV : public TMidiV {
   std::recursive_mutex lock_;
   std::unique_ptr<platform::MidiOutPort> port_;
   bool deviceOpen_ = false;
+  bool replayFromStart_ = false;
   std::string lastError_;
   int32_t index_ = 0;
   const TMidiMsgEvent* current_ = nullptr;

@@ -9,10 +9,6 @@ namespace zirk {
 
 namespace {
 
-// A game's MIDI file is a few hundred kilobytes at most; anything beyond this
-// is not read.
-constexpr int64_t kMaxFileBytes = 64 * 1024 * 1024;
-
 constexpr uint8_t kGSReset[] = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
 
 std::vector<uint8_t> readAll(TKwStream& stream) {
@@ -23,7 +19,7 @@ std::vector<uint8_t> readAll(TKwStream& stream) {
       const int64_t n = stream.Read(chunk, sizeof chunk);
       if (n <= 0) break;
       bytes.insert(bytes.end(), chunk, chunk + n);
-      if (static_cast<int64_t>(bytes.size()) >= kMaxFileBytes) break;
+      if (static_cast<int64_t>(bytes.size()) >= TMidiV::kMaxFileBytes) break;
     }
   } catch (const Exception&) {
     // A failing stream gives what was read before the failure.
@@ -108,7 +104,7 @@ class TMidiV::Reader {
     if (m_.division_ == 0) return;  // no tick has a length: nothing to play
     m_.division48_ = m_.division_ / kDisplayUnit;
     size_t pos = 14;
-    for (int32_t t = 0; t < m_.trackCount_ && size - pos >= 8;) {
+    for (int32_t t = 0; t < m_.trackCount_ && size - pos >= 8 && !full();) {
       const uint32_t length = be32(pos + 4);
       const size_t body = pos + 8;
       const size_t end = body + std::min<size_t>(length, size - body);
@@ -123,6 +119,8 @@ class TMidiV::Reader {
   }
 
  private:
+  bool full() const { return m_.events_.size() >= kMaxEvents; }
+
   int32_t be16(size_t p) const { return (b_[p] << 8) | b_[p + 1]; }
   uint32_t be32(size_t p) const {
     return (uint32_t{b_[p]} << 24) | (uint32_t{b_[p + 1]} << 16) | (uint32_t{b_[p + 2]} << 8) |
@@ -158,7 +156,7 @@ class TMidiV::Reader {
     for (auto& keys : sounding) keys.fill(-1);
     int64_t tick = 0;
     uint8_t running = 0;
-    for (;;) {
+    while (!full()) {
       uint32_t delta = 0;
       if (!readVlq(p, end, delta) || p >= end) return;
       tick += delta;
@@ -298,8 +296,12 @@ void TMidiV::computeTimes() {
   float msPerTick = MsPerTick(500000, division_);
   int64_t previousTick = 0;
   double previousTime = 0;
+  // The largest time a double holds below 2^63; the times of a file that
+  // would go past it stay there, never wrapping to before their start.
+  constexpr double kMaxTime = 9223372036854774784.0;
   for (TMidiMsgEvent& event : events_) {
-    const double time = previousTime + static_cast<double>(event.tick - previousTick) * msPerTick;
+    const double time = std::min(
+        kMaxTime, previousTime + static_cast<double>(event.tick - previousTick) * msPerTick);
     event.time = static_cast<int64_t>(std::nearbyint(time));
     previousTime = time;
     previousTick = event.tick;
@@ -329,6 +331,17 @@ void TMidiV::buildBeats() {
     }
     t += rhythm.beatLength;
   }
+}
+
+void ReadMidiFile(TKwStream& source, const std::string& name, TKwMemoryStream& memory) {
+  const int64_t size = source.Size();
+  if (size > TMidiV::kMaxFileBytes) {
+    throw EMidiFileError(name + ": a MIDI file of " + std::to_string(size) +
+                         " bytes is larger than the " + std::to_string(TMidiV::kMaxFileBytes) +
+                         " bytes a MIDI file may have");
+  }
+  memory.LoadFromStream(source);
+  memory.SetPosition(0);
 }
 
 }  // namespace zirk

@@ -112,6 +112,11 @@ class TMidiV {
   // signatures would make it endless stops at BeatLimit beats.
   static constexpr size_t kMaxBeats = 1000000;
   size_t BeatLimit = kMaxBeats;
+  // A game's MIDI file is a few hundred kilobytes and a few ten thousand
+  // events. No more of a file is read, and no more events are kept: the
+  // piece ends where the cap cuts it.
+  static constexpr int64_t kMaxFileBytes = 16 * 1024 * 1024;
+  static constexpr size_t kMaxEvents = 1000000;
 
   TMidiV() = default;
   virtual ~TMidiV() = default;
@@ -119,7 +124,8 @@ class TMidiV {
   TMidiV& operator=(const TMidiV&) = delete;
 
   // Reads the file from the stream's position. Always false, as its callers
-  // expect; an unreadable file leaves the event list empty.
+  // expect; an unreadable file leaves the event list empty. Times too far
+  // for 64 bits stay at the largest one.
   virtual bool LoadFromStream(TKwStream& stream);
 
   const TMidiMsgEvents& Events() const { return events_; }
@@ -159,5 +165,16 @@ class TMidiV {
   int64_t totalLength_ = 0;
   bool headerRead_ = false;
 };
+
+class EMidiFileError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Reads a whole MIDI file, from its start, into `memory` (left at position
+// 0). A source larger than TMidiV::kMaxFileBytes is refused by its size
+// before any of it is read: EMidiFileError "<name>: a MIDI file of N bytes is
+// larger than the M bytes a MIDI file may have".
+void ReadMidiFile(TKwStream& source, const std::string& name, TKwMemoryStream& memory);
 
 }  // namespace zirk

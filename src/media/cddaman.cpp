@@ -76,6 +76,7 @@ void TCddaItem::Play() {
 }
 
 void TCddaItem::Pause() {
+  ResumeFlag = false;
   if (isCurrent() && owner_.Player().Mode() == kModePlaying) {
     savedSeconds_ = std::max(0, owner_.Player().PositionSeconds() - 1);
     owner_.Player().Stop();

@@ -279,6 +279,7 @@ void TOggWaveItem::Play() {
 }
 
 void TOggWaveItem::Pause() {
+  ResumeFlag = false;
   if (voice_) voice_->Stop();
   paused_ = true;
 }

@@ -79,7 +79,10 @@ class TLibraryItem : public TDMediaItem {
   bool IsPlaying() override { return entries_.IsPlaying(handle_) != 0; }
   bool IsPaused() override { return entries_.IsPaused(handle_) != 0; }
   void Play() override;
-  void Pause() override { entries_.Pause(handle_); }
+  void Pause() override {
+    ResumeFlag = false;
+    entries_.Pause(handle_);
+  }
 
   ZirkHandle Handle() const { return handle_; }
 

@@ -58,7 +58,8 @@ class TDMediaItem {
 
   TDMediaManager& Manager() const { return manager_; }
   // Set by SuspendAll for the items it paused (and by Play on a disabled
-  // manager); ResumeAll plays these.
+  // manager); ResumeAll plays these. Every item's Pause clears it: a sound
+  // the script pauses while sound is off stays paused when sound comes back.
   bool ResumeFlag = false;
 
  protected:

@@ -11,19 +11,27 @@ namespace zirk {
 namespace {
 
 // The whole file: an absolute name from the file system, any other through
-// the game's files. Empty when it cannot be read.
+// the game's files. Empty when it cannot be read or is larger than a MIDI
+// file may be.
 void readMidiFile(const std::string& name, TKwMemoryStream& memory) {
   try {
+    std::unique_ptr<TKwStream> source;
     if (IsAbsoluteMediaName(name)) {
       std::string path = name;
       std::replace(path.begin(), path.end(), '\\', '/');
-      memory.LoadFromFile(path);
+      source = std::make_unique<TFileRangeStream>(path, 0, 0);
     } else if (TVrFileManager* files = TVrFileManager::Global()) {
-      LoadFileToStream(*files, memory, name);
+      source = files->OpenMediaStream(name);
     }
+    if (source) ReadMidiFile(*source, name, memory);
   } catch (const std::exception&) {
     memory.Clear();
   }
+}
+
+// A length past what an item's milliseconds hold stays at the largest one.
+int32_t lengthOf(const TMidiV& model) {
+  return static_cast<int32_t>(std::min<int64_t>(model.TotalLength(), INT32_MAX));
 }
 
 }  // namespace
@@ -53,7 +61,7 @@ bool TMidiItem::load(TMidiPlayV& player) {
   memory.SetPosition(0);
   player.LoadFromStream(memory);
   player.SetRepeat(repeat_);
-  length_ = static_cast<int32_t>(player.TotalLength());
+  length_ = lengthOf(player);
   return true;
 }
 
@@ -75,6 +83,7 @@ void TMidiItem::Play() {
 }
 
 void TMidiItem::Pause() {
+  ResumeFlag = false;
   if (isCurrent()) {
     if (TMidiPlayV* player = owner_.GetPlayer()) {
       savedMs_ = static_cast<int32_t>(player->GetPosition());
@@ -85,8 +94,10 @@ void TMidiItem::Pause() {
 }
 
 bool TMidiItem::IsPlaying() {
+  // The player keeps its timer running past the last event; the piece has
+  // ended all the same, as a sound or a CD track that ended has.
   TMidiPlayV* player = isCurrent() ? owner_.GetPlayer() : nullptr;
-  return player && player->IsPlaying();
+  return player && player->IsPlaying() && !player->IsEnd();
 }
 
 bool TMidiItem::CheckEnd() {
@@ -117,7 +128,7 @@ int32_t TMidiItem::GetLen() {
       TMidiV model;
       memory.SetPosition(0);
       model.LoadFromStream(memory);
-      length_ = static_cast<int32_t>(model.TotalLength());
+      length_ = lengthOf(model);
     }
   }
   return length_;

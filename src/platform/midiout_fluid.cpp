@@ -12,6 +12,10 @@ namespace zirk::platform::midi_backends {
 
 namespace {
 
+// Voices sounding at once. Rendering and every note-on cost more with each
+// voice; past this many a new note takes the place of an old one.
+constexpr int kPolyphony = 256;
+
 // FluidSynth reports every soundfont detail on stderr; only its errors are
 // worth showing.
 void quietFluidLog() {
@@ -40,6 +44,7 @@ class FluidSynthPort final : public MidiOutPort, public AudioSource {
     if (settings_ == nullptr) return MMSYSERR_NOTENABLED;
     fluid_settings_setnum(settings_, "synth.sample-rate", output_.Rate());
     fluid_settings_setint(settings_, "synth.audio-channels", 1);
+    fluid_settings_setint(settings_, "synth.polyphony", kPolyphony);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) return MMSYSERR_NOTENABLED;
     if (soundFont.empty() || fluid_synth_sfload(synth_, soundFont.c_str(), 1) == FLUID_FAILED) {
@@ -129,8 +134,8 @@ bool SynthCaps(MidiOutCaps& caps) {
   caps.szPname = "FluidSynth GM Synth";
   caps.vDriverVersion = (FLUIDSYNTH_VERSION_MAJOR << 8) | FLUIDSYNTH_VERSION_MINOR;
   caps.wTechnology = MOD_SWSYNTH;
-  caps.wVoices = 256;
-  caps.wNotes = 256;
+  caps.wVoices = kPolyphony;
+  caps.wNotes = kPolyphony;
   caps.wChannelMask = 0xFFFF;
   caps.dwSupport = MIDICAPS_VOLUME;
   return true;

@@ -98,6 +98,23 @@ TEST(MediaManagers, TheSwitchAndSuspendResumePlayOnlyWhatTheyShould) {
   }
 }
 
+TEST(MediaManagers, ASoundPausedWhileSoundIsOffStaysPausedWhenItComesBack) {
+  test::TempDir dir;
+  test::MediaRig rig({.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}}).string()}});
+  const std::vector<TDMediaItem*> items = {OggMan->Add(kOgg), WmpMan->Add("audio\\tone-1500ms.wma"),
+                                           CddaMan->Add("CD_1"), MidiMan->Add(kMidi)};
+  for (TDMediaItem* item : items) {
+    item->Play();
+    rig.Run(100);
+    ASSERT_TRUE(item->IsPlaying());
+    item->Manager().SetEnabled(false);
+    item->Pause();
+    item->Manager().SetEnabled(true);
+    rig.Run(50);
+    EXPECT_FALSE(item->IsPlaying()) << item->GetLen();
+  }
+}
+
 TEST(MediaManagers, AMixedSoundTurnsLevelsIntoVoiceVolumesAndIsHeard) {
   test::MediaRig rig({.UseDirectSound = false});
   auto* item = dynamic_cast<TOggWaveItem*>(OggMan->Add(kWave));
@@ -167,6 +184,7 @@ TEST(MediaManagers, MidiItemsShareThePlayerAndClampTheirVolume) {
   EXPECT_TRUE(b->IsPlaying());
   rig.Run(static_cast<uint32_t>(length) + 500);
   EXPECT_TRUE(b->CheckEnd());
+  EXPECT_FALSE(b->IsPlaying()) << "a piece that ended does not play";
   MidiMan->Remove(b);
   EXPECT_EQ(MidiMan->CurrentItem(), nullptr);
 }

@@ -346,6 +346,18 @@ TEST(MidiFile, TempoActsFromItsOwnTickAndTimesDoNotDrift) {
   }
 }
 
+// 2.1 million of the largest delta at the slowest tempo: times past 64 bits.
+TEST(MidiFile, AHugeFileIsCutAtTheEventCapAndItsTimesStayInOrder) {
+  std::vector<uint8_t> body = {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0x01};
+  for (int i = 0; i < 2100000; ++i) body.insert(body.end(), {0xFF, 0xFF, 0xFF, 0x7F, 0x01});
+  TMidiV model;
+  loadBytes(model, SmfBuilder(0, 1).Track().Raw(body).Bytes());
+  const auto& e = model.Events();
+  EXPECT_EQ(e.size(), TMidiV::kMaxEvents);
+  EXPECT_TRUE(e[0].time == 0 &&
+              std::is_sorted(e.begin(), e.end(), [](auto& a, auto& b) { return a.time < b.time; }));
+}
+
 TEST(MidiFile, KindsAndStoredBytes) {
   const struct {
     std::vector<uint8_t> message;

@@ -216,6 +216,30 @@ TEST_F(MidiPlayerTest, SeekReplaysEverythingButNotes) {
   EXPECT_EQ(sent(), "");
 }
 
+TEST_F(MidiPlayerTest, AReopenedDeviceGetsProgramsAndControllersAgain) {
+  load(scale());
+  player_->OpenDevice(0);
+  player_->Seek(0, 0, -1);
+  run(50);
+  player_->CloseDevice();
+  player_->OpenDevice(0);
+  sent();
+  player_->Seek(0, 500, -1);
+  EXPECT_EQ(sent(), allNotesOffAt(1500) + "1500 C005\n1500 B00764\n");
+}
+
+TEST_F(MidiPlayerTest, OneTimerStepSendsABoundedNumberOfMessages) {
+  SmfBuilder file(0, 96);
+  for (int i = 0; i < 1000; ++i) file.Track().Event(0, {0x90, 60, 100});
+  load(file.Bytes());
+  player_->OpenDevice(0);
+  player_->Seek(0, 0, -1);
+  run(1);
+  EXPECT_EQ(log_->Records().size(), TMidiPlayV::kMaxEventsPerTick);
+  run(7);
+  EXPECT_EQ(log_->Records().size(), 1000u) << "the rest on the next steps";
+}
+
 TEST_F(MidiPlayerTest, ControllerScaleIsAppliedAndClamped) {
   load(scale());
   player_->OpenDevice(0);

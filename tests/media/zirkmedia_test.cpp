@@ -209,6 +209,15 @@ TEST(ZirkMediaMidi, WhatIsNotAStandardMidiFileIsAnError) {
   EXPECT_TRUE(bare.out.empty());
 }
 
+TEST(ZirkMediaMidi, AFileLargerThanAMidiFileMayBeIsRefusedByName) {
+  zirk::test::TempDir temp;
+  zirk::test::writeFile(temp / "huge.mid", "MThd");
+  fs::resize_file(temp / "huge.mid", uintmax_t{32} << 20);  // sparse
+  const ToolRun r = run("midi-events " + quoted(temp / "huge.mid"), temp);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("huge.mid: a MIDI file of 33554432 bytes"), std::string::npos) << r.err;
+}
+
 // The slowest tempo at one tick a quarter note, and a delta of 0x0FFFFFFF
 // ticks: tens of thousands of years.
 std::string endlessMidi(bool noteAfterTheDelta) {

@@ -172,7 +172,7 @@ void loadMidi(zirk::TMidiV& model, const std::string& input) {
   auto stream = openInput(input);
   zirk::TKwMemoryStream memory;
   try {
-    memory.LoadFromStream(*stream);
+    zirk::ReadMidiFile(*stream, input, memory);
   } catch (const zirk::Exception& e) {
     throw Failure{e.what()};
   }

@@ -380,21 +380,14 @@ TEST(GifFile, RequiredVersionFollowsTheFeaturesUsed) {
   TGIFImage image;
   EXPECT_EQ(image.RequiredVersion(), gvUnknown);
   EXPECT_THROW(SaveGif(image), GIFException);
-  // A sort bit read with a global or a local table is no order of this
-  // codec's (only Optimize sorts), so it is not written back.
+  // Only Optimize sorts a table: a sort bit read from a file is not kept.
   GifBytes sorted = smallFile("GIF87a");
   sorted[10] |= 0x08;
-  const GifBytes data(sorted.begin() + 35, sorted.end() - 1);
-  for (const GifBytes& bytes : {sorted, GifBuilder()
-                                            .Header(2, 2, {}, "GIF87a")
-                                            .Image(0, 0, 2, 2, 0xA1, kFour, data)
-                                            .Trailer()
-                                            .Bytes()}) {
-    LoadGif(image, bytes);
-    const GifBytes again = SaveGif(image);
-    EXPECT_EQ(std::string(again.begin(), again.begin() + 6), "GIF87a");
-    EXPECT_EQ(again[10] & 0x08, 0);
-  }
+  LoadGif(image, sorted);
+  EXPECT_EQ(SaveGif(image), smallFile("GIF87a"));
+  const GifBytes data(sorted.begin() + 35, sorted.end());  // image data, trailer
+  LoadGif(image, GifBuilder().Header(2, 2, {}).Image(0, 0, 2, 2, 0xA1, kFour, data).Bytes());
+  EXPECT_EQ(image.RequiredVersion(), gv87a);
   LoadGif(image, smallFile("GIF89a"));
   EXPECT_EQ(image.RequiredVersion(), gv87a);
   const GifBytes plain = SaveGif(image);

@@ -103,7 +103,6 @@ void TGIFSubImage::LoadFromStream(TKwStream& stream) {
       throw GIFException("Invalid number of colors specified in Image Descriptor");
     }
     colorMap_.LoadFromStream(stream, n);
-    colorMap_.SetOptimized(Packed & 0x20);
   }
   DecodeImageData(*this, stream);
 }

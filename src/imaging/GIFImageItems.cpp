@@ -296,7 +296,6 @@ void TGIFHeader::LoadFromStream(TKwStream& stream) {
       throw GIFException("Invalid number of colors specified in Screen Descriptor");
     }
     colorMap_.LoadFromStream(stream, n);
-    colorMap_.SetOptimized(Packed & 0x08);
   } else {
     colorMap_.Clear();
   }

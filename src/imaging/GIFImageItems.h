@@ -82,6 +82,8 @@ class TGIFColorMap {
   virtual ~TGIFColorMap() = default;
 
   int Count() const { return count_; }
+  // Set by Optimize only: a sort bit read from a file is not this codec's
+  // order, and keeping it would turn a saved GIF87a file into GIF89a.
   bool Optimized() const { return optimized_; }
   void SetOptimized(bool value) { optimized_ = value; }
   // Smallest b >= 1 with Count <= 2^b; 0 for an empty map.

@@ -28,7 +28,8 @@ class EDorvError : public EInvalidGraphic {
   using EInvalidGraphic::EInvalidGraphic;
 };
 
-// The compression kind byte of the header.
+// The compression kind byte of the header. A reader takes every other
+// value for planes stored as they are, as with dcNone.
 enum DorvCompression : uint8_t {
   dcDefault = 0,        // pixel and alpha planes as zlib streams
   dcNone = 1,           // planes stored as they are

@@ -23,6 +23,11 @@ constexpr int64_t kMinFrameRecord = 4 + 4 + 4 + 5 + 4 + 4 + 4 + 4;
 // Smallest layer record: 8 skipped bytes, visible, transparent, opacity,
 // empty name, pixel size.
 constexpr int64_t kMinLayerRecord = 8 + 1 + 4 + 4 + 4 + 4;
+// What a frame or layer record costs the list whatever its picture holds:
+// the object and its place in the list. A record of an empty picture is a
+// few dozen bytes of file, so records count against the bound as pixels do.
+constexpr int64_t kFrameRecordCost = static_cast<int64_t>(sizeof(TDorvFrame)) + 32;
+constexpr int64_t kLayerRecordCost = static_cast<int64_t>(sizeof(TDorvLayer)) + 32;
 
 [[noreturn]] void fail(const std::string& why) {
   throw EDorvError(why);
@@ -56,13 +61,17 @@ class DorvReader {
   DorvReader(TDorvFrameList& list, TKwStream& stream) : list_(list), stream_(stream) {}
 
   void Read(bool firstFrameOnly) {
-    readTagAndHeader();
+    const bool tagged = readTagAndHeader();
     int64_t count = header_.FrameCount;
     if (count < 0) fail("Negative frame count in layered image");
     if (count > stream_.Remaining() / kMinFrameRecord) {
       fail("Frame count " + std::to_string(count) + " does not fit the layered image data");
     }
+    // Any data whose first four bytes are zero reads as an untagged file of
+    // no frames; such a file shows nothing, so it is taken for what it is.
+    if (!tagged && count == 0) fail("Not a layered image: no tag and no frames");
     if (firstFrameOnly && count >= 2) count = 1;
+    charge(count * kFrameRecordCost);
     for (int32_t i = 0; i < count; ++i) {
       TDorvFrame* frame = list_.AddFrame();
       ReadDorvFrame(*frame, i);
@@ -97,11 +106,13 @@ class DorvReader {
     image.SetSize(width, height, bitCount);
   }
 
-  void readTagAndHeader() {
+  // Returns whether the data begins with the tag.
+  bool readTagAndHeader() {
     char tag[7] = {};
     const int64_t got = stream_.Read(tag, sizeof tag);
     int32_t version = 0;
-    if (got >= 4 && std::memcmp(tag, kDorvMagic, 4) == 0) {
+    const bool tagged = got >= 4 && std::memcmp(tag, kDorvMagic, 4) == 0;
+    if (tagged) {
       const std::string digits(tag + 4, static_cast<size_t>(got - 4));
       auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), version);
       if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
@@ -130,9 +141,7 @@ class DorvReader {
       list_.Background = header_.Background;
     }
     list_.PlainFirstLayer = version >= 105 && header_.PlainFirstLayer != 0;
-    if (header_.Compression > dcNonreversible) {
-      fail("Unknown compression kind " + std::to_string(header_.Compression));
-    }
+    return tagged;
   }
 
   void readRects(std::vector<TRect>& rects) {
@@ -161,6 +170,7 @@ class DorvReader {
     if (layerCount < 0 || layerCount > stream_.Remaining() / kMinLayerRecord) {
       fail("Layer count " + std::to_string(layerCount) + " does not fit the layered image data");
     }
+    charge(int64_t{layerCount} * kLayerRecordCost);
     TDIBSurface& image = frame.Image;
     if (bitCount <= 8) {
       const int entries = 1 << bitCount;
@@ -294,8 +304,10 @@ class DorvReader {
 
   // Inflates one zlib stream into out[0, capacity), or with toWork into
   // the work buffer, which grows with the output up to capacity (a tiled
-  // plane's bound can be far above what a small stream produces). A stream
-  // that would produce more is refused, so damaged data cannot claim memory.
+  // plane's bound can be far above what a small stream produces). Nothing
+  // past capacity is ever decoded, so inflating stops there: a stream that
+  // holds more gives what its picture needs, and the rest costs neither
+  // memory nor time.
   int64_t inflatePlane(const uint8_t* data, int64_t size, uint8_t* out, int64_t capacity,
                        bool toWork) {
     int64_t room = capacity;
@@ -312,7 +324,7 @@ class DorvReader {
     z.next_out = room > 0 ? out : &spare;
     z.avail_out = static_cast<uInt>(room);
     int rc = Z_OK;
-    bool tooLarge = false;
+    bool full = false;
     for (;;) {
       rc = inflate(&z, Z_FINISH);
       if (rc != Z_BUF_ERROR || z.avail_out != 0) break;
@@ -329,16 +341,13 @@ class DorvReader {
         z.avail_out = static_cast<uInt>(room - static_cast<int64_t>(z.total_out));
         continue;
       }
-      z.next_out = &spare;
-      z.avail_out = 1;
-      rc = inflate(&z, Z_FINISH);
-      tooLarge = z.avail_out == 0;
+      full = true;
       break;
     }
     const int64_t produced = static_cast<int64_t>(z.total_out);
     std::string why;
-    if (tooLarge) {
-      why = "inflate: result larger than allowed";
+    if (full) {
+      // Everything the picture can use is here; the rest is not looked at.
     } else if (rc == Z_BUF_ERROR) {
       why = "inflate: data ends early";
     } else if (rc != Z_STREAM_END) {

@@ -50,6 +50,7 @@ TEST(CommandLine, FoldersAndOptions) {
                                                        {"--menu", "a\nb"},
                                                        {"--menu", "\xFF"},
                                                        {"--menu", "😀"},
+                                                       {"--screenshot", "x.jpg"},
                                                        {"--fullscreen"}};
   for (const auto& args : wrong)
     EXPECT_THROW(ParseCommandLine(args), std::invalid_argument) << args[0];
@@ -75,9 +76,9 @@ class PlayerTest : public ::testing::Test {
     const ProcessResult made = runProcess({kMkdemo, (dir / "demo").string()});
     ASSERT_EQ(made.exitCode, 0) << made.err;
   }
-  ProcessResult play(std::vector<std::string> args) {
+  ProcessResult play(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
     args.insert(args.begin(), kPlayer);
-    return runProcess(args);
+    return runProcess(args, std::chrono::seconds(120), env);
   }
   static std::vector<uint8_t> bytes(const std::filesystem::path& file) {
     std::vector<unsigned char> b = readFile(file);
@@ -177,36 +178,57 @@ TEST_F(PlayerTest, WithoutAFilmTheEmptySceneShows) {
 }
 
 TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
+  const std::string demo = (dir / "demo").string();
+  const std::vector<std::string> noDisplay = {"DISPLAY=", "WAYLAND_DISPLAY="};
   struct Case {
     std::vector<std::string> args;
     int code;
-    const char* says;
+    std::string says;
+    std::vector<std::string> env = {};
   } cases[] = {
       {{"--frames"}, 2, "--frames needs a value"},
       {{"--bogus"}, 2, "unknown option --bogus"},
-      {{(dir / "nowhere").string(), "--headless", "--frames", "1"}, 1, "does not exist"},
-      {{(dir / "demo").string(), "--film", "nofilm.zcn", "--headless", "--frames", "1"},
+      {{"--screenshot", "x.jpg"}, 2, "zirkplayer: --screenshot writes PNG"},
+      {{(dir / "nowhere").string(), "--headless", "--frames", "1"},
        1,
-       "nofilm.zcn"},
-      {{(dir / "demo").string(), "--film", "demo.zcn", "--headless", "--frames", "1",
-        "--screenshot", (dir / "no" / "such" / "s.png").string()},
+       "zirkplayer: the game folder \"" + (dir / "nowhere").string() + "\" does not exist"},
+      {{demo, "--film", "nofilm.zcn", "--headless", "--frames", "1"}, 1, "nofilm.zcn"},
+      {{demo, "--film", "demo.zcn", "--headless", "--frames", "1", "--screenshot",
+        (dir / "no" / "such" / "s.png").string()},
        1,
        "cannot write the screenshot"},
-      {{(dir / "demo").string(), "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
+      {{demo, "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
        1,
-       "nomovie.wmv"},
+       "zirkplayer: nomovie.wmv: the movie file is missing"},
       // A movie the library cannot play is named, and the run goes on.
-      {{(dir / "demo").string(), "--movie", "junk.wmv", "--headless", "--frames", "1"},
+      {{demo, "--movie", "junk.wmv", "--headless", "--frames", "1"},
        0,
        "junk.wmv: the movie cannot be played"},
-      {{(dir / "demo").string(), "--menu", "a|b", "--headless", "--frames", "1"},
+      {{demo, "--menu", "a|b", "--headless", "--frames", "1"},
        1,
        "menutl.dor: Negative frame count"},
+      {{demo, (dir / "gone").string(), "--headless", "--frames", "1"},
+       0,
+       "zirkplayer: the game folder \"" + (dir / "gone").string() +
+           "\" does not exist; playing without it"},
+      {{demo, "--film", "demo.zcn", "--headless", "--frames", "1"},
+       0,
+       "zirkplayer: no sound device; playing without sound\n",
+       {"SDL_AUDIODRIVER=none"}},
+      {{demo, "--film", "demo.zcn", "--frames", "1"},
+       1,
+       "zirkplayer: cannot open a window: no display (DISPLAY and WAYLAND_DISPLAY are not set); "
+       "--headless plays without one",
+       noDisplay},
+      {{demo, "--film", "demo.zcn", "--frames", "1"},
+       1,
+       "zirkplayer: cannot open a window: no display answers at DISPLAY=" + demo + "/x:0",
+       {"DISPLAY=" + demo + "/x:0", "WAYLAND_DISPLAY="}},
   };
   writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
   writeFile(dir / "demo" / "menutl.dor", std::string(4, '\xFF') + std::string(60, '\0'));
   for (const Case& c : cases) {
-    const ProcessResult r = play(c.args);
+    const ProcessResult r = play(c.args, c.env);
     EXPECT_EQ(r.exitCode, c.code) << c.args[0] << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }

@@ -232,9 +232,11 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
     EXPECT_EQ(r.exitCode, c.code) << c.args[0] << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
   }
-  const ProcessResult help = play({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("usage: zirkplayer"), std::string::npos);
+  for (const char* option : {"-h", "--help"}) {
+    const ProcessResult help = play({option});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("usage: zirkplayer"), std::string::npos);
+  }
 }
 
 // A game folder that is a file, or that the player may not read, is named

@@ -57,10 +57,12 @@ fuzz: deps
 # Plays the demo in a window; without a display, 10 seconds of it headless,
 # ending with a screenshot. The menu's choices are the game's own Japanese
 # text: the player turns them into Shift-JIS and prints a choice in UTF-8.
+# The tools the README names are built beside the player.
 DEMO_ARGS := --film demo.zcn --movie movie.wmv --menu "続ける|最初から|終わる"
+RUN_TARGETS := zirkplayer mkdemo zirkmedia zirkget zirkimg
 run: deps
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target zirkplayer mkdemo
+	cmake --build --preset release -j $(JOBS) --target $(RUN_TARGETS)
 	build/release/bin/mkdemo demo
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  build/release/bin/zirkplayer demo $(DEMO_ARGS); \

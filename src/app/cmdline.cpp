@@ -1,7 +1,9 @@
 #include "app/cmdline.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <stdexcept>
 
 #include "base/sjis.h"
@@ -67,7 +69,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
         throw std::invalid_argument("--frames needs a count of 0 or more, not \"" + text + "\"");
       line.Frames = frames;
     } else if (arg == "--screenshot") {
-      line.Screenshot = valueOf(args, i);
+      const std::string& file = valueOf(args, i);
+      // The screenshot is always PNG; a name promising another format would
+      // mislead whatever opens it.
+      std::string extension = std::filesystem::path(file).extension().string();
+      for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (extension != ".png")
+        throw std::invalid_argument("--screenshot writes PNG: name a .png file, not \"" + file +
+                                    "\"");
+      line.Screenshot = file;
     } else if (arg == "--help" || arg == "-h") {
       line.Help = true;
     } else {
@@ -91,7 +101,8 @@ std::string CommandLineUsage() {
          "                     a right click or Escape closes the menu\n"
          "  --headless         no window; a fixed step of 1000/60 ms per tick, no waiting\n"
          "  --frames N         close after N ticks\n"
-         "  --screenshot FILE  write the screen as PNG when closing\n";
+         "  --screenshot FILE  write the screen as PNG when closing (FILE ends in .png)\n"
+         "  -h, --help         print this help\n";
 }
 
 }  // namespace zirk

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace zirk {
 
@@ -21,6 +23,34 @@ uint64_t hashKey(const std::string& key) {
     h *= 0x100000001b3ull;
   }
   return h;
+}
+
+bool absoluteVariable(const char* name, std::filesystem::path& value) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text != '/') return false;
+  value = text;
+  return true;
+}
+
+// The lock folder in the shared temp folder is made if missing and used only
+// when it is a real folder of this user that no one else may write: another
+// user's folder or file could otherwise hold the locks, or a lock, of ours.
+std::string ownFolderProblem(const std::filesystem::path& dir) {
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    return "cannot make " + dir.string() + ": " + std::strerror(errno);
+  struct stat st {};
+  if (::lstat(dir.c_str(), &st) != 0) return dir.string() + ": " + std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return dir.string() + " is not a folder";
+  if (st.st_uid != ::geteuid()) return dir.string() + " belongs to another user";
+  if ((st.st_mode & 077) != 0) return dir.string() + " is open to other users";
+  return {};
+}
+
+bool sameFile(int fd, const std::filesystem::path& path) {
+  struct stat opened {
+  }, named{};
+  return ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 }  // namespace
@@ -41,35 +71,60 @@ std::string InstanceKey(const std::filesystem::path& baseFolder) {
   return key;
 }
 
+std::filesystem::path InstanceLockFolder() {
+  std::filesystem::path dir;
+  if (absoluteVariable("XDG_RUNTIME_DIR", dir)) return dir;
+  if (!absoluteVariable("TMPDIR", dir)) dir = "/tmp";
+  return dir / ("zirkplayer-" + std::to_string(::geteuid()));
+}
+
 std::filesystem::path InstanceLockPath(const std::string& key) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::filesystem::path dir = runtime != nullptr && *runtime == '/' ? runtime : "/tmp";
   char name[64];
   std::snprintf(name, sizeof name, "zirkplayer-%016llx.lock",
                 static_cast<unsigned long long>(hashKey(key)));
-  return dir / name;
+  return InstanceLockFolder() / name;
 }
 
 std::unique_ptr<TInstanceLock> TInstanceLock::Acquire(const std::string& key) {
   std::filesystem::path path = InstanceLockPath(key);
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return std::make_unique<TInstanceLock>(std::move(path), -1);
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    const bool held = errno == EWOULDBLOCK;
-    ::close(fd);
-    if (held) return nullptr;
-    return std::make_unique<TInstanceLock>(std::move(path), -1);
+  std::filesystem::path runtime;
+  if (!absoluteVariable("XDG_RUNTIME_DIR", runtime)) {
+    if (std::string problem = ownFolderProblem(path.parent_path()); !problem.empty())
+      return std::make_unique<TInstanceLock>(std::move(path), -1, std::move(problem));
   }
-  return std::make_unique<TInstanceLock>(std::move(path), fd);
+  // A holder removes the file as it ends: a lock taken on a file that is no
+  // longer the one named is no lock, and the named one is tried again.
+  constexpr int kAttempts = 16;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      std::string problem = path.string() + ": " + std::strerror(errno);
+      return std::make_unique<TInstanceLock>(std::move(path), -1, std::move(problem));
+    }
+    int rc;
+    do {
+      rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+      const int error = errno;
+      ::close(fd);
+      if (error == EWOULDBLOCK) return nullptr;
+      std::string problem = path.string() + ": " + std::strerror(error);
+      return std::make_unique<TInstanceLock>(std::move(path), -1, std::move(problem));
+    }
+    if (sameFile(fd, path)) return std::make_unique<TInstanceLock>(std::move(path), fd);
+    ::close(fd);
+  }
+  std::string problem = path.string() + " keeps being replaced";
+  return std::make_unique<TInstanceLock>(std::move(path), -1, std::move(problem));
 }
 
 TInstanceLock::~TInstanceLock() {
-  // Closing drops the lock; the file stays, as a later player reuses it.
-  if (fd_ >= 0) ::close(fd_);
+  // Removed while still locked, so no one can take a lock on it that a
+  // later player would not see; closing drops the lock.
+  if (fd_ < 0) return;
+  ::unlink(path_.c_str());
+  ::close(fd_);
 }
 
 }  // namespace zirk

@@ -38,6 +38,7 @@
 #include "objects/tracks.h"
 #include "objects/video.h"
 #include "objects/wave.h"
+#include "platform/audio.h"
 #include "platform/dynlib.h"
 #include "platform/window.h"
 #include "scene/flip.h"
@@ -104,8 +105,18 @@ int RunPlayer(const std::vector<std::string>& args) {
     // unless the caller chose one.
     setenv("SDL_AUDIODRIVER", "dummy", 0);
   } else {
+    // Without a display a windowed player would run unseen for ever: it
+    // says so before anything starts.
+    if (const std::string problem = platform::DisplayProblem(); !problem.empty()) {
+      std::fprintf(stderr, "zirkplayer: cannot open a window: %s; --headless plays without one\n",
+                   problem.c_str());
+      return 1;
+    }
     platform::InstallWindowMessageBox();
   }
+  platform::ProcessAudioDevice().SetNoDeviceNotice([](const std::string&) {
+    std::fputs("zirkplayer: no sound device; playing without sound\n", stderr);
+  });
   if (!InitializeModules()) return 1;
 
   std::error_code ec;
@@ -120,6 +131,10 @@ int RunPlayer(const std::vector<std::string>& args) {
     FinalizeModules();
     return 3;
   }
+  if (!lock->Held())
+    std::fprintf(stderr,
+                 "zirkplayer: cannot lock the game folder (%s); a second player may run it\n",
+                 lock->Problem().c_str());
 
   int code;
   {

@@ -108,7 +108,7 @@ bool TFormView::Create() {
   try {
     startup();
   } catch (const std::exception& e) {
-    platform::MessageBox(e.what(), "Error", platform::MB_ICONERROR);
+    reportError(e.what());
     startupFailed_ = true;
     exitCode_ = 1;
     Close();
@@ -124,7 +124,16 @@ void TFormView::mountFolders() {
   if (const std::string problem = folderProblem(base); !problem.empty())
     throw std::runtime_error("the game folder \"" + base + "\" " + problem);
   files_->SetBaseFolder(base);
-  for (size_t i = 1; i < options_.Folders.size(); ++i) files_->AddSearchFolder(options_.Folders[i]);
+  for (size_t i = 1; i < options_.Folders.size(); ++i) {
+    const std::string& folder = options_.Folders[i];
+    // A further folder only adds files: the game can start without it.
+    if (const std::string problem = folderProblem(folder); !problem.empty()) {
+      std::fprintf(stderr, "zirkplayer: the game folder \"%s\" %s; playing without it\n",
+                   folder.c_str(), problem.c_str());
+      continue;
+    }
+    files_->AddSearchFolder(folder);
+  }
   TVrFileManager::SetGlobal(files_.get());
 }
 
@@ -187,6 +196,7 @@ void TFormView::startMovie(const std::string& name) {
   // drawn above the cinema that plays the film, 16 pixels in from the top
   // right corner of the screen.
   constexpr int32_t kMargin = 16, kPriority = 100;
+  if (!files_->FileExists(name)) throw std::runtime_error(name + ": the movie file is missing");
   TZirkBaseList& scene = *ScreenList();
   auto* movie = scene.Create<TZirkVideo>(nullptr, "movie");
   movie->SetPropInt(PR_OVERLAY, 0);
@@ -225,7 +235,12 @@ void TFormView::openWindow() {
   w.width = ScreenList()->Width();
   w.height = ScreenList()->Height();
   w.headless = options_.Headless;
-  window_ = std::make_unique<platform::MainWindow>(w);
+  try {
+    window_ = std::make_unique<platform::MainWindow>(w);
+  } catch (const platform::WindowError& e) {
+    if (options_.Headless) throw;
+    throw platform::WindowError(std::string(e.what()) + "; --headless plays without one");
+  }
 }
 
 void TFormView::presentScene() {
@@ -240,6 +255,13 @@ void TFormView::presentScene() {
   scene.RedrawAll();
 }
 
+void TFormView::reportError(const std::string& text) {
+  std::fprintf(stderr, "zirkplayer: %s\n", text.c_str());
+  std::fflush(stderr);
+  if (!options_.Headless && !options_.NoWindow)
+    platform::ShowWindowMessageBox(text, "ZirkPlayer", platform::MB_ICONERROR);
+}
+
 void TFormView::RequestClose() {
   closing_ = true;
   application_.Terminate();
@@ -247,7 +269,7 @@ void TFormView::RequestClose() {
 
 void TFormView::HandleException(const std::exception& error) {
   if (closing_) return;
-  platform::MessageBox(error.what(), "Error", platform::MB_ICONERROR);
+  reportError(error.what());
   exitCode_ = 1;
   RequestClose();
 }

@@ -166,6 +166,9 @@ class TFormView : public TDXForm {
   void onActivate(bool active);
   void onKey(const platform::Message& message, bool down);
   void writeScreenshot();
+  // The player's own errors: a line on stderr, as every message of the
+  // player, and a box on screen when the player may show one.
+  void reportError(const std::string& text);
 
   TApplication& application_;
   TViewOptions options_;

@@ -1,6 +1,7 @@
 #include "platform/audio.h"
 
 #include <SDL2/SDL.h>
+#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +23,11 @@ constexpr uint32_t kMsgAudioLost = WM_USER + 0x1A0;
 
 // Frames mixed per step of the null backend: about 10 ms.
 constexpr size_t kNullChunk = 441;
+
+// ALSA writes its own lines to stderr for every device it cannot open
+// ("ALSA lib pcm.c: ... Unknown PCM default"); the device's reason and the
+// player's one notice say it instead.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 }  // namespace
 
@@ -55,6 +61,8 @@ struct AudioDevice::Impl {
 
   mutable std::mutex stateLock;
   std::string lastError;
+  std::function<void(const std::string&)> noDeviceNotice;
+  bool noticeGiven = false;
 
   // Restore handlers, in the order they were added.
   std::vector<std::pair<int, std::function<void()>>> restoreHandlers;
@@ -99,7 +107,23 @@ struct AudioDevice::Impl {
     return 1;
   }
 
+  // Starts the null backend in place of a device that cannot be had.
+  void fallBackToNull() {
+    startNull();
+    std::function<void(const std::string&)> notice;
+    std::string reason;
+    {
+      std::lock_guard lock(stateLock);
+      if (noticeGiven || !noDeviceNotice) return;
+      noticeGiven = true;
+      notice = noDeviceNotice;
+      reason = lastError;
+    }
+    notice(reason);
+  }
+
   bool openSdl() {
+    snd_lib_error_set_handler(&quietAlsa);
     if (!sdlInit) {
       if (SDL_InitSubSystem(SDL_INIT_AUDIO | SDL_INIT_EVENTS) != 0) {
         setError(SDL_GetError());
@@ -226,7 +250,7 @@ AudioBackend AudioDevice::Open(AudioBackend wanted) {
       if (impl_->openSdl()) break;
       impl_->closeSdl();
       used = AudioBackend::Null;
-      impl_->startNull();
+      impl_->fallBackToNull();
       break;
     case AudioBackend::Null:
       impl_->startNull();
@@ -262,7 +286,7 @@ void AudioDevice::Lost() {
       // The default device is gone for good: keep time running without it.
       impl_->closeSdl();
       backend_.store(AudioBackend::Null);
-      impl_->startNull();
+      impl_->fallBackToNull();
     }
   }
   // Handlers may add or remove handlers; run over a copy.
@@ -270,6 +294,11 @@ void AudioDevice::Lost() {
   for (auto& [id, handler] : handlers) {
     if (handler) handler();
   }
+}
+
+void AudioDevice::SetNoDeviceNotice(std::function<void(const std::string& reason)> notice) {
+  std::lock_guard lock(impl_->stateLock);
+  impl_->noDeviceNotice = std::move(notice);
 }
 
 int AudioDevice::AddRestoreHandler(std::function<void()> handler) {

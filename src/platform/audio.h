@@ -92,6 +92,10 @@ class AudioDevice final : public AudioOutput {
   // message to the opening thread's queue (see messages.h).
   void Lost();
 
+  // Called once, on the thread that opens or restores the device, when no
+  // device can be had and time runs on without sound; with the reason.
+  void SetNoDeviceNotice(std::function<void(const std::string& reason)> notice);
+
   // Restore handlers run on the thread that calls Lost, after the reopen.
   int AddRestoreHandler(std::function<void()> handler);
   void RemoveRestoreHandler(int id);

@@ -37,11 +37,45 @@ uint32_t buttonMessage(uint8_t button, bool down) {
   }
 }
 
+const char* variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+// Left to itself SDL falls back to its offscreen driver, where a window
+// shows nowhere and takes no input: a window on screen starts the driver of
+// a display the environment names (or the driver the user chose), or none.
+// False with the reason when none starts.
+bool initDisplayVideo(std::string& reason) {
+  if (const char* chosen = variable("SDL_VIDEODRIVER")) {
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+    reason = std::string("the video driver ") + chosen + " does not start: " + SDL_GetError();
+    return false;
+  }
+  struct Display {
+    const char* variable;
+    const char* driver;
+  };
+  reason.clear();
+  for (const Display& d : {Display{"WAYLAND_DISPLAY", "wayland"}, Display{"DISPLAY", "x11"}}) {
+    const char* value = variable(d.variable);
+    if (value == nullptr) continue;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, d.driver);
+    const bool ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
+    if (ok) return true;
+    if (!reason.empty()) reason += ", ";
+    reason += std::string("no display answers at ") + d.variable + "=" + value;
+  }
+  if (reason.empty()) reason = "no display (DISPLAY and WAYLAND_DISPLAY are not set)";
+  return false;
+}
+
 // SDL counts the inits of its video subsystem: every window holds one and
 // its destructor gives it back. Headless, the dummy driver comes first: the
 // offscreen one brings up a GL stack that nothing here draws with.
-bool initVideo(bool headless) {
-  if (!headless) return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+bool initVideo(bool headless, std::string& reason) {
+  if (!headless) return initDisplayVideo(reason);
   if (SDL_WasInit(SDL_INIT_VIDEO) != 0) return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
   for (const char* driver : {"dummy", "offscreen"}) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
@@ -50,6 +84,7 @@ bool initVideo(bool headless) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, nullptr);
     if (ok) return true;
   }
+  reason = std::string("SDL video does not start: ") + SDL_GetError();
   return false;
 }
 
@@ -92,8 +127,8 @@ struct MainWindow::Impl {
 };
 
 MainWindow::MainWindow(const WindowOptions& options) : headless_(options.headless) {
-  if (!initVideo(options.headless))
-    throw WindowError(std::string("cannot start SDL video: ") + SDL_GetError());
+  std::string reason;
+  if (!initVideo(options.headless, reason)) throw WindowError("cannot open a window: " + reason);
   impl_ = std::make_unique<Impl>();
   const int32_t width = std::max(options.width, 1);
   const int32_t height = std::max(options.height, 1);
@@ -299,63 +334,67 @@ int MainWindow::PumpEvents(const MessageHandler& handler) {
 }
 
 bool DisplayAvailable() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
+  return variable("DISPLAY") != nullptr || variable("WAYLAND_DISPLAY") != nullptr;
+}
+
+std::string DisplayProblem() {
+  std::string reason;
+  if (!initDisplayVideo(reason)) return reason;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  return {};
 }
 
 void InstallWindowMessageBox() {
-  SetMessageBoxHandler(
-      [](const std::string& text, const std::string& caption, uint32_t flags) -> int {
-        if (!DisplayAvailable()) return DefaultMessageBoxButton(flags);
-        struct Button {
-          const char* label;
-          int id;
-        };
-        std::vector<Button> buttons;
-        switch (flags & MB_TYPEMASK) {
-          case MB_OKCANCEL:
-            buttons = {{"OK", IDOK}, {"Cancel", IDCANCEL}};
-            break;
-          case MB_YESNOCANCEL:
-            buttons = {{"Yes", IDYES}, {"No", IDNO}, {"Cancel", IDCANCEL}};
-            break;
-          case MB_YESNO:
-            buttons = {{"Yes", IDYES}, {"No", IDNO}};
-            break;
-          default:
-            buttons = {{"OK", IDOK}};
-            break;
-        }
-        const int defaultId = DefaultMessageBoxButton(flags);
-        std::vector<SDL_MessageBoxButtonData> data;
-        for (const Button& b : buttons) {
-          uint32_t bflags = 0;
-          if (b.id == defaultId) bflags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
-          if (b.id == IDCANCEL || (buttons.size() == 1 && b.id == IDOK))
-            bflags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
-          data.push_back(SDL_MessageBoxButtonData{bflags, b.id, b.label});
-        }
-        uint32_t kind = SDL_MESSAGEBOX_INFORMATION;
-        switch (flags & MB_ICONMASK) {
-          case MB_ICONERROR:
-            kind = SDL_MESSAGEBOX_ERROR;
-            break;
-          case MB_ICONEXCLAMATION:
-            kind = SDL_MESSAGEBOX_WARNING;
-            break;
-          default:
-            break;
-        }
-        const SDL_MessageBoxData box{
-            kind,        nullptr, caption.c_str(), text.c_str(), static_cast<int>(data.size()),
-            data.data(), nullptr};
-        int chosen = -1;
-        if (SDL_ShowMessageBox(&box, &chosen) != 0 || chosen < 0) return defaultId;
-        return chosen;
-      });
+  SetMessageBoxHandler(ShowWindowMessageBox);
+}
+
+int ShowWindowMessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
+  if (!DisplayAvailable()) return DefaultMessageBoxButton(flags);
+  struct Button {
+    const char* label;
+    int id;
+  };
+  std::vector<Button> buttons;
+  switch (flags & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+      buttons = {{"OK", IDOK}, {"Cancel", IDCANCEL}};
+      break;
+    case MB_YESNOCANCEL:
+      buttons = {{"Yes", IDYES}, {"No", IDNO}, {"Cancel", IDCANCEL}};
+      break;
+    case MB_YESNO:
+      buttons = {{"Yes", IDYES}, {"No", IDNO}};
+      break;
+    default:
+      buttons = {{"OK", IDOK}};
+      break;
+  }
+  const int defaultId = DefaultMessageBoxButton(flags);
+  std::vector<SDL_MessageBoxButtonData> data;
+  for (const Button& b : buttons) {
+    uint32_t bflags = 0;
+    if (b.id == defaultId) bflags |= SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+    if (b.id == IDCANCEL || (buttons.size() == 1 && b.id == IDOK))
+      bflags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+    data.push_back(SDL_MessageBoxButtonData{bflags, b.id, b.label});
+  }
+  uint32_t kind = SDL_MESSAGEBOX_INFORMATION;
+  switch (flags & MB_ICONMASK) {
+    case MB_ICONERROR:
+      kind = SDL_MESSAGEBOX_ERROR;
+      break;
+    case MB_ICONEXCLAMATION:
+      kind = SDL_MESSAGEBOX_WARNING;
+      break;
+    default:
+      break;
+  }
+  const SDL_MessageBoxData box{
+      kind,        nullptr, caption.c_str(), text.c_str(), static_cast<int>(data.size()),
+      data.data(), nullptr};
+  int chosen = -1;
+  if (SDL_ShowMessageBox(&box, &chosen) != 0 || chosen < 0) return defaultId;
+  return chosen;
 }
 
 }  // namespace zirk::platform

@@ -91,8 +91,8 @@ class MainWindow {
   using MessageHandler = std::function<void(const Message&)>;
 
   // Opens SDL's video and the window (hidden and focus-less when headless);
-  // throws WindowError when neither a display nor, headless, an offscreen
-  // or dummy driver can be had.
+  // throws WindowError ("cannot open a window: REASON") when neither a
+  // display nor, headless, an offscreen or dummy driver can be had.
   explicit MainWindow(const WindowOptions& options);
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
@@ -141,8 +141,15 @@ class MainWindow {
 // set and a video driver starts).
 bool DisplayAvailable();
 
+// Why no window can be shown on a display (no display named, or none
+// answering); empty when one can.
+std::string DisplayProblem();
+
 // Makes message boxes show as SDL message boxes (after their stderr line)
 // while a display exists; the answer is the chosen button's id.
 void InstallWindowMessageBox();
+// The box on screen alone, without a stderr line; without a display the
+// default button answers.
+int ShowWindowMessageBox(const std::string& text, const std::string& caption, uint32_t flags);
 
 }  // namespace zirk::platform

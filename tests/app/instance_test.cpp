@@ -6,12 +6,31 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include "app/instance.h"
 #include "support/testdata.h"
 
 namespace zirk::test {
 namespace {
+
+// Puts an environment variable back as it was.
+class SavedVariable {
+ public:
+  explicit SavedVariable(const char* name) : name_(name) {
+    if (const char* value = std::getenv(name)) value_ = value;
+  }
+  ~SavedVariable() {
+    if (value_)
+      setenv(name_, value_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> value_;
+};
 
 TEST(InstanceKey, BuiltFromTheAbsoluteFolderUpperCasedWithDelimitersAsDashes) {
   TempDir dir;
@@ -33,37 +52,29 @@ TEST(InstanceKey, BuiltFromTheAbsoluteFolderUpperCasedWithDelimitersAsDashes) {
 }
 
 TEST(InstanceKey, LockFileIsNamedByAHashInTheRuntimeFolder) {
-  const char* saved = std::getenv("XDG_RUNTIME_DIR");
-  const std::string keep = saved ? saved : "";
+  const SavedVariable runtime("XDG_RUNTIME_DIR"), temp("TMPDIR");
   setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
   const auto a = InstanceLockPath("-GAME-A-"), b = InstanceLockPath("-GAME-B-");
   EXPECT_EQ(a.parent_path(), "/run/user/4242");
   EXPECT_NE(a, b);
   EXPECT_EQ(a, InstanceLockPath("-GAME-A-"));
   EXPECT_EQ(a.filename().string().rfind("zirkplayer-", 0), 0u);
-  // A relative runtime folder is not trusted.
+  // A relative runtime folder is not trusted: the temp folder holds a folder
+  // of the user's own instead.
+  const std::string own = "zirkplayer-" + std::to_string(geteuid());
   setenv("XDG_RUNTIME_DIR", "relative", 1);
-  EXPECT_EQ(InstanceLockPath("-GAME-A-").parent_path(), "/tmp");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(InstanceLockPath("-GAME-A-").parent_path(), std::filesystem::path("/tmp") / own);
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(InstanceLockPath("-GAME-A-").parent_path(), "/tmp");
-  if (saved) setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+  setenv("TMPDIR", "/scratch", 1);
+  EXPECT_EQ(InstanceLockPath("-GAME-A-").parent_path(), std::filesystem::path("/scratch") / own);
 }
 
 class InstanceLockTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    if (saved) saved_ = saved;
-    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (saved_.empty())
-      unsetenv("XDG_RUNTIME_DIR");
-    else
-      setenv("XDG_RUNTIME_DIR", saved_.c_str(), 1);
-  }
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1); }
+  SavedVariable runtime_{"XDG_RUNTIME_DIR"}, temp_{"TMPDIR"};
   TempDir dir;
-  std::string saved_;
 };
 
 TEST_F(InstanceLockTest, ASecondHolderIsRefusedUntilTheFirstLetsGo) {
@@ -75,8 +86,8 @@ TEST_F(InstanceLockTest, ASecondHolderIsRefusedUntilTheFirstLetsGo) {
   // Another folder is another key.
   EXPECT_TRUE(TInstanceLock::Acquire("-OTHER-"));
   first.reset();
-  // The file stays behind; it does not block.
-  EXPECT_TRUE(std::filesystem::exists(InstanceLockPath("-GAME-")));
+  // The file goes with its holder.
+  EXPECT_FALSE(std::filesystem::exists(InstanceLockPath("-GAME-")));
   EXPECT_TRUE(TInstanceLock::Acquire("-GAME-"));
 }
 
@@ -112,6 +123,22 @@ TEST_F(InstanceLockTest, AnUnwritableLockFolderLetsThePlayerRunUnlocked) {
   auto lock = TInstanceLock::Acquire("-GAME-");
   ASSERT_TRUE(lock);
   EXPECT_FALSE(lock->Held());
+}
+
+TEST_F(InstanceLockTest, WithoutARuntimeFolderTheLocksLiveInAFolderOfTheUsersOwn) {
+  unsetenv("XDG_RUNTIME_DIR");
+  setenv("TMPDIR", dir.path().c_str(), 1);
+  const auto own = dir / ("zirkplayer-" + std::to_string(geteuid()));
+  auto lock = TInstanceLock::Acquire("-GAME-");
+  EXPECT_TRUE(lock && lock->Held());
+  EXPECT_EQ(std::filesystem::status(own).permissions(), std::filesystem::perms::owner_all);
+  lock.reset();
+  // A folder others may write is no place for them: the player runs unlocked.
+  std::filesystem::permissions(own, std::filesystem::perms::all);
+  lock = TInstanceLock::Acquire("-GAME-");
+  ASSERT_TRUE(lock);
+  EXPECT_FALSE(lock->Held());
+  EXPECT_NE(lock->Problem().find("open to other users"), std::string::npos) << lock->Problem();
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ TEST(CommandLine, FoldersAndOptions) {
                                                        {"--menu", "a\nb"},
                                                        {"--menu", "\xFF"},
                                                        {"--menu", "😀"},
+                                                       {"--screenshot", "x.jpg"},
                                                        {"--fullscreen"}};
   for (const auto& args : wrong)
     EXPECT_THROW(ParseCommandLine(args), std::invalid_argument) << args[0];
@@ -75,9 +76,9 @@ class PlayerTest : public ::testing::Test {
     const ProcessResult made = runProcess({kMkdemo, (dir / "demo").string()});
     ASSERT_EQ(made.exitCode, 0) << made.err;
   }
-  ProcessResult play(std::vector<std::string> args) {
+  ProcessResult play(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
     args.insert(args.begin(), kPlayer);
-    return runProcess(args);
+    return runProcess(args, std::chrono::seconds(120), env);
   }
   static std::vector<uint8_t> bytes(const std::filesystem::path& file) {
     std::vector<unsigned char> b = readFile(file);
@@ -177,14 +178,18 @@ TEST_F(PlayerTest, WithoutAFilmTheEmptySceneShows) {
 }
 
 TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
+  const std::string demo = (dir / "demo").string(), dead = "DISPLAY=" + demo + "/x:0";
   struct Case {
     std::vector<std::string> args;
     int code;
-    const char* says;
+    std::string says;
+    std::vector<std::string> env = {};
   } cases[] = {
       {{"--frames"}, 2, "--frames needs a value"},
       {{"--bogus"}, 2, "unknown option --bogus"},
-      {{(dir / "nowhere").string(), "--headless", "--frames", "1"}, 1, "does not exist"},
+      {{(dir / "nowhere").string(), "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: the game folder \"" + (dir / "nowhere").string() + "\" does not exist"},
       {{(dir / "demo").string(), "--film", "nofilm.zcn", "--headless", "--frames", "1"},
        1,
        "nofilm.zcn"},
@@ -194,7 +199,7 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
        "cannot write the screenshot"},
       {{(dir / "demo").string(), "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
        1,
-       "nomovie.wmv"},
+       "nomovie.wmv: the movie file is missing"},
       // A movie the library cannot play is named, and the run goes on.
       {{(dir / "demo").string(), "--movie", "junk.wmv", "--headless", "--frames", "1"},
        0,
@@ -202,17 +207,31 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{(dir / "demo").string(), "--menu", "a|b", "--headless", "--frames", "1"},
        1,
        "menutl.dor: Negative frame count"},
+      {{"--screenshot", "x.jpg"}, 2, "zirkplayer: --screenshot writes PNG"},
+      {{demo, demo + "/gone", "--headless", "--frames", "1"}, 0, "gone\" does not exist; playing"},
+      // ALSA without its configuration knows no device.
+      {{demo, "--headless", "--frames", "1"},
+       0,
+       "no sound device; playing",
+       {"SDL_AUDIODRIVER=alsa", "ALSA_CONFIG_PATH=" + demo + "/none.conf"}},
+      {{demo, "--frames", "1"}, 1, "window: no display (", {"DISPLAY=", "WAYLAND_DISPLAY="}},
+      {{demo, "--frames", "1"}, 1, "answers at " + dead.substr(0, 8), {dead, "WAYLAND_DISPLAY="}},
   };
   writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
   writeFile(dir / "demo" / "menutl.dor", std::string(4, '\xFF') + std::string(60, '\0'));
   for (const Case& c : cases) {
-    const ProcessResult r = play(c.args);
+    const ProcessResult r = play(c.args, c.env);
     EXPECT_EQ(r.exitCode, c.code) << c.args[0] << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("ALSA lib"), std::string::npos) << r.err;
   }
-  const ProcessResult help = play({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_NE(help.out.find("usage: zirkplayer"), std::string::npos);
+  for (const std::string& exe : {kPlayer, kMkdemo}) {
+    for (const char* option : {"-h", "--help"}) {
+      const ProcessResult help = runProcess({exe, option});
+      EXPECT_EQ(help.exitCode, 0);
+      EXPECT_EQ(help.out.rfind("usage: ", 0), 0u) << exe << option;
+    }
+  }
 }
 
 // A game folder that is a file, or that the player may not read, is named

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -135,16 +136,14 @@ TEST_F(FormTest, StartUpMakesTheGameAndTheCloseFreesItInOrder) {
 }
 
 TEST_F(FormTest, AMissingGameFolderFailsTheStartUpWithAMessage) {
-  std::string shown;
-  platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, uint32_t) {
-    shown = text;
-    return platform::IDOK;
-  });
   TFormView& f = make({.Folders = {(dir / "nowhere").string()}});
+  testing::internal::CaptureStderr();
   EXPECT_FALSE(f.Create());
+  const std::string shown = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(f.StartupFailed());
   EXPECT_EQ(f.ExitCode(), 1);
   EXPECT_TRUE(f.Closed());
+  EXPECT_EQ(shown.rfind("zirkplayer: the game folder", 0), 0u) << shown;
   EXPECT_NE(shown.find("nowhere"), std::string::npos);
   EXPECT_EQ(ScreenList(), nullptr);
   EXPECT_FALSE(f.WantsIdle());
@@ -334,19 +333,18 @@ TEST_F(FormTest, AnErrorInATickIsShownAndEndsTheGameInOrder) {
   wipe.mask = "nomask.dor";
   ASSERT_TRUE(SaveFilmFile(FilmFile{.width = 64, .height = 48, .tracks = {wipe}},
                            (dir / "game" / "w.zcn").string()));
-  std::vector<std::string> shown;
-  platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, uint32_t) {
-    shown.push_back(text);
-    return platform::IDOK;
-  });
   TFormView& f = make({.Film = "w.zcn", .Headless = true, .Frames = 30});
   ASSERT_TRUE(f.Create());
   application.MainForm = &f;
+  testing::internal::CaptureStderr();
   application.Run();
+  const std::string shown = testing::internal::GetCapturedStderr();
   application.MainForm = nullptr;
   EXPECT_EQ(f.ExitCode(), 1);
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_NE(shown[0].find("nomask.dor"), std::string::npos) << shown[0];
+  // Shown once, as the player's own message.
+  EXPECT_EQ(shown.rfind("zirkplayer: ", 0), 0u) << shown;
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1) << shown;
+  EXPECT_NE(shown.find("nomask.dor"), std::string::npos) << shown;
   EXPECT_LT(f.Loop().TickCount(), 30u);
   f.Close();
   EXPECT_EQ(ScreenList(), nullptr);

@@ -67,11 +67,17 @@ void writeSample(const fs::path& path, int32_t code) {
 
 TEST(Zirkimg, Usage) {
   test::TempDir temp;
-  for (const char* args : {"", "frobnicate x", "info", "info a b", "convert a", "info a --frame 1",
-                           "--ident-code x info a", "dump a b --frame -1", "info a --bogus"}) {
+  for (const char* args :
+       {"", "frobnicate x", "info", "info a b", "convert a", "info a --frame 1",
+        "--ident-code x info a", "dump a b --frame -1", "info a --bogus", "dump a.png b.png"}) {
     ToolRun r = run(args, temp);
     EXPECT_EQ(r.exitCode, 2) << args;
     EXPECT_NE(r.err.find("usage:"), std::string::npos) << args;
+  }
+  for (const char* help : {"-h", "--help"}) {
+    ToolRun r = run(help, temp);
+    EXPECT_EQ(r.exitCode, 0) << help;
+    EXPECT_EQ(r.out.rfind("usage: zirkimg", 0), 0u) << help;
   }
 }
 
@@ -89,7 +95,11 @@ TEST(Zirkimg, InfoConvertAndDump) {
 
   // .dor -> .bmp -> .dor keeps the first frame's pixels.
   const fs::path bmp = temp / "sample.bmp", back = temp / "back.dor";
-  ASSERT_EQ(run("convert " + q(dor) + " " + q(bmp), temp).exitCode, 0);
+  const ToolRun toBmp = run("convert " + q(dor) + " " + q(bmp), temp);
+  ASSERT_EQ(toBmp.exitCode, 0);
+  EXPECT_NE(toBmp.err.find("has 2 frames; " + bmp.string() + " holds the first only"),
+            std::string::npos)
+      << toBmp.err;
   ASSERT_EQ(run("convert " + q(bmp) + " " + q(back), temp).exitCode, 0);
   TDorvFrameList original, converted;
   TKwMemoryStream s1, s2;
@@ -140,13 +150,19 @@ TEST(Zirkimg, FailuresAndIdentificationCode) {
 
   const fs::path junk = temp / "junk.dor";
   test::writeFile(junk, std::string("\x89PNG\r\n\x1a\n0000000000000"));
-  for (const std::string& args :
-       {"info " + q(temp / "missing.dor"), "info " + q(junk), "info " + q(temp / "x.xyz"),
-        "dump " + q(dor) + " " + q(temp / "o.pam") + " --frame 2",
-        "convert " + q(dor) + " " + q(temp / "no" / "such" / "folder.dor")}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"info " + q(temp / "missing.dor"), ""},
+      {"info " + q(junk), ""},
+      {"info " + q(temp / "x.xyz"), ""},
+      {"info " + q(temp.path()), " is a folder, not a picture file"},
+      {"dump " + q(dor) + " " + q(temp / "o.pam") + " --frame 2",
+       "frame 2 does not exist; the picture has frames 0 to 1"},
+      {"convert " + q(dor) + " " + q(temp / "no" / "such" / "folder.dor"), ""}};
+  for (const auto& [args, says] : cases) {
     ToolRun r = run(args, temp);
     EXPECT_EQ(r.exitCode, 1) << args;
-    EXPECT_FALSE(r.err.empty()) << args;
+    EXPECT_EQ(r.err.rfind("zirkimg: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
   }
 }

@@ -77,6 +77,11 @@ TEST(ZirkMedia, WrongUsageExitsWithTwo) {
     EXPECT_NE(r.err.find("usage"), std::string::npos);
     EXPECT_TRUE(r.out.empty());
   }
+  for (const char* help : {"-h", "--help"}) {
+    const ToolRun r = run(help, temp);
+    EXPECT_EQ(r.exitCode, 0) << help;
+    EXPECT_EQ(r.out.rfind("usage: zirkmedia", 0), 0u) << help;
+  }
 }
 
 TEST(ZirkMedia, DecodeWritesPcmAndPrintsItsFormat) {
@@ -133,12 +138,17 @@ TEST(ZirkMedia, InfoPrintsTheLengthOfTheMatchingItem) {
     ASSERT_EQ(r.exitCode, 0) << c.file << r.err;
     EXPECT_NEAR(std::atoi(r.out.c_str()), c.ms, c.tolerance) << c.file << r.out;
   }
+  // An Ogg file is read as Ogg under its other name too.
+  fs::copy_file(dataPath("audio/vorbis-stereo-44100.ogg"), temp / "bell.oga");
+  EXPECT_EQ(run("info " + quoted(temp / "bell.oga"), temp).out, "2000\n");
 }
 
 TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
   zirk::test::TempDir temp;
   const fs::path junk = temp / "junk.ogg";
   zirk::test::writeFile(junk, std::string(300, 'x'));
+  const fs::path notes = temp / "notes.txt";
+  zirk::test::writeFile(notes, "Just some notes.");
   const fs::path lonely = temp / "zirkmedia";  // without the library beside it
   fs::copy_file(kExe, lonely);
   fs::permissions(lonely, fs::perms::owner_exec, fs::perm_options::add);
@@ -150,8 +160,12 @@ TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
   const Case cases[] = {
       {"info " + quoted(temp / "absent.ogg"), "absent.ogg"},
       {"decode " + quoted(temp / "absent.wav") + " " + quoted(temp / "o.raw"), "absent.wav"},
-      {"decode " + quoted(junk) + " " + quoted(temp / "o.raw"), "junk.ogg"},
+      {"decode " + quoted(junk) + " " + quoted(temp / "o.raw"),
+       "junk.ogg: not an Ogg or WAVE file"},
       {"info " + quoted(junk), "junk.ogg"},
+      {"info " + quoted(notes), "notes.txt: not an Ogg, WAVE or movie file"},
+      {"info " + midi("midifile/MIDIOkFormat0"),
+       "a MIDI file; \"zirkmedia midi-events FILE\" lists its events"},
       {"decode " + audio("pcm8-mono-22050.wav") + " " + quoted(temp / "no-such-folder" / "o.raw"),
        "o.raw"},
       {"midi-events /no/such/file.mid", "file.mid"},

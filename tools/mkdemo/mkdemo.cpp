@@ -315,8 +315,16 @@ void build(const std::filesystem::path& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: mkdemo FOLDER\n");
+  const char* usage =
+      "usage: mkdemo FOLDER\n"
+      "  writes the demo game folder: its pictures, film, music, MIDI tune and movie\n";
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (argc == 2 && (first == "-h" || first == "--help")) {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  if (argc != 2 || (first.size() > 1 && first[0] == '-')) {
+    std::fputs(usage, stderr);
     return 2;
   }
   try {

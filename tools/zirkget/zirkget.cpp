@@ -1,9 +1,12 @@
-// zirkget: fetches one URL with the player's HTTP client. The body goes to
-// stdout, the status line to stderr; the exit code is 0 when the request
-// ended normally, 1 when it failed, 2 on wrong usage.
+// zirkget: fetches one http:// URL with the player's HTTP client. The body
+// goes to stdout, the status line of a reply to stderr; the exit code is 0
+// when the request ended normally, 1 when it failed (what failed on
+// stderr), 2 on wrong usage.
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,12 +14,15 @@
 #include <string>
 
 #include "net/httpclient.h"
+#include "platform/sockets.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: zirkget [--proxy HOST:PORT] [--socks HOST:PORT --socks-level 4|4A|5]\n"
-    "               [--socks-user USER:PASS] [--user USER:PASS] [--timeout SECONDS] URL\n";
+    "               [--socks-user USER:PASS] [--user USER:PASS] [--timeout SECONDS] URL\n"
+    "  URL is http://HOST[:PORT]/PATH (https is not supported); the body goes to\n"
+    "  stdout, the server's status line to stderr\n";
 
 // The body is written as it arrives, so a large download needs no memory.
 class StdoutStream : public zirk::TKwStream {
@@ -54,6 +60,60 @@ bool splitPair(const std::string& text, char sep, bool last, std::string& a, std
   return true;
 }
 
+// What is wrong with the URL before anything is sent; empty when nothing.
+std::string urlProblem(const std::string& url) {
+  const size_t colon = url.find("://");
+  const bool named = colon != std::string::npos && colon > 0 &&
+                     std::all_of(url.begin(), url.begin() + static_cast<ptrdiff_t>(colon),
+                                 [](unsigned char c) { return std::isalnum(c) || c == '+'; });
+  if (!named) return url + ": not a URL; give http://HOST[:PORT]/PATH";
+  std::string scheme = url.substr(0, colon);
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (scheme != "http") return scheme + " is not supported, only http://";
+  const size_t host = colon + 3;
+  if (host >= url.size() || url[host] == '/' || url[host] == ':')
+    return url + ": the URL names no host";
+  return {};
+}
+
+std::string hostOf(const std::string& url) {
+  const size_t start = url.find("://") + 3;
+  std::string host = url.substr(start, url.find_first_of("/?#", start) - start);
+  if (const size_t at = host.rfind('@'); at != std::string::npos) host.erase(0, at + 1);
+  if (host.empty() || host.front() != '[') host = host.substr(0, host.rfind(':'));
+  return host;
+}
+
+// What failed, in words: the socket layer's numbers for the usual failures,
+// else the client's own text without its error number.
+std::string failureText(const zirk::THttpClient& client, const std::string& what) {
+  namespace p = zirk::platform;
+  switch (client.RequestDoneError()) {
+    case p::WSAECONNREFUSED:
+      return "connection refused";
+    case p::WSAETIMEDOUT:
+      return "timed out";
+    case p::WSAHOST_NOT_FOUND:
+    case p::WSATRY_AGAIN:
+    case p::WSANO_RECOVERY:
+    case p::WSANO_DATA:
+      return "unknown host " + hostOf(client.URL);
+    case p::WSAEPROTONOSUPPORT:
+      return "relocated to an address that is not http://, the only kind supported";
+    default:
+      break;
+  }
+  const auto& header = client.ResponseHeader();
+  if (client.RequestDoneError() == 0 && !header.empty() && header.front().rfind("HTTP/", 0) == 0)
+    return "the server answered " + std::to_string(client.StatusCode()) + " " +
+           client.ReasonPhrase();
+  std::string text = what;
+  if (const size_t number = text.rfind(" (Error #"); number != std::string::npos)
+    text.erase(number);
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
 int usage(const std::string& why) {
   if (!why.empty()) std::cerr << "zirkget: " << why << "\n";
   std::cerr << kUsage;
@@ -74,6 +134,10 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string v, a, b;
+    if (arg == "-h" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (arg == "--proxy") {
       if (!value(v) || !splitPair(v, ':', true, a, b)) return usage("--proxy needs HOST:PORT");
       client.Proxy = a;
@@ -112,23 +176,27 @@ int main(int argc, char** argv) {
   }
   if (url.empty()) return usage("");
   if (socksLevelGiven && client.SocksServer.empty()) return usage("--socks-level needs --socks");
+  if (const std::string problem = urlProblem(url); !problem.empty()) {
+    std::cerr << "zirkget: " << problem << "\n";
+    return 1;
+  }
 
   StdoutStream out;
   client.URL = url;
   client.ReceiveStream = &out;
   client.SetMultiThreaded(true);
+  // Only a reply that arrived has a status line; a failure before one
+  // has none to show.
   auto statusLine = [&] {
     const auto& header = client.ResponseHeader();
     if (!header.empty() && header.front().rfind("HTTP/", 0) == 0)
       std::cerr << header.front() << "\n";
-    else if (client.StatusCode() != 0)
-      std::cerr << client.StatusCode() << " " << client.ReasonPhrase() << "\n";
   };
   try {
     client.HttpGetSync();
   } catch (const std::exception& e) {
     statusLine();
-    std::cerr << "zirkget: " << e.what() << "\n";
+    std::cerr << "zirkget: " << url << ": " << failureText(client, e.what()) << "\n";
     return 1;
   }
   statusLine();

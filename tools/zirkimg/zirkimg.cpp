@@ -8,6 +8,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -27,7 +28,12 @@ using namespace zirk;
 const char kUsage[] =
     "usage: zirkimg [--ident-code N] info FILE\n"
     "       zirkimg [--ident-code N] convert IN OUT\n"
-    "       zirkimg [--ident-code N] dump IN OUT.pam [--frame N]\n";
+    "       zirkimg [--ident-code N] dump IN OUT.pam [--frame N]\n"
+    "  info     the format, the frames and per frame its size, bits, delay,\n"
+    "           transparent colour and alpha plane\n"
+    "  convert  by extension: reads .dor, .bmp, .jpg, .png, .gif; writes .dor, .bmp,\n"
+    "           .png, .gif (all but .dor hold the first frame only)\n"
+    "  dump     frame N (0 first) as a PAM file of RGB and alpha\n";
 
 int usage(const std::string& why) {
   if (!why.empty()) std::cerr << "zirkimg: " << why << "\n";
@@ -83,15 +89,24 @@ void refuseEmpty(const std::string& path, const TDorvFrame& frame) {
   }
 }
 
+int32_t gifFrameCount(const TGIFImage& gif) {
+  int32_t count = 0;
+  for (int i = 0; i < gif.Count(); ++i)
+    if (!gif.Images(i).Empty()) ++count;
+  return count;
+}
+
 // Reads any supported picture into a frame list; returns the format name.
 // A picture of no pixels is refused: nothing could be read of it.
-// Of a GIF, only frames up to `last` are made.
-std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t last = -1) {
+// Of a GIF, only frames up to `last` are made; `frames` counts them all.
+std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t last = -1,
+                        int32_t* frames = nullptr) {
   const std::string ext = extensionOf(path);
   if (ext == "dor") {
     TKwMemoryStream data;
     data.LoadFromFile(path);
     LoadDorvStream(list, data, false);
+    if (frames) *frames = list.Count();
     return "dor";
   }
   if (ext == "png") {
@@ -115,6 +130,7 @@ std::string loadPicture(const std::string& path, TDorvFrameList& list, int32_t l
     TGIFImage gif;
     gif.LoadFromFile(path);
     loadGifFrames(gif, list, last);
+    if (frames) *frames = gifFrameCount(gif);
     return ext;
   }
   std::unique_ptr<TGraphic> graphic = graphicFor(ext);
@@ -228,8 +244,11 @@ void writePam(const std::string& path, const TDIBSurface& image, int64_t transpa
 }
 
 [[noreturn]] void noSuchFrame(int32_t index, int32_t count) {
-  throw EInvalidGraphic("Frame " + std::to_string(index) + " does not exist; the picture has " +
-                        std::to_string(count));
+  const std::string which = count == 0   ? "no frames"
+                            : count == 1 ? "frame 0 only"
+                                         : "frames 0 to " + std::to_string(count - 1);
+  throw EInvalidGraphic("frame " + std::to_string(index) + " does not exist; the picture has " +
+                        which);
 }
 
 int dump(const std::string& in, const std::string& out, int32_t frameIndex, int32_t identCode) {
@@ -256,8 +275,14 @@ int dump(const std::string& in, const std::string& out, int32_t frameIndex, int3
 int convert(const std::string& in, const std::string& out, int32_t identCode) {
   TDorvFrameList list(identCode);
   // Only layered images keep more than the first frame.
-  loadPicture(in, list, extensionOf(out) == "dor" ? -1 : 0);
+  const bool allFrames = extensionOf(out) == "dor";
+  int32_t frames = 1;
+  loadPicture(in, list, allFrames ? -1 : 0, &frames);
   savePicture(out, list);
+  if (!allFrames && frames > 1) {
+    std::cerr << "zirkimg: warning: " << in << " has " << frames << " frames; " << out
+              << " holds the first only (a .dor holds them all)\n";
+  }
   return 0;
 }
 
@@ -276,6 +301,10 @@ int main(int argc, char** argv) {
   bool frameGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    }
     if (arg == "--ident-code" || arg == "--frame") {
       if (i + 1 >= argc) return usage(arg + " needs a number");
       int32_t& target = arg == "--frame" ? frameIndex : identCode;
@@ -296,14 +325,21 @@ int main(int argc, char** argv) {
   if (words.size() != expected) return usage("wrong number of arguments for " + command);
   if (frameGiven && command != "dump") return usage("--frame belongs to dump");
   if (frameIndex < 0) return usage("--frame needs a number of 0 or more");
+  if (command == "dump" && extensionOf(words[2]) != "pam")
+    return usage("dump writes PAM: name a .pam file, not \"" + words[2] + "\"");
 
   registerFormats(identCode);
+  std::error_code ec;
+  if (std::filesystem::is_directory(words[1], ec)) {
+    std::cerr << "zirkimg: " << words[1] << " is a folder, not a picture file\n";
+    return 1;
+  }
   try {
     if (command == "info") return info(words[1], identCode);
     if (command == "convert") return convert(words[1], words[2], identCode);
     return dump(words[1], words[2], frameIndex, identCode);
   } catch (const std::exception& e) {
-    std::cerr << oneLine(e.what()) << "\n";
+    std::cerr << "zirkimg: " << oneLine(e.what()) << "\n";
     return 1;
   }
 }

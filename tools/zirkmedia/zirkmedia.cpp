@@ -1,7 +1,7 @@
 // zirkmedia: the media library from the command line, loaded and bound the
 // way the player does it.
 //   zirkmedia decode FILE OUT.raw   PCM of an Ogg or WAVE file; prints "RATE CHANNELS BITS"
-//   zirkmedia info FILE             length in milliseconds
+//   zirkmedia info FILE             length in milliseconds of a sound or movie
 //   zirkmedia midi-events FILE      one line per MIDI event: tick, ms, type, kind, bytes in hex
 //   zirkmedia midi-play FILE        plays a MIDI file on a recording port under a clock
 //                                   stepped by 10 ms; one line "MS HEXBYTES" per message
@@ -79,12 +79,39 @@ std::unique_ptr<zirk::TKwStream> openInput(const std::string& path) {
   }
 }
 
+// What the file's first bytes say it is; the extension decides only for
+// files without such a mark.
+enum class Content { Ogg, Wave, Midi, Other };
+
+Content contentOf(const std::string& path) {
+  char head[12] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(head, sizeof head);
+  const std::string bytes(head, static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  const std::string ext = lowerExtension(path);
+  // An Ogg movie is a movie.
+  if (bytes.rfind("OggS", 0) == 0) return ext == ".ogv" ? Content::Other : Content::Ogg;
+  if (bytes.rfind("RIFF", 0) == 0 && bytes.size() == 12 && bytes.compare(8, 4, "WAVE") == 0)
+    return Content::Wave;
+  if (bytes.rfind("MThd", 0) == 0) return Content::Midi;
+  if (ext == ".ogg" || ext == ".oga") return Content::Ogg;
+  if (ext == ".wav") return Content::Wave;
+  if (ext == ".mid" || ext == ".midi") return Content::Midi;
+  return Content::Other;
+}
+
+Failure midiFailure(const std::string& input) {
+  return Failure{input + ": a MIDI file; \"zirkmedia midi-events FILE\" lists its events"};
+}
+
 int decode(const std::string& input, const std::string& output) {
   auto stream = openInput(input);
+  const Content content = contentOf(input);
+  if (content == Content::Midi) throw midiFailure(input);
   Library library;
-  const ZirkBool isOgg = lowerExtension(input) == ".ogg" ? -1 : 0;
+  const ZirkBool isOgg = content == Content::Ogg ? -1 : 0;
   const ZirkHandle decoder = zirk::zirkOggStrmanAdd(stream.get(), isOgg);
-  if (decoder == 0) throw Failure{input + ": cannot be decoded"};
+  if (decoder == 0) throw Failure{input + ": not an Ogg or WAVE file"};
   struct Release {
     ZirkHandle h;
     ~Release() { zirk::zirkOggStrmanDel(h); }
@@ -108,51 +135,39 @@ int decode(const std::string& input, const std::string& output) {
   return kExitOk;
 }
 
-// The item kind the player would make for the file.
-enum class ItemKind { Ogg, Wmp, Video };
-
-ItemKind kindOf(const std::string& path) {
+bool windowsMediaSound(const std::string& path) {
   const std::string ext = lowerExtension(path);
-  if (ext == ".ogg" || ext == ".wav") return ItemKind::Ogg;
-  if (ext == ".wma" || ext == ".mp3") return ItemKind::Wmp;
-  return ItemKind::Video;
+  return ext == ".wma" || ext == ".mp3";
 }
 
 int info(const std::string& input) {
   auto stream = openInput(input);
+  const Content content = contentOf(input);
+  if (content == Content::Midi) throw midiFailure(input);
   Library library;
   int32_t length = 0;
-  switch (kindOf(input)) {
-    case ItemKind::Ogg: {
-      const ZirkBool isOgg = lowerExtension(input) == ".ogg" ? -1 : 0;
-      const ZirkHandle h = zirk::zirkOggmanAdd(stream.get(), isOgg);
-      if (h == 0) throw Failure{input + ": not a playable sound"};
-      length = zirk::zirkOggGetLen(h);
-      zirk::zirkOggmanDel(h);
-      break;
+  if (content == Content::Ogg || content == Content::Wave) {
+    const ZirkHandle h = zirk::zirkOggmanAdd(stream.get(), content == Content::Ogg ? -1 : 0);
+    if (h == 0) throw Failure{input + ": not an Ogg or WAVE file that plays"};
+    length = zirk::zirkOggGetLen(h);
+    zirk::zirkOggmanDel(h);
+  } else if (windowsMediaSound(input)) {
+    zirk::TKwMemoryStream memory;
+    try {
+      memory.LoadFromStream(*stream);
+    } catch (const zirk::Exception& e) {
+      throw Failure{e.what()};
     }
-    case ItemKind::Wmp: {
-      zirk::TKwMemoryStream memory;
-      try {
-        memory.LoadFromStream(*stream);
-      } catch (const zirk::Exception& e) {
-        throw Failure{e.what()};
-      }
-      if (memory.Size() > INT32_MAX) throw Failure{input + ": too large"};
-      const ZirkHandle h =
-          zirk::zirkWmpmanAdd(memory.Memory(), static_cast<int32_t>(memory.Size()));
-      if (h == 0) throw Failure{input + ": not a playable sound"};
-      length = zirk::zirkWmpGetLen(h);
-      zirk::zirkWmpmanDel(h);
-      break;
-    }
-    case ItemKind::Video: {
-      const ZirkHandle h = zirk::zirkVidmanAdd(input.c_str(), stream.get(), -1);
-      if (h == 0) throw Failure{input + ": not a playable movie"};
-      length = zirk::zirkVideoGetLen(h);
-      zirk::zirkVidmanDel(h);
-      break;
-    }
+    if (memory.Size() > INT32_MAX) throw Failure{input + ": too large"};
+    const ZirkHandle h = zirk::zirkWmpmanAdd(memory.Memory(), static_cast<int32_t>(memory.Size()));
+    if (h == 0) throw Failure{input + ": not a WMA or MP3 sound that plays"};
+    length = zirk::zirkWmpGetLen(h);
+    zirk::zirkWmpmanDel(h);
+  } else {
+    const ZirkHandle h = zirk::zirkVidmanAdd(input.c_str(), stream.get(), -1);
+    if (h == 0) throw Failure{input + ": not an Ogg, WAVE or movie file"};
+    length = zirk::zirkVideoGetLen(h);
+    zirk::zirkVidmanDel(h);
   }
   std::cout << length << '\n';
   return kExitOk;
@@ -241,11 +256,14 @@ int midiPlay(const std::string& input) {
   return kExitOk;
 }
 
+const char kUsage[] =
+    "usage: zirkmedia decode FILE OUT.raw   PCM of an Ogg or WAVE file; prints RATE CHANNELS BITS\n"
+    "       zirkmedia info FILE             length in ms of an Ogg, WAVE, WMA, MP3 or movie file\n"
+    "       zirkmedia midi-events FILE      the events of a MIDI file, one a line\n"
+    "       zirkmedia midi-play FILE        the messages a MIDI file sends, with their times\n";
+
 int usage() {
-  std::cerr << "usage: zirkmedia decode FILE OUT.raw\n"
-               "       zirkmedia info FILE\n"
-               "       zirkmedia midi-events FILE\n"
-               "       zirkmedia midi-play FILE\n";
+  std::cerr << kUsage;
   return kExitUsage;
 }
 
@@ -253,6 +271,10 @@ int usage() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::cout << kUsage;
+    return kExitOk;
+  }
   try {
     if (args.size() == 3 && args[0] == "decode") return decode(args[1], args[2]);
     if (args.size() == 2 && args[0] == "info") return info(args[1]);

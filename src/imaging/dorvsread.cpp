@@ -26,7 +26,12 @@ constexpr int64_t kMinLayerRecord = 8 + 1 + 4 + 4 + 4 + 4;
 // What a frame or layer record costs the list whatever its picture holds:
 // the object and its place in the list. A record of an empty picture is a
 // few dozen bytes of file, so records count against the bound as pixels do.
-constexpr int64_t kFrameRecordCost = static_cast<int64_t>(sizeof(TDorvFrame)) + 32;
+// A frame shown on screen also gets display surfaces and their headers, a
+// few kilobytes however small it is; counted here, the bound holds for the
+// picture as the player holds it, not only as it is read.
+constexpr int64_t kShownFrameCost = 4096;
+constexpr int64_t kFrameRecordCost =
+    static_cast<int64_t>(sizeof(TDorvFrame)) + 32 + kShownFrameCost;
 constexpr int64_t kLayerRecordCost = static_cast<int64_t>(sizeof(TDorvLayer)) + 32;
 
 [[noreturn]] void fail(const std::string& why) {

@@ -236,18 +236,33 @@ void TFilmManager::readTracks(TKwStream& stream, const std::string& folder, int3
 }
 
 void TFilmManager::resolveParents(const std::vector<int32_t>& parentIndices) {
-  for (size_t k = 0; k < tracks_.size(); ++k) {
-    TCustomFrameList* track = tracks_[k].get();
-    TCustomFrameList* parent = TrackAt(parentIndices[k]);
-    // The links made so far hold no cycle; refuse the one that would close
-    // one, so walks up the parents always end.
-    for (TCustomFrameList* p = parent; p; p = p->Parent) {
-      if (p == track) {
-        parent = nullptr;
-        break;
-      }
+  const size_t n = tracks_.size();
+  for (size_t k = 0; k < n; ++k) tracks_[k]->Parent = TrackAt(parentIndices[k]);
+  // Walks up the parents must end: in each ring of parents the link of the
+  // track listed last is cut, the one that closed the ring when the links
+  // are made in list order. Each track is walked once: a walk stops at a
+  // track an earlier walk has done.
+  enum : uint8_t { kNew, kOnWalk, kDone };
+  std::vector<uint8_t> state(n, kNew);
+  std::vector<size_t> walk;
+  for (size_t k = 0; k < n; ++k) {
+    walk.clear();
+    size_t t = k;
+    while (state[t] == kNew) {
+      state[t] = kOnWalk;
+      walk.push_back(t);
+      const TCustomFrameList* parent = tracks_[t]->Parent;
+      if (!parent) break;
+      t = size_t(parent->index_);
     }
-    track->Parent = parent;
+    if (state[t] == kOnWalk && tracks_[t]->Parent) {
+      // The walk came round to t: the ring is t and the tracks after it.
+      size_t last = t;
+      for (auto it = std::find(walk.begin(), walk.end(), t); it != walk.end(); ++it)
+        last = std::max(last, *it);
+      tracks_[last]->Parent = nullptr;
+    }
+    for (size_t w : walk) state[w] = kDone;
   }
 }
 

@@ -10,7 +10,8 @@
 // translucent full-screen tiles and 10 emitters that spawn as fast as they
 // may; `AtTheCap/1` adds a full-screen image, caption, box, fire and wipe.
 // `peak_MB` is the process's peak resident size: run a case alone
-// (--benchmark_filter) to read it for that case.
+// (--benchmark_filter) to read it for that case. `Emitters/N` ticks N full
+// emitters in a 640 x 480 film: the film's budget holds their particles.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -106,35 +107,39 @@ void ReadChain(benchmark::State& state) {
   state.counters["file_MB"] = double(bytes.size()) / 1e6;
 }
 
-// A film of the largest size over a scene of that size, its pictures in a
-// folder of their own.
-void AtTheCap(benchmark::State& state) {
-  constexpr int32_t kCapW = 7680, kCapH = 4320;
+// A film of `tiles` translucent tiles and `emitters` full emitters over
+// the whole of a scene of its size, with a full-screen image, caption,
+// box, fire and wipe as well when `allKinds`; its pictures in a folder of
+// their own.
+void playFullScreen(benchmark::State& state, int32_t width, int32_t height, int tiles, int emitters,
+                    bool allKinds) {
   test::TempDir folder;
   TVrFileManager files(folder.path().string());
   TDorvCollection cache;
   TVrFileManager::SetGlobal(&files);
   SetImageCache(&cache);
   test::WritePicture(folder / "cell.dor", {test::TestFrame{64, 64, {}, 0x3080C0}});
-  test::WritePicture(folder / "screen.dor", {test::TestFrame{kCapW, kCapH, {}, 0x203040}});
+  test::WritePicture(folder / "screen.dor", {test::TestFrame{width, height, {}, 0x203040}});
   files.InvalidateCache();
   GameTime().ElapsedTime = 16;
 
-  test::FilmFile file{.width = kCapW, .height = kCapH};
+  test::FilmFile file{.width = width, .height = height};
   auto fullScreen = [&](uint8_t type) {
     test::FilmTrack t;
     t.type = type;
     t.length = kTicks;
-    t.widthFrom = t.widthTo = kCapW;
-    t.heightFrom = t.heightTo = kCapH;
+    t.widthFrom = t.widthTo = width;
+    t.heightFrom = t.heightTo = height;
     t.alphaFrom = t.alphaTo = 128;
     return t;
   };
-  for (int k = 0; k < 10; ++k) {
+  for (int k = 0; k < tiles; ++k) {
     test::FilmTrack tile = fullScreen(5);
     tile.source = "cell.dor";
     tile.scrollXTo = 64;
     file.tracks.push_back(tile);
+  }
+  for (int k = 0; k < emitters; ++k) {
     test::FilmTrack stars = fullScreen(6);
     stars.source = "cell.dor";
     stars.partMotion = 2;  // stars
@@ -143,7 +148,7 @@ void AtTheCap(benchmark::State& state) {
     stars.index = 5000;  // a pre-roll that fills the emitter at once
     file.tracks.push_back(stars);
   }
-  if (state.range(0) == 1) {
+  if (allKinds) {
     test::FilmTrack image = fullScreen(0);
     image.source = "screen.dor";
     test::FilmTrack caption = fullScreen(1);
@@ -170,9 +175,19 @@ void AtTheCap(benchmark::State& state) {
   GameTime() = {};
 }
 
+void AtTheCap(benchmark::State& state) {
+  playFullScreen(state, kMaxFilmSide, int32_t(kMaxFilmPixels / kMaxFilmSide), 10, 10,
+                 state.range(0) == 1);
+}
+
+void Emitters(benchmark::State& state) {
+  playFullScreen(state, kW, kH, 0, int(state.range(0)), false);
+}
+
 BENCHMARK(Boxes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Chain)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadChain)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Emitters)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(AtTheCap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace

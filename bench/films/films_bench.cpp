@@ -9,18 +9,32 @@
 // plays the first five seconds of N sound tracks that start after them,
 // and counts the sound objects open meanwhile (each holds its file open
 // and decoding once the media play it).
+// `ReadChain/N` reads a film of a chain of N box tracks: linear, it too
+// costs ten times as much at 10 N.
+// `AtTheCap/0` ticks a film of the largest size (7680 x 4320) with 10
+// translucent full-screen tiles and 10 emitters that spawn as fast as they
+// may; `AtTheCap/1` adds a full-screen image, caption, box, fire and wipe.
+// `peak_MB` is the process's peak resident size: run a case alone
+// (--benchmark_filter) to read it for that case. `Emitters/N` ticks N full
+// emitters in a 640 x 480 film: the film's budget holds their particles.
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "base/vrfiles.h"
+#include "objects/dorvcache.h"
 #include "objects/frms.h"
 #include "objects/sound.h"
 #include "objects/tracks.h"
+#include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "support/filmwriter.h"
+#include "support/picturewriter.h"
+#include "support/tempdir.h"
 
 namespace zirk {
 namespace {
@@ -40,15 +54,19 @@ test::FilmTrack onePixelBox(int32_t index, int32_t parent, int32_t start, int32_
   return t;
 }
 
+void registerTracks() {
+  static const bool registered = (RegisterFilmTracks(), true);
+  (void)registered;
+}
+
 // A scene playing one film read from memory.
 struct Stage {
-  TZirkBaseList scene{kW, kH};
+  TZirkBaseList scene;
   TFilmManager film;  // after the scene: it goes first and takes its objects along
   int32_t time = 0;
 
-  explicit Stage(const test::FilmFile& file) {
-    static const bool registered = (RegisterFilmTracks(), true);
-    (void)registered;
+  explicit Stage(const test::FilmFile& file) : scene(file.width, file.height) {
+    registerTracks();
     scene.SetPresenter([](TCustomDIBX&, const std::vector<TRect>&) {});
     const std::string bytes = test::WriteFilmFile(file);
     TKwMemoryStream stream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
@@ -107,10 +125,104 @@ void LaterSounds(benchmark::State& state) {
   state.counters["sounds"] = sounds;
 }
 
+void ReadChain(benchmark::State& state) {
+  test::FilmFile file;
+  for (int32_t k = 0; k < state.range(0); ++k) file.tracks.push_back(onePixelBox(k, k - 1, 0, 1));
+  const std::string bytes = test::WriteFilmFile(file);
+  registerTracks();
+  for (auto _ : state) {
+    TKwMemoryStream stream(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    TFilmManager film;
+    film.ReadFilm(stream, "chain.zcn");
+    benchmark::DoNotOptimize(film.Length);
+  }
+  state.counters["file_MB"] = double(bytes.size()) / 1e6;
+}
+
+// A film of `tiles` translucent tiles and `emitters` full emitters over
+// the whole of a scene of its size, with a full-screen image, caption,
+// box, fire and wipe as well when `allKinds`; its pictures in a folder of
+// their own.
+void playFullScreen(benchmark::State& state, int32_t width, int32_t height, int tiles, int emitters,
+                    bool allKinds) {
+  test::TempDir folder;
+  TVrFileManager files(folder.path().string());
+  TDorvCollection cache;
+  TVrFileManager::SetGlobal(&files);
+  SetImageCache(&cache);
+  test::WritePicture(folder / "cell.dor", {test::TestFrame{64, 64, {}, 0x3080C0}});
+  test::WritePicture(folder / "screen.dor", {test::TestFrame{width, height, {}, 0x203040}});
+  files.InvalidateCache();
+  GameTime().ElapsedTime = 16;
+
+  test::FilmFile file{.width = width, .height = height};
+  auto fullScreen = [&](uint8_t type) {
+    test::FilmTrack t;
+    t.type = type;
+    t.length = kTicks;
+    t.widthFrom = t.widthTo = width;
+    t.heightFrom = t.heightTo = height;
+    t.alphaFrom = t.alphaTo = 128;
+    return t;
+  };
+  for (int k = 0; k < tiles; ++k) {
+    test::FilmTrack tile = fullScreen(5);
+    tile.source = "cell.dor";
+    tile.scrollXTo = 64;
+    file.tracks.push_back(tile);
+  }
+  for (int k = 0; k < emitters; ++k) {
+    test::FilmTrack stars = fullScreen(6);
+    stars.source = "cell.dor";
+    stars.partMotion = 2;  // stars
+    stars.intervalFrom = stars.intervalTo = 0;
+    stars.param2From = stars.param2To = 1.0;
+    stars.index = 5000;  // a pre-roll that fills the emitter at once
+    file.tracks.push_back(stars);
+  }
+  if (allKinds) {
+    test::FilmTrack image = fullScreen(0);
+    image.source = "screen.dor";
+    test::FilmTrack caption = fullScreen(1);
+    caption.text = std::string(200, 'A');
+    caption.fontHeight = 300;
+    test::FilmTrack box = fullScreen(2);
+    box.colorFrom = box.colorTo = 0x808080;
+    test::FilmTrack wipe = test::FilmTrack{.type = 3, .length = kTicks, .start = kTicks / 2};
+    file.tracks.insert(file.tracks.end(), {image, caption, box, fullScreen(7), wipe});
+  }
+  {
+    Stage stage(file);
+    // The emitters fill up before the ticks are measured.
+    for (int k = 0; k < 10; ++k) stage.tick();
+    for (auto _ : state) stage.tick();
+    state.counters["objects"] = stage.scene.ObjectCount();
+    state.counters["budget_left_MB"] = double(stage.film.Budget.Left()) / double(1 << 20);
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_MB"] = double(usage.ru_maxrss) / 1024.0;
+  SetImageCache(nullptr);
+  TVrFileManager::SetGlobal(nullptr);
+  GameTime() = {};
+}
+
+void AtTheCap(benchmark::State& state) {
+  playFullScreen(state, kMaxFilmSide, int32_t(kMaxFilmPixels / kMaxFilmSide), 10, 10,
+                 state.range(0) == 1);
+}
+
+void Emitters(benchmark::State& state) {
+  playFullScreen(state, kW, kH, 0, int(state.range(0)), false);
+}
+
 BENCHMARK(Boxes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Chain)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(SoundChain)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(LaterSounds)->Arg(5000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadChain)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Emitters)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(AtTheCap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
 }  // namespace zirk

@@ -159,7 +159,7 @@ void TFilmManager::Clear() {
 
 void TFilmManager::LoadFilm(const std::string& fileName) {
   TKwMemoryStream stream;
-  LoadFileToStream(stream, fileName);
+  LoadFileToStream(stream, fileName, kMaxFilmFileBytes);
   ReadFilm(stream, fileName);
 }
 
@@ -167,9 +167,10 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
   Clear();
   std::string folder = folderOf(fileName);
   constexpr int64_t kTagSize = 13;
-  std::string tag(kTagSize, '\0');
-  if (stream.Remaining() < kTagSize) throw EFilmFormatError("film file is shorter than its header");
-  stream.ReadBuffer(tag.data(), kTagSize);
+  // A file too short for a kind word is no film of ours: an empty one, as
+  // any other file without a kind word, and not an error.
+  std::string tag(static_cast<size_t>(std::clamp<int64_t>(stream.Remaining(), 0, kTagSize)), '\0');
+  stream.ReadBuffer(tag.data(), static_cast<int64_t>(tag.size()));
   if (tag.compare(0, 10, "ZirkCinema") == 0) {
     Kind = 0;
   } else if (tag.compare(0, 10, "ZirkMotion") == 0) {
@@ -178,6 +179,7 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     Kind = 2;
     return;
   }
+  if (tag.size() < kTagSize) throw EFilmFormatError("film file is shorter than its header");
   int32_t version = 0;
   for (size_t k = 10; k < 13; ++k) {
     if (tag[k] < '0' || tag[k] > '9')
@@ -188,11 +190,12 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     TFilmRecordReader in(stream, folder, version);
     Width = in.Int();
     Height = in.Int();
+    const std::string size = fileName + ": a film of " + std::to_string(Width) + " x " +
+                             std::to_string(Height) + " pixels ";
+    if (std::min(Width, Height) < 0) throw EFilmFormatError(size + "has a negative side");
     if (std::max(Width, Height) > kMaxFilmSide || int64_t(Width) * Height > kMaxFilmPixels)
-      throw EFilmFormatError(fileName + ": a film of " + std::to_string(Width) + " x " +
-                             std::to_string(Height) + " pixels is larger than any screen (" +
-                             std::to_string(kMaxFilmSide) + " x " +
-                             std::to_string(kMaxFilmPixels / kMaxFilmSide) + " at most)");
+      throw EFilmFormatError(size + "is larger than any screen (" + std::to_string(kMaxFilmSide) +
+                             " x " + std::to_string(kMaxFilmPixels / kMaxFilmSide) + " at most)");
     Color = in.Int();
     Relative = in.From(102, false);
     Origin = in.From(104, TPoint{});
@@ -233,18 +236,33 @@ void TFilmManager::readTracks(TKwStream& stream, const std::string& folder, int3
 }
 
 void TFilmManager::resolveParents(const std::vector<int32_t>& parentIndices) {
-  for (size_t k = 0; k < tracks_.size(); ++k) {
-    TCustomFrameList* track = tracks_[k].get();
-    TCustomFrameList* parent = TrackAt(parentIndices[k]);
-    // The links made so far hold no cycle; refuse the one that would close
-    // one, so walks up the parents always end.
-    for (TCustomFrameList* p = parent; p; p = p->Parent) {
-      if (p == track) {
-        parent = nullptr;
-        break;
-      }
+  const size_t n = tracks_.size();
+  for (size_t k = 0; k < n; ++k) tracks_[k]->Parent = TrackAt(parentIndices[k]);
+  // Walks up the parents must end: in each ring of parents the link of the
+  // track listed last is cut, the one that closed the ring when the links
+  // are made in list order. Each track is walked once: a walk stops at a
+  // track an earlier walk has done.
+  enum : uint8_t { kNew, kOnWalk, kDone };
+  std::vector<uint8_t> state(n, kNew);
+  std::vector<size_t> walk;
+  for (size_t k = 0; k < n; ++k) {
+    walk.clear();
+    size_t t = k;
+    while (state[t] == kNew) {
+      state[t] = kOnWalk;
+      walk.push_back(t);
+      const TCustomFrameList* parent = tracks_[t]->Parent;
+      if (!parent) break;
+      t = size_t(parent->index_);
     }
-    track->Parent = parent;
+    if (state[t] == kOnWalk && tracks_[t]->Parent) {
+      // The walk came round to t: the ring is t and the tracks after it.
+      size_t last = t;
+      for (auto it = std::find(walk.begin(), walk.end(), t); it != walk.end(); ++it)
+        last = std::max(last, *it);
+      tracks_[last]->Parent = nullptr;
+    }
+    for (size_t w : walk) state[w] = kDone;
   }
 }
 

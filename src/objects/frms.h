@@ -49,6 +49,10 @@ enum TTrackType : uint8_t {
 inline constexpr int32_t kMaxFilmSide = 7680;
 inline constexpr int64_t kMaxFilmPixels = int64_t{7680} * 4320;
 
+// The largest film file read: over twice a chain of 200,000 tracks, the
+// longest a game has use for, where a file of gigabytes would be read whole.
+inline constexpr int64_t kMaxFilmFileBytes = int64_t{64} << 20;
+
 // Bytes that the objects of one film's tracks may hold together beyond
 // the pictures they load: the cells of its fires and the rendered
 // pictures of its captions. Each object's own cap holds, but a film of a
@@ -152,7 +156,8 @@ class TFilmManager {
   // state included (a motion reloaded from a shorter file must not keep
   // the old length, and the last wipe is gone with its track).
   void Clear();
-  // Reads the named game file through the virtual file system.
+  // Reads the named game file through the virtual file system; a file
+  // past kMaxFilmFileBytes raises EVrFileTooLarge naming it.
   void LoadFilm(const std::string& fileName);
   // Reads a film from the stream's position; fileName gives the folder that
   // relative names in the records are resolved against. A damaged file

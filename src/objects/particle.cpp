@@ -244,6 +244,17 @@ void TZirkParticle::SetParam(const TZirkParticleParam& param) {
     param_ = std::make_unique<TZirkParticleParam>(param);
 }
 
+void TZirkParticle::SetBudget(TFilmBudget* budget) {
+  if (budget == budget_) return;
+  charge_.Release();
+  budget_ = budget;
+  chargeParticles();
+}
+
+void TZirkParticle::chargeParticles() {
+  if (budget_) charge_.Take(*budget_, int64_t(particles_.size()) * kParticleBytes);
+}
+
 long double TZirkParticle::GetParam(int32_t index) const {
   return index >= 0 && index < 3 ? p_[index] : 0;
 }
@@ -265,6 +276,7 @@ void TZirkParticle::dropParticles() {
   for (TZirkParticleImages* p : living) Scene().FreeObject(p);
   for (TZirkParticleImages* p : particles_) p->Orphan();
   particles_.clear();
+  chargeParticles();
   list_.Clear();
   motion_.reset();
 }
@@ -292,6 +304,7 @@ void TZirkParticle::ChildRemoved(TZirkObject* child) {
   if (it == particles_.end()) return;
   TZirkParticleImages* p = *it;
   particles_.erase(it);
+  chargeParticles();
   p->Orphan();
 }
 
@@ -316,6 +329,7 @@ void TZirkParticle::spawn(int32_t& left) {
   p->motion_ = motion_.get();
   p->SetPropInt(PR_IGNOREMOUSE, IM_ALL);
   particles_.push_back(p);
+  chargeParticles();
   p->mode_ = mode_;
   p->SetPropInt(PR_LEFT, x);
   p->SetPropInt(PR_TOP, y);
@@ -343,7 +357,8 @@ void TZirkParticle::Advance(int32_t n, bool spawning) {
     // A pre-roll or tick far longer than any particle lives would make
     // more particles than a scene can hold, and so would particles that
     // stay: the backlog is dropped.
-    if (spawned >= std::min(MaxSpawns, kMaxSpawns) || particles_.size() >= kMaxParticles) {
+    if (spawned >= std::min(MaxSpawns, kMaxSpawns) || particles_.size() >= kMaxParticles ||
+        (budget_ && budget_->Left() < kParticleBytes)) {
       countdown_ = 1;
       break;
     }

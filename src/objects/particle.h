@@ -103,6 +103,9 @@ class TZirkParticle : public TZirkControl {
   // spawn, and each costs a step (a twister's a re-placing among its
   // siblings) every frame.
   static constexpr size_t kMaxParticles = 2048;
+  // What one living particle holds, as measured: its scene object, its
+  // name and its places in the scene's lists.
+  static constexpr int64_t kParticleBytes = 4096;
 
   explicit TZirkParticle(TZirkBaseList& scene);
   ~TZirkParticle() override;
@@ -120,6 +123,10 @@ class TZirkParticle : public TZirkControl {
   const TZirkParticleParam* Param() const { return param_.get(); }
   void SetParam(const TZirkParticleParam& param);
   void ClearParam() { param_.reset(); }
+  // The budget of the film that drives the emitter (nullptr: none). Its
+  // living particles are charged to it, and a particle it cannot hold is
+  // not spawned: a film may have any number of emitters.
+  void SetBudget(TFilmBudget* budget);
 
   const std::string& Source() const { return source_; }
   void SetSource(const std::string& source);
@@ -151,6 +158,8 @@ class TZirkParticle : public TZirkControl {
 
  private:
   void spawn(int32_t& left);
+  // Charges the living particles to the budget, when there is one.
+  void chargeParticles();
   // Frees every particle now and forgets the pictures and the motion.
   void dropParticles();
 
@@ -171,6 +180,8 @@ class TZirkParticle : public TZirkControl {
   int32_t duration_ = 0;
   std::unique_ptr<TZirkMotionParticle> motion_;
   TEffectRandom random_;
+  TFilmBudget* budget_ = nullptr;
+  TFilmCharge charge_;
 };
 
 // Registers LT_PARTICLE with the scene's kind factory.

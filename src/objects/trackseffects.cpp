@@ -189,7 +189,10 @@ TZirkObject* TParticleFrameList::createTarget(TZirkBaseList& scene, const std::s
 }
 
 void TParticleFrameList::releaseOwn(TZirkObject& object) {
-  if (auto* e = dynamic_cast<TZirkParticle*>(&object)) e->ClearParam();
+  if (auto* e = dynamic_cast<TZirkParticle*>(&object)) {
+    e->ClearParam();
+    e->SetBudget(nullptr);
+  }
 }
 
 void TParticleFrameList::updateTarget(int32_t i) {
@@ -218,6 +221,7 @@ void TParticleFrameList::updateTarget(int32_t i) {
     e->SetPropFloat(PR_PARAM2, params[1]);
     e->SetPropFloat(PR_PARAM3, params[2]);
     e->SetParam(TZirkParticleParam{value1, value2, range1, range2, interval, spread});
+    e->SetBudget(&Film().Budget);
   }
   SetClipProps(*t, r.Clip);
 }

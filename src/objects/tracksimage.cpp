@@ -258,6 +258,8 @@ TPictureState TTileFrameList::ComputeState(int32_t i, int32_t cell) const {
   f.Height = sizeAt(PositionYEasing, i, f.Y, from.Y, GetHeightFrom(), to.Y, HeightTo);
   f.SizeWhileUnzoomed = false;
   f.Tiled = true;
+  // A tile is hit anywhere in its area: the mask is that of one copy only.
+  f.CaptureMask = false;
   f.Angle = 0;
   f.Stacking = TPictureStacking::Priority;
   if (Film().MotionMode) f.Priority = Saturate32(int64_t(Film().BasePriority) + Priority);

@@ -205,6 +205,7 @@ TEST_F(CinemaTest, EmptyMissingAndDamagedFilmsLeaveAQuietCinema) {
   writeFilm("empty.zcn", 0, 0, 0);
   writeFile(dir / "bad.zcn", "ZirkCinema108 and then nothing");
   writeFile(dir / "digits.zcn", "ZirkCinemaxyz0000000000000000000000000000");
+  writeFile(dir / "short.zcn", "Zirk");  // no kind word: an empty film
   struct Case {
     const char* source;
     bool film, repeat;
@@ -213,6 +214,7 @@ TEST_F(CinemaTest, EmptyMissingAndDamagedFilmsLeaveAQuietCinema) {
       {"empty.zcn", true, true, 0},  // length 0: ended, unless it repeats
       {"empty.zcn", true, false, 1}, {"missing.zcn", false, false, 0},
       {"bad.zcn", false, false, 0},  {"digits.zcn", false, false, 0},
+      {"short.zcn", true, false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);

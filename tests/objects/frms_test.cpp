@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include "base/vrfiles.h"
 #include "film_support.h"
 #include "objects/tracks.h"
 #include "objects/trackswipe.h"
 #include "scene/zscene.h"
+#include "support/testdata.h"
 #include "surfaces/wipes.h"
 
 namespace zirk::test {
@@ -107,7 +109,9 @@ TEST(FilmFile, WipeMaskNamesAreJoinedToTheFolderOnlyWhenRelative) {
 }
 
 TEST(FilmFile, UnrecognisedTagsGiveAnEmptyFilm) {
-  for (std::string bytes : {std::string("NotAFilm10800000000"), std::string("ZirkCinemo108")}) {
+  // Files too short for a kind word are no films either.
+  for (std::string bytes : {std::string("NotAFilm10800000000"), std::string("ZirkCinemo108"),
+                            std::string(), std::string("Zirk"), std::string("ZirkMotio")}) {
     TFilmManager film;
     readFilm(film, FilmFile{.tracks = {wipeTrack(0, 50)}});
     ASSERT_EQ(film.Length, 50);
@@ -123,9 +127,9 @@ TEST(FilmFile, DamagedFilesFailAndLeaveTheFilmEmpty) {
   good.tracks = {wipeTrack(0, 30), wipeTrack(60, 30)};
   good.tracks[0].mask = "mask.dor";
   const std::string bytes = WriteFilmFile(good);
-  // Every truncation fails, a file shorter than its tag too; none reads
-  // part of a film.
-  for (size_t n = 0; n < bytes.size(); ++n) {
+  // Every truncation after the kind word fails, a file shorter than its
+  // tag too; none reads part of a film.
+  for (size_t n = 10; n < bytes.size(); ++n) {
     TFilmManager film;
     EXPECT_THROW(readFilmBytes(film, bytes.substr(0, n)), EFilmFormatError) << n;
     EXPECT_EQ(film.Count(), 0);
@@ -163,7 +167,8 @@ TEST(FilmFile, DamagedFilesFailAndLeaveTheFilmEmpty) {
 }
 
 TEST(FilmFile, SizesNoScreenShowsAreRefusedNamingTheFilm) {
-  for (auto [w, h] : {std::pair{8000, 8000}, {100000, 480}, {480, 7681}}) {
+  for (auto [w, h] :
+       {std::pair{8000, 8000}, {100000, 480}, {480, 7681}, {-1, -1}, {-100000, 4320}}) {
     FilmFile f;
     f.width = w;
     f.height = h;
@@ -185,6 +190,22 @@ TEST(FilmFile, SizesNoScreenShowsAreRefusedNamingTheFilm) {
   tall.height = 7680;
   TFilmManager film;
   EXPECT_NO_THROW(readFilm(film, tall));
+}
+
+TEST(FilmFile, AFilmFilePastItsCapIsRefusedBeforeItIsRead) {
+  TempDir dir;
+  writeFile(dir.path() / "huge.zcn", "ZirkCinema108");
+  std::filesystem::resize_file(dir.path() / "huge.zcn", kMaxFilmFileBytes + 1);  // sparse
+  TVrFileManager files(dir.path().string());
+  TVrFileManager::SetGlobal(&files);
+  TFilmManager film;
+  try {
+    film.LoadFilm("huge.zcn");
+    ADD_FAILURE() << "read";
+  } catch (const EVrFileTooLarge& e) {
+    EXPECT_EQ(std::string(e.what()).find("huge.zcn: "), 0u) << e.what();
+  }
+  TVrFileManager::SetGlobal(nullptr);
 }
 
 TEST(FilmFile, TrackKindsWithoutATrackClassFailTheLoad) {

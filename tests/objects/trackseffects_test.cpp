@@ -161,6 +161,27 @@ TEST_F(EffectTrackTest, EmittersStayBoundedWhateverTheirInterval) {
   EXPECT_TRUE(emitters[1]->Particles().empty());
 }
 
+TEST_F(EffectTrackTest, ParticlesOfEveryEmitterShareTheFilmsBudget) {
+  // Room for 30 particles; three emitters of stars that never leave would
+  // keep far more.
+  const int64_t room = 30 * TZirkParticle::kParticleBytes;
+  film.Budget = TFilmBudget(room);
+  for (int k = 0; k < 3; ++k) {
+    TParticleFrameList* p = particles(0, 100);
+    p->PartMotion = PM_STAR;
+    p->Param1From = p->Param1To = 0;
+    p->Param2From = p->Param2To = 1.0;
+    p->IntervalFrom = p->IntervalTo = 0;
+  }
+  for (int32_t t = 0; t < 3; ++t) play(t, 100);
+  size_t living = 0;
+  for (TZirkParticle* e : objectsOf<TZirkParticle>(scene)) living += e->Particles().size();
+  EXPECT_EQ(living, 30u);
+  EXPECT_EQ(film.Budget.Left(), 0);
+  film.Clear();
+  EXPECT_EQ(film.Budget.Left(), room);
+}
+
 TEST_F(EffectTrackTest, FiresAndCaptionsShareTheFilmsBudget) {
   // Five 4096 x 4096 fires and thirty captions of 400 characters at 300 px
   // ask for some 300 MB: the first fires come whole, the rest go short.

@@ -247,6 +247,23 @@ TEST_F(FilmSceneTest, TileTrackScrollsByTheInterpolatedAmount) {
   }
 }
 
+TEST_F(FilmSceneTest, ATileIsHitBeyondItsFirstCopy) {
+  writePicture(
+      "opaque.dor",
+      {TestFrame{.Width = 8, .Height = 8, .Fill = kRed, .Alpha = std::vector<uint8_t>(64, 255)}});
+  FilmTrack t = imageTrack("opaque.dor", 0, 5);
+  t.type = 5;
+  t.positionFrom = t.positionTo = {0, 100};
+  t.widthFrom = t.widthTo = 32;
+  TFilmManager film;
+  load(film, FilmFile{.tracks = {t}});
+  play(film, 1);
+  TZirkObject* tile = film.TrackAt(0)->GetTarget();
+  ASSERT_NE(tile, nullptr);
+  for (int32_t x : {4, 12, 28})
+    EXPECT_EQ(scene.GetBase(0)->HitTest({x, 104}, kLeftClickMask), tile) << x;
+}
+
 // The stand-in for a missing picture stays transparent on screen: the key
 // the tracks take from the frame keeps it so.
 TEST_F(FilmSceneTest, AMissingPictureShowsNothing) {

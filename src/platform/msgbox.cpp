@@ -1,5 +1,7 @@
 #include "platform/msgbox.h"
 
+#include <errno.h>
+
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -62,7 +64,8 @@ int DefaultMessageBoxButton(uint32_t flags) {
 }
 
 int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
-  std::string line = caption;
+  // Named by the program, as every line it writes to the terminal is.
+  std::string line = std::string(program_invocation_short_name) + ": " + caption;
   if (const char* icon = iconLabel(flags)) line += " (" + std::string(icon) + ")";
   line += ": ";
   // Windows texts break lines with CR LF; the CR would only clutter a log.

@@ -1,5 +1,6 @@
 #include "platform/msgbox.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -49,7 +50,8 @@ TEST(MessageBox, AlwaysWritesOneLineToStderr) {
   for (const auto& c : cases) {
     testing::internal::CaptureStderr();
     MessageBox(c.text, "Error", c.flags);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string(program_invocation_short_name) + ": " + c.line);
   }
 }
 

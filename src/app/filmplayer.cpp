@@ -1,5 +1,6 @@
 #include "app/filmplayer.h"
 
+#include "base/vrfiles.h"
 #include "objects/cinema.h"
 #include "scene/zscene.h"
 
@@ -22,9 +23,16 @@ void TFilmPlayer::Load(const std::string& fileName) {
   cinema->SetSource(fileName);
   const TFilmManager* film = cinema->Film();
   std::string why;
-  if (!film)
-    why =
-        cinema->LoadError().empty() ? fileName + ": the film file is missing" : cinema->LoadError();
+  if (!film && !cinema->LoadError().empty()) {
+    why = cinema->LoadError();
+  } else if (!film) {
+    // The cinema takes only regular files; a folder or a FIFO of that name
+    // is there all the same.
+    TVrFileManager* files = TVrFileManager::Global();
+    why = fileName + (files && !files->GetHostPath(fileName).empty()
+                          ? ": not a regular file"
+                          : ": the film file is missing");
+  }
   // The reader takes a file of another kind for an empty film; nothing
   // would ever show, so the player says so instead.
   else if (film->Kind == 2)

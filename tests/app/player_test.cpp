@@ -193,6 +193,9 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{(dir / "demo").string(), "--film", "nofilm.zcn", "--headless", "--frames", "1"},
        1,
        "nofilm.zcn"},
+      {{demo, "--film", "folder.zcn", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: folder.zcn: not a regular file"},
       {{(dir / "demo").string(), "--film", "demo.zcn", "--headless", "--frames", "1",
         "--screenshot", (dir / "no" / "such" / "s.png").string()},
        1,
@@ -218,6 +221,7 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{demo, "--frames", "1"}, 1, "answers at " + dead.substr(0, 8), {dead, "WAYLAND_DISPLAY="}},
   };
   writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
+  std::filesystem::create_directory(dir / "demo" / "folder.zcn");
   writeFile(dir / "demo" / "menutl.dor", std::string(4, '\xFF') + std::string(60, '\0'));
   for (const Case& c : cases) {
     const ProcessResult r = play(c.args, c.env);

@@ -208,12 +208,14 @@ void TZirkMapImage::invalidateRegion(int32_t index) {
 
 void TZirkMapImage::SetHovered(int32_t index) {
   if (index == hovered_) return;
-  if (hovered_ >= 0) QueueEventOnce(PR_ONMAPOUT, eventArgs(hovered_));
+  // Every change is told, each leaving before the entering: a script that
+  // follows the hovered region must see every step, not only the first.
+  if (hovered_ >= 0) QueueEvent(PR_ONMAPOUT, eventArgs(hovered_));
   invalidateRegion(hovered_);
   hovered_ = index;
   hover_.List.SetFrameIndex(0);
   invalidateRegion(hovered_);
-  if (hovered_ >= 0) QueueEventOnce(PR_ONMAPIN, eventArgs(hovered_));
+  if (hovered_ >= 0) QueueEvent(PR_ONMAPIN, eventArgs(hovered_));
 }
 
 void TZirkMapImage::SelectRegion() {

@@ -289,7 +289,9 @@ void TZirkPrevMenu::SetHover(int32_t index) {
       e->Image->SetPropInt(PR_REPEAT, !once);
     }
     showCompanion(hovered_, p[e->Enabled ? psLeaveCompanion : psDisabledLeaveCompanion], false, 0);
-    QueueEventOnce(PR_ONMAPOUT, eventArgs(hovered_));
+    // Each change is told, so a script following the hovered entry sees
+    // every step.
+    QueueEvent(PR_ONMAPOUT, eventArgs(hovered_));
   }
   hovered_ = index;
   if (TEntry* e = entry(hovered_)) {
@@ -301,7 +303,7 @@ void TZirkPrevMenu::SetHover(int32_t index) {
       e->Image->SetPropInt(PR_REPEAT, 1);
     }
     showCompanion(hovered_, p[e->Enabled ? psHoverCompanion : psDisabledHoverCompanion], true, 1);
-    QueueEventOnce(PR_ONMAPIN, eventArgs(hovered_));
+    QueueEvent(PR_ONMAPIN, eventArgs(hovered_));
   }
 }
 

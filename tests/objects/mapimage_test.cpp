@@ -106,6 +106,8 @@ TEST_F(MapImageTest, TheHoveredRegionShowsTheHoverPicture) {
   m->MouseOut();
   EXPECT_EQ(m->Hovered(), -1);
   EXPECT_EQ(takeEvents(), Vs{"*out:a,0"});
+  for (int32_t i : {0, 1, 2}) m->SetHovered(i);  // each change told, however fast
+  EXPECT_EQ(takeEvents(), (Vs{"*in:a,0", "*out:a,0", "*in:b,1", "*out:b,1", "*in:c,2"}));
 }
 
 TEST_F(MapImageTest, EachMapImageCutsItsOwnMasksAndTheCacheKeepsItsOwn) {

@@ -76,6 +76,7 @@ TDorvItem::TKeyParts TDorvItem::splitKey(const std::string& key) {
 
 void TDorvItem::SetName(const std::string& name) {
   THashCollectionItem::SetName(name);
+  if (fileName_.empty()) fileName_ = splitKey(name).FileName;
   load();
 }
 
@@ -95,7 +96,8 @@ bool TDorvItem::HasOwner(TDorvOwner owner) const {
 
 void TDorvItem::load() {
   frames_.clear();
-  const TKeyParts key = splitKey(Name());
+  TKeyParts key = splitKey(Name());
+  key.FileName = fileName_;
   const int32_t depth = ScreenSurfaceDepth();
 
   if (!GameFileAvailable(key.FileName)) {
@@ -139,7 +141,8 @@ void TDorvItem::load() {
 }
 
 void TDorvItem::reload(bool recreate) {
-  const TKeyParts key = splitKey(Name());
+  TKeyParts key = splitKey(Name());
+  key.FileName = fileName_;
   TVrFileManager* files = TVrFileManager::Global();
   if (!files || !files->FileExists(key.FileName)) return;
   TDorvFrameList list(ProjectIdentCode());
@@ -174,12 +177,14 @@ TDorvCollection::~TDorvCollection() {
 
 TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileName, bool mask,
                                     bool trim) {
-  std::string key = fileName;
-  if (mask) key += "?m";
-  if (trim) key += "?t";
-  TDorvItem* item = Find(key);
+  std::string name = fileName;
+  if (mask) name += "?m";
+  if (trim) name += "?t";
+  const std::string key = KeyOf(name);
+  TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key);
   if (!item) {
     item = Add();
+    item->fileName_ = TDorvItem::splitKey(name).FileName;
     try {
       item->SetName(key);
     } catch (...) {
@@ -193,8 +198,19 @@ TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileNam
   return item;
 }
 
+TDorvItem* TDorvCollection::Find(const std::string& name) const {
+  return THashCollectionOf<TDorvItem>::Find(KeyOf(name));
+}
+
+std::string TDorvCollection::KeyOf(const std::string& name) {
+  const std::string file = TDorvItem::splitKey(name).FileName;
+  TVrFileManager* files = TVrFileManager::Global();
+  const std::string host = files ? files->GetRealFileName(file) : std::string();
+  return (host.empty() ? file : host) + name.substr(file.size());
+}
+
 void TDorvCollection::releaseKey(const std::string& key, TDorvOwner owner) {
-  if (TDorvItem* item = Find(key)) Release(item, owner);
+  if (TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key)) Release(item, owner);
 }
 
 void TDorvCollection::Release(TDorvItem* item, TDorvOwner owner) {

@@ -30,8 +30,8 @@ TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   TDorvItem* masked = cache.Acquire(owner1, "a.dor", true, false);
   TDorvItem* plain = cache.Acquire(owner1, "a.dor", false, false);
   ASSERT_NE(masked, plain);
-  EXPECT_EQ(masked->Name(), "a.dor?m");
-  EXPECT_EQ(plain->Name(), "a.dor");
+  EXPECT_EQ(masked->Name(), files.GetRealFileName("a.dor") + "?m");
+  EXPECT_EQ(plain->Name(), files.GetRealFileName("a.dor"));
   EXPECT_EQ(cache.Count(), 2);
   ASSERT_NE(masked->Frame(0)->MaskSurface, nullptr) << "a mask request builds one";
   EXPECT_EQ(plain->Frame(0)->MaskSurface, nullptr) << "no alpha, no request: no mask";
@@ -78,7 +78,7 @@ TEST_F(DorvCacheTest, LeasesHoldTheirItemUntilTheyGo) {
   EXPECT_EQ(a->OwnerCount(), 1) << "a moved-from lease holds nothing";
   moved = TDorvLease("b.dor", false, false);
   EXPECT_TRUE(cache.IsIdle(a)) << "overwriting a lease hands its item back";
-  EXPECT_EQ(moved->Name(), "b.dor");
+  EXPECT_EQ(moved->Name(), files.GetRealFileName("b.dor"));
   TDorvItem* b = moved.Get();
 
   // A lease whose cache is gone lets go without touching it.
@@ -115,6 +115,14 @@ TEST_F(DorvCacheTest, IdleBudgetFreesTheOldestButNeverTheItemJustParked) {
   EXPECT_EQ(IdleDorvMemory(), 4'000'000);
 }
 
+TEST_F(DorvCacheTest, EverySpellingOfAFileSharesOneItem) {
+  writeSolid("big.dor", 4, 4, kRed);
+  TDorvItem* item = cache.Acquire(owner1, "big.dor", false, false);
+  for (const char* name : {"BIG.DOR", "./big.dor", ".\\Big.dor"})
+    EXPECT_EQ(cache.Acquire(owner2, name, false, false), item) << name;
+  EXPECT_EQ(cache.Count(), 1);
+}
+
 TEST_F(DorvCacheTest, PurgeFreesOnlyParkedItemsOfEverySuffixOrder) {
   writeSolid("p.dor", 2, 2, kRed);
   TDorvItem* inUse = cache.Acquire(owner1, "p.dor", false, false);
@@ -142,7 +150,7 @@ TEST_F(DorvCacheTest, SuffixesInTheNameCountLikeFlags) {
   }
   writePicture("t.dor", {TestFrame{6, 5, colors, 0, static_cast<int32_t>(kWhite)}});
   TDorvItem* item = cache.Acquire(owner1, "t.dor?t", true, false);
-  EXPECT_EQ(item->Name(), "t.dor?t?m");
+  EXPECT_EQ(item->Name(), files.GetRealFileName("t.dor") + "?t?m");
   ASSERT_EQ(item->FrameCount(), 1);
   const TDorvItemFrame& frame = *item->Frame(0);
   EXPECT_EQ(item->Width, 6) << "the size before the trim";

@@ -45,10 +45,15 @@ bool GameFileAvailable(const std::string& name) {
 
 namespace {
 
+// A picture the reader takes stores its planes in fewer bytes than its
+// pixel bound charges for them (the composed frame is charged besides its
+// layers and their alpha planes), so a larger file cannot be one.
+constexpr int64_t kPictureFileCap = kDorvMaxLoadBytes;
+
 // Reads and parses the file; the list is left empty when it has no frames.
 void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
   TKwMemoryStream stream;
-  LoadFileToStream(stream, fileName);
+  LoadFileToStream(stream, fileName, kPictureFileCap);
   LoadDorvStream(list, stream, false);
   if (mask) list.BuildAllAlpha();
 }

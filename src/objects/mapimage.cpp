@@ -126,10 +126,11 @@ void TZirkMapImage::SetMapSource(const std::string& name) {
   if (!GameFileAvailable(name)) return;
   try {
     TKwMemoryStream stream;
-    LoadFileToStream(stream, name);
+    LoadFileToStream(stream, name, kRegionMapFileCap);
     ReadRegionMap(stream, regions_);
   } catch (const std::exception&) {
-    // A damaged map keeps the regions read before the damage.
+    // A damaged map keeps the regions read before the damage; one past the
+    // cap, like a missing one, leaves none.
   }
 }
 

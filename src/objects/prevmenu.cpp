@@ -18,6 +18,10 @@ namespace {
 constexpr int32_t VK_RETURN = 13, VK_SPACE = 32;
 constexpr int32_t VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40;
 
+// The largest menu file read: a menu is a screen's worth of entries, each
+// a name, a cursor and a dozen picture names, so thousands of them fit.
+constexpr int64_t kPrevMenuFileCap = int64_t{1} << 22;
+
 }  // namespace
 
 // --- entries ----------------------------------------------------------------------------
@@ -154,7 +158,7 @@ void TZirkPrevMenu::SetSource(const std::string& name) {
 void TZirkPrevMenu::loadPrevMenuFile(const std::string& name) {
   TContSelList list;
   TKwMemoryStream stream;
-  LoadFileToStream(stream, name);
+  LoadFileToStream(stream, name, kPrevMenuFileCap);
   // A file that cannot be read raises before any entry is made.
   ReadPrevMenu(list, stream, TVrFileManager::ExtractFolder(name));
   SetBounds(Left(), Top(), list.Width, list.Height);

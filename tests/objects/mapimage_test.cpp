@@ -241,6 +241,11 @@ TEST_F(MapImageTest, DamagedRegionMapsKeepWhatWasReadAndNeverCrash) {
       for (int32_t x = -2; x < 42; x += 4) m->MouseMove(100 + x, 100 + y);
     frame();
   }
+  // The whole map, then zeros past the cap: not read.
+  writeFile(dir / "big.rgn", good);
+  std::filesystem::resize_file(dir / "big.rgn", kRegionMapFileCap + 1);
+  m->SetPropStr(PR_MAPSOURCE, "big.rgn");
+  EXPECT_EQ(m->RegionCount(), 0);
 }
 
 TEST_F(MapImageTest, SaveRecordAtEachVersion) {

@@ -33,7 +33,7 @@ void TMaskWipe::Prepare() {
   if (loader_) {
     loader_(data, GetName());
   } else {
-    LoadFileToStream(data, GetName());
+    LoadFileToStream(data, GetName(), kDorvMaxLoadBytes);  // no picture within the bound is larger
   }
   data.SetPosition(0);
   TDorvFrameList list(identCode_);

@@ -45,10 +45,15 @@ bool GameFileAvailable(const std::string& name) {
 
 namespace {
 
+// A picture the reader takes stores its planes in fewer bytes than its
+// pixel bound charges for them (the composed frame is charged besides its
+// layers and their alpha planes), so a larger file cannot be one.
+constexpr int64_t kPictureFileCap = kDorvMaxLoadBytes;
+
 // Reads and parses the file; the list is left empty when it has no frames.
 void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
   TKwMemoryStream stream;
-  LoadFileToStream(stream, fileName);
+  LoadFileToStream(stream, fileName, kPictureFileCap);
   LoadDorvStream(list, stream, false);
   if (mask) list.BuildAllAlpha();
 }
@@ -76,6 +81,7 @@ TDorvItem::TKeyParts TDorvItem::splitKey(const std::string& key) {
 
 void TDorvItem::SetName(const std::string& name) {
   THashCollectionItem::SetName(name);
+  if (fileName_.empty()) fileName_ = splitKey(name).FileName;
   load();
 }
 
@@ -95,7 +101,8 @@ bool TDorvItem::HasOwner(TDorvOwner owner) const {
 
 void TDorvItem::load() {
   frames_.clear();
-  const TKeyParts key = splitKey(Name());
+  TKeyParts key = splitKey(Name());
+  key.FileName = fileName_;
   const int32_t depth = ScreenSurfaceDepth();
 
   if (!GameFileAvailable(key.FileName)) {
@@ -139,7 +146,8 @@ void TDorvItem::load() {
 }
 
 void TDorvItem::reload(bool recreate) {
-  const TKeyParts key = splitKey(Name());
+  TKeyParts key = splitKey(Name());
+  key.FileName = fileName_;
   TVrFileManager* files = TVrFileManager::Global();
   if (!files || !files->FileExists(key.FileName)) return;
   TDorvFrameList list(ProjectIdentCode());
@@ -174,12 +182,14 @@ TDorvCollection::~TDorvCollection() {
 
 TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileName, bool mask,
                                     bool trim) {
-  std::string key = fileName;
-  if (mask) key += "?m";
-  if (trim) key += "?t";
-  TDorvItem* item = Find(key);
+  std::string name = fileName;
+  if (mask) name += "?m";
+  if (trim) name += "?t";
+  const std::string key = KeyOf(name);
+  TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key);
   if (!item) {
     item = Add();
+    item->fileName_ = TDorvItem::splitKey(name).FileName;
     try {
       item->SetName(key);
     } catch (...) {
@@ -193,8 +203,19 @@ TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileNam
   return item;
 }
 
+TDorvItem* TDorvCollection::Find(const std::string& name) const {
+  return THashCollectionOf<TDorvItem>::Find(KeyOf(name));
+}
+
+std::string TDorvCollection::KeyOf(const std::string& name) {
+  const std::string file = TDorvItem::splitKey(name).FileName;
+  TVrFileManager* files = TVrFileManager::Global();
+  const std::string host = files ? files->GetRealFileName(file) : std::string();
+  return (host.empty() ? file : host) + name.substr(file.size());
+}
+
 void TDorvCollection::releaseKey(const std::string& key, TDorvOwner owner) {
-  if (TDorvItem* item = Find(key)) Release(item, owner);
+  if (TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key)) Release(item, owner);
 }
 
 void TDorvCollection::Release(TDorvItem* item, TDorvOwner owner) {

@@ -5,9 +5,11 @@
 // list; the oldest parked items are freed once the parked pictures exceed a
 // memory budget.
 //
-// Keys are the file name followed by "?m" when a mask is wanted and then
-// "?t" when trimmed frames are wanted; suffixes a caller put into the name
-// count the same way.
+// Keys are the file followed by "?m" when a mask is wanted and then "?t"
+// when trimmed frames are wanted; suffixes a caller put into the name count
+// the same way. The file is the host path the file system resolves the name
+// to, so every spelling of one file ("A.DOR", "./a.dor") shares one item; a
+// name it cannot resolve keys its placeholder as given.
 //
 // The one cache is made by the scene runtime through the factory that
 // RegisterDorvCache installs; everything reaches it through DorvCache().
@@ -69,7 +71,8 @@ enum class TDorvOwner : uint64_t {};
 
 class TDorvItem : public THashCollectionItem {
  public:
-  // The name is the key; setting it loads the picture.
+  // The name is the key; setting it loads the picture, read by the file
+  // name the item was first asked for (by the key's own file without one).
   void SetName(const std::string& name) override;
 
   int32_t FrameCount() const { return static_cast<int32_t>(frames_.size()); }
@@ -100,6 +103,7 @@ class TDorvItem : public THashCollectionItem {
 
   std::vector<TDorvOwner> owners_;
   std::vector<std::unique_ptr<TDorvItemFrame>> frames_;
+  std::string fileName_;
 };
 
 class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheServices {
@@ -123,6 +127,11 @@ class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheS
   int32_t IdleCount() const { return static_cast<int32_t>(idle_.size()); }
   bool IsIdle(const TDorvItem* item) const;
   TDorvItem* ItemAt(int32_t index) const { return Items(index); }
+  // The item of a file name with its suffixes, whatever spelling of the
+  // file it uses; nullptr when none is cached.
+  TDorvItem* Find(const std::string& name) const;
+  // The key of a file name with its suffixes.
+  static std::string KeyOf(const std::string& name);
 
   bool CGDither() const { return cgDither_ != 0; }
 

@@ -126,10 +126,11 @@ void TZirkMapImage::SetMapSource(const std::string& name) {
   if (!GameFileAvailable(name)) return;
   try {
     TKwMemoryStream stream;
-    LoadFileToStream(stream, name);
+    LoadFileToStream(stream, name, kRegionMapFileCap);
     ReadRegionMap(stream, regions_);
   } catch (const std::exception&) {
-    // A damaged map keeps the regions read before the damage.
+    // A damaged map keeps the regions read before the damage; one past the
+    // cap, like a missing one, leaves none.
   }
 }
 
@@ -208,12 +209,14 @@ void TZirkMapImage::invalidateRegion(int32_t index) {
 
 void TZirkMapImage::SetHovered(int32_t index) {
   if (index == hovered_) return;
-  if (hovered_ >= 0) QueueEventOnce(PR_ONMAPOUT, eventArgs(hovered_));
+  // Every change is told, each leaving before the entering: a script that
+  // follows the hovered region must see every step, not only the first.
+  if (hovered_ >= 0) QueueEvent(PR_ONMAPOUT, eventArgs(hovered_));
   invalidateRegion(hovered_);
   hovered_ = index;
   hover_.List.SetFrameIndex(0);
   invalidateRegion(hovered_);
-  if (hovered_ >= 0) QueueEventOnce(PR_ONMAPIN, eventArgs(hovered_));
+  if (hovered_ >= 0) QueueEvent(PR_ONMAPIN, eventArgs(hovered_));
 }
 
 void TZirkMapImage::SelectRegion() {

@@ -18,6 +18,10 @@ namespace {
 constexpr int32_t VK_RETURN = 13, VK_SPACE = 32;
 constexpr int32_t VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40;
 
+// The largest menu file read: a menu is a screen's worth of entries, each
+// a name, a cursor and a dozen picture names, so thousands of them fit.
+constexpr int64_t kPrevMenuFileCap = int64_t{1} << 22;
+
 }  // namespace
 
 // --- entries ----------------------------------------------------------------------------
@@ -154,7 +158,7 @@ void TZirkPrevMenu::SetSource(const std::string& name) {
 void TZirkPrevMenu::loadPrevMenuFile(const std::string& name) {
   TContSelList list;
   TKwMemoryStream stream;
-  LoadFileToStream(stream, name);
+  LoadFileToStream(stream, name, kPrevMenuFileCap);
   // A file that cannot be read raises before any entry is made.
   ReadPrevMenu(list, stream, TVrFileManager::ExtractFolder(name));
   SetBounds(Left(), Top(), list.Width, list.Height);
@@ -289,7 +293,9 @@ void TZirkPrevMenu::SetHover(int32_t index) {
       e->Image->SetPropInt(PR_REPEAT, !once);
     }
     showCompanion(hovered_, p[e->Enabled ? psLeaveCompanion : psDisabledLeaveCompanion], false, 0);
-    QueueEventOnce(PR_ONMAPOUT, eventArgs(hovered_));
+    // Each change is told, so a script following the hovered entry sees
+    // every step.
+    QueueEvent(PR_ONMAPOUT, eventArgs(hovered_));
   }
   hovered_ = index;
   if (TEntry* e = entry(hovered_)) {
@@ -301,7 +307,7 @@ void TZirkPrevMenu::SetHover(int32_t index) {
       e->Image->SetPropInt(PR_REPEAT, 1);
     }
     showCompanion(hovered_, p[e->Enabled ? psHoverCompanion : psDisabledHoverCompanion], true, 1);
-    QueueEventOnce(PR_ONMAPIN, eventArgs(hovered_));
+    QueueEvent(PR_ONMAPIN, eventArgs(hovered_));
   }
 }
 

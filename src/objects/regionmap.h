@@ -25,6 +25,10 @@ struct TMapRegion {
 // huge shapes, or of a polygon zigzagging over every row, must not eat the
 // memory or the time.
 inline constexpr int64_t kRegionMapRowBudget = int64_t{1} << 20;
+// The largest region-map file read: every region costs at least a row of
+// the budget and a rectangle's record is 21 bytes and its name, so the
+// budget's worth of one-row rectangles with short names still fits.
+inline constexpr int64_t kRegionMapFileCap = int64_t{1} << 25;
 
 // Appends the file's regions. A damaged file (a count, length or vertex
 // count beyond its bytes, or shapes beyond the row budget) raises

@@ -129,6 +129,7 @@ void TSceneInput::Step() {
 
 void TSceneInput::updateKeyTables() {
   const uint32_t now = scene_.SceneClock();
+  ++keyStep_;
   for (size_t vk = 0; vk < 256; ++vk) {
     bool pressed = keyTapped_[vk];
     bool repeated = pressed;

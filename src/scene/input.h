@@ -58,6 +58,8 @@ class TSceneInput {
   // Held down now.
   bool KeyHeld(int32_t vk) const { return inRange(vk) && keyState_[vk]; }
   int32_t WheelDelta() const { return wheelThisTick_; }
+  // Which input step the tables belong to: a new number every step.
+  uint64_t KeyStep() const { return keyStep_; }
 
   // --- focus ------------------------------------------------------------------
   TZirkObject* Focused() const { return focused_; }
@@ -96,6 +98,7 @@ class TSceneInput {
   std::array<uint32_t, 256> keyNextRepeat_{};
   // Presses seen since the last step, so a tap inside one tick counts.
   std::array<bool, 256> keyTapped_{};
+  uint64_t keyStep_ = 0;
 
   TPoint mouse_{-1, -1};
   bool mouseMoved_ = false;

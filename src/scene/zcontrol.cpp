@@ -176,12 +176,26 @@ void TZirkControl::KeyRepeat(int32_t) {
 }
 
 int32_t TZirkControl::firstKey(int32_t vk, std::initializer_list<TControlKey> keys) {
-  for (const TControlKey& k : keys) {
-    if (!k.Applies) continue;
-    if (k.PressOnly ? Scene().KeyPressed(k.Vk) : Scene().KeyRepeated(k.Vk))
-      return k.Vk == vk ? vk : 0;
+  const TZirkBaseList& scene = Scene();
+  if (keyStep_ != scene.KeyStep()) {
+    keyStep_ = scene.KeyStep();
+    tickKeys_.clear();
   }
-  return 0;
+  uint64_t set = 0;
+  for (const TControlKey& k : keys) set = set * 257 + static_cast<uint8_t>(k.Vk) + 1;
+  auto chosen = std::find_if(tickKeys_.begin(), tickKeys_.end(),
+                             [set](const auto& c) { return c.first == set; });
+  if (chosen == tickKeys_.end()) {
+    int32_t key = 0;
+    for (const TControlKey& k : keys) {
+      if (k.Applies && (k.PressOnly ? scene.KeyPressed(k.Vk) : scene.KeyRepeated(k.Vk))) {
+        key = k.Vk;
+        break;
+      }
+    }
+    chosen = tickKeys_.insert(tickKeys_.end(), {set, key});
+  }
+  return chosen->second != 0 && chosen->second == vk ? vk : 0;
 }
 
 // --- properties --------------------------------------------------------------------

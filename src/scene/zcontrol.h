@@ -7,6 +7,8 @@
 #include <array>
 #include <initializer_list>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "scene/motion.h"
 #include "scene/zobject.h"
@@ -117,7 +119,10 @@ class TZirkControl : public TZirkObject {
   // that fired in it (pressed, or for the repeating ones auto-repeated) and
   // whose rule holds, only the first in the control's order acts, once, in
   // the key-repeat call for that key. Returns the key when this call, for
-  // vk, is that one; else 0.
+  // vk, is that one; else 0. The key is chosen at the tick's first call
+  // with these keys, from the state before any key acted: later calls of
+  // the tick keep that choice, so a key that changed the state cannot let
+  // another act. A class and its base may each keep a set of keys.
   int32_t firstKey(int32_t vk, std::initializer_list<TControlKey> keys);
   // Invalidate, store, invalidate (the control and its descendants).
   void moveField(int32_t& field, int32_t value);
@@ -138,6 +143,10 @@ class TZirkControl : public TZirkObject {
   int32_t motionX_ = 0, motionY_ = 0;
   int32_t clipLeft_ = 0, clipTop_ = 0, clipWidth_ = 0, clipHeight_ = 0;
   int32_t color_ = -1;
+  // The keys firstKey chose in the scene's input step keyStep_, by the
+  // codes of the set each was chosen from.
+  uint64_t keyStep_ = 0;
+  std::vector<std::pair<uint64_t, int32_t>> tickKeys_;
   int32_t ignoreMouse_ = IM_NONE;
   int32_t cursor_ = 0;
   bool visible_ = true;

@@ -166,6 +166,7 @@ class TZirkBaseList : public TPropObject {
   bool KeyPressed(int32_t vk) const { return input_.KeyPressed(vk); }
   bool KeyRepeated(int32_t vk) const { return input_.KeyRepeated(vk); }
   bool KeyDown(int32_t vk) const { return input_.KeyHeld(vk); }
+  uint64_t KeyStep() const { return input_.KeyStep(); }
   TZirkObject* Focused() const { return input_.Focused(); }
   void SetFocus(TZirkObject* object) { input_.SetFocus(object); }
   // The next input step focuses the first focusable control.

@@ -30,8 +30,8 @@ TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   TDorvItem* masked = cache.Acquire(owner1, "a.dor", true, false);
   TDorvItem* plain = cache.Acquire(owner1, "a.dor", false, false);
   ASSERT_NE(masked, plain);
-  EXPECT_EQ(masked->Name(), "a.dor?m");
-  EXPECT_EQ(plain->Name(), "a.dor");
+  EXPECT_EQ(masked->Name(), files.GetRealFileName("a.dor") + "?m");
+  EXPECT_EQ(plain->Name(), files.GetRealFileName("a.dor"));
   EXPECT_EQ(cache.Count(), 2);
   ASSERT_NE(masked->Frame(0)->MaskSurface, nullptr) << "a mask request builds one";
   EXPECT_EQ(plain->Frame(0)->MaskSurface, nullptr) << "no alpha, no request: no mask";
@@ -40,8 +40,8 @@ TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   // The same owner twice is listed once; a second owner keeps it in use.
   EXPECT_EQ(cache.Acquire(owner1, "a.dor", false, false), plain);
   EXPECT_EQ(plain->OwnerCount(), 1);
-  cache.Acquire(owner2, "A.DOR", false, false);
-  EXPECT_EQ(plain->OwnerCount(), 2) << "keys compare without case";
+  cache.Acquire(owner2, "./A.DOR", false, false);
+  EXPECT_EQ(plain->OwnerCount(), 2) << "every spelling of the file is one key";
   cache.Release(plain, owner1);
   EXPECT_FALSE(cache.IsIdle(plain));
   cache.Release(plain, owner1);  // no longer an owner: nothing
@@ -78,7 +78,7 @@ TEST_F(DorvCacheTest, LeasesHoldTheirItemUntilTheyGo) {
   EXPECT_EQ(a->OwnerCount(), 1) << "a moved-from lease holds nothing";
   moved = TDorvLease("b.dor", false, false);
   EXPECT_TRUE(cache.IsIdle(a)) << "overwriting a lease hands its item back";
-  EXPECT_EQ(moved->Name(), "b.dor");
+  EXPECT_EQ(moved->Name(), files.GetRealFileName("b.dor"));
   TDorvItem* b = moved.Get();
 
   // A lease whose cache is gone lets go without touching it.
@@ -142,7 +142,7 @@ TEST_F(DorvCacheTest, SuffixesInTheNameCountLikeFlags) {
   }
   writePicture("t.dor", {TestFrame{6, 5, colors, 0, static_cast<int32_t>(kWhite)}});
   TDorvItem* item = cache.Acquire(owner1, "t.dor?t", true, false);
-  EXPECT_EQ(item->Name(), "t.dor?t?m");
+  EXPECT_EQ(item->Name(), files.GetRealFileName("t.dor") + "?t?m");
   ASSERT_EQ(item->FrameCount(), 1);
   const TDorvItemFrame& frame = *item->Frame(0);
   EXPECT_EQ(item->Width, 6) << "the size before the trim";

@@ -106,6 +106,8 @@ TEST_F(MapImageTest, TheHoveredRegionShowsTheHoverPicture) {
   m->MouseOut();
   EXPECT_EQ(m->Hovered(), -1);
   EXPECT_EQ(takeEvents(), Vs{"*out:a,0"});
+  for (int32_t i : {0, 1, 2}) m->SetHovered(i);  // each change told, however fast
+  EXPECT_EQ(takeEvents(), (Vs{"*in:a,0", "*out:a,0", "*in:b,1", "*out:b,1", "*in:c,2"}));
 }
 
 TEST_F(MapImageTest, EachMapImageCutsItsOwnMasksAndTheCacheKeepsItsOwn) {
@@ -239,6 +241,11 @@ TEST_F(MapImageTest, DamagedRegionMapsKeepWhatWasReadAndNeverCrash) {
       for (int32_t x = -2; x < 42; x += 4) m->MouseMove(100 + x, 100 + y);
     frame();
   }
+  // The whole map, then zeros past the cap: not read.
+  writeFile(dir / "big.rgn", good);
+  std::filesystem::resize_file(dir / "big.rgn", kRegionMapFileCap + 1);
+  m->SetPropStr(PR_MAPSOURCE, "big.rgn");
+  EXPECT_EQ(m->RegionCount(), 0);
 }
 
 TEST_F(MapImageTest, SaveRecordAtEachVersion) {

@@ -172,6 +172,10 @@ TEST_F(MenuTest, RightClicksAndEscapeCloseOnlyWithRightClickScrapKeysSelect) {
   takeEvents();
   for (int32_t vk : {40, 40, 13}) key(vk);
   EXPECT_EQ(takeEvents(), (Vs{"sel:B,1"}));
+  scene.InputKeyDown(13);
+  key(40);
+  EXPECT_EQ(takeEvents(), (Vs{"sel:B,1"})) << "in one tick the menu's key and the list's act";
+  EXPECT_EQ(m->HoveredRow(), 2);
 }
 
 TEST_F(MenuTest, SaveRecordRestartsTheAnimationUnderWay) {

@@ -227,6 +227,10 @@ TEST_F(PrevMenuTest, HoverPlaysTheLeavePictureOnceAndQueuesOutBeforeIn) {
   EXPECT_EQ(m->Hovered(), -1);
   m->MouseOut();
   EXPECT_EQ(takeEvents(), Vs{"*out:two,1"});
+  // Every change is queued, whatever is still pending.
+  for (int32_t x : {105, 145, 185}) m->MouseMove(x, 115);
+  EXPECT_EQ(takeEvents(),
+            (Vs{"*in:one,0", "*out:one,0", "*in:two,1", "*out:two,1", "*in:three,2"}));
 }
 
 TEST_F(PrevMenuTest, AClickPlaysItsAnimationThenEnds) {

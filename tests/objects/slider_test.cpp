@@ -174,6 +174,19 @@ TEST_F(SliderTest, ArrowKeysStepWithinTheRange) {
   }
 }
 
+TEST_F(SliderTest, OfBothArrowKeysOnlyTheOneWhoseRuleHeldFirstActs) {
+  for (auto [scrollbar, vertical, start, expected] :
+       {std::tuple{false, false, 100, 95}, {false, true, 97, 100}, {true, true, 100, 95}}) {
+    TZirkSlider* s = scrollbar ? make<TZirkScrollbar>(vertical) : make(vertical);
+    s->SetPropInt(PR_VALUE, start);
+    scene.InputKeyDown(vertical ? 38 : 37);
+    key(vertical ? 40 : 39, s);
+    scene.InputKeyUp(vertical ? 38 : 37);
+    EXPECT_EQ(takeEvents(), Vs{"*n:" + std::to_string(expected)}) << scrollbar << vertical;
+    scene.FreeObject(s);
+  }
+}
+
 TEST_F(SliderTest, NothingLightsOrMovesWithoutARange) {
   TZirkSlider* s = make(true);
   s->SetPropInt(PR_MAX, 0);

@@ -234,9 +234,11 @@ TEST(GifPicture, AsyncPainterPostsNotificationsAndStopsCleanly) {
   TDIB canvas(8, 8, 32);
   a.image.Draw(canvas, Rect(0, 0, 8, 8));
   ASSERT_NE(a.image.Painter(), nullptr);
-  // Draw waited for the first frame, without any message being dispatched.
+  // Draw waited for the first frame, without any message being dispatched;
+  // the painter may have moved on before this thread ran again.
   EXPECT_EQ(a.frame, 0);
-  EXPECT_EQ(pixelColor(canvas, 7, 7), kColors[1]);
+  const uint32_t shown = pixelColor(canvas, 7, 7);
+  EXPECT_TRUE(shown == kColors[1] || shown == kColors[2] || shown == kColors[3]) << shown;
   // Loop count 0 on a thread of its own plays forever.
   ASSERT_TRUE(pumpUntil([&] { return a.frame >= 7 && a.restart >= 2; }));
   EXPECT_EQ(a.start, 1);

@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -49,6 +53,27 @@ TEST(PeersHttpTest, PythonHttpServer) {
   EXPECT_EQ(c.StatusCode(), 200);
   EXPECT_EQ(c.ContentLength(), 11);
   EXPECT_EQ(c.ContentType(), "text/plain");
+}
+
+// Tests side by side must never be handed the same port: it stays taken for
+// a server without address reuse, and open to the peer's own listener.
+TEST(PeersHttpTest, AFreePortStaysHeldForItsPeer) {
+  const int port = test::freeLoopbackPort();
+  auto listenOn = [port](bool reuse) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (reuse) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+                    ::listen(fd, 1) == 0;
+    ::close(fd);
+    return ok;
+  };
+  EXPECT_FALSE(listenOn(false));
+  EXPECT_TRUE(listenOn(true));
 }
 
 TEST(PeersHttpTest, NginxFilesStatusesRedirectsAndHead) {

@@ -61,9 +61,9 @@ TEST(AudioDevice, ManualRenderMixesSourcesAndSaturates) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<ConstSource>> sources;
     AudioDevice device;
     ASSERT_EQ(device.Open(AudioBackend::Manual), AudioBackend::Manual);
-    std::vector<std::unique_ptr<ConstSource>> sources;
     for (auto [l, r] : c.sources) {
       sources.push_back(std::make_unique<ConstSource>(l, r));
       device.Attach(sources.back().get());
@@ -78,15 +78,15 @@ TEST(AudioDevice, ManualRenderMixesSourcesAndSaturates) {
 }
 
 TEST(AudioDevice, ShortFillLeavesSilenceAndFormatIsFixed) {
-  AudioDevice device;
-  device.Open(AudioBackend::Manual);
-  EXPECT_EQ(device.Rate(), 44100);
-  EXPECT_EQ(device.Channels(), 2);
   ConstSource partial(500, 600, 10);
   // A source that claims more than it was asked for must not overrun.
   struct Liar : AudioSource {
     size_t Fill(int16_t*, size_t frames) override { return frames * 4; }
   } liar;
+  AudioDevice device;
+  device.Open(AudioBackend::Manual);
+  EXPECT_EQ(device.Rate(), 44100);
+  EXPECT_EQ(device.Channels(), 2);
   device.Attach(&partial);
   device.Attach(&liar);
   auto out = render(device, 32);
@@ -97,9 +97,9 @@ TEST(AudioDevice, ShortFillLeavesSilenceAndFormatIsFixed) {
 }
 
 TEST(AudioDevice, SourcesMayAttachAndDetachFromInsideFill) {
+  ConstSource first(10, 10), second(20, 20), late(40, 40);
   AudioDevice device;
   device.Open(AudioBackend::Manual);
-  ConstSource first(10, 10), second(20, 20), late(40, 40);
   device.Attach(nullptr);
   device.Detach(&late);  // not attached: nothing happens
   first.onFill = [&] { device.Detach(&first); };
@@ -118,9 +118,9 @@ TEST(AudioDevice, SourcesMayAttachAndDetachFromInsideFill) {
 }
 
 TEST(AudioDevice, NestedRenderFromFillIsSilentNotRecursive) {
+  ConstSource s(7, 7);
   AudioDevice device;
   device.Open(AudioBackend::Manual);
-  ConstSource s(7, 7);
   std::vector<int16_t> inner;
   s.onFill = [&] { inner = render(device, 4); };
   device.Attach(&s);
@@ -131,9 +131,9 @@ TEST(AudioDevice, NestedRenderFromFillIsSilentNotRecursive) {
 // Detach must wait for a Fill running on the device thread: a source destroyed
 // right after Detach is never called again (ASan sees any use after free).
 TEST(AudioDevice, DetachIsSynchronousWithTheDeviceThread) {
+  ConstSource steady(1, 1);
   AudioDevice device;
   ASSERT_EQ(device.Open(AudioBackend::Null), AudioBackend::Null);
-  ConstSource steady(1, 1);
   device.Attach(&steady);
   std::atomic<int> lateCalls{0};
   for (int round = 0; round < 60; ++round) {
@@ -172,9 +172,9 @@ TEST(AudioDevice, NullBackendConsumesAtRoughlyRealTime) {
 }
 
 TEST(AudioDevice, SecondOpenKeepsTheDeviceAndItsSources) {
+  ConstSource s(5, 5);
   AudioDevice device;
   ASSERT_EQ(device.Open(AudioBackend::Manual), AudioBackend::Manual);
-  ConstSource s(5, 5);
   device.Attach(&s);
   EXPECT_EQ(device.Open(AudioBackend::Null), AudioBackend::Manual);
   EXPECT_EQ(device.SourceCount(), 1u);
@@ -182,9 +182,9 @@ TEST(AudioDevice, SecondOpenKeepsTheDeviceAndItsSources) {
 }
 
 TEST(AudioDevice, LostRestoresOnceAndNeverNests) {
+  ConstSource s(9, 9);
   AudioDevice device;
   device.Open(AudioBackend::Manual);
-  ConstSource s(9, 9);
   device.Attach(&s);
   int restores = 0;
   int other = 0;
@@ -211,9 +211,9 @@ class SdlDummy : public ::testing::Test {
 };
 
 TEST_F(SdlDummy, OpensPullsAndReopensWhenTheDeviceIsRemoved) {
+  ConstSource s(1, 1);
   AudioDevice device;
   ASSERT_EQ(device.Open(AudioBackend::Sdl), AudioBackend::Sdl) << device.LastError();
-  ConstSource s(1, 1);
   device.Attach(&s);
   for (int i = 0; i < 200 && s.calls.load() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -246,10 +246,11 @@ TEST_F(SdlDummy, OpensPullsAndReopensWhenTheDeviceIsRemoved) {
 
 TEST_F(SdlDummy, UnknownDriverFallsBackToNull) {
   setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  // Declared first so that it outlives the device whose thread calls it.
+  ConstSource s(1, 1);
   AudioDevice device;
   EXPECT_EQ(device.Open(AudioBackend::Sdl), AudioBackend::Null);
   EXPECT_FALSE(device.LastError().empty());
-  ConstSource s(1, 1);
   device.Attach(&s);
   for (int i = 0; i < 100 && s.calls.load() == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -42,14 +42,20 @@ PeerResult launch(const std::vector<std::string>& argv, int port) {
 }  // namespace
 
 int freeLoopbackPort() {
+  // The socket stays bound, never listening, until this process ends: no
+  // other bind to port 0 and no outgoing connection is given the port, so
+  // tests running side by side never share one, and a connection to it is
+  // refused until our peer listens there. SO_REUSEADDR on both sides lets
+  // the peer's own bind and listen succeed beside it.
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   socklen_t len = sizeof sa;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
   return ntohs(sa.sin_port);
 }
 

@@ -17,7 +17,8 @@
 
 namespace zirk::test {
 
-// A loopback TCP port nobody listens on at the moment of the call.
+// A loopback TCP port nobody listens on, held for this process: no other
+// process is given it, and only a peer started on it listens there.
 int freeLoopbackPort();
 
 // Full path of an executable found in PATH or the sbin folders; empty when

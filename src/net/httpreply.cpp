@@ -18,7 +18,6 @@ std::string lower(std::string s) {
 void THttpReplyParser::Reset() {
   NextPass();
   contentType_.clear();
-  acceptRanges_.clear();
   authChallenges_.clear();
   bodyBytes_ = 0;
   bodyPieces_ = 0;
@@ -156,8 +155,6 @@ void THttpReplyParser::headerField(const std::string& line) {
     }
     lengthSeen_ = true;
     contentLength_ = length;
-  } else if (name == "accept-ranges") {
-    acceptRanges_ = value;
   } else if (name == "content-type") {
     contentType_ = lower(value);
   } else if (name == "www-authenticate") {

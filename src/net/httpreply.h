@@ -72,7 +72,6 @@ class THttpReplyParser {
   const std::string& ReasonPhrase() const { return reasonPhrase_; }
   int64_t ContentLength() const { return contentLength_; }  // -1: not given
   const std::string& ContentType() const { return contentType_; }
-  const std::string& AcceptRanges() const { return acceptRanges_; }
   // The last "location" value, empty when none came.
   const std::string& LocationValue() const { return location_; }
   bool LocationSeen() const { return locationSeen_; }
@@ -110,7 +109,7 @@ class THttpReplyParser {
   std::string reasonPhrase_;
   int64_t contentLength_ = -1;
   bool lengthSeen_ = false;
-  std::string contentType_, acceptRanges_, location_;
+  std::string contentType_, location_;
   std::vector<std::string> lines_, authChallenges_;
   int64_t bodyBytes_ = 0;
   int bodyPieces_ = 0;

@@ -114,8 +114,12 @@ bool TSoundFrameList::RepeatRule(TZirkSound& sound) {
   return end >= length && start <= loop && end > loop && loop >= 1 && loop < length - 1;
 }
 
+bool TSoundFrameList::soundWanted(int64_t time, int64_t end) const {
+  return time >= int64_t{Start} - kOpenAhead && time < end;
+}
+
 void TSoundFrameList::keepSoundFor(int64_t time, int64_t end) {
-  if (time >= int64_t{Start} - kOpenAhead && time < end)
+  if (soundWanted(time, end))
     EnsureSound();
   else
     ReleaseTarget();
@@ -124,8 +128,7 @@ void TSoundFrameList::keepSoundFor(int64_t time, int64_t end) {
 void TSoundFrameList::OwnerRefreshed() {
   // Between passes the chain is not indexed: the track's own span stands
   // for it, and the next tick lets go of what lies outside the chain.
-  const int64_t start = Start, time = Film().Time;
-  if (!Parent && time >= start - kOpenAhead && time < start + Length) EnsureSound();
+  if (!Parent && soundWanted(Film().Time, int64_t{Start} + Length)) EnsureSound();
 }
 
 void TSoundFrameList::EnsureSound() {

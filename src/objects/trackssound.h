@@ -66,8 +66,11 @@ class TSoundFrameList : public TCustomFrameList {
   // Where the chain that starts at this track ends: at the end of its last
   // sound track.
   int64_t chainEnd() const;
-  // A chain's first track: makes the sound when the time lies in the
-  // chain's span or shortly before it, and lets it go elsewhere.
+  // Whether a chain starting at this track and ending at `end` wants its
+  // sound at `time`: within its span or shortly before it.
+  bool soundWanted(int64_t time, int64_t end) const;
+  // A chain's first track: makes the sound when it is wanted, and lets it
+  // go elsewhere.
   void keepSoundFor(int64_t time, int64_t end);
   TSoundFrameList* parentSound() const;
   // A start value: the parent's end value `to` when chained, else `own`.

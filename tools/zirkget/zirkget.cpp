@@ -14,6 +14,7 @@
 #include <string>
 
 #include "net/httpclient.h"
+#include "net/httpurl.h"
 #include "platform/sockets.h"
 
 namespace {
@@ -76,14 +77,6 @@ std::string urlProblem(const std::string& url) {
   return {};
 }
 
-std::string hostOf(const std::string& url) {
-  const size_t start = url.find("://") + 3;
-  std::string host = url.substr(start, url.find_first_of("/?#", start) - start);
-  if (const size_t at = host.rfind('@'); at != std::string::npos) host.erase(0, at + 1);
-  if (host.empty() || host.front() != '[') host = host.substr(0, host.rfind(':'));
-  return host;
-}
-
 // What failed, in words: the socket layer's numbers for the usual failures,
 // else the client's own text without its error number.
 std::string failureText(const zirk::THttpClient& client, const std::string& what) {
@@ -97,7 +90,7 @@ std::string failureText(const zirk::THttpClient& client, const std::string& what
     case p::WSATRY_AGAIN:
     case p::WSANO_RECOVERY:
     case p::WSANO_DATA:
-      return "unknown host " + hostOf(client.URL);
+      return "unknown host " + zirk::ParseURL(client.URL).host;
     case p::WSAEPROTONOSUPPORT:
       return "relocated to an address that is not http://, the only kind supported";
     default:

@@ -305,6 +305,15 @@ TCustomFrameList* TFilmManager::KindRoot(const TCustomFrameList* track) const {
   return const_cast<TCustomFrameList*>(t);
 }
 
+int64_t TFilmManager::KindChainEnd(const TCustomFrameList* root) const {
+  if (const int32_t k = passIndexOf(root); k >= 0) return pass_.KindEnd[static_cast<size_t>(k)];
+  int64_t end = int64_t{root->TrackStart()} + root->Length;
+  for (auto& t : tracks_)
+    if (t.get() != root && KindRoot(t.get()) == root)
+      end = std::max(end, int64_t{t->TrackStart()} + t->Length);
+  return end;
+}
+
 bool TFilmManager::indexedStart(const TCustomFrameList& track, int64_t& start) const {
   const int32_t k = passIndexOf(&track);
   if (k < 0) return false;
@@ -355,10 +364,17 @@ void TFilmManager::indexTracks() {
       done[*it] = 1;
     }
   }
+  // Each track's end raises the end of the chain its kind root starts.
+  auto endOf = [&](size_t k) {
+    return int64_t(pixelmath::Saturate32(pass_.Start[k])) + tracks_[k]->Length;
+  };
+  pass_.KindEnd.resize(n);
+  for (size_t k = 0; k < n; ++k) pass_.KindEnd[k] = endOf(k);
   for (size_t k = 0; k < n; ++k)
-    if (tracks_[k]->GetType() == ttWipe)
-      pass_.WipeEnds.push_back(int64_t(pixelmath::Saturate32(pass_.Start[k])) + tracks_[k]->Length -
-                               1);
+    if (const int32_t r = IndexOf(pass_.KindRoot[k]); r >= 0)
+      pass_.KindEnd[size_t(r)] = std::max(pass_.KindEnd[size_t(r)], endOf(k));
+  for (size_t k = 0; k < n; ++k)
+    if (tracks_[k]->GetType() == ttWipe) pass_.WipeEnds.push_back(endOf(k) - 1);
   std::sort(pass_.WipeEnds.begin(), pass_.WipeEnds.end());
   pass_.Active = true;
 }

@@ -176,6 +176,10 @@ class TFilmManager {
   // The track the given one's chain starts from: up the parents while
   // they are of the track's own kind.
   TCustomFrameList* KindRoot(const TCustomFrameList* track) const;
+  // Where the chain of its own kind that starts at the given track ends:
+  // the latest end of the tracks whose kind root it is. Tracks of other
+  // kinds chained to it, and what hangs off them, do not count.
+  int64_t KindChainEnd(const TCustomFrameList* root) const;
 
   void SetSize(TPoint size);
   void SetColor(int32_t color);
@@ -201,7 +205,7 @@ class TFilmManager {
   friend class TCustomFrameList;
   // What every track of a pass over the film (a SetFilmTime, the reader's
   // length) asks about the others: the chained track, the start, the
-  // chain's root and the wipes' ends. Made once at the start of the pass,
+  // chain's root and end, and the wipes' ends. Made once at the start of the pass,
   // so the pass stays linear in the tracks, and dropped after it, so links
   // changed between passes are always seen; tracks change none in a pass.
   struct TPassIndex {
@@ -209,6 +213,7 @@ class TFilmManager {
     std::vector<TCustomFrameList*> Chained;   // by track index
     std::vector<int64_t> Start;               // by track index, unsaturated
     std::vector<TCustomFrameList*> KindRoot;  // by track index
+    std::vector<int64_t> KindEnd;             // by the index of a chain's root
     std::vector<int64_t> WipeEnds;            // each wipe's last tick, sorted
   };
   class TPass;

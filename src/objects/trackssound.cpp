@@ -55,14 +55,7 @@ const TSoundFrameList* TSoundFrameList::rootTrack() const {
 }
 
 int64_t TSoundFrameList::chainEnd() const {
-  // Bounded by the film's tracks should tracks linked by hand form a ring.
-  const TCustomFrameList* last = this;
-  for (int32_t left = Film().Count(); left > 0; --left) {
-    const auto* next = dynamic_cast<const TSoundFrameList*>(last->ChainedTrack());
-    if (!next) break;
-    last = next;
-  }
-  return int64_t{last->TrackStart()} + last->Length;
+  return Film().KindChainEnd(this);
 }
 
 TZirkSound* TSoundFrameList::RootSound() {
@@ -183,9 +176,13 @@ bool TSoundFrameList::Apply(int32_t time) {
     }
     return true;
   }
-  if (root && !ChainedTrack()) {
-    const int32_t rootStart = rootTrack()->TrackStart();
-    if (!(rootStart <= time && time < end)) root->SetPropInt(PR_PAUSED, 1);
+  if (root) {
+    // Outside its own span a track leaves the sound to the chain: it falls
+    // silent only outside the whole chain, which may branch into several
+    // sound tracks and carry tracks of other kinds.
+    const TSoundFrameList* first = rootTrack();
+    const int64_t chainEnd = std::min<int64_t>(first->chainEnd(), int64_t{Film().Length} - 1);
+    if (!(first->TrackStart() <= time && time < chainEnd)) root->SetPropInt(PR_PAUSED, 1);
   }
   return false;
 }

@@ -63,8 +63,8 @@ class TSoundFrameList : public TCustomFrameList {
 
  private:
   const TSoundFrameList* rootTrack() const;
-  // Where the chain that starts at this track ends: at the end of its last
-  // sound track.
+  // Where the chain that starts at this track ends: at the end of the last
+  // sound track to end of those chained to it, however they branch.
   int64_t chainEnd() const;
   // Whether a chain starting at this track and ending at `end` wants its
   // sound at `time`: within its span or shortly before it.

@@ -11,6 +11,7 @@
 #include "media/mediaman.h"
 #include "media_fixture.h"
 #include "objects/sound.h"
+#include "objects/tracksbox.h"
 #include "support/tempdir.h"
 
 namespace zirk {
@@ -175,6 +176,27 @@ TEST_F(SoundTrackTest, AChainPlaysOneSoundObject) {
   int32_t sounds = 0;
   for (TZirkObject* o : scene.Objects()) sounds += dynamic_cast<TZirkSound*>(o) != nullptr;
   EXPECT_EQ(sounds, 1);
+}
+
+// The chain's sound plays until its last sound track ends, though a box
+// hangs off the first track before the sound that goes on from it, and a
+// shorter branch listed later ends first.
+TEST_F(SoundTrackTest, AChainPlaysOnBesideOtherKindsAndBranches) {
+  TSoundFrameList* first = track(0, 60);
+  auto box = std::make_unique<TBoxFrameList>(film);
+  box->Length = 30;
+  box->Parent = first;
+  film.AddTrack(std::move(box));
+  TSoundFrameList* longer = track(0, 120, first);  // 60..180
+  track(0, 60, first);                             // 60..120
+  film.RefreshOwner();
+  for (int32_t time : {0, 30, 90, 150}) {
+    at(time);
+    ASSERT_NE(longer->RootSound(), nullptr) << time;
+    EXPECT_FALSE(longer->RootSound()->GetPropInt(PR_PAUSED)) << time;
+  }
+  at(179);  // the film's last tick
+  EXPECT_TRUE(longer->RootSound()->GetPropInt(PR_PAUSED));
 }
 
 TEST_F(SoundTrackTest, ALoopingFilmLoopsTheSoundOfItsLastTrack) {

@@ -54,8 +54,14 @@ constexpr int64_t kPictureFileCap = kDorvMaxLoadBytes;
 void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
   TKwMemoryStream stream;
   LoadFileToStream(stream, fileName, kPictureFileCap);
-  LoadDorvStream(list, stream, false);
-  if (mask) list.BuildAllAlpha();
+  try {
+    LoadDorvStream(list, stream, false);
+    if (mask) list.BuildAllAlpha();
+  } catch (const Exception& e) {
+    // The reader knows only bytes: a player's message must say which of the
+    // game's pictures is damaged.
+    throw EDorvError(fileName + ": " + e.what());
+  }
 }
 
 // Copies a parsed frame into the item frame's surfaces.

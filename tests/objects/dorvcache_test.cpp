@@ -198,12 +198,22 @@ TEST_F(DorvCacheTest, MissingFileGivesATransparentPlaceholder) {
 }
 
 TEST_F(DorvCacheTest, FailedLoadLeavesNothingBehind) {
-  const std::string junk = "Dorv106 this is not a layered image at all";
-  writeFile(dir / "bad.dor", junk);
-  files.InvalidateCache();
-  EXPECT_ANY_THROW(cache.Acquire(owner1, "bad.dor", false, false));
-  EXPECT_EQ(cache.Count(), 0);
-  EXPECT_EQ(cache.IdleCount(), 0);
+  // A damaged picture's error names it: a player shows no stream's words.
+  writeSolid("bad.dor", 3, 3, kRed);
+  const std::vector<unsigned char> bytes = readFile(dir / "bad.dor");
+  const std::string cut(bytes.begin(), bytes.begin() + 10);
+  for (const std::string& junk : {std::string("Dorv106 this is not a layered image at all"), cut}) {
+    writeFile(dir / "bad.dor", junk);
+    files.InvalidateCache();
+    try {
+      cache.Acquire(owner1, "bad.dor", false, false);
+      ADD_FAILURE() << "a damaged picture loaded";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("bad.dor: ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(cache.Count(), 0);
+    EXPECT_EQ(cache.IdleCount(), 0);
+  }
 
   writeSolid("bad.dor", 3, 3, kRed);
   TDorvItem* item = cache.Acquire(owner1, "bad.dor", false, false);

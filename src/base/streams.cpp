@@ -124,9 +124,14 @@ void TKwMemoryStream::Clear() {
 
 void TKwMemoryStream::LoadFromStream(TKwStream& source) {
   source.SetPosition(0);
-  int64_t size = source.Size();
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  source.ReadBuffer(bytes.data(), size);
+  LoadFromStream(source, source.Size());
+}
+
+void TKwMemoryStream::LoadFromStream(TKwStream& source, int64_t count) {
+  if (count < 0) throw EReadError();
+  source.SetPosition(0);
+  std::vector<uint8_t> bytes(static_cast<size_t>(count));
+  source.ReadBuffer(bytes.data(), count);
   Assign(std::move(bytes));
 }
 

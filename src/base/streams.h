@@ -69,7 +69,10 @@ class TKwMemoryStream : public TKwStream {
   void Assign(std::vector<uint8_t> bytes);
   std::vector<uint8_t> Release();
   void Clear();
+  // Replaces the content by the source's bytes from its start: all of them,
+  // or exactly `count` (EReadError when it has fewer).
   void LoadFromStream(TKwStream& source);
+  void LoadFromStream(TKwStream& source, int64_t count);
   void LoadFromFile(const std::string& hostPath);
   void SaveToFile(const std::string& hostPath) const;
 

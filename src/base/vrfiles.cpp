@@ -201,6 +201,22 @@ const TVrFileManager::Entry* TVrFileManager::findEntry(const std::string& hostDi
   return &hit->second.front();
 }
 
+void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
+                     int64_t maxBytes) {
+  const int64_t size = source.Size();
+  if (size > maxBytes)
+    throw EVrFileTooLarge(name + ": the file is " + std::to_string(size) +
+                          " bytes, more than the " + std::to_string(maxBytes) +
+                          " a file of its kind may have");
+  if (TKwMemoryStream* mem = target.AsMemoryStream()) {
+    mem->LoadFromStream(source, size);
+  } else if (size != 0) {  // a count of 0 would copy the whole source
+    source.SetPosition(0);
+    target.CopyFrom(source, size);
+  }
+  target.SetPosition(0);
+}
+
 void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name,
                       int64_t maxBytes) {
   std::string path = files.GetRealFileName(name);
@@ -209,17 +225,7 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
     throw EVrFileError(name + ":ファイルがありません");
   }
   TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
-  int64_t size = file.Size();
-  if (size > maxBytes)
-    throw EVrFileTooLarge(name + ": the file is " + std::to_string(size) +
-                          " bytes, more than the " + std::to_string(maxBytes) +
-                          " a file of its kind may have");
-  if (TKwMemoryStream* mem = target.AsMemoryStream()) {
-    mem->LoadFromStream(file);
-  } else {
-    target.CopyFrom(file, 0);
-  }
-  target.SetPosition(0);
+  LoadWholeStream(file, target, name, maxBytes);
 }
 
 void LoadFileToStream(TKwStream& target, const std::string& name, int64_t maxBytes) {

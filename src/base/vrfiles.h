@@ -118,6 +118,12 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
 // The same through the program-wide instance.
 void LoadFileToStream(TKwStream& target, const std::string& name,
                       int64_t maxBytes = kNoFileSizeCap);
+// The same for a source already open, read from its start; `name` is the
+// file's name for the message. The source's size is asked once, and no more
+// than that is read: a file that grows after it was checked cannot pass the
+// cap.
+void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
+                     int64_t maxBytes);
 
 // A picture name of a definition file made relative to the file's folder: a
 // name of 2 or more characters that neither begins with "\" nor has ":" as

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/vrfiles.h"
+
 namespace zirk {
 
 namespace {
@@ -334,14 +336,7 @@ void TMidiV::buildBeats() {
 }
 
 void ReadMidiFile(TKwStream& source, const std::string& name, TKwMemoryStream& memory) {
-  const int64_t size = source.Size();
-  if (size > TMidiV::kMaxFileBytes) {
-    throw EMidiFileError(name + ": a MIDI file of " + std::to_string(size) +
-                         " bytes is larger than the " + std::to_string(TMidiV::kMaxFileBytes) +
-                         " bytes a MIDI file may have");
-  }
-  memory.LoadFromStream(source);
-  memory.SetPosition(0);
+  LoadWholeStream(source, memory, name, TMidiV::kMaxFileBytes);
 }
 
 }  // namespace zirk

@@ -166,15 +166,10 @@ class TMidiV {
   bool headerRead_ = false;
 };
 
-class EMidiFileError : public Exception {
- public:
-  using Exception::Exception;
-};
-
 // Reads a whole MIDI file, from its start, into `memory` (left at position
-// 0). A source larger than TMidiV::kMaxFileBytes is refused by its size
-// before any of it is read: EMidiFileError "<name>: a MIDI file of N bytes is
-// larger than the M bytes a MIDI file may have".
+// 0), as a capped game file is read: a source larger than
+// TMidiV::kMaxFileBytes raises EVrFileTooLarge naming the file before any of
+// it is read, and no more than its checked size is read.
 void ReadMidiFile(TKwStream& source, const std::string& name, TKwMemoryStream& memory);
 
 }  // namespace zirk

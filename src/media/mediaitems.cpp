@@ -156,7 +156,7 @@ TWmpItem::TWmpItem(TWmpManager& manager, const std::string& name)
     : TLibraryItem(manager, kWmpEntries, true, true) {
   EnsureSharedDirectSound(manager.Config());
   TKwMemoryStream memory;
-  LoadFileToStream(files(), memory, name);
+  LoadFileToStream(files(), memory, name, kMaxFileBytes);
   handle_ = zirkWmpmanAdd(memory.Memory(), static_cast<int32_t>(memory.Size()));
 }
 

@@ -142,9 +142,18 @@ class TOggWaveItem : public TDMediaItem {
 
 class TWmpItem : public TLibraryItem {
  public:
+  // The library takes a sound whole and keeps its own copy while the item
+  // lives, so the file is held twice as it is handed over. 256 MiB is over
+  // 100 minutes at 320 kbit/s, the highest rate of MP3 and of the usual WMA,
+  // where a game's longest music track runs minutes (tens of MB); a larger
+  // file is refused by its size before it is read.
+  static constexpr int64_t kMaxFileBytes = int64_t{256} << 20;
+
   TWmpItem(TWmpManager& manager, const std::string& name);
   ~TWmpItem() override;
 };
+// A sound within the cap is handed over with its whole size, never a cut one.
+static_assert(TWmpItem::kMaxFileBytes <= INT32_MAX, "the library takes a 32-bit size");
 
 class TVideoItem : public TLibraryItem {
  public:

@@ -28,11 +28,15 @@ constexpr const char* kWave = "audio\\pcm16-stereo-44100.wav";  // 2000 ms
 constexpr const char* kMidi = "midi\\jazz-soft\\test-2-tracks-type-1.mid";
 
 TEST(MediaManagers, MediaInitMakesManagersThatRefuseMissingFilesAndMediaFinalFreesThem) {
+  test::TempDir dir;
+  test::writeFile(dir.path() / "huge.wma", "");
+  std::filesystem::resize_file(dir.path() / "huge.wma", TWmpItem::kMaxFileBytes + 1);  // sparse
   {
-    test::MediaRig rig;
+    test::MediaRig rig({.GameFolder = dir.path()});
     ASSERT_TRUE(VideoMan && WmpMan && OggMan && CddaMan && MidiMan);
     EXPECT_THROW(OggMan->Add("audio\\none.ogg"), EVrFileError);
     EXPECT_THROW(WmpMan->Add("audio\\none.wma"), EVrFileError);
+    EXPECT_THROW(WmpMan->Add("HUGE.wma"), EVrFileTooLarge);  // refused before it is read
     EXPECT_THROW(VideoMan->Add("audio\\none.mpg", true), EVrFileError);
     EXPECT_EQ(OggMan->Count() + WmpMan->Count() + VideoMan->Count(), 0);
   }

@@ -152,6 +152,9 @@ TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
   const fs::path lonely = temp / "zirkmedia";  // without the library beside it
   fs::copy_file(kExe, lonely);
   fs::permissions(lonely, fs::perms::owner_exec, fs::perm_options::add);
+  const fs::path huge = temp / "huge.wma";
+  zirk::test::writeFile(huge, "");
+  fs::resize_file(huge, (uintmax_t{256} << 20) + 1);  // sparse, one byte over the cap
   struct Case {
     std::string args;
     std::string says;
@@ -164,6 +167,7 @@ TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
        "junk.ogg: not an Ogg or WAVE file"},
       {"info " + quoted(junk), "junk.ogg"},
       {"info " + quoted(notes), "notes.txt: not an Ogg, WAVE or movie file"},
+      {"info " + quoted(huge), "huge.wma: the file is 268435457 bytes"},
       {"info " + midi("midifile/MIDIOkFormat0"),
        "a MIDI file; \"zirkmedia midi-events FILE\" lists its events"},
       {"decode " + audio("pcm8-mono-22050.wav") + " " + quoted(temp / "no-such-folder" / "o.raw"),
@@ -229,7 +233,7 @@ TEST(ZirkMediaMidi, AFileLargerThanAMidiFileMayBeIsRefusedByName) {
   fs::resize_file(temp / "huge.mid", uintmax_t{32} << 20);  // sparse
   const ToolRun r = run("midi-events " + quoted(temp / "huge.mid"), temp);
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("huge.mid: a MIDI file of 33554432 bytes"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("huge.mid: the file is 33554432 bytes"), std::string::npos) << r.err;
 }
 
 // The slowest tempo at one tick a quarter note, and a delta of 0x0FFFFFFF

@@ -19,7 +19,9 @@
 #include "base/exceptions.h"
 #include "base/rangestreams.h"
 #include "base/streams.h"
+#include "base/vrfiles.h"
 #include "media/MidiPlayV.h"
+#include "media/mediaitems.h"
 #include "media/zirkdll.h"
 #include "platform/clock.h"
 #include "platform/dynlib.h"
@@ -154,11 +156,10 @@ int info(const std::string& input) {
   } else if (windowsMediaSound(input)) {
     zirk::TKwMemoryStream memory;
     try {
-      memory.LoadFromStream(*stream);
+      zirk::LoadWholeStream(*stream, memory, input, zirk::TWmpItem::kMaxFileBytes);
     } catch (const zirk::Exception& e) {
       throw Failure{e.what()};
     }
-    if (memory.Size() > INT32_MAX) throw Failure{input + ": too large"};
     const ZirkHandle h = zirk::zirkWmpmanAdd(memory.Memory(), static_cast<int32_t>(memory.Size()));
     if (h == 0) throw Failure{input + ": not a WMA or MP3 sound that plays"};
     length = zirk::zirkWmpGetLen(h);

@@ -15,20 +15,29 @@ namespace zirk {
 // one folder give the same key.
 std::string InstanceKey(const std::filesystem::path& baseFolder);
 
-// The folder of the lock files: $XDG_RUNTIME_DIR when it is an absolute
-// path, else "zirkplayer-UID" in the temp folder ($TMPDIR when absolute,
-// else /tmp). The temp folder is shared by every user, so that folder is
-// the user's own: made 0700 and checked before use.
-std::filesystem::path InstanceLockFolder();
+// Where the lock folder may be: the user's runtime folder "UID" in
+// `runtime`, else "zirkplayer-UID" in `temp`. Only tests name others.
+struct TInstanceLockRoots {
+  std::filesystem::path runtime = "/run/user", temp = "/tmp";
+};
+
+// The folder of the lock files, the same however a player was started (no
+// environment variable moves it, so every player of the user meets the same
+// locks): /run/user/UID when it is a folder of the user's own, 0700 and not
+// a link; else "zirkplayer-UID" in /tmp, made 0700 and checked before use,
+// as /tmp is shared by every user.
+std::filesystem::path InstanceLockFolder(const TInstanceLockRoots& roots = {});
 // The lock file of a key in that folder.
-std::filesystem::path InstanceLockPath(const std::string& key);
+std::filesystem::path InstanceLockPath(const std::string& key,
+                                       const TInstanceLockRoots& roots = {});
 
 class TInstanceLock {
  public:
   // The lock of the key, or nullptr when another holder has it. A lock file
   // that cannot be made does not stop the player: it then runs unlocked,
   // and Problem says why.
-  static std::unique_ptr<TInstanceLock> Acquire(const std::string& key);
+  static std::unique_ptr<TInstanceLock> Acquire(const std::string& key,
+                                                const TInstanceLockRoots& roots = {});
   // Takes over the descriptor of the locked file (-1: none).
   TInstanceLock(std::filesystem::path path, int fd, std::string problem = {})
       : path_(std::move(path)), fd_(fd), problem_(std::move(problem)) {}

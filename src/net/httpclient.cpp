@@ -26,6 +26,16 @@ const std::string kLineBreakOrNul("\r\n\0", 3);
 bool fetchableScheme(const std::string& scheme) {
   return scheme.empty() || scheme == "http";
 }
+
+// The port a relocation to an absolute location connects to; the other
+// forms keep the request's.
+std::string locationPort(const std::string& location) {
+  return location.rfind("http://", 0) == 0 ? ParseURL(location).port : std::string();
+}
+
+std::string portAbove(const std::string& port) {
+  return "port " + port + " is above 65535";
+}
 }  // namespace
 
 struct THttpClient::SyncCall {
@@ -196,6 +206,16 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
     FinishFailed(WSAEPROTONOSUPPORT, errorReason(WSAEPROTONOSUPPORT));
     return;
   }
+  // Refused here, by name: the socket would refuse it too, but as a connect
+  // failure with no socket error to tell.
+  if (!PortInRange(url.port)) {
+    FinishFailed(WSAEINVAL, "URL refused: " + portAbove(url.port));
+    return;
+  }
+  if (!PortInRange(target_.connectPort)) {
+    FinishFailed(WSAEINVAL, "Proxy refused: " + portAbove(target_.connectPort));
+    return;
+  }
   StartLookup();
 }
 
@@ -234,11 +254,14 @@ void THttpClient::SocketDnsLookupDone(uint16_t error) {
                                                             : socksAuthenticateUsercode);
     }
     socket_->Connect();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     if (phase_ != TPhase::Connecting) return;
+    // A target the socket refuses before any socket call (a port or
+    // address it cannot read) leaves no socket error: its own text says
+    // what failed, never "No Error".
     const int code = socket_->LastError();
     FinishFailed(static_cast<uint16_t>(code ? code : int{WSAEINVAL}),
-                 "can't connect: " + errorReason(code));
+                 "can't connect: " + (code ? errorReason(code) : std::string(e.what())));
   }
 }
 
@@ -353,7 +376,7 @@ void THttpClient::SocketDataAvailable(uint16_t error) {
   }
   const THttpReplyParser::TFeed fed = reply_.Feed(data.data(), data.size());
   if (fed == THttpReplyParser::TFeed::Malformed) {
-    FinishFailed(WSAEINVAL, "HTTP reply malformed: two different Content-Length values");
+    FinishFailed(WSAEINVAL, "HTTP reply malformed: " + reply_.Malformation());
     return;
   }
   if (fed != THttpReplyParser::TFeed::Ok) {
@@ -381,7 +404,7 @@ void THttpClient::ReplyHeaderLine(std::string_view name, std::string_view value)
     // Where the document went is known from here, followed or not; a scheme
     // that is not fetched fails the request if it is followed.
     const std::string target(value);
-    if (fetchableScheme(ParseURL(target).scheme))
+    if (fetchableScheme(ParseURL(target).scheme) && PortInRange(locationPort(target)))
       location_ = RelocateTarget(target_, target, !Proxy.empty());
   } else if (name == "accept-ranges") {
     acceptRanges_ = value;
@@ -415,6 +438,10 @@ void THttpClient::ReplyHeaderEnd(THttpReplyParser::THeaderEnd how) {
 bool THttpClient::Relocate() {
   if (!fetchableScheme(ParseURL(reply_.LocationValue()).scheme)) {
     FinishFailed(WSAEPROTONOSUPPORT, errorReason(WSAEPROTONOSUPPORT));
+    return false;
+  }
+  if (const std::string port = locationPort(reply_.LocationValue()); !PortInRange(port)) {
+    FinishFailed(WSAEINVAL, "Redirect refused: " + portAbove(port));
     return false;
   }
   Enter(TPhase::Relocating);

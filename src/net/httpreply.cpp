@@ -13,6 +13,12 @@ std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
+
+bool interimStatusLine(const std::string& line) {
+  const int status = StatusCodeOf(line);
+  return (line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0) && status >= 100 &&
+         status < 200;
+}
 }  // namespace
 
 void THttpReplyParser::Reset() {
@@ -30,8 +36,9 @@ void THttpReplyParser::NextPass() {
   searched_ = 0;
   headerBytes_ = 0;
   failure_ = TFeed::Ok;
+  malformation_.clear();
   headerLines_ = 0;
-  headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = false;
+  headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = interim_ = false;
   statusCode_ = 0;
   reasonPhrase_.clear();
   contentLength_ = -1;
@@ -101,6 +108,18 @@ void THttpReplyParser::splitLines() {
 }
 
 void THttpReplyParser::headerLine(const std::string& line, std::string_view terminator) {
+  // An interim reply (100 Continue and its kin) is never the final one: it
+  // goes, its header lines with it, and the next status line starts the
+  // reply. Its bytes still count towards kHeaderLimit, which bounds a
+  // server that sends them without end.
+  if (interim_) {
+    interim_ = !line.empty();
+    return;
+  }
+  if (headerLines_ == 0 && interimStatusLine(line)) {
+    interim_ = true;
+    return;
+  }
   if (headerLines_++ == 0 && listener_) listener_->ReplyHeaderBegin();
 
   std::string head = line.substr(0, 6);
@@ -149,18 +168,30 @@ void THttpReplyParser::headerField(const std::string& line) {
     if (lengthSeen_ && length != contentLength_) {
       // Which length holds is anybody's guess, and a wrong guess would read
       // another reply's bytes as this body.
-      failure_ = TFeed::Malformed;
-      phase_ = TPhase::Done;
-      return;
+      return malformed("two different Content-Length values");
     }
     lengthSeen_ = true;
     contentLength_ = length;
+  } else if (name == "transfer-encoding") {
+    // The request is HTTP/1.0, so no coding was asked for and none is
+    // decoded: passed on, its framing would pose as the document.
+    const std::string coding = lower(value);
+    if (coding.find("chunked") != std::string::npos)
+      return malformed("chunked transfer coding in reply to an HTTP/1.0 request");
+    if (coding.find_first_not_of(" \t") != std::string::npos && coding != "identity")
+      return malformed("transfer coding \"" + value + "\" in reply to an HTTP/1.0 request");
   } else if (name == "content-type") {
     contentType_ = lower(value);
   } else if (name == "www-authenticate") {
     authChallenges_.push_back(value);
   }
   if (listener_) listener_->ReplyHeaderLine(name, value);
+}
+
+void THttpReplyParser::malformed(std::string why) {
+  malformation_ = std::move(why);
+  failure_ = TFeed::Malformed;
+  phase_ = TPhase::Done;
 }
 
 void THttpReplyParser::endOfHeader() {

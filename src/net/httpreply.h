@@ -1,9 +1,10 @@
 #pragma once
 // The reply of an HTTP/1.0 server, read from bytes as they arrive: the
 // status line and header lines, then the body, which ends with its
-// Content-Length or, without one, with the connection. The parser knows no
-// socket and no request; the client feeds it what the connection delivers,
-// and the fuzz target feeds it anything.
+// Content-Length or, without one, with the connection; interim 1xx replies
+// before it are skipped whole. The parser knows no socket and no request;
+// the client feeds it what the connection delivers, and the fuzz target
+// feeds it anything.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +29,9 @@ class THttpReplyParser {
     Relocate,  // a location was given: the request goes there instead
   };
 
-  // Malformed: two Content-Length fields that differ, so the body's end is
-  // unknown.
+  // Malformed: the body cannot be read as sent (Malformation says why): two
+  // Content-Length fields that differ, so its end is unknown, or a transfer
+  // coding, which this client neither asks for nor decodes.
   enum class TFeed : uint8_t { Ok, LineTooLong, HeaderTooLarge, Malformed };
 
   // What the owner hears while bytes are fed; each call happens inside Feed.
@@ -68,6 +70,7 @@ class THttpReplyParser {
   bool GotStatusLine() const { return gotStatusLine_; }
   // The reply began with "<HTML>": a server that sends no header.
   bool Headerless() const { return headerless_; }
+  const std::string& Malformation() const { return malformation_; }
   int StatusCode() const { return statusCode_; }
   const std::string& ReasonPhrase() const { return reasonPhrase_; }
   int64_t ContentLength() const { return contentLength_; }  // -1: not given
@@ -90,6 +93,7 @@ class THttpReplyParser {
   void splitLines();
   void headerLine(const std::string& line, std::string_view terminator);
   void headerField(const std::string& line);
+  void malformed(std::string why);
   void endOfHeader();
   void body(std::string_view data);
   // Hands what is buffered to the body at once, unsplit.
@@ -105,6 +109,8 @@ class THttpReplyParser {
   int headerLines_ = 0;
   bool headerEnded_ = false, gotStatusLine_ = false, headerless_ = false;
   bool locationSeen_ = false;
+  bool interim_ = false;  // inside a 1xx reply's header, which is skipped
+  std::string malformation_;
   int statusCode_ = 0;
   std::string reasonPhrase_;
   int64_t contentLength_ = -1;

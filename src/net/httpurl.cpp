@@ -122,6 +122,15 @@ THttpUrlParts ParseURL(const std::string& url, const std::string& base) {
   return p;
 }
 
+bool PortInRange(const std::string& port) {
+  size_t i = port.find_first_not_of(' ');
+  if (i == std::string::npos || port[i] < '0' || port[i] > '9') return true;
+  uint32_t value = 0;
+  for (; i < port.size() && port[i] >= '0' && port[i] <= '9'; ++i)
+    if ((value = value * 10 + static_cast<uint32_t>(port[i] - '0')) > 65535) return false;
+  return true;
+}
+
 std::string UrlDirectory(const std::string& path) {
   std::string head = path.substr(0, path.find('?'));
   size_t cut = head.find_last_of("/:");

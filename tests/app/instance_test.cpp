@@ -5,32 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <optional>
-
 #include "app/instance.h"
 #include "support/testdata.h"
 
 namespace zirk::test {
 namespace {
-
-// Puts an environment variable back as it was.
-class SavedVariable {
- public:
-  explicit SavedVariable(const char* name) : name_(name) {
-    if (const char* value = std::getenv(name)) value_ = value;
-  }
-  ~SavedVariable() {
-    if (value_)
-      setenv(name_, value_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
-};
 
 TEST(InstanceKey, BuiltFromTheAbsoluteFolderUpperCasedWithDelimitersAsDashes) {
   TempDir dir;
@@ -51,44 +30,52 @@ TEST(InstanceKey, BuiltFromTheAbsoluteFolderUpperCasedWithDelimitersAsDashes) {
   EXPECT_NE(InstanceKey(dir.path()), key);
 }
 
-TEST(InstanceKey, LockFileIsNamedByAHashInTheRuntimeFolder) {
-  const SavedVariable runtime("XDG_RUNTIME_DIR"), temp("TMPDIR");
-  setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-  const auto a = InstanceLockPath("-GAME-A-"), b = InstanceLockPath("-GAME-B-");
-  EXPECT_EQ(a.parent_path(), "/run/user/4242");
-  EXPECT_NE(a, b);
-  EXPECT_EQ(a, InstanceLockPath("-GAME-A-"));
+TEST(InstanceKey, TheRuntimeFolderServesWhenItIsAFolderOfTheUsersOwn) {
+  TempDir dir;
+  const TInstanceLockRoots roots{dir / "run", dir / "tmp"};
+  const auto runtime = dir / "run" / std::to_string(geteuid());
+  const auto temp = dir / "tmp" / ("zirkplayer-" + std::to_string(geteuid()));
+  EXPECT_EQ(InstanceLockFolder(roots), temp);  // none
+  std::filesystem::create_directories(dir / "run");
+  std::filesystem::create_directory_symlink(dir.path(), runtime);
+  EXPECT_EQ(InstanceLockFolder(roots), temp);  // a link
+  std::filesystem::remove(runtime);
+  std::filesystem::create_directory(runtime);
+  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+  EXPECT_EQ(InstanceLockFolder(roots), runtime);
+  const auto a = InstanceLockPath("-GAME-A-", roots);
+  EXPECT_EQ(a.parent_path(), runtime);
+  EXPECT_NE(a, InstanceLockPath("-GAME-B-", roots));
   EXPECT_EQ(a.filename().string().rfind("zirkplayer-", 0), 0u);
-  // A relative runtime folder is not trusted: the temp folder holds a folder
-  // of the user's own instead.
-  const std::string own = "zirkplayer-" + std::to_string(geteuid());
-  setenv("XDG_RUNTIME_DIR", "relative", 1);
-  unsetenv("TMPDIR");
-  EXPECT_EQ(InstanceLockPath("-GAME-A-").parent_path(), std::filesystem::path("/tmp") / own);
-  unsetenv("XDG_RUNTIME_DIR");
-  setenv("TMPDIR", "/scratch", 1);
-  EXPECT_EQ(InstanceLockPath("-GAME-A-").parent_path(), std::filesystem::path("/scratch") / own);
+  if (geteuid() == 0 && chown(runtime.c_str(), 65534, 65534) == 0) {
+    EXPECT_EQ(InstanceLockFolder(roots), temp);  // another user's
+  }
 }
 
 class InstanceLockTest : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1); }
-  SavedVariable runtime_{"XDG_RUNTIME_DIR"}, temp_{"TMPDIR"};
+  void SetUp() override {
+    std::filesystem::create_directory(own_);
+    std::filesystem::permissions(own_, std::filesystem::perms::owner_all);
+  }
   TempDir dir;
+  // The lock folder is the runtime folder own_, made in the temp dir.
+  const TInstanceLockRoots roots_{dir.path(), dir / "tmp"};
+  const std::filesystem::path own_ = dir / std::to_string(geteuid());
 };
 
 TEST_F(InstanceLockTest, ASecondHolderIsRefusedUntilTheFirstLetsGo) {
-  auto first = TInstanceLock::Acquire("-GAME-");
+  auto first = TInstanceLock::Acquire("-GAME-", roots_);
   ASSERT_TRUE(first);
   EXPECT_TRUE(first->Held());
-  EXPECT_EQ(first->Path().parent_path(), dir.path());
-  EXPECT_EQ(TInstanceLock::Acquire("-GAME-"), nullptr);
+  EXPECT_EQ(first->Path().parent_path(), own_);
+  EXPECT_EQ(TInstanceLock::Acquire("-GAME-", roots_), nullptr);
   // Another folder is another key.
-  EXPECT_TRUE(TInstanceLock::Acquire("-OTHER-"));
+  EXPECT_TRUE(TInstanceLock::Acquire("-OTHER-", roots_));
   first.reset();
   // The file goes with its holder.
-  EXPECT_FALSE(std::filesystem::exists(InstanceLockPath("-GAME-")));
-  EXPECT_TRUE(TInstanceLock::Acquire("-GAME-"));
+  EXPECT_FALSE(std::filesystem::exists(InstanceLockPath("-GAME-", roots_)));
+  EXPECT_TRUE(TInstanceLock::Acquire("-GAME-", roots_));
 }
 
 TEST_F(InstanceLockTest, ALockLeftByAKilledProcessDoesNotBlock) {
@@ -96,7 +83,7 @@ TEST_F(InstanceLockTest, ALockLeftByAKilledProcessDoesNotBlock) {
   ASSERT_EQ(pipe(ready), 0);
   // The child locks the file as the player does, with system calls only:
   // nothing that could wait on a lock another thread held at the fork.
-  const std::string path = InstanceLockPath("-KILLED-").string();
+  const std::string path = InstanceLockPath("-KILLED-", roots_).string();
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -110,32 +97,30 @@ TEST_F(InstanceLockTest, ALockLeftByAKilledProcessDoesNotBlock) {
   ASSERT_EQ(read(ready[0], &state, 1), 1);
   close(ready[0]);
   EXPECT_EQ(state, 'L');
-  EXPECT_EQ(TInstanceLock::Acquire("-KILLED-"), nullptr);
+  EXPECT_EQ(TInstanceLock::Acquire("-KILLED-", roots_), nullptr);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  auto lock = TInstanceLock::Acquire("-KILLED-");
+  auto lock = TInstanceLock::Acquire("-KILLED-", roots_);
   ASSERT_TRUE(lock);
   EXPECT_TRUE(lock->Held());
 }
 
 TEST_F(InstanceLockTest, AnUnwritableLockFolderLetsThePlayerRunUnlocked) {
-  setenv("XDG_RUNTIME_DIR", (dir / "missing").c_str(), 1);
-  auto lock = TInstanceLock::Acquire("-GAME-");
+  auto lock = TInstanceLock::Acquire("-GAME-", {dir / "missing", dir / "missing"});
   ASSERT_TRUE(lock);
   EXPECT_FALSE(lock->Held());
 }
 
 TEST_F(InstanceLockTest, WithoutARuntimeFolderTheLocksLiveInAFolderOfTheUsersOwn) {
-  unsetenv("XDG_RUNTIME_DIR");
-  setenv("TMPDIR", dir.path().c_str(), 1);
+  const TInstanceLockRoots noRuntime{dir / "norun", dir.path()};
   const auto own = dir / ("zirkplayer-" + std::to_string(geteuid()));
-  auto lock = TInstanceLock::Acquire("-GAME-");
+  auto lock = TInstanceLock::Acquire("-GAME-", noRuntime);
   EXPECT_TRUE(lock && lock->Held());
   EXPECT_EQ(std::filesystem::status(own).permissions(), std::filesystem::perms::owner_all);
   lock.reset();
   // A folder others may write is no place for them: the player runs unlocked.
   std::filesystem::permissions(own, std::filesystem::perms::all);
-  lock = TInstanceLock::Acquire("-GAME-");
+  lock = TInstanceLock::Acquire("-GAME-", noRuntime);
   ASSERT_TRUE(lock);
   EXPECT_FALSE(lock->Held());
   EXPECT_NE(lock->Problem().find("open to other users"), std::string::npos) << lock->Problem();

@@ -279,6 +279,11 @@ TEST_F(PlayerTest, ASecondPlayerOnTheSameFolderEndsAndAKilledOneLeavesNoLock) {
   const ProcessResult second = play({demo, "--headless", "--frames", "1"});
   EXPECT_EQ(second.exitCode, 3);
   EXPECT_NE(second.err.find("another player"), std::string::npos) << second.err;
+  // Nor does one started with another runtime and temp folder.
+  const ProcessResult elsewhere =
+      play({demo, "--headless", "--frames", "1"},
+           {"XDG_RUNTIME_DIR=" + dir.path().string(), "TMPDIR=" + dir.path().string()});
+  EXPECT_EQ(elsewhere.exitCode, 3) << elsewhere.err;
   // Another folder is not blocked.
   std::filesystem::create_directory(dir / "other");
   EXPECT_EQ(play({(dir / "other").string(), "--headless", "--frames", "1"}).exitCode, 0);

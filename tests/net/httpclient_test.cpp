@@ -177,6 +177,12 @@ TEST_F(ScriptedHttpTest, OddRepliesThatStillSucceed) {
   EXPECT_EQ(client_.StatusCode(), 0);
   EXPECT_EQ(r.body, "body");
 
+  // An interim reply is never the final one: the reply after it is.
+  r = fetch(client_, url("/continue"));
+  EXPECT_FALSE(r.raised) << r.what;
+  EXPECT_EQ(r.body, "hello");
+  EXPECT_EQ(client_.ResponseHeader().front(), "HTTP/1.0 200 OK");
+
   r = fetch(client_, url("/lfonly"));
   EXPECT_TRUE(r.raised);
   EXPECT_EQ(r.code, 404);
@@ -202,6 +208,7 @@ TEST_F(ScriptedHttpTest, FailuresRaiseWithTheirCodes) {
       {"/reset", 200, "Connection reset by peer (Error #10054)", 10054, nullptr, 200},
       {"/missing", 404, "Not Found", 0, nullptr, 404},
       {"/https", 302, "Protocol not supported (Error #10043)", 10043, "", 302},
+      {"/bigport", 302, "Redirect refused: port 99999999999 is above 65535", 10022, "", 302},
   };
   for (const auto& row : rows) {
     auto r = fetch(client_, url(row.path));
@@ -237,6 +244,12 @@ TEST_F(ScriptedHttpTest, FailuresRaiseWithTheirCodes) {
   EXPECT_TRUE(r.raised);
   EXPECT_EQ(r.code, 404);
   EXPECT_EQ(r.what, "can't resolve hostname to IP address");
+
+  // A port no socket can have is refused by name; no failure reads "No Error".
+  r = fetch(client_, "http://127.0.0.1:99999999999/");
+  EXPECT_EQ(r.what, "URL refused: port 99999999999 is above 65535");
+  r = fetch(client_, "http://127.0.0.1:nosuchservice/");
+  EXPECT_EQ(r.what.find("No Error"), std::string::npos) << r.what;
 
   r = fetch(client_, "http:///nohost");
   EXPECT_TRUE(r.raised);
@@ -378,8 +391,15 @@ TEST_F(ScriptedHttpTest, ABodyEndsAtItsOneLengthOrAnOrderlyClose) {
   client_.Timeout = 2;
   EXPECT_EQ(fetch(client_, url("/held")).what, "");  // the connection stays open
   EXPECT_EQ(fetch(client_, url("/over")).body, "hello");
-  EXPECT_EQ(fetch(client_, url("/twolen")).what,
-            "HTTP reply malformed: two different Content-Length values");
+  // A body whose end or framing is unknown fails whole, none of it kept.
+  for (const char* path : {"/twolen", "/chunked", "/chunkedlen"}) {
+    auto r = fetch(client_, url(path));
+    EXPECT_EQ(r.what.rfind("HTTP reply malformed: ", 0), 0u) << path;
+    EXPECT_EQ(client_.RequestDoneError(), 10022) << path;
+    EXPECT_EQ(r.body, "") << path;
+  }
+  EXPECT_EQ(fetch(client_, url("/chunked")).what,
+            "HTTP reply malformed: chunked transfer coding in reply to an HTTP/1.0 request");
   auto r = fetch(client_, url("/resetnolen"));
   EXPECT_EQ(r.what, "Connection reset by peer (Error #10054)");
   EXPECT_EQ(r.body, std::string(r.body.size(), 'r'));
@@ -392,9 +412,10 @@ TEST_F(ScriptedHttpTest, EventsAndPropertiesFollowTheReply) {
   client_.OnHeaderEnd = [&](THttpClient*) { ++headerEnds; };
   client_.OnSessionConnected = [&](THttpClient* c) { connectedInEvent = c->Connected(); };
   client_.Timeout = 1;
-  for (const char* path : {"/forbidden", "/long", "/halfhead"}) fetch(client_, url(path));
+  for (const char* path : {"/forbidden", "/long", "/halfhead", "/chunked"})
+    fetch(client_, url(path));
   EXPECT_EQ(docEnds, 0);     // none had a body
-  EXPECT_EQ(headerEnds, 3);  // each header ends, also one cut short
+  EXPECT_EQ(headerEnds, 4);  // each header ends, also one cut short
   EXPECT_TRUE(connectedInEvent);
   fetch(client_, url("/cl0loc"));  // not followed, but says where it pointed
   EXPECT_EQ(client_.Location(), url("/echo"));

@@ -61,6 +61,11 @@ TEST(HttpReplyParser, RepliesReadTheSameHoweverTheyArrive) {
        {"begin;=;location=/x;end2;", "", 302, -1, ""}},
       // No header at all: the first line is body, with its line end.
       {"<html>\r\n<b>x</b>\nend", {"begin;end0;", "<html>\r\n<b>x</b>\nend", 0, -1, "text/html"}},
+      // Interim replies go whole, header lines and all; the next status
+      // line starts the reply.
+      {"HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n"
+       "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+       {"begin;=;content-length=5;end0;", "hello", 200, 5, ""}},
       // Odd lines are still header lines; odd numbers read as absent.
       {"HTTP/1.0 abc Odd\r\nno colon\r\nContent-Length: x\r\nEmpty:\r\n\r\n",
        {"begin;=;=;content-length=x;empty=;end0;", "", 0, -1, ""}},

@@ -211,7 +211,9 @@ TEST(ZirkgetTest, ExitCodesOutputAndOptions) {
   for (const auto& [url, says] : std::vector<std::pair<std::string, std::string>>{
            {refused, refused + ": connection refused\n"},
            {"https://127.0.0.1/", "https is not supported, only http://\n"},
-           {"notaurl", "notaurl: not a URL; give http://HOST[:PORT]/PATH\n"}}) {
+           {"notaurl", "notaurl: not a URL; give http://HOST[:PORT]/PATH\n"},
+           {"http://127.0.0.1:99999999999/",
+            "http://127.0.0.1:99999999999/: URL refused: port 99999999999 is above 65535\n"}}) {
     EXPECT_EQ(runZirkget({url}, dir).err, "zirkget: " + says);
   }
   for (const char* help : {"-h", "--help"})
@@ -222,6 +224,12 @@ TEST(ZirkgetTest, ExitCodesOutputAndOptions) {
   EXPECT_EQ(ok.exitCode, 0);
   EXPECT_EQ(ok.out, "welcome");
   EXPECT_EQ(ok.err, "HTTP/1.0 200 OK\n");
+
+  // The reply after an interim one is the document; a chunked one is none.
+  EXPECT_EQ(runZirkget({base(echo) + "/continue"}, dir).out, "hello");
+  auto chunked = runZirkget({base(echo) + "/chunked"}, dir);
+  EXPECT_EQ(chunked.exitCode, 1);
+  EXPECT_EQ(chunked.out, "");
 
   auto viaProxy = runZirkget(
       {"--proxy", "127.0.0.1:" + std::to_string(proxy.peer->port()), base(echo) + "/echo"}, dir);

@@ -22,6 +22,10 @@ CANNED = {  # replies sent as they are, the connection then held until the clien
     "/rangerel": b"HTTP/1.0 302 Found\r\nAccept-Ranges: bytes\r\nLocation: /echo\r\n\r\nmoved",
     "/inject": b"HTTP/1.0 302 Found\r\nLocation: /next\0 HTTP/1.0\rX-Injected: yes\r\n\r\n",
     "/badrange": b"HTTP/1.0 206 OK\r\nContent-Range: bytes 0\rX: 1-9/10\r\nContent-Length: 0\r\n\r\n",
+    "/continue": b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+    "/chunked": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+    "/chunkedlen": b"HTTP/1.1 200 OK\r\nContent-Length: 15\r\nTransfer-Encoding: chunked\r\n\r\n"
+                   b"5\r\nhello\r\n0\r\n\r\n",
 }
 
 
@@ -71,6 +75,8 @@ def http_route(conn, port2):
         reply(conn, "302 Found", [("Location", "echo?from=rel")], b"moved")
     elif path == "/abs2":
         reply(conn, "302 Found", [("Location", "http://127.0.0.1:%s/echo?from=abs2" % port2)], b"moved")
+    elif path == "/bigport":
+        reply(conn, "302 Found", [("Location", "http://127.0.0.1:99999999999/")], b"moved")
     elif path == "/https":
         reply(conn, "302 Found", [("Location", "https://127.0.0.1:%s/echo" % port2)], b"moved")
     elif path == "/loop":

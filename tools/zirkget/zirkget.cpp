@@ -103,7 +103,10 @@ std::string failureText(const zirk::THttpClient& client, const std::string& what
   std::string text = what;
   if (const size_t number = text.rfind(" (Error #"); number != std::string::npos)
     text.erase(number);
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  // "Redirect refused: ..." reads on as "redirect refused: ...", but
+  // "HTTP reply ..." and "URL refused: ..." keep their capitals.
+  if (text.size() > 1 && !std::isupper(static_cast<unsigned char>(text[1])))
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   return text;
 }
 

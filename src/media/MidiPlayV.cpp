@@ -295,9 +295,12 @@ void TMidiPlayV::timerTick() {
     const uint32_t now = platform::timeGetTime();
     position_ += std::min(kMaxTickStep, now - lastTickTime_);
     lastTickTime_ = now;
-    while (index_ < count && events[static_cast<size_t>(index_)].time < position_ &&
-           sent.size() < kMaxEventsPerTick) {
+    size_t messages = 0;
+    while (index_ < count && events[static_cast<size_t>(index_)].time < position_) {
       const TMidiMsgEvent& event = events[static_cast<size_t>(index_)];
+      const bool message = event.type != kMidiTypeMeta;
+      if (message && messages == kMaxMessagesPerTick) break;
+      messages += message;
       if (index_ < count - 1) {
         sendEvent(event);
         sent.push_back(&event);

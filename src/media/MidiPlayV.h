@@ -83,11 +83,13 @@ class TMidiPlayV : public TMidiV {
   static constexpr uint32_t kTimerInterval = 10;
   // A stalled timer catches up at most this much per tick.
   static constexpr uint32_t kMaxTickStep = 1000;
-  // At most this many events go out in one tick; a denser stretch goes out
-  // over the next ticks. A tick holds the player lock, which the position
-  // and end queries of the main thread wait for, and every message waits
-  // for the synthesizer.
-  static constexpr size_t kMaxEventsPerTick = 128;
+  // At most this many messages go out in one tick. No music comes near it
+  // (a General MIDI file sets up every channel at once with a few hundred),
+  // so it spreads only a hostile file over the next ticks. A tick holds the
+  // player lock, which the position and end queries of the main thread wait
+  // for, and every message waits for the synthesizer. Meta events send
+  // nothing and are not counted.
+  static constexpr size_t kMaxMessagesPerTick = 4096;
 
   // Without the timer thread a caller drives playback with Timer().Tick().
   explicit TMidiPlayV(bool useTimerThread = true);

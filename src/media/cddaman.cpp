@@ -108,13 +108,13 @@ void TCddaItem::SetPosition(int32_t ms) {
 }
 
 int32_t TCddaItem::GetLen() {
-  if (length_ == 0 && track_ >= 0) {
+  if (!length_ && track_ >= 0) {
     TCDP& player = owner_.Player();
     if (!owner_.DeviceOpen() && !player.Drives().empty()) owner_.openDrive();
-    if (owner_.DeviceOpen() && track_ <= player.TrackCount())
-      length_ = player.TrackLength(track_) * 1000;
+    const bool held = owner_.DeviceOpen() && track_ <= player.TrackCount();
+    length_ = held ? player.TrackLength(track_) * 1000 : 0;
   }
-  return length_;
+  return length_.value_or(0);
 }
 
 void TCddaItem::SetAutoRepeat(bool on) {

@@ -120,8 +120,9 @@ void TMidiItem::SetPosition(int32_t ms) {
 }
 
 int32_t TMidiItem::GetLen() {
-  if (length_ == 0) {
+  if (!length_) {
     // The file model alone knows the length: no device, no timer.
+    length_ = 0;
     TKwMemoryStream memory;
     readMidiFile(name_, memory);
     if (memory.Size() > 0) {
@@ -131,7 +132,7 @@ int32_t TMidiItem::GetLen() {
       length_ = lengthOf(model);
     }
   }
-  return length_;
+  return *length_;
 }
 
 void TMidiItem::SetAutoRepeat(bool on) {

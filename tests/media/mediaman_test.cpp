@@ -209,6 +209,22 @@ TEST(MediaManagers, EachMidiPieceLoopsByItsOwnFlagAndLoadsOnAResetDevice) {
   EXPECT_FALSE(MidiMan->GetPlayer()->GetRepeat() || b->GetAutoRepeat()) << "a's loop stays a's";
 }
 
+// A film's sound track asks on every tick: a length is learnt once, even 0.
+TEST(MediaManagers, AnItemsLengthIsLearntOnce) {
+  test::TempDir dir;
+  std::filesystem::copy_file(test::dataPath("midi/jazz-soft/test-empty.mid"), dir / "0ms.mid");
+  test::MediaRig rig({.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}, {30}}).string()},
+                      .GameFolder = dir.path()});
+  TDMediaItem* items[] = {MidiMan->Add("0ms.mid"), CddaMan->Add("CD_2")};
+  for (TDMediaItem* item : items) EXPECT_EQ(item->GetLen(), 0);
+  // Both sources now hold more: what was learnt stands.
+  std::filesystem::copy_file(test::dataPath("midi/jazz-soft/test-c-major-scale.mid"),
+                             dir / "0ms.mid", std::filesystem::copy_options::overwrite_existing);
+  CddaMan->Player().Close();
+  test::writeCdImage(dir.path(), "disc", {{150}, {150}});
+  for (TDMediaItem* item : items) EXPECT_EQ(item->GetLen(), 0);
+}
+
 // The CD line's volume scales with the item's level, from what the user set.
 TEST(MediaManagers, ACdItemsLevelScalesTheUsersCdLine) {
   test::TempDir dir;

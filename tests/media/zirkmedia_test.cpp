@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "media/MidiPlayV.h"
+#include "midi_support.h"
 #include "support/testdata.h"
 
 namespace {
@@ -279,6 +281,16 @@ TEST(ZirkMediaMidi, PlaySendsEachMessageOnTheStepAfterItsTime) {
   const char* hex = "0123456789ABCDEF";
   for (int ch = 0; ch < 16; ++ch) expected.push_back(std::string("2010 B") + hex[ch] + "7B00");
   EXPECT_EQ(r.lines(), expected);
+
+  // A burst denser than music goes out over three steps, every message listed.
+  constexpr size_t kBound = zirk::TMidiPlayV::kMaxMessagesPerTick;
+  zirk::test::SmfBuilder burst(0, 96);
+  for (size_t i = 0; i < 3 * kBound; ++i) burst.Track().Event(0, {0x90, 60, 100});
+  const std::vector<uint8_t> bytes = burst.Bytes();
+  zirk::test::writeFile(temp / "burst.mid", bytes.data(), bytes.size());
+  const auto lines = run("midi-play " + quoted(temp / "burst.mid"), temp).lines();
+  ASSERT_EQ(lines.size(), 3 * kBound + 16);
+  EXPECT_EQ(lines[3 * kBound - 1], "30 903C64");
 }
 
 }  // namespace

@@ -201,13 +201,14 @@ void loadMidi(zirk::TMidiV& model, const std::string& input) {
 // end of the tracks: a file may end them long after its last note.
 constexpr int64_t kMaxPlayMs = int64_t{24} * 60 * 60 * 1000;
 
-int64_t lastMessageTime(const zirk::TMidiV& model, const std::string& input) {
-  int64_t last = 0;
-  for (const zirk::TMidiMsgEvent& e : model.Events()) {
-    if (e.type != zirk::kMidiTypeMeta) last = std::max(last, e.time);
-  }
-  if (last > kMaxPlayMs) {
-    throw Failure{input + ": plays for longer than a day (" + std::to_string(last) + " ms)"};
+// The index of the last event that goes out as a message (-1: none).
+int32_t lastMessage(const zirk::TMidiV& model, const std::string& input) {
+  const auto& events = model.Events();
+  int32_t last = static_cast<int32_t>(events.size()) - 1;
+  while (last >= 0 && events[static_cast<size_t>(last)].type == zirk::kMidiTypeMeta) --last;
+  const int64_t time = last >= 0 ? events[static_cast<size_t>(last)].time : 0;
+  if (time > kMaxPlayMs) {
+    throw Failure{input + ": plays for longer than a day (" + std::to_string(time) + " ms)"};
   }
   return last;
 }
@@ -238,13 +239,11 @@ int midiPlay(const std::string& input) {
       return zirk::platform::MMSYSERR_NOERROR;
     });
     loadMidi(player, input);
-    const int64_t last = lastMessageTime(player, input);
+    const int32_t last = lastMessage(player, input);
     player.OpenDevice(zirk::platform::MIDI_MAPPER);
     player.Seek(0, 0, -1);
-    const auto count = static_cast<int32_t>(player.Events().size());
-    // A message goes out on the first step past its time.
-    const int64_t maxSteps = last / 10 + 2;
-    for (int64_t step = 0; player.CurrentIndex() < count && step < maxSteps; ++step) {
+    // However many steps the player takes: a dense file goes out over several.
+    while (player.CurrentIndex() <= last) {
       clock.Advance(10);
       player.Timer().Tick();
     }

@@ -327,6 +327,7 @@ void TFilmManager::indexTracks() {
   pass_.Chained.assign(n, nullptr);
   pass_.Start.assign(n, 0);
   pass_.KindRoot.assign(n, nullptr);
+  pass_.KindEnd.assign(n, std::numeric_limits<int64_t>::min());
   pass_.WipeEnds.clear();
   // A parent of this film, by index; -1 for none or one linked from
   // another film by hand.
@@ -362,19 +363,17 @@ void TFilmManager::indexTracks() {
             parent.GetType() == t.GetType() ? pass_.KindRoot[size_t(p)] : tracks_[*it].get();
       }
       done[*it] = 1;
+      // Each track's end raises the end of the chain its kind root starts.
+      const int64_t end = int64_t(pixelmath::Saturate32(pass_.Start[*it])) + t.Length;
+      pass_.KindEnd[*it] = std::max(pass_.KindEnd[*it], end);
+      if (const int32_t r = IndexOf(pass_.KindRoot[*it]); r >= 0)
+        pass_.KindEnd[size_t(r)] = std::max(pass_.KindEnd[size_t(r)], end);
     }
   }
-  // Each track's end raises the end of the chain its kind root starts.
-  auto endOf = [&](size_t k) {
-    return int64_t(pixelmath::Saturate32(pass_.Start[k])) + tracks_[k]->Length;
-  };
-  pass_.KindEnd.resize(n);
-  for (size_t k = 0; k < n; ++k) pass_.KindEnd[k] = endOf(k);
   for (size_t k = 0; k < n; ++k)
-    if (const int32_t r = IndexOf(pass_.KindRoot[k]); r >= 0)
-      pass_.KindEnd[size_t(r)] = std::max(pass_.KindEnd[size_t(r)], endOf(k));
-  for (size_t k = 0; k < n; ++k)
-    if (tracks_[k]->GetType() == ttWipe) pass_.WipeEnds.push_back(endOf(k) - 1);
+    if (tracks_[k]->GetType() == ttWipe)
+      pass_.WipeEnds.push_back(int64_t(pixelmath::Saturate32(pass_.Start[k])) + tracks_[k]->Length -
+                               1);
   std::sort(pass_.WipeEnds.begin(), pass_.WipeEnds.end());
   pass_.Active = true;
 }

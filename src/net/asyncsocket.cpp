@@ -105,10 +105,9 @@ uint16_t SocketResolvePort(const std::string& port, const std::string& proto) {
   if (proto.empty() || proto.size() > kMaxPortLen)
     throw ESocketException("SocketResolvePort: Invalid Proto.");
   if (isDigit(port[0])) {
-    int64_t v = decimalRule(port);
-    // The product's rule had no overflow check: "70000" became port 4464.
-    if (v > 65535) throw ESocketException("SocketResolvePort: Invalid Port.");
-    return static_cast<uint16_t>(v);
+    // Checked, or "70000" would wrap to port 4464.
+    if (!PortInRange(port)) throw ESocketException("SocketResolvePort: Invalid Port.");
+    return static_cast<uint16_t>(decimalRule(port));
   }
   uint16_t p = 0;
   int err = GetServByName(port, proto, &p);
@@ -116,6 +115,11 @@ uint16_t SocketResolvePort(const std::string& port, const std::string& proto) {
     throw ESocketException(
         format("SocketResolvePort: Cannot convert port '%s', Error #%d", port, err));
   return p;
+}
+
+bool PortInRange(const std::string& port) {
+  const size_t first = port.find_first_not_of(' ');
+  return first == std::string::npos || !isDigit(port[first]) || decimalRule(port) <= 65535;
 }
 
 int SocketResolveProto(const std::string& proto) {

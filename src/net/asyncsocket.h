@@ -52,6 +52,10 @@ constexpr uint32_t WM_TRIGGER_DATA_AVAILABLE = platform::WM_USER + 20;
 // ports are returned in host order.
 uint32_t SocketResolveHost(const std::string& host);
 uint16_t SocketResolvePort(const std::string& port, const std::string& proto);
+// False for a port that begins with a digit (spaces before it aside) and
+// reads as more than 65535 by the decimal rule SocketResolvePort reads it
+// by; an empty port or a service name is left to the lookup.
+bool PortInRange(const std::string& port);
 int SocketResolveProto(const std::string& proto);
 bool IsDottedIp(const std::string& text);
 using platform::SocketErrorText;

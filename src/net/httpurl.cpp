@@ -122,15 +122,6 @@ THttpUrlParts ParseURL(const std::string& url, const std::string& base) {
   return p;
 }
 
-bool PortInRange(const std::string& port) {
-  size_t i = port.find_first_not_of(' ');
-  if (i == std::string::npos || port[i] < '0' || port[i] > '9') return true;
-  uint32_t value = 0;
-  for (; i < port.size() && port[i] >= '0' && port[i] <= '9'; ++i)
-    if ((value = value * 10 + static_cast<uint32_t>(port[i] - '0')) > 65535) return false;
-  return true;
-}
-
 std::string UrlDirectory(const std::string& path) {
   std::string head = path.substr(0, path.find('?'));
   size_t cut = head.find_last_of("/:");
@@ -163,7 +154,7 @@ std::string RelocateTarget(THttpTarget& t, const std::string& location, bool pro
     if (rooted) {
       THttpUrlParts cur = ParseURL(t.requestPath);
       if (!cur.scheme.empty()) scheme = cur.scheme;
-      // The product dropped the port here, sending the next request to the
+      // The port stays: without it the next request would go to the
       // host's port 80.
       t.requestPath =
           scheme + "://" + cur.host + (cur.port.empty() ? "" : ":" + cur.port) + location;

@@ -16,11 +16,6 @@ struct THttpUrlParts {
 // directory of `base`.
 THttpUrlParts ParseURL(const std::string& url, const std::string& base = std::string());
 
-// False for a port of a URL that starts with a digit and reads as more than
-// 65535 by the socket's decimal rule; an empty port or a service name is
-// left to the socket.
-bool PortInRange(const std::string& port);
-
 // The path up to and including its last "/" or ":" before any "?".
 std::string UrlDirectory(const std::string& path);
 

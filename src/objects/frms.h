@@ -205,9 +205,10 @@ class TFilmManager {
   friend class TCustomFrameList;
   // What every track of a pass over the film (a SetFilmTime, the reader's
   // length) asks about the others: the chained track, the start, the
-  // chain's root and end, and the wipes' ends. Made once at the start of the pass,
-  // so the pass stays linear in the tracks, and dropped after it, so links
-  // changed between passes are always seen; tracks change none in a pass.
+  // chain's root and end, and the wipes' ends. Made once at the start of
+  // the pass, so the pass stays linear in the tracks, and dropped after it,
+  // so links changed between passes are always seen; tracks change none in
+  // a pass.
   struct TPassIndex {
     bool Active = false;
     std::vector<TCustomFrameList*> Chained;   // by track index

@@ -181,8 +181,8 @@ bool TSoundFrameList::Apply(int32_t time) {
     // silent only outside the whole chain, which may branch into several
     // sound tracks and carry tracks of other kinds.
     const TSoundFrameList* first = rootTrack();
-    const int64_t chainEnd = std::min<int64_t>(first->chainEnd(), int64_t{Film().Length} - 1);
-    if (!(first->TrackStart() <= time && time < chainEnd)) root->SetPropInt(PR_PAUSED, 1);
+    const int64_t until = std::min<int64_t>(first->chainEnd(), int64_t{Film().Length} - 1);
+    if (!(first->TrackStart() <= time && time < until)) root->SetPropInt(PR_PAUSED, 1);
   }
   return false;
 }

@@ -27,10 +27,9 @@ uint64_t hashKey(const std::string& key) {
 
 // The lock folder is used only when it is a real folder (not a link) of this
 // user that no one else may write: another user's folder or file could
-// otherwise hold the locks, or a lock, of ours. The one in the shared temp
-// folder is made when missing.
-std::string ownFolderProblem(const std::filesystem::path& dir, bool make) {
-  if (make && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+// otherwise hold the locks, or a lock, of ours. It is made when missing.
+std::string ownFolderProblem(const std::filesystem::path& dir) {
+  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
     return "cannot make " + dir.string() + ": " + std::strerror(errno);
   struct stat st {};
   if (::lstat(dir.c_str(), &st) != 0) return dir.string() + ": " + std::strerror(errno);
@@ -45,16 +44,6 @@ bool sameFile(int fd, const std::filesystem::path& path) {
   }, named{};
   return ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
          opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-}
-
-// The lock folder, and whether it is the one in the shared temp folder.
-std::pair<std::filesystem::path, bool> lockFolder(const TInstanceLockRoots& roots) {
-  // XDG_RUNTIME_DIR and TMPDIR are not read: a desktop and a remote shell,
-  // or two TMPDIRs, would put one folder's locks in two places.
-  const std::string uid = std::to_string(::geteuid());
-  if (std::filesystem::path runtime = roots.runtime / uid; ownFolderProblem(runtime, false).empty())
-    return {runtime, false};
-  return {roots.temp / ("zirkplayer-" + uid), true};
 }
 
 std::string lockFileName(const std::string& key) {
@@ -82,20 +71,22 @@ std::string InstanceKey(const std::filesystem::path& baseFolder) {
   return key;
 }
 
-std::filesystem::path InstanceLockFolder(const TInstanceLockRoots& roots) {
-  return lockFolder(roots).first;
+std::filesystem::path InstanceLockFolder(const std::filesystem::path& temp) {
+  // XDG_RUNTIME_DIR and TMPDIR are not read: a desktop and a remote shell,
+  // or two TMPDIRs, would put one folder's locks in two places.
+  return temp / ("zirkplayer-" + std::to_string(::geteuid()));
 }
 
-std::filesystem::path InstanceLockPath(const std::string& key, const TInstanceLockRoots& roots) {
-  return InstanceLockFolder(roots) / lockFileName(key);
+std::filesystem::path InstanceLockPath(const std::string& key, const std::filesystem::path& temp) {
+  return InstanceLockFolder(temp) / lockFileName(key);
 }
 
 std::unique_ptr<TInstanceLock> TInstanceLock::Acquire(const std::string& key,
-                                                      const TInstanceLockRoots& roots) {
-  const auto [folder, shared] = lockFolder(roots);
+                                                      const std::filesystem::path& temp) {
+  const std::filesystem::path folder = InstanceLockFolder(temp);
   std::filesystem::path path = folder / lockFileName(key);
-  // Checked again as it is used; only the one in the temp folder is made.
-  if (std::string problem = ownFolderProblem(folder, shared); !problem.empty())
+  // Checked again each time it is used.
+  if (std::string problem = ownFolderProblem(folder); !problem.empty())
     return std::make_unique<TInstanceLock>(std::move(path), -1, std::move(problem));
   // A holder removes the file as it ends: a lock taken on a file that is no
   // longer the one named is no lock, and the named one is tried again.

@@ -15,21 +15,16 @@ namespace zirk {
 // one folder give the same key.
 std::string InstanceKey(const std::filesystem::path& baseFolder);
 
-// Where the lock folder may be: the user's runtime folder "UID" in
-// `runtime`, else "zirkplayer-UID" in `temp`. Only tests name others.
-struct TInstanceLockRoots {
-  std::filesystem::path runtime = "/run/user", temp = "/tmp";
-};
-
-// The folder of the lock files, the same however a player was started (no
-// environment variable moves it, so every player of the user meets the same
-// locks): /run/user/UID when it is a folder of the user's own, 0700 and not
-// a link; else "zirkplayer-UID" in /tmp, made 0700 and checked before use,
-// as /tmp is shared by every user.
-std::filesystem::path InstanceLockFolder(const TInstanceLockRoots& roots = {});
+// The folder of the lock files: "zirkplayer-UID" in the shared temp folder
+// `temp` (only tests name another), made 0700 and checked before use. One
+// fixed place, the same however and whenever a player was started: no
+// environment variable moves it, nor does the runtime folder /run/user/UID,
+// which comes at the user's first login and goes at the last logout, so
+// players started from a desktop, a remote shell or cron meet the same locks.
+std::filesystem::path InstanceLockFolder(const std::filesystem::path& temp = "/tmp");
 // The lock file of a key in that folder.
 std::filesystem::path InstanceLockPath(const std::string& key,
-                                       const TInstanceLockRoots& roots = {});
+                                       const std::filesystem::path& temp = "/tmp");
 
 class TInstanceLock {
  public:
@@ -37,7 +32,7 @@ class TInstanceLock {
   // that cannot be made does not stop the player: it then runs unlocked,
   // and Problem says why.
   static std::unique_ptr<TInstanceLock> Acquire(const std::string& key,
-                                                const TInstanceLockRoots& roots = {});
+                                                const std::filesystem::path& temp = "/tmp");
   // Takes over the descriptor of the locked file (-1: none).
   TInstanceLock(std::filesystem::path path, int fd, std::string problem = {})
       : path_(std::move(path)), fd_(fd), problem_(std::move(problem)) {}

@@ -61,7 +61,7 @@ void TCddaItem::makeCurrent() {
   }
   player.SetRepeatPlay(repeat_);
   player.PlayList() = {std::to_string(track_)};
-  length_ = player.TrackLength(track_) * 1000;
+  length_.Set(player.TrackLength(track_) * 1000);
 }
 
 void TCddaItem::Play() {
@@ -108,13 +108,13 @@ void TCddaItem::SetPosition(int32_t ms) {
 }
 
 int32_t TCddaItem::GetLen() {
-  if (!length_ && track_ >= 0) {
+  if (track_ < 0) return 0;
+  return length_.Get([this]() -> std::optional<int32_t> {
     TCDP& player = owner_.Player();
     if (!owner_.DeviceOpen() && !player.Drives().empty()) owner_.openDrive();
-    const bool held = owner_.DeviceOpen() && track_ <= player.TrackCount();
-    length_ = held ? player.TrackLength(track_) * 1000 : 0;
-  }
-  return length_.value_or(0);
+    if (!owner_.DeviceOpen() || track_ > player.TrackCount()) return std::nullopt;
+    return player.TrackLength(track_) * 1000;
+  });
 }
 
 void TCddaItem::SetAutoRepeat(bool on) {

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "media/mediaman.h"
@@ -48,9 +47,7 @@ class TCddaItem : public TDMediaItem {
   int32_t savedSeconds_ = 0;
   bool paused_ = false;
   int32_t volume_ = 0;
-  // Empty until asked for; a track the disc does not hold, or that no drive
-  // could be opened for, is known as 0 and the drive is not asked again.
-  std::optional<int32_t> length_;
+  TLearntLength length_;
   bool repeat_ = false;
 };
 

@@ -9,9 +9,19 @@
 #include "media/mediaitems.h"
 #include "media/midiman.h"
 #include "media/zirkdll.h"
+#include "platform/clock.h"
 #include "surfaces/screenman.h"
 
 namespace zirk {
+
+bool TLearntLength::mayTryNow() {
+  constexpr uint32_t kRetryMs = 1000;
+  // Unsigned difference: the clock wraps after 49.7 days.
+  const uint32_t now = platform::timeGetTime();
+  if (triedAt_ && now - *triedAt_ < kRetryMs) return false;
+  triedAt_ = now;
+  return true;
+}
 
 bool TDMediaItem::playDeferred() {
   if (manager_.Enabled()) return false;

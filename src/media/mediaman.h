@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,31 @@ class TDMediaItem {
 
  private:
   TDMediaManager& manager_;
+};
+
+// The length of an item that reads it from its source (a MIDI file, a CD
+// track) the first time it is asked, and keeps it, 0 too. An ask that cannot
+// read the source learns nothing and answers 0; a later ask reads again, but
+// not within a second of the last try, so that a source that stays missing
+// costs no read or drive open on every tick of a film.
+class TLearntLength {
+ public:
+  // `read` answers the source's length in ms, or nothing when it cannot be
+  // read.
+  template <class Read>
+  int32_t Get(Read&& read) {
+    if (!known_ && mayTryNow()) known_ = read();
+    return known_.value_or(0);
+  }
+  // A length learnt on the way, as when the item loads to play.
+  void Set(int32_t ms) { known_ = ms; }
+
+ private:
+  // False within a second of the last try; true marks a new try.
+  bool mayTryNow();
+
+  std::optional<int32_t> known_;
+  std::optional<uint32_t> triedAt_;
 };
 
 // A manager owns its items, in the order they were added.

@@ -61,7 +61,7 @@ bool TMidiItem::load(TMidiPlayV& player) {
   memory.SetPosition(0);
   player.LoadFromStream(memory);
   player.SetRepeat(repeat_);
-  length_ = lengthOf(player);
+  length_.Set(lengthOf(player));
   return true;
 }
 
@@ -120,19 +120,16 @@ void TMidiItem::SetPosition(int32_t ms) {
 }
 
 int32_t TMidiItem::GetLen() {
-  if (!length_) {
-    // The file model alone knows the length: no device, no timer.
-    length_ = 0;
+  // The file model alone knows the length: no device, no timer.
+  return length_.Get([this]() -> std::optional<int32_t> {
     TKwMemoryStream memory;
     readMidiFile(name_, memory);
-    if (memory.Size() > 0) {
-      TMidiV model;
-      memory.SetPosition(0);
-      model.LoadFromStream(memory);
-      length_ = lengthOf(model);
-    }
-  }
-  return *length_;
+    if (memory.Size() == 0) return std::nullopt;
+    TMidiV model;
+    memory.SetPosition(0);
+    model.LoadFromStream(memory);
+    return lengthOf(model);
+  });
 }
 
 void TMidiItem::SetAutoRepeat(bool on) {

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,9 +45,7 @@ class TMidiItem : public TDMediaItem {
   int32_t savedMs_ = 0;
   bool paused_ = false;
   int32_t volume_ = 0;
-  // Empty until known; a piece of 0 ms or a file that cannot be read is
-  // known too, and is not read again.
-  std::optional<int32_t> length_;
+  TLearntLength length_;
   bool repeat_ = false;
 };
 

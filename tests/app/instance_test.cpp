@@ -30,28 +30,6 @@ TEST(InstanceKey, BuiltFromTheAbsoluteFolderUpperCasedWithDelimitersAsDashes) {
   EXPECT_NE(InstanceKey(dir.path()), key);
 }
 
-TEST(InstanceKey, TheRuntimeFolderServesWhenItIsAFolderOfTheUsersOwn) {
-  TempDir dir;
-  const TInstanceLockRoots roots{dir / "run", dir / "tmp"};
-  const auto runtime = dir / "run" / std::to_string(geteuid());
-  const auto temp = dir / "tmp" / ("zirkplayer-" + std::to_string(geteuid()));
-  EXPECT_EQ(InstanceLockFolder(roots), temp);  // none
-  std::filesystem::create_directories(dir / "run");
-  std::filesystem::create_directory_symlink(dir.path(), runtime);
-  EXPECT_EQ(InstanceLockFolder(roots), temp);  // a link
-  std::filesystem::remove(runtime);
-  std::filesystem::create_directory(runtime);
-  std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-  EXPECT_EQ(InstanceLockFolder(roots), runtime);
-  const auto a = InstanceLockPath("-GAME-A-", roots);
-  EXPECT_EQ(a.parent_path(), runtime);
-  EXPECT_NE(a, InstanceLockPath("-GAME-B-", roots));
-  EXPECT_EQ(a.filename().string().rfind("zirkplayer-", 0), 0u);
-  if (geteuid() == 0 && chown(runtime.c_str(), 65534, 65534) == 0) {
-    EXPECT_EQ(InstanceLockFolder(roots), temp);  // another user's
-  }
-}
-
 class InstanceLockTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -59,23 +37,39 @@ class InstanceLockTest : public ::testing::Test {
     std::filesystem::permissions(own_, std::filesystem::perms::owner_all);
   }
   TempDir dir;
-  // The lock folder is the runtime folder own_, made in the temp dir.
-  const TInstanceLockRoots roots_{dir.path(), dir / "tmp"};
-  const std::filesystem::path own_ = dir / std::to_string(geteuid());
+  // The lock folder own_, made in the temp folder dir.
+  const std::filesystem::path own_ = dir / ("zirkplayer-" + std::to_string(geteuid()));
 };
 
+// One fixed place, whatever the environment or the user's runtime folder.
+TEST_F(InstanceLockTest, TheLocksLiveInOneFolderOfTheUsersOwn) {
+  EXPECT_EQ(InstanceLockFolder(), "/tmp/zirkplayer-" + std::to_string(geteuid()));
+  EXPECT_EQ(InstanceLockFolder(dir.path()), own_);
+  const auto a = InstanceLockPath("-GAME-A-", dir.path());
+  EXPECT_EQ(a.parent_path(), own_);
+  EXPECT_NE(a, InstanceLockPath("-GAME-B-", dir.path()));
+  EXPECT_EQ(a.filename().string().rfind("zirkplayer-", 0), 0u);
+  // A link, even to a folder of the user's own, is no place for them.
+  std::filesystem::remove(own_);
+  std::filesystem::create_directory_symlink(dir.path(), own_);
+  auto lock = TInstanceLock::Acquire("-GAME-", dir.path());
+  ASSERT_TRUE(lock);
+  EXPECT_FALSE(lock->Held());
+  EXPECT_NE(lock->Problem().find("is not a folder"), std::string::npos) << lock->Problem();
+}
+
 TEST_F(InstanceLockTest, ASecondHolderIsRefusedUntilTheFirstLetsGo) {
-  auto first = TInstanceLock::Acquire("-GAME-", roots_);
+  auto first = TInstanceLock::Acquire("-GAME-", dir.path());
   ASSERT_TRUE(first);
   EXPECT_TRUE(first->Held());
   EXPECT_EQ(first->Path().parent_path(), own_);
-  EXPECT_EQ(TInstanceLock::Acquire("-GAME-", roots_), nullptr);
+  EXPECT_EQ(TInstanceLock::Acquire("-GAME-", dir.path()), nullptr);
   // Another folder is another key.
-  EXPECT_TRUE(TInstanceLock::Acquire("-OTHER-", roots_));
+  EXPECT_TRUE(TInstanceLock::Acquire("-OTHER-", dir.path()));
   first.reset();
   // The file goes with its holder.
-  EXPECT_FALSE(std::filesystem::exists(InstanceLockPath("-GAME-", roots_)));
-  EXPECT_TRUE(TInstanceLock::Acquire("-GAME-", roots_));
+  EXPECT_FALSE(std::filesystem::exists(InstanceLockPath("-GAME-", dir.path())));
+  EXPECT_TRUE(TInstanceLock::Acquire("-GAME-", dir.path()));
 }
 
 TEST_F(InstanceLockTest, ALockLeftByAKilledProcessDoesNotBlock) {
@@ -83,7 +77,7 @@ TEST_F(InstanceLockTest, ALockLeftByAKilledProcessDoesNotBlock) {
   ASSERT_EQ(pipe(ready), 0);
   // The child locks the file as the player does, with system calls only:
   // nothing that could wait on a lock another thread held at the fork.
-  const std::string path = InstanceLockPath("-KILLED-", roots_).string();
+  const std::string path = InstanceLockPath("-KILLED-", dir.path()).string();
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -97,33 +91,39 @@ TEST_F(InstanceLockTest, ALockLeftByAKilledProcessDoesNotBlock) {
   ASSERT_EQ(read(ready[0], &state, 1), 1);
   close(ready[0]);
   EXPECT_EQ(state, 'L');
-  EXPECT_EQ(TInstanceLock::Acquire("-KILLED-", roots_), nullptr);
+  EXPECT_EQ(TInstanceLock::Acquire("-KILLED-", dir.path()), nullptr);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  auto lock = TInstanceLock::Acquire("-KILLED-", roots_);
+  auto lock = TInstanceLock::Acquire("-KILLED-", dir.path());
   ASSERT_TRUE(lock);
   EXPECT_TRUE(lock->Held());
 }
 
 TEST_F(InstanceLockTest, AnUnwritableLockFolderLetsThePlayerRunUnlocked) {
-  auto lock = TInstanceLock::Acquire("-GAME-", {dir / "missing", dir / "missing"});
+  auto lock = TInstanceLock::Acquire("-GAME-", dir / "missing");
   ASSERT_TRUE(lock);
   EXPECT_FALSE(lock->Held());
 }
 
-TEST_F(InstanceLockTest, WithoutARuntimeFolderTheLocksLiveInAFolderOfTheUsersOwn) {
-  const TInstanceLockRoots noRuntime{dir / "norun", dir.path()};
-  const auto own = dir / ("zirkplayer-" + std::to_string(geteuid()));
-  auto lock = TInstanceLock::Acquire("-GAME-", noRuntime);
+TEST_F(InstanceLockTest, TheLockFolderIsMadeForTheUserAndOnlyThenUsed) {
+  std::filesystem::remove(own_);
+  auto lock = TInstanceLock::Acquire("-GAME-", dir.path());
   EXPECT_TRUE(lock && lock->Held());
-  EXPECT_EQ(std::filesystem::status(own).permissions(), std::filesystem::perms::owner_all);
+  EXPECT_EQ(std::filesystem::status(own_).permissions(), std::filesystem::perms::owner_all);
   lock.reset();
-  // A folder others may write is no place for them: the player runs unlocked.
-  std::filesystem::permissions(own, std::filesystem::perms::all);
-  lock = TInstanceLock::Acquire("-GAME-", noRuntime);
+  // A folder others may write, or another user's, is no place for them: the
+  // player runs unlocked.
+  std::filesystem::permissions(own_, std::filesystem::perms::all);
+  lock = TInstanceLock::Acquire("-GAME-", dir.path());
   ASSERT_TRUE(lock);
   EXPECT_FALSE(lock->Held());
   EXPECT_NE(lock->Problem().find("open to other users"), std::string::npos) << lock->Problem();
+  std::filesystem::permissions(own_, std::filesystem::perms::owner_all);
+  if (geteuid() == 0 && chown(own_.c_str(), 65534, 65534) == 0) {
+    lock = TInstanceLock::Acquire("-GAME-", dir.path());
+    EXPECT_NE(lock->Problem().find("belongs to another user"), std::string::npos)
+        << lock->Problem();
+  }
 }
 
 }  // namespace

@@ -284,6 +284,17 @@ TEST_F(PlayerTest, ASecondPlayerOnTheSameFolderEndsAndAKilledOneLeavesNoLock) {
       play({demo, "--headless", "--frames", "1"},
            {"XDG_RUNTIME_DIR=" + dir.path().string(), "TMPDIR=" + dir.path().string()});
   EXPECT_EQ(elsewhere.exitCode, 3) << elsewhere.err;
+  // Nor one that finds the user's runtime folder where the first found none
+  // (it comes at the first login and goes at the last logout): the folder is
+  // made in a mount namespace of the second player's own, which takes root.
+  if (geteuid() == 0 && onPath("unshare") && std::filesystem::is_directory("/run/user") &&
+      runProcess({"unshare", "--mount", "true"}).exitCode == 0) {
+    const ProcessResult withRuntime =
+        runProcess({"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                    "mount -t tmpfs none /run/user && mkdir -m 700 /run/user/0 && exec \"$@\"",
+                    "sh", kPlayer, demo, "--headless", "--frames", "1"});
+    EXPECT_EQ(withRuntime.exitCode, 3) << withRuntime.err;
+  }
   // Another folder is not blocked.
   std::filesystem::create_directory(dir / "other");
   EXPECT_EQ(play({(dir / "other").string(), "--headless", "--frames", "1"}).exitCode, 0);

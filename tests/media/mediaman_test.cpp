@@ -209,20 +209,35 @@ TEST(MediaManagers, EachMidiPieceLoopsByItsOwnFlagAndLoadsOnAResetDevice) {
   EXPECT_FALSE(MidiMan->GetPlayer()->GetRepeat() || b->GetAutoRepeat()) << "a's loop stays a's";
 }
 
-// A film's sound track asks on every tick: a length is learnt once, even 0.
+// A film's sound track asks on every tick. A length read from its source is
+// kept, even 0; a source that could not be read is tried again, once a second.
 TEST(MediaManagers, AnItemsLengthIsLearntOnce) {
+  namespace fs = std::filesystem;
   test::TempDir dir;
-  std::filesystem::copy_file(test::dataPath("midi/jazz-soft/test-empty.mid"), dir / "0ms.mid");
+  const fs::path scale = test::dataPath("midi/jazz-soft/test-c-major-scale.mid");
+  fs::copy_file(test::dataPath("midi/jazz-soft/test-empty.mid"), dir / "0ms.mid");
   test::MediaRig rig({.CdDrives = {test::writeCdImage(dir.path(), "disc", {{150}, {30}}).string()},
                       .GameFolder = dir.path()});
-  TDMediaItem* items[] = {MidiMan->Add("0ms.mid"), CddaMan->Add("CD_2")};
+  TDMediaItem* items[] = {MidiMan->Add("0ms.mid"), CddaMan->Add("CD_2"), MidiMan->Add("later.mid"),
+                          CddaMan->Add("CD_3")};
   for (TDMediaItem* item : items) EXPECT_EQ(item->GetLen(), 0);
-  // Both sources now hold more: what was learnt stands.
-  std::filesystem::copy_file(test::dataPath("midi/jazz-soft/test-c-major-scale.mid"),
-                             dir / "0ms.mid", std::filesystem::copy_options::overwrite_existing);
+  // Every source now holds more: a 0 that was read stands, the others are
+  // read again once a second has passed since they were tried.
+  fs::copy_file(scale, dir / "0ms.mid", fs::copy_options::overwrite_existing);
+  fs::copy_file(scale, dir / "later.mid");
   CddaMan->Player().Close();
-  test::writeCdImage(dir.path(), "disc", {{150}, {150}});
-  for (TDMediaItem* item : items) EXPECT_EQ(item->GetLen(), 0);
+  test::writeCdImage(dir.path(), "disc", {{150}, {150}, {150}});
+  const int32_t scaleMs = MidiMan->Add("0ms.mid")->GetLen();
+  ASSERT_GT(scaleMs, 0);
+  const struct {
+    uint32_t later;
+    int32_t lengths[4];
+  } steps[] = {{999, {0, 0, 0, 0}}, {1, {0, 0, scaleMs, 2000}}};
+  for (const auto& step : steps) {
+    rig.clock.Advance(step.later);
+    for (size_t i = 0; i < std::size(items); ++i)
+      EXPECT_EQ(items[i]->GetLen(), step.lengths[i]) << i << " after " << step.later;
+  }
 }
 
 // The CD line's volume scales with the item's level, from what the user set.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -32,16 +33,40 @@ bool isImage(const std::string& element) {
   return ext == ".cue";
 }
 
+// libcdio's CUE reader takes a sheet a piece at a time, each piece a line or
+// the next this many bytes of a longer one, and reads every piece as a line.
+constexpr int kCueReaderPiece = 4095;
+
 // libcdio's CUE reader writes past its table on a sheet of more tracks than
-// a disc holds, so such a sheet never reaches it.
+// a disc holds, so such a sheet never reaches it: a word ends where the
+// reader's piece ends as well as at white space or a zero byte (the end of
+// the reader's line), so a TRACK glued to a long line is counted. Only a
+// regular file is a sheet; the reader would wait on a FIFO for a writer.
 bool sheetFitsLibcdio(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream sheet(path, std::ios::binary);
   int tracks = 0;
-  for (std::string word; sheet >> word;) {
-    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (word == "TRACK" && ++tracks > CDIO_CD_MAX_TRACKS) return false;
+  std::string word;
+  const auto tooMany = [&tracks, &word] {
+    const bool track = word == "TRACK";
+    word.clear();
+    return track && ++tracks > CDIO_CD_MAX_TRACKS;
+  };
+  int piece = 0;
+  for (auto it = std::istreambuf_iterator<char>(sheet); it != std::istreambuf_iterator<char>();
+       ++it) {
+    const auto c = static_cast<unsigned char>(*it);
+    if (std::isspace(c) == 0 && c != 0)
+      word += static_cast<char>(std::toupper(c));
+    else if (tooMany())
+      return false;
+    if (c == '\n' || ++piece == kCueReaderPiece) {
+      if (tooMany()) return false;
+      piece = 0;
+    }
   }
-  return true;
+  return !tooMany();
 }
 
 class CdioMedium final : public CdMedium {

@@ -508,9 +508,7 @@ void THttpClient::RemoteClosed(uint16_t error) {
   // length only an orderly close ends the body; one that carries an error
   // broke it off.
   if (error == 0) error = receiveError_;
-  const int status = reply_.StatusCode();
-  const bool bodyExpected =
-      requestType_ != rqHead && !(status >= 100 && status < 200) && status != 204 && status != 304;
+  const bool bodyExpected = requestType_ != rqHead && !reply_.BodylessStatus();
   const bool cutShort = (!reply_.GotStatusLine() && !reply_.Headerless()) ||
                         (bodyExpected && !reply_.BodyComplete() &&
                          (!reply_.HeaderEnded() || reply_.ContentLength() >= 0 || error != 0));

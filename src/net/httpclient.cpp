@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "net/linesplit.h"
 #include "platform/clock.h"
@@ -206,15 +207,17 @@ void THttpClient::DoRequestAsync(THttpRequest rq) {
     FinishFailed(WSAEPROTONOSUPPORT, errorReason(WSAEPROTONOSUPPORT));
     return;
   }
-  // Refused here, by name: the socket would refuse it too, but as a connect
-  // failure with no socket error to tell.
-  if (!PortInRange(url.port)) {
-    FinishFailed(WSAEINVAL, "URL refused: " + portAbove(url.port));
-    return;
-  }
-  if (!PortInRange(target_.connectPort)) {
-    FinishFailed(WSAEINVAL, "Proxy refused: " + portAbove(target_.connectPort));
-    return;
+  // Refused here, by name: the socket would refuse them too, but as a
+  // connect failure that names no port.
+  const std::pair<const char*, std::string> ports[] = {
+      {"URL", url.port},
+      {"Proxy", target_.connectPort},
+      {"SOCKS proxy", SocksServer.empty() ? std::string() : SocksPort}};
+  for (const auto& [what, port] : ports) {
+    if (!PortInRange(port)) {
+      FinishFailed(WSAEINVAL, std::string(what) + " refused: " + portAbove(port));
+      return;
+    }
   }
   StartLookup();
 }
@@ -508,9 +511,7 @@ void THttpClient::RemoteClosed(uint16_t error) {
   // length only an orderly close ends the body; one that carries an error
   // broke it off.
   if (error == 0) error = receiveError_;
-  const int status = reply_.StatusCode();
-  const bool bodyExpected =
-      requestType_ != rqHead && !(status >= 100 && status < 200) && status != 204 && status != 304;
+  const bool bodyExpected = requestType_ != rqHead && !reply_.BodylessStatus();
   const bool cutShort = (!reply_.GotStatusLine() && !reply_.Headerless()) ||
                         (bodyExpected && !reply_.BodyComplete() &&
                          (!reply_.HeaderEnded() || reply_.ContentLength() >= 0 || error != 0));

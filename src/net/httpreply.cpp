@@ -14,10 +14,13 @@ std::string lower(std::string s) {
   return s;
 }
 
+bool statusLine(const std::string& line) {
+  return line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0;
+}
+
 bool interimStatusLine(const std::string& line) {
   const int status = StatusCodeOf(line);
-  return (line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0) && status >= 100 &&
-         status < 200;
+  return statusLine(line) && status >= 100 && status < 200;
 }
 }  // namespace
 
@@ -38,11 +41,12 @@ void THttpReplyParser::NextPass() {
   failure_ = TFeed::Ok;
   malformation_.clear();
   headerLines_ = 0;
-  headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = interim_ = false;
+  headerEnded_ = gotStatusLine_ = headerless_ = locationSeen_ = interim_ = bodylessStatus_ = false;
   statusCode_ = 0;
   reasonPhrase_.clear();
   contentLength_ = -1;
   lengthSeen_ = false;
+  field_.clear();
   location_.clear();
   lines_.clear();
 }
@@ -140,16 +144,56 @@ void THttpReplyParser::headerLine(const std::string& line, std::string_view term
     return;
   }
   lines_.push_back(line);
-  if (line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0) {
+  if (statusLine(line)) {
+    field_.clear();
     gotStatusLine_ = true;
     statusCode_ = StatusCodeOf(line);
     reasonPhrase_ = ReasonPhraseOf(line);
+    if (headerLines_ == 1) bodylessStatus_ = statusCode_ == 204 || statusCode_ == 304;
     if (listener_) listener_->ReplyHeaderLine({}, {});
+  } else if (!framingField(line)) {
+    return;
   } else if (line.find(':') != std::string::npos) {
     headerField(line);
   } else if (listener_) {
     listener_->ReplyHeaderLine({}, {});
   }
+}
+
+bool THttpReplyParser::framingField(const std::string& line) {
+  if (line[0] == ' ' || line[0] == '\t') {
+    // An obsolete folded line continues the field above it. Under a field
+    // that frames the body it would change that framing after its check,
+    // and under no field it belongs nowhere: either way it is malformed.
+    if (field_.empty())
+      malformed("a folded header line under no field");
+    else if (field_ == "content-length" || field_ == "transfer-encoding")
+      malformed("folded " + field_ + " field");
+    return failure_ == TFeed::Ok;
+  }
+  const THeaderField field = ReadHeaderField(line);
+  field_ = field.name;
+  if (field.name == "content-length") {
+    int64_t length = DecimalOr(field.value, -1);
+    if (length < 0) length = -1;
+    if (lengthSeen_ && length != contentLength_) {
+      // Which length holds is anybody's guess, and a wrong guess would read
+      // another reply's bytes as this body.
+      malformed("two different Content-Length values");
+      return false;
+    }
+    lengthSeen_ = true;
+    contentLength_ = length;
+  } else if (field.name == "transfer-encoding") {
+    // The request is HTTP/1.0, so no coding was asked for and none is
+    // decoded: passed on, its framing would pose as the document.
+    const std::string coding = lower(field.value);
+    if (coding.find("chunked") != std::string::npos)
+      malformed("chunked transfer coding in reply to an HTTP/1.0 request");
+    else if (!coding.empty() && coding != "identity")
+      malformed("transfer coding \"" + field.value + "\" in reply to an HTTP/1.0 request");
+  }
+  return failure_ == TFeed::Ok;
 }
 
 void THttpReplyParser::headerField(const std::string& line) {
@@ -162,24 +206,6 @@ void THttpReplyParser::headerField(const std::string& line) {
   if (name == "location") {
     locationSeen_ = true;
     location_ = value;
-  } else if (name == "content-length") {
-    int64_t length = DecimalOr(value, -1);
-    if (length < 0) length = -1;
-    if (lengthSeen_ && length != contentLength_) {
-      // Which length holds is anybody's guess, and a wrong guess would read
-      // another reply's bytes as this body.
-      return malformed("two different Content-Length values");
-    }
-    lengthSeen_ = true;
-    contentLength_ = length;
-  } else if (name == "transfer-encoding") {
-    // The request is HTTP/1.0, so no coding was asked for and none is
-    // decoded: passed on, its framing would pose as the document.
-    const std::string coding = lower(value);
-    if (coding.find("chunked") != std::string::npos)
-      return malformed("chunked transfer coding in reply to an HTTP/1.0 request");
-    if (coding.find_first_not_of(" \t") != std::string::npos && coding != "identity")
-      return malformed("transfer coding \"" + value + "\" in reply to an HTTP/1.0 request");
   } else if (name == "content-type") {
     contentType_ = lower(value);
   } else if (name == "www-authenticate") {

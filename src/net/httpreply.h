@@ -30,8 +30,10 @@ class THttpReplyParser {
   };
 
   // Malformed: the body cannot be read as sent (Malformation says why): two
-  // Content-Length fields that differ, so its end is unknown, or a transfer
-  // coding, which this client neither asks for nor decodes.
+  // Content-Length fields that differ, so its end is unknown, a transfer
+  // coding, which this client neither asks for nor decodes, or a folded line
+  // that would change either. Both fields are read as HTTP/1.1 reads a field
+  // (ReadHeaderField), so no blank around name or value hides them.
   enum class TFeed : uint8_t { Ok, LineTooLong, HeaderTooLarge, Malformed };
 
   // What the owner hears while bytes are fed; each call happens inside Feed.
@@ -68,6 +70,10 @@ class THttpReplyParser {
   bool HeaderEnded() const { return headerEnded_; }
   bool InBody() const { return phase_ == TPhase::Body; }
   bool GotStatusLine() const { return gotStatusLine_; }
+  // The reply's own status line, the first line of its header, is 204 or
+  // 304, so no body follows whatever length is given. A status line further
+  // down sets StatusCode but says nothing of the body.
+  bool BodylessStatus() const { return bodylessStatus_; }
   // The reply began with "<HTML>": a server that sends no header.
   bool Headerless() const { return headerless_; }
   const std::string& Malformation() const { return malformation_; }
@@ -92,6 +98,8 @@ class THttpReplyParser {
 
   void splitLines();
   void headerLine(const std::string& line, std::string_view terminator);
+  // Reads the fields that frame the body; false when the reply is malformed.
+  bool framingField(const std::string& line);
   void headerField(const std::string& line);
   void malformed(std::string why);
   void endOfHeader();
@@ -110,6 +118,8 @@ class THttpReplyParser {
   bool headerEnded_ = false, gotStatusLine_ = false, headerless_ = false;
   bool locationSeen_ = false;
   bool interim_ = false;  // inside a 1xx reply's header, which is skipped
+  bool bodylessStatus_ = false;
+  std::string field_;  // name of the field a folded line continues; empty when none
   std::string malformation_;
   int statusCode_ = 0;
   std::string reasonPhrase_;

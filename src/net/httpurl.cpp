@@ -266,6 +266,12 @@ int64_t DecimalOr(const std::string& text, int64_t fallback) {
   return negative ? -v : v;
 }
 
+THeaderField ReadHeaderField(const std::string& line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos) return {};
+  return {lower(trim(line.substr(0, colon))), trim(line.substr(colon + 1))};
+}
+
 int StatusCodeOf(const std::string& statusLine) {
   if (statusLine.size() < 10) return 0;
   int64_t v = DecimalOr(statusLine.substr(9, 3), 0);

@@ -45,6 +45,14 @@ std::string HttpDateText(double dateTime);
 // a number; the reason phrase from character 14 on.
 int StatusCodeOf(const std::string& statusLine);
 std::string ReasonPhraseOf(const std::string& statusLine);
+// A header line read as HTTP/1.1 reads a field: the lower-cased name before
+// the first ":" and the value after it, each without the blanks and tabs
+// around it, so that a blank before the colon is no part of the name. Both
+// are empty for a line without ":".
+struct THeaderField {
+  std::string name, value;
+};
+THeaderField ReadHeaderField(const std::string& line);
 // A decimal value, or `fallback` when the text is not one.
 int64_t DecimalOr(const std::string& text, int64_t fallback);
 // "bytes 0-99/1000" → "0" and "99".

@@ -205,6 +205,7 @@ TEST_F(ScriptedHttpTest, FailuresRaiseWithTheirCodes) {
       {"/long", 4, "HTTP line too long", 0, "", 200},
       {"/noreply", 404, "Connection aborted (Error #10053)", 10053, "", 404},
       {"/short", 200, "Connection aborted (Error #10053)", 10053, "ssssssssss", 200},
+      {"/inner100", 100, "Connection aborted (Error #10053)", 10053, "hel", 100},
       {"/reset", 200, "Connection reset by peer (Error #10054)", 10054, nullptr, 200},
       {"/missing", 404, "Not Found", 0, nullptr, 404},
       {"/https", 302, "Protocol not supported (Error #10043)", 10043, "", 302},

@@ -208,13 +208,15 @@ TEST(ZirkgetTest, ExitCodesOutputAndOptions) {
   test::TempDir dir;
   // A fetch that gets no reply shows no status line, only what failed.
   const std::string refused = "http://127.0.0.1:" + std::to_string(test::freeLoopbackPort()) + "/";
-  for (const auto& [url, says] : std::vector<std::pair<std::string, std::string>>{
-           {refused, refused + ": connection refused\n"},
-           {"https://127.0.0.1/", "https is not supported, only http://\n"},
-           {"notaurl", "notaurl: not a URL; give http://HOST[:PORT]/PATH\n"},
-           {"http://127.0.0.1:99999999999/",
-            "http://127.0.0.1:99999999999/: URL refused: port 99999999999 is above 65535\n"}}) {
-    EXPECT_EQ(runZirkget({url}, dir).err, "zirkget: " + says);
+  for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{refused}, refused + ": connection refused\n"},
+           {{"https://127.0.0.1/"}, "https is not supported, only http://\n"},
+           {{"notaurl"}, "notaurl: not a URL; give http://HOST[:PORT]/PATH\n"},
+           {{"http://127.0.0.1:99999999999/"},
+            "http://127.0.0.1:99999999999/: URL refused: port 99999999999 is above 65535\n"},
+           {{"--socks", "127.0.0.1:70000", "--socks-level", "5", refused},
+            refused + ": SOCKS proxy refused: port 70000 is above 65535\n"}}) {
+    EXPECT_EQ(runZirkget(args, dir).err, "zirkget: " + says);
   }
   for (const char* help : {"-h", "--help"})
     EXPECT_EQ(runZirkget({help}, dir).out.rfind("usage: zirkget", 0), 0u);
@@ -230,6 +232,9 @@ TEST(ZirkgetTest, ExitCodesOutputAndOptions) {
   auto chunked = runZirkget({base(echo) + "/chunked"}, dir);
   EXPECT_EQ(chunked.exitCode, 1);
   EXPECT_EQ(chunked.out, "");
+  // A header past its limit says so, also after a status line.
+  EXPECT_EQ(runZirkget({base(echo) + "/flood"}, dir).err,
+            "HTTP/1.0 200 OK\nzirkget: " + base(echo) + "/flood: HTTP header too large\n");
 
   auto viaProxy = runZirkget(
       {"--proxy", "127.0.0.1:" + std::to_string(proxy.peer->port()), base(echo) + "/echo"}, dir);

@@ -91,6 +91,8 @@ def http_route(conn, port2):
         conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     elif path == "/short":
         reply(conn, "200 OK", [("Content-Length", "1000")], b"s" * 10)
+    elif path == "/inner100":  # a status line inside the header, then a body cut short
+        conn.sendall(b"HTTP/1.1 200 OK\r\nHTTP/1.1 100 Continue\r\nContent-Length: 100\r\n\r\nhel")
     elif path == "/noreply":
         pass
     elif path == "/hang":

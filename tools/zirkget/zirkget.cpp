@@ -79,7 +79,7 @@ std::string urlProblem(const std::string& url) {
 
 // What failed, in words: the socket layer's numbers for the usual failures,
 // else the client's own text without its error number.
-std::string failureText(const zirk::THttpClient& client, const std::string& what) {
+std::string failureText(const zirk::THttpClient& client, const std::exception& e) {
   namespace p = zirk::platform;
   switch (client.RequestDoneError()) {
     case p::WSAECONNREFUSED:
@@ -96,11 +96,15 @@ std::string failureText(const zirk::THttpClient& client, const std::string& what
     default:
       break;
   }
+  // The server's answer is raised with its status; a failure of the client's
+  // own after the status line (a header past its limit) says what failed.
+  const auto* http = dynamic_cast<const zirk::EHttpException*>(&e);
   const auto& header = client.ResponseHeader();
-  if (client.RequestDoneError() == 0 && !header.empty() && header.front().rfind("HTTP/", 0) == 0)
+  if (client.RequestDoneError() == 0 && http && http->ErrorCode == client.StatusCode() &&
+      !header.empty() && header.front().rfind("HTTP/", 0) == 0)
     return "the server answered " + std::to_string(client.StatusCode()) + " " +
            client.ReasonPhrase();
-  std::string text = what;
+  std::string text = e.what();
   if (const size_t number = text.rfind(" (Error #"); number != std::string::npos)
     text.erase(number);
   // "Redirect refused: ..." reads on as "redirect refused: ...", but
@@ -192,7 +196,7 @@ int main(int argc, char** argv) {
     client.HttpGetSync();
   } catch (const std::exception& e) {
     statusLine();
-    std::cerr << "zirkget: " << url << ": " << failureText(client, e.what()) << "\n";
+    std::cerr << "zirkget: " << url << ": " << failureText(client, e) << "\n";
     return 1;
   }
   statusLine();

@@ -1,7 +1,5 @@
 #include "app/menuplayer.h"
 
-#include <stdexcept>
-
 #include "base/sjis.h"
 #include "base/vocab.h"
 #include "objects/menu.h"
@@ -57,14 +55,9 @@ TMenuPlayer::TMenuPlayer(TZirkBaseList& scene, const std::vector<std::string>& c
   for (auto [id, value] : numbers) menu->SetPropInt(id, value);
   // "ＭＳ ゴシック", the usual Windows face; the player's Japanese face serves it.
   menu->SetPropStr(PR_FONTNAME, "\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E");
-  for (int32_t cell = 0; cell < TZirkCustomListBox::kCells; ++cell) {
-    try {
-      menu->SetPropStr(PR_BORDERSOURCETL + cell, kBorderPictures[cell]);
-    } catch (const std::exception& e) {
-      // The picture reader's words do not say which of the nine it was.
-      throw std::runtime_error(std::string(kBorderPictures[cell]) + ": " + e.what());
-    }
-  }
+  // A picture that cannot be read raises naming itself.
+  for (int32_t cell = 0; cell < TZirkCustomListBox::kCells; ++cell)
+    menu->SetPropStr(PR_BORDERSOURCETL + cell, kBorderPictures[cell]);
   menu->SetPropStr(PR_TEXT, rowsOf(choices));
   menu->SetPropStr(PR_ONOPENING, kOpeningLabel);
   menu->SetPropStr(PR_ONSELECT, kSelectLabel);

@@ -18,6 +18,8 @@ TVrFileManager* gFileManager = nullptr;
 // miss a change made in the same clock tick, so it is not trusted.
 constexpr int64_t kRacyWindowNs = 2'000'000'000;
 
+const char kEndedEarly[] = "the file ended early";
+
 bool isDelimiter(char c) {
   return c == '\\' || c == '/';
 }
@@ -208,11 +210,16 @@ void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& na
     throw EVrFileTooLarge(name + ": the file is " + std::to_string(size) +
                           " bytes, more than the " + std::to_string(maxBytes) +
                           " a file of its kind may have");
-  if (TKwMemoryStream* mem = target.AsMemoryStream()) {
-    mem->LoadFromStream(source, size);
-  } else if (size != 0) {  // a count of 0 would copy the whole source
-    source.SetPosition(0);
-    target.CopyFrom(source, size);
+  try {
+    if (TKwMemoryStream* mem = target.AsMemoryStream()) {
+      mem->LoadFromStream(source, size);
+    } else if (size != 0) {  // a count of 0 would copy the whole source
+      source.SetPosition(0);
+      target.CopyFrom(source, size);
+    }
+  } catch (const EReadError&) {
+    throw EVrFileError(name + ": " + kEndedEarly + ", short of the " + std::to_string(size) +
+                       " bytes its size gave");
   }
   target.SetPosition(0);
 }
@@ -232,6 +239,22 @@ void LoadFileToStream(TKwStream& target, const std::string& name, int64_t maxByt
   TVrFileManager* files = TVrFileManager::Global();
   if (!files) throw EVrFileError(name + ":ファイルがありません");
   LoadFileToStream(*files, target, name, maxBytes);
+}
+
+void ReadGameFile(const std::string& name, int64_t maxBytes,
+                  const std::function<void(TKwMemoryStream&)>& decode) {
+  TKwMemoryStream stream;
+  LoadFileToStream(stream, name, maxBytes);
+  try {
+    decode(stream);
+  } catch (const EVrFileError&) {
+    throw;
+  } catch (const EReadError&) {
+    // The decoder read past the end of the bytes the file holds.
+    throw EVrFileError(name + ": " + kEndedEarly);
+  } catch (const std::exception& e) {
+    throw EVrFileError(name + ": " + e.what());
+  }
 }
 
 std::string ResolveDotDotPath(const std::string& name, const std::string& baseFolder) {

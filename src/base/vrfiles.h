@@ -16,6 +16,7 @@
 // climbs above the folder are not found.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,8 +30,9 @@
 
 namespace zirk {
 
-// A game file that is in none of the mounted folders. The message is
-// "<name>:ファイルがありません".
+// A game file that cannot be served or read. The message begins with the
+// file's name: "<name>:ファイルがありません" for a file that is in none of the
+// mounted folders, "<name>: <why>" for any other fault of it.
 class EVrFileError : public Exception {
  public:
   using Exception::Exception;
@@ -112,7 +114,9 @@ class TVrFileManager {
 // EVrFileError "<name>:ファイルがありません", a name that is no regular file
 // (a folder, a FIFO) EVrFileError "<name>: not a regular file", and a file
 // larger than maxBytes EVrFileTooLarge before anything is read, so a reader
-// that caps its kind never holds more than the cap.
+// that caps its kind never holds more than the cap. A file that holds fewer
+// bytes than its size said (cut while it is read) raises EVrFileError
+// "<name>: the file ended early, ...".
 void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::string& name,
                       int64_t maxBytes = kNoFileSizeCap);
 // The same through the program-wide instance.
@@ -124,6 +128,15 @@ void LoadFileToStream(TKwStream& target, const std::string& name,
 // cap.
 void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
                      int64_t maxBytes);
+// Reads the named file through the program-wide instance as LoadFileToStream
+// does and hands it, at position 0, to `decode`. Every error on the way comes
+// back as an EVrFileError that names the file once: the read's own name it,
+// an EVrFileError the decoder raises names its own file (a picture of a
+// film), and any other becomes "<name>: <its message>", a short read "<name>:
+// the file ended early". Readers of game files put the name on here, so no
+// caller adds it again.
+void ReadGameFile(const std::string& name, int64_t maxBytes,
+                  const std::function<void(TKwMemoryStream&)>& decode);
 
 // A picture name of a definition file made relative to the file's folder: a
 // name of 2 or more characters that neither begins with "\" nor has ":" as

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include <zlib.h>
 
@@ -66,6 +67,21 @@ class DorvReader {
   DorvReader(TDorvFrameList& list, TKwStream& stream) : list_(list), stream_(stream) {}
 
   void Read(bool firstFrameOnly) {
+    try {
+      readAll(firstFrameOnly);
+    } catch (const Exception&) {
+      // Data without the tag is read as the oldest layered files are, so a
+      // picture of another kind fails as a damaged one would; its signature
+      // says what it is. A file that reads is taken whatever its first bytes.
+      if (const char* kind = tagged_ ? nullptr : otherPictureKind()) {
+        fail(std::string("Not a layered image but a ") + kind + " picture");
+      }
+      throw;
+    }
+  }
+
+ private:
+  void readAll(bool firstFrameOnly) {
     const bool tagged = readTagAndHeader();
     int64_t count = header_.FrameCount;
     if (count < 0) fail("Negative frame count in layered image");
@@ -86,7 +102,21 @@ class DorvReader {
     for (const auto& frame : list_) frame->Clear();
   }
 
- private:
+  // The kind of picture whose signature the first bytes hold, or nullptr.
+  const char* otherPictureKind() const {
+    static const struct {
+      std::string_view Signature;
+      const char* Kind;
+    } kKinds[] = {{"\x89PNG", "PNG"},
+                  {"GIF87a", "GIF"},
+                  {"GIF89a", "GIF"},
+                  {"\xFF\xD8\xFF", "JPEG"},
+                  {"BM", "BMP"}};
+    for (const auto& k : kKinds)
+      if (head_.starts_with(k.Signature)) return k.Kind;
+    return nullptr;
+  }
+
   void need(int64_t bytes, const char* what) {
     if (bytes < 0 || bytes > stream_.Remaining()) {
       fail(std::string("Layered image data ends inside ") + what);
@@ -115,8 +145,10 @@ class DorvReader {
   bool readTagAndHeader() {
     char tag[7] = {};
     const int64_t got = stream_.Read(tag, sizeof tag);
+    head_.assign(tag, static_cast<size_t>(got));
     int32_t version = 0;
     const bool tagged = got >= 4 && std::memcmp(tag, kDorvMagic, 4) == 0;
+    tagged_ = tagged;
     if (tagged) {
       const std::string digits(tag + 4, static_cast<size_t>(got - 4));
       auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), version);
@@ -538,6 +570,8 @@ class DorvReader {
   TDorvFrameList& list_;
   TKwStream& stream_;
   TDorvHeader header_;
+  std::string head_;  // the first bytes of the data, up to the tag's length
+  bool tagged_ = false;
   std::vector<uint8_t> input_;  // plane data of streams that are not in memory
   std::vector<uint8_t> work_;   // inflated plane data of tiled and scrambled layouts
   int64_t workCharged_ = 0;

@@ -29,15 +29,16 @@ void TMaskWipe::Prepare() {
   levels_.clear();
   maskWidth_ = maskHeight_ = 0;
   if (GetName().empty()) return;
-  TKwMemoryStream data;
-  if (loader_) {
-    loader_(data, GetName());
-  } else {
-    LoadFileToStream(data, GetName(), kDorvMaxLoadBytes);  // no picture within the bound is larger
-  }
-  data.SetPosition(0);
   TDorvFrameList list(identCode_);
-  LoadDorvStream(list, data, true);
+  const auto decode = [&](TKwMemoryStream& data) { LoadDorvStream(list, data, true); };
+  if (loader_) {
+    TKwMemoryStream data;
+    loader_(data, GetName());
+    data.SetPosition(0);
+    decode(data);
+  } else {
+    ReadGameFile(GetName(), kDorvMaxLoadBytes, decode);  // no picture within the bound is larger
+  }
   const TDorvFrame* frame = list.GetFrame(0);
   if (!frame || frame->Image.GetEmpty()) return;
   const TDIBSurface& image = frame->Image;

@@ -1,6 +1,7 @@
 #include "objects/dorvcache.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "base/records.h"
@@ -50,18 +51,17 @@ namespace {
 // layers and their alpha planes), so a larger file cannot be one.
 constexpr int64_t kPictureFileCap = kDorvMaxLoadBytes;
 
-// Reads and parses the file; the list is left empty when it has no frames.
-void readFrames(TDorvFrameList& list, const std::string& fileName, bool mask) {
-  TKwMemoryStream stream;
-  LoadFileToStream(stream, fileName, kPictureFileCap);
-  try {
+// Reads and parses the file and hands its frames, none when it has none, to
+// `take`, which makes the item's surfaces of them: a frame too large for a
+// surface names the file as a damaged one does.
+void readFrames(const std::string& fileName, bool mask,
+                const std::function<void(TDorvFrameList&)>& take) {
+  TDorvFrameList list(ProjectIdentCode());
+  ReadGameFile(fileName, kPictureFileCap, [&](TKwMemoryStream& stream) {
     LoadDorvStream(list, stream, false);
     if (mask) list.BuildAllAlpha();
-  } catch (const Exception& e) {
-    // The reader knows only bytes: a player's message must say which of the
-    // game's pictures is damaged.
-    throw EDorvError(fileName + ": " + e.what());
-  }
+    take(list);
+  });
 }
 
 // Copies a parsed frame into the item frame's surfaces.
@@ -129,26 +129,26 @@ void TDorvItem::load() {
     return;
   }
 
-  TDorvFrameList list(ProjectIdentCode());
-  readFrames(list, key.FileName, key.Mask);
-  if (list.Count() == 0) return;
-  Width = list.GetFrame(0)->Image.Width();
-  Height = list.GetFrame(0)->Image.Height();
-  TotalDelay = 0;
-  for (int32_t i = 0; i < list.Count(); ++i) {
-    TDorvFrame& source = *list.GetFrame(i);
-    auto frame = std::make_unique<TDorvItemFrame>();
-    if (key.Trim) {
-      const TRect kept = source.Trim();
-      frame->OffsetX = kept.Left;
-      frame->OffsetY = kept.Top;
+  readFrames(key.FileName, key.Mask, [&](TDorvFrameList& list) {
+    if (list.Count() == 0) return;
+    Width = list.GetFrame(0)->Image.Width();
+    Height = list.GetFrame(0)->Image.Height();
+    TotalDelay = 0;
+    for (int32_t i = 0; i < list.Count(); ++i) {
+      TDorvFrame& source = *list.GetFrame(i);
+      auto frame = std::make_unique<TDorvItemFrame>();
+      if (key.Trim) {
+        const TRect kept = source.Trim();
+        frame->OffsetX = kept.Left;
+        frame->OffsetY = kept.Top;
+      }
+      copyFrame(source, *frame, key.Mask);
+      frame->TransparentColor = source.TransparentColor;
+      frame->Delay = source.Delay != 0 ? source.Delay : 1;
+      TotalDelay += frame->Delay;
+      frames_.push_back(std::move(frame));
     }
-    copyFrame(source, *frame, key.Mask);
-    frame->TransparentColor = source.TransparentColor;
-    frame->Delay = source.Delay != 0 ? source.Delay : 1;
-    TotalDelay += frame->Delay;
-    frames_.push_back(std::move(frame));
-  }
+  });
 }
 
 void TDorvItem::reload(bool recreate) {
@@ -156,23 +156,23 @@ void TDorvItem::reload(bool recreate) {
   key.FileName = fileName_;
   TVrFileManager* files = TVrFileManager::Global();
   if (!files || !files->FileExists(key.FileName)) return;
-  TDorvFrameList list(ProjectIdentCode());
-  readFrames(list, key.FileName, key.Mask);
-  const int32_t count = std::min(list.Count(), FrameCount());
-  for (int32_t i = 0; i < count; ++i) {
-    TDorvFrame& source = *list.GetFrame(i);
-    TDorvItemFrame& frame = *frames_[static_cast<size_t>(i)];
-    const bool keyed = source.TransparentColor >= 0;
-    if (keyed && !source.HasAlpha() && !recreate) continue;
-    frame.OffsetX = frame.OffsetY = 0;
-    if (key.Trim && (keyed || source.HasAlpha())) {
-      const TRect kept = source.Trim();
-      frame.OffsetX = kept.Left;
-      frame.OffsetY = kept.Top;
+  readFrames(key.FileName, key.Mask, [&](TDorvFrameList& list) {
+    const int32_t count = std::min(list.Count(), FrameCount());
+    for (int32_t i = 0; i < count; ++i) {
+      TDorvFrame& source = *list.GetFrame(i);
+      TDorvItemFrame& frame = *frames_[static_cast<size_t>(i)];
+      const bool keyed = source.TransparentColor >= 0;
+      if (keyed && !source.HasAlpha() && !recreate) continue;
+      frame.OffsetX = frame.OffsetY = 0;
+      if (key.Trim && (keyed || source.HasAlpha())) {
+        const TRect kept = source.Trim();
+        frame.OffsetX = kept.Left;
+        frame.OffsetY = kept.Top;
+      }
+      if (recreate) frame.RecreateSurface();
+      copyFrame(source, frame, key.Mask);
     }
-    if (recreate) frame.RecreateSurface();
-    copyFrame(source, frame, key.Mask);
-  }
+  });
 }
 
 void TDorvItem::releaseSurfaces() {

@@ -158,9 +158,8 @@ void TFilmManager::Clear() {
 }
 
 void TFilmManager::LoadFilm(const std::string& fileName) {
-  TKwMemoryStream stream;
-  LoadFileToStream(stream, fileName, kMaxFilmFileBytes);
-  ReadFilm(stream, fileName);
+  ReadGameFile(fileName, kMaxFilmFileBytes,
+               [&](TKwMemoryStream& stream) { ReadFilm(stream, fileName); });
 }
 
 void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
@@ -190,8 +189,8 @@ void TFilmManager::ReadFilm(TKwStream& stream, const std::string& fileName) {
     TFilmRecordReader in(stream, folder, version);
     Width = in.Int();
     Height = in.Int();
-    const std::string size = fileName + ": a film of " + std::to_string(Width) + " x " +
-                             std::to_string(Height) + " pixels ";
+    const std::string size =
+        "a film of " + std::to_string(Width) + " x " + std::to_string(Height) + " pixels ";
     if (std::min(Width, Height) < 0) throw EFilmFormatError(size + "has a negative side");
     if (std::max(Width, Height) > kMaxFilmSide || int64_t(Width) * Height > kMaxFilmPixels)
       throw EFilmFormatError(size + "is larger than any screen (" + std::to_string(kMaxFilmSide) +

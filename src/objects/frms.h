@@ -156,12 +156,15 @@ class TFilmManager {
   // state included (a motion reloaded from a shorter file must not keep
   // the old length, and the last wipe is gone with its track).
   void Clear();
-  // Reads the named game file through the virtual file system; a file
-  // past kMaxFilmFileBytes raises EVrFileTooLarge naming it.
+  // Reads the named game file through the virtual file system; whatever
+  // cannot be read raises EVrFileError naming the file (a picture of the
+  // film that cannot, naming the picture), a file past kMaxFilmFileBytes
+  // EVrFileTooLarge.
   void LoadFilm(const std::string& fileName);
   // Reads a film from the stream's position; fileName gives the folder that
   // relative names in the records are resolved against. A damaged file
-  // raises EFilmFormatError and leaves the film cleared.
+  // raises EFilmFormatError, which does not name it, and leaves the film
+  // cleared.
   void ReadFilm(TKwStream& stream, const std::string& fileName);
 
   int32_t Count() const { return static_cast<int32_t>(tracks_.size()); }

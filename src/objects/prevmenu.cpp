@@ -157,10 +157,10 @@ void TZirkPrevMenu::SetSource(const std::string& name) {
 
 void TZirkPrevMenu::loadPrevMenuFile(const std::string& name) {
   TContSelList list;
-  TKwMemoryStream stream;
-  LoadFileToStream(stream, name, kPrevMenuFileCap);
   // A file that cannot be read raises before any entry is made.
-  ReadPrevMenu(list, stream, TVrFileManager::ExtractFolder(name));
+  ReadGameFile(name, kPrevMenuFileCap, [&](TKwMemoryStream& stream) {
+    ReadPrevMenu(list, stream, TVrFileManager::ExtractFolder(name));
+  });
   SetBounds(Left(), Top(), list.Width, list.Height);
   const std::string prefix = std::string(1, kHiddenNameChar) + GetName() + kHiddenNameChar;
   for (int32_t i = 0; i < list.Count(); ++i) {

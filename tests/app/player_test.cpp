@@ -209,7 +209,7 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
        "junk.wmv: the movie cannot be played"},
       {{(dir / "demo").string(), "--menu", "a|b", "--headless", "--frames", "1"},
        1,
-       "menutl.dor: Negative frame count"},
+       "zirkplayer: menutl.dor: Negative frame count"},  // named once
       {{"--screenshot", "x.jpg"}, 2, "zirkplayer: --screenshot writes PNG"},
       {{demo, demo + "/gone", "--headless", "--frames", "1"}, 0, "gone\" does not exist; playing"},
       // ALSA without its configuration knows no device.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/testdata.h"
@@ -30,6 +31,14 @@ struct GrowingStream : TKwMemoryStream {
     const int64_t size = TKwMemoryStream::Size();
     SetSize(size + 8);
     return size;
+  }
+};
+
+// A file cut after its size was taken: reads end at its 8th byte.
+struct CutStream : TKwMemoryStream {
+  using TKwMemoryStream::TKwMemoryStream;
+  int64_t Read(void* buffer, int64_t count) override {
+    return TKwMemoryStream::Read(buffer, std::min(count, 8 - Position()));
   }
 };
 
@@ -127,6 +136,13 @@ TEST_F(VrFiles, AFileBeyondItsReadersCapOrNotRegularIsNamed) {
   GrowingStream growing(std::vector<uint8_t>(8, 'x'));
   LoadWholeStream(growing, s, "grows.mid", 8);  // no more is read than was checked
   EXPECT_EQ(s.Size(), 8);
+  CutStream cut(std::vector<uint8_t>(16, 'x'));
+  try {
+    LoadWholeStream(cut, s, "cut.mid", 100);
+    FAIL() << "no exception";
+  } catch (const EVrFileError& e) {
+    EXPECT_STREQ(e.what(), "cut.mid: the file ended early, short of the 16 bytes its size gave");
+  }
 
   ASSERT_EQ(mkfifo((base() / "pipe.zcn").c_str(), 0600), 0);
   try {

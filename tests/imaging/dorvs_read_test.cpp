@@ -433,6 +433,19 @@ TEST(DorvRead, DamagedFilesFailCleanly) {
     EXPECT_THROW(test::LoadBytes(list, c.bytes), Exception) << c.what;
     EXPECT_EQ(list.Count(), 0) << c.what;
   }
+  // Read without a tag, a picture of another kind is named for what it is.
+  const std::pair<std::string, const char*> kinds[] = {{"\x89PNG\r\n\x1A\n", "PNG"},
+                                                       {"GIF89a", "GIF"},
+                                                       {"GIF87a", "GIF"},
+                                                       {"\xFF\xD8\xFF\xE0", "JPEG"},
+                                                       {"BM", "BMP"}};
+  for (const auto& [head, kind] : kinds) {
+    Bytes bytes(64, 0);
+    std::copy(head.begin(), head.end(), bytes.begin());
+    TDorvFrameList other;
+    EXPECT_EQ(test::ErrorOf<EDorvError>([&] { test::LoadBytes(other, bytes); }),
+              std::string("Not a layered image but a ") + kind + " picture");
+  }
   // A longer header is read up to its 40 bytes and the rest skipped.
   TDorvFrameList list;
   test::LoadBytes(list, simple([](DorvFile& f) { f.HeaderLength = 52; }));

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/vrfiles.h"
 #include "imaging/dorvs.h"
+#include "imaging_support.h"
+#include "support/testdata.h"
 
 namespace zirk {
 namespace {
@@ -83,6 +86,20 @@ TEST(MaskWipe, WithoutMaskItCrossFadesAndAMissingMaskRaises) {
   });
   missing.SetName("none.dor");
   EXPECT_THROW(missing.Prepare(), Exception);
+
+  // Read from the game's files, a damaged mask names itself once.
+  test::TempDir dir;
+  TVrFileManager files(dir.path().string());
+  TVrFileManager::SetGlobal(&files);
+  const auto whatOf = [](const std::string& bytes) {
+    test::writeFile(TVrFileManager::Global()->BaseFolder() + "mask.dor", bytes);
+    TMaskWipe damaged(3, 0);
+    damaged.SetName("mask.dor");
+    return test::ErrorOf<Exception>([&] { damaged.Prepare(); });
+  };
+  EXPECT_EQ(whatOf("Dorv1x"), "mask.dor: '1x' is not a valid integer value");
+  EXPECT_EQ(whatOf("Dorv106"), "mask.dor: the file ended early");
+  TVrFileManager::SetGlobal(nullptr);
 }
 
 }  // namespace

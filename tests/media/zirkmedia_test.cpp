@@ -1,6 +1,7 @@
 // The zirkmedia tool, run as a user runs it, against the real libzirk.so.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -183,6 +184,18 @@ TEST(ZirkMedia, FailuresExitWithOneAndSayWhy) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());
+  }
+  // A good file through a pipe, and a FIFO nobody writes, are refused by
+  // name before they are opened: neither is called damaged, nor waited for.
+  const fs::path fifo = temp / "fifo.mid";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& command :
+       {"cat " + audio("vorbis-stereo-44100.ogg") + " | " + quoted(kExe) + " info /dev/stdin",
+        "timeout 20 " + quoted(kExe) + " midi-events " + quoted(fifo)}) {
+    SCOPED_TRACE(command);
+    const ToolRun r = shell(command, temp);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(": not a regular file"), std::string::npos) << r.err;
   }
 }
 

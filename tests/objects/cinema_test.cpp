@@ -230,7 +230,13 @@ TEST_F(CinemaTest, EmptyMissingAndDamagedFilmsLeaveAQuietCinema) {
     scene.FreeObject(cin);
   }
   TZirkCinema* cin = cinema("bad.zcn");
-  EXPECT_FALSE(cin->LoadError().empty());
+  EXPECT_EQ(cin->LoadError().rfind("bad.zcn: ", 0), 0u) << cin->LoadError();
+  // A damaged picture of a film names the picture, once.
+  writeFilm("b.zcn", 0);
+  writeFile(dir / "red.dor", "Dorv1x");
+  cin->SetSource("b.zcn");
+  EXPECT_EQ(cin->LoadError(), "red.dor: '1x' is not a valid integer value");
+  writeSolid("red.dor", 10, 10, kRed);
   // Volume is never negative.
   writeFilm("a.zcn", 0);
   cin->SetSource("a.zcn");

@@ -198,18 +198,38 @@ TEST_F(DorvCacheTest, MissingFileGivesATransparentPlaceholder) {
 }
 
 TEST_F(DorvCacheTest, FailedLoadLeavesNothingBehind) {
-  // A damaged picture's error names it: a player shows no stream's words.
+  // A damaged picture's error names it once: a player shows no stream's words.
   writeSolid("bad.dor", 3, 3, kRed);
   const std::vector<unsigned char> bytes = readFile(dir / "bad.dor");
-  const std::string cut(bytes.begin(), bytes.begin() + 10);
-  for (const std::string& junk : {std::string("Dorv106 this is not a layered image at all"), cut}) {
+  const std::vector<unsigned char> png = readFile(dataPath("png/pngsuite/basn2c08.png"));
+  // One frame of 8193 x 8193 pixels at 8 bits and no layers: a file of 1 kB
+  // that parses, and a frame too large for a surface of the display.
+  std::string huge = "Dorv106";
+  auto put = [&huge](std::initializer_list<int32_t> values) {
+    for (int32_t v : values)
+      for (int shift = 0; shift < 32; shift += 8) huge += char(v >> shift);
+  };
+  put({40, 106, 8193, 8193, 8, 1, 0x00010001, 0, 0, 0, 0});  // one frame, planes as stored
+  put({0, -1, 100});
+  huge.append(5, '\0');
+  put({0, 8193, 8193, 8});         // no layers
+  huge.append(256 * 4 + 8, '\0');  // the colours, no rectangles
+  const std::pair<std::string, const char*> cases[] = {
+      {"Dorv106 this is not a layered image at all", ""},
+      {std::string(bytes.begin(), bytes.begin() + 10), ""},
+      {huge, "Bitmap too large: 8193 x 8193 at 32 bits"},
+      {std::string(png.begin(), png.end()), "Not a layered image but a PNG picture"},
+  };
+  for (const auto& [junk, says] : cases) {
     writeFile(dir / "bad.dor", junk);
     files.InvalidateCache();
     try {
       cache.Acquire(owner1, "bad.dor", false, false);
       ADD_FAILURE() << "a damaged picture loaded";
     } catch (const Exception& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("bad.dor: ", 0), 0u) << e.what();
+      const std::string what = e.what();
+      EXPECT_EQ(what.rfind(std::string("bad.dor: ") + says, 0), 0u) << what;
+      EXPECT_EQ(what.find("bad.dor", 1), std::string::npos) << what;
     }
     EXPECT_EQ(cache.Count(), 0);
     EXPECT_EQ(cache.IdleCount(), 0);

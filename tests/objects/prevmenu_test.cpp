@@ -202,6 +202,16 @@ TEST_F(PrevMenuTest, LoadsItsEntriesAsPicturesOfTheMenu) {
   frame();
   EXPECT_EQ(entryColor(0), kBackground);
   EXPECT_EQ(scene.ObjectCount(), 1);
+  // A damaged one raises naming it.
+  writeFile(dir / "bad.zpm", "ZirkPrevMenu104");
+  files.InvalidateCache();
+  try {
+    m->SetSource("bad.zpm");
+    ADD_FAILURE() << "read";
+  } catch (const Exception& e) {
+    EXPECT_STREQ(e.what(),
+                 "bad.zpm: ZirkPreviewMenu:このバージョンのファイル形式には対応していません");
+  }
 }
 
 TEST_F(PrevMenuTest, HoverPlaysTheLeavePictureOnceAndQueuesOutBeforeIn) {

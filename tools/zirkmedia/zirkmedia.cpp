@@ -72,8 +72,15 @@ class Library {
 };
 
 // A file named by its host path is read as the player reads a media file
-// given with an absolute name: a range stream over the whole file.
+// given with an absolute name: a range stream over the whole file. As the
+// player takes none but regular files, a pipe, a folder or a device is
+// refused by name, and before it is opened: a pipe has no size to read it
+// by, and opening a FIFO nobody writes would wait for ever.
 std::unique_ptr<zirk::TKwStream> openInput(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    throw Failure{path + ": not a regular file"};
   try {
     return std::make_unique<zirk::TFileRangeStream>(path, 0, 0);
   } catch (const zirk::Exception& e) {

@@ -49,6 +49,7 @@ class FfmpegAudioSource final : public PcmSource {
   struct State;
   explicit FfmpegAudioSource(std::unique_ptr<State> state);
   bool DecodeMore();
+  int64_t CountFrames();  // decodes to the end; the caller seeks back
   std::unique_ptr<State> state_;
 };
 

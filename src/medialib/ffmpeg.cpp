@@ -60,6 +60,11 @@ struct FrameDeleter {
 
 }  // namespace
 
+bool PictureSizeAllowed(int width, int height) {
+  return width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+         int64_t{width} * height <= kMaxPicturePixels;
+}
+
 std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes) {
   if (!bytes || bytes->Size() <= 0) return nullptr;
   std::unique_ptr<FfmpegInput> input(new FfmpegInput);
@@ -81,7 +86,13 @@ std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes
     input->format_ = nullptr;  // freed by avformat_open_input on failure
     return nullptr;
   }
-  if (avformat_find_stream_info(input->format_, nullptr) < 0) return nullptr;
+  // Learning a stream's parameters may decode a few pictures: one past the
+  // size limit is refused before memory is taken for it.
+  std::vector<AVDictionary*> options(input->format_->nb_streams, nullptr);
+  for (AVDictionary*& o : options) av_dict_set_int(&o, "max_pixels", kMaxPicturePixels, 0);
+  const int found = avformat_find_stream_info(input->format_, options.data());
+  for (AVDictionary*& o : options) av_dict_free(&o);
+  if (found < 0) return nullptr;
   return input;
 }
 

@@ -6,6 +6,12 @@
 
 namespace zirk {
 
+std::string NoRegularFileReason(TVrFileManager& files, const std::string& name,
+                                const std::string& kind) {
+  return name + (files.GetHostPath(name).empty() ? ": the " + kind + " file is missing"
+                                                 : ": not a regular file");
+}
+
 TFilmPlayer::TFilmPlayer(TZirkBaseList& scene) : scene_(scene) {}
 
 TFilmPlayer::~TFilmPlayer() {
@@ -26,12 +32,10 @@ void TFilmPlayer::Load(const std::string& fileName) {
   if (!film && !cinema->LoadError().empty()) {
     why = cinema->LoadError();
   } else if (!film) {
-    // The cinema takes only regular files; a folder or a FIFO of that name
-    // is there all the same.
+    // The cinema takes only regular files.
     TVrFileManager* files = TVrFileManager::Global();
-    why = fileName + (files && !files->GetHostPath(fileName).empty()
-                          ? ": not a regular file"
-                          : ": the film file is missing");
+    why = files ? NoRegularFileReason(*files, fileName, "film")
+                : fileName + ": the film file is missing";
   }
   // The reader takes a file of another kind for an empty film; nothing
   // would ever show, so the player says so instead.

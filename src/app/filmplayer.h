@@ -9,8 +9,16 @@
 
 namespace zirk {
 
+class TVrFileManager;
 class TZirkBaseList;
 class TZirkCinema;
+
+// Why the game file `name` of that kind ("film", "movie") cannot be opened
+// when the file system finds no regular file by that name: a folder, a FIFO
+// or a device of that name is there but is no regular file (opening it would
+// fail or wait forever); else the file is missing.
+std::string NoRegularFileReason(TVrFileManager& files, const std::string& name,
+                                const std::string& kind);
 
 class TFilmPlayer {
  public:

@@ -196,7 +196,8 @@ void TFormView::startMovie(const std::string& name) {
   // drawn above the cinema that plays the film, 16 pixels in from the top
   // right corner of the screen.
   constexpr int32_t kMargin = 16, kPriority = 100;
-  if (!files_->FileExists(name)) throw std::runtime_error(name + ": the movie file is missing");
+  if (!files_->FileExists(name))
+    throw std::runtime_error(NoRegularFileReason(*files_, name, "movie"));
   TZirkBaseList& scene = *ScreenList();
   auto* movie = scene.Create<TZirkVideo>(nullptr, "movie");
   movie->SetPropInt(PR_OVERLAY, 0);

@@ -60,6 +60,11 @@ struct FrameDeleter {
 
 }  // namespace
 
+bool PictureSizeAllowed(int width, int height) {
+  return width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
+         int64_t{width} * height <= kMaxPicturePixels;
+}
+
 std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes) {
   if (!bytes || bytes->Size() <= 0) return nullptr;
   std::unique_ptr<FfmpegInput> input(new FfmpegInput);
@@ -81,7 +86,13 @@ std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes
     input->format_ = nullptr;  // freed by avformat_open_input on failure
     return nullptr;
   }
-  if (avformat_find_stream_info(input->format_, nullptr) < 0) return nullptr;
+  // Learning a stream's parameters may decode a few pictures: one past the
+  // size limit is refused before memory is taken for it.
+  std::vector<AVDictionary*> options(input->format_->nb_streams, nullptr);
+  for (AVDictionary*& o : options) av_dict_set_int(&o, "max_pixels", kMaxPicturePixels, 0);
+  const int found = avformat_find_stream_info(input->format_, options.data());
+  for (AVDictionary*& o : options) av_dict_free(&o);
+  if (found < 0) return nullptr;
   return input;
 }
 
@@ -119,8 +130,15 @@ struct FfmpegAudioSource::State {
   int stream = -1;
   std::unique_ptr<AVCodecContext, CodecDeleter> codec;
   std::unique_ptr<SwrContext, SwrDeleter> swr;
+  PcmFormat out;  // what the converter makes
+  // What the converter takes: a frame of another layout, sample format or
+  // rate needs a converter of its own.
+  AVChannelLayout inLayout{};
+  int inFormat = AV_SAMPLE_FMT_NONE;
+  int inRate = 0;
   std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
   std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
+  std::vector<int16_t> converted;    // the converter's output of one step
   std::vector<int16_t> pending;      // converted frames not yet handed out
   size_t pendingRead = 0;            // samples of `pending` already handed out
   int64_t nextFrame = 0;             // source frame of the next sample handed out
@@ -129,7 +147,82 @@ struct FfmpegAudioSource::State {
   bool resync = false;               // the next frame's place comes from its time
   bool draining = false;
   bool finished = false;
+
+  ~State() { av_channel_layout_uninit(&inLayout); }
+  bool Takes(const AVFrame& f) const {
+    return f.format == inFormat && f.sample_rate == inRate &&
+           av_channel_layout_compare(&f.ch_layout, &inLayout) == 0;
+  }
+  bool SetUpConverter(const AVChannelLayout& layout, int format, int rate);
+  int64_t Convert(const uint8_t* const* in, int count);
+  bool Keep(int64_t first, int64_t count);
+  int64_t Unread() const {
+    return static_cast<int64_t>(pending.size() - pendingRead) / out.channels;
+  }
+  // What the converter still holds (it changes the rate) goes after the rest.
+  bool Drain() { return Keep(nextFrame + Unread(), Convert(nullptr, 0)); }
 };
+
+// Output is always 16-bit at the rate and channel count the stream opened
+// with, so a later part of another rate keeps its own speed.
+bool FfmpegAudioSource::State::SetUpConverter(const AVChannelLayout& layout, int format, int rate) {
+  swr.reset();
+  av_channel_layout_uninit(&inLayout);
+  inFormat = AV_SAMPLE_FMT_NONE;
+  inRate = 0;
+  if (layout.nb_channels < 1 || rate < 1 || rate > 768000 || format < 0) return false;
+  // Zeroed before use: the copy below first frees what its target holds,
+  // and stack bytes read as a custom order would be freed as a pointer.
+  AVChannelLayout outLayout{};
+  av_channel_layout_default(&outLayout, out.channels);
+  AVChannelLayout from{};
+  int err = 0;
+  if (layout.order == AV_CHANNEL_ORDER_UNSPEC)
+    av_channel_layout_default(&from, layout.nb_channels);
+  else
+    err = av_channel_layout_copy(&from, &layout);
+  SwrContext* made = nullptr;
+  if (err >= 0)
+    err = swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_S16, out.rate, &from,
+                              static_cast<AVSampleFormat>(format), rate, 0, nullptr);
+  av_channel_layout_uninit(&from);
+  swr.reset(made);
+  if (err < 0 || swr_init(made) < 0 || av_channel_layout_copy(&inLayout, &layout) < 0) {
+    swr.reset();
+    return false;
+  }
+  inFormat = format;
+  inRate = rate;
+  return true;
+}
+
+// Converts `count` input frames (none: what the converter still holds) into
+// `converted`; answers the frames made.
+int64_t FfmpegAudioSource::State::Convert(const uint8_t* const* in, int count) {
+  if (!swr) return 0;
+  const int room = swr_get_out_samples(swr.get(), count);
+  if (room <= 0) return 0;
+  converted.resize(static_cast<size_t>(room) * out.channels);
+  uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(converted.data())};
+  const int got = swr_convert(swr.get(), planes, room, const_cast<const uint8_t**>(in), count);
+  return std::max(got, 0);
+}
+
+// Hands the first `count` converted frames, the first of them at source
+// frame `first`, to `pending`, less those before a seek's target. True when
+// some were kept.
+bool FfmpegAudioSource::State::Keep(int64_t first, int64_t count) {
+  const int channels = out.channels;
+  const int64_t drop = std::clamp<int64_t>(skipUntil - first, 0, count);
+  if (pendingRead == pending.size()) {
+    pending.clear();
+    pendingRead = 0;
+    nextFrame = first + drop;
+  }
+  pending.insert(pending.end(), converted.begin() + drop * channels,
+                 converted.begin() + count * channels);
+  return count > drop;
+}
 
 std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteSource> bytes) {
   auto state = std::make_unique<State>();
@@ -147,38 +240,40 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
   AVCodecContext* c = state->codec.get();
   const int rate = c->sample_rate;
   const int channels = c->ch_layout.nb_channels;
-  if (rate < 1 || rate > 768000 || channels < 1) return nullptr;
-  // Zeroed before use: the copy below first frees what its target holds,
-  // and stack bytes read as a custom order would be freed as a pointer.
-  AVChannelLayout outLayout{};
-  av_channel_layout_default(&outLayout, std::min(channels, 2));
-  AVChannelLayout inLayout{};
-  int err = 0;
-  if (c->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-    av_channel_layout_default(&inLayout, channels);
-  else
-    err = av_channel_layout_copy(&inLayout, &c->ch_layout);
-  SwrContext* swr = nullptr;
-  if (err >= 0)
-    err = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, rate, &inLayout, c->sample_fmt,
-                              rate, 0, nullptr);
-  av_channel_layout_uninit(&inLayout);
-  state->swr.reset(swr);
-  if (err < 0 || swr_init(swr) < 0) return nullptr;
+  state->out = {rate, std::min(channels, 2), 16};
+  if (!state->SetUpConverter(c->ch_layout, c->sample_fmt, rate)) return nullptr;
 
+  AVFormatContext* fc = state->input->Context();
   int64_t frames = 0;
   if (st->duration > 0 && st->time_base.den > 0)
     frames = av_rescale_q(st->duration, st->time_base, AVRational{1, rate});
-  else if (state->input->Context()->duration > 0)
-    frames = av_rescale(state->input->Context()->duration, rate, AV_TIME_BASE);
-  if (frames <= 0 || frames > kMaxFrames) return nullptr;
-
+  else if (fc->duration > 0)
+    frames = av_rescale(fc->duration, rate, AV_TIME_BASE);
+  // A length guessed from the bit rate is wrong once rate or format change
+  // (MPEG audio frames may, each frame its own): the frames are counted by
+  // decoding them, so the length is what plays.
+  const bool guessed = fc->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   auto source = std::unique_ptr<FfmpegAudioSource>(new FfmpegAudioSource(std::move(state)));
-  source->format_ = {rate, std::min(channels, 2), 16};
+  source->format_ = source->state_->out;
+  if (guessed) {
+    frames = source->CountFrames();
+    if (!source->SeekFrame(0)) return nullptr;
+  }
+  if (frames <= 0 || frames > kMaxFrames) return nullptr;
   source->frames_ = frames;
   const AVSampleFormat packed = av_get_packed_sample_fmt(c->sample_fmt);
   source->native_ = channels <= 2 && (packed == AV_SAMPLE_FMT_U8 || packed == AV_SAMPLE_FMT_S16);
   return source;
+}
+
+int64_t FfmpegAudioSource::CountFrames() {
+  State& s = *state_;
+  int64_t frames = 0;
+  while (frames <= kMaxFrames && DecodeMore()) {
+    frames += s.Unread();
+    s.pendingRead = s.pending.size();
+  }
+  return frames;
 }
 
 FfmpegAudioSource::FfmpegAudioSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -188,16 +283,25 @@ bool FfmpegAudioSource::DecodeMore() {
   State& s = *state_;
   AVCodecContext* c = s.codec.get();
   AVStream* st = s.input->Context()->streams[s.stream];
-  const int channels = format_.channels;
   for (;;) {
     int r = avcodec_receive_frame(c, s.frame.get());
     if (r == 0) {
       AVFrame* f = s.frame.get();
+      // A chained or joined stream may change its layout, sample format or
+      // rate at any frame; what the old converter holds comes first.
+      bool kept = false;
+      if (!s.Takes(*f)) {
+        kept = s.Drain();
+        if (!s.SetUpConverter(f->ch_layout, f->format, f->sample_rate)) {
+          av_frame_unref(f);
+          s.finished = true;
+          return kept;
+        }
+      }
       // Decoding on from a known place counts samples; container times are
       // only used to find where a seek landed (ASF stamps packets in whole
       // milliseconds and after a pre-roll, so they are neither exact nor 0-based).
-      int64_t first =
-          s.nextFrame + static_cast<int64_t>(s.pending.size() - s.pendingRead) / channels;
+      int64_t first = s.nextFrame + s.Unread();
       int64_t stamp = AV_NOPTS_VALUE;
       if (f->best_effort_timestamp != AV_NOPTS_VALUE)
         stamp = av_rescale_q(f->best_effort_timestamp, st->time_base, AVRational{1, format_.rate});
@@ -206,27 +310,14 @@ bool FfmpegAudioSource::DecodeMore() {
         if (stamp != AV_NOPTS_VALUE && s.basePts != AV_NOPTS_VALUE) first = stamp - s.basePts;
         s.resync = false;
       }
-      const int count = f->nb_samples;
-      std::vector<int16_t> out(static_cast<size_t>(count) * channels);
-      uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
-      int got = swr_convert(s.swr.get(), outPlanes, count,
-                            const_cast<const uint8_t**>(f->extended_data), count);
+      const int64_t got = s.Convert(f->extended_data, f->nb_samples);
       av_frame_unref(f);
-      if (got <= 0) continue;
-      int64_t drop = std::clamp<int64_t>(s.skipUntil - first, 0, got);
-      if (s.pendingRead == s.pending.size()) {
-        s.pending.clear();
-        s.pendingRead = 0;
-        s.nextFrame = first + drop;
-      }
-      s.pending.insert(s.pending.end(), out.begin() + drop * channels,
-                       out.begin() + static_cast<int64_t>(got) * channels);
-      if (got > drop) return true;
+      if (s.Keep(first, got) || kept) return true;
       continue;
     }
     if (r != AVERROR(EAGAIN) || s.draining) {
       s.finished = true;
-      return false;
+      return s.Drain();
     }
     if (!s.input->FeedDecoder(c, s.packet.get(), s.stream)) s.draining = true;
   }
@@ -271,6 +362,8 @@ bool FfmpegAudioSource::SeekFrame(int64_t frame) {
     if (av_seek_frame(fc, s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
   }
   avcodec_flush_buffers(s.codec.get());
+  // Frames the converter holds belong to the old place.
+  if (s.swr) swr_init(s.swr.get());
   s.pending.clear();
   s.pendingRead = 0;
   s.nextFrame = toStart ? 0 : frame;

@@ -15,6 +15,14 @@ struct AVPacket;
 
 namespace zirk::medialib {
 
+// The largest movie picture decoded: no side over 4096 pixels, and at most
+// 4096 x 2304 pixels in all, a 16:9 picture 4096 wide. Real movies stay
+// within it (3840 x 2160, and DCI 4K's 4096 x 2160, fit); past it a small
+// file could claim pictures of gigabytes.
+constexpr int kMaxPictureSide = 4096;
+constexpr int64_t kMaxPicturePixels = int64_t{4096} * 2304;
+bool PictureSizeAllowed(int width, int height);
+
 // An opened container read through a ByteSource.
 class FfmpegInput {
  public:
@@ -49,6 +57,7 @@ class FfmpegAudioSource final : public PcmSource {
   struct State;
   explicit FfmpegAudioSource(std::unique_ptr<State> state);
   bool DecodeMore();
+  int64_t CountFrames();  // decodes to the end; the caller seeks back
   std::unique_ptr<State> state_;
 };
 

@@ -14,7 +14,10 @@ namespace zirk::medialib {
 
 namespace {
 
-constexpr int kMaxSide = 8192;
+// Pictures decoded ahead: up to three, but no more than this many bytes of
+// them, so that a large picture is held once ahead, not three times.
+constexpr size_t kQueueFrames = 3;
+constexpr int64_t kQueueBytes = 8 << 20;
 
 struct CodecDeleter {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -53,16 +56,20 @@ std::unique_ptr<VideoDecoder> VideoDecoder::Open(std::unique_ptr<ByteSource> byt
   state->stream = state->input->BestStream(AVMEDIA_TYPE_VIDEO);
   if (state->stream < 0) return nullptr;
   AVStream* st = state->input->Context()->streams[state->stream];
+  // The size the stream declares, before our decoder sees a picture.
+  if (!PictureSizeAllowed(st->codecpar->width, st->codecpar->height)) return nullptr;
   const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
   if (!decoder) return nullptr;
   state->codec.reset(avcodec_alloc_context3(decoder));
   if (!state->codec || avcodec_parameters_to_context(state->codec.get(), st->codecpar) < 0)
     return nullptr;
   state->codec->thread_count = 1;
+  // A picture that grows past the limit later in the stream is refused too.
+  state->codec->max_pixels = kMaxPicturePixels;
   if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return nullptr;
   const int width = state->codec->width;
   const int height = state->codec->height;
-  if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) return nullptr;
+  if (!PictureSizeAllowed(width, height)) return nullptr;
   int64_t duration = 0;
   if (st->duration > 0)
     duration = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
@@ -145,6 +152,9 @@ std::unique_ptr<VideoItem> VideoItem::Open(std::shared_ptr<SharedStream> stream)
   item->width_ = item->decoder_->Width();
   item->height_ = item->decoder_->Height();
   item->durationMs_ = item->decoder_->DurationMs();
+  const int64_t frameBytes = int64_t{item->width_} * item->height_ * 4;
+  item->queueFrames_ = static_cast<size_t>(
+      std::clamp<int64_t>(kQueueBytes / frameBytes, 1, static_cast<int64_t>(kQueueFrames)));
   // The sound is demuxed by a second reader of the same stream.
   if (auto audio = FfmpegAudioSource::Open(std::make_unique<CallbackSource>(stream)))
     item->voice_ = std::make_shared<Voice>(ToOutputRate(std::move(audio)));
@@ -320,9 +330,9 @@ const ZirkVideoFrame* VideoItem::GetFrame() {
   std::lock_guard lock(mutex_);
   Advance();
   if (!haveCurrent_) return nullptr;
-  // The record points at a copy the decoder never writes to, so the player
-  // may read it until its next call.
-  shown_ = current_.pixels;
+  // The picture moves out of current_ into what the record shows, which
+  // nothing changes before the next call: no copy of it is made.
+  if (fresh_) shown_ = std::move(current_.pixels);
   record_ = ZirkVideoFrame{width_, height_, width_ * 4, ZIRK_FRAME_BGRA32, shown_.data()};
   fresh_ = false;
   return &record_;
@@ -355,7 +365,7 @@ void VideoItem::Service() {
     bool loop;
     {
       std::lock_guard lock(mutex_);
-      if (decoderDone_ || queue_.size() >= kQueueFrames) return;
+      if (decoderDone_ || queue_.size() >= queueFrames_) return;
       offset = loopOffsetMs_;
       loop = loop_;
     }

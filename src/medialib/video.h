@@ -82,8 +82,6 @@ class VideoItem {
   void Advance();     // makes the due frame current; under mutex_
   void Seek(int64_t ms);
 
-  static constexpr size_t kQueueFrames = 3;
-
   std::mutex decodeMutex_;  // before mutex_
   std::unique_ptr<VideoDecoder> decoder_;
   bool detached_ = false;
@@ -91,10 +89,11 @@ class VideoItem {
   mutable std::mutex mutex_;
   std::shared_ptr<Voice> voice_;  // null for a silent movie
   std::deque<VideoFrame> queue_;
-  VideoFrame current_;
+  size_t queueFrames_ = 1;  // pictures decoded ahead at most
+  VideoFrame current_;      // its pixels move to shown_ at GetFrame
   bool haveCurrent_ = false;
-  bool fresh_ = false;  // a newer frame became current since the last GetFrame
-  std::vector<uint8_t> shown_;
+  bool fresh_ = false;          // a newer frame became current since the last GetFrame
+  std::vector<uint8_t> shown_;  // what the last GetFrame handed out
   ZirkVideoFrame record_{};
   bool decoderDone_ = false;
   int64_t loopOffsetMs_ = 0;  // added to decoded times after each wrap

@@ -71,11 +71,18 @@ std::unique_ptr<VorbisSource> VorbisSource::Open(std::unique_ptr<ByteSource> byt
   if (ov_open_callbacks(state->bytes.get(), &state->file, nullptr, 0, callbacks) != 0)
     return nullptr;
   state->open = true;
-  vorbis_info* info = ov_info(&state->file, -1);
-  const ogg_int64_t total = ov_pcm_total(&state->file, -1);
-  if (!info || info->channels < 1 || info->rate < 1 || info->rate > 768000 || total < 0 ||
-      total > kMaxFrames)
-    return nullptr;
+  vorbis_info* info = ov_info(&state->file, 0);
+  if (!info || info->channels < 1 || info->rate < 1 || info->rate > 768000) return nullptr;
+  // A chained stream plays its links up to the first of another rate or
+  // channel count, and its length ends there too: one sound has one format.
+  ogg_int64_t total = 0;
+  for (int link = 0; link < ov_streams(&state->file); ++link) {
+    const vorbis_info* next = ov_info(&state->file, link);
+    if (!next || next->rate != info->rate || next->channels != info->channels) break;
+    const ogg_int64_t frames = ov_pcm_total(&state->file, link);
+    if (frames < 0 || frames > kMaxFrames - total) return nullptr;
+    total += frames;
+  }
   state->sourceChannels = info->channels;
   auto source = std::unique_ptr<VorbisSource>(new VorbisSource(std::move(state)));
   source->format_ = {static_cast<int>(info->rate), std::min(info->channels, 2), 16};
@@ -116,9 +123,9 @@ int64_t VorbisSource::ReadFrames(void* out, int64_t frames) {
     if (got <= 0) break;
     retried = false;
     vorbis_info* info = ov_info(&s.file, link);
-    // A chained stream whose later link changes the layout cannot continue
-    // in one format.
-    if (!info || info->channels != channels) break;
+    // The length stops before a link of another format; should vorbisfile
+    // stand in one all the same, the sound ends.
+    if (!info || info->channels != channels || info->rate != format_.rate) break;
     const int64_t n = got / (channels * 2);
     if (channels > 2) DownMix(s.mix.data(), channels, n, dst + done * outAlign);
     done += n;

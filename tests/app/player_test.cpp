@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -203,6 +204,13 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{(dir / "demo").string(), "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
        1,
        "nomovie.wmv: the movie file is missing"},
+      // Opening a FIFO would wait for a writer, a device would never end.
+      {{demo, "--movie", "fifo.wmv", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: fifo.wmv: not a regular file"},
+      {{demo, "--movie", "zero.wmv", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: zero.wmv: not a regular file"},
       // A movie the library cannot play is named, and the run goes on.
       {{(dir / "demo").string(), "--movie", "junk.wmv", "--headless", "--frames", "1"},
        0,
@@ -222,6 +230,8 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
   };
   writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
   std::filesystem::create_directory(dir / "demo" / "folder.zcn");
+  ASSERT_EQ(::mkfifo((dir / "demo" / "fifo.wmv").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir / "demo" / "zero.wmv");
   writeFile(dir / "demo" / "menutl.dor", std::string(4, '\xFF') + std::string(60, '\0'));
   for (const Case& c : cases) {
     const ProcessResult r = play(c.args, c.env);

@@ -44,13 +44,23 @@ class DecoderTest : public ::testing::Test {
 
 TEST_F(DecoderTest, VorbisDecodesAsLibvorbisDoes) {
   auto index = ReadIndex();
-  for (const char* name :
+  // "a+b" chains b after a; a link of another rate or channel count ends
+  // the sound, and its length.
+  for (std::string name :
        {"vorbis-mono-22050.ogg", "vorbis-mono-44100.ogg", "vorbis-stereo-22050.ogg",
         "vorbis-stereo-44100.ogg", "vorbis-stereo-44100-tags.ogg",
-        "vorbis-stereo-44100-chained.ogg", "vorbis-stereo-44100-truncated.ogg"}) {
+        "vorbis-stereo-44100-chained.ogg", "vorbis-stereo-44100-truncated.ogg",
+        "vorbis-stereo-44100.ogg+vorbis-stereo-22050.ogg",
+        "vorbis-stereo-22050.ogg+vorbis-stereo-44100.ogg",
+        "vorbis-stereo-44100.ogg+vorbis-mono-44100.ogg"}) {
     SCOPED_TRACE(name);
-    const IndexRow& row = index.at(name);
-    MemStream stream{LoadAudio(name)};
+    const size_t plus = std::min(name.find('+'), name.size());
+    const IndexRow& row = index.at(name.substr(0, plus));
+    MemStream stream{LoadAudio(name.substr(0, plus))};
+    if (plus < name.size()) {
+      const Bytes next = LoadAudio(name.substr(plus + 1));
+      stream.data.insert(stream.data.end(), next.begin(), next.end());
+    }
     Decoded d;
     ASSERT_TRUE(DecodeAll(stream, true, d));
     EXPECT_EQ(d.format.formatTag, 1);
@@ -135,6 +145,27 @@ TEST_F(DecoderTest, ManyChannelsAreMixedDownToStereo) {
   const auto* s = reinterpret_cast<const int16_t*>(d.pcm.data());
   EXPECT_GT(s[2000], 1000);  // sound on both sides, not silence
   EXPECT_GT(s[2001], 1000);
+}
+
+TEST_F(DecoderTest, MpegAudioThatChangesFormatMidStreamLastsWhatItsLengthSays) {
+  // Each frame names its own rate and mode: every part plays at its own
+  // speed, whatever bit rate the WAVE header claims.
+  const struct {
+    int rate, channels, nextRate, nextChannels;
+    int32_t ms;
+  } cases[] = {{44100, 2, 44100, 1, 1045}, {44100, 1, 44100, 2, 1045}, {44100, 2, 22050, 2, 1567}};
+  for (const auto& c : cases) {
+    Bytes frames = MpegAudio(c.rate, c.channels, 20);
+    const Bytes next = MpegAudio(c.nextRate, c.nextChannels, 20);
+    frames.insert(frames.end(), next.begin(), next.end());
+    MemStream stream{MakeWave(c.rate, c.channels, 16, frames, 0x50, 20000)};
+    Decoded d;
+    ASSERT_TRUE(DecodeAll(stream, false, d)) << c.nextRate << " " << c.nextChannels;
+    EXPECT_EQ(d.format.channels, c.channels);
+    EXPECT_EQ(d.lengthMs, c.ms);
+    EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.size));
+    EXPECT_NEAR(d.size * 1000.0 / d.format.avgBytesPerSec, c.ms, 1);
+  }
 }
 
 TEST_F(DecoderTest, ConvertedSoundKeepsItsTone) {

@@ -71,7 +71,8 @@ Bytes LoadAudio(const std::string& name) {
   return readFile(dataPath("audio/" + name));
 }
 
-Bytes MakeWave(int rate, int channels, int bits, const Bytes& samples, uint16_t tag) {
+Bytes MakeWave(int rate, int channels, int bits, const Bytes& samples, uint16_t tag,
+               uint32_t bytesPerSecond) {
   Bytes b;
   const uint32_t align = static_cast<uint32_t>(channels * bits / 8);
   b.insert(b.end(), {'R', 'I', 'F', 'F'});
@@ -81,13 +82,25 @@ Bytes MakeWave(int rate, int channels, int bits, const Bytes& samples, uint16_t 
   Put16(b, tag);
   Put16(b, static_cast<uint32_t>(channels));
   Put32(b, static_cast<uint32_t>(rate));
-  Put32(b, static_cast<uint32_t>(rate) * align);
+  Put32(b, bytesPerSecond ? bytesPerSecond : static_cast<uint32_t>(rate) * align);
   Put16(b, align);
   Put16(b, static_cast<uint32_t>(bits));
   b.insert(b.end(), {'d', 'a', 't', 'a'});
   Put32(b, static_cast<uint32_t>(samples.size()));
   b.insert(b.end(), samples.begin(), samples.end());
   if (samples.size() & 1) b.push_back(0);
+  return b;
+}
+
+Bytes MpegAudio(int rate, int channels, int frames) {
+  const bool mpeg1 = rate == 44100;
+  Bytes frame(static_cast<size_t>(144 * (mpeg1 ? 160000 : 64000) / rate));  // zeros: silence
+  frame[0] = 0xFF;
+  frame[1] = mpeg1 ? 0xFD : 0xF5;  // sync, version, layer II, no CRC
+  frame[2] = mpeg1 ? 0x90 : 0x80;  // 160 or 64 kbit/s, first rate of the version
+  frame[3] = channels == 1 ? 0xC0 : 0x00;
+  Bytes b;
+  for (int i = 0; i < frames; ++i) b.insert(b.end(), frame.begin(), frame.end());
   return b;
 }
 

@@ -32,8 +32,13 @@ class LibrarySession {
 
 Bytes LoadAudio(const std::string& name);  // tests/data/audio/<name>
 
-// A RIFF/WAVE file of 8/16-bit PCM; `samples` are the raw data bytes.
-Bytes MakeWave(int rate, int channels, int bits, const Bytes& samples, uint16_t tag = 1);
+// A RIFF/WAVE file of 8/16-bit PCM; `samples` are the raw data bytes. The
+// header claims `bytesPerSecond`, or what PCM of the format has.
+Bytes MakeWave(int rate, int channels, int bits, const Bytes& samples, uint16_t tag = 1,
+               uint32_t bytesPerSecond = 0);
+// Silent MPEG audio layer II frames of 1152 samples: MPEG-1 at 44100 Hz and
+// 160 kbit/s, MPEG-2 at 22050 Hz and 64 kbit/s.
+Bytes MpegAudio(int rate, int channels, int frames);
 // Frames of a sawtooth, so that every frame differs from its neighbours.
 Bytes Ramp(int channels, int bits, int frames);
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "media_support.h"
 #include "medialib/video.h"
@@ -291,6 +292,23 @@ TEST(Movie, DamagedMoviesMakeNoItem) {
   }
   MemStream sound{LoadAudio("pcm16-mono-22050.wav")};
   EXPECT_EQ(zirkVidmanAdd("x.wav", &sound, -1), 0u);  // no picture
+}
+
+TEST(Movie, PicturesPastTheSizeLimitAreRefusedUndecoded) {
+  LibrarySession session;
+  // YUV4MPEG2 headers without a picture: the size is all there is.
+  for (auto [width, height, plays] : {std::tuple{3840, 2160, true},
+                                      {4096, 2304, true},
+                                      {4112, 16, false},
+                                      {16, 4112, false},
+                                      {4096, 2320, false}}) {
+    const std::string head =
+        "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F10:1\nFRAME\n";
+    MemStream stream{Bytes(head.begin(), head.end())};
+    const ZirkHandle h = zirkVidmanAdd("big.wmv", &stream, -1);
+    EXPECT_EQ(zirkVideoGetSourceWidth(h), plays ? width : 0) << width << "x" << height;
+    zirkVidmanDel(h);
+  }
 }
 
 TEST(SharedLibrary, ExportsEveryEntryByName) {

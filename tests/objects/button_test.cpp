@@ -195,14 +195,6 @@ TEST_F(ButtonTest, OwnMotionStepsOncePerTick) {
   EXPECT_EQ(own->GetTime(), 4 * 10);
 }
 
-// A control that counts the invalidations of its children.
-class CountingHost : public TZirkControl {
- public:
-  using TZirkControl::TZirkControl;
-  void ChildInvalidated(TRect&) override { ++Invalidations; }
-  int32_t Invalidations = 0;
-};
-
 TEST_F(ButtonTest, FramesSteppedInATickAreShownOnce) {
   // Six frames of delay 0, each shown for 1 ms: a tick of 2 ms moves two
   // frames on, and the picture of a state repeats.
@@ -210,7 +202,7 @@ TEST_F(ButtonTest, FramesSteppedInATickAreShownOnce) {
   for (size_t k = 0; k < frames.size(); ++k)
     frames[k] = TestFrame{10, 10, {}, 0x20 * uint32_t(k + 1), -1, 0};
   writePicture("six.dor", frames);
-  auto* host = scene.Create<CountingHost>(nullptr, "host");
+  auto* host = scene.Create<CountingParent<TZirkControl>>(nullptr, "host");
   host->SetBounds(0, 0, 640, 480);
   auto* b = scene.Create<TZirkButton>(host, "b");
   b->SetPropStr(PR_SOURCE, "six.dor");

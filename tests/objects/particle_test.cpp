@@ -182,14 +182,6 @@ TEST_F(ParticleTest, TwisterTurnsScalesAndRises) {
   EXPECT_TRUE(ticks >= 10 && ticks <= 12) << ticks;
 }
 
-// An emitter that counts the invalidations of its particles.
-class CountingEmitter : public TZirkParticle {
- public:
-  using TZirkParticle::TZirkParticle;
-  void ChildInvalidated(TRect&) override { ++Invalidations; }
-  int32_t Invalidations = 0;
-};
-
 TEST_F(ParticleTest, FramesSteppedInATickInvalidateTheParticleOnce) {
   // Ten frames of delay 0, each shown for 1 ms: a tick of 3 ms moves three
   // frames on, and wraps to frame 0 past the last.
@@ -197,7 +189,7 @@ TEST_F(ParticleTest, FramesSteppedInATickInvalidateTheParticleOnce) {
   for (size_t k = 0; k < frames.size(); ++k) frames[k] = TestFrame{4, 4, {}, uint32_t(k), -1, 0};
   writePicture("ten.dor", frames);
   // A star of constant radius 0.1 stays where it is born.
-  auto* e = emitter<CountingEmitter>(PM_STAR, 0, 1, 0, single());
+  auto* e = emitter<CountingParent<TZirkParticle>>(PM_STAR, 0, 1, 0, single());
   e->SetPropStr(PR_SOURCE, "ten.dor");
   tick(16);
   ASSERT_EQ(e->Particles().size(), 1u);

@@ -4,8 +4,15 @@
 // `Caption/rendered` renders the glyphs, border and shadow again every
 // frame, what a caption would cost without its kept picture. `Glyphs/cached`
 // is the glyph lookup alone for the same characters.
+// `Kanji/700` measures and renders a caption of 700 different kanji on one
+// line at the largest height (1024), as a label track and its caption do,
+// each run at a height of its own so that no glyph of it is cached yet:
+// `peak_MB` is the process's peak resident size (run the case alone to
+// read it for the case), `glyph_cache_MB` what the glyph cache holds after.
 
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <string>
 
@@ -66,9 +73,41 @@ void GlyphsCached(benchmark::State& state) {
   }
 }
 
+// `count` different kanji (JIS level 1, from its first) in Shift-JIS.
+std::string kanji(int count) {
+  std::string text;
+  for (int lead = 0x88; count > 0; ++lead)
+    for (int trail = lead == 0x88 ? 0x9F : 0x40; trail <= 0xFC && count > 0; ++trail) {
+      if (trail == 0x7F) continue;
+      text += char(lead);
+      text += char(trail);
+      --count;
+    }
+  return text;
+}
+
+void Kanji(benchmark::State& state) {
+  const std::string text = kanji(int(state.range(0)));
+  int32_t height = 1024;
+  for (auto _ : state) {
+    TKwLabelList list;
+    list.SetFontName("IPAGothic");
+    list.SetFontSize(height--);
+    TKwLabelDIB* label = list.AddLabel(text);
+    benchmark::DoNotOptimize(list.MeasureText(text).Width);
+    list.DrawLabelText(*label);
+    benchmark::DoNotOptimize(label->Picture().Width());
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_MB"] = double(usage.ru_maxrss) / 1024.0;
+  state.counters["glyph_cache_MB"] = double(platform::Fonts().CachedBytes()) / double(1 << 20);
+}
+
 BENCHMARK(CaptionKept)->Name("Caption/kept");
 BENCHMARK(CaptionRendered)->Name("Caption/rendered");
 BENCHMARK(GlyphsCached)->Name("Glyphs/cached");
+BENCHMARK(Kanji)->Arg(700)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zirk

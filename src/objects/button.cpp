@@ -159,20 +159,24 @@ bool TZirkButton::stepFrames() {
   if (Index() < 0 || !list || list->Count() <= Index() || !GetVisible() || paused() ||
       GetPropInt(PR_ANIPAUSED) != 0)
     return false;
-  restoreFrame(Index(), pixelmath::Saturate32(int64_t{DelayCounter()} - Scene().FrameInterval()));
+  const int32_t from = Index();
+  restoreFrame(from, pixelmath::Saturate32(int64_t{DelayCounter()} - Scene().FrameInterval()));
+  bool finished = false;
   while (DelayCounter() < 1) {
     if (Index() < list->Count() - 1) {
-      SetIndex(Index() + 1);
+      stepIndex(Index() + 1);
       continue;
     }
-    const bool finished = state_ == kClicked;
+    finished = state_ == kClicked;
     if (GetPropInt(PR_REPEAT) != 0) {
       restoreFrame(Index(), 0);
-      SetIndex(0);
+      stepIndex(0);
     }
-    return finished;
+    break;
   }
-  return false;
+  // The frames stepped through are shown once, as the last of them.
+  showStepped(from);
+  return finished;
 }
 
 bool TZirkButton::Tick() {

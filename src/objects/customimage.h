@@ -89,6 +89,12 @@ class TZirkCustomImage : public TZirkControl {
   int32_t effectiveZoomY();
   // The own mask (a copy of the shown picture's), owned; nullptr when none.
   void setOwnMask(std::unique_ptr<TDIBX> mask) { ownMask_ = std::move(mask); }
+  // Lends a surface and its mask without invalidating, for a caller that
+  // invalidates what was shown and what is shown now itself.
+  void lendSurfaces(TCustomDIBX* surface, TCustomDIBX* mask) {
+    external_ = surface;
+    externalMask_ = mask;
+  }
 
  private:
   // Step of the display size along one axis.

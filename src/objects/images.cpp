@@ -51,33 +51,47 @@ void TZirkCustomImages::SetIndex(int32_t index) {
     motion->SetTime(static_cast<int32_t>(std::nearbyint(index * kFilmTickMs)));
     return;
   }
-  if (listIndexValid())
-    Invalidate();
-  else
-    delay_ = 0;
+  if (!listIndexValid()) delay_ = 0;
+  stepIndex(index);
+  showFrame();
+}
+
+void TZirkCustomImages::stepIndex(int32_t index) {
+  if (index == index_) return;
   index_ = index;
   TZirkImageList* list = GetImageList();
   TZirkImageData* e = list ? list->GetImageData(index) : nullptr;
+  if (!e) return;
+  int64_t delay = int64_t(delay_) + e->GetDelay();
+  if (index == list->Count() - 1 && list->Count() > 1)
+    if (std::optional<int32_t> extra = endDelay_.ExecuteExpression()) delay += *extra;
+  delay_ = pixelmath::Saturate32(delay);
+}
+
+void TZirkCustomImages::showStepped(int32_t from) {
+  if (index_ != from) showFrame();
+}
+
+void TZirkCustomImages::showFrame() {
+  // What was shown is invalidated, and what is shown now only when it lies
+  // elsewhere: a frame of the same size costs one invalidation.
+  const TCustomDIBX* shown = GetBackSurface();
+  const bool wasShown = shown && !shown->IsEmpty();
+  const TRect before = GetScreenRect();
+  Invalidate();
+  TZirkImageList* list = GetImageList();
+  TZirkImageData* e = list ? list->GetImageData(index_) : nullptr;
   if (e) {
     e->SetBrightness(brightness_);
-    SetBackSurface(e->GetSurface());
-    SetMaskSurface(e->GetMaskSurface());
     KeepTransparentColor(e->GetTransparentColor());
-    int64_t delay = int64_t(delay_) + e->GetDelay();
-    if (index == list->Count() - 1 && list->Count() > 1)
-      if (std::optional<int32_t> extra = endDelay_.ExecuteExpression()) delay += *extra;
-    delay_ = pixelmath::Saturate32(delay);
-  } else {
-    // Nothing selected shows nothing.
-    SetBackSurface(nullptr);
-    SetMaskSurface(nullptr);
   }
+  // Nothing selected shows nothing.
+  lendSurfaces(e ? e->GetSurface() : nullptr, e ? e->GetMaskSurface() : nullptr);
   if (CanAutoSize()) {
-    Invalidate();
     UpdateDisplayWidth();
     UpdateDisplayHeight();
-    Invalidate();
   }
+  if (!wasShown || GetScreenRect() != before) Invalidate();
 }
 
 void TZirkCustomImages::applyBrightness() {
@@ -126,23 +140,26 @@ bool TZirkCustomImages::Tick() {
     return done;
   if (delay_ > 0)
     delay_ = static_cast<int32_t>(std::max<int64_t>(int64_t(delay_) - ElapsedTime(), INT32_MIN));
-  const int32_t count = GetImageList()->Count();
+  // The frames a tick runs through are shown once, as the last of them.
+  const int32_t count = GetImageList()->Count(), from = index_;
+  bool ended = false;
   while (delay_ <= 0) {
     if (index_ < count - 1) {
       // Two frames never carry an overshoot: a long tick moves one frame.
       if (count <= 2) delay_ = 0;
-      SetIndex(index_ + 1);
+      stepIndex(index_ + 1);
       continue;
     }
     if (repeats()) {
       delay_ = 0;
-      SetIndex(0);
-    } else if (playEnded()) {
-      return true;
+      stepIndex(0);
+    } else {
+      ended = true;
     }
     break;
   }
-  return false;
+  showStepped(from);
+  return ended && playEnded();
 }
 
 void TZirkCustomImages::ReleaseSurfaces() {

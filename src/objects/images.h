@@ -48,6 +48,12 @@ class TZirkCustomImages : public TZirkCustomImage {
   // object; the default posts nothing.
   virtual bool playEnded() { return false; }
   bool listIndexValid();
+  // Steps to a frame while a tick runs through frames: its delay (and, for
+  // the last, the end delay) counts, but nothing is shown until
+  // showStepped, which shows the frame the steps ended on when it is not
+  // `from`, the frame shown before them.
+  void stepIndex(int32_t index);
+  void showStepped(int32_t from);
   // The current entry lent to the surface again (after a rebuild).
   void lendCurrent();
   void setIndexField(int32_t index) { index_ = index; }
@@ -59,6 +65,9 @@ class TZirkCustomImages : public TZirkCustomImage {
 
  private:
   bool playing();
+  // Lends the current entry's surface, mask and key (none for an index
+  // outside the list) and fits the display size.
+  void showFrame();
   // The brightness applied to the entry shown.
   void applyBrightness();
 

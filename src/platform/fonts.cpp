@@ -13,7 +13,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
-#include <tuple>
+#include <unordered_map>
 
 namespace zirk::platform {
 
@@ -28,9 +28,18 @@ constexpr const char* kProportionalNames[] = {
     "MS UI Gothic",    "メイリオ",   "Meiryo",
 };
 
-// Glyphs kept before the cache starts again; a long game shows far fewer
-// distinct (face, size, style, character) combinations.
-constexpr size_t kMaxGlyphs = 16384;
+// Bytes of glyph masks kept before the cache starts again: a game's text,
+// a few thousand glyphs at 24 to 48 pixels, stays cached whole, while a
+// caption at the largest height keeps a few dozen of its glyphs, each of a
+// megabyte or more.
+constexpr size_t kGlyphCacheBytes = size_t{64} << 20;
+// What a cached mask costs besides its levels: its entry, record and key.
+constexpr size_t kGlyphEntryBytes = 256;
+// Glyph metrics kept before their cache starts again (about 64 bytes each).
+constexpr size_t kMaxMetrics = size_t{1} << 16;
+constexpr size_t kMetricsEntryBytes = 64;
+// Columns the renderers may round a glyph's ink out by past its outline.
+constexpr int32_t kInkSlack = 1;
 // Heights beyond this draw nothing useful and cost a lot of memory.
 constexpr int32_t kMaxHeight = 1024;
 // The slant of a synthesized italic: tan 12 degrees in 16.16.
@@ -39,6 +48,7 @@ constexpr FT_Fixed kObliqueShear = 0x0366A;
 struct FaceEntry {
   std::string file;
   int index = 0;
+  uint64_t id = 0;  // the face's number in the glyph keys
 };
 
 struct LoadedFace {
@@ -47,7 +57,10 @@ struct LoadedFace {
   int32_t ascent = 0, descent = 0;
 };
 
-using GlyphKey = std::tuple<std::string, int32_t, uint8_t, int32_t, char32_t>;
+// A glyph's key: the face, cell height, style, smoothing and character,
+// packed (code points past Unicode's last one are all missing alike).
+using GlyphKey = uint64_t;
+constexpr char32_t kPastUnicode = 0x110000;
 
 int32_t clampHeight(int32_t h) {
   return std::clamp(h, 1, kMaxHeight);
@@ -78,17 +91,37 @@ PixelBuffer TGlyph::Mask() const {
 }
 
 struct TFontService::Impl {
+  // A spec as the caches see it: the face that serves it, its cell height,
+  // the styles drawn by hand and the smoothing, each within its range.
+  struct Cell {
+    FaceEntry entry;
+    int32_t height = 1;
+    uint8_t style = 0;
+    int32_t smoothing = 0;
+    GlyphKey key(char32_t code) const {
+      return entry.id << 36 | uint64_t(height) << 25 | uint64_t(style) << 23 |
+             uint64_t(smoothing) << 21 | std::min(code, kPastUnicode);
+    }
+  };
+
   std::mutex lock;
   FT_Library library = nullptr;
   std::map<std::string, FaceEntry> faceNames;
   std::map<std::string, LoadedFace> faces;  // by file + index
-  std::map<GlyphKey, std::shared_ptr<const TGlyph>> glyphs;
+  std::map<std::string, uint64_t> faceIds;  // by file + index
+  std::unordered_map<GlyphKey, std::shared_ptr<const TGlyph>> glyphs;
+  size_t glyphBytes = 0;  // what the masks kept hold
+  std::unordered_map<GlyphKey, TGlyphMetrics> glyphMetrics;
 
   ~Impl() {
     for (auto& [key, f] : faces)
       if (f.face) FT_Done_Face(f.face);
     if (library) FT_Done_FreeType(library);
     FcFini();
+  }
+
+  static std::string faceKey(const FaceEntry& entry) {
+    return entry.file + '\n' + std::to_string(entry.index);
   }
 
   // fontconfig's best match for a family, and whether it really has that
@@ -123,21 +156,25 @@ struct TFontService::Impl {
   FaceEntry resolve(const std::string& face) {
     if (auto it = faceNames.find(face); it != faceNames.end()) return it->second;
     FaceEntry entry;
-    if (face.empty() || !match(face, entry)) {
+    // A face installed but drawn only from bitmaps (a bitmap font, colour
+    // emoji) would show nothing: it stands for a face not installed.
+    if (face.empty() || !match(face, entry) || !load(entry)) {
       const bool proportional =
           std::any_of(std::begin(kProportionalNames), std::end(kProportionalNames),
                       [&](const char* n) { return face == n; });
+      entry = {};
       if (!match(proportional ? kProportionalJapanese : kFixedJapanese, entry) &&
           !match(kFixedJapanese, entry))
         entry = {};
     }
+    entry.id = faceIds.emplace(faceKey(entry), faceIds.size()).first->second;
     faceNames[face] = entry;
     return entry;
   }
 
   LoadedFace* load(const FaceEntry& entry) {
     if (entry.file.empty()) return nullptr;
-    const std::string key = entry.file + '\n' + std::to_string(entry.index);
+    const std::string key = faceKey(entry);
     auto it = faces.find(key);
     if (it == faces.end()) {
       LoadedFace f;
@@ -199,55 +236,59 @@ struct TFontService::Impl {
     return m;
   }
 
-  std::shared_ptr<const TGlyph> render(const TFontSpec& spec, char32_t code) {
-    const FaceEntry entry = resolve(spec.Face);
-    const int32_t height = clampHeight(spec.Height);
-    const uint8_t style = spec.Style & (kFontBold | kFontItalic);
-    const int32_t smoothing = std::clamp(spec.Smoothing, 0, 3);
-    GlyphKey key{entry.file + '\n' + std::to_string(entry.index), height, style, smoothing, code};
-    if (auto it = glyphs.find(key); it != glyphs.end()) return it->second;
-    if (glyphs.size() >= kMaxGlyphs) glyphs.clear();
+  Cell cellOf(const TFontSpec& spec) {
+    return Cell{resolve(spec.Face), clampHeight(spec.Height),
+                uint8_t(spec.Style & (kFontBold | kFontItalic)), std::clamp(spec.Smoothing, 0, 3)};
+  }
 
-    auto glyph = std::make_shared<TGlyph>();
-    LoadedFace* f = load(entry);
-    if (!f) {
-      glyph->Advance = height / 2;
-      glyphs.emplace(key, glyph);
-      return glyph;
-    }
-    const int32_t baseline = setCell(*f, height);
+  // Loads a character's outline at the cell, emboldened and slanted as the
+  // style asks, into its face's slot; nullptr when there is no outline to
+  // draw. Either way `advance` is where the pen goes next.
+  FT_GlyphSlot loadStyled(const Cell& cell, char32_t code, int32_t& advance, int32_t& baseline) {
+    advance = cell.height / 2;
+    LoadedFace* f = load(cell.entry);
+    if (!f) return nullptr;
+    baseline = setCell(*f, cell.height);
     FT_Face face = f->face;
-    const bool mono = smoothing == 0;
-    const FT_Int32 flags = FT_LOAD_NO_BITMAP | (mono ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_NORMAL);
+    const FT_Int32 flags =
+        FT_LOAD_NO_BITMAP | (cell.smoothing == 0 ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_NORMAL);
     if (FT_Load_Glyph(face, FT_Get_Char_Index(face, code), flags) != 0 ||
-        face->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
-      glyph->Advance = height / 2;
-      glyphs.emplace(key, glyph);
-      return glyph;
-    }
+        face->glyph->format != FT_GLYPH_FORMAT_OUTLINE)
+      return nullptr;
     FT_GlyphSlot slot = face->glyph;
     // The unhinted advance: hinting may shave a pixel off full-width cells,
     // and text columns must line up as the face's widths say.
-    FT_Pos advance = (slot->linearHoriAdvance + 512) >> 10;
-    if (style & kFontBold) {
+    FT_Pos pen = (slot->linearHoriAdvance + 512) >> 10;
+    if (cell.style & kFontBold) {
       // A synthesized bold grows by about a pixel and moves the pen as far.
-      const FT_Pos strength = std::max<FT_Pos>(64, FT_Pos(height) * 64 / 24);
+      const FT_Pos strength = std::max<FT_Pos>(64, FT_Pos(cell.height) * 64 / 24);
       FT_Outline_EmboldenXY(&slot->outline, strength, 0);
-      advance += strength;
+      pen += strength;
     }
-    if ((style & kFontItalic) && !(face->style_flags & FT_STYLE_FLAG_ITALIC)) {
+    if ((cell.style & kFontItalic) && !(face->style_flags & FT_STYLE_FLAG_ITALIC)) {
       FT_Matrix shear{0x10000, kObliqueShear, 0, 0x10000};
       FT_Outline_Transform(&slot->outline, &shear);
     }
-    glyph->Advance = int32_t((advance + 32) >> 6);
-    if (FT_Render_Glyph(slot, mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_NORMAL) == 0) {
+    advance = int32_t((pen + 32) >> 6);
+    return slot;
+  }
+
+  std::shared_ptr<const TGlyph> render(const TFontSpec& spec, char32_t code) {
+    const Cell cell = cellOf(spec);
+    const GlyphKey key = cell.key(code);
+    if (auto it = glyphs.find(key); it != glyphs.end()) return it->second;
+    auto glyph = std::make_shared<TGlyph>();
+    int32_t baseline = 0;
+    FT_GlyphSlot slot = loadStyled(cell, code, glyph->Advance, baseline);
+    const bool mono = cell.smoothing == 0;
+    if (slot && FT_Render_Glyph(slot, mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_NORMAL) == 0) {
       const FT_Bitmap& bm = slot->bitmap;
       glyph->Left = slot->bitmap_left;
       glyph->Top = baseline - slot->bitmap_top;
       glyph->Width = int32_t(bm.width);
       glyph->Height = int32_t(bm.rows);
       glyph->Levels.assign(size_t(glyph->Width) * size_t(glyph->Height), 0);
-      const int32_t levels = levelsOf(smoothing);
+      const int32_t levels = levelsOf(cell.smoothing);
       for (int32_t y = 0; y < glyph->Height; ++y) {
         const unsigned char* row = bm.buffer + int64_t(y) * bm.pitch;
         uint8_t* out = glyph->Levels.data() + size_t(y) * size_t(glyph->Width);
@@ -262,8 +303,31 @@ struct TFontService::Impl {
         }
       }
     }
+    const size_t bytes = kGlyphEntryBytes + glyph->Levels.size();
+    if (glyphBytes + bytes > kGlyphCacheBytes) {
+      glyphs.clear();
+      glyphBytes = 0;
+    }
     glyphs.emplace(key, glyph);
+    glyphBytes += bytes;
     return glyph;
+  }
+
+  // The advance and ink bound of a glyph from its outline, without drawing it.
+  TGlyphMetrics measure(const Cell& cell, char32_t code) {
+    const GlyphKey key = cell.key(code);
+    if (auto it = glyphMetrics.find(key); it != glyphMetrics.end()) return it->second;
+    TGlyphMetrics m;
+    int32_t baseline = 0;
+    FT_GlyphSlot slot = loadStyled(cell, code, m.Advance, baseline);
+    if (slot) {
+      FT_BBox box;
+      FT_Outline_Get_CBox(&slot->outline, &box);
+      m.InkRight = int32_t((box.xMax + 63) >> 6) + kInkSlack;
+    }
+    if (glyphMetrics.size() >= kMaxMetrics) glyphMetrics.clear();
+    glyphMetrics.emplace(key, m);
+    return m;
   }
 };
 
@@ -278,6 +342,20 @@ TFontMetrics TFontService::Metrics(const TFontSpec& spec) {
 std::shared_ptr<const TGlyph> TFontService::Glyph(const TFontSpec& spec, char32_t code) {
   std::lock_guard guard(impl_->lock);
   return impl_->render(spec, code);
+}
+
+std::vector<TGlyphMetrics> TFontService::Measure(const TFontSpec& spec, std::u32string_view text) {
+  std::lock_guard guard(impl_->lock);
+  const Impl::Cell cell = impl_->cellOf(spec);
+  std::vector<TGlyphMetrics> out;
+  out.reserve(text.size());
+  for (char32_t c : text) out.push_back(impl_->measure(cell, c));
+  return out;
+}
+
+size_t TFontService::CachedBytes() {
+  std::lock_guard guard(impl_->lock);
+  return impl_->glyphBytes + impl_->glyphMetrics.size() * kMetricsEntryBytes;
 }
 
 std::string TFontService::FaceFile(const std::string& face) {

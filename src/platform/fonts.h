@@ -8,9 +8,14 @@
 // Heights are cell heights, as the game data gives them: ascent plus
 // descent is the height asked for, so a line of text is exactly that many
 // pixels high whatever the face. Masks are 8-bit coverage levels (0..255).
-// The service caches faces and glyphs; it is the program's one glyph-mask
-// cache and may be called from any thread.
+// A face that is installed but has no outlines to draw (bitmap fonts,
+// colour emoji) is served as one that is not installed.
+// The service caches faces, glyph masks (up to a budget of bytes) and,
+// apart from them, glyph metrics, so text is measured without drawing it;
+// it is the program's one glyph-mask cache and may be called from any
+// thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,6 +59,14 @@ struct TGlyph {
   PixelBuffer Mask() const;
 };
 
+// A glyph as layout measures it, without its mask.
+struct TGlyphMetrics {
+  int32_t Advance = 0;  // as the glyph's
+  // No column of the glyph's mask lies further right of the pen than this
+  // (the mask may end short of it).
+  int32_t InkRight = 0;
+};
+
 class TFontService {
  public:
   TFontService();
@@ -65,6 +78,10 @@ class TFontService {
   // The glyph of a character; never null (a character the face lacks gives
   // the face's missing-glyph shape).
   std::shared_ptr<const TGlyph> Glyph(const TFontSpec& spec, char32_t code);
+  // The metrics of each character of a text, from the glyphs' outlines.
+  std::vector<TGlyphMetrics> Measure(const TFontSpec& spec, std::u32string_view text);
+  // Bytes the cached masks and metrics hold.
+  size_t CachedBytes();
   // The font file a face name is served from ("" when no font is installed).
   std::string FaceFile(const std::string& face);
 

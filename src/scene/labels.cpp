@@ -38,16 +38,18 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 }  // namespace
 
+// A text measured from its glyphs' metrics; masks are drawn only for the
+// glyphs that reach the picture.
 struct TKwLabelList::TLayout {
   struct Line {
-    std::vector<std::shared_ptr<const platform::TGlyph>> glyphs;
-    int32_t advance = 0;  // the pen's travel
-    int32_t ink = 0;      // the rightmost inked column, past the pen's start
+    std::u32string text;
+    std::vector<platform::TGlyphMetrics> glyphs;  // one per character
+    int32_t advance = 0;                          // the pen's travel
   };
   std::vector<Line> lines;
+  platform::TFontSpec spec;  // the list's font
   platform::TFontMetrics metrics;
   int32_t textWidth = 0;  // the widest advance
-  int32_t inkWidth = 0;   // the widest ink, at least textWidth
 };
 
 void TKwLabelDIB::SetText(const std::string& text) {
@@ -138,24 +140,37 @@ int32_t TKwLabelList::LineHeight() const {
 
 TKwLabelList::TLayout TKwLabelList::layout(const std::string& text) const {
   TLayout out;
-  const platform::TFontSpec s = spec();
-  out.metrics = platform::Fonts().Metrics(s);
+  out.spec = spec();
+  out.metrics = platform::Fonts().Metrics(out.spec);
   for (const std::string& line : splitLines(text)) {
     TLayout::Line l;
-    int64_t pen = 0, ink = 0;
-    for (char32_t c : platform::DecodeCP932(line)) {
-      auto glyph = platform::Fonts().Glyph(s, c);
-      if (glyph->Width > 0) ink = std::max<int64_t>(ink, pen + glyph->Left + glyph->Width);
-      pen += glyph->Advance;
-      l.glyphs.push_back(std::move(glyph));
-    }
+    l.text = platform::DecodeCP932(line);
+    l.glyphs = platform::Fonts().Measure(out.spec, l.text);
+    int64_t pen = 0;
+    for (const platform::TGlyphMetrics& glyph : l.glyphs) pen += glyph.Advance;
     l.advance = static_cast<int32_t>(std::min<int64_t>(pen, kMaxLabelSide));
-    l.ink = static_cast<int32_t>(std::clamp<int64_t>(ink, 0, kMaxLabelSide));
     out.textWidth = std::max(out.textWidth, l.advance);
-    out.inkWidth = std::max({out.inkWidth, l.advance, l.ink});
     out.lines.push_back(std::move(l));
   }
   return out;
+}
+
+int32_t TKwLabelList::inkWidth(const TLayout& l) {
+  // Only a glyph whose ink may reach past the widest found so far is drawn
+  // to see where its ink ends; past the largest side nothing counts.
+  int64_t widest = l.textWidth;
+  for (const TLayout::Line& line : l.lines) {
+    int64_t pen = 0;
+    for (size_t k = 0; k < line.glyphs.size() && pen < kMaxLabelSide; ++k) {
+      if (widest >= kMaxLabelSide) return kMaxLabelSide;
+      if (pen + line.glyphs[k].InkRight > widest) {
+        const auto glyph = platform::Fonts().Glyph(l.spec, line.text[k]);
+        if (glyph->Width > 0) widest = std::max(widest, pen + glyph->Left + glyph->Width);
+      }
+      pen += line.glyphs[k].Advance;
+    }
+  }
+  return static_cast<int32_t>(std::min<int64_t>(widest, kMaxLabelSide));
 }
 
 TTextExtent TKwLabelList::MeasureText(const std::string& text) const {
@@ -193,7 +208,7 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
   const TLayout l = layout(label.text_);
   const int32_t border = effectWidth(borderWidth_), shadow = effectWidth(shadowWidth_);
   setSize(label, l);
-  const TPoint size = LabelPictureSize(int64_t{l.inkWidth} + 2 * border + shadow, label.Height);
+  const TPoint size = LabelPictureSize(int64_t{inkWidth(l)} + 2 * border + shadow, label.Height);
   const int32_t width = size.X, height = size.Y;
 
   // The coverage of the text itself, lines placed by the alignment.
@@ -209,12 +224,13 @@ void TKwLabelList::DrawLabelText(TKwLabelDIB& label) {
     else if (hAlign_ != 0)
       x += l.textWidth - line.advance;
     const int32_t y = static_cast<int32_t>(std::min<int64_t>(top, kMaxLabelSide));
+    // Glyphs past the picture's edge are not drawn at all.
     int64_t pen = x;
-    for (const auto& glyph : line.glyphs) {
-      if (pen > width) break;
+    for (size_t k = 0; k < line.glyphs.size() && pen <= width; ++k) {
+      const auto glyph = platform::Fonts().Glyph(l.spec, line.text[k]);
       text.FillMasked(static_cast<int32_t>(pen) + glyph->Left, y + glyph->Top, glyph->Mask(),
                       kFullCoverage);
-      pen += glyph->Advance;
+      pen += line.glyphs[k].Advance;
     }
     const auto lineBar = [&](int32_t barTop, int32_t barHeight) {
       text.FillRect(Bounds(static_cast<int32_t>(x), y + barTop, line.advance, barHeight),

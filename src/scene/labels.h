@@ -132,6 +132,8 @@ class TKwLabelList {
   struct TLayout;
   platform::TFontSpec spec() const;
   TLayout layout(const std::string& text) const;
+  // The widest line with the ink of its glyphs, at most the largest side.
+  static int32_t inkWidth(const TLayout& l);
   void measure(TKwLabelDIB& label) const;
   void setSize(TKwLabelDIB& label, const TLayout& l) const;
   template <class T>

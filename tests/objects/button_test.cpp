@@ -195,6 +195,27 @@ TEST_F(ButtonTest, OwnMotionStepsOncePerTick) {
   EXPECT_EQ(own->GetTime(), 4 * 10);
 }
 
+TEST_F(ButtonTest, FramesSteppedInATickAreShownOnce) {
+  // Six frames of delay 0, each shown for 1 ms: a tick of 2 ms moves two
+  // frames on, and the picture of a state repeats.
+  std::vector<TestFrame> frames(6);
+  for (size_t k = 0; k < frames.size(); ++k)
+    frames[k] = TestFrame{10, 10, {}, 0x20 * uint32_t(k + 1), -1, 0};
+  writePicture("six.dor", frames);
+  auto* host = scene.Create<CountingParent<TZirkControl>>(nullptr, "host");
+  host->SetBounds(0, 0, 640, 480);
+  auto* b = scene.Create<TZirkButton>(host, "b");
+  b->SetPropStr(PR_SOURCE, "six.dor");
+  scene.SetFrameInterval(2);
+  for (int32_t index : {2, 4, 0, 2}) {
+    host->Invalidations = 0;
+    frame();
+    EXPECT_EQ(b->Index(), index);
+    EXPECT_EQ(host->Invalidations, 1) << index;
+    EXPECT_EQ(screenColor(5, 5), 0x20 * uint32_t(index + 1));
+  }
+}
+
 TEST_F(ButtonTest, SaveRecordKeepsTheSelectionAndItsVersionGate) {
   TZirkButton* b = make();
   b->SetPropInt(PR_GROUPINDEX, 2);

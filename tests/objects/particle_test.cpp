@@ -27,9 +27,10 @@ class ParticleTest : public ScenePictureTest {
     SetMotionFactory({});
     ScenePictureTest::TearDown();
   }
-  TZirkParticle* emitter(uint8_t mode, long double p1, long double p2, long double p3,
-                         TZirkParticleParam param, const std::string& name = "em") {
-    auto* e = scene.Create<TZirkParticle>(nullptr, name);
+  template <class Emitter = TZirkParticle>
+  Emitter* emitter(uint8_t mode, long double p1, long double p2, long double p3,
+                   TZirkParticleParam param, const std::string& name = "em") {
+    auto* e = scene.Create<Emitter>(nullptr, name);
     e->Random().Seed(11);
     e->SetBounds(0, 0, 200, 100);
     e->SetPropStr(PR_SOURCE, "dot.dor");
@@ -179,6 +180,26 @@ TEST_F(ParticleTest, TwisterTurnsScalesAndRises) {
   EXPECT_TRUE(front && back);
   // Above the emitter's top once 50 - 5t plus its picture is below 0.
   EXPECT_TRUE(ticks >= 10 && ticks <= 12) << ticks;
+}
+
+TEST_F(ParticleTest, FramesSteppedInATickInvalidateTheParticleOnce) {
+  // Ten frames of delay 0, each shown for 1 ms: a tick of 3 ms moves three
+  // frames on, and wraps to frame 0 past the last.
+  std::vector<TestFrame> frames(10);
+  for (size_t k = 0; k < frames.size(); ++k) frames[k] = TestFrame{4, 4, {}, uint32_t(k), -1, 0};
+  writePicture("ten.dor", frames);
+  // A star of constant radius 0.1 stays where it is born.
+  auto* e = emitter<CountingParent<TZirkParticle>>(PM_STAR, 0, 1, 0, single());
+  e->SetPropStr(PR_SOURCE, "ten.dor");
+  tick(16);
+  ASSERT_EQ(e->Particles().size(), 1u);
+  TZirkParticleImages* p = e->Particles().front();
+  for (int32_t index : {3, 6, 9, 0, 3}) {
+    e->Invalidations = 0;
+    tick(3);
+    EXPECT_EQ(p->Index(), index);
+    EXPECT_EQ(e->Invalidations, 1) << index;
+  }
 }
 
 TEST_F(ParticleTest, SeededEmitterReplaysItsParticles) {

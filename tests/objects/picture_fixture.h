@@ -43,6 +43,15 @@ class PictureTest : public ::testing::Test {
   TDorvCollection cache;
 };
 
+// An object of class Base that counts the invalidations of its children.
+template <class Base>
+class CountingParent : public Base {
+ public:
+  using Base::Base;
+  void ChildInvalidated(TRect&) override { ++Invalidations; }
+  int32_t Invalidations = 0;
+};
+
 // A 640 x 480 headless scene over the picture folder; screen 0's colour is
 // the background every probe compares against.
 class ScenePictureTest : public PictureTest {

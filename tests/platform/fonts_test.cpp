@@ -1,10 +1,13 @@
 #include "platform/fonts.h"
 
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <set>
+
+#include "support/testdata.h"
 
 namespace zirk::platform {
 namespace {
@@ -15,7 +18,20 @@ TFontSpec ipa(int32_t height, uint8_t style = 0, int32_t smoothing = 3) {
   return TFontSpec{"IPAGothic", height, style, smoothing};
 }
 
+// A bitmap font of one character (a box for 'A'), which fontconfig knows
+// by its family name but which has no outlines to draw.
+constexpr const char* kBitmapFont =
+    "STARTFONT 2.1\nFONT -zirk-ZirkBitmapOnly-medium-r-normal--8-80-75-75-c-80-iso10646-1\n"
+    "SIZE 8 75 75\nFONTBOUNDINGBOX 8 8 0 0\nSTARTPROPERTIES 4\nFAMILY_NAME \"ZirkBitmapOnly\"\n"
+    "FONT_ASCENT 8\nFONT_DESCENT 0\nCHARSET_REGISTRY \"ISO10646\"\nENDPROPERTIES\nCHARS 1\n"
+    "STARTCHAR A\nENCODING 65\nSWIDTH 1000 0\nDWIDTH 8 0\nBBX 8 8 0 0\nBITMAP\n"
+    "FF\n81\n81\n81\n81\n81\n81\nFF\nENDCHAR\nENDFONT\n";
+
 TEST(Fonts, FaceNamesNotInstalledFallBackToTheJapaneseFace) {
+  test::TempDir dir;
+  test::writeFile(dir / "bitmap.bdf", kBitmapFont);
+  ASSERT_TRUE(FcConfigAppFontAddFile(
+      nullptr, reinterpret_cast<const FcChar8*>((dir / "bitmap.bdf").c_str())));
   const std::string gothic = Fonts().FaceFile("IPAGothic");
   ASSERT_NE(std::filesystem::canonical(gothic).string().find("ipag"), std::string::npos) << gothic;
   const std::string proportional = Fonts().FaceFile("IPAPGothic");
@@ -24,10 +40,16 @@ TEST(Fonts, FaceNamesNotInstalledFallBackToTheJapaneseFace) {
     const char* face;
     const std::string& file;
   } cases[] = {
-      {"", gothic},          {"No Such Face 123", gothic},      {"ＭＳ ゴシック", gothic},
-      {"MS Mincho", gothic}, {"ＭＳ Ｐゴシック", proportional}, {"MS UI Gothic", proportional},
+      {"", gothic},
+      {"No Such Face 123", gothic},
+      {"ＭＳ ゴシック", gothic},
+      {"MS Mincho", gothic},
+      {"ＭＳ Ｐゴシック", proportional},
+      {"MS UI Gothic", proportional},
+      {"ZirkBitmapOnly", gothic},  // installed, but with nothing to draw
   };
   for (const Case& c : cases) EXPECT_EQ(Fonts().FaceFile(c.face), c.file) << c.face;
+  EXPECT_GT(Fonts().Glyph(TFontSpec{"ZirkBitmapOnly", 16}, U'A')->Width, 0);
 }
 
 TEST(Fonts, CellHeightIsTheHeightAskedFor) {
@@ -91,6 +113,31 @@ TEST(Fonts, BoldWidensAndItalicLeans) {
   EXPECT_GT(bold->Width, plain->Width);
   EXPECT_EQ(italic->Advance, plain->Advance);
   EXPECT_GT(italic->Width, plain->Width);
+}
+
+TEST(Fonts, MeasuringGivesTheDrawnAdvanceAndBoundsTheInk) {
+  const std::u32string text = U"AgW fj|漢あｱ ";
+  for (const TFontSpec& spec :
+       {ipa(16), ipa(16, kFontBold | kFontItalic, 0), ipa(7, kFontItalic, 0), ipa(40, 0, 1),
+        TFontSpec{"DejaVu Serif", 13, kFontItalic, 0}}) {
+    const std::vector<TGlyphMetrics> metrics = Fonts().Measure(spec, text);
+    ASSERT_EQ(metrics.size(), text.size());
+    for (size_t k = 0; k < text.size(); ++k) {
+      auto g = Fonts().Glyph(spec, text[k]);
+      SCOPED_TRACE(testing::Message() << spec.Height << " " << uint32_t(text[k]));
+      EXPECT_EQ(metrics[k].Advance, g->Advance);
+      if (g->Width > 0) {
+        EXPECT_LE(g->Left + g->Width, metrics[k].InkRight);
+      }
+    }
+  }
+}
+
+TEST(Fonts, GlyphMasksAreCachedUpToABudgetOfBytes) {
+  // 120 kanji at the largest height draw about 100 MB of masks; the cache
+  // keeps about 64 MB.
+  for (char32_t c = U'一'; c < U'一' + 120; ++c) Fonts().Glyph(ipa(1024, 0, 0), c);
+  EXPECT_LT(Fonts().CachedBytes(), size_t{70} << 20);
 }
 
 TEST(Fonts, ShiftJisDecodesThroughCodePage932) {

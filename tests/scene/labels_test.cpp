@@ -223,6 +223,28 @@ TEST(LabelList, HugeValuesStayBounded) {
   EXPECT_EQ(label->Mask().Height(), label->Picture().Height());
 }
 
+TEST(LabelList, GlyphsPastThePicturesEdgeAreNotDrawn) {
+  // 700 different kanji on one line at the largest height: 716,800 pixels
+  // of text, of which a picture 8192 wide and 128 high shows nine glyphs.
+  std::string text;
+  for (int lead = 0x89; text.size() < 1400; ++lead)
+    for (int trail = 0x40; trail <= 0xFC && text.size() < 1400; ++trail)
+      if (trail != 0x7F) text += {char(lead), char(trail)};
+  TKwLabelList list;
+  useTestFont(list, 1024);
+  TKwLabelDIB* label = list.AddLabel(text);
+  const size_t cached = platform::Fonts().CachedBytes();
+  list.DrawLabelText(*label);
+  EXPECT_EQ(label->Width, 8192);
+  EXPECT_EQ(label->Picture().Width(), 8192);
+  EXPECT_EQ(label->Picture().Height(), 128);
+  // The first glyph and the eighth are drawn.
+  const TRect ink = inkBox(label->Mask());
+  EXPECT_TRUE(ink.Left < 1024 && ink.Right > 7 * 1024) << ink.Left << " " << ink.Right;
+  // Nine masks of about a megabyte each, not 700.
+  EXPECT_LT(platform::Fonts().CachedBytes(), cached + (size_t{16} << 20));
+}
+
 TEST(LabelList, SaveRecordRoundTrips) {
   TKwLabelList list;
   list.SetFontName("\x82\x6C\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4E");

@@ -99,4 +99,19 @@ bool Utf8ToSjis(std::string_view utf8, std::string& out) {
   return convert("CP932", "UTF-8", utf8, out);
 }
 
+std::string SjisForMessage(std::string_view sjis) {
+  std::string utf8;
+  const bool converts = SjisToUtf8(sjis, utf8);
+  std::string out;
+  for (const unsigned char c : converts ? std::string_view(utf8) : sjis) {
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && !converts)) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace zirk

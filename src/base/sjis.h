@@ -32,4 +32,10 @@ std::string EucToSjis(std::string_view euc);
 bool SjisToUtf8(std::string_view sjis, std::string& out);
 bool Utf8ToSjis(std::string_view utf8, std::string& out);
 
+// A game text (a file name above all) as a message on a UTF-8 terminal
+// shows it: converted where it converts, and otherwise each byte outside
+// printable ASCII written as \xNN. Control characters are escaped either
+// way, so a name cannot move the cursor or colour the terminal.
+std::string SjisForMessage(std::string_view sjis);
+
 }  // namespace zirk

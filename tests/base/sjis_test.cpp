@@ -80,6 +80,10 @@ TEST(Sjis, EdgeConversionsRoundTrip) {
   EXPECT_FALSE(Utf8ToSjis("\xFF\xFE", untouched));
   EXPECT_EQ(untouched, "keep");
   EXPECT_FALSE(Utf8ToSjis("\xF0\x9F\x98\x80", untouched));  // no Shift-JIS counterpart
+
+  EXPECT_EQ(SjisForMessage("\x93\xFA\x96\x7B.png"), "\xE6\x97\xA5\xE6\x9C\xAC.png");
+  EXPECT_EQ(SjisForMessage("\x93\xFF\x1B.zcn"), "\\x93\\xFF\\x1B.zcn");
+  EXPECT_EQ(SjisForMessage("a\nb.dor"), "a\\x0Ab.dor");
 }
 
 }  // namespace

@@ -42,6 +42,15 @@ std::vector<std::string> menuChoices(const std::string& utf8) {
   }
 }
 
+// A file name as the game spells it. The shell hands over the name as the
+// folder listing shows it, UTF-8, and the game names its files in Shift-JIS;
+// a name that is not UTF-8 (Shift-JIS bytes typed as such) or that Shift-JIS
+// cannot hold stays as it came.
+std::string gameFileName(const std::string& typed) {
+  std::string sjis;
+  return Utf8ToSjis(typed, sjis) ? sjis : typed;
+}
+
 }  // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -54,9 +63,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--film") {
-      line.Film = valueOf(args, i);
+      line.Film = gameFileName(valueOf(args, i));
     } else if (arg == "--movie") {
-      line.Movie = valueOf(args, i);
+      line.Movie = gameFileName(valueOf(args, i));
     } else if (arg == "--menu") {
       line.Menu = menuChoices(valueOf(args, i));
     } else if (arg == "--headless") {

@@ -13,8 +13,10 @@ namespace zirk {
 
 struct TCommandLine {
   std::vector<std::string> Folders;
-  std::optional<std::string> Film;   // a game file name
-  std::optional<std::string> Movie;  // a game file name
+  // Game file names, given in UTF-8 (or as Shift-JIS bytes), as the game's
+  // Shift-JIS.
+  std::optional<std::string> Film;
+  std::optional<std::string> Movie;
   // The menu's choices, given in UTF-8 separated by "|", as the game's
   // Shift-JIS text.
   std::optional<std::vector<std::string>> Menu;

@@ -1,5 +1,6 @@
 #include "app/filmplayer.h"
 
+#include "base/sjis.h"
 #include "base/vrfiles.h"
 #include "objects/cinema.h"
 #include "scene/zscene.h"
@@ -8,8 +9,9 @@ namespace zirk {
 
 std::string NoRegularFileReason(TVrFileManager& files, const std::string& name,
                                 const std::string& kind) {
-  return name + (files.GetHostPath(name).empty() ? ": the " + kind + " file is missing"
-                                                 : ": not a regular file");
+  return SjisForMessage(name) + (files.GetHostPath(name).empty()
+                                     ? ": the " + kind + " file is missing"
+                                     : ": not a regular file");
 }
 
 TFilmPlayer::TFilmPlayer(TZirkBaseList& scene) : scene_(scene) {}
@@ -35,12 +37,12 @@ void TFilmPlayer::Load(const std::string& fileName) {
     // The cinema takes only regular files.
     TVrFileManager* files = TVrFileManager::Global();
     why = files ? NoRegularFileReason(*files, fileName, "film")
-                : fileName + ": the film file is missing";
+                : SjisForMessage(fileName) + ": the film file is missing";
   }
   // The reader takes a file of another kind for an empty film; nothing
   // would ever show, so the player says so instead.
   else if (film->Kind == 2)
-    why = fileName + " is not a film file";
+    why = SjisForMessage(fileName) + " is not a film file";
   if (!why.empty()) {
     scene_.FreeObject(cinema);
     throw EFilmFormatError(why);

@@ -16,7 +16,8 @@ class TZirkCinema;
 // Why the game file `name` of that kind ("film", "movie") cannot be opened
 // when the file system finds no regular file by that name: a folder, a FIFO
 // or a device of that name is there but is no regular file (opening it would
-// fail or wait forever); else the file is missing.
+// fail or wait forever); else the file is missing. The name is shown as a
+// message shows game text.
 std::string NoRegularFileReason(TVrFileManager& files, const std::string& name,
                                 const std::string& kind);
 

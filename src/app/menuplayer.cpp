@@ -97,9 +97,7 @@ bool TMenuPlayer::HandleEvent(const TTimerData& event) {
     menu->SetPropInt(PR_LEFT, (scene_.Width() - menu->GetPropInt(PR_WIDTH)) / 2);
     menu->SetPropInt(PR_TOP, (scene_.Height() - menu->GetPropInt(PR_ORIGHEIGHT)) / 2);
   } else if (event.PropId == PR_ONSELECT && chosen_) {
-    std::string text;
-    if (!SjisToUtf8(event.Args[0], text)) text = event.Args[0];
-    chosen_(text);
+    chosen_(SjisForMessage(event.Args[0]));
   }
   return true;
 }

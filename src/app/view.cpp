@@ -6,6 +6,7 @@
 #include "app/filmplayer.h"
 #include "app/menuplayer.h"
 #include "app/screenshot.h"
+#include "base/sjis.h"
 #include "base/utils.h"
 #include "base/vrfiles.h"
 #include "media/mediaitems.h"
@@ -206,11 +207,12 @@ void TFormView::startMovie(const std::string& name) {
   movie->SetPriority(kPriority);
   movie->SetPropStr(PR_SOURCE, name);
   movie->SetActive(0);
-  if (!movie->Item()) throw std::runtime_error(name + ": the movie cannot be played");
+  const std::string cannotPlay = SjisForMessage(name) + ": the movie cannot be played";
+  if (!movie->Item()) throw std::runtime_error(cannotPlay);
   if (movie->Item()->Handle() == 0) {
     // The file is there but the media library cannot play it: the player
     // says which movie and plays on without it, as a game would.
-    std::fprintf(stderr, "zirkplayer: %s: the movie cannot be played\n", name.c_str());
+    std::fprintf(stderr, "zirkplayer: %s\n", cannotPlay.c_str());
     scene.FreeObject(movie);
     return;
   }

@@ -40,6 +40,10 @@ TEST(CommandLine, FoldersAndOptions) {
   // "ポ" has the trail byte of "|" in Shift-JIS.
   EXPECT_EQ(ParseCommandLine({"--menu", "続ける|ポ|End"}).Menu,
             (std::vector<std::string>{"\x91\xB1\x82\xAF\x82\xE9", "\x83|", "End"}));
+  // So do file names; Shift-JIS bytes ("ム") stay as they are.
+  const TCommandLine named = ParseCommandLine({"--film", "デモ.zcn", "--movie", "\x83\x80.wmv"});
+  EXPECT_EQ(named.Film, "\x83\x66\x83\x82.zcn");
+  EXPECT_EQ(named.Movie, "\x83\x80.wmv");
   const std::vector<std::vector<std::string>> wrong = {{"--film"},
                                                        {"--frames"},
                                                        {"--frames", "-1"},
@@ -204,6 +208,14 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{(dir / "demo").string(), "--movie", "nomovie.wmv", "--headless", "--frames", "1"},
        1,
        "nomovie.wmv: the movie file is missing"},
+      // Names typed in UTF-8 find the file and come back in UTF-8, as do
+      // names given in Shift-JIS.
+      {{demo, "--film", "デモ.zcn", "--movie", "ムービー.wmv", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: ムービー.wmv: the movie file is missing"},
+      {{demo, "--film", "\x82\xC8\x82\xA2.zcn", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: ない.zcn: the film file is missing"},
       // Opening a FIFO would wait for a writer, a device would never end.
       {{demo, "--movie", "fifo.wmv", "--headless", "--frames", "1"},
        1,
@@ -229,6 +241,7 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{demo, "--frames", "1"}, 1, "answers at " + dead.substr(0, 8), {dead, "WAYLAND_DISPLAY="}},
   };
   writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
+  std::filesystem::copy_file(dir / "demo" / "demo.zcn", dir / "demo" / "デモ.zcn");
   std::filesystem::create_directory(dir / "demo" / "folder.zcn");
   ASSERT_EQ(::mkfifo((dir / "demo" / "fifo.wmv").c_str(), 0600), 0);
   std::filesystem::create_symlink("/dev/zero", dir / "demo" / "zero.wmv");

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,18 +55,20 @@ std::string lockFileName(const std::string& key) {
 }  // namespace
 
 std::string InstanceKey(const std::filesystem::path& baseFolder) {
+  const std::filesystem::path given = baseFolder.empty() ? "." : baseFolder;
+  // What the folder is, not how it is spelt: a link, a bind mount or a
+  // folder of a case-folding file system is one folder under many names,
+  // while names differing only in case are two folders elsewhere.
+  struct stat st {};
+  if (::stat(given.c_str(), &st) == 0)
+    return "dev " + std::to_string(st.st_dev) + " inode " + std::to_string(st.st_ino);
+  // A folder that is not there (yet) is known only by its resolved name.
   std::error_code ec;
-  std::filesystem::path folder = std::filesystem::weakly_canonical(
-      std::filesystem::absolute(baseFolder.empty() ? "." : baseFolder, ec), ec);
-  if (ec) folder = baseFolder;
-  std::string key = folder.string();
-  if (key.empty() || key.back() != '/') key += '/';
-  for (char& c : key) {
-    if (c == '/' || c == '\\')
-      c = '-';
-    else
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
+  std::filesystem::path folder =
+      std::filesystem::weakly_canonical(std::filesystem::absolute(given, ec), ec);
+  if (ec) folder = given;
+  std::string key = "path " + folder.string();
+  if (key.back() != '/') key += '/';
   return key;
 }
 

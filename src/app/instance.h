@@ -1,9 +1,10 @@
 #pragma once
-// One player per game folder. The key is the base folder, upper-cased, with
-// a trailing delimiter and every path delimiter replaced by "-"; the lock is
-// an flock on a file named by a hash of the key, so the kernel drops it when
-// the holder ends, however it ends. The holder removes the file as it lets
-// go, so lock files do not pile up one for every folder ever played.
+// One player per game folder. The key is the base folder itself (its device
+// and inode), so every spelling of one folder meets one lock and two folders
+// never share one. The lock is an flock on a file named by a hash of the
+// key, so the kernel drops it when the holder ends, however it ends. The
+// holder removes the file as it lets go, so lock files do not pile up one
+// for every folder ever played.
 
 #include <filesystem>
 #include <memory>
@@ -11,8 +12,9 @@
 
 namespace zirk {
 
-// The single-instance key of a game folder. Relative and absolute names of
-// one folder give the same key.
+// The single-instance key of a game folder. Every name of one folder
+// (relative, absolute, through a link, with "." or "..") gives the same key,
+// names of two folders two keys, whatever their case or delimiters.
 std::string InstanceKey(const std::filesystem::path& baseFolder);
 
 // The folder of the lock files: "zirkplayer-UID" in the shared temp folder

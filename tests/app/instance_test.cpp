@@ -11,23 +11,24 @@
 namespace zirk::test {
 namespace {
 
-TEST(InstanceKey, BuiltFromTheAbsoluteFolderUpperCasedWithDelimitersAsDashes) {
+TEST(InstanceKey, OneKeyPerFolderWhateverItsSpelling) {
   TempDir dir;
-  std::filesystem::create_directory(dir / "Game");
+  for (const char* folder : {"Game", "game", "a-b/c", "a/b-c"})
+    std::filesystem::create_directories(dir / folder);
   const std::string key = InstanceKey(dir / "Game");
-  std::string expected = std::filesystem::canonical(dir / "Game").string() + "/";
-  for (char& c : expected) c = c == '/' ? '-' : static_cast<char>(std::toupper(c));
-  EXPECT_EQ(key, expected);
-  EXPECT_EQ(key.back(), '-');
-  EXPECT_EQ(key.find('/'), std::string::npos);
   // Every spelling of the same folder gives the same key.
   EXPECT_EQ(InstanceKey(dir / "Game" / ""), key);
   EXPECT_EQ(InstanceKey(dir / "Game" / "." / ".." / "Game"), key);
+  std::filesystem::create_directory_symlink(dir / "Game", dir / "link");
+  EXPECT_EQ(InstanceKey(dir / "link"), key);
   const std::filesystem::path old = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
   EXPECT_EQ(InstanceKey("Game"), key);
   std::filesystem::current_path(old);
   EXPECT_NE(InstanceKey(dir.path()), key);
+  // Names differing in case or in where their delimiters are name two folders.
+  EXPECT_NE(InstanceKey(dir / "game"), key);
+  EXPECT_NE(InstanceKey(dir / "a-b" / "c"), InstanceKey(dir / "a" / "b-c"));
 }
 
 class InstanceLockTest : public ::testing::Test {

@@ -318,9 +318,10 @@ TEST_F(PlayerTest, ASecondPlayerOnTheSameFolderEndsAndAKilledOneLeavesNoLock) {
                     "sh", kPlayer, demo, "--headless", "--frames", "1"});
     EXPECT_EQ(withRuntime.exitCode, 3) << withRuntime.err;
   }
-  // Another folder is not blocked.
-  std::filesystem::create_directory(dir / "other");
-  EXPECT_EQ(play({(dir / "other").string(), "--headless", "--frames", "1"}).exitCode, 0);
+  EXPECT_EQ(play({demo + "/../demo/", "--headless", "--frames", "1"}).exitCode, 3);
+  // Another folder is not blocked, though its name differs only in case.
+  std::filesystem::create_directory(dir / "DEMO");
+  EXPECT_EQ(play({(dir / "DEMO").string(), "--headless", "--frames", "1"}).exitCode, 0);
   stopProcess(first, SIGKILL);
   const ProcessResult third = play({demo, "--headless", "--frames", "1"});
   EXPECT_EQ(third.exitCode, 0) << third.err;

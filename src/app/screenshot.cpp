@@ -27,9 +27,7 @@ void SaveScreenshot(const TCustomDIBX& picture, TKwStream& stream) {
 void SaveScreenshot(const TCustomDIBX& picture, const std::string& hostPath) {
   TKwMemoryStream memory;
   SaveScreenshot(picture, memory);
-  TKwFileStream file(hostPath, TKwFileStream::Mode::Create);
-  memory.SetPosition(0);
-  file.CopyFrom(memory, memory.Size());
+  memory.SaveToFileReplacing(hostPath);
 }
 
 }  // namespace zirk

@@ -10,7 +10,8 @@ class TCustomDIBX;
 class TKwStream;
 
 void SaveScreenshot(const TCustomDIBX& picture, TKwStream& stream);
-// Raises the stream's error when the file cannot be written.
+// A screenshot that cannot be written (a full disk) raises naming the file
+// and leaves the one there was before as it was.
 void SaveScreenshot(const TCustomDIBX& picture, const std::string& hostPath);
 
 }  // namespace zirk

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -143,6 +144,43 @@ void TKwMemoryStream::LoadFromFile(const std::string& hostPath) {
 void TKwMemoryStream::SaveToFile(const std::string& hostPath) const {
   TKwFileStream file(hostPath, TKwFileStream::Mode::Create);
   file.WriteBuffer(data_.data(), static_cast<int64_t>(data_.size()));
+}
+
+void TKwMemoryStream::SaveToFileReplacing(const std::string& hostPath) const {
+  std::string temp = hostPath + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) throw EFCreateError(hostPath, std::strerror(errno));
+  struct stat old {};
+  fchmod(fd, ::stat(hostPath.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  const uint8_t* p = data_.data();
+  size_t left = data_.size();
+  bool ok = true;
+  while (ok && left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) {
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+  }
+  std::string why = ok ? std::string() : std::strerror(errno);
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    why = std::strerror(errno);
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    why = std::strerror(errno);
+  }
+  if (ok && ::rename(temp.c_str(), hostPath.c_str()) != 0) {
+    ok = false;
+    why = std::strerror(errno);
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    throw EFCreateError(hostPath, why);
+  }
 }
 
 // --- TKwFileStream ---

@@ -75,6 +75,10 @@ class TKwMemoryStream : public TKwStream {
   void LoadFromStream(TKwStream& source, int64_t count);
   void LoadFromFile(const std::string& hostPath);
   void SaveToFile(const std::string& hostPath) const;
+  // Written beside the file and renamed over it only when whole, with the
+  // old file's mode: a write that fails (a full disk) leaves the old file as
+  // it was and no temporary behind. EFCreateError names the file.
+  void SaveToFileReplacing(const std::string& hostPath) const;
 
  private:
   std::vector<uint8_t> data_;

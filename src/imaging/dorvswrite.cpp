@@ -1,12 +1,7 @@
 // The layered image writer: one frame record per frame, holding the
 // composed picture as its only layer, in plain rows (never tiles).
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "base/compress.h"
@@ -29,10 +24,6 @@ int32_t transparentPixel(const TDorvFrame& frame) {
   if (frame.TransparentValue >= 0) return frame.TransparentValue;
   return static_cast<int32_t>(
       frame.Image.ColorToPixel(static_cast<uint32_t>(frame.TransparentColor)));
-}
-
-std::string errnoText() {
-  return std::strerror(errno);
 }
 
 }  // namespace
@@ -132,41 +123,7 @@ void TDorvFrameList::SaveToStream(TKwStream& stream, int kind, int quality) cons
 void TDorvFrameList::SaveToFile(const std::string& hostPath) const {
   TKwMemoryStream data;
   SaveToStream(data, dcDefault, 70);
-
-  std::string temp = hostPath + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw EFCreateError(hostPath, errnoText());
-  struct stat old {};
-  fchmod(fd, ::stat(hostPath.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  const uint8_t* p = data.Memory();
-  int64_t left = data.Size();
-  bool ok = true;
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) {
-      p += n;
-      left -= n;
-    }
-  }
-  std::string why = ok ? std::string() : errnoText();
-  if (ok && ::fsync(fd) != 0) {
-    ok = false;
-    why = errnoText();
-  }
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    why = errnoText();
-  }
-  if (ok && ::rename(temp.c_str(), hostPath.c_str()) != 0) {
-    ok = false;
-    why = errnoText();
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    throw EFCreateError(hostPath, why);
-  }
+  data.SaveToFileReplacing(hostPath);
 }
 
 }  // namespace zirk

@@ -261,6 +261,23 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
   }
 }
 
+TEST_F(PlayerTest, AScreenshotThatCannotBeWrittenLeavesTheOldOne) {
+  const std::string shot = (dir / "shot.png").string();
+  const std::vector<std::string> args = {
+      kPlayer, (dir / "demo").string(), "--film", "demo.zcn", "--headless", "--frames",
+      "90",    "--screenshot",          shot};
+  ASSERT_EQ(runProcess(args).exitCode, 0);
+  const std::vector<uint8_t> old = bytes(shot);
+  // A disk that is full after 4 KB.
+  const std::string limit = "trap '' XFSZ; ulimit -f 8; exec \"$@\"";
+  std::vector<std::string> limited = {"sh", "-c", limit, "sh"};
+  limited.insert(limited.end(), args.begin(), args.end());
+  const ProcessResult r = runProcess(limited);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("cannot write the screenshot " + shot), std::string::npos) << r.err;
+  EXPECT_EQ(bytes(shot), old);
+}
+
 // A game folder that is a file, or that the player may not read, is named
 // for what it is rather than as missing.
 TEST_F(PlayerTest, AGameFolderThatCannotServeSaysWhy) {

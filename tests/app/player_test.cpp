@@ -41,9 +41,8 @@ TEST(CommandLine, FoldersAndOptions) {
   EXPECT_EQ(ParseCommandLine({"--menu", "続ける|ポ|End"}).Menu,
             (std::vector<std::string>{"\x91\xB1\x82\xAF\x82\xE9", "\x83|", "End"}));
   // So do file names; Shift-JIS bytes ("ム") stay as they are.
-  const TCommandLine named = ParseCommandLine({"--film", "デモ.zcn", "--movie", "\x83\x80.wmv"});
-  EXPECT_EQ(named.Film, "\x83\x66\x83\x82.zcn");
-  EXPECT_EQ(named.Movie, "\x83\x80.wmv");
+  EXPECT_EQ(ParseCommandLine({"--film", "デモ.zcn"}).Film, "\x83\x66\x83\x82.zcn");
+  EXPECT_EQ(ParseCommandLine({"--movie", "\x83\x80.wmv"}).Movie, "\x83\x80.wmv");
   const std::vector<std::vector<std::string>> wrong = {{"--film"},
                                                        {"--frames"},
                                                        {"--frames", "-1"},
@@ -263,16 +262,14 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
 
 TEST_F(PlayerTest, AScreenshotThatCannotBeWrittenLeavesTheOldOne) {
   const std::string shot = (dir / "shot.png").string();
-  const std::vector<std::string> args = {
-      kPlayer, (dir / "demo").string(), "--film", "demo.zcn", "--headless", "--frames",
-      "90",    "--screenshot",          shot};
-  ASSERT_EQ(runProcess(args).exitCode, 0);
+  std::vector<std::string> args = {
+      (dir / "demo").string(), "--film", "demo.zcn", "--headless", "--frames", "90",
+      "--screenshot",          shot};
+  ASSERT_EQ(play(args).exitCode, 0);
   const std::vector<uint8_t> old = bytes(shot);
-  // A disk that is full after 4 KB.
-  const std::string limit = "trap '' XFSZ; ulimit -f 8; exec \"$@\"";
-  std::vector<std::string> limited = {"sh", "-c", limit, "sh"};
-  limited.insert(limited.end(), args.begin(), args.end());
-  const ProcessResult r = runProcess(limited);
+  // The disk is full after 4 KB.
+  args.insert(args.begin(), {"sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh", kPlayer});
+  const ProcessResult r = runProcess(args);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("cannot write the screenshot " + shot), std::string::npos) << r.err;
   EXPECT_EQ(bytes(shot), old);

@@ -191,13 +191,13 @@ TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileNam
   std::string name = fileName;
   if (mask) name += "?m";
   if (trim) name += "?t";
-  const std::string key = KeyOf(name);
-  TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key);
+  const TKey key = keyOf(name);
+  TDorvItem* item = findKey(key);
   if (!item) {
     item = Add();
     item->fileName_ = TDorvItem::splitKey(name).FileName;
     try {
-      item->SetName(key);
+      item->SetName(key.Text);
     } catch (...) {
       // Nothing half-loaded stays behind: the next acquire reads again.
       Remove(item);
@@ -210,18 +210,32 @@ TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileNam
 }
 
 TDorvItem* TDorvCollection::Find(const std::string& name) const {
-  return THashCollectionOf<TDorvItem>::Find(KeyOf(name));
+  return findKey(keyOf(name));
 }
 
 std::string TDorvCollection::KeyOf(const std::string& name) {
+  return keyOf(name).Text;
+}
+
+TDorvCollection::TKey TDorvCollection::keyOf(const std::string& name) {
   const std::string file = TDorvItem::splitKey(name).FileName;
   TVrFileManager* files = TVrFileManager::Global();
   const std::string host = files ? files->GetRealFileName(file) : std::string();
-  return (host.empty() ? file : host) + name.substr(file.size());
+  return {(host.empty() ? file : host) + name.substr(file.size()), !host.empty()};
+}
+
+TDorvItem* TDorvCollection::findKey(const TKey& key) const {
+  TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key.Text);
+  if (!item || !key.Host || item->Name() == key.Text) return item;
+  // The hash ignores case; a later item may hold the exact spelling.
+  for (int32_t i = item->Index() + 1; i < Count(); ++i) {
+    if (Items(i)->Name() == key.Text) return Items(i);
+  }
+  return nullptr;
 }
 
 void TDorvCollection::releaseKey(const std::string& key, TDorvOwner owner) {
-  if (TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key)) Release(item, owner);
+  if (TDorvItem* item = findKey({key, true})) Release(item, owner);
 }
 
 void TDorvCollection::Release(TDorvItem* item, TDorvOwner owner) {

@@ -57,6 +57,14 @@ TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   EXPECT_EQ(again, plain);
   EXPECT_FALSE(cache.IsIdle(plain));
   EXPECT_EQ(cache.IdleCount(), 1);
+
+  // Two files whose names differ only in case are two items.
+  writeSolid("Case.dor", 1, 1, kRed);
+  writeSolid("case.dor", 1, 1, kBlue);
+  TDorvItem* upper = cache.Acquire(owner1, "Case.dor", false, false);
+  TDorvItem* lower = cache.Acquire(owner1, "case.dor", false, false);
+  ASSERT_NE(upper, lower);
+  EXPECT_EQ(colorAt(*lower->Frame(0)->Surface, 0, 0), kBlue);
 }
 
 // Each lease is an owner of its own: it hands its item back once, when it

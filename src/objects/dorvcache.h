@@ -58,7 +58,8 @@ class TDorvItemFrame {
 
   // An 8-bit mask of 1 x 1 when there is none.
   void EnsureMaskSurface();
-  // A fresh display surface, as a new frame gets.
+  // A fresh display surface, as a new frame gets, showing what the old one
+  // showed.
   void RecreateSurface();
 };
 
@@ -100,6 +101,8 @@ class TDorvItem : public THashCollectionItem {
   };
   static TKeyParts splitKey(const std::string& key);
   void load();
+  // A file that can no longer be read leaves the frames showing what they
+  // showed and is reported on stderr; the game plays on.
   void reload(bool recreate);
   void releaseSurfaces();
 

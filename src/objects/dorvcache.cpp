@@ -1,10 +1,15 @@
 #include "objects/dorvcache.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 #include <functional>
+#include <new>
+#include <string_view>
 #include <utility>
 
 #include "base/records.h"
+#include "base/sjis.h"
 #include "base/vrfiles.h"
 #include "imaging/KwPNG.h"
 #include "imaging/dorvs.h"
@@ -23,7 +28,10 @@ void TDorvItemFrame::EnsureMaskSurface() {
 }
 
 void TDorvItemFrame::RecreateSurface() {
-  Surface = MakeDisplayDIBX();
+  const std::unique_ptr<TCustomDIBX> old = std::exchange(Surface, MakeDisplayDIBX());
+  Surface->SetSize(old->Width(), old->Height(), Surface->BitCount());
+  Surface->CopyFrom(*old);
+  Surface->SetColorKey(old->ColorKey() < 0 ? -1 : Surface->ColorToPixel(TransparentColor));
 }
 
 int64_t DorvFrameMemorySize(const TDorvItemFrame& frame) {
@@ -53,25 +61,56 @@ constexpr int64_t kPictureFileCap = kDorvMaxLoadBytes;
 
 // Reads and parses the file and hands its frames, none when it has none, to
 // `take`, which makes the item's surfaces of them: a frame too large for a
-// surface names the file as a damaged one does.
+// surface names the file as a damaged one does. Running out of memory is no
+// fault of the file and passes as it came.
 void readFrames(const std::string& fileName, bool mask,
                 const std::function<void(TDorvFrameList&)>& take) {
   TDorvFrameList list(ProjectIdentCode());
-  ReadGameFile(fileName, kPictureFileCap, [&](TKwMemoryStream& stream) {
-    LoadDorvStream(list, stream, false);
-    if (mask) list.BuildAllAlpha();
-    take(list);
-  });
+  std::exception_ptr exhausted;
+  try {
+    ReadGameFile(fileName, kPictureFileCap, [&](TKwMemoryStream& stream) {
+      try {
+        LoadDorvStream(list, stream, false);
+        if (mask) list.BuildAllAlpha();
+        take(list);
+      } catch (const std::bad_alloc&) {
+        exhausted = std::current_exception();
+        throw;
+      }
+    });
+  } catch (...) {
+    if (exhausted) std::rethrow_exception(exhausted);
+    throw;
+  }
 }
 
-// Copies a parsed frame into the item frame's surfaces.
-void copyFrame(TDorvFrame& source, TDorvItemFrame& target, bool mask) {
-  source.CopyToDIBX(*target.Surface);
-  target.Surface->SetColorKey(target.Surface->ColorToPixel(source.TransparentColor));
+// Copies a parsed frame's picture into a display surface, keyed by its
+// transparent colour.
+void copyImage(TDorvFrame& source, TCustomDIBX& surface) {
+  source.CopyToDIBX(surface);
+  surface.SetColorKey(surface.ColorToPixel(source.TransparentColor));
+}
+
+// Copies a parsed frame's alpha into the item frame's mask, when it has an
+// alpha plane or a mask is asked for.
+void copyAlpha(const TDorvFrame& source, TDorvItemFrame& target, bool mask) {
   if (source.HasAlpha() || mask) {
     target.EnsureMaskSurface();
     source.CopyAlphaToDIBX(*target.MaskSurface);
   }
+}
+
+// One line on stderr for a picture that could not be read again. The error
+// begins with the game name, which the line puts first in the terminal's
+// encoding.
+void reportUnreadable(const std::string& fileName, std::string_view error) {
+  if (error.starts_with(fileName + ":")) {
+    error.remove_prefix(fileName.size() + 1);
+    if (error.starts_with(' ')) error.remove_prefix(1);
+  }
+  std::fprintf(stderr, "zirkplayer: %s: %.*s\n", SjisForMessage(fileName).c_str(),
+               static_cast<int>(error.size()), error.data());
+  std::fflush(stderr);
 }
 
 }  // namespace
@@ -142,7 +181,8 @@ void TDorvItem::load() {
         frame->OffsetX = kept.Left;
         frame->OffsetY = kept.Top;
       }
-      copyFrame(source, *frame, key.Mask);
+      copyImage(source, *frame->Surface);
+      copyAlpha(source, *frame, key.Mask);
       frame->TransparentColor = source.TransparentColor;
       frame->Delay = source.Delay != 0 ? source.Delay : 1;
       TotalDelay += frame->Delay;
@@ -156,23 +196,38 @@ void TDorvItem::reload(bool recreate) {
   key.FileName = fileName_;
   TVrFileManager* files = TVrFileManager::Global();
   if (!files || !files->FileExists(key.FileName)) return;
-  readFrames(key.FileName, key.Mask, [&](TDorvFrameList& list) {
-    const int32_t count = std::min(list.Count(), FrameCount());
-    for (int32_t i = 0; i < count; ++i) {
-      TDorvFrame& source = *list.GetFrame(i);
-      TDorvItemFrame& frame = *frames_[static_cast<size_t>(i)];
-      const bool keyed = source.TransparentColor >= 0;
-      if (keyed && !source.HasAlpha() && !recreate) continue;
-      frame.OffsetX = frame.OffsetY = 0;
-      if (key.Trim && (keyed || source.HasAlpha())) {
-        const TRect kept = source.Trim();
+  size_t recreated = 0;  // frames whose new surface already holds the file's picture
+  try {
+    readFrames(key.FileName, key.Mask, [&](TDorvFrameList& list) {
+      const int32_t count = std::min(list.Count(), FrameCount());
+      for (int32_t i = 0; i < count; ++i) {
+        TDorvFrame& source = *list.GetFrame(i);
+        TDorvItemFrame& frame = *frames_[static_cast<size_t>(i)];
+        const bool keyed = source.TransparentColor >= 0;
+        if (keyed && !source.HasAlpha() && !recreate) continue;
+        TRect kept = Rect(0, 0, 0, 0);
+        if (key.Trim && (keyed || source.HasAlpha())) kept = source.Trim();
+        if (recreate) {
+          // The old surface stays until the new one holds the picture.
+          std::unique_ptr<TCustomDIBX> surface = MakeDisplayDIBX();
+          copyImage(source, *surface);
+          frame.Surface = std::move(surface);
+          recreated = static_cast<size_t>(i) + 1;
+        } else {
+          copyImage(source, *frame.Surface);
+        }
+        copyAlpha(source, frame, key.Mask);
         frame.OffsetX = kept.Left;
         frame.OffsetY = kept.Top;
       }
-      if (recreate) frame.RecreateSurface();
-      copyFrame(source, frame, key.Mask);
+    });
+  } catch (const Exception& e) {
+    // A file changed under a running game is no reason to end it.
+    reportUnreadable(fileName_, e.what());
+    if (recreate) {
+      for (size_t i = recreated; i < frames_.size(); ++i) frames_[i]->RecreateSurface();
     }
-  });
+  }
 }
 
 void TDorvItem::releaseSurfaces() {
@@ -191,13 +246,13 @@ TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileNam
   std::string name = fileName;
   if (mask) name += "?m";
   if (trim) name += "?t";
-  const std::string key = KeyOf(name);
-  TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key);
+  const TKey key = keyOf(name);
+  TDorvItem* item = findKey(key);
   if (!item) {
     item = Add();
     item->fileName_ = TDorvItem::splitKey(name).FileName;
     try {
-      item->SetName(key);
+      item->SetName(key.Text);
     } catch (...) {
       // Nothing half-loaded stays behind: the next acquire reads again.
       Remove(item);
@@ -210,18 +265,32 @@ TDorvItem* TDorvCollection::Acquire(TDorvOwner owner, const std::string& fileNam
 }
 
 TDorvItem* TDorvCollection::Find(const std::string& name) const {
-  return THashCollectionOf<TDorvItem>::Find(KeyOf(name));
+  return findKey(keyOf(name));
 }
 
 std::string TDorvCollection::KeyOf(const std::string& name) {
+  return keyOf(name).Text;
+}
+
+TDorvCollection::TKey TDorvCollection::keyOf(const std::string& name) {
   const std::string file = TDorvItem::splitKey(name).FileName;
   TVrFileManager* files = TVrFileManager::Global();
   const std::string host = files ? files->GetRealFileName(file) : std::string();
-  return (host.empty() ? file : host) + name.substr(file.size());
+  return {(host.empty() ? file : host) + name.substr(file.size()), !host.empty()};
+}
+
+TDorvItem* TDorvCollection::findKey(const TKey& key) const {
+  TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key.Text);
+  if (!item || !key.Host || item->Name() == key.Text) return item;
+  // The hash ignores case; a later item may hold the exact spelling.
+  for (int32_t i = item->Index() + 1; i < Count(); ++i) {
+    if (Items(i)->Name() == key.Text) return Items(i);
+  }
+  return nullptr;
 }
 
 void TDorvCollection::releaseKey(const std::string& key, TDorvOwner owner) {
-  if (TDorvItem* item = THashCollectionOf<TDorvItem>::Find(key)) Release(item, owner);
+  if (TDorvItem* item = findKey({key, true})) Release(item, owner);
 }
 
 void TDorvCollection::Release(TDorvItem* item, TDorvOwner owner) {

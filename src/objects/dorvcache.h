@@ -9,7 +9,9 @@
 // when trimmed frames are wanted; suffixes a caller put into the name count
 // the same way. The file is the host path the file system resolves the name
 // to, so every spelling of one file ("A.DOR", "./a.dor") shares one item; a
-// name it cannot resolve keys its placeholder as given.
+// name it cannot resolve keys its placeholder as given. Host paths compare
+// exactly, as a folder may hold two files whose names differ only in case;
+// names as given compare as game names do, whatever their case.
 //
 // The one cache is made by the scene runtime through the factory that
 // RegisterDorvCache installs; everything reaches it through DorvCache().
@@ -56,7 +58,8 @@ class TDorvItemFrame {
 
   // An 8-bit mask of 1 x 1 when there is none.
   void EnsureMaskSurface();
-  // A fresh display surface, as a new frame gets.
+  // A fresh display surface, as a new frame gets, showing what the old one
+  // showed.
   void RecreateSurface();
 };
 
@@ -98,6 +101,8 @@ class TDorvItem : public THashCollectionItem {
   };
   static TKeyParts splitKey(const std::string& key);
   void load();
+  // A file that can no longer be read leaves the frames showing what they
+  // showed and is reported on stderr; the game plays on.
   void reload(bool recreate);
   void releaseSurfaces();
 
@@ -147,6 +152,14 @@ class TDorvCollection : public THashCollectionOf<TDorvItem>, public TImageCacheS
 
  private:
   friend class TDorvLease;
+  // A key, and whether its file is a host path (which names one file in
+  // exactly that spelling).
+  struct TKey {
+    std::string Text;
+    bool Host = false;
+  };
+  static TKey keyOf(const std::string& name);
+  TDorvItem* findKey(const TKey& key) const;
   // Release by key: the item may be gone by the time its holder lets go.
   void releaseKey(const std::string& key, TDorvOwner owner);
   void freeItem(TDorvItem* item);

@@ -57,6 +57,14 @@ TEST_F(DorvCacheTest, KeysOwnersAndParking) {
   EXPECT_EQ(again, plain);
   EXPECT_FALSE(cache.IsIdle(plain));
   EXPECT_EQ(cache.IdleCount(), 1);
+
+  // Two files whose names differ only in case are two items.
+  writeSolid("Case.dor", 1, 1, kRed);
+  writeSolid("case.dor", 1, 1, kBlue);
+  TDorvItem* upper = cache.Acquire(owner1, "Case.dor", false, false);
+  TDorvItem* lower = cache.Acquire(owner1, "case.dor", false, false);
+  ASSERT_NE(upper, lower);
+  EXPECT_EQ(colorAt(*lower->Frame(0)->Surface, 0, 0), kBlue);
 }
 
 // Each lease is an owner of its own: it hands its item back once, when it
@@ -271,6 +279,21 @@ TEST_F(DorvCacheTest, DitherChangeReloadsAndRebuildRecreatesSurfaces) {
   files.InvalidateCache();
   RebuildDorvSurfaces(true);
   EXPECT_EQ(colorAt(*plain->Frame(0)->Surface, 1, 1), kBlue);
+
+  // A file emptied or garbled during play is reported, and its frames show
+  // what they showed on new surfaces.
+  for (const char* junk : {"", "Dorv106 not a layered image"}) {
+    writeFile(dir / "k.dor", junk);
+    const TCustomDIBX* held = keyed->Frame(0)->Surface.get();
+    testing::internal::CaptureStderr();
+    RebuildDorvSurfaces(true);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("zirkplayer: k.dor: ", 0), 0u) << said;
+    const TCustomDIBX& surface = *keyed->Frame(0)->Surface;
+    EXPECT_NE(&surface, held);
+    EXPECT_EQ(colorAt(surface, 1, 1), kBlue) << said;
+    EXPECT_EQ(surface.ColorKey(), surface.ColorToPixel(kGreen));
+  }
 }
 
 TEST_F(DorvCacheTest, StatusByteIsReadOnlyFromVersion101) {

@@ -17,6 +17,9 @@ TVrFileManager* gFileManager = nullptr;
 // A listing younger than this (against its folder's modification time) may
 // miss a change made in the same clock tick, so it is not trusted.
 constexpr int64_t kRacyWindowNs = 2'000'000'000;
+// What a cached entry takes besides its names: the hash node, the vector
+// and the strings' own fields.
+constexpr int64_t kEntryOverheadBytes = 160;
 
 const char kEndedEarly[] = "the file ended early";
 
@@ -83,6 +86,12 @@ int64_t nowNs() {
   return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
+// Whether a listing read at `listedAt` of a folder then dated `listedMtime`
+// still shows the folder, now dated `mtime`.
+bool listingIsCurrent(int64_t listedAt, int64_t listedMtime, int64_t mtime) {
+  return listedMtime == mtime && listedAt - mtime >= kRacyWindowNs;
+}
+
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -122,6 +131,8 @@ std::unique_ptr<TRangeStream> TVrFileManager::OpenMediaStream(const std::string&
 void TVrFileManager::InvalidateCache() {
   std::lock_guard<std::mutex> guard(lock_);
   listings_.clear();
+  useOrder_.clear();
+  cachedBytes_ = 0;
 }
 
 TVrFileManager* TVrFileManager::Global() {
@@ -146,61 +157,99 @@ std::optional<std::string> TVrFileManager::resolve(const std::string& name, bool
     std::string path = root->substr(0, root->size() - 1);  // without the trailing "/"
     bool found = true;
     for (const std::string& part : *parts) {
-      const Entry* entry = findEntry(path.empty() ? "/" : path, part);
-      if (!entry) {
+      std::optional<std::string> host = findHostName(path.empty() ? "/" : path, part);
+      if (!host) {
         found = false;
         break;
       }
       path += '/';
-      path += entry->hostName;
+      path += *host;
     }
     if (found && (!regularOnly || isRegularFile(path))) return path;
   }
   return std::nullopt;
 }
 
-const TVrFileManager::Entry* TVrFileManager::findEntry(const std::string& hostDir,
-                                                       const std::string& component) {
+std::optional<std::string> TVrFileManager::findHostName(const std::string& hostDir,
+                                                        const std::string& component) {
   struct stat st {};
-  if (::stat(hostDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    listings_.erase(hostDir);
-    return nullptr;
-  }
-  int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
-  auto it = listings_.find(hostDir);
-  bool fresh = it != listings_.end() && it->second.mtimeNs == mtime &&
-               it->second.device == st.st_dev && it->second.inode == st.st_ino &&
-               it->second.listedAtNs - mtime >= kRacyWindowNs;
-  if (!fresh) {
-    Listing listing;
-    listing.mtimeNs = mtime;
-    listing.device = st.st_dev;
-    listing.inode = st.st_ino;
-    listing.listedAtNs = nowNs();
-    ++scans_;
-    if (DIR* dir = ::opendir(hostDir.c_str())) {
-      while (dirent* ent = ::readdir(dir)) {
-        std::string host = ent->d_name;
-        if (host == "." || host == "..") continue;
-        std::string game;
-        bool ascii = std::all_of(host.begin(), host.end(),
-                                 [](char c) { return static_cast<uint8_t>(c) < 0x80; });
-        if (ascii || !Utf8ToSjis(host, game)) game = host;
-        listing.byKey[SjisFoldCase(game)].push_back({game, host});
-      }
-      ::closedir(dir);
-    }
-    // Folding may join several host names; keep a fixed order among them.
-    for (auto& [key, entries] : listing.byKey)
-      std::sort(entries.begin(), entries.end(),
-                [](const Entry& a, const Entry& b) { return a.hostName < b.hostName; });
-    it = listings_.insert_or_assign(hostDir, std::move(listing)).first;
-  }
+  if (::stat(hostDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  const FolderId id{st.st_dev, st.st_ino};
+  const int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+  auto it = listings_.find(id);
+  if (it == listings_.end() || !listingIsCurrent(it->second.listedAtNs, it->second.mtimeNs, mtime))
+    return scanFolder(hostDir, id, mtime, component);
+  useOrder_.splice(useOrder_.begin(), useOrder_, it->second.use);
   auto hit = it->second.byKey.find(SjisFoldCase(component));
-  if (hit == it->second.byKey.end()) return nullptr;
+  if (hit == it->second.byKey.end()) return std::nullopt;
+  const Entry* best = &hit->second.front();
   for (const Entry& entry : hit->second)
-    if (entry.gameName == component) return &entry;
-  return &hit->second.front();
+    if (preferred(entry, *best, component)) best = &entry;
+  return best->hostName;
+}
+
+std::optional<std::string> TVrFileManager::scanFolder(const std::string& hostDir,
+                                                      const FolderId& id, int64_t mtimeNs,
+                                                      const std::string& component) {
+  forget(id);
+  Listing listing;
+  listing.mtimeNs = mtimeNs;
+  listing.listedAtNs = nowNs();
+  bool keep = true;
+  const std::string key = SjisFoldCase(component);
+  std::optional<Entry> best;
+  ++scans_;
+  if (DIR* dir = ::opendir(hostDir.c_str())) {
+    while (dirent* ent = ::readdir(dir)) {
+      Entry entry{{}, ent->d_name};
+      if (entry.hostName == "." || entry.hostName == "..") continue;
+      bool ascii = std::all_of(entry.hostName.begin(), entry.hostName.end(),
+                               [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+      if (ascii || !Utf8ToSjis(entry.hostName, entry.gameName)) entry.gameName = entry.hostName;
+      std::string folded = SjisFoldCase(entry.gameName);
+      if (folded == key && (!best || preferred(entry, *best, component))) best = entry;
+      if (!keep) continue;
+      listing.bytes +=
+          kEntryOverheadBytes +
+          static_cast<int64_t>(folded.size() + entry.gameName.size() + entry.hostName.size());
+      // The cache never holds more than its bound, this listing included; a
+      // folder larger than the whole bound is not kept but scanned each time.
+      while (cachedBytes_ + listing.bytes > kListingCacheBytes && !useOrder_.empty())
+        forget(useOrder_.back());
+      if (listing.bytes > kListingCacheBytes) {
+        keep = false;
+        listing.byKey.clear();
+        continue;
+      }
+      listing.byKey[std::move(folded)].push_back(std::move(entry));
+    }
+    ::closedir(dir);
+  }
+  if (keep) {
+    cachedBytes_ += listing.bytes;
+    useOrder_.push_front(id);
+    listing.use = useOrder_.begin();
+    listings_.emplace(id, std::move(listing));
+  }
+  if (!best) return std::nullopt;
+  return std::move(best->hostName);
+}
+
+// Of the host names that fold alike, the game name's exact spelling wins,
+// else the first in byte order, whatever order the folder lists them in.
+bool TVrFileManager::preferred(const Entry& candidate, const Entry& best,
+                               const std::string& component) {
+  const bool exact = candidate.gameName == component;
+  if (exact != (best.gameName == component)) return exact;
+  return candidate.hostName < best.hostName;
+}
+
+void TVrFileManager::forget(const FolderId& id) {
+  auto it = listings_.find(id);
+  if (it == listings_.end()) return;
+  cachedBytes_ -= it->second.bytes;
+  useOrder_.erase(it->second.use);
+  listings_.erase(it);
 }
 
 void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,

@@ -6,9 +6,13 @@
 // read, so a game must be unpacked into a folder.
 //
 // Directory listings are cached, so a lookup costs one stat per folder on
-// the way instead of a scan; a listing is read again when its folder's
-// modification time changes, and while that time is too recent to be
-// trusted (a change in the same clock tick would not show).
+// the way instead of a scan. A listing belongs to the folder itself (its
+// device and inode), so every path that reaches a folder, through links or
+// a link loop, shares one listing; the cache as a whole holds at most
+// kListingCacheBytes and drops the least recently used listings first, and a
+// folder too large for it is scanned on each lookup. A listing is read again
+// when its folder's modification time changes, and while that time is too
+// recent to be trusted (a change in the same clock tick would not show).
 //
 // Host names are matched in their game form: a UTF-8 host name is compared
 // as its Shift-JIS counterpart, any other as its raw bytes. A game name can
@@ -17,6 +21,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -82,6 +87,10 @@ class TVrFileManager {
   // How many folder listings were read; the cache's own diagnostics.
   int64_t ScanCount() const { return scans_; }
 
+  // The bound of the listing cache, counted as an estimate of the bytes its
+  // entries take: some 300,000 entries of short names.
+  static constexpr int64_t kListingCacheBytes = int64_t{64} << 20;
+
   // The program-wide instance, installed and owned by start-up code
   // (nullptr when none).
   static TVrFileManager* Global();
@@ -92,20 +101,34 @@ class TVrFileManager {
     std::string gameName;  // the host name in its game form
     std::string hostName;
   };
+  struct FolderId {
+    uint64_t device = 0, inode = 0;
+    bool operator==(const FolderId&) const = default;
+  };
+  struct FolderIdHash {
+    size_t operator()(const FolderId& id) const { return id.inode * 31 + id.device; }
+  };
   struct Listing {
     int64_t mtimeNs = 0;
-    uint64_t device = 0, inode = 0;
     int64_t listedAtNs = 0;
+    int64_t bytes = 0;  // the estimate counted in cachedBytes_
     std::unordered_map<std::string, std::vector<Entry>> byKey;  // folded game name
+    std::list<FolderId>::iterator use;                          // its place in useOrder_
   };
 
   std::optional<std::string> resolve(const std::string& name, bool regularOnly = true);
-  const Entry* findEntry(const std::string& hostDir, const std::string& component);
+  std::optional<std::string> findHostName(const std::string& hostDir, const std::string& component);
+  std::optional<std::string> scanFolder(const std::string& hostDir, const FolderId& id,
+                                        int64_t mtimeNs, const std::string& component);
+  static bool preferred(const Entry& candidate, const Entry& best, const std::string& component);
+  void forget(const FolderId& id);
 
   std::string baseFolder_;
   std::vector<std::string> searchFolders_;
   std::mutex lock_;
-  std::unordered_map<std::string, Listing> listings_;  // by host folder path
+  std::unordered_map<FolderId, Listing, FolderIdHash> listings_;
+  std::list<FolderId> useOrder_;  // most recently used first
+  int64_t cachedBytes_ = 0;
   int64_t scans_ = 0;
 };
 

@@ -16,10 +16,10 @@ namespace fs = std::filesystem;
 
 // Sets a folder's modification time an hour back, so its listing is old
 // enough to be trusted by the cache.
-void ageFolder(const fs::path& dir) {
+void ageFolder(const fs::path& dir, time_t seconds = 3600) {
   timespec times[2];
   clock_gettime(CLOCK_REALTIME, &times[0]);
-  times[0].tv_sec -= 3600;
+  times[0].tv_sec -= seconds;
   times[1] = times[0];
   ASSERT_EQ(utimensat(AT_FDCWD, dir.c_str(), times, 0), 0);
 }
@@ -181,6 +181,13 @@ TEST_F(VrFiles, ListingsAreCachedUntilTheFolderChanges) {
     ASSERT_FALSE(files_.FileExists("data\\bg\\new.png"));
   }
   EXPECT_EQ(files_.ScanCount(), scans);
+
+  // Every path through a link loop reaches one folder, listed once.
+  fs::create_directory_symlink(".", base() / "loop");
+  ageFolder(base());
+  scans = files_.ScanCount();
+  EXPECT_TRUE(files_.FileExists("loop\\LOOP\\loop\\loop\\data\\bg\\room.png"));
+  EXPECT_EQ(files_.ScanCount(), scans + 1);
 
   // A new file changes the folder's time; the next lookup sees it.
   test::writeFile(base() / "Data" / "BG" / "New.png", "new");

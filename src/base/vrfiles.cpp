@@ -17,6 +17,10 @@ TVrFileManager* gFileManager = nullptr;
 // A listing younger than this (against its folder's modification time) may
 // miss a change made in the same clock tick, so it is not trusted.
 constexpr int64_t kRacyWindowNs = 2'000'000'000;
+// How often a listing that is not trusted is read again: a folder dated
+// ahead of the clock is never trusted, and a lookup must not read it each
+// time.
+constexpr int64_t kRescanIntervalNs = 1'000'000'000;
 // What a cached entry takes besides its names: the hash node, the vector
 // and the strings' own fields.
 constexpr int64_t kEntryOverheadBytes = 160;
@@ -87,9 +91,15 @@ int64_t nowNs() {
 }
 
 // Whether a listing read at `listedAt` of a folder then dated `listedMtime`
-// still shows the folder, now dated `mtime`.
+// still shows the folder, now dated `mtime`. A change within the clock tick
+// of the folder's time leaves that time as it was, so a listing read less
+// than kRacyWindowNs after it is read again once the window has passed, and
+// until then at most once every kRescanIntervalNs.
 bool listingIsCurrent(int64_t listedAt, int64_t listedMtime, int64_t mtime) {
-  return listedMtime == mtime && listedAt - mtime >= kRacyWindowNs;
+  if (listedMtime != mtime) return false;
+  if (listedAt - mtime >= kRacyWindowNs) return true;
+  const int64_t now = nowNs();
+  return now >= listedAt && now - listedAt < kRescanIntervalNs && now - mtime < kRacyWindowNs;
 }
 
 bool isRegularFile(const std::string& path) {

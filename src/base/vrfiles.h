@@ -11,8 +11,9 @@
 // a link loop, shares one listing; the cache as a whole holds at most
 // kListingCacheBytes and drops the least recently used listings first, and a
 // folder too large for it is scanned on each lookup. A listing is read again
-// when its folder's modification time changes, and while that time is too
-// recent to be trusted (a change in the same clock tick would not show).
+// when its folder's modification time changes, and, while that time is too
+// recent to be trusted (a change in the same clock tick would not show) or
+// ahead of the clock, at most once a second.
 //
 // Host names are matched in their game form: a UTF-8 host name is compared
 // as its Shift-JIS counterpart, any other as its raw bytes. A game name can

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Sets a folder's modification time an hour back, so its listing is old
-// enough to be trusted by the cache.
+// enough to be trusted by the cache (or `seconds` back, ahead when negative).
 void ageFolder(const fs::path& dir, time_t seconds = 3600) {
   timespec times[2];
   clock_gettime(CLOCK_REALTIME, &times[0]);
@@ -187,6 +187,12 @@ TEST_F(VrFiles, ListingsAreCachedUntilTheFolderChanges) {
   ageFolder(base());
   scans = files_.ScanCount();
   EXPECT_TRUE(files_.FileExists("loop\\LOOP\\loop\\loop\\data\\bg\\room.png"));
+  EXPECT_EQ(files_.ScanCount(), scans + 1);
+
+  // A folder dated ahead of the clock is not read again at each lookup.
+  ageFolder(base(), -86400);
+  scans = files_.ScanCount();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(files_.FileExists("both.txt"));
   EXPECT_EQ(files_.ScanCount(), scans + 1);
 
   // A new file changes the folder's time; the next lookup sees it.

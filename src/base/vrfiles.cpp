@@ -102,6 +102,10 @@ bool listingIsCurrent(int64_t listedAt, int64_t listedMtime, int64_t mtime) {
   return now >= listedAt && now - listedAt < kRescanIntervalNs && now - mtime < kRacyWindowNs;
 }
 
+EVrFileError missingFile(const std::string& name) {
+  return EVrFileError(SjisForMessage(name) + ":ファイルがありません");
+}
+
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -266,7 +270,7 @@ void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& na
                      int64_t maxBytes) {
   const int64_t size = source.Size();
   if (size > maxBytes)
-    throw EVrFileTooLarge(name + ": the file is " + std::to_string(size) +
+    throw EVrFileTooLarge(SjisForMessage(name) + ": the file is " + std::to_string(size) +
                           " bytes, more than the " + std::to_string(maxBytes) +
                           " a file of its kind may have");
   try {
@@ -277,8 +281,8 @@ void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& na
       target.CopyFrom(source, size);
     }
   } catch (const EReadError&) {
-    throw EVrFileError(name + ": " + kEndedEarly + ", short of the " + std::to_string(size) +
-                       " bytes its size gave");
+    throw EVrFileError(SjisForMessage(name) + ": " + kEndedEarly + ", short of the " +
+                       std::to_string(size) + " bytes its size gave");
   }
   target.SetPosition(0);
 }
@@ -287,8 +291,9 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
                       int64_t maxBytes) {
   std::string path = files.GetRealFileName(name);
   if (path.empty()) {
-    if (!files.GetHostPath(name).empty()) throw EVrFileError(name + ": not a regular file");
-    throw EVrFileError(name + ":ファイルがありません");
+    if (!files.GetHostPath(name).empty())
+      throw EVrFileError(SjisForMessage(name) + ": not a regular file");
+    throw missingFile(name);
   }
   TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
   LoadWholeStream(file, target, name, maxBytes);
@@ -296,7 +301,7 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
 
 void LoadFileToStream(TKwStream& target, const std::string& name, int64_t maxBytes) {
   TVrFileManager* files = TVrFileManager::Global();
-  if (!files) throw EVrFileError(name + ":ファイルがありません");
+  if (!files) throw missingFile(name);
   LoadFileToStream(*files, target, name, maxBytes);
 }
 
@@ -310,9 +315,9 @@ void ReadGameFile(const std::string& name, int64_t maxBytes,
     throw;
   } catch (const EReadError&) {
     // The decoder read past the end of the bytes the file holds.
-    throw EVrFileError(name + ": " + kEndedEarly);
+    throw EVrFileError(SjisForMessage(name) + ": " + kEndedEarly);
   } catch (const std::exception& e) {
-    throw EVrFileError(name + ": " + e.what());
+    throw EVrFileError(SjisForMessage(name) + ": " + e.what());
   }
 }
 

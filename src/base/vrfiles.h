@@ -37,8 +37,9 @@
 namespace zirk {
 
 // A game file that cannot be served or read. The message begins with the
-// file's name: "<name>:ファイルがありません" for a file that is in none of the
-// mounted folders, "<name>: <why>" for any other fault of it.
+// file's name, in UTF-8 where it converts (SjisForMessage):
+// "<name>:ファイルがありません" for a file that is in none of the mounted
+// folders, "<name>: <why>" for any other fault of it.
 class EVrFileError : public Exception {
  public:
   using Exception::Exception;

@@ -116,6 +116,12 @@ TEST_F(VrFiles, MissingFileMessage) {
   } catch (const EVrFileError& e) {
     EXPECT_STREQ(e.what(), "bg\\nofile.dor:ファイルがありません");
   }
+  try {
+    read("\x93\xFA\x96\x7B\\nofile.dor");
+    FAIL() << "no exception";
+  } catch (const EVrFileError& e) {
+    EXPECT_STREQ(e.what(), "日本\\nofile.dor:ファイルがありません");  // shown as UTF-8
+  }
   TVrFileManager::SetGlobal(nullptr);
   TKwMemoryStream s;
   EXPECT_THROW(LoadFileToStream(s, "both.txt"), EVrFileError);

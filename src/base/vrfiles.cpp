@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <stdexcept>
 
 #include "base/sjis.h"
 
@@ -317,6 +318,10 @@ void ReadGameFile(const std::string& name, int64_t maxBytes,
     // The decoder read past the end of the bytes the file holds.
     throw EVrFileError(SjisForMessage(name) + ": " + kEndedEarly);
   } catch (const std::exception& e) {
+    // The project's own errors are those of reading and decoding, as is a
+    // size the file gives that no container can hold; anything else
+    // (std::bad_alloc above all) is no fault of the file and passes on.
+    if (!dynamic_cast<const Exception*>(&e) && !dynamic_cast<const std::length_error*>(&e)) throw;
     throw EVrFileError(SjisForMessage(name) + ": " + e.what());
   }
 }

@@ -154,12 +154,13 @@ void LoadFileToStream(TKwStream& target, const std::string& name,
 void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
                      int64_t maxBytes);
 // Reads the named file through the program-wide instance as LoadFileToStream
-// does and hands it, at position 0, to `decode`. Every error on the way comes
-// back as an EVrFileError that names the file once: the read's own name it,
-// an EVrFileError the decoder raises names its own file (a picture of a
-// film), and any other becomes "<name>: <its message>", a short read "<name>:
+// does and hands it, at position 0, to `decode`. Every error of reading or
+// decoding comes back as an EVrFileError that names the file once: the
+// read's own name it, an EVrFileError the decoder raises names its own file
+// (a picture of a film), any other of the project's errors or a
+// std::length_error becomes "<name>: <its message>", a short read "<name>:
 // the file ended early". Readers of game files put the name on here, so no
-// caller adds it again.
+// caller adds it again. Other errors (std::bad_alloc) pass unchanged.
 void ReadGameFile(const std::string& name, int64_t maxBytes,
                   const std::function<void(TKwMemoryStream&)>& decode);
 

@@ -157,6 +157,12 @@ TEST_F(VrFiles, AFileBeyondItsReadersCapOrNotRegularIsNamed) {
   } catch (const EVrFileError& e) {
     EXPECT_STREQ(e.what(), "PIPE.zcn: not a regular file");
   }
+
+  // Running out of memory is no fault of the file: it passes unnamed.
+  TVrFileManager::SetGlobal(&files_);
+  EXPECT_THROW(ReadGameFile("both.txt", 100, [](TKwMemoryStream&) { throw std::bad_alloc(); }),
+               std::bad_alloc);
+  TVrFileManager::SetGlobal(nullptr);
 }
 
 TEST_F(VrFiles, LoadReplacesContentAndRewinds) {

@@ -1,13 +1,17 @@
 // The virtual file system's cached lookup against a plain case-insensitive
-// folder scan per lookup, and the chunked inflate against zlib's one-shot
-// uncompress into a buffer of known size.
+// folder scan per lookup, its cache on a large folder reached through a link
+// loop or dated ahead of the clock, and the chunked inflate against zlib's
+// one-shot uncompress into a buffer of known size.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +93,83 @@ void BM_FolderScanPerLookup(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FolderScanPerLookup);
+
+constexpr int kBigFolderFiles = 100'000;
+
+// A game folder of kBigFolderFiles pictures holding a link "loop" to
+// itself, made once and removed at exit.
+struct BigFolder {
+  BigFolder() : dir(fs::temp_directory_path() / ("zirk-bench-big-" + std::to_string(::getpid()))) {
+    fs::create_directories(dir);
+    for (int i = 0; i < kBigFolderFiles; ++i) std::ofstream(dir / pictureName(i)) << "x";
+    fs::create_directory_symlink(".", dir / "loop");
+  }
+  ~BigFolder() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  static std::string pictureName(int i) {
+    char name[32];
+    snprintf(name, sizeof name, "Pic%06d.dor", i);
+    return name;
+  }
+  // Dates the folder `seconds` from now (negative: in the past).
+  void date(time_t seconds) const {
+    timespec times[2] = {{time(nullptr) + seconds, 0}, {time(nullptr) + seconds, 0}};
+    utimensat(AT_FDCWD, dir.c_str(), times, 0);
+  }
+  fs::path dir;
+};
+
+const BigFolder& bigFolder() {
+  static const BigFolder folder;
+  return folder;
+}
+
+// What the cache holds and the process's peak, read off while the manager
+// lives.
+void reportMemory(benchmark::State& state, size_t heapBefore) {
+  state.counters["cacheMB"] = static_cast<double>(mallinfo2().uordblks - heapBefore) / 1e6;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peakRssMB"] = static_cast<double>(usage.ru_maxrss) / 1e3;
+}
+
+// One picture named through the loop 39 times, as a film's track may name
+// it: every spelling reaches the same folder.
+void BM_VrFileLookupThroughLinkLoop(benchmark::State& state) {
+  const BigFolder& folder = bigFolder();
+  folder.date(-3600);
+  std::string name;
+  for (int i = 0; i < 39; ++i) name += "loop\\";
+  name += "pic000000.dor";
+  for (auto _ : state) {
+    const size_t heapBefore = mallinfo2().uordblks;
+    zirk::TVrFileManager files(folder.dir.string());
+    benchmark::DoNotOptimize(files.FileExists(name));
+    state.counters["scans"] = static_cast<double>(files.ScanCount());
+    reportMemory(state, heapBefore);
+  }
+}
+BENCHMARK(BM_VrFileLookupThroughLinkLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A 200-track film's pictures looked up in the folder, installed an hour
+// ago (argument 0) or dated four years ahead of the clock (argument 1).
+void BM_VrFile200LookupsInBigFolder(benchmark::State& state) {
+  const BigFolder& folder = bigFolder();
+  folder.date(state.range(0) ? 4 * 365 * 86400 : -3600);
+  for (auto _ : state) {
+    zirk::TVrFileManager files(folder.dir.string());
+    for (int i = 0; i < 200; ++i)
+      benchmark::DoNotOptimize(files.FileExists(BigFolder::pictureName(i * 499)));
+    state.counters["scans"] = static_cast<double>(files.ScanCount());
+  }
+}
+BENCHMARK(BM_VrFile200LookupsInBigFolder)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 std::vector<uint8_t> pictureLikeBytes(size_t n) {
   std::vector<uint8_t> v(n);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <stdexcept>
 
 #include "base/sjis.h"
 
@@ -17,6 +18,13 @@ TVrFileManager* gFileManager = nullptr;
 // A listing younger than this (against its folder's modification time) may
 // miss a change made in the same clock tick, so it is not trusted.
 constexpr int64_t kRacyWindowNs = 2'000'000'000;
+// How often a listing that is not trusted is read again: a folder dated
+// ahead of the clock is never trusted, and a lookup must not read it each
+// time.
+constexpr int64_t kRescanIntervalNs = 1'000'000'000;
+// What a cached entry takes besides its names: the hash node, the vector
+// and the strings' own fields.
+constexpr int64_t kEntryOverheadBytes = 160;
 
 const char kEndedEarly[] = "the file ended early";
 
@@ -83,6 +91,22 @@ int64_t nowNs() {
   return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
+// Whether a listing read at `listedAt` of a folder then dated `listedMtime`
+// still shows the folder, now dated `mtime`. A change within the clock tick
+// of the folder's time leaves that time as it was, so a listing read less
+// than kRacyWindowNs after it is read again once the window has passed, and
+// until then at most once every kRescanIntervalNs.
+bool listingIsCurrent(int64_t listedAt, int64_t listedMtime, int64_t mtime) {
+  if (listedMtime != mtime) return false;
+  if (listedAt - mtime >= kRacyWindowNs) return true;
+  const int64_t now = nowNs();
+  return now >= listedAt && now - listedAt < kRescanIntervalNs && now - mtime < kRacyWindowNs;
+}
+
+EVrFileError missingFile(const std::string& name) {
+  return EVrFileError(SjisForMessage(name) + ":ファイルがありません");
+}
+
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -122,6 +146,8 @@ std::unique_ptr<TRangeStream> TVrFileManager::OpenMediaStream(const std::string&
 void TVrFileManager::InvalidateCache() {
   std::lock_guard<std::mutex> guard(lock_);
   listings_.clear();
+  useOrder_.clear();
+  cachedBytes_ = 0;
 }
 
 TVrFileManager* TVrFileManager::Global() {
@@ -146,68 +172,106 @@ std::optional<std::string> TVrFileManager::resolve(const std::string& name, bool
     std::string path = root->substr(0, root->size() - 1);  // without the trailing "/"
     bool found = true;
     for (const std::string& part : *parts) {
-      const Entry* entry = findEntry(path.empty() ? "/" : path, part);
-      if (!entry) {
+      std::optional<std::string> host = findHostName(path.empty() ? "/" : path, part);
+      if (!host) {
         found = false;
         break;
       }
       path += '/';
-      path += entry->hostName;
+      path += *host;
     }
     if (found && (!regularOnly || isRegularFile(path))) return path;
   }
   return std::nullopt;
 }
 
-const TVrFileManager::Entry* TVrFileManager::findEntry(const std::string& hostDir,
-                                                       const std::string& component) {
+std::optional<std::string> TVrFileManager::findHostName(const std::string& hostDir,
+                                                        const std::string& component) {
   struct stat st {};
-  if (::stat(hostDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    listings_.erase(hostDir);
-    return nullptr;
-  }
-  int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
-  auto it = listings_.find(hostDir);
-  bool fresh = it != listings_.end() && it->second.mtimeNs == mtime &&
-               it->second.device == st.st_dev && it->second.inode == st.st_ino &&
-               it->second.listedAtNs - mtime >= kRacyWindowNs;
-  if (!fresh) {
-    Listing listing;
-    listing.mtimeNs = mtime;
-    listing.device = st.st_dev;
-    listing.inode = st.st_ino;
-    listing.listedAtNs = nowNs();
-    ++scans_;
-    if (DIR* dir = ::opendir(hostDir.c_str())) {
-      while (dirent* ent = ::readdir(dir)) {
-        std::string host = ent->d_name;
-        if (host == "." || host == "..") continue;
-        std::string game;
-        bool ascii = std::all_of(host.begin(), host.end(),
-                                 [](char c) { return static_cast<uint8_t>(c) < 0x80; });
-        if (ascii || !Utf8ToSjis(host, game)) game = host;
-        listing.byKey[SjisFoldCase(game)].push_back({game, host});
-      }
-      ::closedir(dir);
-    }
-    // Folding may join several host names; keep a fixed order among them.
-    for (auto& [key, entries] : listing.byKey)
-      std::sort(entries.begin(), entries.end(),
-                [](const Entry& a, const Entry& b) { return a.hostName < b.hostName; });
-    it = listings_.insert_or_assign(hostDir, std::move(listing)).first;
-  }
+  if (::stat(hostDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  const FolderId id{st.st_dev, st.st_ino};
+  const int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
+  auto it = listings_.find(id);
+  if (it == listings_.end() || !listingIsCurrent(it->second.listedAtNs, it->second.mtimeNs, mtime))
+    return scanFolder(hostDir, id, mtime, component);
+  useOrder_.splice(useOrder_.begin(), useOrder_, it->second.use);
   auto hit = it->second.byKey.find(SjisFoldCase(component));
-  if (hit == it->second.byKey.end()) return nullptr;
+  if (hit == it->second.byKey.end()) return std::nullopt;
+  const Entry* best = &hit->second.front();
   for (const Entry& entry : hit->second)
-    if (entry.gameName == component) return &entry;
-  return &hit->second.front();
+    if (preferred(entry, *best, component)) best = &entry;
+  return best->hostName;
+}
+
+std::optional<std::string> TVrFileManager::scanFolder(const std::string& hostDir,
+                                                      const FolderId& id, int64_t mtimeNs,
+                                                      const std::string& component) {
+  forget(id);
+  Listing listing;
+  listing.mtimeNs = mtimeNs;
+  listing.listedAtNs = nowNs();
+  bool keep = true;
+  const std::string key = SjisFoldCase(component);
+  std::optional<Entry> best;
+  ++scans_;
+  if (DIR* dir = ::opendir(hostDir.c_str())) {
+    while (dirent* ent = ::readdir(dir)) {
+      Entry entry{{}, ent->d_name};
+      if (entry.hostName == "." || entry.hostName == "..") continue;
+      bool ascii = std::all_of(entry.hostName.begin(), entry.hostName.end(),
+                               [](char c) { return static_cast<uint8_t>(c) < 0x80; });
+      if (ascii || !Utf8ToSjis(entry.hostName, entry.gameName)) entry.gameName = entry.hostName;
+      std::string folded = SjisFoldCase(entry.gameName);
+      if (folded == key && (!best || preferred(entry, *best, component))) best = entry;
+      if (!keep) continue;
+      listing.bytes +=
+          kEntryOverheadBytes +
+          static_cast<int64_t>(folded.size() + entry.gameName.size() + entry.hostName.size());
+      // The cache never holds more than its bound, this listing included; a
+      // folder larger than the whole bound is not kept but scanned each time.
+      while (cachedBytes_ + listing.bytes > kListingCacheBytes && !useOrder_.empty())
+        forget(useOrder_.back());
+      if (listing.bytes > kListingCacheBytes) {
+        keep = false;
+        listing.byKey.clear();
+        continue;
+      }
+      listing.byKey[std::move(folded)].push_back(std::move(entry));
+    }
+    ::closedir(dir);
+  }
+  if (keep) {
+    cachedBytes_ += listing.bytes;
+    useOrder_.push_front(id);
+    listing.use = useOrder_.begin();
+    listings_.emplace(id, std::move(listing));
+  }
+  if (!best) return std::nullopt;
+  return std::move(best->hostName);
+}
+
+// Of the host names that fold alike, the game name's exact spelling wins,
+// else the first in byte order, whatever order the folder lists them in.
+bool TVrFileManager::preferred(const Entry& candidate, const Entry& best,
+                               const std::string& component) {
+  const bool exact = candidate.gameName == component;
+  if (exact != (best.gameName == component)) return exact;
+  return candidate.hostName < best.hostName;
+}
+
+void TVrFileManager::forget(const FolderId& id) {
+  auto it = listings_.find(id);
+  if (it == listings_.end()) return;
+  cachedBytes_ -= it->second.bytes;
+  useOrder_.erase(it->second.use);
+  listings_.erase(it);
 }
 
 void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
                      int64_t maxBytes) {
   const int64_t size = source.Size();
   if (size > maxBytes)
-    throw EVrFileTooLarge(name + ": the file is " + std::to_string(size) +
+    throw EVrFileTooLarge(SjisForMessage(name) + ": the file is " + std::to_string(size) +
                           " bytes, more than the " + std::to_string(maxBytes) +
                           " a file of its kind may have");
   try {
@@ -218,8 +282,8 @@ void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& na
       target.CopyFrom(source, size);
     }
   } catch (const EReadError&) {
-    throw EVrFileError(name + ": " + kEndedEarly + ", short of the " + std::to_string(size) +
-                       " bytes its size gave");
+    throw EVrFileError(SjisForMessage(name) + ": " + kEndedEarly + ", short of the " +
+                       std::to_string(size) + " bytes its size gave");
   }
   target.SetPosition(0);
 }
@@ -228,8 +292,9 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
                       int64_t maxBytes) {
   std::string path = files.GetRealFileName(name);
   if (path.empty()) {
-    if (!files.GetHostPath(name).empty()) throw EVrFileError(name + ": not a regular file");
-    throw EVrFileError(name + ":ファイルがありません");
+    if (!files.GetHostPath(name).empty())
+      throw EVrFileError(SjisForMessage(name) + ": not a regular file");
+    throw missingFile(name);
   }
   TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
   LoadWholeStream(file, target, name, maxBytes);
@@ -237,7 +302,7 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
 
 void LoadFileToStream(TKwStream& target, const std::string& name, int64_t maxBytes) {
   TVrFileManager* files = TVrFileManager::Global();
-  if (!files) throw EVrFileError(name + ":ファイルがありません");
+  if (!files) throw missingFile(name);
   LoadFileToStream(*files, target, name, maxBytes);
 }
 
@@ -251,9 +316,13 @@ void ReadGameFile(const std::string& name, int64_t maxBytes,
     throw;
   } catch (const EReadError&) {
     // The decoder read past the end of the bytes the file holds.
-    throw EVrFileError(name + ": " + kEndedEarly);
+    throw EVrFileError(SjisForMessage(name) + ": " + kEndedEarly);
   } catch (const std::exception& e) {
-    throw EVrFileError(name + ": " + e.what());
+    // The project's own errors are those of reading and decoding, as is a
+    // size the file gives that no container can hold; anything else
+    // (std::bad_alloc above all) is no fault of the file and passes on.
+    if (!dynamic_cast<const Exception*>(&e) && !dynamic_cast<const std::length_error*>(&e)) throw;
+    throw EVrFileError(SjisForMessage(name) + ": " + e.what());
   }
 }
 

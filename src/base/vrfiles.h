@@ -6,9 +6,14 @@
 // read, so a game must be unpacked into a folder.
 //
 // Directory listings are cached, so a lookup costs one stat per folder on
-// the way instead of a scan; a listing is read again when its folder's
-// modification time changes, and while that time is too recent to be
-// trusted (a change in the same clock tick would not show).
+// the way instead of a scan. A listing belongs to the folder itself (its
+// device and inode), so every path that reaches a folder, through links or
+// a link loop, shares one listing; the cache as a whole holds at most
+// kListingCacheBytes and drops the least recently used listings first, and a
+// folder too large for it is scanned on each lookup. A listing is read again
+// when its folder's modification time changes, and, while that time is too
+// recent to be trusted (a change in the same clock tick would not show) or
+// ahead of the clock, at most once a second.
 //
 // Host names are matched in their game form: a UTF-8 host name is compared
 // as its Shift-JIS counterpart, any other as its raw bytes. A game name can
@@ -17,6 +22,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,8 +37,9 @@
 namespace zirk {
 
 // A game file that cannot be served or read. The message begins with the
-// file's name: "<name>:ファイルがありません" for a file that is in none of the
-// mounted folders, "<name>: <why>" for any other fault of it.
+// file's name, in UTF-8 where it converts (SjisForMessage):
+// "<name>:ファイルがありません" for a file that is in none of the mounted
+// folders, "<name>: <why>" for any other fault of it.
 class EVrFileError : public Exception {
  public:
   using Exception::Exception;
@@ -82,6 +89,10 @@ class TVrFileManager {
   // How many folder listings were read; the cache's own diagnostics.
   int64_t ScanCount() const { return scans_; }
 
+  // The bound of the listing cache, counted as an estimate of the bytes its
+  // entries take: some 300,000 entries of short names.
+  static constexpr int64_t kListingCacheBytes = int64_t{64} << 20;
+
   // The program-wide instance, installed and owned by start-up code
   // (nullptr when none).
   static TVrFileManager* Global();
@@ -92,20 +103,34 @@ class TVrFileManager {
     std::string gameName;  // the host name in its game form
     std::string hostName;
   };
+  struct FolderId {
+    uint64_t device = 0, inode = 0;
+    bool operator==(const FolderId&) const = default;
+  };
+  struct FolderIdHash {
+    size_t operator()(const FolderId& id) const { return id.inode * 31 + id.device; }
+  };
   struct Listing {
     int64_t mtimeNs = 0;
-    uint64_t device = 0, inode = 0;
     int64_t listedAtNs = 0;
+    int64_t bytes = 0;  // the estimate counted in cachedBytes_
     std::unordered_map<std::string, std::vector<Entry>> byKey;  // folded game name
+    std::list<FolderId>::iterator use;                          // its place in useOrder_
   };
 
   std::optional<std::string> resolve(const std::string& name, bool regularOnly = true);
-  const Entry* findEntry(const std::string& hostDir, const std::string& component);
+  std::optional<std::string> findHostName(const std::string& hostDir, const std::string& component);
+  std::optional<std::string> scanFolder(const std::string& hostDir, const FolderId& id,
+                                        int64_t mtimeNs, const std::string& component);
+  static bool preferred(const Entry& candidate, const Entry& best, const std::string& component);
+  void forget(const FolderId& id);
 
   std::string baseFolder_;
   std::vector<std::string> searchFolders_;
   std::mutex lock_;
-  std::unordered_map<std::string, Listing> listings_;  // by host folder path
+  std::unordered_map<FolderId, Listing, FolderIdHash> listings_;
+  std::list<FolderId> useOrder_;  // most recently used first
+  int64_t cachedBytes_ = 0;
   int64_t scans_ = 0;
 };
 
@@ -129,12 +154,13 @@ void LoadFileToStream(TKwStream& target, const std::string& name,
 void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
                      int64_t maxBytes);
 // Reads the named file through the program-wide instance as LoadFileToStream
-// does and hands it, at position 0, to `decode`. Every error on the way comes
-// back as an EVrFileError that names the file once: the read's own name it,
-// an EVrFileError the decoder raises names its own file (a picture of a
-// film), and any other becomes "<name>: <its message>", a short read "<name>:
+// does and hands it, at position 0, to `decode`. Every error of reading or
+// decoding comes back as an EVrFileError that names the file once: the
+// read's own name it, an EVrFileError the decoder raises names its own file
+// (a picture of a film), any other of the project's errors or a
+// std::length_error becomes "<name>: <its message>", a short read "<name>:
 // the file ended early". Readers of game files put the name on here, so no
-// caller adds it again.
+// caller adds it again. Other errors (std::bad_alloc) pass unchanged.
 void ReadGameFile(const std::string& name, int64_t maxBytes,
                   const std::function<void(TKwMemoryStream&)>& decode);
 

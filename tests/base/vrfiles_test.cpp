@@ -15,11 +15,11 @@ namespace {
 namespace fs = std::filesystem;
 
 // Sets a folder's modification time an hour back, so its listing is old
-// enough to be trusted by the cache.
-void ageFolder(const fs::path& dir) {
+// enough to be trusted by the cache (or `seconds` back, ahead when negative).
+void ageFolder(const fs::path& dir, time_t seconds = 3600) {
   timespec times[2];
   clock_gettime(CLOCK_REALTIME, &times[0]);
-  times[0].tv_sec -= 3600;
+  times[0].tv_sec -= seconds;
   times[1] = times[0];
   ASSERT_EQ(utimensat(AT_FDCWD, dir.c_str(), times, 0), 0);
 }
@@ -116,6 +116,12 @@ TEST_F(VrFiles, MissingFileMessage) {
   } catch (const EVrFileError& e) {
     EXPECT_STREQ(e.what(), "bg\\nofile.dor:ファイルがありません");
   }
+  try {
+    read("\x93\xFA\x96\x7B\\nofile.dor");
+    FAIL() << "no exception";
+  } catch (const EVrFileError& e) {
+    EXPECT_STREQ(e.what(), "日本\\nofile.dor:ファイルがありません");  // shown as UTF-8
+  }
   TVrFileManager::SetGlobal(nullptr);
   TKwMemoryStream s;
   EXPECT_THROW(LoadFileToStream(s, "both.txt"), EVrFileError);
@@ -151,6 +157,12 @@ TEST_F(VrFiles, AFileBeyondItsReadersCapOrNotRegularIsNamed) {
   } catch (const EVrFileError& e) {
     EXPECT_STREQ(e.what(), "PIPE.zcn: not a regular file");
   }
+
+  // Running out of memory is no fault of the file: it passes unnamed.
+  TVrFileManager::SetGlobal(&files_);
+  EXPECT_THROW(ReadGameFile("both.txt", 100, [](TKwMemoryStream&) { throw std::bad_alloc(); }),
+               std::bad_alloc);
+  TVrFileManager::SetGlobal(nullptr);
 }
 
 TEST_F(VrFiles, LoadReplacesContentAndRewinds) {
@@ -181,6 +193,19 @@ TEST_F(VrFiles, ListingsAreCachedUntilTheFolderChanges) {
     ASSERT_FALSE(files_.FileExists("data\\bg\\new.png"));
   }
   EXPECT_EQ(files_.ScanCount(), scans);
+
+  // Every path through a link loop reaches one folder, listed once.
+  fs::create_directory_symlink(".", base() / "loop");
+  ageFolder(base());
+  scans = files_.ScanCount();
+  EXPECT_TRUE(files_.FileExists("loop\\LOOP\\loop\\loop\\data\\bg\\room.png"));
+  EXPECT_EQ(files_.ScanCount(), scans + 1);
+
+  // A folder dated ahead of the clock is not read again at each lookup.
+  ageFolder(base(), -86400);
+  scans = files_.ScanCount();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(files_.FileExists("both.txt"));
+  EXPECT_EQ(files_.ScanCount(), scans + 1);
 
   // A new file changes the folder's time; the next lookup sees it.
   test::writeFile(base() / "Data" / "BG" / "New.png", "new");

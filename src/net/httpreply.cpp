@@ -18,6 +18,13 @@ bool statusLine(const std::string& line) {
   return line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0;
 }
 
+// A blank or a tab may stand before the colon; no other control character
+// belongs to a name.
+bool controlInName(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u < 0x20 && u != '\t') || u == 0x7f;
+}
+
 bool interimStatusLine(const std::string& line) {
   const int status = StatusCodeOf(line);
   return statusLine(line) && status >= 100 && status < 200;
@@ -143,6 +150,13 @@ void THttpReplyParser::headerLine(const std::string& line, std::string_view term
     endOfHeader();
     return;
   }
+  if (line.find_first_of(std::string_view("\r\0", 2)) != std::string::npos) {
+    // A NUL or a CR that ends no line has no place in a header: a reader
+    // that took either as a line end, or as part of a name, would see other
+    // fields than this one does.
+    malformed("a NUL or a bare CR in a header line");
+    return;
+  }
   lines_.push_back(line);
   if (statusLine(line)) {
     field_.clear();
@@ -171,11 +185,22 @@ bool THttpReplyParser::framingField(const std::string& line) {
       malformed("folded " + field_ + " field");
     return failure_ == TFeed::Ok;
   }
+  const size_t colon = line.find(':');
+  const std::string_view name(line.data(), colon == std::string::npos ? 0 : colon);
+  if (std::any_of(name.begin(), name.end(), controlInName)) {
+    malformed("a control character in a header field's name");
+    return false;
+  }
   const THeaderField field = ReadHeaderField(line);
   field_ = field.name;
   if (field.name == "content-length") {
-    int64_t length = DecimalOr(field.value, -1);
-    if (length < 0) length = -1;
+    // A length that does not read leaves the body's end unknown, as two
+    // different ones do.
+    const int64_t length = ContentLengthOf(field.value);
+    if (length < 0) {
+      malformed("a Content-Length that is not one decimal number");
+      return false;
+    }
     if (lengthSeen_ && length != contentLength_) {
       // Which length holds is anybody's guess, and a wrong guess would read
       // another reply's bytes as this body.

@@ -29,11 +29,14 @@ class THttpReplyParser {
     Relocate,  // a location was given: the request goes there instead
   };
 
-  // Malformed: the body cannot be read as sent (Malformation says why): two
-  // Content-Length fields that differ, so its end is unknown, a transfer
-  // coding, which this client neither asks for nor decodes, or a folded line
-  // that would change either. Both fields are read as HTTP/1.1 reads a field
-  // (ReadHeaderField), so no blank around name or value hides them.
+  // Malformed: the body cannot be read as sent (Malformation says why): a
+  // Content-Length that is not one decimal number, or two that differ, so
+  // its end is unknown, a transfer coding, which this client neither asks
+  // for nor decodes, or a folded line that would change either. Both fields
+  // are read as HTTP/1.1 reads a field (ReadHeaderField), so no blank around
+  // name or value hides them, and a header line holding a NUL, a bare CR or
+  // a control character in a field's name fails, as no reader agrees on
+  // what such a line says.
   enum class TFeed : uint8_t { Ok, LineTooLong, HeaderTooLarge, Malformed };
 
   // What the owner hears while bytes are fed; each call happens inside Feed.

@@ -266,6 +266,21 @@ int64_t DecimalOr(const std::string& text, int64_t fallback) {
   return negative ? -v : v;
 }
 
+int64_t ContentLengthOf(const std::string& value) {
+  int64_t length = -1;
+  for (size_t at = 0;;) {
+    const size_t comma = value.find(',', at);
+    const std::string item = trim(value.substr(at, comma - at));
+    if (item.empty() || item.find_first_not_of("0123456789") != std::string::npos) return -1;
+    int64_t v = 0;
+    for (char c : item) v = v > (INT64_MAX - (c - '0')) / 10 ? INT64_MAX : v * 10 + (c - '0');
+    if (length >= 0 && v != length) return -1;
+    length = v;
+    if (comma == std::string::npos) return length;
+    at = comma + 1;
+  }
+}
+
 THeaderField ReadHeaderField(const std::string& line) {
   const size_t colon = line.find(':');
   if (colon == std::string::npos) return {};

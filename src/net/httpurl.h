@@ -55,6 +55,10 @@ struct THeaderField {
 THeaderField ReadHeaderField(const std::string& line);
 // A decimal value, or `fallback` when the text is not one.
 int64_t DecimalOr(const std::string& text, int64_t fallback);
+// A Content-Length value: one decimal number, or a list of equal ones as a
+// sender that merged repeated fields writes it; -1 for anything else. A
+// number past the 64-bit range reads as the largest, which no body reaches.
+int64_t ContentLengthOf(const std::string& value);
 // "bytes 0-99/1000" → "0" and "99".
 void SplitContentRange(const std::string& value, std::string& begin, std::string& end);
 

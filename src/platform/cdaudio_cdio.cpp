@@ -2,11 +2,14 @@
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "platform/cdaudio.h"
 
@@ -35,38 +38,87 @@ bool isImage(const std::string& element) {
 
 // libcdio's CUE reader takes a sheet a piece at a time, each piece a line or
 // the next this many bytes of a longer one, and reads every piece as a line.
-constexpr int kCueReaderPiece = 4095;
+constexpr size_t kCueReaderPiece = 4095;
 
-// libcdio's CUE reader writes past its table on a sheet of more tracks than
-// a disc holds, so such a sheet never reaches it: a word ends where the
-// reader's piece ends as well as at white space or a zero byte (the end of
-// the reader's line), so a TRACK glued to a long line is counted. Only a
-// regular file is a sheet; the reader would wait on a FIFO for a writer.
+// Hands `f` each piece of the sheet as the reader takes it; stops at the
+// first piece `f` refuses.
+template <class F>
+bool everyCuePiece(std::istream& sheet, F f) {
+  std::string piece;
+  for (auto it = std::istreambuf_iterator<char>(sheet); it != std::istreambuf_iterator<char>();
+       ++it) {
+    piece += *it;
+    if (*it == '\n' || piece.size() == kCueReaderPiece) {
+      if (!f(std::string_view(piece))) return false;
+      piece.clear();
+    }
+  }
+  return piece.empty() || f(std::string_view(piece));
+}
+
+// The TRACK words of a piece: a word ends at white space or a zero byte
+// (the end of the reader's line), and where the piece ends.
+int tracksIn(std::string_view piece) {
+  int tracks = 0;
+  std::string word;
+  for (size_t i = 0; i <= piece.size(); ++i) {
+    const auto c = static_cast<unsigned char>(i < piece.size() ? piece[i] : 0);
+    if (std::isspace(c) == 0 && c != 0) {
+      word += static_cast<char>(std::toupper(c));
+    } else {
+      tracks += word == "TRACK";
+      word.clear();
+    }
+  }
+  return tracks;
+}
+
+// The file a FILE or CDTEXTFILE piece names, as the reader takes it: the
+// piece ends at a zero byte, the keyword at white space, and the name is
+// the first run after it that holds no quote, tab or line end (blanks
+// included). Empty for any other piece.
+std::string namedFile(std::string_view piece) {
+  piece = piece.substr(0, piece.find('\0'));
+  constexpr std::string_view kBlank = " \t\r\n";
+  const size_t from = std::min(piece.find_first_not_of(kBlank), piece.size());
+  const size_t to = std::min(piece.find_first_of(kBlank, from), piece.size());
+  const std::string_view keyword = piece.substr(from, to - from);
+  if ((keyword != "FILE" && keyword != "CDTEXTFILE") || to == piece.size()) return {};
+  constexpr std::string_view kNameEnd = "\"\t\r\n";
+  const std::string_view rest = piece.substr(to + 1);
+  const size_t begin = std::min(rest.find_first_not_of(kNameEnd), rest.size());
+  return std::string(rest.substr(begin, rest.find_first_of(kNameEnd, begin) - begin));
+}
+
+// Something there that is no regular file: a FIFO nobody writes would hold
+// the reader's open for ever. What is missing the reader reports itself.
+bool irregular(const std::filesystem::path& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  return std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+}
+
+// Only a regular file is a sheet, and every file it leads libcdio's reader
+// to open must be one too: the image named beside it (".cue" becomes
+// ".bin", ".CUE" ".BIN") and each file a FILE or CDTEXTFILE line names,
+// taken from the sheet's folder. libcdio's reader also writes past its table
+// on a sheet of more tracks than a disc holds, so such a sheet never reaches
+// it: tracks are counted as the reader finds them, so a TRACK glued to a
+// long line is counted too.
 bool sheetFitsLibcdio(const std::string& path) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
+  std::string image = path;
+  image.replace(image.size() - 3, 3, image.ends_with("CUE") ? "BIN" : "bin");
+  if (irregular(image)) return false;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   std::ifstream sheet(path, std::ios::binary);
   int tracks = 0;
-  std::string word;
-  const auto tooMany = [&tracks, &word] {
-    const bool track = word == "TRACK";
-    word.clear();
-    return track && ++tracks > CDIO_CD_MAX_TRACKS;
-  };
-  int piece = 0;
-  for (auto it = std::istreambuf_iterator<char>(sheet); it != std::istreambuf_iterator<char>();
-       ++it) {
-    const auto c = static_cast<unsigned char>(*it);
-    if (std::isspace(c) == 0 && c != 0)
-      word += static_cast<char>(std::toupper(c));
-    else if (tooMany())
-      return false;
-    if (c == '\n' || ++piece == kCueReaderPiece) {
-      if (tooMany()) return false;
-      piece = 0;
-    }
-  }
-  return !tooMany();
+  return everyCuePiece(sheet, [&](std::string_view piece) {
+    tracks += tracksIn(piece);
+    const std::string named = namedFile(piece);
+    return tracks <= CDIO_CD_MAX_TRACKS && (named.empty() || !irregular(folder / named));
+  });
 }
 
 class CdioMedium final : public CdMedium {

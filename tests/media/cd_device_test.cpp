@@ -2,9 +2,13 @@
 // play through a manual sound device, notifications and the end of play.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "cd_images.h"
 #include "platform/cdaudio.h"
@@ -14,6 +18,7 @@ namespace zirk {
 namespace {
 
 using namespace platform;
+using namespace std::chrono_literals;
 using test::pullCd;
 using test::ToneTrack;
 
@@ -208,6 +213,21 @@ TEST_F(CdDeviceTest, RemovingTheImageStopsPlayAndPuttingItBackReadsItAgain) {
   EXPECT_EQ(cd_->Mode(), MCI_MODE_STOP);
 }
 
+// Opens each FIFO's write end once an open has had 3 s, so that one waiting
+// on a FIFO ends; `released` says whether one had to.
+struct FifoRelease {
+  std::vector<std::filesystem::path> fifos;
+  std::atomic<bool> released{false};
+  std::jthread thread{[this](const std::stop_token& stop) {
+    for (int ms = 0; !stop.stop_requested(); ms += 10, std::this_thread::sleep_for(10ms))
+      for (const auto& fifo : fifos)
+        if (const int fd = ms < 3000 ? -1 : ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+          released = true;
+          ::close(fd);
+        }
+  }};
+};
+
 TEST(CdDevice, UnknownElementsDoNotOpen) {
   test::TempDir dir;
   test::writeFile(dir / "broken.cue", "this is not a cue sheet\n");
@@ -221,14 +241,23 @@ TEST(CdDevice, UnknownElementsDoNotOpen) {
     return (dir / (name + ".cue")).string();
   };
   const std::string longRem = "REM " + std::string(4091, 'x');
-  ASSERT_EQ(::mkfifo((dir / "pipe.cue").c_str(), 0600), 0);  // nobody writes it
-  for (const auto& element : {(dir / "missing.cue").string(), (dir / "broken.cue").string(),
-                              (dir / "no-such-drive").string(), crowded("crowded", 140, "  "),
-                              crowded("glued", 120, longRem), (dir / "pipe.cue").string()}) {
+  // A sheet, the image beside it or its CD-TEXT file that nobody writes.
+  const std::string beside = crowded("beside", 1, ""), text = crowded("text", 1, "CDTEXTFILE t\n");
+  std::filesystem::remove(dir / "beside.bin");
+  for (const char* fifo : {"pipe.cue", "beside.bin", "t"})
+    ASSERT_EQ(::mkfifo((dir / fifo).c_str(), 0600), 0);
+  FifoRelease release{{dir / "beside.bin", dir / "t"}};
+  for (const auto& element :
+       {(dir / "missing.cue").string(), (dir / "broken.cue").string(),
+        (dir / "no-such-drive").string(), crowded("crowded", 140, "  "),
+        crowded("glued", 120, longRem), (dir / "pipe.cue").string(), beside, text}) {
     uint32_t error = 0;
     EXPECT_FALSE(CdAudioDevice::Open(element, {}, error)) << element;
     EXPECT_NE(error, 0u) << element;
   }
+  release.thread.request_stop();
+  release.thread.join();
+  EXPECT_FALSE(release.released);
   uint32_t error = 0;
   if (CdBackendAvailable())
     EXPECT_TRUE(CdAudioDevice::Open(crowded("full", 99, longRem), {}, error)) << error;

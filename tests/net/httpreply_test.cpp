@@ -13,6 +13,7 @@ namespace zirk {
 namespace {
 
 using THeaderEnd = THttpReplyParser::THeaderEnd;
+using namespace std::string_literals;
 
 // Writes down what the parser reports, in order.
 struct Log : THttpReplyParser::TListener {
@@ -48,7 +49,7 @@ TEST(HttpReplyParser, RepliesReadTheSameHoweverTheyArrive) {
     std::string reply;
     Outcome expected;
   };
-  const Row rows[] = {
+  std::vector<Row> rows = {
       {"HTTP/1.1 200 OK\r\nContent-Type: Text/HTML\r\nContent-Length: 4\r\n\r\nbody",
        {"begin;=;content-type=Text/HTML;content-length=4;end0;", "body", 200, 4, "text/html"}},
       // LF-only lines; the body keeps its own line ends.
@@ -78,10 +79,20 @@ TEST(HttpReplyParser, RepliesReadTheSameHoweverTheyArrive) {
        {"begin;=;failed;", "", 200, -1, ""}},
       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\n chunked\r\n\r\n5\r\nhello\r\n",
        {"begin;=;transfer-encoding=identity;failed;", "", 200, -1, ""}},
-      // Odd lines are still header lines; odd numbers read as absent.
-      {"HTTP/1.0 abc Odd\r\nno colon\r\nContent-Length: x\r\nEmpty:\r\n\r\n",
-       {"begin;=;=;content-length=x;empty=;end0;", "", 0, -1, ""}},
+      // Odd lines are still header lines; an odd status reads as none.
+      {"HTTP/1.0 abc Odd\r\nno colon\r\nEmpty:\r\n\r\n", {"begin;=;=;empty=;end0;", "", 0, -1, ""}},
+      // A list of equal lengths is that length, however large.
+      {"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807, 9223372036854775807\r\n\r\nhel",
+       {"begin;=;content-length=9223372036854775807, 9223372036854775807;end0;", "hel", 200,
+        INT64_MAX, ""}},
   };
+  // A length that is not one number, or a name a NUL or CR could split, fails.
+  for (const std::string& bad :
+       {"Content-Length: 100abc"s, "Content-Length: -100"s, "Content-Length:"s,
+        "Content-Length: 1, 2"s, "Transfer-Encoding\0: chunked"s, "Transfer-Encoding\r: chunked"s,
+        "Transfer-Encoding\x01: chunked"s})
+    rows.push_back(
+        {"HTTP/1.1 200 OK\r\n" + bad + "\r\n\r\n0\r\n\r\n", {"begin;=;failed;", "", 200, -1, ""}});
   for (const Row& row : rows) {
     const std::string& r = row.reply;
     EXPECT_EQ(parse({r}), row.expected) << r;

@@ -93,6 +93,8 @@ def http_route(conn, port2):
         reply(conn, "200 OK", [("Content-Length", "1000")], b"s" * 10)
     elif path == "/inner100":  # a status line inside the header, then a body cut short
         conn.sendall(b"HTTP/1.1 200 OK\r\nHTTP/1.1 100 Continue\r\nContent-Length: 100\r\n\r\nhel")
+    elif path == "/listlen":  # a list of equal lengths, then a body cut short
+        conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Length: 100, 100\r\n\r\nhel")
     elif path == "/noreply":
         pass
     elif path == "/hang":
@@ -110,7 +112,7 @@ def http_route(conn, port2):
         reply(conn, "206 Partial Content",
               [("Set-Cookie", "id=42; path=/"), ("Content-Range", "bytes 0-99/1000"),
                ("Accept-Ranges", "bytes"), ("Content-Type", "Text/Plain"),
-               ("Content-Length", "nonsense")], b"c" * 100)
+               ("Content-Length", "100")], b"c" * 100)
     elif path == "/drip":
         for b in b"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\ndrip\r\n":
             conn.sendall(bytes([b]))

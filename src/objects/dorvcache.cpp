@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <functional>
-#include <new>
 #include <string_view>
 #include <utility>
 
@@ -61,27 +59,15 @@ constexpr int64_t kPictureFileCap = kDorvMaxLoadBytes;
 
 // Reads and parses the file and hands its frames, none when it has none, to
 // `take`, which makes the item's surfaces of them: a frame too large for a
-// surface names the file as a damaged one does. Running out of memory is no
-// fault of the file and passes as it came.
+// surface names the file as a damaged one does.
 void readFrames(const std::string& fileName, bool mask,
                 const std::function<void(TDorvFrameList&)>& take) {
   TDorvFrameList list(ProjectIdentCode());
-  std::exception_ptr exhausted;
-  try {
-    ReadGameFile(fileName, kPictureFileCap, [&](TKwMemoryStream& stream) {
-      try {
-        LoadDorvStream(list, stream, false);
-        if (mask) list.BuildAllAlpha();
-        take(list);
-      } catch (const std::bad_alloc&) {
-        exhausted = std::current_exception();
-        throw;
-      }
-    });
-  } catch (...) {
-    if (exhausted) std::rethrow_exception(exhausted);
-    throw;
-  }
+  ReadGameFile(fileName, kPictureFileCap, [&](TKwMemoryStream& stream) {
+    LoadDorvStream(list, stream, false);
+    if (mask) list.BuildAllAlpha();
+    take(list);
+  });
 }
 
 // Copies a parsed frame's picture into a display surface, keyed by its
@@ -104,12 +90,13 @@ void copyAlpha(const TDorvFrame& source, TDorvItemFrame& target, bool mask) {
 // begins with the game name, which the line puts first in the terminal's
 // encoding.
 void reportUnreadable(const std::string& fileName, std::string_view error) {
-  if (error.starts_with(fileName + ":")) {
-    error.remove_prefix(fileName.size() + 1);
+  const std::string shown = SjisForMessage(fileName);
+  if (error.starts_with(shown + ":")) {
+    error.remove_prefix(shown.size() + 1);
     if (error.starts_with(' ')) error.remove_prefix(1);
   }
-  std::fprintf(stderr, "zirkplayer: %s: %.*s\n", SjisForMessage(fileName).c_str(),
-               static_cast<int>(error.size()), error.data());
+  std::fprintf(stderr, "zirkplayer: %s: %.*s\n", shown.c_str(), static_cast<int>(error.size()),
+               error.data());
   std::fflush(stderr);
 }
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -37,9 +38,10 @@ constexpr const char* kProportionalNames[] = {
 constexpr size_t kGlyphCacheBytes = size_t{64} << 20;
 // What a cached mask costs besides its levels: its entry, record and key.
 constexpr size_t kGlyphEntryBytes = 256;
-// Glyph metrics kept before their cache starts again (about 64 bytes each).
+// Glyph metrics kept; past them the least used make room. What one costs:
+// its list node and its index entry.
 constexpr size_t kMaxMetrics = size_t{1} << 16;
-constexpr size_t kMetricsEntryBytes = 64;
+constexpr size_t kMetricsEntryBytes = 96;
 // Columns the renderers may round a glyph's ink out by past its outline.
 constexpr int32_t kInkSlack = 1;
 // Heights beyond this draw nothing useful and cost a lot of memory.
@@ -114,7 +116,11 @@ struct TFontService::Impl {
   std::map<std::string, uint64_t> faceIds;  // by file + index
   std::unordered_map<GlyphKey, std::shared_ptr<const TGlyph>> glyphs;
   size_t glyphBytes = 0;  // what the masks kept hold
-  std::unordered_map<GlyphKey, TGlyphMetrics> glyphMetrics;
+  // Most recently used first.
+  using MetricsList = std::list<std::pair<GlyphKey, TGlyphMetrics>>;
+  MetricsList metricsOrder;
+  std::unordered_map<GlyphKey, MetricsList::iterator> glyphMetrics;
+  uint64_t outlinesLoaded = 0;
   // The face text falls back to when no Japanese stand-in is installed.
   std::optional<FaceEntry> textFace;
 
@@ -316,6 +322,7 @@ struct TFontService::Impl {
     LoadedFace* f = load(cell.entry);
     if (!f) return nullptr;
     baseline = setCell(*f, cell.height);
+    ++outlinesLoaded;
     FT_Face face = f->face;
     const FT_Int32 flags =
         FT_LOAD_NO_BITMAP | (cell.smoothing == 0 ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_NORMAL);
@@ -383,7 +390,10 @@ struct TFontService::Impl {
   // The advance and ink bound of a glyph from its outline, without drawing it.
   TGlyphMetrics measure(const Cell& cell, char32_t code) {
     const GlyphKey key = cell.key(code);
-    if (auto it = glyphMetrics.find(key); it != glyphMetrics.end()) return it->second;
+    if (auto it = glyphMetrics.find(key); it != glyphMetrics.end()) {
+      metricsOrder.splice(metricsOrder.begin(), metricsOrder, it->second);
+      return it->second->second;
+    }
     TGlyphMetrics m;
     int32_t baseline = 0;
     FT_GlyphSlot slot = loadStyled(cell, code, m.Advance, baseline);
@@ -392,8 +402,14 @@ struct TFontService::Impl {
       FT_Outline_Get_CBox(&slot->outline, &box);
       m.InkRight = int32_t((box.xMax + 63) >> 6) + kInkSlack;
     }
-    if (glyphMetrics.size() >= kMaxMetrics) glyphMetrics.clear();
-    glyphMetrics.emplace(key, m);
+    // Dropping the least used rather than all keeps text measured over and
+    // over (captions, every tick) from loading every outline again.
+    if (glyphMetrics.size() >= kMaxMetrics) {
+      glyphMetrics.erase(metricsOrder.back().first);
+      metricsOrder.pop_back();
+    }
+    metricsOrder.emplace_front(key, m);
+    glyphMetrics.emplace(key, metricsOrder.begin());
     return m;
   }
 };
@@ -424,6 +440,11 @@ std::vector<TGlyphMetrics> TFontService::Measure(const TFontSpec& spec, std::u32
 size_t TFontService::CachedBytes() {
   std::lock_guard guard(impl_->lock);
   return impl_->glyphBytes + impl_->glyphMetrics.size() * kMetricsEntryBytes;
+}
+
+uint64_t TFontService::OutlinesLoaded() {
+  std::lock_guard guard(impl_->lock);
+  return impl_->outlinesLoaded;
 }
 
 std::string TFontService::FaceFile(const std::string& face) {

@@ -87,6 +87,9 @@ class TFontService {
   std::vector<TGlyphMetrics> Measure(const TFontSpec& spec, std::u32string_view text);
   // Bytes the cached masks and metrics hold.
   size_t CachedBytes();
+  // Glyph outlines loaded so far, to draw or to measure: the work the
+  // caches spare.
+  uint64_t OutlinesLoaded();
   // The font file a face name is served from ("" when no font is installed).
   std::string FaceFile(const std::string& face);
 

@@ -168,6 +168,23 @@ TEST(Fonts, GlyphMasksAreCachedUpToABudgetOfBytes) {
   EXPECT_LT(Fonts().CachedBytes(), size_t{70} << 20);
 }
 
+TEST(Fonts, GlyphMetricsPastTheirBudgetMakeRoomInsteadOfStartingAgain) {
+  // A machine without fonts measures without outlines; 70,000 (height,
+  // character) pairs are more than the metrics cache holds.
+  test::TempDir dir;
+  testing::internal::CaptureStderr();
+  TFontService fonts(fontsConf(dir, ""));
+  std::u32string text;
+  for (char32_t c = U'一'; c < U'一' + 7000; ++c) text += c;
+  size_t most = 0;
+  for (int32_t height = 1; height <= 10; ++height) {
+    fonts.Measure(TFontSpec{"", height}, text);
+    most = std::max(most, fonts.CachedBytes());
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(fonts.CachedBytes(), most);
+}
+
 TEST(Fonts, ShiftJisDecodesThroughCodePage932) {
   struct Case {
     std::string sjis;

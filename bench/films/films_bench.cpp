@@ -17,6 +17,9 @@
 // `peak_MB` is the process's peak resident size: run a case alone
 // (--benchmark_filter) to read it for that case. `Emitters/N` ticks N full
 // emitters in a 640 x 480 film: the film's budget holds their particles.
+// `Captions/N` ticks 60 captions of the same 6,580 kanji at N heights: the
+// film's budget holds some of them and refuses the rest; `outlines` counts
+// the glyph outlines loaded per tick once the first tick is past.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -30,10 +33,12 @@
 #include "objects/frms.h"
 #include "objects/sound.h"
 #include "objects/tracks.h"
+#include "platform/fonts.h"
 #include "scene/runtime.h"
 #include "scene/zscene.h"
 #include "support/filmwriter.h"
 #include "support/picturewriter.h"
+#include "support/sjistext.h"
 #include "support/tempdir.h"
 
 namespace zirk {
@@ -216,12 +221,32 @@ void Emitters(benchmark::State& state) {
   playFullScreen(state, kW, kH, 0, int(state.range(0)), false);
 }
 
+void Captions(benchmark::State& state) {
+  test::FilmFile file;
+  const std::string text = test::KanjiText(6580);
+  for (int32_t k = 0; k < 60; ++k) {
+    test::FilmTrack t{.type = 1, .length = kTicks};
+    t.text = text;
+    t.fontName = "IPAGothic";
+    t.fontHeight = 100 + k % int32_t(state.range(0));
+    file.tracks.push_back(t);
+  }
+  Stage stage(file);
+  stage.tick();
+  const uint64_t before = platform::Fonts().OutlinesLoaded();
+  for (auto _ : state) stage.tick();
+  state.counters["objects"] = stage.scene.ObjectCount();
+  state.counters["outlines"] = benchmark::Counter(
+      double(platform::Fonts().OutlinesLoaded() - before), benchmark::Counter::kAvgIterations);
+}
+
 BENCHMARK(Boxes)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Chain)->Arg(2000)->Arg(20000)->Unit(benchmark::kMillisecond);
 BENCHMARK(SoundChain)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(LaterSounds)->Arg(5000)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadChain)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Emitters)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(Captions)->Arg(1)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(AtTheCap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "platform/fonts.h"
 #include "scene/labels.h"
+#include "support/sjistext.h"
 #include "surfaces/dibx.h"
 
 namespace zirk {
@@ -73,21 +74,8 @@ void GlyphsCached(benchmark::State& state) {
   }
 }
 
-// `count` different kanji (JIS level 1, from its first) in Shift-JIS.
-std::string kanji(int count) {
-  std::string text;
-  for (int lead = 0x88; count > 0; ++lead)
-    for (int trail = lead == 0x88 ? 0x9F : 0x40; trail <= 0xFC && count > 0; ++trail) {
-      if (trail == 0x7F) continue;
-      text += char(lead);
-      text += char(trail);
-      --count;
-    }
-  return text;
-}
-
 void Kanji(benchmark::State& state) {
-  const std::string text = kanji(int(state.range(0)));
+  const std::string text = test::KanjiText(int(state.range(0)));
   int32_t height = 1024;
   for (auto _ : state) {
     TKwLabelList list;

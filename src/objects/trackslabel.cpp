@@ -30,6 +30,8 @@ void TLabelFrameList::measure() {
   contentWidth_ = extent.Width;
   contentHeight_ =
       Saturate32(int64_t(extent.Lines) * fontHeight_ + int64_t(extent.Lines - 1) * lineSpace_);
+  // What the track shows changed: the budget is asked again.
+  refused_ = false;
 }
 
 void TLabelFrameList::SetText(const std::string& text) {
@@ -64,16 +66,20 @@ void TLabelFrameList::Reload() {
 void TLabelFrameList::ReleaseTarget() {
   TCustomImageFrameList::ReleaseTarget();
   charge_.Release();
+  refused_ = false;
 }
 
 TZirkObject* TLabelFrameList::createTarget(TZirkBaseList& scene, const std::string& name) {
   // The rendered text comes out of the film's budget; a caption it cannot
-  // hold is not shown. A film read without its after-load step has not
-  // measured its text yet.
+  // hold is not shown, and is not measured and asked for again every tick
+  // while it stays what it was. A film read without its after-load step
+  // has not measured its text yet.
+  if (refused_) return nullptr;
   measure();
   const int64_t bytes = TZirkLabel::PictureBytes(contentWidth_, contentHeight_);
   if (charge_.Take(Film().Budget, bytes) < bytes) {
     charge_.Release();
+    refused_ = true;
     return nullptr;
   }
   const int32_t screen = OtherScreen ? scene.ActiveIndex ^ 1 : scene.ActiveIndex;

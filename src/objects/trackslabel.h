@@ -49,7 +49,8 @@ class TLabelFrameList : public TCustomImageFrameList {
 
   // Sets the text again (measuring it).
   void Reload() override;
-  // Lets the caption go and gives its share of the film's budget back.
+  // Lets the caption go and gives its share of the film's budget back; a
+  // caption the budget refused asks again when its span comes round again.
   void ReleaseTarget() override;
   void SaveToStream(TFilmRecordWriter& out) override;
   void LoadFromStream(TFilmRecordReader& in) override;
@@ -70,6 +71,8 @@ class TLabelFrameList : public TCustomImageFrameList {
   int32_t lineSpace_ = 0;
   int32_t contentWidth_ = 0, contentHeight_ = 0;
   TFilmCharge charge_;
+  // The budget refused the caption as it is now.
+  bool refused_ = false;
 };
 
 // Registers the label (1) track kind.

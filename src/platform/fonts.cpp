@@ -11,8 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 namespace zirk::platform {
@@ -35,9 +38,10 @@ constexpr const char* kProportionalNames[] = {
 constexpr size_t kGlyphCacheBytes = size_t{64} << 20;
 // What a cached mask costs besides its levels: its entry, record and key.
 constexpr size_t kGlyphEntryBytes = 256;
-// Glyph metrics kept before their cache starts again (about 64 bytes each).
+// Glyph metrics kept; past them the least used make room. What one costs:
+// its list node and its index entry.
 constexpr size_t kMaxMetrics = size_t{1} << 16;
-constexpr size_t kMetricsEntryBytes = 64;
+constexpr size_t kMetricsEntryBytes = 96;
 // Columns the renderers may round a glyph's ink out by past its outline.
 constexpr int32_t kInkSlack = 1;
 // Heights beyond this draw nothing useful and cost a lot of memory.
@@ -105,19 +109,42 @@ struct TFontService::Impl {
   };
 
   std::mutex lock;
+  FcConfig* config = nullptr;  // null: fontconfig's own, the program's
   FT_Library library = nullptr;
   std::map<std::string, FaceEntry> faceNames;
   std::map<std::string, LoadedFace> faces;  // by file + index
   std::map<std::string, uint64_t> faceIds;  // by file + index
   std::unordered_map<GlyphKey, std::shared_ptr<const TGlyph>> glyphs;
   size_t glyphBytes = 0;  // what the masks kept hold
-  std::unordered_map<GlyphKey, TGlyphMetrics> glyphMetrics;
+  // Most recently used first.
+  using MetricsList = std::list<std::pair<GlyphKey, TGlyphMetrics>>;
+  MetricsList metricsOrder;
+  std::unordered_map<GlyphKey, MetricsList::iterator> glyphMetrics;
+  uint64_t outlinesLoaded = 0;
+  // The face text falls back to when no Japanese stand-in is installed.
+  std::optional<FaceEntry> textFace;
+
+  explicit Impl(const std::string& configFile) {
+    if (configFile.empty()) return;
+    config = FcConfigCreate();
+    // A configuration that does not read offers no faces.
+    if (config && FcConfigParseAndLoad(config, toFc(configFile), FcTrue))
+      FcConfigBuildFonts(config);
+  }
 
   ~Impl() {
     for (auto& [key, f] : faces)
       if (f.face) FT_Done_Face(f.face);
     if (library) FT_Done_FreeType(library);
-    FcFini();
+    if (config) {
+      FcConfigDestroy(config);
+    } else {
+      FcFini();
+    }
+  }
+
+  static const FcChar8* toFc(const std::string& s) {
+    return reinterpret_cast<const FcChar8*>(s.c_str());
   }
 
   static std::string faceKey(const FaceEntry& entry) {
@@ -126,14 +153,14 @@ struct TFontService::Impl {
 
   // fontconfig's best match for a family, and whether it really has that
   // family (fontconfig always answers with something).
-  static bool match(const std::string& family, FaceEntry& out) {
+  bool match(const std::string& family, FaceEntry& out) {
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return false;
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcPatternAddString(pattern, FC_FAMILY, toFc(family));
+    FcConfigSubstitute(config, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* found = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* found = FcFontMatch(config, pattern, &result);
     FcPatternDestroy(pattern);
     if (!found) return false;
     bool same = false;
@@ -153,23 +180,69 @@ struct TFontService::Impl {
     return same;
   }
 
+  // An installed family with outlines to draw.
+  bool usable(const std::string& family, FaceEntry& out) {
+    out = {};
+    if (match(family, out) && load(out)) return true;
+    out = {};
+    return false;
+  }
+
   FaceEntry resolve(const std::string& face) {
     if (auto it = faceNames.find(face); it != faceNames.end()) return it->second;
     FaceEntry entry;
     // A face installed but drawn only from bitmaps (a bitmap font, colour
     // emoji) would show nothing: it stands for a face not installed.
-    if (face.empty() || !match(face, entry) || !load(entry)) {
+    if (face.empty() || !usable(face, entry)) {
       const bool proportional =
           std::any_of(std::begin(kProportionalNames), std::end(kProportionalNames),
                       [&](const char* n) { return face == n; });
-      entry = {};
-      if (!match(proportional ? kProportionalJapanese : kFixedJapanese, entry) &&
-          !match(kFixedJapanese, entry))
-        entry = {};
+      if (!(proportional && usable(kProportionalJapanese, entry)) && !usable(kFixedJapanese, entry))
+        entry = fallbackFace();
     }
     entry.id = faceIds.emplace(faceKey(entry), faceIds.size()).first->second;
     faceNames[face] = entry;
     return entry;
+  }
+
+  // Without the Japanese stand-in, text is drawn in fontconfig's best
+  // scalable face for Japanese text, one that covers Japanese before any
+  // other, so that at least what the face has shows. Without any, text
+  // cannot show: that is said once.
+  FaceEntry fallbackFace() {
+    if (textFace) return *textFace;
+    textFace = FaceEntry{};
+    FcPattern* pattern = FcPatternCreate();
+    FcFontSet* sorted = nullptr;
+    if (pattern) {
+      // Gothic, as the faces games name mostly are.
+      FcPatternAddString(pattern, FC_FAMILY, toFc("sans-serif"));
+      FcPatternAddString(pattern, FC_LANG, toFc("ja"));
+      FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+      FcConfigSubstitute(config, pattern, FcMatchPattern);
+      FcDefaultSubstitute(pattern);
+      FcResult result = FcResultNoMatch;
+      sorted = FcFontSort(config, pattern, FcFalse, nullptr, &result);
+      FcPatternDestroy(pattern);
+    }
+    for (const bool japanese : {true, false}) {
+      for (int k = 0; sorted && k < sorted->nfont && textFace->file.empty(); ++k) {
+        FcPattern* font = sorted->fonts[k];
+        FcLangSet* langs = nullptr;
+        if (japanese && (FcPatternGetLangSet(font, FC_LANG, 0, &langs) != FcResultMatch ||
+                         FcLangSetHasLang(langs, toFc("ja")) == FcLangDifferentLang))
+          continue;
+        FcChar8* file = nullptr;
+        FaceEntry entry;
+        if (FcPatternGetString(font, FC_FILE, 0, &file) != FcResultMatch) continue;
+        entry.file = reinterpret_cast<const char*>(file);
+        FcPatternGetInteger(font, FC_INDEX, 0, &entry.index);
+        if (load(entry)) textFace = entry;
+      }
+    }
+    if (sorted) FcFontSetDestroy(sorted);
+    if (textFace->file.empty()) std::fputs("zirkplayer: no font to draw text with\n", stderr);
+    return *textFace;
   }
 
   LoadedFace* load(const FaceEntry& entry) {
@@ -249,6 +322,7 @@ struct TFontService::Impl {
     LoadedFace* f = load(cell.entry);
     if (!f) return nullptr;
     baseline = setCell(*f, cell.height);
+    ++outlinesLoaded;
     FT_Face face = f->face;
     const FT_Int32 flags =
         FT_LOAD_NO_BITMAP | (cell.smoothing == 0 ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_NORMAL);
@@ -316,7 +390,10 @@ struct TFontService::Impl {
   // The advance and ink bound of a glyph from its outline, without drawing it.
   TGlyphMetrics measure(const Cell& cell, char32_t code) {
     const GlyphKey key = cell.key(code);
-    if (auto it = glyphMetrics.find(key); it != glyphMetrics.end()) return it->second;
+    if (auto it = glyphMetrics.find(key); it != glyphMetrics.end()) {
+      metricsOrder.splice(metricsOrder.begin(), metricsOrder, it->second);
+      return it->second->second;
+    }
     TGlyphMetrics m;
     int32_t baseline = 0;
     FT_GlyphSlot slot = loadStyled(cell, code, m.Advance, baseline);
@@ -325,13 +402,20 @@ struct TFontService::Impl {
       FT_Outline_Get_CBox(&slot->outline, &box);
       m.InkRight = int32_t((box.xMax + 63) >> 6) + kInkSlack;
     }
-    if (glyphMetrics.size() >= kMaxMetrics) glyphMetrics.clear();
-    glyphMetrics.emplace(key, m);
+    // Dropping the least used rather than all keeps text measured over and
+    // over (captions, every tick) from loading every outline again.
+    if (glyphMetrics.size() >= kMaxMetrics) {
+      glyphMetrics.erase(metricsOrder.back().first);
+      metricsOrder.pop_back();
+    }
+    metricsOrder.emplace_front(key, m);
+    glyphMetrics.emplace(key, metricsOrder.begin());
     return m;
   }
 };
 
-TFontService::TFontService() : impl_(std::make_unique<Impl>()) {}
+TFontService::TFontService(const std::string& configFile)
+    : impl_(std::make_unique<Impl>(configFile)) {}
 TFontService::~TFontService() = default;
 
 TFontMetrics TFontService::Metrics(const TFontSpec& spec) {
@@ -356,6 +440,11 @@ std::vector<TGlyphMetrics> TFontService::Measure(const TFontSpec& spec, std::u32
 size_t TFontService::CachedBytes() {
   std::lock_guard guard(impl_->lock);
   return impl_->glyphBytes + impl_->glyphMetrics.size() * kMetricsEntryBytes;
+}
+
+uint64_t TFontService::OutlinesLoaded() {
+  std::lock_guard guard(impl_->lock);
+  return impl_->outlinesLoaded;
 }
 
 std::string TFontService::FaceFile(const std::string& face) {

@@ -3,7 +3,9 @@
 // stand-in for the platform's glyph outlines. Faces are found by name with
 // fontconfig and drawn with FreeType; a face name that is not installed
 // (the usual Windows Japanese faces among them) is served by the Japanese
-// face every player machine has (IPA Gothic), so game text always shows.
+// face every player machine has (IPA Gothic), so game text always shows;
+// a machine without it draws text in fontconfig's best scalable face for
+// Japanese, and one with no scalable face at all says so once on stderr.
 //
 // Heights are cell heights, as the game data gives them: ascent plus
 // descent is the height asked for, so a line of text is exactly that many
@@ -69,7 +71,10 @@ struct TGlyphMetrics {
 
 class TFontService {
  public:
-  TFontService();
+  // Faces as fontconfig offers them to the program, or, given a fontconfig
+  // configuration file, only those that file names (a machine of a test's
+  // own).
+  explicit TFontService(const std::string& configFile = {});
   ~TFontService();
   TFontService(const TFontService&) = delete;
   TFontService& operator=(const TFontService&) = delete;
@@ -82,6 +87,9 @@ class TFontService {
   std::vector<TGlyphMetrics> Measure(const TFontSpec& spec, std::u32string_view text);
   // Bytes the cached masks and metrics hold.
   size_t CachedBytes();
+  // Glyph outlines loaded so far, to draw or to measure: the work the
+  // caches spare.
+  uint64_t OutlinesLoaded();
   // The font file a face name is served from ("" when no font is installed).
   std::string FaceFile(const std::string& face);
 

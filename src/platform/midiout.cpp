@@ -8,16 +8,21 @@
 
 namespace zirk::platform {
 
-std::string DefaultSoundFont() {
+std::string SoundFontFile() {
+  if (const char* env = std::getenv("ZIRK_SOUNDFONT"); env != nullptr && *env != '\0') return env;
+  constexpr const char* kDefaults[] = {"/usr/share/sounds/sf2/default-GM.sf2",
+                                       "/usr/share/sounds/sf3/default-GM.sf3"};
   std::error_code ec;
-  if (const char* env = std::getenv("ZIRK_SOUNDFONT"); env != nullptr && *env != '\0') {
-    return std::filesystem::is_regular_file(env, ec) ? std::string(env) : std::string();
-  }
-  for (const char* path :
-       {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf3/default-GM.sf3"}) {
+  for (const char* path : kDefaults) {
     if (std::filesystem::is_regular_file(path, ec)) return path;
   }
-  return {};
+  return kDefaults[0];
+}
+
+std::string DefaultSoundFont() {
+  std::error_code ec;
+  std::string file = SoundFontFile();
+  return std::filesystem::is_regular_file(file, ec) ? file : std::string();
 }
 
 size_t ShortMessageLength(uint8_t status) {

@@ -64,8 +64,11 @@ uint32_t midiOutOpen(std::unique_ptr<MidiOutPort>& port, int32_t index,
                      AudioOutput* output = nullptr);
 std::string midiOutGetErrorText(uint32_t error);
 
-// The soundfont the synthesizer loads: $ZIRK_SOUNDFONT, else the Debian
-// default General MIDI soundfont (sf2, then sf3); empty when none exists.
+// The soundfont the synthesizer is to load, whether it is there or not:
+// $ZIRK_SOUNDFONT, else the Debian default General MIDI soundfont (sf2,
+// then sf3, the sf2 one when neither exists).
+std::string SoundFontFile();
+// The soundfont file when it exists as a regular file; empty otherwise.
 std::string DefaultSoundFont();
 
 // Length of a channel or system message from its status byte (1 to 3).

@@ -2,9 +2,16 @@
 // rendering share one lock, so a message lands between two rendered
 // stretches, never inside one.
 
+#include <fcntl.h>
 #include <fluidsynth.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <set>
 
 #include "platform/midiout.h"
 
@@ -27,6 +34,33 @@ void quietFluidLog() {
   });
 }
 
+// Why a file is no soundfont, as far as its first bytes tell (a RIFF file
+// of SoundFont or DLS form); empty when it may be one. FluidSynth's own
+// loaders would fill stderr with lines of their own for each of them.
+std::string soundFontProblem(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  char head[12] = {};
+  const ssize_t got = ::read(fd, head, sizeof head);
+  ::close(fd);
+  const bool riff = got == ssize_t(sizeof head) && std::memcmp(head, "RIFF", 4) == 0;
+  if (!riff || (std::memcmp(head + 8, "sfbk", 4) != 0 && std::memcmp(head + 8, "DLS ", 4) != 0))
+    return "not a SoundFont file";
+  return {};
+}
+
+// Once for each soundfont: every MIDI piece tries the synthesizer again.
+void sayNoMidiSound(const std::string& file, const std::string& why) {
+  static std::mutex lock;
+  static std::set<std::string> said;
+  std::lock_guard guard(lock);
+  if (said.insert(file).second)
+    std::fprintf(stderr, "zirkplayer: no MIDI sound: %s: %s\n", file.c_str(), why.c_str());
+}
+
 class FluidSynthPort final : public MidiOutPort, public AudioSource {
  public:
   explicit FluidSynthPort(AudioOutput& output) : output_(output) {}
@@ -47,7 +81,11 @@ class FluidSynthPort final : public MidiOutPort, public AudioSource {
     fluid_settings_setint(settings_, "synth.polyphony", kPolyphony);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) return MMSYSERR_NOTENABLED;
-    if (soundFont.empty() || fluid_synth_sfload(synth_, soundFont.c_str(), 1) == FLUID_FAILED) {
+    std::string problem = soundFontProblem(soundFont);
+    if (problem.empty() && fluid_synth_sfload(synth_, soundFont.c_str(), 1) == FLUID_FAILED)
+      problem = "FluidSynth cannot load it";
+    if (!problem.empty()) {
+      sayNoMidiSound(soundFont, problem);
       return MMSYSERR_NODRIVER;
     }
     output_.Attach(this);
@@ -124,7 +162,7 @@ class FluidSynthPort final : public MidiOutPort, public AudioSource {
 
 std::unique_ptr<MidiOutPort> OpenSynth(AudioOutput& output, uint32_t& error) {
   auto port = std::make_unique<FluidSynthPort>(output);
-  error = port->Start(DefaultSoundFont());
+  error = port->Start(SoundFontFile());
   if (error != MMSYSERR_NOERROR) return nullptr;
   return port;
 }

@@ -369,14 +369,26 @@ TEST(MidiPlayer, WithoutASoundfontTheSynthesizerDoesNotOpen) {
     const std::string& saved;
     ~Restore() { before ? setenv("ZIRK_SOUNDFONT", saved.c_str(), 1) : unsetenv("ZIRK_SOUNDFONT"); }
   } restore{before, saved};
-  setenv("ZIRK_SOUNDFONT", "/no/such/soundfont.sf2", 1);
-  platform::AudioDevice device;
-  device.Open(platform::AudioBackend::Manual);
-  TMidiPlayV player(false);
-  player.SetAudioOutput(&device);
-  EXPECT_FALSE(player.OpenDevice(platform::MIDI_MAPPER));
-  EXPECT_NE(player.LastError().find("soundfont"), std::string::npos);
-  EXPECT_EQ(device.SourceCount(), 0u);
+  test::TempDir dir;
+  test::writeFile(dir / "damaged.sf2", "RIFX");
+  const std::string damaged = (dir / "damaged.sf2").string();
+  // Each named once, however often a piece tries the synthesizer.
+  for (auto [file, why] :
+       {std::pair<std::string, std::string>{"/no/such/soundfont.sf2", "No such file or directory"},
+        {damaged, "not a SoundFont file"}}) {
+    setenv("ZIRK_SOUNDFONT", file.c_str(), 1);
+    platform::AudioDevice device;
+    device.Open(platform::AudioBackend::Manual);
+    TMidiPlayV player(false);
+    player.SetAudioOutput(&device);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(player.OpenDevice(platform::MIDI_MAPPER));
+    EXPECT_FALSE(player.OpenDevice(platform::MIDI_MAPPER));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "zirkplayer: no MIDI sound: " + file + ": " + why + "\n");
+    EXPECT_NE(player.LastError().find("soundfont"), std::string::npos);
+    EXPECT_EQ(device.SourceCount(), 0u);
+  }
 }
 
 TEST(MidiPlayer, FluidSynthRendersTheSequenceIntoTheSoundDevice) {

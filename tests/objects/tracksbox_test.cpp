@@ -219,6 +219,20 @@ TEST_F(BoxLabelTrackTest, LabelTrackShowsItsCaptionMovingAndFading) {
   EXPECT_TRUE(objectsOf<TZirkLabel>(scene).empty());
 }
 
+TEST_F(BoxLabelTrackTest, ACaptionTheBudgetRefusedStaysRefusedUntilItChanges) {
+  TFilmManager film;
+  load(film, FilmFile{.tracks = {labelTrack("HI", 0, 5)}});
+  film.Budget = TFilmBudget(0);
+  play(film, 0);
+  // Room now, but the caption is what the budget refused: not asked again.
+  film.Budget = TFilmBudget(kFilmObjectBudget);
+  play(film, 1);
+  EXPECT_TRUE(objectsOf<TZirkLabel>(scene).empty());
+  static_cast<TLabelFrameList*>(film.TrackAt(0))->SetText("HO");
+  play(film, 2);
+  EXPECT_EQ(objectsOf<TZirkLabel>(scene).size(), 1u);
+}
+
 TEST_F(BoxLabelTrackTest, LabelTrackSetsTheCaptionsTextAndLook) {
   FilmTrack t = labelTrack("one\ntwo", 0, 3);
   t.fontHeight = 20;

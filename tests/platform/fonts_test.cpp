@@ -52,6 +52,34 @@ TEST(Fonts, FaceNamesNotInstalledFallBackToTheJapaneseFace) {
   EXPECT_GT(Fonts().Glyph(TFontSpec{"ZirkBitmapOnly", 16}, U'A')->Width, 0);
 }
 
+// A fontconfig configuration offering the faces of `folders` alone.
+std::string fontsConf(const test::TempDir& dir, const std::string& folders) {
+  test::writeFile(dir / "fonts.conf", "<fontconfig><cachedir>" + dir.path().string() +
+                                          "</cachedir>" + folders + "</fontconfig>");
+  return (dir / "fonts.conf").string();
+}
+
+TEST(Fonts, WithoutTheJapaneseFaceTextIsDrawnInTheBestFaceThereIs) {
+  const std::filesystem::path dejavu = "/usr/share/fonts/truetype/dejavu";
+  if (!std::filesystem::is_directory(dejavu)) GTEST_SKIP() << "no DejaVu fonts";
+  test::TempDir dir;
+  struct Case {
+    std::string folders, file, said;
+  } cases[] = {
+      {"<dir>" + dejavu.string() + "</dir>", dejavu.string(), ""},
+      {"", "", "zirkplayer: no font to draw text with\n"},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStderr();
+    TFontService fonts(fontsConf(dir, c.folders));
+    const std::string file = fonts.FaceFile("ＭＳ ゴシック");
+    const int32_t width = fonts.Glyph(TFontSpec{"", 16}, U'Z')->Width;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.said) << c.folders;
+    EXPECT_EQ(file.substr(0, c.file.size()), c.file) << c.folders;
+    EXPECT_EQ(width > 0, !c.file.empty()) << c.folders;
+  }
+}
+
 TEST(Fonts, CellHeightIsTheHeightAskedFor) {
   for (int32_t h : {8, 12, 16, 24, 40}) {
     const TFontMetrics m = Fonts().Metrics(ipa(h));
@@ -138,6 +166,23 @@ TEST(Fonts, GlyphMasksAreCachedUpToABudgetOfBytes) {
   // keeps about 64 MB.
   for (char32_t c = U'一'; c < U'一' + 120; ++c) Fonts().Glyph(ipa(1024, 0, 0), c);
   EXPECT_LT(Fonts().CachedBytes(), size_t{70} << 20);
+}
+
+TEST(Fonts, GlyphMetricsPastTheirBudgetMakeRoomInsteadOfStartingAgain) {
+  // A machine without fonts measures without outlines; 70,000 (height,
+  // character) pairs are more than the metrics cache holds.
+  test::TempDir dir;
+  testing::internal::CaptureStderr();
+  TFontService fonts(fontsConf(dir, ""));
+  std::u32string text;
+  for (char32_t c = U'一'; c < U'一' + 7000; ++c) text += c;
+  size_t most = 0;
+  for (int32_t height = 1; height <= 10; ++height) {
+    fonts.Measure(TFontSpec{"", height}, text);
+    most = std::max(most, fonts.CachedBytes());
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(fonts.CachedBytes(), most);
 }
 
 TEST(Fonts, ShiftJisDecodesThroughCodePage932) {

@@ -58,6 +58,24 @@ struct FrameDeleter {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
+// A container without a header makes a stream when its first packet comes.
+// Packets are read ahead, as far as probing reads or until a sound and a
+// picture stream are there, and the reader goes back to the start.
+bool FindStreamsAhead(AVFormatContext* format) {
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  if (!packet) return false;
+  auto has = [format](AVMediaType type) {
+    return av_find_best_stream(format, type, -1, -1, nullptr, 0) >= 0;
+  };
+  int64_t read = 0;
+  while (read < format->probesize && !(has(AVMEDIA_TYPE_AUDIO) && has(AVMEDIA_TYPE_VIDEO)) &&
+         av_read_frame(format, packet.get()) >= 0) {
+    read += packet->size;
+    av_packet_unref(packet.get());
+  }
+  return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
 }  // namespace
 
 bool PictureSizeAllowed(int width, int height) {
@@ -87,11 +105,20 @@ std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes
     return nullptr;
   }
   // Learning a stream's parameters may decode a few pictures: one past the
-  // size limit is refused before memory is taken for it.
-  std::vector<AVDictionary*> options(input->format_->nb_streams, nullptr);
+  // size limit is refused before memory is taken for it. The limit reaches
+  // only the streams known before probing: where streams come with their
+  // packets, those within its reach are looked for first, and probing makes
+  // no other.
+  AVFormatContext* format = input->format_;
+  const bool streamsAsRead = format->ctx_flags & AVFMTCTX_NOHEADER;
+  if (streamsAsRead && !FindStreamsAhead(format)) return nullptr;
+  const int maxStreams = format->max_streams;
+  if (streamsAsRead) format->max_streams = static_cast<int>(format->nb_streams);
+  std::vector<AVDictionary*> options(format->nb_streams, nullptr);
   for (AVDictionary*& o : options) av_dict_set_int(&o, "max_pixels", kMaxPicturePixels, 0);
-  const int found = avformat_find_stream_info(input->format_, options.data());
+  const int found = avformat_find_stream_info(format, options.data());
   for (AVDictionary*& o : options) av_dict_free(&o);
+  format->max_streams = maxStreams;
   if (found < 0) return nullptr;
   return input;
 }

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <chrono>
 #include <set>
@@ -294,6 +295,33 @@ TEST(Movie, DamagedMoviesMakeNoItem) {
   EXPECT_EQ(zirkVidmanAdd("x.wav", &sound, -1), 0u);  // no picture
 }
 
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
+// The bytes allocated now, as the sanitizer or else the C library counts them.
+size_t MemoryHeld() {
+  if (__sanitizer_get_current_allocated_bytes) return __sanitizer_get_current_allocated_bytes();
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// A movie in memory that notes the most memory allocated at any of its reads.
+class WatchedSource final : public medialib::ByteSource {
+ public:
+  WatchedSource(Bytes movie, size_t& peak)
+      : bytes_(std::make_shared<const Bytes>(std::move(movie))), peak_(peak) {}
+  int64_t Size() override { return bytes_.Size(); }
+  int32_t Read(void* buffer, int32_t count) override {
+    peak_ = std::max(peak_, MemoryHeld());
+    return bytes_.Read(buffer, count);
+  }
+  int64_t Seek(int64_t position) override { return bytes_.Seek(position); }
+  int64_t Tell() const override { return bytes_.Tell(); }
+
+ private:
+  medialib::MemorySource bytes_;
+  size_t& peak_;
+};
+
 TEST(Movie, PicturesPastTheSizeLimitAreRefusedUndecoded) {
   LibrarySession session;
   // YUV4MPEG2 headers without a picture: the size is all there is.
@@ -309,6 +337,18 @@ TEST(Movie, PicturesPastTheSizeLimitAreRefusedUndecoded) {
     EXPECT_EQ(zirkVideoGetSourceWidth(h), plays ? width : 0) << width << "x" << height;
     zirkVidmanDel(h);
   }
+  // An MPEG program stream of one 8192 x 8192 H.264 picture (parameter
+  // sets, the first macroblock of a slice): its stream is found only as it
+  // is read, and probing decodes it within the limit too, so no more is
+  // taken than four 4:2:0 pictures at the limit.
+  const Bytes movie{0,    0,    1,    0xBA, 0x44, 0,    4,    0, 4,    1,    1,    0x89, 0xC3, 0xF8,
+                    0,    0,    1,    0xE0, 0,    0x23, 0x80, 0, 0,    0,    0,    0,    1,    0x67,
+                    0x42, 0,    0x33, 0xDA, 0,    0x20, 0,    4, 1,    0x90, 0,    0,    0,    1,
+                    0x68, 0xCE, 0x38, 0x80, 0,    0,    0,    1, 0x65, 0x88, 0x84, 0x93, 0xC0};
+  size_t peak = MemoryHeld();
+  const size_t before = peak;
+  EXPECT_FALSE(medialib::VideoDecoder::Open(std::make_unique<WatchedSource>(movie, peak)));
+  EXPECT_LT(peak - before, static_cast<size_t>(medialib::kMaxPicturePixels * 6));
 }
 
 TEST(SharedLibrary, ExportsEveryEntryByName) {

@@ -12,11 +12,16 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
+#include "medialib/mpegaudio.h"
+
 namespace zirk::medialib {
 
 namespace {
 
 constexpr int kIoBufferSize = 32768;
+// The most output frames one step of conversion makes: a frame of a low
+// rate is converted in pieces, so what it claims never sits in memory whole.
+constexpr int64_t kPieceFrames = 16384;
 
 int ReadPacket(void* opaque, uint8_t* buf, int size) {
   int32_t n = static_cast<ByteSource*>(opaque)->Read(buf, size);
@@ -74,6 +79,45 @@ bool FindStreamsAhead(AVFormatContext* format) {
     av_packet_unref(packet.get());
   }
   return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+}
+
+// What a part of one rate and channel count makes at the output's rate: its
+// frames when the rate is the output's, else the product rounded up. The
+// converter's output of each part is held to it (the resampler's own count
+// drifts by a frame either way), so that a length counted from frame
+// headers is what plays.
+int64_t PartFrames(int64_t samples, int rate, int outRate) {
+  if (samples <= 0 || rate <= 0) return 0;
+  if (rate == outRate) return samples;
+  return (samples * outRate + rate - 1) / rate;
+}
+
+// Adds up parts as the converter makes them: a part ends where the rate or
+// the channel count changes.
+class LengthCount {
+ public:
+  explicit LengthCount(int outRate) : outRate_(outRate) {}
+  void Add(const MpegFrame& f) {
+    if (f.rate != rate_ || f.channels != channels_) {
+      total_ += PartFrames(part_, rate_, outRate_);
+      part_ = 0;
+      rate_ = f.rate;
+      channels_ = f.channels;
+    }
+    part_ += f.samples;
+  }
+  int64_t Total() const { return total_ + PartFrames(part_, rate_, outRate_); }
+
+ private:
+  int outRate_;
+  int rate_ = 0;
+  int channels_ = 0;
+  int64_t part_ = 0;
+  int64_t total_ = 0;
+};
+
+bool IsMpegAudio(AVCodecID id) {
+  return id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3;
 }
 
 }  // namespace
@@ -136,13 +180,15 @@ int FfmpegInput::BestStream(int mediaType) const {
   return index >= 0 ? index : -1;
 }
 
-bool FfmpegInput::FeedDecoder(AVCodecContext* codec, AVPacket* packet, int stream) const {
+bool FfmpegInput::FeedDecoder(AVCodecContext* codec, AVPacket* packet, int stream,
+                              const std::function<void(const AVPacket&)>& sent) const {
   for (;;) {
     if (av_read_frame(format_, packet) < 0) {
       avcodec_send_packet(codec, nullptr);
       return false;
     }
     if (packet->stream_index == stream) {
+      if (sent) sent(*packet);
       int sr = avcodec_send_packet(codec, packet);
       av_packet_unref(packet);
       if (sr < 0 && sr != AVERROR(EAGAIN)) continue;
@@ -165,6 +211,23 @@ struct FfmpegAudioSource::State {
   int inRate = 0;
   std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
   std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
+  // FFmpeg labels a decoded MPEG audio frame with the rate of the frame
+  // before it: each frame's own comes from its header, read as its packet
+  // goes to the decoder, which gives that packet's frames before it takes
+  // another.
+  std::function<void(const AVPacket&)> readRates;
+  std::vector<int> sentRates;
+  size_t nextRate = 0;
+  // The decoded frame being converted piece by piece.
+  bool holding = false;
+  int heldAt = 0;         // its samples converted so far
+  int64_t heldFirst = 0;  // source frame of its first converted frame
+  std::vector<const uint8_t*> pieceIn;
+  // The part the converter is on: samples taken, frames made.
+  int64_t partIn = 0;
+  int64_t partOut = 0;
+  std::vector<int16_t> lastOut;  // the last frame made, to pad a part with
+  int64_t samplesDecoded = 0;
   std::vector<int16_t> converted;    // the converter's output of one step
   std::vector<int16_t> pending;      // converted frames not yet handed out
   size_t pendingRead = 0;            // samples of `pending` already handed out
@@ -182,6 +245,7 @@ struct FfmpegAudioSource::State {
   }
   bool SetUpConverter(const AVChannelLayout& layout, int format, int rate);
   int64_t Convert(const uint8_t* const* in, int count);
+  bool ConvertPiece();
   bool Keep(int64_t first, int64_t count);
   int64_t Unread() const {
     return static_cast<int64_t>(pending.size() - pendingRead) / out.channels;
@@ -197,7 +261,8 @@ bool FfmpegAudioSource::State::SetUpConverter(const AVChannelLayout& layout, int
   av_channel_layout_uninit(&inLayout);
   inFormat = AV_SAMPLE_FMT_NONE;
   inRate = 0;
-  if (layout.nb_channels < 1 || rate < 1 || rate > 768000 || format < 0) return false;
+  partIn = partOut = 0;
+  if (layout.nb_channels < 1 || !SoundRateAllowed(rate) || format < 0) return false;
   // Zeroed before use: the copy below first frees what its target holds,
   // and stack bytes read as a custom order would be freed as a pointer.
   AVChannelLayout outLayout{};
@@ -223,16 +288,56 @@ bool FfmpegAudioSource::State::SetUpConverter(const AVChannelLayout& layout, int
   return true;
 }
 
-// Converts `count` input frames (none: what the converter still holds) into
-// `converted`; answers the frames made.
+// Converts `count` input frames (none: what the converter still holds, and
+// the part ends) into `converted`; answers the frames made.
 int64_t FfmpegAudioSource::State::Convert(const uint8_t* const* in, int count) {
   if (!swr) return 0;
-  const int room = swr_get_out_samples(swr.get(), count);
-  if (room <= 0) return 0;
-  converted.resize(static_cast<size_t>(room) * out.channels);
+  const size_t channels = static_cast<size_t>(out.channels);
+  partIn += count;
+  const int room = std::max(swr_get_out_samples(swr.get(), count), 0);
+  converted.resize(static_cast<size_t>(room) * channels);
   uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(converted.data())};
-  const int got = swr_convert(swr.get(), planes, room, const_cast<const uint8_t**>(in), count);
-  return std::max(got, 0);
+  int64_t got = 0;
+  if (room > 0)
+    got = std::max(swr_convert(swr.get(), planes, room, const_cast<const uint8_t**>(in), count), 0);
+  const int64_t due = PartFrames(partIn, inRate, out.rate) - partOut;
+  got = std::clamp<int64_t>(got, 0, std::max<int64_t>(due, 0));
+  if (got > 0)
+    lastOut.assign(converted.begin() + (got - 1) * channels, converted.begin() + got * channels);
+  if (!in && got < due) {
+    lastOut.resize(channels);
+    converted.resize(static_cast<size_t>(due) * channels);
+    for (int64_t i = got; i < due; ++i)
+      std::copy(lastOut.begin(), lastOut.end(), converted.begin() + i * channels);
+    got = due;
+  }
+  partOut += got;
+  return got;
+}
+
+// Converts the next piece of the held frame and keeps it.
+bool FfmpegAudioSource::State::ConvertPiece() {
+  AVFrame* f = frame.get();
+  const int left = f->nb_samples - heldAt;
+  const int count =
+      left <= 0 ? 0
+                : static_cast<int>(std::clamp<int64_t>(kPieceFrames * inRate / out.rate, 1, left));
+  const auto format = static_cast<AVSampleFormat>(f->format);
+  const bool planar = av_sample_fmt_is_planar(format);
+  const int channels = f->ch_layout.nb_channels;
+  const size_t step =
+      static_cast<size_t>(av_get_bytes_per_sample(format) * (planar ? 1 : channels));
+  pieceIn.resize(static_cast<size_t>(planar ? channels : 1));
+  for (size_t i = 0; i < pieceIn.size(); ++i)
+    pieceIn[i] = f->extended_data[i] + static_cast<size_t>(heldAt) * step;
+  const int64_t first = heldAt == 0 ? heldFirst : nextFrame + Unread();
+  const int64_t got = count > 0 ? Convert(pieceIn.data(), count) : 0;
+  heldAt += count;
+  if (heldAt >= f->nb_samples) {
+    av_frame_unref(f);
+    holding = false;
+  }
+  return Keep(first, got);
 }
 
 // Hands the first `count` converted frames, the first of them at source
@@ -251,7 +356,8 @@ bool FfmpegAudioSource::State::Keep(int64_t first, int64_t count) {
   return count > drop;
 }
 
-std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteSource> bytes) {
+std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteSource> bytes,
+                                                           const WaveInfo* wave) {
   auto state = std::make_unique<State>();
   state->input = FfmpegInput::Open(std::move(bytes));
   if (!state->input || !state->packet || !state->frame) return nullptr;
@@ -269,6 +375,15 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
   const int channels = c->ch_layout.nb_channels;
   state->out = {rate, std::min(channels, 2), 16};
   if (!state->SetUpConverter(c->ch_layout, c->sample_fmt, rate)) return nullptr;
+  if (IsMpegAudio(c->codec_id)) {
+    State* s = state.get();
+    s->readRates = [s](const AVPacket& packet) {
+      s->sentRates.clear();
+      s->nextRate = 0;
+      WalkMpegPacket(packet.data, packet.size,
+                     [s](const MpegFrame& f) { s->sentRates.push_back(f.rate); });
+    };
+  }
 
   AVFormatContext* fc = state->input->Context();
   int64_t frames = 0;
@@ -277,15 +392,12 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
   else if (fc->duration > 0)
     frames = av_rescale(fc->duration, rate, AV_TIME_BASE);
   // A length guessed from the bit rate is wrong once rate or format change
-  // (MPEG audio frames may, each frame its own): the frames are counted by
-  // decoding them, so the length is what plays.
+  // (MPEG audio frames may, each frame its own): the frames are counted, so
+  // the length is what plays.
   const bool guessed = fc->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   auto source = std::unique_ptr<FfmpegAudioSource>(new FfmpegAudioSource(std::move(state)));
   source->format_ = source->state_->out;
-  if (guessed) {
-    frames = source->CountFrames();
-    if (!source->SeekFrame(0)) return nullptr;
-  }
+  if (guessed) frames = source->CountFrames(wave);
   if (frames <= 0 || frames > kMaxFrames) return nullptr;
   source->frames_ = frames;
   const AVSampleFormat packed = av_get_packed_sample_fmt(c->sample_fmt);
@@ -293,14 +405,42 @@ std::unique_ptr<FfmpegAudioSource> FfmpegAudioSource::Open(std::unique_ptr<ByteS
   return source;
 }
 
-int64_t FfmpegAudioSource::CountFrames() {
+int64_t FfmpegAudioSource::CountFrames(const WaveInfo* wave) {
   State& s = *state_;
-  int64_t frames = 0;
-  while (frames <= kMaxFrames && DecodeMore()) {
-    frames += s.Unread();
-    s.pendingRead = s.pending.size();
+  LengthCount count(format_.rate);
+  const auto add = [&count](const MpegFrame& f) { count.Add(f); };
+  // MPEG audio in a WAVE file: its frame headers, straight from the data
+  // chunk, thousands of them a millisecond.
+  if (s.readRates && wave) {
+    ByteSource& bytes = s.input->Bytes();
+    const int64_t at = bytes.Tell();
+    const bool read =
+        ScanMpegFrames(bytes, wave->dataOffset, wave->dataOffset + wave->dataBytes, add);
+    return bytes.Seek(at) == at && read ? count.Total() : -1;
   }
-  return frames;
+  // MPEG audio in another container: the headers of the demuxer's packets.
+  // Other codecs' frames tell no length without decoding them: they are
+  // counted by decoding.
+  AVFormatContext* fc = s.input->Context();
+  AVPacket* packet = s.packet.get();
+  int64_t frames = 0;
+  if (s.readRates) {
+    while (av_read_frame(fc, packet) >= 0) {
+      if (packet->stream_index == s.stream) WalkMpegPacket(packet->data, packet->size, add);
+      av_packet_unref(packet);
+    }
+    frames = count.Total();
+  } else {
+    while (frames <= kMaxFrames && DecodeMore()) {
+      frames += s.Unread();
+      s.pendingRead = s.pending.size();
+    }
+  }
+  return SeekFrame(0) ? frames : -1;
+}
+
+int64_t FfmpegAudioSource::SamplesDecoded() const {
+  return state_->samplesDecoded;
 }
 
 FfmpegAudioSource::FfmpegAudioSource(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -311,9 +451,15 @@ bool FfmpegAudioSource::DecodeMore() {
   AVCodecContext* c = s.codec.get();
   AVStream* st = s.input->Context()->streams[s.stream];
   for (;;) {
+    if (s.holding) {
+      if (s.ConvertPiece()) return true;
+      continue;
+    }
     int r = avcodec_receive_frame(c, s.frame.get());
     if (r == 0) {
       AVFrame* f = s.frame.get();
+      s.samplesDecoded += f->nb_samples;
+      if (s.nextRate < s.sentRates.size()) f->sample_rate = s.sentRates[s.nextRate++];
       // A chained or joined stream may change its layout, sample format or
       // rate at any frame; what the old converter holds comes first.
       bool kept = false;
@@ -337,16 +483,17 @@ bool FfmpegAudioSource::DecodeMore() {
         if (stamp != AV_NOPTS_VALUE && s.basePts != AV_NOPTS_VALUE) first = stamp - s.basePts;
         s.resync = false;
       }
-      const int64_t got = s.Convert(f->extended_data, f->nb_samples);
-      av_frame_unref(f);
-      if (s.Keep(first, got) || kept) return true;
+      s.holding = true;
+      s.heldAt = 0;
+      s.heldFirst = first;
+      if (s.ConvertPiece() || kept) return true;
       continue;
     }
     if (r != AVERROR(EAGAIN) || s.draining) {
       s.finished = true;
       return s.Drain();
     }
-    if (!s.input->FeedDecoder(c, s.packet.get(), s.stream)) s.draining = true;
+    if (!s.input->FeedDecoder(c, s.packet.get(), s.stream, s.readRates)) s.draining = true;
   }
 }
 
@@ -389,8 +536,12 @@ bool FfmpegAudioSource::SeekFrame(int64_t frame) {
     if (av_seek_frame(fc, s.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
   }
   avcodec_flush_buffers(s.codec.get());
-  // Frames the converter holds belong to the old place.
+  // Frames the converter and the decoder hold belong to the old place.
   if (s.swr) swr_init(s.swr.get());
+  av_frame_unref(s.frame.get());
+  s.holding = false;
+  s.sentRates.clear();
+  s.partIn = s.partOut = 0;
   s.pending.clear();
   s.pendingRead = 0;
   s.nextFrame = toStart ? 0 : frame;

@@ -3,10 +3,12 @@
 // as a PcmSource (16-bit, the source's rate, at most two channels).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "medialib/pcm.h"
 #include "medialib/stream.h"
+#include "medialib/wave.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -31,12 +33,15 @@ class FfmpegInput {
   FfmpegInput(const FfmpegInput&) = delete;
   FfmpegInput& operator=(const FfmpegInput&) = delete;
   AVFormatContext* Context() const { return format_; }
+  // The bytes FFmpeg reads: a reader that moves their position puts it back.
+  ByteSource& Bytes() const { return *bytes_; }
   // Index of the best stream of the kind (AVMEDIA_TYPE_*), or -1.
   int BestStream(int mediaType) const;
   // Sends the decoder the next packet of `stream` it takes, passing over
   // damaged ones; at the end of the input flushes the decoder and returns
-  // false.
-  bool FeedDecoder(AVCodecContext* codec, AVPacket* packet, int stream) const;
+  // false. `sent` sees each packet before the decoder takes it.
+  bool FeedDecoder(AVCodecContext* codec, AVPacket* packet, int stream,
+                   const std::function<void(const AVPacket&)>& sent = nullptr) const;
 
  private:
   FfmpegInput() = default;
@@ -47,17 +52,24 @@ class FfmpegInput {
 
 class FfmpegAudioSource final : public PcmSource {
  public:
-  // Null when the data holds no decodable audio stream.
-  static std::unique_ptr<FfmpegAudioSource> Open(std::unique_ptr<ByteSource> bytes);
+  // Null when the data holds no decodable audio stream. `wave`, when the
+  // bytes are a WAVE file, is its chunk structure.
+  static std::unique_ptr<FfmpegAudioSource> Open(std::unique_ptr<ByteSource> bytes,
+                                                 const WaveInfo* wave = nullptr);
   ~FfmpegAudioSource() override;
   int64_t ReadFrames(void* out, int64_t frames) override;
   bool SeekFrame(int64_t frame) override;
+  // Samples the decoder has given so far: opening MPEG audio decodes none.
+  int64_t SamplesDecoded() const;
 
  private:
   struct State;
   explicit FfmpegAudioSource(std::unique_ptr<State> state);
   bool DecodeMore();
-  int64_t CountFrames();  // decodes to the end; the caller seeks back
+  // The length where the container only guesses it from the bit rate:
+  // MPEG audio counted from its frames' headers, other codecs by decoding;
+  // -1 when the bytes could not be read or the start found again.
+  int64_t CountFrames(const WaveInfo* wave);
   std::unique_ptr<State> state_;
 };
 

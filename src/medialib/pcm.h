@@ -15,6 +15,14 @@ constexpr int kOutputRate = 44100;
 // Longer sounds (over a year at 44100 Hz) are refused: a damaged header must
 // not make the frame arithmetic overflow.
 constexpr int64_t kMaxFrames = int64_t{1} << 40;
+// No game ships sound at a rate outside these; past them a few bytes could
+// claim hours of sound, or gigabytes of it once converted, so such a sound,
+// or any part of one, is refused.
+constexpr int kMinSoundRate = 4000;
+constexpr int kMaxSoundRate = 384000;
+inline bool SoundRateAllowed(int64_t rate) {
+  return rate >= kMinSoundRate && rate <= kMaxSoundRate;
+}
 
 // 8-bit samples are unsigned (silence 128), 16-bit signed little-endian.
 struct PcmFormat {

@@ -11,7 +11,7 @@ std::unique_ptr<PcmSource> OpenSound(std::unique_ptr<ByteSource> bytes, bool isO
   WaveInfo info;
   if (!ParseWave(*bytes, info)) return nullptr;
   // 24-bit, float and many-channel WAVE files are left to FFmpeg.
-  if (!info.Playable()) return FfmpegAudioSource::Open(std::move(bytes));
+  if (!info.Playable()) return FfmpegAudioSource::Open(std::move(bytes), &info);
   return WaveSource::Open(std::move(bytes));
 }
 

@@ -72,7 +72,7 @@ std::unique_ptr<VorbisSource> VorbisSource::Open(std::unique_ptr<ByteSource> byt
     return nullptr;
   state->open = true;
   vorbis_info* info = ov_info(&state->file, 0);
-  if (!info || info->channels < 1 || info->rate < 1 || info->rate > 768000) return nullptr;
+  if (!info || info->channels < 1 || !SoundRateAllowed(info->rate)) return nullptr;
   // A chained stream plays its links up to the first of another rate or
   // channel count, and its length ends there too: one sound has one format.
   ogg_int64_t total = 0;

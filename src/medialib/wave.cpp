@@ -9,7 +9,6 @@ namespace {
 
 constexpr uint16_t kTagPcm = 1;
 constexpr uint16_t kTagExtensible = 0xFFFE;
-constexpr int kMaxRate = 768000;
 constexpr int kMaxChannels = 32;
 
 uint16_t U16(const uint8_t* p) {
@@ -31,15 +30,15 @@ bool ReadFormat(ByteSource& bytes, uint32_t size, WaveInfo& info) {
   if (!bytes.ReadExact(f, n)) return false;
   info.formatTag = U16(f);
   info.channels = U16(f + 2);
-  info.rate = static_cast<int>(std::min<uint32_t>(U32(f + 4), kMaxRate + 1));
+  info.rate = static_cast<int>(std::min<uint32_t>(U32(f + 4), kMaxSoundRate + 1));
   info.blockAlign = U16(f + 12);
   info.bits = U16(f + 14);
   if (info.formatTag == kTagExtensible) {
     if (n < 40 || std::memcmp(f + 26, kGuidTail, sizeof kGuidTail) != 0) return false;
     info.formatTag = U16(f + 24);
   }
-  return info.channels >= 1 && info.channels <= kMaxChannels && info.rate >= 1 &&
-         info.rate <= kMaxRate && info.blockAlign >= 1;
+  return info.channels >= 1 && info.channels <= kMaxChannels && SoundRateAllowed(info.rate) &&
+         info.blockAlign >= 1;
 }
 
 }  // namespace

@@ -136,10 +136,12 @@ void TSoundFrameList::EnsureSound() {
   sound->SetPropStr(PR_SOURCE, fileName_);
   sound->SetPropInt(PR_VOLUME,
                     static_cast<int32_t>(int64_t{VolumeFrom} * Film().VolumeScale / 1000));
-  sound->SetPropInt(PR_REPEAT, RepeatRule(*sound));
   sound->SetPropInt(PR_BALANCE, BalanceFrom);
   sound->SetPropInt(PR_PAUSED, 1);
   sound->SetActive(kPlaying);
+  // The rule reads the sound's length: asked of the paused sound's own
+  // item, not of one opened from the file again just for it.
+  sound->SetPropInt(PR_REPEAT, RepeatRule(*sound));
 }
 
 bool TSoundFrameList::Apply(int32_t time) {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "media_support.h"
+#include "medialib/ffmpeg.h"
 #include "support/testdata.h"
 
 namespace zirk::test {
@@ -149,18 +150,31 @@ TEST_F(DecoderTest, ManyChannelsAreMixedDownToStereo) {
 
 TEST_F(DecoderTest, MpegAudioThatChangesFormatMidStreamLastsWhatItsLengthSays) {
   // Each frame names its own rate and mode: every part plays at its own
-  // speed, whatever bit rate the WAVE header claims.
+  // speed, whatever bit rate the WAVE header claims. The length is read
+  // from the frames' headers: opening decodes nothing.
   const struct {
-    int rate, channels, nextRate, nextChannels;
+    int rate, channels, nextRate, nextChannels, run;
     int32_t ms;
-  } cases[] = {{44100, 2, 44100, 1, 1045}, {44100, 1, 44100, 2, 1045}, {44100, 2, 22050, 2, 1567}};
+  } cases[] = {{44100, 2, 44100, 1, 20, 1045},
+               {44100, 1, 44100, 2, 20, 1045},
+               {44100, 2, 22050, 2, 20, 1567},
+               {44100, 1, 22050, 1, 1, 1567}};
   for (const auto& c : cases) {
-    Bytes frames = MpegAudio(c.rate, c.channels, 20);
-    const Bytes next = MpegAudio(c.nextRate, c.nextChannels, 20);
-    frames.insert(frames.end(), next.begin(), next.end());
+    SCOPED_TRACE(testing::Message() << c.nextRate << " " << c.nextChannels << " " << c.run);
+    Bytes frames;
+    for (int i = 0; i < 40 / c.run; ++i) {
+      const Bytes run = i % 2 ? MpegAudio(c.nextRate, c.nextChannels, c.run)
+                              : MpegAudio(c.rate, c.channels, c.run);
+      frames.insert(frames.end(), run.begin(), run.end());
+    }
     MemStream stream{MakeWave(c.rate, c.channels, 16, frames, 0x50, 20000)};
+    auto opened = medialib::OpenSound(
+        std::make_unique<medialib::MemorySource>(std::make_shared<Bytes>(stream.data)), false);
+    auto* mpeg = dynamic_cast<medialib::FfmpegAudioSource*>(opened.get());
+    ASSERT_NE(mpeg, nullptr);
+    EXPECT_EQ(mpeg->SamplesDecoded(), 0);
     Decoded d;
-    ASSERT_TRUE(DecodeAll(stream, false, d)) << c.nextRate << " " << c.nextChannels;
+    ASSERT_TRUE(DecodeAll(stream, false, d));
     EXPECT_EQ(d.format.channels, c.channels);
     EXPECT_EQ(d.lengthMs, c.ms);
     EXPECT_EQ(d.pcm.size(), static_cast<size_t>(d.size));
@@ -232,6 +246,8 @@ TEST_F(DecoderTest, RejectsWhatIsNoSound) {
        false},
       {"WAVE as Ogg", LoadAudio("pcm16-mono-22050.wav"), true},
       {"Ogg as WAVE", LoadAudio("vorbis-mono-22050.ogg"), false},
+      {"PCM at 2000 Hz", MakeWave(2000, 1, 16, Ramp(1, 16, 100)), false},
+      {"FLAC at 1 Hz", FlacInWave(1, 4096), false},
       {"RIFF without data",
        [] {
          Bytes b = MakeWave(22050, 1, 16, {});

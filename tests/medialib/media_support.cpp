@@ -55,6 +55,17 @@ void Put32(Bytes& b, uint32_t v) {
   Put16(b, v >> 16);
 }
 
+// CRC of FLAC's frames: most significant bit first, no reflection, from 0.
+uint32_t Crc(const Bytes& b, int width, uint32_t poly) {
+  const uint32_t top = 1u << (width - 1), mask = (top << 1) - 1;
+  uint32_t crc = 0;
+  for (uint8_t byte : b) {
+    crc ^= static_cast<uint32_t>(byte) << (width - 8);
+    for (int i = 0; i < 8; ++i) crc = (crc & top ? crc << 1 ^ poly : crc << 1) & mask;
+  }
+  return crc;
+}
+
 }  // namespace
 
 LibrarySession::LibrarySession(void** slot, bool useThread) {
@@ -102,6 +113,18 @@ Bytes MpegAudio(int rate, int channels, int frames) {
   Bytes b;
   for (int i = 0; i < frames; ++i) b.insert(b.end(), frame.begin(), frame.end());
   return b;
+}
+
+Bytes FlacInWave(int rate, int samples) {
+  // Fixed block size, sizes in the header: block size - 1 and rate in Hz,
+  // 16 bits each; mono, 16-bit, frame 0; one constant subframe.
+  Bytes f{0xFF, 0xF8, 0x7D, 0x08, 0x00};
+  for (int v : {samples - 1, rate}) f.insert(f.end(), {uint8_t(v >> 8), uint8_t(v)});
+  f.push_back(static_cast<uint8_t>(Crc(f, 8, 0x07)));
+  f.insert(f.end(), {0x00, 0x00, 0x00});
+  const uint32_t crc = Crc(f, 16, 0x8005);
+  f.insert(f.end(), {uint8_t(crc >> 8), uint8_t(crc)});
+  return MakeWave(44100, 1, 16, f, 0xF1AC);
 }
 
 Bytes Ramp(int channels, int bits, int frames) {

@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/crc.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -22,6 +23,8 @@ constexpr int kIoBufferSize = 32768;
 // The most output frames one step of conversion makes: a frame of a low
 // rate is converted in pieces, so what it claims never sits in memory whole.
 constexpr int64_t kPieceFrames = 16384;
+// The most frames a parser gives once told the stream ends: it holds a few.
+constexpr int kFlushSteps = 4096;
 
 int ReadPacket(void* opaque, uint8_t* buf, int size) {
   int32_t n = static_cast<ByteSource*>(opaque)->Read(buf, size);
@@ -61,6 +64,9 @@ struct PacketDeleter {
 };
 struct FrameDeleter {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct ParserDeleter {
+  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 };
 
 // A container without a header makes a stream when its first packet comes.
@@ -118,6 +124,88 @@ class LengthCount {
 
 bool IsMpegAudio(AVCodecID id) {
   return id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3;
+}
+
+// Codecs whose parser reads each frame's samples, rate and channel count
+// from its header, and whose decoder gives every frame of a stream of one
+// rate and channel count just as the parser reads it.
+bool ParserCounts(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_FLAC:
+    case AV_CODEC_ID_AC3:
+    case AV_CODEC_ID_GSM_MS:
+    case AV_CODEC_ID_G723_1:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether the decoder plays the last frame the parser gives: FLAC's drops
+// one cut short, whose bytes do not end in their CRC, and GSM's one shorter
+// than a block.
+bool FramePlays(AVCodecID id, const uint8_t* frame, int size) {
+  constexpr int kGsmMsBlock = 65;
+  if (id == AV_CODEC_ID_FLAC) return av_crc(av_crc_get_table(AV_CRC_16_ANSI), 0, frame, size) == 0;
+  if (id == AV_CODEC_ID_GSM_MS) return size >= kGsmMsBlock;
+  return true;
+}
+
+// The length of `stream` as its parser reads it from the frames of the
+// demuxed packets; -1 when the parser tells nothing of some frame, or some
+// frame is of another rate or channel count than the decoder `opened`
+// with: at such a change the decoder may label a frame with its
+// neighbour's rate, so only decoding counts what plays.
+int64_t ParsedLength(AVFormatContext* fc, int stream, AVPacket* packet,
+                     const AVCodecContext& opened) {
+  const AVCodecParameters* par = fc->streams[stream]->codecpar;
+  if (!ParserCounts(par->codec_id)) return -1;
+  std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(par->codec_id));
+  std::unique_ptr<AVCodecContext, CodecDeleter> context(avcodec_alloc_context3(nullptr));
+  if (!parser || !context || avcodec_parameters_to_context(context.get(), par) < 0) return -1;
+  const AVCodecContext* c = context.get();
+  int64_t frames = 0;
+  bool told = true;
+  int frameSize = 0;
+  // The last frame may be cut short: those the parser gives at the end are
+  // looked at, and the very last counts if it plays.
+  bool ending = false;
+  int64_t lastSamples = 0;
+  bool lastPlays = true;
+  // One step of the parser over `size` bytes (none: the end); answers the
+  // bytes it took.
+  const auto step = [&](const uint8_t* data, int size) {
+    uint8_t* frame = nullptr;
+    const int used = av_parser_parse2(parser.get(), context.get(), &frame, &frameSize, data, size,
+                                      AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    if (frameSize > 0) {
+      told = told && parser->duration > 0 && c->sample_rate == opened.sample_rate &&
+             c->ch_layout.nb_channels == opened.ch_layout.nb_channels;
+      frames += parser->duration;
+      lastSamples = parser->duration;
+      lastPlays = !ending || FramePlays(par->codec_id, frame, frameSize);
+    }
+    return std::clamp(used, 0, size);
+  };
+  const auto counting = [&] { return told && frames <= kMaxFrames; };
+  while (counting() && av_read_frame(fc, packet) >= 0) {
+    // A step that neither takes bytes nor gives a frame would be repeated
+    // forever: the rest of the packet is passed over.
+    for (int at = 0; packet->stream_index == stream && at < packet->size && counting();) {
+      const int used = step(packet->data + at, packet->size - at);
+      if (used == 0 && frameSize == 0) break;
+      at += used;
+    }
+    av_packet_unref(packet);
+  }
+  // The parser holds the last frames until it is told the stream ends.
+  ending = true;
+  for (int i = 0; i < kFlushSteps && counting(); ++i) {
+    step(nullptr, 0);
+    if (frameSize == 0) break;
+  }
+  if (!lastPlays) frames -= lastSamples;
+  return told ? frames : -1;
 }
 
 }  // namespace
@@ -419,8 +507,8 @@ int64_t FfmpegAudioSource::CountFrames(const WaveInfo* wave) {
     return bytes.Seek(at) == at && read ? count.Total() : -1;
   }
   // MPEG audio in another container: the headers of the demuxer's packets.
-  // Other codecs' frames tell no length without decoding them: they are
-  // counted by decoding.
+  // Other codecs' frames as their parser reads them, or, where it tells
+  // nothing, as decoding gives them.
   AVFormatContext* fc = s.input->Context();
   AVPacket* packet = s.packet.get();
   int64_t frames = 0;
@@ -430,7 +518,9 @@ int64_t FfmpegAudioSource::CountFrames(const WaveInfo* wave) {
       av_packet_unref(packet);
     }
     frames = count.Total();
-  } else {
+  } else if ((frames = ParsedLength(fc, s.stream, packet, *s.codec)) < 0) {
+    if (!SeekFrame(0)) return -1;
+    frames = 0;
     while (frames <= kMaxFrames && DecodeMore()) {
       frames += s.Unread();
       s.pendingRead = s.pending.size();

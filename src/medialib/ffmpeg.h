@@ -67,8 +67,9 @@ class FfmpegAudioSource final : public PcmSource {
   explicit FfmpegAudioSource(std::unique_ptr<State> state);
   bool DecodeMore();
   // The length where the container only guesses it from the bit rate:
-  // MPEG audio counted from its frames' headers, other codecs by decoding;
-  // -1 when the bytes could not be read or the start found again.
+  // counted from the frames' headers where their codec's parser reads them
+  // (MPEG audio read here), else by decoding; -1 when the bytes could not be
+  // read or the start found again.
   int64_t CountFrames(const WaveInfo* wave);
   std::unique_ptr<State> state_;
 };

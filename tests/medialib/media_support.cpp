@@ -115,16 +115,20 @@ Bytes MpegAudio(int rate, int channels, int frames) {
   return b;
 }
 
-Bytes FlacInWave(int rate, int samples) {
+Bytes FlacInWave(int rate, int samples, int frames) {
   // Fixed block size, sizes in the header: block size - 1 and rate in Hz,
-  // 16 bits each; mono, 16-bit, frame 0; one constant subframe.
-  Bytes f{0xFF, 0xF8, 0x7D, 0x08, 0x00};
-  for (int v : {samples - 1, rate}) f.insert(f.end(), {uint8_t(v >> 8), uint8_t(v)});
-  f.push_back(static_cast<uint8_t>(Crc(f, 8, 0x07)));
-  f.insert(f.end(), {0x00, 0x00, 0x00});
-  const uint32_t crc = Crc(f, 16, 0x8005);
-  f.insert(f.end(), {uint8_t(crc >> 8), uint8_t(crc)});
-  return MakeWave(44100, 1, 16, f, 0xF1AC);
+  // 16 bits each; mono, 16-bit, frame number; one constant subframe.
+  Bytes all;
+  for (uint8_t n = 0; n < frames; ++n) {
+    Bytes f{0xFF, 0xF8, 0x7D, 0x08, n};
+    for (int v : {samples - 1, rate}) f.insert(f.end(), {uint8_t(v >> 8), uint8_t(v)});
+    f.push_back(static_cast<uint8_t>(Crc(f, 8, 0x07)));
+    f.insert(f.end(), {0x00, 0x00, 0x00});
+    const uint32_t crc = Crc(f, 16, 0x8005);
+    f.insert(f.end(), {uint8_t(crc >> 8), uint8_t(crc)});
+    all.insert(all.end(), f.begin(), f.end());
+  }
+  return MakeWave(44100, 1, 16, all, 0xF1AC);
 }
 
 Bytes Ramp(int channels, int bits, int frames) {

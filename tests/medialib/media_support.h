@@ -39,9 +39,9 @@ Bytes MakeWave(int rate, int channels, int bits, const Bytes& samples, uint16_t 
 // Silent MPEG audio layer II frames of 1152 samples: MPEG-1 at 44100 Hz and
 // 160 kbit/s, MPEG-2 at 22050 Hz and 64 kbit/s.
 Bytes MpegAudio(int rate, int channels, int frames);
-// One FLAC frame of `samples` silent mono 16-bit samples whose header says
-// `rate` Hz, in a WAVE file that says 44100 Hz.
-Bytes FlacInWave(int rate, int samples);
+// FLAC frames (up to 127) of `samples` silent mono 16-bit samples whose
+// headers say `rate` Hz, in a WAVE file that says 44100 Hz.
+Bytes FlacInWave(int rate, int samples, int frames = 1);
 // Frames of a sawtooth, so that every frame differs from its neighbours.
 Bytes Ramp(int channels, int bits, int frames);
 

@@ -103,10 +103,6 @@ bool listingIsCurrent(int64_t listedAt, int64_t listedMtime, int64_t mtime) {
   return now >= listedAt && now - listedAt < kRescanIntervalNs && now - mtime < kRacyWindowNs;
 }
 
-EVrFileError missingFile(const std::string& name) {
-  return EVrFileError(SjisForMessage(name) + ":ファイルがありません");
-}
-
 bool isRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -267,6 +263,10 @@ void TVrFileManager::forget(const FolderId& id) {
   listings_.erase(it);
 }
 
+EVrFileError MissingGameFile(const std::string& name) {
+  return EVrFileError(SjisForMessage(name) + ":ファイルがありません");
+}
+
 void LoadWholeStream(TKwStream& source, TKwStream& target, const std::string& name,
                      int64_t maxBytes) {
   const int64_t size = source.Size();
@@ -294,7 +294,7 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
   if (path.empty()) {
     if (!files.GetHostPath(name).empty())
       throw EVrFileError(SjisForMessage(name) + ": not a regular file");
-    throw missingFile(name);
+    throw MissingGameFile(name);
   }
   TKwFileStream file(path, TKwFileStream::Mode::OpenRead);
   LoadWholeStream(file, target, name, maxBytes);
@@ -302,7 +302,7 @@ void LoadFileToStream(TVrFileManager& files, TKwStream& target, const std::strin
 
 void LoadFileToStream(TKwStream& target, const std::string& name, int64_t maxBytes) {
   TVrFileManager* files = TVrFileManager::Global();
-  if (!files) throw missingFile(name);
+  if (!files) throw MissingGameFile(name);
   LoadFileToStream(*files, target, name, maxBytes);
 }
 

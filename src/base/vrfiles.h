@@ -52,6 +52,9 @@ class EVrFileTooLarge : public EVrFileError {
   using EVrFileError::EVrFileError;
 };
 
+// The error of a game file in none of the mounted folders.
+EVrFileError MissingGameFile(const std::string& name);
+
 // The size cap of a reader that sets none of its own.
 inline constexpr int64_t kNoFileSizeCap = INT64_MAX;
 

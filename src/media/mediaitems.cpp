@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "base/rangestreams.h"
-#include "base/sjis.h"
 #include "base/vrfiles.h"
 #include "media/wavouts.h"
 
@@ -43,7 +42,7 @@ TVrFileManager& files() {
 std::unique_ptr<TKwStream> openSource(const std::string& name) {
   if (IsAbsoluteMediaName(name)) return std::make_unique<TFileRangeStream>(hostPath(name), 0, 0);
   std::unique_ptr<TRangeStream> stream = files().OpenMediaStream(name);
-  if (!stream) throw EVrFileError(SjisForMessage(name) + ":ファイルがありません");
+  if (!stream) throw MissingGameFile(name);
   return stream;
 }
 

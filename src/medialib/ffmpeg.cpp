@@ -498,12 +498,14 @@ int64_t FfmpegAudioSource::CountFrames(const WaveInfo* wave) {
   LengthCount count(format_.rate);
   const auto add = [&count](const MpegFrame& f) { count.Add(f); };
   // MPEG audio in a WAVE file: its frame headers, straight from the data
-  // chunk, thousands of them a millisecond.
+  // chunk, thousands of them a millisecond. A writer that streams the file
+  // leaves the chunk's size at 0, and FFmpeg then plays to the file's end:
+  // the frames are counted over the bytes it plays.
   if (s.readRates && wave) {
     ByteSource& bytes = s.input->Bytes();
     const int64_t at = bytes.Tell();
-    const bool read =
-        ScanMpegFrames(bytes, wave->dataOffset, wave->dataOffset + wave->dataBytes, add);
+    const int64_t end = wave->dataBytes > 0 ? wave->dataOffset + wave->dataBytes : bytes.Size();
+    const bool read = ScanMpegFrames(bytes, wave->dataOffset, end, add);
     return bytes.Seek(at) == at && read ? count.Total() : -1;
   }
   // MPEG audio in another container: the headers of the demuxer's packets.

@@ -6,9 +6,15 @@
 // opening counts frame headers and decodes nothing, so four hours open about
 // as fast as one minute. `OpenFlacInWave` does the same with ten minutes of
 // 44100 Hz stereo FLAC, whose frames' headers FFmpeg's parser reads.
+// `OpenMovie/KIND` opens a 10 s 320 x 240 movie with sound and reads its
+// length, as a video object does: an MPEG program stream and an FLV file,
+// whose streams are found by reading ahead, an SWF file packed with zlib,
+// which cannot go back after that and is opened again, and a WMV file,
+// whose header names its streams.
 
 #include <benchmark/benchmark.h>
 #include <vorbis/vorbisfile.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -99,21 +105,35 @@ std::vector<uint8_t> flacInWave() {
   return b;
 }
 
-// Opens the WAVE file and reads its length, as a film does.
-void openWave(benchmark::State& state, const std::vector<uint8_t>& bytes) {
+// Opens an item over the bytes and reads its length: `open` answers the
+// item's handle (0: it did not open), `length` its length, `close` drops it.
+template <typename Open, typename Length, typename Close>
+void openItem(benchmark::State& state, const std::vector<uint8_t>& bytes, Open open, Length length,
+              Close close) {
   if (!bindLibrary()) {
     state.SkipWithError("libzirk.so could not be bound");
     return;
   }
-  int32_t length = 0;
+  int32_t ms = 0;
   for (auto _ : state) {
     zirk::TKwMemoryStream stream;
     stream.Assign(bytes);
-    const ZirkHandle decoder = zirk::zirkOggStrmanAdd(&stream, 0);
-    length = zirk::zirkOggStrGetLen(decoder);
-    zirk::zirkOggStrmanDel(decoder);
+    const ZirkHandle item = open(&stream);
+    if (item == 0) {
+      state.SkipWithError("the item does not open");
+      return;
+    }
+    ms = length(item);
+    close(item);
   }
-  state.counters["length_ms"] = length;
+  state.counters["length_ms"] = ms;
+}
+
+// Opens the WAVE file and reads its length, as a film does.
+void openWave(benchmark::State& state, const std::vector<uint8_t>& bytes) {
+  openItem(
+      state, bytes, [](void* stream) { return zirk::zirkOggStrmanAdd(stream, 0); },
+      zirk::zirkOggStrGetLen, zirk::zirkOggStrmanDel);
 }
 
 void OpenMpegInWave(benchmark::State& state) {
@@ -125,6 +145,38 @@ void OpenFlacInWave(benchmark::State& state) {
   openWave(state, flacInWave());
 }
 BENCHMARK(OpenFlacInWave)->Unit(benchmark::kMillisecond);
+
+std::vector<uint8_t> loadFile(const char* path) {
+  zirk::TKwMemoryStream stream;
+  stream.LoadFromFile(path);
+  return stream.Bytes();
+}
+
+// An SWF file packed: "CWS", the version and size, then the rest deflated.
+std::vector<uint8_t> packedSwf() {
+  const std::vector<uint8_t> plain = loadFile(BENCH_MOVIE_DIR "/movie.swf");
+  std::vector<uint8_t> packed(plain.begin(), plain.begin() + 8);
+  packed[0] = 'C';
+  uLongf size = compressBound(plain.size() - 8);
+  packed.resize(8 + size);
+  if (compress(packed.data() + 8, &size, plain.data() + 8, plain.size() - 8) != Z_OK) return {};
+  packed.resize(8 + size);
+  return packed;
+}
+
+// Opens the movie and reads its length, as a video object does.
+void OpenMovie(benchmark::State& state, const std::vector<uint8_t>& bytes) {
+  openItem(
+      state, bytes, [](void* stream) { return zirk::zirkVidmanAdd("movie", stream, 0); },
+      zirk::zirkVideoGetLen, zirk::zirkVidmanDel);
+}
+BENCHMARK_CAPTURE(OpenMovie, mpg, loadFile(BENCH_MOVIE_DIR "/movie.mpg"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenMovie, flv, loadFile(BENCH_MOVIE_DIR "/movie.flv"))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenMovie, packed_swf, packedSwf())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OpenMovie, wmv, loadFile(BENCH_MOVIE_DIR "/movie.wmv"))
+    ->Unit(benchmark::kMillisecond);
 
 struct MemoryReader {
   const std::vector<uint8_t>* bytes;

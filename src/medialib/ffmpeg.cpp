@@ -69,22 +69,56 @@ struct ParserDeleter {
   void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 };
 
+// What tells a packet from another, to see that reading again gives it.
+struct PacketPrint {
+  int stream = 0;
+  int size = 0;
+  int flags = 0;
+  int64_t pts = 0;
+  int64_t dts = 0;
+  uint32_t crc = 0;
+  bool operator==(const PacketPrint&) const = default;
+};
+
+PacketPrint PrintOf(const AVPacket& p) {
+  return {p.stream_index,
+          p.size,
+          p.flags,
+          p.pts,
+          p.dts,
+          av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, p.data, static_cast<size_t>(p.size))};
+}
+
 // A container without a header makes a stream when its first packet comes.
 // Packets are read ahead, as far as probing reads or until a sound and a
-// picture stream are there, and the reader goes back to the start.
+// picture stream are there, and the reader goes back to the start. A
+// container that reads through a stream of its own (a packed SWF file
+// inflates its bytes) is not put back by a seek of the bytes: going back
+// holds only where the packets read again are those read ahead. False when
+// it does not.
 bool FindStreamsAhead(AVFormatContext* format) {
   std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
   if (!packet) return false;
   auto has = [format](AVMediaType type) {
     return av_find_best_stream(format, type, -1, -1, nullptr, 0) >= 0;
   };
+  std::vector<PacketPrint> ahead;
   int64_t read = 0;
   while (read < format->probesize && !(has(AVMEDIA_TYPE_AUDIO) && has(AVMEDIA_TYPE_VIDEO)) &&
          av_read_frame(format, packet.get()) >= 0) {
     read += packet->size;
+    ahead.push_back(PrintOf(*packet));
     av_packet_unref(packet.get());
   }
-  return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+  const auto back = [format] { return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0; };
+  if (!back()) return false;
+  for (const PacketPrint& print : ahead) {
+    if (av_read_frame(format, packet.get()) < 0) return false;
+    const bool same = PrintOf(*packet) == print;
+    av_packet_unref(packet.get());
+    if (!same) return false;
+  }
+  return back();
 }
 
 // What a part of one rate and channel count makes at the output's rate: its
@@ -219,31 +253,20 @@ std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes
   if (!bytes || bytes->Size() <= 0) return nullptr;
   std::unique_ptr<FfmpegInput> input(new FfmpegInput);
   input->bytes_ = std::move(bytes);
-  input->bytes_->Seek(0);
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-  if (!buffer) return nullptr;
-  input->io_ = avio_alloc_context(buffer, kIoBufferSize, 0, input->bytes_.get(), ReadPacket,
-                                  nullptr, SeekPacket);
-  if (!input->io_) {
-    av_free(buffer);
-    return nullptr;
-  }
-  input->format_ = avformat_alloc_context();
-  if (!input->format_) return nullptr;
-  input->format_->pb = input->io_;
-  input->format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-  if (avformat_open_input(&input->format_, nullptr, nullptr, nullptr) < 0) {
-    input->format_ = nullptr;  // freed by avformat_open_input on failure
-    return nullptr;
-  }
+  if (!input->OpenContainer()) return nullptr;
   // Learning a stream's parameters may decode a few pictures: one past the
   // size limit is refused before memory is taken for it. The limit reaches
   // only the streams known before probing: where streams come with their
   // packets, those within its reach are looked for first, and probing makes
-  // no other.
+  // no other. A container that cannot go back after that is opened again
+  // and probed as it comes.
   AVFormatContext* format = input->format_;
-  const bool streamsAsRead = format->ctx_flags & AVFMTCTX_NOHEADER;
-  if (streamsAsRead && !FindStreamsAhead(format)) return nullptr;
+  bool streamsAsRead = format->ctx_flags & AVFMTCTX_NOHEADER;
+  if (streamsAsRead && !FindStreamsAhead(format)) {
+    if (!input->OpenContainer()) return nullptr;
+    format = input->format_;
+    streamsAsRead = false;
+  }
   const int maxStreams = format->max_streams;
   if (streamsAsRead) format->max_streams = static_cast<int>(format->nb_streams);
   std::vector<AVDictionary*> options(format->nb_streams, nullptr);
@@ -255,12 +278,37 @@ std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes
   return input;
 }
 
-FfmpegInput::~FfmpegInput() {
+bool FfmpegInput::OpenContainer() {
+  CloseContainer();
+  if (bytes_->Seek(0) != 0) return false;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+  if (!buffer) return false;
+  io_ = avio_alloc_context(buffer, kIoBufferSize, 0, bytes_.get(), ReadPacket, nullptr, SeekPacket);
+  if (!io_) {
+    av_free(buffer);
+    return false;
+  }
+  format_ = avformat_alloc_context();
+  if (!format_) return false;
+  format_->pb = io_;
+  format_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  if (avformat_open_input(&format_, nullptr, nullptr, nullptr) < 0) {
+    format_ = nullptr;  // freed by avformat_open_input on failure
+    return false;
+  }
+  return true;
+}
+
+void FfmpegInput::CloseContainer() {
   if (format_) avformat_close_input(&format_);
   if (io_) {
     av_freep(&io_->buffer);
     avio_context_free(&io_);
   }
+}
+
+FfmpegInput::~FfmpegInput() {
+  CloseContainer();
 }
 
 int FfmpegInput::BestStream(int mediaType) const {

@@ -45,6 +45,10 @@ class FfmpegInput {
 
  private:
   FfmpegInput() = default;
+  // Opens the container over the bytes from their start, closing what was
+  // open; false when FFmpeg takes no container there.
+  bool OpenContainer();
+  void CloseContainer();
   std::unique_ptr<ByteSource> bytes_;
   AVIOContext* io_ = nullptr;
   AVFormatContext* format_ = nullptr;

@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 namespace zirk {
@@ -22,6 +25,82 @@ int64_t resolveSeek(int64_t offset, SeekOrigin origin, int64_t pos, int64_t size
   if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0)
     throw EStreamError("Stream seek error");
   return base + offset;
+}
+
+// As many links as the kernel follows in one name before it gives up.
+constexpr int kMaxLinkHops = 40;
+
+// The file a write to `hostPath` lands in: links followed, each relative one
+// from its own folder, to the file the last one names, which need not exist
+// yet. Replacing that file leaves the links pointing at the new contents.
+std::string finalTarget(const std::string& hostPath) {
+  std::string path = hostPath;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::error_code ec;
+    const std::filesystem::path to = std::filesystem::read_symlink(path, ec);
+    if (ec) return path;
+    const size_t slash = path.rfind('/');
+    path = to.is_absolute() || slash == std::string::npos ? to.string()
+                                                          : path.substr(0, slash + 1) + to.string();
+  }
+  throw EFCreateError(hostPath, std::strerror(ELOOP));
+}
+
+// The mode open(O_CREAT, 0666) gives a new file. The mask is read from /proc
+// because setting it, the only other way to learn it, is process-wide.
+mode_t newFileMode() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Umask:", 0) == 0)
+      return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  // A file another thread makes meanwhile gets the strictest mask, not none.
+  const mode_t mask = ::umask(077);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// An open file closed on every way out; close() reports its error.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  ~OwnedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  int get() const { return fd_; }
+  // The errno of a failed close, else 0.
+  int close() { return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno; }
+
+ private:
+  int fd_;
+};
+
+// The errno of a failed write, else 0.
+int writeAll(int fd, const std::vector<uint8_t>& data) {
+  const uint8_t* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Truncates first, so a write that fails loses the old contents.
+void saveInPlace(const std::string& hostPath, const std::vector<uint8_t>& data) {
+  OwnedFd fd(::open(hostPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) throw EFCreateError(hostPath, std::strerror(errno));
+  int err = writeAll(fd.get(), data);
+  const int closeErr = fd.close();
+  if (err == 0) err = closeErr;
+  if (err != 0) throw EFCreateError(hostPath, std::strerror(err));
 }
 
 }  // namespace
@@ -147,39 +226,30 @@ void TKwMemoryStream::SaveToFile(const std::string& hostPath) const {
 }
 
 void TKwMemoryStream::SaveToFileReplacing(const std::string& hostPath) const {
-  std::string temp = hostPath + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw EFCreateError(hostPath, std::strerror(errno));
-  struct stat old {};
-  fchmod(fd, ::stat(hostPath.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-  const uint8_t* p = data_.data();
-  size_t left = data_.size();
-  bool ok = true;
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) {
-      p += n;
-      left -= static_cast<size_t>(n);
+  const std::string target = finalTarget(hostPath);
+  std::string temp = target + ".XXXXXX";
+  OwnedFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.get() < 0) {
+    // A folder the user may not create in, or a name with no room for the
+    // suffix, still holds a file the user may write; a full disk does not
+    // come here, as truncating the old file would then lose it.
+    const int why = errno;
+    if (why == EACCES || why == EPERM || why == EROFS || why == ENAMETOOLONG) {
+      saveInPlace(hostPath, data_);
+      return;
     }
+    throw EFCreateError(hostPath, std::strerror(why));
   }
-  std::string why = ok ? std::string() : std::strerror(errno);
-  if (ok && ::fsync(fd) != 0) {
-    ok = false;
-    why = std::strerror(errno);
-  }
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    why = std::strerror(errno);
-  }
-  if (ok && ::rename(temp.c_str(), hostPath.c_str()) != 0) {
-    ok = false;
-    why = std::strerror(errno);
-  }
-  if (!ok) {
+  struct stat old {};
+  ::fchmod(fd.get(), ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : newFileMode());
+  int err = writeAll(fd.get(), data_);
+  if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+  const int closeErr = fd.close();
+  if (err == 0) err = closeErr;
+  if (err == 0 && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;
+  if (err != 0) {
     ::unlink(temp.c_str());
-    throw EFCreateError(hostPath, why);
+    throw EFCreateError(hostPath, std::strerror(err));
   }
 }
 

@@ -77,7 +77,11 @@ class TKwMemoryStream : public TKwStream {
   void SaveToFile(const std::string& hostPath) const;
   // Written beside the file and renamed over it only when whole, with the
   // old file's mode: a write that fails (a full disk) leaves the old file as
-  // it was and no temporary behind. EFCreateError names the file.
+  // it was and no temporary behind. A link is followed and the file it names
+  // replaced; a new file's mode is 0666 less the umask. Where no temporary
+  // can be made beside the file (a folder the user may not create in, a
+  // name too long for the suffix), the file is written in place, as a plain
+  // write would. EFCreateError names the file as given.
   void SaveToFileReplacing(const std::string& hostPath) const;
 
  private:

@@ -1,6 +1,10 @@
 #include "base/streams.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "support/testdata.h"
 
@@ -65,6 +69,61 @@ TEST(Streams, CopyFromTakesWholeSourceOrCount) {
   EXPECT_EQ(dst.Bytes(), (std::vector<uint8_t>{1, 2, 3, 4, 5, 2, 3}));
   src.SetPosition(4);
   EXPECT_THROW(dst.CopyFrom(src, 2), EReadError);
+}
+
+// A replacing save lands where a plain write would: through links to the file
+// they name, with the mode the umask gives a new file, and in place where no
+// temporary fits beside the file.
+TEST(Streams, SaveToFileReplacingLandsWhereAPlainWriteWould) {
+  namespace fs = std::filesystem;
+  test::TempDir dir;
+  fs::create_directory(dir / "sub");
+  test::writeFile(dir / "sub" / "old", "old");
+  fs::create_symlink("sub/old", dir / "link");
+  fs::create_symlink("sub/hop", dir / "chain");
+  fs::create_symlink("new", dir / "sub" / "hop");
+  const std::string longName(250, 'n');
+  struct Case {
+    std::string saved;  // the name saved to
+    std::string lands;  // the file holding the bytes afterwards
+    mode_t mode;        // of a new file under umask 077; 0 unchecked
+  };
+  const Case cases[] = {
+      {"link", "sub/old", 0},
+      {"chain", "sub/new", 0},  // relative links in turn, the last dangling
+      {"plain", "plain", 0600},
+      {longName, longName, 0},  // no room for a temporary's suffix
+  };
+  const mode_t mask = ::umask(077);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.saved.substr(0, 8));
+    const TKwMemoryStream bytes(std::vector<uint8_t>{'n', 'e', 'w'});
+    EXPECT_NO_THROW(bytes.SaveToFileReplacing((dir / c.saved).string()));
+    EXPECT_EQ(fs::is_symlink(dir / c.saved), c.saved != c.lands);
+    const std::vector<unsigned char> got = test::readFile(dir / c.lands);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "new");
+    struct stat st {};
+    if (c.mode != 0) {
+      EXPECT_EQ(::stat((dir / c.lands).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, c.mode);
+    }
+  }
+  ::umask(mask);
+}
+
+TEST(Streams, SaveToFileReplacingWritesInPlaceInAFolderLockedForNewFiles) {
+  namespace fs = std::filesystem;
+  // The long name above stands in for the administrator, whom folder modes do not stop.
+  if (geteuid() == 0) GTEST_SKIP() << "folder modes do not stop the administrator";
+  test::TempDir dir;
+  fs::create_directory(dir / "locked");
+  test::writeFile(dir / "locked" / "file", "old");
+  fs::permissions(dir / "locked", fs::perms(0555));
+  const TKwMemoryStream bytes(std::vector<uint8_t>{'n', 'e', 'w'});
+  EXPECT_NO_THROW(bytes.SaveToFileReplacing((dir / "locked" / "file").string()));
+  fs::permissions(dir / "locked", fs::perms::owner_all);
+  const std::vector<unsigned char> got = test::readFile(dir / "locked" / "file");
+  EXPECT_EQ(std::string(got.begin(), got.end()), "new");
 }
 
 }  // namespace

@@ -42,13 +42,18 @@ std::vector<std::string> menuChoices(const std::string& utf8) {
   }
 }
 
-// A file name as the game spells it. The shell hands over the name as the
-// folder listing shows it, UTF-8, and the game names its files in Shift-JIS;
-// a name that is not UTF-8 (Shift-JIS bytes typed as such) or that Shift-JIS
-// cannot hold stays as it came.
-std::string gameFileName(const std::string& typed) {
+// A file name as the game spells it, and as messages show it. The shell
+// hands over the name as the folder listing shows it, UTF-8, and the game
+// names its files in Shift-JIS; a name that is not UTF-8 (Shift-JIS bytes
+// typed as such) or that Shift-JIS cannot hold stays as it came. Such a
+// UTF-8 name, read back as the game's Shift-JIS, would come out garbled, so
+// it is shown as typed.
+void takeGameFileName(const std::string& typed, std::optional<std::string>& name,
+                      std::string& shown) {
   std::string sjis;
-  return Utf8ToSjis(typed, sjis) ? sjis : typed;
+  const bool converts = Utf8ToSjis(typed, sjis);
+  name = converts ? sjis : typed;
+  if (converts || !Utf8ForMessage(typed, shown)) shown = SjisForMessage(*name);
 }
 
 }  // namespace
@@ -63,9 +68,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--film") {
-      line.Film = gameFileName(valueOf(args, i));
+      takeGameFileName(valueOf(args, i), line.Film, line.FilmShown);
     } else if (arg == "--movie") {
-      line.Movie = gameFileName(valueOf(args, i));
+      takeGameFileName(valueOf(args, i), line.Movie, line.MovieShown);
     } else if (arg == "--menu") {
       line.Menu = menuChoices(valueOf(args, i));
     } else if (arg == "--headless") {

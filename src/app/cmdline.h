@@ -17,6 +17,10 @@ struct TCommandLine {
   // Shift-JIS.
   std::optional<std::string> Film;
   std::optional<std::string> Movie;
+  // How messages name them: as game text, except that a UTF-8 name
+  // Shift-JIS cannot hold, which stays as typed, is shown as typed.
+  std::string FilmShown;
+  std::string MovieShown;
   // The menu's choices, given in UTF-8 separated by "|", as the game's
   // Shift-JIS text.
   std::optional<std::vector<std::string>> Menu;

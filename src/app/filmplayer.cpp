@@ -1,5 +1,7 @@
 #include "app/filmplayer.h"
 
+#include <string_view>
+
 #include "base/sjis.h"
 #include "base/vrfiles.h"
 #include "objects/cinema.h"
@@ -8,10 +10,9 @@
 namespace zirk {
 
 std::string NoRegularFileReason(TVrFileManager& files, const std::string& name,
-                                const std::string& kind) {
-  return SjisForMessage(name) + (files.GetHostPath(name).empty()
-                                     ? ": the " + kind + " file is missing"
-                                     : ": not a regular file");
+                                const std::string& kind, const std::string& shown) {
+  return shown + (files.GetHostPath(name).empty() ? ": the " + kind + " file is missing"
+                                                  : ": not a regular file");
 }
 
 TFilmPlayer::TFilmPlayer(TZirkBaseList& scene) : scene_(scene) {}
@@ -24,25 +25,30 @@ TZirkCinema* TFilmPlayer::Cinema() const {
   return serial_ ? dynamic_cast<TZirkCinema*>(scene_.FindBySerial(serial_)) : nullptr;
 }
 
-void TFilmPlayer::Load(const std::string& fileName) {
+void TFilmPlayer::Load(const std::string& fileName, const std::string& shown) {
   if (TZirkCinema* old = Cinema()) scene_.FreeObject(old);
   serial_ = 0;
   TZirkCinema* cinema = scene_.Create<TZirkCinema>(nullptr, "");
   cinema->SetSource(fileName);
   const TFilmManager* film = cinema->Film();
+  const std::string asGameText = SjisForMessage(fileName);
+  const std::string& named = shown.empty() ? asGameText : shown;
   std::string why;
   if (!film && !cinema->LoadError().empty()) {
     why = cinema->LoadError();
+    // The file system names the film first, as game text.
+    if (std::string_view(why).starts_with(asGameText + ":"))
+      why.replace(0, asGameText.size(), named);
   } else if (!film) {
     // The cinema takes only regular files.
     TVrFileManager* files = TVrFileManager::Global();
-    why = files ? NoRegularFileReason(*files, fileName, "film")
-                : SjisForMessage(fileName) + ": the film file is missing";
+    why = files ? NoRegularFileReason(*files, fileName, "film", named)
+                : named + ": the film file is missing";
   }
   // The reader takes a file of another kind for an empty film; nothing
   // would ever show, so the player says so instead.
   else if (film->Kind == 2)
-    why = SjisForMessage(fileName) + " is not a film file";
+    why = named + " is not a film file";
   if (!why.empty()) {
     scene_.FreeObject(cinema);
     throw EFilmFormatError(why);

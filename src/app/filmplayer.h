@@ -16,10 +16,10 @@ class TZirkCinema;
 // Why the game file `name` of that kind ("film", "movie") cannot be opened
 // when the file system finds no regular file by that name: a folder, a FIFO
 // or a device of that name is there but is no regular file (opening it would
-// fail or wait forever); else the file is missing. The name is shown as a
-// message shows game text.
+// fail or wait forever); else the file is missing. The message names the
+// file as `shown`.
 std::string NoRegularFileReason(TVrFileManager& files, const std::string& name,
-                                const std::string& kind);
+                                const std::string& kind, const std::string& shown);
 
 class TFilmPlayer {
  public:
@@ -31,8 +31,9 @@ class TFilmPlayer {
 
   // Makes the cinema and gives the scene the film's size and colour.
   // Raises EFilmFormatError, leaving no cinema, for a film that is missing,
-  // cannot be read, or is no film or motion file.
-  void Load(const std::string& fileName);
+  // cannot be read, or is no film or motion file; its message names the file
+  // as `shown`, else as game text.
+  void Load(const std::string& fileName, const std::string& shown = {});
 
   // nullptr before a load or once the scene has freed it.
   TZirkCinema* Cinema() const;

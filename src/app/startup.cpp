@@ -146,6 +146,8 @@ int RunPlayer(const std::vector<std::string>& args) {
     options.Folders = line.Folders;
     options.Film = line.Film;
     options.Movie = line.Movie;
+    options.FilmShown = line.FilmShown;
+    options.MovieShown = line.MovieShown;
     options.Menu = line.Menu;
     options.Headless = line.Headless;
     options.Frames = line.Frames;

@@ -174,13 +174,13 @@ void TFormView::startup() {
   loop_ = std::make_unique<TPlayerLoop>(*this);
   if (options_.Film) {
     film_ = std::make_unique<TFilmPlayer>(scene);
-    film_->Load(*options_.Film);
+    film_->Load(*options_.Film, options_.FilmShown);
   } else {
     std::fprintf(stderr,
                  "zirkplayer: nothing starts the game (no --film NAME given); showing the empty "
                  "scene\n");
   }
-  if (options_.Movie) startMovie(*options_.Movie);
+  if (options_.Movie) startMovie(*options_.Movie, options_.MovieShown);
   if (options_.Menu) startMenu(*options_.Menu);
   openWindow();
   presentScene();
@@ -192,13 +192,14 @@ void TFormView::startup() {
   TraceHook("Application.OnIdle", true);
 }
 
-void TFormView::startMovie(const std::string& name) {
+void TFormView::startMovie(const std::string& name, const std::string& shown) {
   // Like the film, a stand-in for what a script would do: a looping movie
   // drawn above the cinema that plays the film, 16 pixels in from the top
   // right corner of the screen.
   constexpr int32_t kMargin = 16, kPriority = 100;
+  const std::string named = shown.empty() ? SjisForMessage(name) : shown;
   if (!files_->FileExists(name))
-    throw std::runtime_error(NoRegularFileReason(*files_, name, "movie"));
+    throw std::runtime_error(NoRegularFileReason(*files_, name, "movie", named));
   TZirkBaseList& scene = *ScreenList();
   auto* movie = scene.Create<TZirkVideo>(nullptr, "movie");
   movie->SetPropInt(PR_OVERLAY, 0);
@@ -207,7 +208,7 @@ void TFormView::startMovie(const std::string& name) {
   movie->SetPriority(kPriority);
   movie->SetPropStr(PR_SOURCE, name);
   movie->SetActive(0);
-  const std::string cannotPlay = SjisForMessage(name) + ": the movie cannot be played";
+  const std::string cannotPlay = named + ": the movie cannot be played";
   if (!movie->Item()) throw std::runtime_error(cannotPlay);
   if (movie->Item()->Handle() == 0) {
     // The file is there but the media library cannot play it: the player

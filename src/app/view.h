@@ -75,6 +75,9 @@ struct TViewOptions {
   std::vector<std::string> Folders;
   std::optional<std::string> Film;
   std::optional<std::string> Movie;
+  // How messages name the film and the movie; empty: as game text.
+  std::string FilmShown;
+  std::string MovieShown;
   // The choices of a pop-up menu, as Shift-JIS rows.
   std::optional<std::vector<std::string>> Menu;
   // No window on screen, on a fixed step of 1000/60 ms per tick.
@@ -157,7 +160,7 @@ class TFormView : public TDXForm {
  private:
   class TPlayerLoop;
   void startup();
-  void startMovie(const std::string& name);
+  void startMovie(const std::string& name, const std::string& shown);
   void startMenu(const std::vector<std::string>& choices);
   void mountFolders();
   void openWindow();

@@ -99,19 +99,45 @@ bool Utf8ToSjis(std::string_view utf8, std::string& out) {
   return convert("CP932", "UTF-8", utf8, out);
 }
 
-std::string SjisForMessage(std::string_view sjis) {
-  std::string utf8;
-  const bool converts = SjisToUtf8(sjis, utf8);
+namespace {
+
+// Text as a message shows it: control characters, and every byte outside
+// ASCII of text that is not UTF-8, as \xNN. C1 controls (U+0080..U+009F)
+// move a terminal's cursor as C0 ones do; Shift-JIS never converts to them.
+std::string escapedForMessage(std::string_view text, bool utf8) {
   std::string out;
-  for (const unsigned char c : converts ? std::string_view(utf8) : sjis) {
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && !converts)) {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+  auto hex = [&out](unsigned char b) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out += {'\\', 'x', kHex[b >> 4], kHex[b & 15]};
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (utf8 && c == 0xC2 && i + 1 < text.size() &&
+        static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      hex(c);
+      hex(static_cast<unsigned char>(text[++i]));
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
+      hex(c);
     } else {
       out += static_cast<char>(c);
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string SjisForMessage(std::string_view sjis) {
+  std::string utf8;
+  const bool converts = SjisToUtf8(sjis, utf8);
+  return escapedForMessage(converts ? std::string_view(utf8) : sjis, converts);
+}
+
+bool Utf8ForMessage(std::string_view utf8, std::string& out) {
+  std::string utf32;
+  if (!convert("UTF-32LE", "UTF-8", utf8, utf32)) return false;
+  out = escapedForMessage(utf8, true);
+  return true;
 }
 
 }  // namespace zirk

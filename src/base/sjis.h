@@ -38,4 +38,9 @@ bool Utf8ToSjis(std::string_view utf8, std::string& out);
 // way, so a name cannot move the cursor or colour the terminal.
 std::string SjisForMessage(std::string_view sjis);
 
+// UTF-8 text (a name typed on the command line) as such a message shows it:
+// as it is, its control characters escaped as SjisForMessage escapes them.
+// False, leaving out untouched, when the text is not valid UTF-8.
+bool Utf8ForMessage(std::string_view utf8, std::string& out);
+
 }  // namespace zirk

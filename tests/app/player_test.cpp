@@ -215,6 +215,19 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{demo, "--film", "\x82\xC8\x82\xA2.zcn", "--headless", "--frames", "1"},
        1,
        "zirkplayer: ない.zcn: the film file is missing"},
+      {{demo, "--film", "デモない.zcn", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: デモない.zcn: the film file is missing"},
+      // Names Shift-JIS cannot hold are the host's own and show as typed.
+      {{demo, "--film", "naïve.zcn", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: naïve.zcn: the film file is missing"},
+      {{demo, "--film", "🎬x.zcn", "--headless", "--frames", "1"},
+       1,
+       "zirkplayer: 🎬x.zcn: film file is shorter than its header"},
+      {{demo, "--movie", "🎬x.wmv", "--headless", "--frames", "1"},
+       0,
+       "zirkplayer: 🎬x.wmv: the movie cannot be played"},
       // Opening a FIFO would wait for a writer, a device would never end.
       {{demo, "--movie", "fifo.wmv", "--headless", "--frames", "1"},
        1,
@@ -240,6 +253,8 @@ TEST_F(PlayerTest, ExitCodesOfWrongStarts) {
       {{demo, "--frames", "1"}, 1, "answers at " + dead.substr(0, 8), {dead, "WAYLAND_DISPLAY="}},
   };
   writeFile(dir / "demo" / "junk.wmv", std::string(300, 'j'));
+  writeFile(dir / "demo" / "🎬x.wmv", std::string(300, 'j'));
+  writeFile(dir / "demo" / "🎬x.zcn", "ZirkCinema");
   std::filesystem::copy_file(dir / "demo" / "demo.zcn", dir / "demo" / "デモ.zcn");
   std::filesystem::create_directory(dir / "demo" / "folder.zcn");
   ASSERT_EQ(::mkfifo((dir / "demo" / "fifo.wmv").c_str(), 0600), 0);

@@ -84,6 +84,10 @@ TEST(Sjis, EdgeConversionsRoundTrip) {
   EXPECT_EQ(SjisForMessage("\x93\xFA\x96\x7B.png"), "\xE6\x97\xA5\xE6\x9C\xAC.png");
   EXPECT_EQ(SjisForMessage("\x93\xFF\x1B.zcn"), "\\x93\\xFF\\x1B.zcn");
   EXPECT_EQ(SjisForMessage("a\nb.dor"), "a\\x0Ab.dor");
+  // A typed name shows as typed; its C0 and C1 controls are escaped.
+  EXPECT_FALSE(Utf8ForMessage("\x83\x80.zcn", untouched));
+  ASSERT_TRUE(Utf8ForMessage("na\xC3\xAFve\n\xC2\x9B.zcn", untouched));
+  EXPECT_EQ(untouched, "na\xC3\xAFve\\x0A\\xC2\\x9B.zcn");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -109,21 +108,6 @@ TEST(Streams, SaveToFileReplacingLandsWhereAPlainWriteWould) {
     }
   }
   ::umask(mask);
-}
-
-TEST(Streams, SaveToFileReplacingWritesInPlaceInAFolderLockedForNewFiles) {
-  namespace fs = std::filesystem;
-  // The long name above stands in for the administrator, whom folder modes do not stop.
-  if (geteuid() == 0) GTEST_SKIP() << "folder modes do not stop the administrator";
-  test::TempDir dir;
-  fs::create_directory(dir / "locked");
-  test::writeFile(dir / "locked" / "file", "old");
-  fs::permissions(dir / "locked", fs::perms(0555));
-  const TKwMemoryStream bytes(std::vector<uint8_t>{'n', 'e', 'w'});
-  EXPECT_NO_THROW(bytes.SaveToFileReplacing((dir / "locked" / "file").string()));
-  fs::permissions(dir / "locked", fs::perms::owner_all);
-  const std::vector<unsigned char> got = test::readFile(dir / "locked" / "file");
-  EXPECT_EQ(std::string(got.begin(), got.end()), "new");
 }
 
 }  // namespace

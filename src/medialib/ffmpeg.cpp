@@ -69,24 +69,13 @@ struct ParserDeleter {
   void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 };
 
-// What tells a packet from another, to see that reading again gives it.
-struct PacketPrint {
-  int stream = 0;
-  int size = 0;
-  int flags = 0;
-  int64_t pts = 0;
-  int64_t dts = 0;
-  uint32_t crc = 0;
-  bool operator==(const PacketPrint&) const = default;
-};
-
-PacketPrint PrintOf(const AVPacket& p) {
-  return {p.stream_index,
-          p.size,
-          p.flags,
-          p.pts,
-          p.dts,
-          av_crc(av_crc_get_table(AV_CRC_32_IEEE), 0, p.data, static_cast<size_t>(p.size))};
+// Folds what tells a packet from another into `sum`: the packets read
+// again are those read before when their count and sum are.
+uint32_t FoldPacket(uint32_t sum, const AVPacket& p) {
+  const AVCRC* table = av_crc_get_table(AV_CRC_32_IEEE);
+  const int64_t fields[] = {p.stream_index, p.size, p.flags, p.pts, p.dts};
+  sum = av_crc(table, sum, reinterpret_cast<const uint8_t*>(fields), sizeof fields);
+  return av_crc(table, sum, p.data, static_cast<size_t>(p.size));
 }
 
 // A container without a header makes a stream when its first packet comes.
@@ -102,23 +91,25 @@ bool FindStreamsAhead(AVFormatContext* format) {
   auto has = [format](AVMediaType type) {
     return av_find_best_stream(format, type, -1, -1, nullptr, 0) >= 0;
   };
-  std::vector<PacketPrint> ahead;
   int64_t read = 0;
+  int64_t count = 0;
+  uint32_t sum = 0;
   while (read < format->probesize && !(has(AVMEDIA_TYPE_AUDIO) && has(AVMEDIA_TYPE_VIDEO)) &&
          av_read_frame(format, packet.get()) >= 0) {
     read += packet->size;
-    ahead.push_back(PrintOf(*packet));
+    ++count;
+    sum = FoldPacket(sum, *packet);
     av_packet_unref(packet.get());
   }
   const auto back = [format] { return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0; };
   if (!back()) return false;
-  for (const PacketPrint& print : ahead) {
+  uint32_t again = 0;
+  for (int64_t i = 0; i < count; ++i) {
     if (av_read_frame(format, packet.get()) < 0) return false;
-    const bool same = PrintOf(*packet) == print;
+    again = FoldPacket(again, *packet);
     av_packet_unref(packet.get());
-    if (!same) return false;
   }
-  return back();
+  return again == sum && back();
 }
 
 // What a part of one rate and channel count makes at the output's rate: its

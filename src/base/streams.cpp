@@ -227,6 +227,15 @@ void TKwMemoryStream::SaveToFile(const std::string& hostPath) const {
 
 void TKwMemoryStream::SaveToFileReplacing(const std::string& hostPath) const {
   const std::string target = finalTarget(hostPath);
+  // Only a regular file is replaced. Anything else the name reaches (a FIFO
+  // with its reader, a device, a socket) is written into as a plain write
+  // does, and a folder is refused by the open, naming the path as given.
+  struct stat node {};
+  const bool exists = ::stat(target.c_str(), &node) == 0;
+  if (exists && !S_ISREG(node.st_mode)) {
+    saveInPlace(hostPath, data_);
+    return;
+  }
   std::string temp = target + ".XXXXXX";
   OwnedFd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (fd.get() < 0) {
@@ -240,8 +249,7 @@ void TKwMemoryStream::SaveToFileReplacing(const std::string& hostPath) const {
     }
     throw EFCreateError(hostPath, std::strerror(why));
   }
-  struct stat old {};
-  ::fchmod(fd.get(), ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : newFileMode());
+  ::fchmod(fd.get(), exists ? (node.st_mode & 07777) : newFileMode());
   int err = writeAll(fd.get(), data_);
   if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
   const int closeErr = fd.close();

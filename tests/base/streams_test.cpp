@@ -1,9 +1,13 @@
 #include "base/streams.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
 
 #include "support/testdata.h"
 
@@ -71,8 +75,8 @@ TEST(Streams, CopyFromTakesWholeSourceOrCount) {
 }
 
 // A replacing save lands where a plain write would: through links to the file
-// they name, with the mode the umask gives a new file, and in place where no
-// temporary fits beside the file.
+// they name, with the mode the umask gives a new file, in place where no
+// temporary fits beside the file, and into a FIFO, which stays one.
 TEST(Streams, SaveToFileReplacingLandsWhereAPlainWriteWould) {
   namespace fs = std::filesystem;
   test::TempDir dir;
@@ -81,6 +85,8 @@ TEST(Streams, SaveToFileReplacingLandsWhereAPlainWriteWould) {
   fs::create_symlink("sub/old", dir / "link");
   fs::create_symlink("sub/hop", dir / "chain");
   fs::create_symlink("new", dir / "sub" / "hop");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", dir / "fifolink");
   const std::string longName(250, 'n');
   struct Case {
     std::string saved;  // the name saved to
@@ -92,15 +98,28 @@ TEST(Streams, SaveToFileReplacingLandsWhereAPlainWriteWould) {
       {"chain", "sub/new", 0},  // relative links in turn, the last dangling
       {"plain", "plain", 0600},
       {longName, longName, 0},  // no room for a temporary's suffix
+      {"fifo", "fifo", 0},
+      {"fifolink", "fifo", 0},
   };
   const mode_t mask = ::umask(077);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.saved.substr(0, 8));
+    // A FIFO's reader is there before the save, so the save does not wait.
+    const bool fifo = fs::is_fifo(dir / c.lands);
+    const int reader = fifo ? ::open((dir / c.lands).c_str(), O_RDONLY | O_NONBLOCK) : -1;
     const TKwMemoryStream bytes(std::vector<uint8_t>{'n', 'e', 'w'});
     EXPECT_NO_THROW(bytes.SaveToFileReplacing((dir / c.saved).string()));
     EXPECT_EQ(fs::is_symlink(dir / c.saved), c.saved != c.lands);
-    const std::vector<unsigned char> got = test::readFile(dir / c.lands);
-    EXPECT_EQ(std::string(got.begin(), got.end()), "new");
+    EXPECT_EQ(fs::is_fifo(dir / c.lands), fifo);
+    std::string got(8, '\0');
+    if (fifo) {
+      got.resize(static_cast<size_t>(std::max<ssize_t>(::read(reader, got.data(), got.size()), 0)));
+      ::close(reader);
+    } else {
+      const std::vector<unsigned char> file = test::readFile(dir / c.lands);
+      got.assign(file.begin(), file.end());
+    }
+    EXPECT_EQ(got, "new");
     struct stat st {};
     if (c.mode != 0) {
       EXPECT_EQ(::stat((dir / c.lands).c_str(), &st), 0);

@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "medialib/mpegaudio.h"
@@ -69,47 +70,167 @@ struct ParserDeleter {
   void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 };
 
-// Folds what tells a packet from another into `sum`: the packets read
-// again are those read before when their count and sum are.
+// Folds what tells a packet from another into `sum`: its stream, size,
+// flags and bytes. Its times are left out: FFmpeg fills in a time the
+// container does not give from the packets before it, so a packet read
+// again may get one it did not get the first time (a program stream cut
+// inside its first pack) though it is the same packet.
 uint32_t FoldPacket(uint32_t sum, const AVPacket& p) {
   const AVCRC* table = av_crc_get_table(AV_CRC_32_IEEE);
-  const int64_t fields[] = {p.stream_index, p.size, p.flags, p.pts, p.dts};
+  const int64_t fields[] = {p.stream_index, p.size, p.flags};
   sum = av_crc(table, sum, reinterpret_cast<const uint8_t*>(fields), sizeof fields);
   return av_crc(table, sum, p.data, static_cast<size_t>(p.size));
 }
 
-// A container without a header makes a stream when its first packet comes.
-// Packets are read ahead, as far as probing reads or until a sound and a
-// picture stream are there, and the reader goes back to the start. A
-// container that reads through a stream of its own (a packed SWF file
-// inflates its bytes) is not put back by a seek of the bytes: going back
-// holds only where the packets read again are those read ahead. False when
-// it does not.
-bool FindStreamsAhead(AVFormatContext* format) {
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-  if (!packet) return false;
+// The first packets read ahead are read again after going back. A reader
+// that does not go back with the bytes shows it at once: a packed SWF file
+// goes on inflating where it was, a DV file first gives the sound it held
+// from the last picture. Reading every packet again would double the
+// read-ahead of a movie without sound, which reads as far as probing does.
+constexpr int64_t kCheckedPackets = 8;
+
+// Reads packets from where the reader is until there are a sound and a
+// picture stream and `enough()` holds, or as far as probing reads. `seen`
+// sees each packet.
+void ReadAhead(AVFormatContext* format, AVPacket* packet,
+               const std::function<void(const AVPacket&)>& seen,
+               const std::function<bool()>& enough) {
   auto has = [format](AVMediaType type) {
     return av_find_best_stream(format, type, -1, -1, nullptr, 0) >= 0;
   };
   int64_t read = 0;
+  while (read < format->probesize &&
+         !(has(AVMEDIA_TYPE_AUDIO) && has(AVMEDIA_TYPE_VIDEO) && enough()) &&
+         av_read_frame(format, packet) >= 0) {
+    read += packet->size;
+    seen(*packet);
+    av_packet_unref(packet);
+  }
+}
+
+// A container without a header makes a stream when its first packet comes.
+// Packets are read ahead and the reader goes back to the start. A container
+// that reads through a stream of its own is not put back by a seek of the
+// bytes: going back holds only where the packets read again are those read
+// ahead. False when it does not.
+bool FindStreamsAhead(AVFormatContext* format) {
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  if (!packet) return false;
   int64_t count = 0;
   uint32_t sum = 0;
-  while (read < format->probesize && !(has(AVMEDIA_TYPE_AUDIO) && has(AVMEDIA_TYPE_VIDEO)) &&
-         av_read_frame(format, packet.get()) >= 0) {
-    read += packet->size;
-    ++count;
-    sum = FoldPacket(sum, *packet);
-    av_packet_unref(packet.get());
-  }
+  ReadAhead(
+      format, packet.get(),
+      [&](const AVPacket& p) {
+        if (count++ < kCheckedPackets) sum = FoldPacket(sum, p);
+      },
+      [] { return true; });
   const auto back = [format] { return av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0; };
   if (!back()) return false;
   uint32_t again = 0;
-  for (int64_t i = 0; i < count; ++i) {
+  for (int64_t i = 0; i < std::min(count, kCheckedPackets); ++i) {
     if (av_read_frame(format, packet.get()) < 0) return false;
     again = FoldPacket(again, *packet);
     av_packet_unref(packet.get());
   }
   return again == sum && back();
+}
+
+// What reading ahead showed of the pictures of a container that cannot go
+// back.
+struct PictureCheck {
+  int streams = 0;                 // the streams made
+  std::vector<AVCodecID> unshown;  // codecs of picture streams that showed none
+};
+
+// Reads ahead as FindStreamsAhead does, and on until every picture stream
+// has shown a picture, each stream's packets going to a decoder of its own
+// held to the size limit. A picture past the limit, or none decodable as
+// far as probing reads, shows none.
+PictureCheck CheckPictures(AVFormatContext* format) {
+  struct Pictures {
+    std::unique_ptr<AVCodecContext, CodecDeleter> decoder;  // none: no decoder opens
+    bool shown = false;
+  };
+  std::vector<Pictures> streams;
+  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+  if (!packet || !frame) return {};
+  const auto meet = [&] {
+    while (streams.size() < format->nb_streams) {
+      const AVCodecParameters* par = format->streams[streams.size()]->codecpar;
+      Pictures& s = streams.emplace_back();
+      s.shown = par->codec_type != AVMEDIA_TYPE_VIDEO;
+      const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+      if (s.shown || !codec) continue;
+      s.decoder.reset(avcodec_alloc_context3(codec));
+      if (!s.decoder || avcodec_parameters_to_context(s.decoder.get(), par) < 0) {
+        s.decoder.reset();
+        continue;
+      }
+      s.decoder->thread_count = 1;
+      s.decoder->max_pixels = kMaxPicturePixels;
+      if (avcodec_open2(s.decoder.get(), codec, nullptr) < 0) s.decoder.reset();
+    }
+  };
+  // Sends a packet (none: the end) and takes the pictures it gives.
+  const auto decode = [&frame](Pictures& s, const AVPacket* p) {
+    if (s.shown || !s.decoder) return;
+    avcodec_send_packet(s.decoder.get(), p);
+    while (avcodec_receive_frame(s.decoder.get(), frame.get()) == 0) {
+      s.shown = true;
+      av_frame_unref(frame.get());
+    }
+  };
+  ReadAhead(
+      format, packet.get(),
+      [&](const AVPacket& p) {
+        meet();
+        decode(streams[static_cast<size_t>(p.stream_index)], &p);
+      },
+      [&] {
+        meet();
+        return std::none_of(streams.begin(), streams.end(),
+                            [](const Pictures& s) { return !s.shown && s.decoder; });
+      });
+  meet();
+  PictureCheck check;
+  check.streams = static_cast<int>(streams.size());
+  for (size_t i = 0; i < streams.size(); ++i) {
+    decode(streams[i], nullptr);
+    if (!streams[i].shown) check.unshown.push_back(format->streams[i]->codecpar->codec_id);
+  }
+  return check;
+}
+
+// The names of the decoders of every codec but those `leftOut`.
+std::string DecodersBut(const std::vector<AVCodecID>& leftOut) {
+  std::string names;
+  void* at = nullptr;
+  while (const AVCodec* codec = av_codec_iterate(&at)) {
+    if (!av_codec_is_decoder(codec) ||
+        std::find(leftOut.begin(), leftOut.end(), codec->id) != leftOut.end())
+      continue;
+    if (!names.empty()) names += ',';
+    names += codec->name;
+  }
+  return names;
+}
+
+// Learns the streams' parameters, which may decode a few pictures. The
+// streams made before are held to the size limit, so a picture past it is
+// refused before memory is taken for it. `streams`, where not -1, is the
+// most streams probing may make; no decoder of a codec `leftOut` opens.
+bool ProbeStreams(AVFormatContext* format, int streams, const std::vector<AVCodecID>& leftOut) {
+  const int maxStreams = format->max_streams;
+  if (streams >= 0) format->max_streams = streams;
+  if (!leftOut.empty()) format->codec_whitelist = av_strdup(DecodersBut(leftOut).c_str());
+  std::vector<AVDictionary*> options(format->nb_streams, nullptr);
+  for (AVDictionary*& o : options) av_dict_set_int(&o, "max_pixels", kMaxPicturePixels, 0);
+  const int found = avformat_find_stream_info(format, options.data());
+  for (AVDictionary*& o : options) av_dict_free(&o);
+  av_freep(&format->codec_whitelist);
+  format->max_streams = maxStreams;
+  return found >= 0;
 }
 
 // What a part of one rate and channel count makes at the output's rate: its
@@ -245,28 +366,23 @@ std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes
   std::unique_ptr<FfmpegInput> input(new FfmpegInput);
   input->bytes_ = std::move(bytes);
   if (!input->OpenContainer()) return nullptr;
-  // Learning a stream's parameters may decode a few pictures: one past the
-  // size limit is refused before memory is taken for it. The limit reaches
-  // only the streams known before probing: where streams come with their
-  // packets, those within its reach are looked for first, and probing makes
-  // no other. A container that cannot go back after that is opened again
-  // and probed as it comes.
   AVFormatContext* format = input->format_;
-  bool streamsAsRead = format->ctx_flags & AVFMTCTX_NOHEADER;
-  if (streamsAsRead && !FindStreamsAhead(format)) {
-    if (!input->OpenContainer()) return nullptr;
-    format = input->format_;
-    streamsAsRead = false;
+  if (!(format->ctx_flags & AVFMTCTX_NOHEADER))
+    return ProbeStreams(format, -1, {}) ? std::move(input) : nullptr;
+  // Where streams come with their packets, the size limit reaches only those
+  // made before probing: they are found by reading ahead, and probing makes
+  // no other.
+  if (FindStreamsAhead(format)) {
+    const int streams = static_cast<int>(format->nb_streams);
+    return ProbeStreams(format, streams, {}) ? std::move(input) : nullptr;
   }
-  const int maxStreams = format->max_streams;
-  if (streamsAsRead) format->max_streams = static_cast<int>(format->nb_streams);
-  std::vector<AVDictionary*> options(format->nb_streams, nullptr);
-  for (AVDictionary*& o : options) av_dict_set_int(&o, "max_pixels", kMaxPicturePixels, 0);
-  const int found = avformat_find_stream_info(format, options.data());
-  for (AVDictionary*& o : options) av_dict_free(&o);
-  format->max_streams = maxStreams;
-  if (found < 0) return nullptr;
-  return input;
+  // A container that cannot go back is opened again and its pictures are
+  // looked at, then opened once more and probed from its start: only the
+  // streams looked at, and only the pictures shown within the limit.
+  if (!input->OpenContainer()) return nullptr;
+  const PictureCheck check = CheckPictures(input->format_);
+  if (!input->OpenContainer()) return nullptr;
+  return ProbeStreams(input->format_, check.streams, check.unshown) ? std::move(input) : nullptr;
 }
 
 bool FfmpegInput::OpenContainer() {

@@ -121,25 +121,38 @@ TEST(Movie, DecoderDeliversEveryPicture) {
   EXPECT_NEAR(frame.ptsMs, 500, 2);
 }
 
-TEST(Movie, APackedSwfFilePlaysAsThePlainOne) {
-  // One 16 x 16 FLV1 picture, then a tag of zeros and the end tag: FFmpeg's
-  // reader of a packed SWF file drops the last bytes it inflates.
-  Bytes plain{0x46, 0x57, 0x53, 0x06, 0,    0,    0,    0,    0x50, 0x00, 0xA0, 0x00, 0x0A,
-              0x00, 0x00, 0x0A, 0x01, 0x00, 0x0A, 0x0F, 0x00, 0x00, 0x01, 0x00, 0x10, 0x00,
-              0x10, 0x00, 0x00, 0x02, 0x95, 0x06, 0x36, 0x01, 0x00, 0x00, 0x00, 0xC9, 0x00,
-              0x00, 0x40, 0x00, 0x21, 0x02, 0x00, 0x00, 0x00, 0x76, 0x69, 0x64, 0x65, 0x6F,
-              0x00, 0x7F, 0x0F, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-              0x84, 0x00, 0x08, 0x08, 0x1F, 0xA6, 0xA2, 0xA2, 0xA2, 0xA2, 0xB5, 0xE0, 0x40,
-              0x00, 0xFF, 0x3F, 0x00, 0x10, 0x00, 0x00};
-  plain.resize(plain.size() + 4096 + 2);
-  for (int i = 0; i < 4; ++i) plain[4 + i] = static_cast<uint8_t>(plain.size() >> (8 * i));
-  // Packed: "CWS", the version and size, then the rest deflated.
+// An SWF file showing one FLV1 picture, then a tag of zeros and the end tag:
+// FFmpeg's reader of a packed SWF file drops the last bytes it inflates.
+Bytes SwfOfPicture(const Bytes& picture) {
+  Bytes b{0x46, 0x57, 0x53, 0x06, 0,    0,    0,    0,    0x50, 0x00, 0xA0, 0x00, 0x0A,
+          0x00, 0x00, 0x0A, 0x01, 0x00, 0x0A, 0x0F, 0x00, 0x00, 0x01, 0x00, 0x10, 0x00,
+          0x10, 0x00, 0x00, 0x02, 0x95, 0x06, 0x36, 0x01, 0x00, 0x00, 0x00, 0xC9, 0x00,
+          0x00, 0x40, 0x00, 0x21, 0x02, 0x00, 0x00, 0x00, 0x76, 0x69, 0x64, 0x65, 0x6F,
+          0x00, 0x7F, 0x0F, 0,    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  b[55] = static_cast<uint8_t>(4 + picture.size());
+  b.insert(b.end(), picture.begin(), picture.end());
+  b.insert(b.end(), {0x40, 0x00, 0xFF, 0x3F, 0x00, 0x10, 0x00, 0x00});
+  b.resize(b.size() + 4096 + 2);
+  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<uint8_t>(b.size() >> (8 * i));
+  return b;
+}
+
+// Packed: "CWS", the version and size, then the rest deflated.
+Bytes Packed(const Bytes& plain) {
   Bytes packed(plain.begin(), plain.begin() + 8);
   packed[0] = 'C';
   uLongf size = compressBound(plain.size() - 8);
   packed.resize(8 + size);
-  ASSERT_EQ(compress(packed.data() + 8, &size, plain.data() + 8, plain.size() - 8), Z_OK);
+  EXPECT_EQ(compress(packed.data() + 8, &size, plain.data() + 8, plain.size() - 8), Z_OK);
   packed.resize(8 + size);
+  return packed;
+}
+
+TEST(Movie, APackedSwfFilePlaysAsThePlainOne) {
+  // A 16 x 16 picture.
+  const Bytes plain = SwfOfPicture(
+      {0x00, 0x00, 0x84, 0x00, 0x08, 0x08, 0x1F, 0xA6, 0xA2, 0xA2, 0xA2, 0xA2, 0xB5, 0xE0});
+  const Bytes packed = Packed(plain);
   std::vector<std::string> pictures[2];
   for (int i = 0; i < 2; ++i) {
     auto bytes = std::make_shared<const Bytes>(i ? packed : plain);
@@ -374,14 +387,43 @@ TEST(Movie, PicturesPastTheSizeLimitAreRefusedUndecoded) {
   // sets, the first macroblock of a slice): its stream is found only as it
   // is read, and probing decodes it within the limit too, so no more is
   // taken than four 4:2:0 pictures at the limit.
-  const Bytes movie{0,    0,    1,    0xBA, 0x44, 0,    4,    0, 4,    1,    1,    0x89, 0xC3, 0xF8,
+  const Bytes whole{0,    0,    1,    0xBA, 0x44, 0,    4,    0, 4,    1,    1,    0x89, 0xC3, 0xF8,
                     0,    0,    1,    0xE0, 0,    0x23, 0x80, 0, 0,    0,    0,    0,    1,    0x67,
                     0x42, 0,    0x33, 0xDA, 0,    0x20, 0,    4, 1,    0x90, 0,    0,    0,    1,
                     0x68, 0xCE, 0x38, 0x80, 0,    0,    0,    1, 0x65, 0x88, 0x84, 0x93, 0xC0};
-  size_t peak = MemoryHeld();
-  const size_t before = peak;
-  EXPECT_FALSE(medialib::VideoDecoder::Open(std::make_unique<WatchedSource>(movie, peak)));
-  EXPECT_LT(peak - before, static_cast<size_t>(medialib::kMaxPicturePixels * 6));
+  // The same picture with sound, as the bytes after the first pack of a
+  // longer stream: the first sound packet begins with the end of a frame of
+  // the pack cut off, so FFmpeg times the frame after it only once it has
+  // read them.
+  const auto sound = [](const Bytes& frames, uint32_t time) {
+    Bytes b{0, 0, 1, 0xC0, 0, 0, 0x80, 0x80, 5};
+    for (int shift : {29, 22, 14, 7, -1})
+      b.push_back(static_cast<uint8_t>(shift < 0 ? time << 1 : time >> shift));
+    b[9] = static_cast<uint8_t>(0x21 | (b[9] & 0x0E));
+    b[11] |= 1;
+    b[13] |= 1;
+    b.insert(b.end(), frames.begin(), frames.end());
+    b[4] = static_cast<uint8_t>((b.size() - 6) >> 8);
+    b[5] = static_cast<uint8_t>(b.size() - 6);
+    return b;
+  };
+  const Bytes frame = MpegAudio(44100, 1, 1);
+  Bytes ends(frame.begin() + 300, frame.end());
+  for (int i = 0; i < 2; ++i) ends.insert(ends.end(), frame.begin(), frame.end());
+  Bytes cut(whole.begin(), whole.begin() + 14);
+  for (const Bytes& part :
+       {sound(ends, 9000), sound(frame, 16053), Bytes(whole.begin() + 14, whole.end())})
+    cut.insert(cut.end(), part.begin(), part.end());
+  // A packed SWF file, whose reader cannot go back, of a 16000 x 16000
+  // picture.
+  const Bytes swf = Packed(SwfOfPicture({0x00, 0x00, 0x84, 0x00, 0x9F, 0x40, 0x1F, 0x40, 0x1F, 0xA6,
+                                         0xA2, 0xA2, 0xA2, 0xA2, 0xB5, 0xE0}));
+  for (const Bytes& movie : {whole, cut, swf}) {
+    size_t peak = MemoryHeld();
+    const size_t before = peak;
+    EXPECT_FALSE(medialib::VideoDecoder::Open(std::make_unique<WatchedSource>(movie, peak)));
+    EXPECT_LT(peak - before, static_cast<size_t>(medialib::kMaxPicturePixels * 6)) << movie.size();
+  }
 }
 
 TEST(SharedLibrary, ExportsEveryEntryByName) {

@@ -54,9 +54,6 @@ int64_t SeekPacket(void* opaque, int64_t offset, int whence) {
   return bytes->Seek(target) == target ? target : -1;
 }
 
-struct CodecDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
 struct SwrDeleter {
   void operator()(SwrContext* s) const { swr_free(&s); }
 };
@@ -148,7 +145,7 @@ struct PictureCheck {
 // far as probing reads, shows none.
 PictureCheck CheckPictures(AVFormatContext* format) {
   struct Pictures {
-    std::unique_ptr<AVCodecContext, CodecDeleter> decoder;  // none: no decoder opens
+    CodecContextPtr decoder;  // none: no decoder opens
     bool shown = false;
   };
   std::vector<Pictures> streams;
@@ -160,16 +157,7 @@ PictureCheck CheckPictures(AVFormatContext* format) {
       const AVCodecParameters* par = format->streams[streams.size()]->codecpar;
       Pictures& s = streams.emplace_back();
       s.shown = par->codec_type != AVMEDIA_TYPE_VIDEO;
-      const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-      if (s.shown || !codec) continue;
-      s.decoder.reset(avcodec_alloc_context3(codec));
-      if (!s.decoder || avcodec_parameters_to_context(s.decoder.get(), par) < 0) {
-        s.decoder.reset();
-        continue;
-      }
-      s.decoder->thread_count = 1;
-      s.decoder->max_pixels = kMaxPicturePixels;
-      if (avcodec_open2(s.decoder.get(), codec, nullptr) < 0) s.decoder.reset();
+      if (!s.shown) s.decoder = OpenPictureDecoder(*par);
     }
   };
   // Sends a packet (none: the end) and takes the pictures it gives.
@@ -307,7 +295,7 @@ int64_t ParsedLength(AVFormatContext* fc, int stream, AVPacket* packet,
   const AVCodecParameters* par = fc->streams[stream]->codecpar;
   if (!ParserCounts(par->codec_id)) return -1;
   std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(par->codec_id));
-  std::unique_ptr<AVCodecContext, CodecDeleter> context(avcodec_alloc_context3(nullptr));
+  CodecContextPtr context(avcodec_alloc_context3(nullptr));
   if (!parser || !context || avcodec_parameters_to_context(context.get(), par) < 0) return -1;
   const AVCodecContext* c = context.get();
   int64_t frames = 0;
@@ -359,6 +347,21 @@ int64_t ParsedLength(AVFormatContext* fc, int stream, AVPacket* packet,
 bool PictureSizeAllowed(int width, int height) {
   return width >= 1 && height >= 1 && width <= kMaxPictureSide && height <= kMaxPictureSide &&
          int64_t{width} * height <= kMaxPicturePixels;
+}
+
+void CodecContextDeleter::operator()(AVCodecContext* c) const {
+  avcodec_free_context(&c);
+}
+
+CodecContextPtr OpenPictureDecoder(const AVCodecParameters& par) {
+  const AVCodec* codec = avcodec_find_decoder(par.codec_id);
+  if (!codec) return nullptr;
+  CodecContextPtr decoder(avcodec_alloc_context3(codec));
+  if (!decoder || avcodec_parameters_to_context(decoder.get(), &par) < 0) return nullptr;
+  decoder->thread_count = 1;
+  decoder->max_pixels = kMaxPicturePixels;
+  if (avcodec_open2(decoder.get(), codec, nullptr) < 0) return nullptr;
+  return decoder;
 }
 
 std::unique_ptr<FfmpegInput> FfmpegInput::Open(std::unique_ptr<ByteSource> bytes) {
@@ -444,7 +447,7 @@ bool FfmpegInput::FeedDecoder(AVCodecContext* codec, AVPacket* packet, int strea
 struct FfmpegAudioSource::State {
   std::unique_ptr<FfmpegInput> input;
   int stream = -1;
-  std::unique_ptr<AVCodecContext, CodecDeleter> codec;
+  CodecContextPtr codec;
   std::unique_ptr<SwrContext, SwrDeleter> swr;
   PcmFormat out;  // what the converter makes
   // What the converter takes: a frame of another layout, sample format or

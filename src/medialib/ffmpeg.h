@@ -11,6 +11,7 @@
 #include "medialib/wave.h"
 
 struct AVCodecContext;
+struct AVCodecParameters;
 struct AVFormatContext;
 struct AVIOContext;
 struct AVPacket;
@@ -24,6 +25,15 @@ namespace zirk::medialib {
 constexpr int kMaxPictureSide = 4096;
 constexpr int64_t kMaxPicturePixels = int64_t{4096} * 2304;
 bool PictureSizeAllowed(int width, int height);
+
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* c) const;
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+// A decoder of a stream's pictures on one thread, held to the size limit: a
+// picture past it, even one that grows later in the stream, is refused
+// before memory is taken for it. Null when no decoder opens.
+CodecContextPtr OpenPictureDecoder(const AVCodecParameters& par);
 
 // An opened container read through a ByteSource.
 class FfmpegInput {

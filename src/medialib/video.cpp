@@ -19,9 +19,6 @@ namespace {
 constexpr size_t kQueueFrames = 3;
 constexpr int64_t kQueueBytes = 8 << 20;
 
-struct CodecDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
 struct SwsDeleter {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
@@ -37,7 +34,7 @@ struct FrameDeleter {
 struct VideoDecoder::State {
   std::unique_ptr<FfmpegInput> input;
   int stream = -1;
-  std::unique_ptr<AVCodecContext, CodecDeleter> codec;
+  CodecContextPtr codec;
   SwsContext* sws = nullptr;  // cached by sws_getCachedContext; freed below
   std::unique_ptr<AVPacket, PacketDeleter> packet{av_packet_alloc()};
   std::unique_ptr<AVFrame, FrameDeleter> frame{av_frame_alloc()};
@@ -58,15 +55,8 @@ std::unique_ptr<VideoDecoder> VideoDecoder::Open(std::unique_ptr<ByteSource> byt
   AVStream* st = state->input->Context()->streams[state->stream];
   // The size the stream declares, before our decoder sees a picture.
   if (!PictureSizeAllowed(st->codecpar->width, st->codecpar->height)) return nullptr;
-  const AVCodec* decoder = avcodec_find_decoder(st->codecpar->codec_id);
-  if (!decoder) return nullptr;
-  state->codec.reset(avcodec_alloc_context3(decoder));
-  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), st->codecpar) < 0)
-    return nullptr;
-  state->codec->thread_count = 1;
-  // A picture that grows past the limit later in the stream is refused too.
-  state->codec->max_pixels = kMaxPicturePixels;
-  if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return nullptr;
+  state->codec = OpenPictureDecoder(*st->codecpar);
+  if (!state->codec) return nullptr;
   const int width = state->codec->width;
   const int height = state->codec->height;
   if (!PictureSizeAllowed(width, height)) return nullptr;
